@@ -1,0 +1,71 @@
+# Two entry points: `make demo` and `make test`. Both install what they need on a fresh Debian
+# machine (system packages through apt-get, a Python 3.12+ virtual environment through pip).
+
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+PYTHON312 ?= $(firstword $(shell command -v python3.12) $(wildcard /root/.pyenv/versions/3.12*/bin/python3.12))
+PYTHON313 ?= $(firstword $(shell command -v python3.13) $(wildcard /root/.pyenv/versions/3.13*/bin/python3.13))
+APT_PACKAGES := build-essential cmake pkg-config libfftw3-dev googletest libgtest-dev libbenchmark-dev libliquid-dev libfec-dev
+VENV := .venv
+VENV313 := .venv313
+BUILD := build/test
+
+.PHONY: demo test test-unit test-python test-python313 wheel bench clean
+
+demo: $(BUILD)/.built
+	PYTHONPATH=$(BUILD) $(VENV)/bin/python examples/demo.py
+
+test: test-unit test-python test-python313 wheel
+
+build/.apt-stamp:
+	@mkdir -p build
+	@if ! dpkg -s $(APT_PACKAGES) >/dev/null 2>&1; then \
+		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(APT_PACKAGES); fi
+	touch $@
+
+$(VENV)/.stamp: build/.apt-stamp
+	test -n "$(PYTHON312)" || { echo "Python 3.12 not found"; exit 1; }
+	$(PYTHON312) -m venv $(VENV)
+	$(VENV)/bin/pip install -q --upgrade pip
+	$(VENV)/bin/pip install -q "numpy>=2" scipy pytest "scikit-build-core>=0.10"
+	touch $@
+
+$(VENV313)/.stamp:
+	test -n "$(PYTHON313)" || { echo "Python 3.13 not found"; exit 1; }
+	$(PYTHON313) -m venv $(VENV313)
+	$(VENV313)/bin/pip install -q "numpy>=2" pytest
+	touch $@
+
+$(BUILD)/.configured: $(VENV)/.stamp CMakeLists.txt tests/CMakeLists.txt
+	cmake -S . -B $(BUILD) -DKAVRO_BUILD_TESTS=ON -DKAVRO_SANITIZE=ON -DPython_EXECUTABLE=$(abspath $(VENV))/bin/python >/dev/null
+	touch $@
+
+$(BUILD)/.built: $(BUILD)/.configured FORCE
+	cmake --build $(BUILD) -j $(JOBS)
+	@touch $@
+
+test-unit: $(BUILD)/.built
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-python: $(BUILD)/.built
+	PYTHONPATH=$(BUILD):$(BUILD)/tests $(VENV)/bin/python -m pytest -q tests/python
+
+# The same built module, imported by a newer interpreter.
+test-python313: $(BUILD)/.built $(VENV313)/.stamp
+	PYTHONPATH=$(BUILD):$(BUILD)/tests $(VENV313)/bin/python -m pytest -q tests/python/binding
+
+# The wheel builds on its own and installs into the virtual environment.
+wheel: $(VENV)/.stamp
+	$(VENV)/bin/pip install -q --no-build-isolation -Cbuild-dir=build/wheel .
+	cd build && ../$(VENV)/bin/python -c "import kavro_sdr, numpy; print(len(kavro_sdr.__all__), 'names from', kavro_sdr.__file__)"
+
+bench: $(VENV)/.stamp
+	cmake -S . -B build/bench -DKAVRO_BUILD_BENCH=ON -DPython_EXECUTABLE=$(abspath $(VENV))/bin/python >/dev/null
+	cmake --build build/bench -j $(JOBS)
+	build/bench/bench/kavro_bench
+	PYTHONPATH=build/bench $(VENV)/bin/python bench/python/throughput.py
+
+clean:
+	rm -rf build $(VENV) $(VENV313)
+
+FORCE:

@@ -1,0 +1,255 @@
+#pragma once
+
+#include <Python.h>
+
+#include <functional>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "python/binding/arguments.hpp"
+#include "python/binding/convert.hpp"
+#include "python/binding/errors.hpp"
+#include "python/binding/fixed_text.hpp"
+#include "python/binding/instance.hpp"
+#include "python/binding/result.hpp"
+
+// The call road: every constructor, method, property and module function is a compile-time
+// instantiation of one entry below, from its docstring (whose first line is its text signature)
+// and the C++ callable it forwards to. A method's use of its object follows the C++ signature:
+// a non-const object (a non-const member function or a `T&` first parameter) is taken
+// exclusively, a const one shared.
+
+namespace kavro::python::binding {
+
+template <class F>
+struct CallableTraits;
+
+template <class R, class... A>
+struct CallableTraits<R (*)(A...)> {
+    using Result = R;
+    using Arguments = std::tuple<A...>;
+};
+template <class R, class... A>
+struct CallableTraits<R (*)(A...) noexcept> : CallableTraits<R (*)(A...)> {};
+
+template <class R, class C, class... A>
+struct CallableTraits<R (C::*)(A...)> {
+    using Result = R;
+    using Arguments = std::tuple<A...>;
+    using Self = C;
+    static constexpr bool exclusive = true;
+};
+template <class R, class C, class... A>
+struct CallableTraits<R (C::*)(A...) const> : CallableTraits<R (C::*)(A...)> {
+    static constexpr bool exclusive = false;
+};
+template <class R, class C, class... A>
+struct CallableTraits<R (C::*)(A...) noexcept> : CallableTraits<R (C::*)(A...)> {};
+template <class R, class C, class... A>
+struct CallableTraits<R (C::*)(A...) const noexcept> : CallableTraits<R (C::*)(A...) const> {};
+
+// Lambdas and other function objects: their call operator, without the object itself.
+template <class F>
+    requires requires { &F::operator(); }
+struct CallableTraits<F> {
+    using Inner = CallableTraits<decltype(&F::operator())>;
+    using Result = typename Inner::Result;
+    using Arguments = typename Inner::Arguments;
+};
+
+template <class Tuple>
+struct DropFirst;
+template <class First, class... Rest>
+struct DropFirst<std::tuple<First, Rest...>> {
+    using Type = std::tuple<Rest...>;
+};
+
+// A method given as a member function or as a free function whose first parameter is the object.
+template <auto Fn, bool IsMember = std::is_member_function_pointer_v<decltype(Fn)>>
+struct MethodTraits;
+
+template <auto Fn>
+struct MethodTraits<Fn, true> {
+    using Traits = CallableTraits<decltype(Fn)>;
+    using Self = typename Traits::Self;
+    using Arguments = typename Traits::Arguments;
+    static constexpr bool exclusive = Traits::exclusive;
+};
+
+template <auto Fn>
+struct MethodTraits<Fn, false> {
+    using Traits = CallableTraits<decltype(Fn)>;
+    using First = std::tuple_element_t<0, typename Traits::Arguments>;
+    using Self = std::remove_cvref_t<First>;
+    using Arguments = typename DropFirst<typename Traits::Arguments>::Type;
+    static constexpr bool exclusive = !std::is_const_v<std::remove_reference_t<First>>;
+};
+
+template <class T>
+inline constexpr bool is_optional_v = is_optional<std::remove_cvref_t<T>>::value;
+
+template <const Signature& S, class Arguments>
+consteval bool signature_matches() {
+    if (S.count != std::tuple_size_v<Arguments>) return false;
+    return []<std::size_t... I>(std::index_sequence<I...>) {
+        return ((S.parameters[I].has_default == is_optional_v<std::tuple_element_t<I, Arguments>>) && ...);
+    }(std::make_index_sequence<std::tuple_size_v<Arguments>>{});
+}
+
+template <class P>
+bool load_argument(const Parameter& parameter, PyObject* object, typename ConverterOf<P>::Storage& storage) {
+    if (object == nullptr) return true;  // left out: its default
+    if constexpr (is_optional_v<P>) {
+        if (object == Py_None && parameter.default_is_none) return true;
+    }
+    const Converted status = ConverterOf<P>::load(object, storage);
+    if (status == Converted::Failed) prefix_argument_error(parameter.name);
+    return status == Converted::Ok;
+}
+
+template <class Result, class Call>
+PyObject* call_and_convert(Call&& call) {
+    if constexpr (std::is_void_v<Result>) {
+        call();
+        Py_RETURN_NONE;
+    } else {
+        return to_python(call());
+    }
+}
+
+// Converts every matched argument in signature order, then calls `invoke` with the values.
+template <const Signature& S, class Arguments, class Invoke>
+PyObject* convert_and_call(PyObject** slots, Invoke&& invoke) {
+    return [&]<std::size_t... I>(std::index_sequence<I...>) -> PyObject* {
+        std::tuple<typename ConverterOf<std::tuple_element_t<I, Arguments>>::Storage...> storage;
+        const bool loaded = (load_argument<std::tuple_element_t<I, Arguments>>(S.parameters[I], slots[I], std::get<I>(storage)) && ...);
+        if (!loaded) return nullptr;
+        return invoke(ConverterOf<std::tuple_element_t<I, Arguments>>::get(std::get<I>(storage))...);
+    }(std::make_index_sequence<std::tuple_size_v<Arguments>>{});
+}
+
+template <FixedText Doc>
+inline constexpr Signature signature_of = parse_signature(Doc.view());
+
+template <FixedText Doc, auto Fn>
+PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    using M = MethodTraits<Fn>;
+    using T = typename M::Self;
+    static constexpr const Signature& S = signature_of<Doc>;
+    static_assert(S.is_method, "a method's signature starts with $self");
+    static_assert(signature_matches<S, typename M::Arguments>(), "signature and C++ parameters disagree");
+    return guarded([&]() -> PyObject* {
+        PyObject* slots[S.count + 1];
+        if (!match_arguments({Py_TYPE(self), S.name}, S, args, nargs, kwnames, nullptr, slots)) return nullptr;
+        auto& object = instance_of<T>(self);
+        BorrowGuard borrow;
+        if (!borrow.acquire(object.borrow, M::exclusive)) return nullptr;
+        using Result = typename M::Traits::Result;
+        return convert_and_call<S, typename M::Arguments>(slots, [&](auto&&... values) {
+            return call_and_convert<Result>([&]() -> Result { return std::invoke(Fn, object.value, std::forward<decltype(values)>(values)...); });
+        });
+    });
+}
+
+template <FixedText Doc, auto Fn>
+PyObject* function_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    using Traits = CallableTraits<decltype(Fn)>;
+    static constexpr const Signature& S = signature_of<Doc>;
+    static_assert(signature_matches<S, typename Traits::Arguments>(), "signature and C++ parameters disagree");
+    return guarded([&]() -> PyObject* {
+        PyObject* slots[S.count + 1];
+        if (!match_arguments({nullptr, S.name}, S, args, nargs, kwnames, nullptr, slots)) return nullptr;
+        using Result = typename Traits::Result;
+        return convert_and_call<S, typename Traits::Arguments>(slots, [&](auto&&... values) {
+            return call_and_convert<Result>([&]() -> Result { return std::invoke(Fn, std::forward<decltype(values)>(values)...); });
+        });
+    });
+}
+
+template <class T, FixedText Doc, auto Factory>
+PyObject* constructor_entry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    using Traits = CallableTraits<decltype(Factory)>;
+    static constexpr const Signature& S = signature_of<Doc>;
+    static_assert(signature_matches<S, typename Traits::Arguments>(), "signature and C++ parameters disagree");
+    return guarded([&]() -> PyObject* {
+        PyObject* positional[max_parameters];
+        const Py_ssize_t given = PyTuple_Size(args);
+        for (Py_ssize_t i = 0; i < given && i < static_cast<Py_ssize_t>(S.count); ++i) positional[i] = PyTuple_GetItem(args, i);
+        PyObject* slots[S.count + 1];
+        if (!match_arguments({type, "__new__"}, S, positional, given, nullptr, kwargs, slots)) return nullptr;
+        return convert_and_call<S, typename Traits::Arguments>(slots, [&](auto&&... values) -> PyObject* {
+            return to_python(std::invoke(Factory, std::forward<decltype(values)>(values)...));
+        });
+    });
+}
+
+template <auto Getter>
+PyObject* property_entry(PyObject* self, void*) noexcept {
+    using M = MethodTraits<Getter>;
+    return guarded([&]() -> PyObject* {
+        auto& object = instance_of<typename M::Self>(self);
+        BorrowGuard borrow;
+        if (!borrow.acquire(object.borrow, false)) return nullptr;
+        return to_python(std::invoke(Getter, object.value));
+    });
+}
+
+// Declarations, one line each in the family files.
+
+template <FixedText Doc, auto Fn>
+PyMethodDef method() {
+    return {SignatureName<Doc>::text.data(), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&method_entry<Doc, Fn>)),
+            METH_FASTCALL | METH_KEYWORDS, Doc.chars};
+}
+
+template <FixedText Doc, auto Fn>
+PyMethodDef function() {
+    return {SignatureName<Doc>::text.data(), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&function_entry<Doc, Fn>)),
+            METH_FASTCALL | METH_KEYWORDS, Doc.chars};
+}
+
+template <FixedText Name, auto Getter>
+PyGetSetDef property(const char* doc = nullptr) {
+    return {Name.chars, &property_entry<Getter>, nullptr, doc, nullptr};
+}
+
+// The class object of T from its Binding: a heap type named "builtins.<Name>" (so __module__
+// reads "builtins"), not subclassable, without instance dict or weak references, not
+// instantiable when the binding declares no constructor.
+template <Bound T>
+PyTypeObject* create_type() {
+    using B = Binding<T>;
+    static constexpr auto qualified = [] {
+        constexpr std::string_view prefix = "builtins.";
+        std::array<char, prefix.size() + B::name.view().size() + 1> chars{};
+        std::copy(prefix.begin(), prefix.end(), chars.begin());
+        std::copy(B::name.view().begin(), B::name.view().end(), chars.begin() + prefix.size());
+        return chars;
+    }();
+    PyType_Slot slots[8];
+    int count = 0;
+    slots[count++] = {Py_tp_doc, const_cast<char*>(B::doc.chars)};
+    slots[count++] = {Py_tp_dealloc, reinterpret_cast<void*>(&deallocate<T>)};
+    unsigned flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
+    if constexpr (requires { B::constructor; }) {
+        slots[count++] = {Py_tp_new, reinterpret_cast<void*>(&constructor_entry<T, B::doc, B::constructor>)};
+    } else {
+        flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
+    }
+    if constexpr (requires { B::methods(); }) slots[count++] = {Py_tp_methods, B::methods()};
+    if constexpr (requires { B::properties(); }) slots[count++] = {Py_tp_getset, B::properties()};
+    if constexpr (requires { B::extra_slots(slots, count); }) B::extra_slots(slots, count);
+    slots[count] = {0, nullptr};
+    PyType_Spec spec{qualified.data(), static_cast<int>(sizeof(Instance<T>)), 0, flags, slots};
+    return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+}
+
+template <Bound T>
+PyTypeObject* type_object() {
+    static PyTypeObject* type = nullptr;
+    if (type == nullptr) type = create_type<T>();
+    return type;
+}
+
+}  // namespace kavro::python::binding

@@ -1,0 +1,237 @@
+#pragma once
+
+#include <Python.h>
+
+#include <limits>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "core/complex.hpp"
+#include "python/binding/instance.hpp"
+#include "python/binding/numpy_bridge.hpp"
+#include "python/binding/type_names.hpp"
+
+// Argument converters, chosen at compile time from the C++ parameter type. Each converter
+// reads one Python object into its storage for the duration of the call; a failure leaves an
+// exception set. A TypeError of a converter is later prefixed with the argument's name, except
+// where the converter reports it as unprefixed (the array layout error).
+
+namespace kavro::python::binding {
+
+enum class Converted { Ok, Failed, FailedUnprefixed };
+
+// A `bytes` argument, read in place.
+struct BytesArg {
+    std::span<const std::uint8_t> data;
+};
+
+// A list argument, snapshotted once into a tuple (which copies the list's item references
+// without running Python code) before its items are converted.
+template <class Item>
+struct ListArg;
+
+template <class P>
+struct Converter;
+
+inline Converted from_status(bool ok) { return ok ? Converted::Ok : Converted::Failed; }
+
+template <>
+struct Converter<double> {
+    using Storage = double;
+    static Converted load(PyObject* object, Storage& out) {
+        out = PyFloat_AsDouble(object);
+        return from_status(!(out == -1.0 && PyErr_Occurred()));
+    }
+    static double get(Storage& stored) { return stored; }
+};
+
+template <>
+struct Converter<float> {
+    using Storage = float;
+    static Converted load(PyObject* object, Storage& out) {
+        const double value = PyFloat_AsDouble(object);
+        out = static_cast<float>(value);
+        return from_status(!(value == -1.0 && PyErr_Occurred()));
+    }
+    static float get(Storage& stored) { return stored; }
+};
+
+// Integers narrower than a C long: converted through the interpreter, then range-checked.
+template <class Int>
+    requires(std::is_integral_v<Int> && !std::is_same_v<Int, bool> && sizeof(Int) <= 4)
+struct Converter<Int> {
+    using Storage = Int;
+    static Converted load(PyObject* object, Storage& out) {
+        const long value = PyLong_AsLong(object);
+        if (value == -1 && PyErr_Occurred()) return Converted::Failed;
+        if (value < static_cast<long>(std::numeric_limits<Int>::min()) ||
+            value > static_cast<long>(std::numeric_limits<Int>::max())) {
+            PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+            return Converted::Failed;
+        }
+        out = static_cast<Int>(value);
+        return Converted::Ok;
+    }
+    static Int get(Storage& stored) { return stored; }
+};
+
+// Sizes: any integer or object with __index__, negative or beyond 64 bits refused by the interpreter.
+template <>
+struct Converter<std::uint64_t> {
+    using Storage = std::uint64_t;
+    static Converted load(PyObject* object, Storage& out) {
+        PyObject* index = PyNumber_Index(object);
+        if (index == nullptr) return Converted::Failed;
+        out = PyLong_AsUnsignedLongLong(index);
+        Py_DECREF(index);
+        return from_status(!(out == static_cast<std::uint64_t>(-1) && PyErr_Occurred()));
+    }
+    static std::uint64_t get(Storage& stored) { return stored; }
+};
+
+bool is_numpy_bool(PyObject* object);
+
+// True and False, and NumPy boolean scalars; 0 and 1 are refused.
+template <>
+struct Converter<bool> {
+    using Storage = bool;
+    static Converted load(PyObject* object, Storage& out) {
+        if (PyBool_Check(object)) {
+            out = object == Py_True;
+            return Converted::Ok;
+        }
+        if (is_numpy_bool(object)) {
+            const int truth = PyObject_IsTrue(object);
+            out = truth == 1;
+            return from_status(truth >= 0);
+        }
+        if (!PyErr_Occurred()) raise_not_an_instance(object, "bool");
+        return Converted::Failed;
+    }
+    static bool get(Storage& stored) { return stored; }
+};
+
+// A str, read as its UTF-8 contents (valid while the caller holds the string).
+template <>
+struct Converter<std::string_view> {
+    using Storage = std::string_view;
+    static Converted load(PyObject* object, Storage& out) {
+        if (!PyUnicode_Check(object)) {
+            raise_not_an_instance(object, "str");
+            return Converted::Failed;
+        }
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(object, &size);
+        if (text == nullptr) return Converted::Failed;
+        out = std::string_view(text, static_cast<std::size_t>(size));
+        return Converted::Ok;
+    }
+    static std::string_view get(Storage& stored) { return stored; }
+};
+
+template <>
+struct Converter<BytesArg> {
+    using Storage = BytesArg;
+    static Converted load(PyObject* object, Storage& out) {
+        if (!PyBytes_Check(object)) {
+            raise_not_an_instance(object, "bytes");
+            return Converted::Failed;
+        }
+        char* data = nullptr;
+        Py_ssize_t size = 0;
+        if (PyBytes_AsStringAndSize(object, &data, &size) != 0) return Converted::Failed;
+        out.data = {reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size)};
+        return Converted::Ok;
+    }
+    static BytesArg get(Storage& stored) { return stored; }
+};
+
+// One-dimensional NumPy arrays of the element type, borrowed read-only in place.
+template <ArrayElement E>
+struct Converter<std::span<const E>> {
+    using Storage = std::span<const E>;
+    static Converted load(PyObject* object, Storage& out) {
+        const void* data = nullptr;
+        std::size_t size = 0;
+        switch (borrow_array(object, element_type_of<E>(), true, data, size)) {
+            case ArrayCheck::Ok: out = {static_cast<const E*>(data), size}; return Converted::Ok;
+            case ArrayCheck::WrongType: return Converted::Failed;
+            case ArrayCheck::NotContiguous: return Converted::FailedUnprefixed;
+        }
+        return Converted::Failed;
+    }
+    static std::span<const E> get(Storage& stored) { return stored; }
+};
+
+// An instance of a bound class, type-checked and held shared for the call.
+template <Bound T>
+struct Converter<T> {
+    using Storage = SharedRef<T>;
+    static Converted load(PyObject* object, Storage& out) {
+        PyTypeObject* type = type_object<T>();
+        if (type == nullptr) return Converted::Failed;
+        if (!PyObject_TypeCheck(object, type)) {
+            raise_not_an_instance(object, Binding<T>::name.chars);
+            return Converted::Failed;
+        }
+        auto& self = instance_of<T>(object);
+        if (!out.guard.acquire(self.borrow, false)) return Converted::Failed;
+        out.value = &self.value;
+        return Converted::Ok;
+    }
+    static const T& get(Storage& stored) { return stored.get(); }
+};
+
+template <class Item>
+struct ListArg {
+    std::vector<typename Converter<Item>::Storage> items;
+    PyObject* snapshot = nullptr;
+
+    ListArg() = default;
+    ListArg(const ListArg&) = delete;
+    ListArg& operator=(const ListArg&) = delete;
+    ~ListArg() { Py_XDECREF(snapshot); }
+};
+
+template <class Item>
+struct Converter<ListArg<Item>> {
+    using Storage = ListArg<Item>;
+    static Converted load(PyObject* object, Storage& out) {
+        if (!PyList_Check(object)) {
+            raise_not_an_instance(object, "list");
+            return Converted::Failed;
+        }
+        out.snapshot = PyList_AsTuple(object);
+        if (out.snapshot == nullptr) return Converted::Failed;
+        const Py_ssize_t count = PyTuple_Size(out.snapshot);
+        out.items.resize(static_cast<std::size_t>(count));
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            const Converted status = Converter<Item>::load(PyTuple_GetItem(out.snapshot, i), out.items[static_cast<std::size_t>(i)]);
+            if (status != Converted::Ok) return status;
+        }
+        return Converted::Ok;
+    }
+    static const Storage& get(Storage& stored) { return stored; }
+};
+
+// A parameter with a default: absent gives nullopt; None also gives nullopt when the default is None.
+template <class Value>
+struct Converter<std::optional<Value>> {
+    using Storage = std::optional<typename Converter<Value>::Storage>;
+    static Converted load(PyObject* object, Storage& out) {
+        out.emplace();
+        return Converter<Value>::load(object, *out);
+    }
+    static std::optional<Value> get(Storage& stored) {
+        if (!stored) return std::nullopt;
+        return Converter<Value>::get(*stored);
+    }
+};
+
+template <class P>
+using ConverterOf = Converter<std::remove_cvref_t<P>>;
+
+}  // namespace kavro::python::binding

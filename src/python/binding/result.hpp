@@ -1,0 +1,122 @@
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "python/binding/errors.hpp"
+#include "python/binding/instance.hpp"
+#include "python/binding/numpy_bridge.hpp"
+
+// Result conversion, chosen at compile time from the C++ return type: vectors of samples, bits
+// or floats become NumPy arrays that adopt their storage; other vectors become lists; tuples,
+// strings, numbers, optionals, bound classes and expected values map as their names say.
+
+namespace kavro::python::binding {
+
+// A `bytes` result.
+struct ByteString {
+    std::vector<std::uint8_t> data;
+};
+
+template <class T>
+struct is_expected : std::false_type {};
+template <class T, class E>
+struct is_expected<std::expected<T, E>> : std::true_type {};
+
+template <class T>
+struct is_optional : std::false_type {};
+template <class T>
+struct is_optional<std::optional<T>> : std::true_type {};
+
+template <class T>
+struct is_tuple : std::false_type {};
+template <class... T>
+struct is_tuple<std::tuple<T...>> : std::true_type {};
+template <class A, class B>
+struct is_tuple<std::pair<A, B>> : std::true_type {};
+
+template <class T>
+struct is_vector : std::false_type {};
+template <class T>
+struct is_vector<std::vector<T>> : std::true_type {};
+
+template <class T>
+struct is_array_vector : std::false_type {};
+template <ArrayElement E>
+struct is_array_vector<std::vector<E>> : std::true_type {};
+
+template <class R>
+PyObject* to_python(R&& result);
+
+template <class Tuple, std::size_t... I>
+PyObject* tuple_to_python(Tuple&& values, std::index_sequence<I...>) {
+    PyObject* items[] = {to_python(std::get<I>(std::forward<Tuple>(values)))...};
+    bool ok = true;
+    for (PyObject* item : items) ok = ok && item != nullptr;
+    PyObject* tuple = ok ? PyTuple_New(sizeof...(I)) : nullptr;
+    for (std::size_t i = 0; i < sizeof...(I); ++i) {
+        if (tuple != nullptr) PyTuple_SetItem(tuple, static_cast<Py_ssize_t>(i), items[i]);  // steals
+        else Py_XDECREF(items[i]);
+    }
+    return tuple;
+}
+
+template <class R>
+PyObject* to_python(R&& result) {
+    using T = std::remove_cvref_t<R>;
+    if constexpr (is_expected<T>::value) {
+        if (!result) {
+            raise_value_error(error_message(result.error()));
+            return nullptr;
+        }
+        if constexpr (std::is_void_v<typename T::value_type>) Py_RETURN_NONE;
+        else return to_python(std::move(*result));
+    } else if constexpr (is_optional<T>::value) {
+        if (!result) Py_RETURN_NONE;
+        return to_python(std::move(*result));
+    } else if constexpr (std::is_same_v<T, bool>) {
+        return PyBool_FromLong(result);
+    } else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {
+        return PyLong_FromLongLong(result);
+    } else if constexpr (std::is_integral_v<T>) {
+        return PyLong_FromUnsignedLongLong(result);
+    } else if constexpr (std::is_floating_point_v<T>) {
+        return PyFloat_FromDouble(result);
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        return PyUnicode_FromStringAndSize(result.data(), static_cast<Py_ssize_t>(result.size()));
+    } else if constexpr (std::is_same_v<T, ByteString>) {
+        return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(result.data.data()),
+                                         static_cast<Py_ssize_t>(result.data.size()));
+    } else if constexpr (is_tuple<T>::value) {
+        return tuple_to_python(std::move(result), std::make_index_sequence<std::tuple_size_v<T>>{});
+    } else if constexpr (is_array_vector<T>::value) {
+        return adopt_vector(std::move(result));
+    } else if constexpr (is_vector<T>::value) {
+        PyObject* list = PyList_New(static_cast<Py_ssize_t>(result.size()));
+        if (list == nullptr) return nullptr;
+        for (std::size_t i = 0; i < result.size(); ++i) {
+            PyObject* item = to_python(std::move(result[i]));
+            if (item == nullptr) {
+                Py_DECREF(list);
+                return nullptr;
+            }
+            PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);  // steals
+        }
+        return list;
+    } else if constexpr (std::is_same_v<T, PyObject*>) {
+        return result;  // already a new reference built by the caller
+    } else {
+        static_assert(Bound<T>, "no Python conversion for this result type");
+        return wrap(std::move(result));
+    }
+}
+
+}  // namespace kavro::python::binding

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <Python.h>
+
+// The module's registration: groups 1 to 4 are added by the execution step from the family
+// files' tables below; the OFDM, frame-link and DVB-T groups register themselves.
+
+namespace kavro::python {
+
+namespace demodulate { int register_classes(PyObject* module); }
+namespace modulate { int register_classes(PyObject* module); }
+namespace ft8 { int register_classes(PyObject* module); }
+namespace psk31 { int register_classes(PyObject* module); }
+
+namespace ofdm { int register_group(PyObject* module); }
+namespace ofdm_frame { int register_group(PyObject* module); }
+namespace dvb_t_frame { int register_group(PyObject* module); }
+
+}  // namespace kavro::python

@@ -1,0 +1,184 @@
+// Test-only extension module: reaches the converters, results and borrows of the binding frame
+// that the public classes do not use yet, and runs a toy block stage and stream stage.
+
+#include <Python.h>
+
+#include <array>
+#include <cstdint>
+#include <numeric>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "core/block.hpp"
+#include "core/internal_fault.hpp"
+#include "python/binding/frame.hpp"
+
+namespace testing_types {
+
+struct Counter {
+    std::uint32_t count = 0;
+
+    void increment(std::uint8_t by) { count += by; }
+    std::uint32_t value() const { return count; }
+    std::uint32_t sum_with(const Counter& other) const { return count + other.count; }
+    void absorb(const Counter& other) { count += other.count; }
+};
+
+struct Snapshot {
+    std::uint32_t count;
+    std::uint32_t value() const { return count; }
+};
+
+Snapshot snapshot(const Counter& counter) { return {counter.count}; }
+
+// Sums four samples into one: a block stage.
+struct BlockSum {
+    using Input = float;
+    using Output = float;
+    std::size_t input_block_size() const { return 4; }
+    std::size_t output_block_size() const { return 1; }
+    std::size_t process(std::span<const float> input, std::span<float> output) {
+        if (!kavro::holds_one_block(*this, input.size(), output.size())) return 0;
+        output[0] = input[0] + input[1] + input[2] + input[3];
+        return 1;
+    }
+};
+
+// Emits one value per two samples, keeping a half-finished pair between calls: a stream stage.
+struct PairSum {
+    using Input = float;
+    using Output = float;
+    float pending = 0.0f;
+    bool has_pending = false;
+    std::size_t process(std::span<const float> input, std::span<float> output) {
+        std::size_t written = 0;
+        for (float x : input) {
+            if (has_pending && written == output.size()) break;
+            if (!has_pending) {
+                pending = x;
+                has_pending = true;
+                continue;
+            }
+            output[written++] = pending + x;
+            has_pending = false;
+        }
+        return written;
+    }
+};
+static_assert(kavro::BlockStage<BlockSum>);
+static_assert(kavro::Block<PairSum>);
+
+template <class Stage>
+std::vector<float> run_stage(std::span<const float> input, std::uint64_t output_size) {
+    Stage stage;
+    std::vector<float> output(output_size, -1.0f);
+    output.resize(stage.process(input, output));
+    return output;
+}
+
+std::uint8_t echo_u8(std::uint8_t v) { return v; }
+std::int32_t echo_i32(std::int32_t v) { return v; }
+std::uint32_t echo_u32(std::uint32_t v) { return v; }
+std::uint64_t echo_size(std::uint64_t v) { return v; }
+bool echo_bool(bool v) { return v; }
+std::string echo_str(std::string_view v) { return std::string(v); }
+kavro::python::binding::ByteString echo_bytes(kavro::python::binding::BytesArg v) {
+    return {std::vector<std::uint8_t>(v.data.begin(), v.data.end())};
+}
+std::optional<std::uint64_t> echo_optional(std::optional<std::uint64_t> v) { return v; }
+double sum_list(const kavro::python::binding::ListArg<double>& values) {
+    double total = 0;
+    for (double v : values.items) total += v;
+    return total;
+}
+std::vector<std::int32_t> echo_int32(std::span<const std::int32_t> a) { return {a.begin(), a.end()}; }
+std::vector<float> echo_float32(std::span<const float> a) { return {a.begin(), a.end()}; }
+std::uintptr_t buffer_address(std::span<const kavro::Complex> a) { return reinterpret_cast<std::uintptr_t>(a.data()); }
+std::tuple<std::int32_t, double, std::string, std::optional<int>> make_tuple() { return {1, 2.5, "three", std::nullopt}; }
+std::vector<std::string> make_list() { return {"a", "b"}; }
+std::vector<kavro::Complex> huge_allocation() { return std::vector<kavro::Complex>(std::size_t{1} << 60); }
+std::uint32_t fault(std::string_view message) { kavro::internal_fault(std::string(message)); }
+std::uint32_t no_arguments() { return 42; }
+
+}  // namespace testing_types
+
+namespace kavro::python::binding {
+
+using testing_types::Counter;
+using testing_types::Snapshot;
+
+template <>
+struct Binding<Counter> {
+    static constexpr FixedText name = "Counter";
+    static constexpr FixedText doc = "Counter(start=0)\n--\n\nA counter for borrow tests.";
+    static constexpr auto constructor = [](std::optional<std::uint32_t> start) { return Counter{start.value_or(0)}; };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"increment($self, by)\n--\n\n", &Counter::increment>(),
+            method<"sum_with($self, other)\n--\n\n", &Counter::sum_with>(),
+            method<"absorb($self, other)\n--\n\n", &Counter::absorb>(),
+            method<"snapshot($self)\n--\n\n", &testing_types::snapshot>(),
+            {},
+        };
+        return table;
+    }
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {property<"value", &Counter::value>(), {}};
+        return table;
+    }
+};
+
+template <>
+struct Binding<Snapshot> {
+    static constexpr FixedText name = "Snapshot";
+    static constexpr FixedText doc = "A counter's value at one moment.";
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {property<"value", &Snapshot::value>(), {}};
+        return table;
+    }
+};
+
+}  // namespace kavro::python::binding
+
+namespace {
+
+using namespace kavro::python::binding;
+using namespace testing_types;
+
+int execute(PyObject* module) {
+    return guarded([&]() -> int {
+        for (auto add : {add_class<Counter>, add_class<Snapshot>,
+                         add_function<"echo_u8(v)\n--\n\n", &echo_u8>,
+                         add_function<"echo_i32(v)\n--\n\n", &echo_i32>,
+                         add_function<"echo_u32(v)\n--\n\n", &echo_u32>,
+                         add_function<"echo_size(v)\n--\n\n", &echo_size>,
+                         add_function<"echo_bool(v)\n--\n\n", &echo_bool>,
+                         add_function<"echo_str(v)\n--\n\n", &echo_str>,
+                         add_function<"echo_bytes(v)\n--\n\n", &echo_bytes>,
+                         add_function<"echo_optional(v=None)\n--\n\n", &echo_optional>,
+                         add_function<"sum_list(values)\n--\n\n", &sum_list>,
+                         add_function<"echo_int32(a)\n--\n\n", &echo_int32>,
+                         add_function<"echo_float32(a)\n--\n\n", &echo_float32>,
+                         add_function<"buffer_address(a)\n--\n\n", &buffer_address>,
+                         add_function<"make_tuple()\n--\n\n", &make_tuple>,
+                         add_function<"make_list()\n--\n\n", &make_list>,
+                         add_function<"huge_allocation()\n--\n\n", &huge_allocation>,
+                         add_function<"fault(message)\n--\n\n", &fault>,
+                         add_function<"no_arguments()\n--\n\n", &no_arguments>,
+                         add_function<"three(a, b, c, d=1)\n--\n\n", [](double, double, double, std::optional<double>) {}>,
+                         add_function<"block_sum(x, output_size)\n--\n\n", &run_stage<BlockSum>>,
+                         add_function<"pair_sum(x, output_size)\n--\n\n", &run_stage<PairSum>>}) {
+            if (add(module) != 0) return -1;
+        }
+        return 0;
+    });
+}
+
+PyModuleDef_Slot slots[] = {{Py_mod_exec, reinterpret_cast<void*>(&execute)}, {0, nullptr}};
+PyModuleDef definition = {PyModuleDef_HEAD_INIT, "_kavro_testing", "", 0, nullptr, slots, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__kavro_testing() { return PyModuleDef_Init(&definition); }
