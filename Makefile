@@ -3,8 +3,11 @@
 
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
-PYTHON312 ?= $(firstword $(shell command -v python3.12) $(wildcard /root/.pyenv/versions/3.12*/bin/python3.12))
-PYTHON313 ?= $(firstword $(shell command -v python3.13) $(wildcard /root/.pyenv/versions/3.13*/bin/python3.13))
+# The first interpreter of the given version that actually runs (pyenv shims may not).
+find_python = $(shell for p in $(HOME)/.pyenv/versions/$(1)*/bin/python$(1) python$(1); do \
+	$$p -c 'import sys; assert sys.version_info[:2] == tuple(map(int, "$(1)".split(".")))' 2>/dev/null && { command -v $$p; break; }; done)
+PYTHON312 ?= $(call find_python,3.12)
+PYTHON313 ?= $(call find_python,3.13)
 APT_PACKAGES := build-essential cmake pkg-config libfftw3-dev googletest libgtest-dev libbenchmark-dev libliquid-dev libfec-dev
 VENV := .venv
 VENV313 := .venv313
