@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <expected>
 #include <numeric>
 #include <optional>
 #include <string>
@@ -102,12 +103,52 @@ std::vector<kavro::Complex> huge_allocation() { return std::vector<kavro::Comple
 std::uint32_t fault(std::string_view message) { kavro::internal_fault(std::string(message)); }
 std::uint32_t no_arguments() { return 42; }
 
+struct Pair {
+    std::int32_t a = 0;
+    float b = 0.0f;
+    friend bool operator==(const Pair&, const Pair&) = default;
+};
+
+struct Reading {
+    std::uint64_t start;
+    float score;
+    std::optional<std::int32_t> offset;
+};
+
+Reading make_reading() { return {12, 0.5f, std::nullopt}; }
+
+// Checks the second array's layout before the first's, as a callee with its own order would.
+std::expected<std::size_t, kavro::python::binding::ErrorAlreadySet> lazy_lengths(
+    const kavro::python::binding::LazyArray<std::int32_t>& first, const kavro::python::binding::LazyArray<float>& second) {
+    const auto second_span = second.span();
+    if (!second_span) return std::unexpected(kavro::python::binding::ErrorAlreadySet{});
+    const auto first_span = first.span();
+    if (!first_span) return std::unexpected(kavro::python::binding::ErrorAlreadySet{});
+    return first_span->size() + second_span->size();
+}
+
 }  // namespace testing_types
 
 namespace kavro::python::binding {
 
 using testing_types::Counter;
 using testing_types::Snapshot;
+using testing_types::Pair;
+using testing_types::Reading;
+
+template <>
+struct Binding<Pair> {
+    static constexpr FixedText name = "Pair";
+    static constexpr FixedText doc = "Pair(a, b)\n--\n\nA value with equality.";
+    static constexpr auto constructor = [](std::int32_t a, float b) { return Pair{a, b}; };
+    static constexpr bool equality = true;
+};
+
+template <>
+struct DictFields<Reading> {
+    static constexpr std::array<const char*, 3> keys{"start", "score", "offset"};
+    static auto values(const Reading& r) { return std::tuple(r.start, r.score, r.offset); }
+};
 
 template <>
 struct Binding<Counter> {
@@ -149,7 +190,9 @@ using namespace testing_types;
 
 int execute(PyObject* module) {
     return guarded([&]() -> int {
-        for (auto add : {add_class<Counter>, add_class<Snapshot>,
+        for (auto add : {add_class<Counter>, add_class<Snapshot>, add_class<Pair>,
+                         add_function<"make_reading()\n--\n\n", &make_reading>,
+                         add_function<"lazy_lengths(first, second)\n--\n\n", &lazy_lengths>,
                          add_function<"echo_u8(v)\n--\n\n", &echo_u8>,
                          add_function<"echo_i32(v)\n--\n\n", &echo_i32>,
                          add_function<"echo_u32(v)\n--\n\n", &echo_u32>,

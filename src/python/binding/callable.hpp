@@ -214,6 +214,22 @@ PyGetSetDef property(const char* doc = nullptr) {
     return {Name.chars, &property_entry<Getter>, nullptr, doc, nullptr};
 }
 
+// `==` and `!=` through T's operator== (another type is never equal); no ordering and no hash.
+template <Bound T>
+PyObject* richcompare_entry(PyObject* left, PyObject* right, int op) noexcept {
+    return guarded([&]() -> PyObject* {
+        PyTypeObject* type = type_object<T>();
+        if ((op != Py_EQ && op != Py_NE) || !PyObject_TypeCheck(left, type) || !PyObject_TypeCheck(right, type))
+            Py_RETURN_NOTIMPLEMENTED;
+        auto& a = instance_of<T>(left);
+        auto& b = instance_of<T>(right);
+        BorrowGuard borrow_a, borrow_b;
+        if (!borrow_a.acquire(a.borrow, false) || !borrow_b.acquire(b.borrow, false)) return nullptr;
+        const bool equal = a.value == b.value;
+        return PyBool_FromLong((op == Py_EQ) == equal);
+    });
+}
+
 // The class object of T from its Binding: a heap type named "builtins.<Name>" (so __module__
 // reads "builtins"), not subclassable, without instance dict or weak references, not
 // instantiable when the binding declares no constructor.
@@ -227,7 +243,7 @@ PyTypeObject* create_type() {
         std::copy(B::name.view().begin(), B::name.view().end(), chars.begin() + prefix.size());
         return chars;
     }();
-    PyType_Slot slots[8];
+    PyType_Slot slots[10];
     int count = 0;
     slots[count++] = {Py_tp_doc, const_cast<char*>(B::doc.chars)};
     slots[count++] = {Py_tp_dealloc, reinterpret_cast<void*>(&deallocate<T>)};
@@ -239,7 +255,10 @@ PyTypeObject* create_type() {
     }
     if constexpr (requires { B::methods(); }) slots[count++] = {Py_tp_methods, B::methods()};
     if constexpr (requires { B::properties(); }) slots[count++] = {Py_tp_getset, B::properties()};
-    if constexpr (requires { B::extra_slots(slots, count); }) B::extra_slots(slots, count);
+    if constexpr (requires { B::equality; }) {
+        slots[count++] = {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<T>)};
+        slots[count++] = {Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)};
+    }
     slots[count] = {0, nullptr};
     PyType_Spec spec{qualified.data(), static_cast<int>(sizeof(Instance<T>)), 0, flags, slots};
     return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));

@@ -166,6 +166,33 @@ struct Converter<std::span<const E>> {
     static std::span<const E> get(Storage& stored) { return stored; }
 };
 
+// An array whose type and rank are checked while converting but whose layout is checked later,
+// when the callee asks for its elements, so that a callee can order that check among its own.
+template <ArrayElement E>
+struct LazyArray {
+    PyObject* object = nullptr;
+    std::span<const E> elements;
+
+    // The elements, or an empty optional with the layout TypeError set.
+    std::optional<std::span<const E>> span() const {
+        if (!check_array_layout(object)) return std::nullopt;
+        return elements;
+    }
+};
+
+template <ArrayElement E>
+struct Converter<LazyArray<E>> {
+    using Storage = LazyArray<E>;
+    static Converted load(PyObject* object, Storage& out) {
+        const void* data = nullptr;
+        std::size_t size = 0;
+        if (borrow_array(object, element_type_of<E>(), false, data, size) != ArrayCheck::Ok) return Converted::Failed;
+        out = {object, {static_cast<const E*>(data), size}};
+        return Converted::Ok;
+    }
+    static const LazyArray<E>& get(Storage& stored) { return stored; }
+};
+
 // An instance of a bound class, type-checked and held shared for the call.
 template <Bound T>
 struct Converter<T> {

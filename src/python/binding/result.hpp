@@ -2,6 +2,7 @@
 
 #include <Python.h>
 
+#include <array>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -25,6 +26,23 @@ namespace kavro::python::binding {
 struct ByteString {
     std::vector<std::uint8_t> data;
 };
+
+// The error of a binding-side step that has already set its Python exception.
+struct ErrorAlreadySet {};
+
+// Specialised for a result struct that Python receives as a dict: `keys` in insertion order and
+// `values(const T&)` returning a tuple of the same length.
+template <class T>
+struct DictFields;
+
+template <class T>
+concept DictResult = requires(const T& value) {
+    DictFields<T>::keys;
+    DictFields<T>::values(value);
+};
+
+template <class Tuple, std::size_t N, std::size_t... I>
+PyObject* dict_to_python(const std::array<const char*, N>& keys, Tuple&& values, std::index_sequence<I...>);
 
 template <class T>
 struct is_expected : std::false_type {};
@@ -74,7 +92,7 @@ PyObject* to_python(R&& result) {
     using T = std::remove_cvref_t<R>;
     if constexpr (is_expected<T>::value) {
         if (!result) {
-            raise_value_error(error_message(result.error()));
+            if constexpr (!std::is_same_v<typename T::error_type, ErrorAlreadySet>) raise_value_error(error_message(result.error()));
             return nullptr;
         }
         if constexpr (std::is_void_v<typename T::value_type>) Py_RETURN_NONE;
@@ -111,12 +129,33 @@ PyObject* to_python(R&& result) {
             PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);  // steals
         }
         return list;
+    } else if constexpr (DictResult<T>) {
+        return dict_to_python(DictFields<T>::keys, DictFields<T>::values(result),
+                              std::make_index_sequence<DictFields<T>::keys.size()>{});
     } else if constexpr (std::is_same_v<T, PyObject*>) {
         return result;  // already a new reference built by the caller
     } else {
         static_assert(Bound<T>, "no Python conversion for this result type");
         return wrap(std::move(result));
     }
+}
+
+template <class Tuple, std::size_t N, std::size_t... I>
+PyObject* dict_to_python(const std::array<const char*, N>& keys, Tuple&& values, std::index_sequence<I...>) {
+    static_assert(std::tuple_size_v<std::remove_cvref_t<Tuple>> == N, "one value per key");
+    PyObject* dict = PyDict_New();
+    if (dict == nullptr) return nullptr;
+    const bool ok = ([&] {
+        PyObject* item = to_python(std::get<I>(std::forward<Tuple>(values)));
+        const bool set = item != nullptr && PyDict_SetItemString(dict, keys[I], item) == 0;
+        Py_XDECREF(item);
+        return set;
+    }() && ...);
+    if (!ok) {
+        Py_DECREF(dict);
+        return nullptr;
+    }
+    return dict;
 }
 
 }  // namespace kavro::python::binding

@@ -227,3 +227,29 @@ def test_objects_and_arrays_do_not_leak():
     before = _resident_bytes()
     churn(100_000)
     assert _resident_bytes() - before < 4 * 1024 * 1024
+
+
+class TestValueSemantics:
+    def test_equality_compares_values_and_refuses_hashing_and_ordering(self):
+        assert testing.Pair(1, 0.5) == testing.Pair(1, 0.5)
+        assert testing.Pair(1, 0.5) != testing.Pair(1, 0.25)
+        assert testing.Pair(1, float("nan")) != testing.Pair(1, float("nan"))
+        assert testing.Pair(1, 0.5) != (1, 0.5)
+        with pytest.raises(TypeError):
+            hash(testing.Pair(1, 0.5))
+        with pytest.raises(TypeError):
+            testing.Pair(1, 0.5) < testing.Pair(2, 0.5)
+
+    def test_dict_results_keep_their_key_order(self):
+        reading = testing.make_reading()
+        assert list(reading) == ["start", "score", "offset"]
+        assert reading == {"start": 12, "score": 0.5, "offset": None}
+
+    def test_lazy_arrays_check_type_at_once_and_layout_when_asked(self):
+        ints, floats = np.zeros(3, np.int32), np.zeros(2, np.float32)
+        assert testing.lazy_lengths(ints, floats) == 5
+        with pytest.raises(TypeError, match="^argument 'second': "):
+            testing.lazy_lengths(ints[::2], np.zeros(2))
+        with pytest.raises(TypeError, match="^The given array is not contiguous or is misaligned.$"):
+            testing.lazy_lengths(ints, floats[::-1])
+        assert testing.lazy_lengths(ints[:0:-1][:0], floats) == 2
