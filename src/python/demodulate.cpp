@@ -1,12 +1,86 @@
 // Python classes of the demodulators.
 
+#include "demodulate/am.hpp"
 #include "demodulate/bpsk.hpp"
+#include "demodulate/cw.hpp"
+#include "demodulate/fm.hpp"
+#include "demodulate/pm.hpp"
 #include "demodulate/qam.hpp"
 #include "demodulate/qpsk.hpp"
+#include "demodulate/ssb.hpp"
 #include "python/binding/frame.hpp"
 #include "python/groups.hpp"
 
 namespace kavro::python::binding {
+
+template <>
+struct Binding<CwEnvelopeDemod> {
+    static constexpr FixedText name = "CwEnvelopeDemod";
+    static constexpr FixedText doc = "CwEnvelopeDemod(sample_rate, tone_hz, env_bw_hz)\n--\n\n";
+    static constexpr auto constructor = [](double sample_rate, double tone_hz, double env_bw_hz) {
+        return CwEnvelopeDemod(sample_rate, tone_hz, env_bw_hz);
+    };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"process($self, iq)\n--\n\n", &CwEnvelopeDemod::process>(),
+            method<"set_gain($self, g)\n--\n\n", &CwEnvelopeDemod::set_gain>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<AmEnvelopeDemod> {
+    static constexpr FixedText name = "AmEnvelopeDemod";
+    static constexpr FixedText doc = "AmEnvelopeDemod(fs, audio_bw_hz, abs_approx=False)\n--\n\n";
+    static constexpr auto constructor = [](double fs, double audio_bw_hz, std::optional<bool> abs_approx) {
+        return AmEnvelopeDemod(fs, audio_bw_hz, abs_approx.value_or(false));
+    };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {method<"process($self, iq)\n--\n\n", &AmEnvelopeDemod::process>(), {}};
+        return table;
+    }
+};
+
+template <>
+struct Binding<SsbProductDemod> {
+    static constexpr FixedText name = "SsbProductDemod";
+    static constexpr FixedText doc = "SsbProductDemod(fs, bfo_hz, audio_bw_hz)\n--\n\n";
+    static constexpr auto constructor = [](double fs, double bfo_hz, double audio_bw_hz) {
+        return SsbProductDemod(fs, bfo_hz, audio_bw_hz);
+    };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {method<"process($self, iq)\n--\n\n", &SsbProductDemod::process>(), {}};
+        return table;
+    }
+};
+
+template <>
+struct Binding<FmQuadratureDemod> {
+    static constexpr FixedText name = "FmQuadratureDemod";
+    static constexpr FixedText doc = "FmQuadratureDemod(fs, dev_hz, audio_bw_hz)\n--\n\n";
+    static constexpr auto constructor = [](double fs, double dev_hz, double audio_bw_hz) {
+        return FmQuadratureDemod(fs, dev_hz, audio_bw_hz);
+    };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {method<"process($self, iq)\n--\n\n", &FmQuadratureDemod::process>(), {}};
+        return table;
+    }
+};
+
+template <>
+struct Binding<PmQuadratureDemod> {
+    static constexpr FixedText name = "PmQuadratureDemod";
+    static constexpr FixedText doc = "PmQuadratureDemod(fs, k, audio_bw_hz)\n--\n\n";
+    static constexpr auto constructor = [](double fs, double k, double audio_bw_hz) {
+        return PmQuadratureDemod(fs, k, audio_bw_hz);
+    };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {method<"process($self, iq)\n--\n\n", &PmQuadratureDemod::process>(), {}};
+        return table;
+    }
+};
 
 template <>
 struct Binding<BpskDemod> {
@@ -74,7 +148,8 @@ namespace kavro::python::demodulate {
 
 int register_classes(PyObject* module) {
     using namespace binding;
-    for (auto add : {add_class<BpskDemod>, add_class<QpskDemod>, add_class<QamDemod>})
+    for (auto add : {add_class<CwEnvelopeDemod>, add_class<AmEnvelopeDemod>, add_class<SsbProductDemod>,
+                     add_class<FmQuadratureDemod>, add_class<PmQuadratureDemod>, add_class<BpskDemod>, add_class<QpskDemod>, add_class<QamDemod>})
         if (add(module) != 0) return -1;
     return 0;
 }

@@ -1,12 +1,101 @@
 // Python classes of the modulators.
 
+#include "modulate/am.hpp"
 #include "modulate/bpsk.hpp"
+#include "modulate/cw.hpp"
+#include "modulate/fm.hpp"
+#include "modulate/pm.hpp"
 #include "modulate/qam.hpp"
 #include "modulate/qpsk.hpp"
+#include "modulate/ssb.hpp"
 #include "python/binding/frame.hpp"
 #include "python/groups.hpp"
 
 namespace kavro::python::binding {
+
+template <>
+struct Binding<AmDsbMod> {
+    static constexpr FixedText name = "AmDsbMod";
+    static constexpr FixedText doc = "AmDsbMod(fs, rf_hz, carrier_level, modulation_index)\n--\n\n";
+    static constexpr auto constructor = [](double fs, double rf_hz, double carrier_level, double modulation_index) {
+        return AmDsbMod(fs, rf_hz, carrier_level, modulation_index);
+    };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"process($self, audio)\n--\n\n", &AmDsbMod::process>(),
+            method<"set_gain($self, g)\n--\n\n", &AmDsbMod::set_gain>(),
+            method<"set_clamp($self, on)\n--\n\n", &AmDsbMod::set_clamp>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<CwKeyedMod> {
+    static constexpr FixedText name = "CwKeyedMod";
+    static constexpr FixedText doc = "CwKeyedMod(sample_rate, tone_hz, rise_ms, fall_ms)\n--\n\n";
+    static constexpr auto constructor = [](double sample_rate, double tone_hz, double rise_ms, double fall_ms) {
+        return CwKeyedMod(sample_rate, tone_hz, rise_ms, fall_ms);
+    };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"process($self, audio)\n--\n\nInput: keying envelope 0..1 as float32 array.", &CwKeyedMod::process>(),
+            method<"set_gain($self, g)\n--\n\n", &CwKeyedMod::set_gain>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<FmPhaseAccumMod> {
+    static constexpr FixedText name = "FmPhaseAccumMod";
+    static constexpr FixedText doc = "FmPhaseAccumMod(sample_rate, deviation_hz, rf_hz)\n--\n\n";
+    static constexpr auto constructor = [](double sample_rate, double deviation_hz, double rf_hz) {
+        return FmPhaseAccumMod(sample_rate, deviation_hz, rf_hz);
+    };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"process($self, audio)\n--\n\n", &FmPhaseAccumMod::process>(),
+            method<"set_gain($self, g)\n--\n\n", &FmPhaseAccumMod::set_gain>(),
+            method<"set_deviation($self, hz)\n--\n\n", &FmPhaseAccumMod::set_deviation>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<PmDirectPhaseMod> {
+    static constexpr FixedText name = "PmDirectPhaseMod";
+    static constexpr FixedText doc = "PmDirectPhaseMod(sample_rate, kp_rad_per_unit, rf_hz)\n--\n\n";
+    static constexpr auto constructor = [](double sample_rate, double kp_rad_per_unit, double rf_hz) {
+        return PmDirectPhaseMod(sample_rate, kp_rad_per_unit, rf_hz);
+    };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"process($self, audio)\n--\n\n", &PmDirectPhaseMod::process>(),
+            method<"set_gain($self, g)\n--\n\n", &PmDirectPhaseMod::set_gain>(),
+            method<"set_sensitivity($self, kp)\n--\n\n", &PmDirectPhaseMod::set_sensitivity>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<SsbPhasingMod> {
+    static constexpr FixedText name = "SsbPhasingMod";
+    static constexpr FixedText doc = "SsbPhasingMod(fs, audio_bw_hz, audio_if_hz, rf_hz, usb)\n--\n\n";
+    static constexpr auto constructor = [](double fs, double audio_bw_hz, double audio_if_hz, double rf_hz, bool usb) {
+        return SsbPhasingMod(fs, audio_bw_hz, audio_if_hz, rf_hz, usb);
+    };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {method<"process($self, audio)\n--\n\n", &SsbPhasingMod::process>(), {}};
+        return table;
+    }
+};
 
 template <>
 struct Binding<BpskMod> {
@@ -73,7 +162,8 @@ namespace kavro::python::modulate {
 
 int register_classes(PyObject* module) {
     using namespace binding;
-    for (auto add : {add_class<BpskMod>, add_class<QpskMod>, add_class<QamMod>})
+    for (auto add : {add_class<AmDsbMod>, add_class<CwKeyedMod>, add_class<FmPhaseAccumMod>,
+                     add_class<PmDirectPhaseMod>, add_class<SsbPhasingMod>, add_class<BpskMod>, add_class<QpskMod>, add_class<QamMod>})
         if (add(module) != 0) return -1;
     return 0;
 }

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "core/complex.hpp"
+#include "dsp/biquad_lowpass.hpp"
+#include "dsp/dc_blocker.hpp"
+
+namespace kavro {
+
+// Magnitude estimate without a square root (alpha-max-beta-min): 0.9482·max(|re|, |im|) +
+// 0.392·min(|re|, |im|), within −5.3 % / +2.7 % of the true magnitude at every angle.
+inline float magnitude_estimate(float re, float im) {
+    const float a = re < 0.0f ? -re : re;
+    const float b = im < 0.0f ? -im : im;
+    const bool b_larger = a < b;
+    const float larger = b_larger ? b : a;
+    const float smaller = b_larger ? a : b;
+    return 0.9482f * larger + 0.392f * smaller;
+}
+
+// AM envelope detector: the power (exact mode, square root after the filter) or a magnitude
+// estimate (approximate mode) is low-passed by two sections (cut-off 0.9 × audio_bw_hz) and
+// DC-blocked, so the output is the modulating audio without the carrier level.
+class AmEnvelopeDemod {
+public:
+    AmEnvelopeDemod(double fs, double audio_bw_hz, bool abs_approx = false);
+
+    std::vector<float> process(std::span<const Complex> iq);
+
+private:
+    std::vector<float> process_exact(std::span<const Complex> iq);
+    std::vector<float> process_approx(std::span<const Complex> iq);
+
+    bool abs_approx_;
+    dsp::BiquadCoefficients lowpass_;
+    dsp::BiquadMemory section_a_;
+    dsp::BiquadMemory section_b_;
+    dsp::DcBlocker dc_blocker_;
+};
+
+}  // namespace kavro

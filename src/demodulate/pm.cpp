@@ -1,0 +1,28 @@
+#include "demodulate/pm.hpp"
+
+#include "dsp/fast_atan2.hpp"
+
+namespace kavro {
+
+PmQuadratureDemod::PmQuadratureDemod(double fs, double k, double audio_bw_hz)
+    : lowpass_(dsp::design_biquad_lowpass(static_cast<float>(fs), static_cast<float>(audio_bw_hz))),
+      k_(static_cast<float>(k)) {}
+
+KAVRO_FMA_CLONES std::vector<float> PmQuadratureDemod::process(std::span<const Complex> iq) {
+    std::vector<float> out(iq.size());
+    const float k = k_;
+    const dsp::BiquadCoefficients lp = lowpass_;
+    dsp::BiquadMemory s1 = section1_, s2 = section2_;
+    Complex previous = previous_;
+    for (std::size_t n = 0; n < iq.size(); ++n) {
+        const float theta = dsp::phase_step(previous, iq[n]);
+        previous = iq[n];
+        out[n] = dsp::biquad_step(lp, s2, dsp::biquad_step(lp, s1, k * theta));
+    }
+    previous_ = previous;
+    section1_ = s1;
+    section2_ = s2;
+    return out;
+}
+
+}  // namespace kavro

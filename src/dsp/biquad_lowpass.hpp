@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cmath>
+
+// Second-order Butterworth low-pass section (quality factor 1/√2) in transposed direct form II.
+// The audio rails of the SSB modulator and of the analog demodulators cascade two of these.
+
+// Loops built on std::fma are compiled twice on x86-64: once for processors with the FMA
+// instruction, where std::fma is a single instruction, and once for the baseline, where it is a
+// call into the maths library. The loader picks one; both round identically.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define KAVRO_FMA_CLONES __attribute__((target_clones("fma", "default")))
+#else
+#define KAVRO_FMA_CLONES
+#endif
+
+namespace kavro::dsp {
+
+// Coefficients already divided by a0.
+struct BiquadCoefficients {
+    float b0 = 0.0f;
+    float b1 = 0.0f;
+    float b2 = 0.0f;
+    float a1 = 0.0f;
+    float a2 = 0.0f;
+};
+
+struct BiquadMemory {
+    float z1 = 0.0f;
+    float z2 = 0.0f;
+};
+
+// Bilinear-transform design with cut-off 0.9 × audio_bw_hz, every step rounded to single
+// precision. A zero bandwidth gives all-zero numerator coefficients; nothing is range-checked.
+BiquadCoefficients design_biquad_lowpass(float fs, float audio_bw_hz);
+
+// One sample through one section: y = b0·x + z1 and z1' = b1·x + z2 are each fused; the
+// feedback terms are separate products.
+inline float biquad_step(const BiquadCoefficients& c, BiquadMemory& m, float x) {
+    const float y = std::fma(c.b0, x, m.z1);
+    m.z1 = std::fma(c.b1, x, m.z2) - c.a1 * y;
+    m.z2 = c.b2 * x - c.a2 * y;
+    return y;
+}
+
+// A single section that owns its coefficients and memories.
+class BiquadLowpass {
+public:
+    BiquadLowpass(float fs, float audio_bw_hz) : coefficients_(design_biquad_lowpass(fs, audio_bw_hz)) {}
+    explicit BiquadLowpass(const BiquadCoefficients& coefficients) : coefficients_(coefficients) {}
+
+    float process(float x) { return biquad_step(coefficients_, memory_, x); }
+
+    const BiquadCoefficients& coefficients() const { return coefficients_; }
+    const BiquadMemory& memory() const { return memory_; }
+
+private:
+    BiquadCoefficients coefficients_;
+    BiquadMemory memory_;
+};
+
+}  // namespace kavro::dsp
