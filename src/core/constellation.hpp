@@ -65,10 +65,14 @@ struct QamThresholds {
     }
 };
 
-constexpr Complex map_bpsk(std::uint8_t bit) { return {(bit & 1) ? -1.0f : 1.0f, 0.0f}; }
+// Sign of a bit's level, +1 for 0 and -1 for 1, computed without a branch (random bits would
+// defeat the branch predictor); multiplying a level by it is exact.
+constexpr float bit_sign(std::uint8_t bit) { return 1.0f - 2.0f * static_cast<float>(bit & 1u); }
+
+constexpr Complex map_bpsk(std::uint8_t bit) { return {bit_sign(bit), 0.0f}; }
 
 constexpr Complex map_qpsk(std::uint8_t bit_i, std::uint8_t bit_q) {
-    return {(bit_i & 1) ? -qpsk_level : qpsk_level, (bit_q & 1) ? -qpsk_level : qpsk_level};
+    return {qpsk_level * bit_sign(bit_i), qpsk_level * bit_sign(bit_q)};
 }
 
 // Reads BitsPerAxis bits (bit 0 of each byte), most significant first.

@@ -173,6 +173,8 @@ struct LazyArray {
     PyObject* object = nullptr;
     std::span<const E> elements;
 
+    bool readable() const { return array_layout_ok(object); }
+
     // The elements, or an empty optional with the layout TypeError set.
     std::optional<std::span<const E>> span() const {
         if (!check_array_layout(object)) return std::nullopt;

@@ -9,7 +9,7 @@ namespace kavro::python::binding {
 
 namespace {
 
-constexpr const char* not_contiguous = "The given array is not contiguous or is misaligned.";
+constexpr const char* not_contiguous_text = "The given array is not contiguous or is misaligned.";
 constexpr const char* buffer_capsule_name = "kavro_sdr.buffer";
 
 constexpr int type_number(ElementType type) {
@@ -73,12 +73,18 @@ void release_buffer(PyObject* capsule) {
 
 }  // namespace
 
-bool check_array_layout(PyObject* object) {
+bool array_layout_ok(PyObject* object) {
     auto* array = reinterpret_cast<PyArrayObject*>(object);
     if (PyArray_SIZE(array) == 0) return true;
     const bool contiguous = PyArray_IS_C_CONTIGUOUS(array) || PyArray_IS_F_CONTIGUOUS(array);
-    if (contiguous && PyArray_ISALIGNED(array) && PyArray_DATA(array) != nullptr) return true;
-    PyErr_SetString(PyExc_TypeError, not_contiguous);
+    return contiguous && PyArray_ISALIGNED(array) && PyArray_DATA(array) != nullptr;
+}
+
+void raise_not_contiguous() { PyErr_SetString(PyExc_TypeError, not_contiguous_text); }
+
+bool check_array_layout(PyObject* object) {
+    if (array_layout_ok(object)) return true;
+    raise_not_contiguous();
     return false;
 }
 

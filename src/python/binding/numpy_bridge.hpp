@@ -43,7 +43,13 @@ enum class ArrayCheck { Ok, WrongType, NotContiguous };
 // aligned and contiguous (the TypeError "The given array is not contiguous or is misaligned.").
 ArrayCheck borrow_array(PyObject* object, ElementType type, bool check_layout, const void*& data, std::size_t& size);
 
-// Sets the contiguity TypeError; returns false when the borrowed array is not readable in place.
+// Whether a borrowed array can be read in place: empty, or aligned and contiguous.
+bool array_layout_ok(PyObject* array);
+
+// Sets TypeError "The given array is not contiguous or is misaligned.".
+void raise_not_contiguous();
+
+// As array_layout_ok, setting the contiguity TypeError when it cannot.
 bool check_array_layout(PyObject* array);
 
 // A new one-dimensional array that owns the vector's storage (freed through `release`).

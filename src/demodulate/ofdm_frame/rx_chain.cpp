@@ -1,0 +1,174 @@
+#include "demodulate/ofdm_frame/rx_chain.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "fec/bit_packing.hpp"
+#include "fec/conv.hpp"
+#include "fec/crc.hpp"
+#include "fec/interleaver.hpp"
+#include "fec/scrambler.hpp"
+
+namespace kavro {
+
+namespace {
+
+void truncate(auto& values, std::size_t size) {
+    if (values.size() > size) values.resize(size);
+}
+
+void add_corrections(std::optional<std::uint32_t>& total, std::size_t count) {
+    const std::uint64_t sum = static_cast<std::uint64_t>(*total) + count;
+    total = static_cast<std::uint32_t>(std::min<std::uint64_t>(sum, std::numeric_limits<std::uint32_t>::max()));
+}
+
+// A soft value of 0 or below (not NaN) decides bit 1.
+std::vector<std::uint8_t> hard_decisions(std::span<const float> soft) {
+    std::vector<std::uint8_t> bits(soft.size());
+    for (std::size_t i = 0; i < soft.size(); ++i) bits[i] = soft[i] <= 0.0f ? 1 : 0;
+    return bits;
+}
+
+std::vector<std::uint8_t> ldpc_decode(std::span<const float> soft, const fec::Ldpc& code, fec::LdpcDecodeRule rule,
+                                      bool& converged) {
+    const std::size_t n = code.n();
+    const std::size_t k = code.k();
+    const std::size_t words = soft.size() / n;
+    if (soft.size() % n != 0) converged = false;  // a word cut short cannot be decoded
+    std::vector<std::uint8_t> bits(words * k);
+    for (std::size_t w = 0; w < words; ++w) {
+        const fec::LdpcDecoded decoded = code.decode(soft.subspan(w * n, n), rule);
+        if (!decoded.converged) converged = false;
+        std::copy(decoded.message.begin(), decoded.message.end(), bits.begin() + static_cast<std::ptrdiff_t>(w * k));
+    }
+    return bits;
+}
+
+// Message and tail decisions of a terminated convolutional code carrying message_bits bits.
+std::vector<std::uint8_t> conv_decode_with_tail(std::span<const float> soft, fec::ConvKind kind,
+                                                fec::PunctureRate rate, std::size_t message_bits) {
+    const std::vector<float> mother = fec::conv_depuncture(soft, kind, rate, message_bits);
+    std::vector<std::uint8_t> decided(mother.size() / 2);
+    fec::ViterbiDecoder decoder(kind);
+    decoder.decode(mother, decided);
+    return decided;
+}
+
+std::vector<std::uint8_t> inner_decode(std::span<const float> soft, const BlockPlan& plan, const fec::InnerFec& inner,
+                                       CodecCache& cache, fec::LdpcDecodeRule rule, bool& converged) {
+    switch (inner.kind) {
+        case fec::InnerFec::Kind::None: break;
+        case fec::InnerFec::Kind::Ldpc: return ldpc_decode(soft, *cache.ldpc(inner.code), rule, converged);
+        case fec::InnerFec::Kind::ConvK5:
+            return conv_decode_with_tail(soft, fec::ConvKind::K5, inner.rate, plan.outer_stage_bits);
+        case fec::InnerFec::Kind::ConvK7:
+            return conv_decode_with_tail(soft, fec::ConvKind::K7, inner.rate, plan.outer_stage_bits);
+    }
+    return hard_decisions(soft);
+}
+
+// Decodes every whole n-element word of `data` in place and gathers the k message elements of
+// each, corrected or as received; a trailing partial word is dropped. Words that `is_codeword`
+// recognises need no decoding.
+template <class Code, class IsCodeword>
+std::vector<std::uint8_t> decode_outer_words(std::vector<std::uint8_t> data, const Code& code, IsCodeword&& is_codeword,
+                                             ChainOutcome& out) {
+    const std::size_t n = code.n();
+    const std::size_t k = code.k();
+    const std::size_t words = data.size() / n;
+    if (data.size() % n != 0) out.outer_ok = false;
+    for (std::size_t w = 0; w < words; ++w) {
+        std::uint8_t* word = data.data() + w * n;
+        if (!is_codeword(std::span<const std::uint8_t>(word, n))) {
+            const auto decoded = code.decode_in_place(std::span<std::uint8_t>(word, n));
+            if (decoded) {
+                add_corrections(out.outer_corrections, *decoded);
+            } else {
+                out.outer_ok = false;  // the received message stays in place
+            }
+        }
+        std::memmove(data.data() + w * k, word, k);
+    }
+    data.resize(words * k);
+    return data;
+}
+
+// The framed bytes from the outer stage's bits, or nothing when too few remain.
+std::optional<std::vector<std::uint8_t>> decode_outer(std::vector<std::uint8_t> bits, const fec::OuterFec& outer,
+                                                      std::size_t framed_bytes, CodecCache& cache, ChainOutcome& out) {
+    std::vector<std::uint8_t> bytes;
+    switch (outer.kind) {
+        case fec::OuterFec::Kind::None:
+        case fec::OuterFec::Kind::Bch:
+            if (outer.kind == fec::OuterFec::Kind::Bch) {
+                const auto code = cache.bch(outer.t);
+                const BchParity parity(*code);
+                bits = decode_outer_words(
+                    std::move(bits), *code, [&](std::span<const std::uint8_t> word) { return parity.is_codeword(word); },
+                    out);
+            }
+            if (bits.size() / 8 < framed_bytes) return std::nullopt;
+            return fec::bits_to_bytes(std::span<const std::uint8_t>(bits).first(8 * framed_bytes));
+        case fec::OuterFec::Kind::ReedSolomon:
+            // A bit count cut short of a whole byte is packed with its last byte zero-padded. The
+            // decoder's own syndrome check is its fast path for clean words.
+            bytes = decode_outer_words(fec::pack_bits_padded(bits), *cache.rs(outer.n, outer.n_parity),
+                                       [](std::span<const std::uint8_t>) { return false; }, out);
+            break;
+    }
+    if (bytes.size() < framed_bytes) return std::nullopt;
+    bytes.resize(framed_bytes);
+    return bytes;
+}
+
+}  // namespace
+
+std::expected<ChainOutcome, fec::RxError> decode_chain(
+    std::span<const float> llrs, const BlockPlan& plan, fec::CrcKind crc, const fec::OuterFec& outer,
+    const fec::InnerFec& inner, const fec::InterleaverKind& outer_interleaver,
+    const fec::InterleaverKind& inner_interleaver, const fec::ScramblerKind& scrambler, fec::ScramblerPosition position,
+    std::uint32_t per_frame_seed, CodecCache& cache, fec::LdpcDecodeRule ldpc_rule) {
+    ChainOutcome out;
+    out.crc_present = crc != fec::CrcKind::None;
+    out.outer_present = outer.kind != fec::OuterFec::Kind::None;
+    if (out.outer_present) out.outer_corrections = 0;
+
+    std::vector<float> soft(llrs.begin(), llrs.begin() + static_cast<std::ptrdiff_t>(std::min(llrs.size(), plan.coded_bits)));
+
+    // Validated before any decoding, whichever position the scrambler takes.
+    const std::optional<fec::PnScrambler> lfsr = chain_lfsr(scrambler, per_frame_seed);
+    if (position == fec::ScramblerPosition::AfterInner && lfsr) lfsr->flip_llr_signs(soft);
+
+    if (inner_interleaver.kind != fec::InterleaverKind::Kind::None) soft = fec::deinterleave_llrs(inner_interleaver, soft);
+    truncate(soft, plan.inner_bits);
+
+    out.inner_bits_decoded = inner_decode(soft, plan, inner, cache, ldpc_rule, out.inner_converged);
+
+    std::vector<std::uint8_t> bits(out.inner_bits_decoded.begin(),
+                                   out.inner_bits_decoded.begin() +
+                                       static_cast<std::ptrdiff_t>(std::min(out.inner_bits_decoded.size(), plan.outer_stage_bits)));
+    if (outer_interleaver.kind != fec::InterleaverKind::Kind::None) bits = fec::deinterleave_bits(outer_interleaver, bits);
+    truncate(bits, plan.outer_bits);
+
+    std::optional<std::vector<std::uint8_t>> decoded = decode_outer(std::move(bits), outer, plan.framed_bytes, cache, out);
+    if (!decoded) return std::unexpected(fec::RxError::MalformedHeader);
+    std::vector<std::uint8_t>& framed = *decoded;
+
+    if (position == fec::ScramblerPosition::BeforeOuter) {
+        if (lfsr) {
+            lfsr->scramble(framed);
+        } else {
+            fec::scramble_bytes(scrambler, per_frame_seed, framed);
+        }
+    }
+
+    const auto checked = fec::check_crc(crc, framed);
+    if (!checked) return std::unexpected(fec::RxError::MalformedHeader);
+    out.crc_ok = checked->crc_ok;
+    out.payload.assign(checked->payload.begin(), checked->payload.end());
+    return out;
+}
+
+}  // namespace kavro

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "fec/code_kinds.hpp"
+
+// The three LDPC codes of the frame link. Each parity-check matrix is generated deterministically
+// from a 64-bit seed and the code index, so every transmitter and receiver builds the same one:
+// a column-weight-3 message part and a staircase (dual-diagonal) parity part, which makes
+// encoding a single pass. Codeword layout: message bits 0..k-1, then parity bits at k..n-1.
+
+namespace kavro::fec {
+
+struct LdpcDecoded {
+    std::vector<std::uint8_t> message;  // k bits
+    bool converged = false;             // the returned word satisfies every check
+};
+
+class Ldpc {
+public:
+    static constexpr std::size_t kColumnWeight = 3;
+    static constexpr std::size_t kMaxIterations = 50;
+
+    static Ldpc build(LdpcCode code);
+
+    LdpcCode code() const { return code_; }
+    std::size_t n() const { return n_; }
+    std::size_t k() const { return k_; }
+    std::size_t m() const { return n_ - k_; }
+    std::size_t edges() const { return edge_var_.size(); }
+
+    // The three check rows of message column c, ascending.
+    const std::array<std::uint16_t, 3>& column_rows(std::size_t c) const { return column_rows_[c]; }
+    // The columns of check row r: its message columns ascending, then its parity columns.
+    std::span<const std::uint16_t> check_vars(std::size_t r) const {
+        return {edge_var_.data() + row_start_[r], edge_var_.data() + row_start_[r + 1]};
+    }
+    // The check rows of column c.
+    std::span<const std::uint16_t> var_checks(std::size_t c) const {
+        return {var_check_.data() + var_start_[c], var_check_.data() + var_start_[c + 1]};
+    }
+    // For each entry of var_checks(c), the position of c inside that row's check_vars.
+    std::span<const std::uint16_t> var_edge_pos(std::size_t c) const {
+        return {var_edge_pos_.data() + var_start_[c], var_edge_pos_.data() + var_start_[c + 1]};
+    }
+
+    // Systematic codeword (n bits) of exactly k message bits.
+    std::vector<std::uint8_t> encode(std::span<const std::uint8_t> message) const;
+    void encode_into(std::span<const std::uint8_t> message, std::span<std::uint8_t> codeword) const;
+
+    // Belief propagation over exactly n log-likelihood ratios (positive favours bit 0), at most 50
+    // flooding iterations. A word that never satisfies every check still yields the best word
+    // seen (fewest failed checks), with converged = false.
+    LdpcDecoded decode(std::span<const float> llr, LdpcDecodeRule rule) const;
+
+    // Number of rows whose columns of the hard word (one bit per byte) XOR to 1.
+    std::size_t failed_checks(std::span<const std::uint8_t> bits) const;
+
+private:
+    Ldpc() = default;
+
+    template <typename Rule>
+    LdpcDecoded run_decoder(std::span<const float> llr, const Rule& rule) const;
+
+    LdpcCode code_ = LdpcCode::N512R12;
+    std::size_t n_ = 0;
+    std::size_t k_ = 0;
+    std::vector<std::array<std::uint16_t, 3>> column_rows_;
+    // Check-major edge list: the edges of row r are row_start_[r] .. row_start_[r + 1].
+    std::vector<std::uint32_t> row_start_;
+    std::vector<std::uint16_t> edge_var_;
+    // Column-major views of the same edges.
+    std::vector<std::uint32_t> var_start_;
+    std::vector<std::uint16_t> var_check_;
+    std::vector<std::uint16_t> var_edge_pos_;
+
+    // The decoder's message layout: rows in groups of four (one vector lane each), every row
+    // padded to row_weight_ slots, slot (group, j, lane) holding edge j of row 4 group + lane.
+    // Padding slots point at variable n, whose posterior is +infinity, and are reset to 0 after
+    // each update, which leaves every check rule and parity unchanged.
+    std::size_t row_weight_ = 0;
+    std::size_t groups_ = 0;
+    std::vector<std::uint16_t> slot_var_;
+    std::vector<std::uint32_t> pad_slots_;
+    // For each column, the slots of its edges in var_checks order (message columns: 3 each;
+    // parity column k + j: 2 each, the last one 1).
+    std::vector<std::uint32_t> var_slot_;
+};
+
+// Sizes of code index q: n, k.
+struct LdpcSize {
+    std::size_t n;
+    std::size_t k;
+};
+LdpcSize ldpc_size(LdpcCode code);
+
+}  // namespace kavro::fec

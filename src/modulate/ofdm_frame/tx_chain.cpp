@@ -1,0 +1,236 @@
+#include "modulate/ofdm_frame/tx_chain.hpp"
+
+#include <algorithm>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+#include "core/internal_fault.hpp"
+#include "fec/bit_packing.hpp"
+#include "fec/conv.hpp"
+#include "fec/crc.hpp"
+#include "fec/interleaver.hpp"
+
+namespace kavro {
+
+namespace {
+
+std::size_t ceil_div(std::size_t a, std::size_t b) {
+    if (b == 0) internal_fault("chunk size must be non-zero");
+    return a / b + (a % b != 0);
+}
+
+fec::ConvKind conv_kind(const fec::InnerFec& inner) {
+    return inner.kind == fec::InnerFec::Kind::ConvK5 ? fec::ConvKind::K5 : fec::ConvKind::K7;
+}
+
+// Cuts `message` into blocks of k elements (the last zero-padded) and writes each block followed by
+// its parity into an n-element slot of the result.
+template <class Code>
+std::vector<std::uint8_t> encode_blocks(std::span<const std::uint8_t> message, const Code& code) {
+    const std::size_t k = code.k();
+    const std::size_t n = code.n();
+    const std::size_t blocks = ceil_div(message.size(), k);
+    std::vector<std::uint8_t> out(blocks * n, 0);
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const std::size_t take = std::min(k, message.size() - b * k);
+        std::uint8_t* word = out.data() + b * n;
+        std::copy_n(message.data() + b * k, take, word);
+        if constexpr (std::is_same_v<Code, BchParity>) {
+            code.parity(std::span<const std::uint8_t>(word, k), std::span<std::uint8_t>(word + k, n - k));
+        } else {
+            code.encode_into(std::span<const std::uint8_t>(word, k), std::span<std::uint8_t>(word + k, n - k));
+        }
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> outer_encode(std::span<const std::uint8_t> framed, const fec::OuterFec& outer,
+                                       CodecCache& cache) {
+    switch (outer.kind) {
+        case fec::OuterFec::Kind::None: break;
+        case fec::OuterFec::Kind::Bch: {
+            const BchParity code(*cache.bch(outer.t));
+            const std::vector<std::uint8_t> bits = fec::bytes_to_bits(framed);
+            return encode_blocks(std::span<const std::uint8_t>(bits), code);
+        }
+        case fec::OuterFec::Kind::ReedSolomon: {
+            const auto code = cache.rs(outer.n, outer.n_parity);
+            return fec::bytes_to_bits(encode_blocks(framed, *code));
+        }
+    }
+    return fec::bytes_to_bits(framed);
+}
+
+std::vector<std::uint8_t> ldpc_encode(std::span<const std::uint8_t> bits, const fec::Ldpc& code) {
+    const std::size_t k = code.k();
+    const std::size_t n = code.n();
+    const std::size_t blocks = ceil_div(bits.size(), k);
+    std::vector<std::uint8_t> out(blocks * n);
+    std::vector<std::uint8_t> message(k);
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const std::size_t take = std::min(k, bits.size() - b * k);
+        std::copy_n(bits.data() + b * k, take, message.begin());
+        std::fill(message.begin() + static_cast<std::ptrdiff_t>(take), message.end(), 0);
+        code.encode_into(message, std::span<std::uint8_t>(out.data() + b * n, n));
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> inner_encode(std::vector<std::uint8_t> bits, const fec::InnerFec& inner, CodecCache& cache) {
+    switch (inner.kind) {
+        case fec::InnerFec::Kind::None: break;
+        case fec::InnerFec::Kind::Ldpc: return ldpc_encode(bits, *cache.ldpc(inner.code));
+        case fec::InnerFec::Kind::ConvK5:
+        case fec::InnerFec::Kind::ConvK7: return fec::conv_encode(bits, conv_kind(inner), inner.rate);
+    }
+    return bits;
+}
+
+std::vector<std::uint8_t> interleave(const fec::InterleaverKind& kind, std::vector<std::uint8_t> bits) {
+    if (kind.kind == fec::InterleaverKind::Kind::None) return bits;
+    return fec::interleave_bits(kind, bits);
+}
+
+// Shifts a left-aligned multi-word register left by `bits` (1..8), returning the bits shifted out.
+template <std::size_t Bits>
+unsigned shift_left(std::uint64_t* reg, std::size_t words) {
+    const unsigned out = static_cast<unsigned>(reg[0] >> (64 - Bits));
+    for (std::size_t w = 0; w + 1 < words; ++w) reg[w] = (reg[w] << Bits) | (reg[w + 1] >> (64 - Bits));
+    reg[words - 1] <<= Bits;
+    return out;
+}
+
+}  // namespace
+
+BchParity::BchParity(const fec::Bch& code) : k_(code.k()), deg_(code.deg()), words_((code.deg() + 63) / 64) {
+    if (deg_ < 8 || words_ > kMaxWords) internal_fault("BCH generator degree out of range: " + std::to_string(deg_));
+    const std::span<const std::uint8_t> gen = code.generator();  // highest power first, gen[0] = 1
+    for (std::size_t i = 0; i < deg_; ++i) {
+        if (gen[i + 1] & 1) gen_[i / 64] |= std::uint64_t{1} << (63 - i % 64);
+    }
+    // Bit-serial division of each byte value followed by deg zero bits.
+    table_.resize(256 * words_);
+    for (unsigned b = 0; b < 256; ++b) {
+        Register reg{};
+        reg[0] = static_cast<std::uint64_t>(b) << 56;
+        for (int step = 0; step < 8; ++step) {
+            const unsigned top = shift_left<1>(reg.data(), words_);
+            if (top) {
+                for (std::size_t w = 0; w < words_; ++w) reg[w] ^= gen_[w];
+            }
+        }
+        std::copy_n(reg.begin(), words_, table_.begin() + static_cast<std::ptrdiff_t>(b * words_));
+    }
+}
+
+BchParity::Register BchParity::remainder(std::span<const std::uint8_t> message) const {
+    Register reg{};
+    std::size_t i = 0;
+    for (; i + 8 <= message.size(); i += 8) {
+        unsigned byte = 0;
+        for (std::size_t j = 0; j < 8; ++j) byte = (byte << 1) | (message[i + j] & 1u);
+        const unsigned index = shift_left<8>(reg.data(), words_) ^ byte;
+        const std::uint64_t* row = table_.data() + index * words_;
+        for (std::size_t w = 0; w < words_; ++w) reg[w] ^= row[w];
+    }
+    for (; i < message.size(); ++i) {
+        const unsigned top = shift_left<1>(reg.data(), words_) ^ (message[i] & 1u);
+        if (top) {
+            for (std::size_t w = 0; w < words_; ++w) reg[w] ^= gen_[w];
+        }
+    }
+    return reg;
+}
+
+void BchParity::parity(std::span<const std::uint8_t> message, std::span<std::uint8_t> parity) const {
+    if (message.size() != k_) internal_fault("BCH message must be exactly k bits");
+    if (parity.size() != deg_) internal_fault("BCH parity must be exactly deg bits");
+    const Register reg = remainder(message);
+    for (std::size_t i = 0; i < deg_; ++i) parity[i] = parity_bit(reg, i);
+}
+
+bool BchParity::is_codeword(std::span<const std::uint8_t> word) const {
+    if (word.size() != n()) internal_fault("BCH word must be exactly n bits");
+    const Register reg = remainder(word.first(k_));
+    for (std::size_t i = 0; i < deg_; ++i) {
+        if (parity_bit(reg, i) != (word[k_ + i] & 1u)) return false;
+    }
+    return true;
+}
+
+std::optional<fec::PnScrambler> chain_lfsr(const fec::ScramblerKind& scrambler, std::uint32_t per_frame_seed) {
+    if (scrambler.kind != fec::ScramblerKind::Kind::Lfsr) return std::nullopt;
+    const std::uint32_t seed =
+        scrambler.seed.kind == fec::ScramblerSeed::Kind::PerFrame ? per_frame_seed : scrambler.seed.value;
+    auto lfsr = fec::PnScrambler::create(scrambler.poly, scrambler.width, seed);
+    if (!lfsr) internal_fault(error_message(lfsr.error()));
+    return *lfsr;
+}
+
+BlockPlan block_plan(std::size_t payload_len, fec::CrcKind crc, const fec::OuterFec& outer, const fec::InnerFec& inner,
+                     const fec::InterleaverKind& outer_interleaver, const fec::InterleaverKind& inner_interleaver,
+                     CodecCache& cache) {
+    BlockPlan plan;
+    plan.payload_bytes = payload_len;
+    plan.framed_bytes = payload_len + fec::crc_width(crc);
+    const std::size_t bits = 8 * plan.framed_bytes;
+
+    switch (outer.kind) {
+        case fec::OuterFec::Kind::None: plan.outer_bits = bits; break;
+        case fec::OuterFec::Kind::Bch: {
+            const auto code = cache.bch(outer.t);
+            plan.outer_bits = ceil_div(bits, code->k()) * code->n();
+            break;
+        }
+        case fec::OuterFec::Kind::ReedSolomon: {
+            const auto code = cache.rs(outer.n, outer.n_parity);
+            plan.outer_bits = ceil_div(plan.framed_bytes, code->k()) * code->n() * 8;
+            break;
+        }
+    }
+
+    plan.outer_stage_bits = fec::interleaved_bit_count(outer_interleaver, plan.outer_bits);
+
+    const std::size_t x = plan.outer_stage_bits;
+    switch (inner.kind) {
+        case fec::InnerFec::Kind::None: plan.inner_bits = x; break;
+        case fec::InnerFec::Kind::Ldpc: {
+            const auto code = cache.ldpc(inner.code);
+            plan.inner_bits = ceil_div(x, code->k()) * code->n();
+            break;
+        }
+        case fec::InnerFec::Kind::ConvK5:
+        case fec::InnerFec::Kind::ConvK7: plan.inner_bits = fec::conv_coded_length(x, conv_kind(inner), inner.rate); break;
+    }
+
+    plan.coded_bits = fec::interleaved_bit_count(inner_interleaver, plan.inner_bits);
+    return plan;
+}
+
+EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, fec::CrcKind crc, const fec::OuterFec& outer,
+                                  const fec::InnerFec& inner, const fec::InterleaverKind& outer_interleaver,
+                                  const fec::InterleaverKind& inner_interleaver, const fec::ScramblerKind& scrambler,
+                                  fec::ScramblerPosition position, std::uint32_t per_frame_seed, CodecCache& cache) {
+    std::vector<std::uint8_t> framed = fec::append_crc(crc, payload);
+
+    // Validated before any coding, whichever position the scrambler takes.
+    const std::optional<fec::PnScrambler> lfsr = chain_lfsr(scrambler, per_frame_seed);
+    if (position == fec::ScramblerPosition::BeforeOuter) {
+        if (lfsr) {
+            lfsr->scramble(framed);
+        } else {
+            fec::scramble_bytes(scrambler, per_frame_seed, framed);
+        }
+    }
+
+    EncodedStages stages;
+    stages.outer_stage = interleave(outer_interleaver, outer_encode(framed, outer, cache));
+    stages.coded = interleave(inner_interleaver, inner_encode(stages.outer_stage, inner, cache));
+
+    // Energy dispersal works on bytes only; after the inner code only an LFSR acts.
+    if (position == fec::ScramblerPosition::AfterInner && lfsr) lfsr->scramble_bits(stages.coded);
+    return stages;
+}
+
+}  // namespace kavro

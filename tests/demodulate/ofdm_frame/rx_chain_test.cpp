@@ -1,0 +1,352 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "demodulate/ofdm_frame/rx_chain.hpp"
+#include "fec/rx_error.hpp"
+
+namespace {
+
+using namespace kavro;
+using Bytes = std::vector<std::uint8_t>;
+using fec::CrcKind;
+using fec::InnerFec;
+using fec::InterleaverKind;
+using fec::LdpcCode;
+using fec::LdpcDecodeRule;
+using fec::OuterFec;
+using fec::PunctureRate;
+using fec::RxError;
+using fec::ScramblerKind;
+using fec::ScramblerPosition;
+using fec::ScramblerSeed;
+
+struct Settings {
+    std::size_t payload_len = 0;
+    CrcKind crc = CrcKind::None;
+    OuterFec outer{};
+    InnerFec inner{};
+    InterleaverKind outer_il{};
+    InterleaverKind inner_il{};
+    ScramblerKind scrambler{};
+    ScramblerPosition position = ScramblerPosition::BeforeOuter;
+    std::uint32_t seed = 0;
+};
+
+std::string describe(const Settings& s) {
+    std::string text = "len " + std::to_string(s.payload_len) + " crc " + std::to_string(int(s.crc)) + " outer " +
+                       std::to_string(int(s.outer.kind)) + "(" + std::to_string(s.outer.t) + "," +
+                       std::to_string(s.outer.n) + "," + std::to_string(s.outer.n_parity) + ") inner " +
+                       std::to_string(int(s.inner.kind)) + "/" + std::to_string(int(s.inner.code)) + "/" +
+                       std::to_string(int(s.inner.rate));
+    for (const InterleaverKind* il : {&s.outer_il, &s.inner_il}) {
+        text += " il " + std::to_string(int(il->kind)) + "(" + std::to_string(il->rows) + "x" + std::to_string(il->cols) +
+                "," + std::to_string(il->branches) + "x" + std::to_string(il->depth) + ")";
+    }
+    return text + " scr " + std::to_string(int(s.scrambler.kind)) + "@" + std::to_string(int(s.position));
+}
+
+BlockPlan plan_of(const Settings& s, CodecCache& cache) {
+    return block_plan(s.payload_len, s.crc, s.outer, s.inner, s.outer_il, s.inner_il, cache);
+}
+
+EncodedStages encode(const Settings& s, const Bytes& payload, CodecCache& cache) {
+    return encode_chain_stages(payload, s.crc, s.outer, s.inner, s.outer_il, s.inner_il, s.scrambler, s.position, s.seed,
+                               cache);
+}
+
+std::expected<ChainOutcome, RxError> decode(const Settings& s, std::span<const float> llrs, CodecCache& cache,
+                                            LdpcDecodeRule rule = {}) {
+    return decode_chain(llrs, plan_of(s, cache), s.crc, s.outer, s.inner, s.outer_il, s.inner_il, s.scrambler, s.position,
+                        s.seed, cache, rule);
+}
+
+Bytes random_bytes(std::size_t n, std::mt19937& rng) {
+    Bytes bytes(n);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+    return bytes;
+}
+
+// Noiseless soft values of varying confidence: positive for bit 0.
+std::vector<float> clean_llrs(const Bytes& bits, std::mt19937& rng) {
+    std::uniform_real_distribution<float> magnitude(0.25f, 8.0f);
+    std::vector<float> llrs(bits.size());
+    for (std::size_t i = 0; i < bits.size(); ++i) llrs[i] = bits[i] ? -magnitude(rng) : magnitude(rng);
+    return llrs;
+}
+
+InterleaverKind random_interleaver(std::mt19937& rng) {
+    switch (rng() % 3) {
+        case 1: return InterleaverKind::block(1 + rng() % 24, 1 + rng() % 24);
+        case 2: return InterleaverKind::convolutional(1 + rng() % 12, 1 + rng() % 17);
+        default: return {};
+    }
+}
+
+// One setting combination drawn from every stage's variants.
+Settings sample_settings(unsigned index) {
+    std::mt19937 rng(7919 * index + 1);
+    Settings s;
+    s.payload_len = rng() % 301;
+    s.crc = static_cast<CrcKind>(rng() % 3);
+    switch (rng() % 3) {
+        case 1: s.outer = OuterFec::bch(1 + rng() % 19); break;
+        case 2: {
+            const std::size_t n = 1 + rng() % 255;
+            s.outer = OuterFec::reed_solomon(n, rng() % 3 == 0 ? 0 : rng() % n);
+            break;
+        }
+        default: break;
+    }
+    const unsigned inner = rng() % 14;
+    if (inner >= 1 && inner <= 3) s.inner = InnerFec::ldpc(static_cast<LdpcCode>(inner - 1));
+    if (inner >= 4 && inner <= 8) s.inner = InnerFec::conv_k5(static_cast<PunctureRate>(inner - 4));
+    if (inner >= 9) s.inner = InnerFec::conv_k7(static_cast<PunctureRate>(inner - 9));
+    s.outer_il = random_interleaver(rng);
+    s.inner_il = random_interleaver(rng);
+    const unsigned width = 2 + rng() % 31;
+    const std::uint32_t poly = static_cast<std::uint32_t>(rng()) & (width == 32 ? 0xFFFFFFFFu : (1u << width) - 1u);
+    switch (rng() % 4) {
+        case 1: s.scrambler = ScramblerKind::lfsr(poly, static_cast<std::uint8_t>(width), ScramblerSeed::fixed(rng())); break;
+        case 2: s.scrambler = ScramblerKind::lfsr(poly, static_cast<std::uint8_t>(width), ScramblerSeed::per_frame()); break;
+        case 3: s.scrambler = ScramblerKind::dvb_t(); break;
+        default: break;
+    }
+    s.position = static_cast<ScramblerPosition>(rng() % 2);
+    s.seed = static_cast<std::uint32_t>(rng());
+    return s;
+}
+
+class ChainRoundTrip : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(ChainRoundTrip, PlanMatchesAndNoiselessDecodeIsClean) {
+    const Settings s = sample_settings(GetParam());
+    SCOPED_TRACE(describe(s));
+    std::mt19937 rng(GetParam());
+    CodecCache cache;
+    const Bytes payload = random_bytes(s.payload_len, rng);
+
+    const BlockPlan plan = plan_of(s, cache);
+    const EncodedStages stages = encode(s, payload, cache);
+    ASSERT_EQ(stages.outer_stage.size(), plan.outer_stage_bits);
+    ASSERT_EQ(stages.coded.size(), plan.coded_bits);
+
+    const auto outcome = decode(s, clean_llrs(stages.coded, rng), cache);
+    ASSERT_TRUE(outcome) << error_message(outcome.error());
+    EXPECT_EQ(outcome->payload, payload);
+    EXPECT_TRUE(outcome->crc_ok);
+    EXPECT_TRUE(outcome->outer_ok);
+    EXPECT_TRUE(outcome->inner_converged);
+    EXPECT_EQ(outcome->crc_present, s.crc != CrcKind::None);
+    EXPECT_EQ(outcome->outer_present, s.outer.kind != OuterFec::Kind::None);
+    EXPECT_EQ(outcome->outer_corrections, outcome->outer_present ? std::optional<std::uint32_t>(0) : std::nullopt);
+    // The inner decoder's output begins with the inner code's input.
+    ASSERT_GE(outcome->inner_bits_decoded.size(), stages.outer_stage.size());
+    EXPECT_TRUE(std::equal(stages.outer_stage.begin(), stages.outer_stage.end(), outcome->inner_bits_decoded.begin()));
+}
+
+INSTANTIATE_TEST_SUITE_P(SampledSettings, ChainRoundTrip, ::testing::Range(0u, 200u));
+
+// Flipping all eight soft values of a byte turns it into its complement.
+void corrupt_byte(std::vector<float>& llrs, std::size_t byte) {
+    for (std::size_t i = 0; i < 8; ++i) llrs[8 * byte + i] = -llrs[8 * byte + i];
+}
+
+TEST(DecodeChain, UncorrectableReedSolomonWordKeepsItsBytesWhileTheOthersAreCorrected) {
+    CodecCache cache;
+    std::mt19937 rng(21);
+    Settings s;
+    s.payload_len = 3 * 188 - 4;  // with the CRC-32, exactly three RS(204, 188) words
+    s.crc = CrcKind::Crc32;
+    s.outer = OuterFec::reed_solomon(204, 16);
+    const Bytes payload = random_bytes(s.payload_len, rng);
+    std::vector<float> llrs = clean_llrs(encode(s, payload, cache).coded, rng);
+
+    for (const std::size_t b : {3u, 100u, 200u}) corrupt_byte(llrs, b);                                   // word 0
+    const std::size_t word1[] = {204 + 0, 204 + 17, 204 + 40, 204 + 41, 204 + 90, 204 + 150, 204 + 187, 204 + 190, 204 + 203};
+    for (const std::size_t b : word1) corrupt_byte(llrs, b);                                              // word 1: 9
+    for (std::size_t i = 0; i < 8; ++i) corrupt_byte(llrs, 408 + 20 * i + 5);                           // word 2: 8
+
+    const auto outcome = decode(s, llrs, cache);
+    ASSERT_TRUE(outcome);
+    EXPECT_FALSE(outcome->outer_ok);
+    EXPECT_FALSE(outcome->crc_ok);
+    EXPECT_EQ(outcome->outer_corrections, 3u + 8u);
+    ASSERT_EQ(outcome->payload.size(), payload.size());
+    Bytes expected = payload;
+    for (const std::size_t b : word1) {
+        if (b - 204 < 188) expected[b - 204 + 188] ^= 0xFF;  // message bytes come back as received
+    }
+    EXPECT_EQ(outcome->payload, expected);
+}
+
+TEST(DecodeChain, CorruptedCrcIsAFlagNotAnError) {
+    CodecCache cache;
+    std::mt19937 rng(22);
+    Settings s;
+    s.payload_len = 20;
+    s.crc = CrcKind::Crc32;
+    const Bytes payload = random_bytes(s.payload_len, rng);
+    std::vector<float> llrs = clean_llrs(encode(s, payload, cache).coded, rng);
+    corrupt_byte(llrs, 23);
+    const auto outcome = decode(s, llrs, cache);
+    ASSERT_TRUE(outcome);
+    EXPECT_FALSE(outcome->crc_ok);
+    EXPECT_TRUE(outcome->crc_present);
+    EXPECT_EQ(outcome->payload, payload);
+}
+
+// The frame header's code: CRC-16 and one n512r12 word. With a 1 x 1024 block interleaver on the
+// outer stage (which keeps the order) the framed bits fill only the first of four LDPC words.
+TEST(DecodeChain, MissingSoftValues) {
+    CodecCache cache;
+    std::mt19937 rng(23);
+    Settings s;
+    s.payload_len = 14;
+    s.crc = CrcKind::Crc16;
+    s.inner = InnerFec::ldpc(LdpcCode::N512R12);
+    s.outer_il = InterleaverKind::block(1, 1024);
+    const Bytes payload = random_bytes(s.payload_len, rng);
+    const std::vector<float> llrs = clean_llrs(encode(s, payload, cache).coded, rng);
+    ASSERT_EQ(llrs.size(), 2048u);
+    const auto first = [&](std::size_t n) { return std::span<const float>(llrs).first(n); };
+
+    // Ends inside the second word: that word is dropped.
+    auto outcome = decode(s, first(512 + 200), cache);
+    ASSERT_TRUE(outcome);
+    EXPECT_FALSE(outcome->inner_converged);
+    EXPECT_TRUE(outcome->crc_ok);
+    EXPECT_EQ(outcome->payload, payload);
+
+    // Whole words short: nothing to flag.
+    outcome = decode(s, first(1024), cache);
+    ASSERT_TRUE(outcome);
+    EXPECT_TRUE(outcome->inner_converged);
+    EXPECT_EQ(outcome->payload, payload);
+
+    // Ends inside the first word: nothing left for the framed bytes.
+    for (const std::size_t n : {0u, 1u, 300u, 511u}) {
+        const auto failed = decode(s, first(n), cache);
+        ASSERT_FALSE(failed) << n;
+        EXPECT_EQ(failed.error(), RxError::MalformedHeader);
+    }
+
+    // Without an inner code, a vector that ends inside a framed byte is short as well.
+    Settings bare;
+    bare.payload_len = 5;
+    const std::vector<float> bare_llrs = clean_llrs(encode(bare, random_bytes(5, rng), cache).coded, rng);
+    const auto short_by_bits = decode(bare, std::span<const float>(bare_llrs).first(37), cache);
+    ASSERT_FALSE(short_by_bits);
+    EXPECT_EQ(short_by_bits.error(), RxError::MalformedHeader);
+}
+
+// Any cut of the soft values yields an outcome or "malformed frame header", never a fault.
+TEST(DecodeChain, TruncationNeverFaults) {
+    CodecCache cache;
+    std::mt19937 rng(24);
+    const Settings cases[] = {
+        {300, CrcKind::Crc16, OuterFec::reed_solomon(60, 10), InnerFec::conv_k7(PunctureRate::R34),
+         InterleaverKind::convolutional(3, 2), InterleaverKind::block(5, 7), ScramblerKind::lfsr(0x9, 4, ScramblerSeed::per_frame()),
+         ScramblerPosition::AfterInner, 77},
+        {200, CrcKind::Crc32, OuterFec::bch(8), InnerFec::ldpc(LdpcCode::N576R23), {}, InterleaverKind::convolutional(4, 3),
+         ScramblerKind::dvb_t(), ScramblerPosition::BeforeOuter, 0},
+        {123, CrcKind::None, OuterFec::reed_solomon(255, 33), {}, InterleaverKind::block(3, 5), {}, {},
+         ScramblerPosition::BeforeOuter, 0},
+        {90, CrcKind::Crc16, {}, InnerFec::conv_k5(PunctureRate::R78), InterleaverKind::convolutional(5, 1), {}, {},
+         ScramblerPosition::BeforeOuter, 0},
+    };
+    for (const Settings& s : cases) {
+        SCOPED_TRACE(describe(s));
+        const std::vector<float> llrs = clean_llrs(encode(s, random_bytes(s.payload_len, rng), cache).coded, rng);
+        std::vector<std::size_t> cuts;
+        for (std::size_t n = 0; n < llrs.size(); n += 1 + llrs.size() / 150) cuts.push_back(n);
+        for (std::size_t back = 1; back <= 9 && back <= llrs.size(); ++back) cuts.push_back(llrs.size() - back);
+        for (const std::size_t n : cuts) {
+            const auto outcome = decode(s, std::span<const float>(llrs).first(n), cache);
+            if (!outcome) {
+                EXPECT_EQ(outcome.error(), RxError::MalformedHeader) << n;
+            }
+        }
+        // Extra values beyond the plan are ignored.
+        std::vector<float> longer = llrs;
+        longer.resize(llrs.size() + 100, -1.0f);
+        const auto outcome = decode(s, longer, cache);
+        ASSERT_TRUE(outcome);
+        EXPECT_TRUE(outcome->crc_ok);
+    }
+}
+
+TEST(DecodeChain, ScramblerAfterInnerNegatesExactlyTheKeystreamPositions) {
+    CodecCache cache;
+    Settings s;
+    s.payload_len = 13;
+    s.scrambler = ScramblerKind::lfsr(0x6000, 15, ScramblerSeed::per_frame());
+    s.position = ScramblerPosition::AfterInner;
+    s.seed = 0x3A5;
+    // All-zero data: the transmitted bits are the keystream itself.
+    const Bytes keystream = encode(s, Bytes(13, 0), cache).coded;
+    const std::vector<float> zeros(keystream.size(), 1.0f);
+    const auto outcome = decode(s, zeros, cache);
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->inner_bits_decoded, keystream);
+}
+
+struct NoisyCase {
+    const char* name;
+    LdpcDecodeRule rule;
+};
+
+class NoisyDefaultLadder : public ::testing::TestWithParam<NoisyCase> {};
+
+// BPSK over AWGN at Es/N0 = 1 dB (Eb/N0 = 4 dB for the rate-1/2 LDPC code) with the default
+// ladder's codes: the LDPC and BCH codes together deliver the payload.
+TEST_P(NoisyDefaultLadder, DecodesAtFourDbEbN0) {
+    CodecCache cache;
+    std::mt19937 rng(25);
+    Settings s;
+    s.payload_len = 1500;
+    s.crc = CrcKind::Crc32;
+    s.outer = OuterFec::bch(8);
+    s.inner = InnerFec::ldpc(LdpcCode::N512R12);
+    const Bytes payload = random_bytes(s.payload_len, rng);
+    const Bytes coded = encode(s, payload, cache).coded;
+
+    const double es_n0 = std::pow(10.0, 0.1);
+    const float sigma2 = static_cast<float>(1.0 / (2.0 * es_n0));
+    std::normal_distribution<float> noise(0.0f, std::sqrt(sigma2));
+    std::vector<float> llrs(coded.size());
+    std::size_t raw_errors = 0;
+    for (std::size_t i = 0; i < coded.size(); ++i) {
+        const float y = (coded[i] ? -1.0f : 1.0f) + noise(rng);
+        llrs[i] = 2.0f * y / sigma2;
+        raw_errors += (y <= 0.0f) != (coded[i] == 1);
+    }
+    ASSERT_GT(raw_errors, coded.size() / 20);  // the channel does make errors
+
+    const auto outcome = decode(s, llrs, cache, GetParam().rule);
+    ASSERT_TRUE(outcome);
+    EXPECT_TRUE(outcome->crc_ok);
+    EXPECT_TRUE(outcome->outer_ok);
+    EXPECT_EQ(outcome->payload, payload);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, NoisyDefaultLadder,
+                         ::testing::Values(NoisyCase{"sum_product", {}},
+                                           NoisyCase{"min_sum", {LdpcDecodeRule::Kind::MinSum, 0.0f}},
+                                           NoisyCase{"scaled_min_sum", {LdpcDecodeRule::Kind::ScaledMinSum, 0.75f}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RxError, Texts) {
+    EXPECT_EQ(error_message(RxError::NoPreamble), "no preamble found");
+    EXPECT_EQ(error_message(RxError::MalformedHeader), "malformed frame header");
+    EXPECT_EQ(error_message(RxError::HeaderCrcMismatch), "header CRC mismatch");
+    EXPECT_EQ(error_message(RxError::PayloadCrcMismatch), "payload CRC mismatch");
+    EXPECT_EQ(error_message(RxError::FecUncorrectable), "FEC uncorrectable");
+    EXPECT_EQ(static_cast<int>(RxError::FecUncorrectable), 4);
+}
+
+}  // namespace

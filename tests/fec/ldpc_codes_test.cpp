@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "core/internal_fault.hpp"
+#include "fec/ldpc_codes.hpp"
+
+namespace {
+
+using kavro::fec::Ldpc;
+using kavro::fec::LdpcCode;
+using kavro::fec::LdpcDecodeRule;
+using kavro::fec::LdpcDecoded;
+
+constexpr LdpcDecodeRule kSumProduct{LdpcDecodeRule::Kind::SumProduct, 0.0f};
+constexpr LdpcDecodeRule kMinSum{LdpcDecodeRule::Kind::MinSum, 0.0f};
+constexpr LdpcDecodeRule kScaledMinSum{LdpcDecodeRule::Kind::ScaledMinSum, 0.75f};
+
+struct CodeCase {
+    LdpcCode code;
+    const char* name;
+    std::size_t n, k;
+    std::size_t row_message_columns;
+    std::array<std::array<std::uint16_t, 3>, 3> first_rows;
+};
+
+const CodeCase kCodes[] = {
+    {LdpcCode::N512R12, "n512r12", 512, 256, 3, {{{41, 100, 196}, {58, 104, 151}, {14, 86, 124}}}},
+    {LdpcCode::N576R23, "n576r23", 576, 384, 6, {{{37, 64, 133}, {13, 123, 178}, {49, 167, 177}}}},
+    {LdpcCode::N512R34, "n512r34", 512, 384, 9, {{{59, 71, 102}, {57, 74, 85}, {4, 34, 113}}}},
+};
+
+std::vector<std::uint8_t> random_bits(std::mt19937_64& rng, std::size_t count) {
+    std::vector<std::uint8_t> out(count);
+    for (auto& b : out) b = static_cast<std::uint8_t>(rng() & 1);
+    return out;
+}
+
+// BPSK over AWGN: bit 0 -> +1, noise variance sigma^2 = 1 / (2 R Eb/N0), LLR = 2 y / sigma^2.
+std::vector<float> awgn_llrs(std::mt19937_64& rng, const std::vector<std::uint8_t>& bits, double rate,
+                             double ebn0_db) {
+    const double sigma2 = 1.0 / (2.0 * rate * std::pow(10.0, ebn0_db / 10.0));
+    std::normal_distribution<double> noise(0.0, std::sqrt(sigma2));
+    std::vector<float> llr(bits.size());
+    for (std::size_t i = 0; i < bits.size(); ++i)
+        llr[i] = static_cast<float>(2.0 * ((bits[i] ? -1.0 : 1.0) + noise(rng)) / sigma2);
+    return llr;
+}
+
+// Belief propagation as first described: check-major per-edge messages, flooding schedule,
+// the rules written out one row and one edge at a time.
+LdpcDecoded reference_decode(const Ldpc& code, const std::vector<float>& llr, LdpcDecodeRule rule) {
+    const std::size_t n = code.n(), k = code.k(), m = code.m();
+    std::vector<std::size_t> row_start(m + 1, 0);
+    for (std::size_t r = 0; r < m; ++r) row_start[r + 1] = row_start[r] + code.check_vars(r).size();
+    const auto edge = [&](std::size_t c, std::size_t t) { return row_start[code.var_checks(c)[t]] + code.var_edge_pos(c)[t]; };
+    const auto failed_of = [&](const std::vector<std::uint8_t>& bits) { return code.failed_checks(bits); };
+
+    std::vector<std::uint8_t> hard(n);
+    for (std::size_t i = 0; i < n; ++i) hard[i] = llr[i] <= 0.0f;
+    std::size_t best_failed = failed_of(hard);
+    std::vector<std::uint8_t> best = hard;
+    std::vector<float> v2c(row_start[m]), c2v(row_start[m], 0.0f);
+    for (std::size_t c = 0; c < n; ++c)
+        for (std::size_t t = 0; t < code.var_checks(c).size(); ++t) v2c[edge(c, t)] = llr[c];
+    for (int iter = 0; iter < 50 && best_failed != 0; ++iter) {
+        for (std::size_t r = 0; r < m; ++r) {
+            const std::size_t b = row_start[r], d = row_start[r + 1] - b;
+            if (rule.kind == LdpcDecodeRule::Kind::SumProduct) {
+                std::vector<float> t(d);
+                for (std::size_t j = 0; j < d; ++j) {
+                    const float x = v2c[b + j] / 2;
+                    if (x < -4.97f) t[j] = -1;
+                    else if (x > 4.97f) t[j] = 1;
+                    else t[j] = x * (x * x * (x * x) + 105 * (x * x) + 945) / (15 * (x * x * (x * x)) + 420 * (x * x) + 945);
+                }
+                for (std::size_t j = 0; j < d; ++j) {
+                    float y = 1;
+                    for (std::size_t i = 0; i < d; ++i)
+                        if (i != j) y *= t[i];
+                    y = std::clamp(y, -1.0f, 1.0f);
+                    const float y2 = y * y;
+                    c2v[b + j] = 2 * y * (64 * (y2 * y2) - 735 * y2 + 945) / (225 * (y2 * y2) - 1050 * y2 + 945);
+                }
+            } else {
+                const float scale = rule.kind == LdpcDecodeRule::Kind::MinSum ? 1.0f : rule.scale;
+                float sign = 1, min1 = INFINITY, min2 = INFINITY;
+                std::size_t pos = 0;
+                for (std::size_t j = 0; j < d; ++j) {
+                    const float v = v2c[b + j], a = std::fabs(v);
+                    if (v < 0) sign = -sign;
+                    if (a < min1) {
+                        min2 = min1;
+                        min1 = a;
+                        pos = j;
+                    } else if (a < min2) {
+                        min2 = a;
+                    }
+                }
+                for (std::size_t j = 0; j < d; ++j)
+                    c2v[b + j] = scale * (sign * (v2c[b + j] < 0 ? -1.0f : 1.0f)) * (j == pos ? min2 : min1);
+            }
+        }
+        std::vector<float> total(n);
+        for (std::size_t c = 0; c < n; ++c) {
+            total[c] = llr[c];
+            for (std::size_t t = 0; t < code.var_checks(c).size(); ++t) total[c] += c2v[edge(c, t)];
+            hard[c] = total[c] <= 0.0f;
+        }
+        const std::size_t failed = failed_of(hard);
+        if (failed < best_failed) {
+            best = hard;
+            best_failed = failed;
+            if (failed == 0) break;
+        }
+        for (std::size_t c = 0; c < n; ++c)
+            for (std::size_t t = 0; t < code.var_checks(c).size(); ++t) v2c[edge(c, t)] = total[c] - c2v[edge(c, t)];
+    }
+    best.resize(k);
+    return {best, best_failed == 0};
+}
+
+class LdpcCodes : public testing::TestWithParam<CodeCase> {};
+
+TEST_P(LdpcCodes, ConstructionIsTheSeededMatrix) {
+    const CodeCase& cc = GetParam();
+    const Ldpc ldpc = Ldpc::build(cc.code);
+    ASSERT_EQ(ldpc.n(), cc.n);
+    ASSERT_EQ(ldpc.k(), cc.k);
+    for (std::size_t c = 0; c < 3; ++c) EXPECT_EQ(ldpc.column_rows(c), cc.first_rows[c]) << "column " << c;
+
+    // Least-load placement fills every row evenly, and no two message columns share two rows
+    // (which they would if the fallback placement had been taken).
+    std::set<std::pair<std::uint16_t, std::uint16_t>> pairs;
+    for (std::size_t c = 0; c < ldpc.k(); ++c) {
+        const auto& rows = ldpc.column_rows(c);
+        EXPECT_TRUE(rows[0] < rows[1] && rows[1] < rows[2]);
+        for (std::size_t a = 0; a < 3; ++a)
+            for (std::size_t b = a + 1; b < 3; ++b) EXPECT_TRUE(pairs.insert({rows[a], rows[b]}).second);
+    }
+    for (std::size_t r = 0; r < ldpc.m(); ++r) {
+        const auto vars = ldpc.check_vars(r);
+        const std::size_t parity_cols = r == 0 ? 1 : 2;
+        ASSERT_EQ(vars.size(), cc.row_message_columns + parity_cols) << "row " << r;
+        for (std::size_t i = 0; i + 1 < cc.row_message_columns; ++i) EXPECT_LT(vars[i], vars[i + 1]);
+        EXPECT_EQ(vars[cc.row_message_columns], ldpc.k() + r);
+        if (r > 0) {
+            EXPECT_EQ(vars[cc.row_message_columns + 1], ldpc.k() + r - 1);
+        }
+    }
+    // The column view points back at the same edges.
+    for (std::size_t c = 0; c < ldpc.n(); ++c) {
+        const auto checks = ldpc.var_checks(c);
+        const auto pos = ldpc.var_edge_pos(c);
+        for (std::size_t e = 0; e < checks.size(); ++e) EXPECT_EQ(ldpc.check_vars(checks[e])[pos[e]], c);
+    }
+
+    const Ldpc again = Ldpc::build(cc.code);
+    for (std::size_t c = 0; c < ldpc.k(); ++c) ASSERT_EQ(again.column_rows(c), ldpc.column_rows(c));
+}
+
+TEST_P(LdpcCodes, EncodedWordsSatisfyEveryCheckAndDecodeAtOnce) {
+    const CodeCase& cc = GetParam();
+    const Ldpc ldpc = Ldpc::build(cc.code);
+    EXPECT_EQ(ldpc.encode(std::vector<std::uint8_t>(cc.k, 0)), std::vector<std::uint8_t>(cc.n, 0));
+    std::mt19937_64 rng(cc.n + cc.k);
+    for (int trial = 0; trial < 100; ++trial) {
+        const auto message = random_bits(rng, cc.k);
+        const auto word = ldpc.encode(message);
+        ASSERT_EQ(std::vector<std::uint8_t>(word.begin(), word.begin() + static_cast<std::ptrdiff_t>(cc.k)), message);
+        ASSERT_EQ(ldpc.failed_checks(word), 0u) << "trial " << trial;
+        if (trial < 5) {
+            std::vector<float> llr(cc.n);
+            for (std::size_t i = 0; i < cc.n; ++i) llr[i] = word[i] ? -1.5f : 1.5f;
+            for (const auto rule : {kSumProduct, kMinSum, kScaledMinSum}) {
+                const auto decoded = ldpc.decode(llr, rule);
+                EXPECT_TRUE(decoded.converged);
+                EXPECT_EQ(decoded.message, message);
+            }
+        }
+    }
+}
+
+TEST_P(LdpcCodes, DecoderMatchesTheRowByRowReference) {
+    // Near the waterfall many words need many iterations and some never converge.
+    const CodeCase& cc = GetParam();
+    const Ldpc ldpc = Ldpc::build(cc.code);
+    const double rate = static_cast<double>(cc.k) / static_cast<double>(cc.n);
+    std::mt19937_64 rng(7 * cc.n + cc.k);
+    int unconverged = 0;
+    for (const auto rule : {kSumProduct, kMinSum, kScaledMinSum})
+        for (int trial = 0; trial < 24; ++trial) {
+            const auto llr = awgn_llrs(rng, ldpc.encode(random_bits(rng, cc.k)), rate, trial % 2 ? 2.0 : 0.5);
+            const auto got = ldpc.decode(llr, rule);
+            const auto want = reference_decode(ldpc, llr, rule);
+            ASSERT_EQ(got.message, want.message) << "rule " << static_cast<int>(rule.kind) << ", trial " << trial;
+            ASSERT_EQ(got.converged, want.converged);
+            unconverged += !got.converged;
+        }
+    EXPECT_GT(unconverged, 0);
+}
+
+TEST_P(LdpcCodes, WordWithoutInformationKeepsTheChannelDecision) {
+    // All-zero LLRs carry nothing: every message stays 0, no iteration improves on the channel
+    // decision (all ones, which fails the rows of odd weight), and that word is returned.
+    const CodeCase& cc = GetParam();
+    const Ldpc ldpc = Ldpc::build(cc.code);
+    for (const auto rule : {kSumProduct, kMinSum}) {
+        const auto decoded = ldpc.decode(std::vector<float>(cc.n, 0.0f), rule);
+        EXPECT_FALSE(decoded.converged);
+        EXPECT_EQ(decoded.message, std::vector<std::uint8_t>(cc.k, 1));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, LdpcCodes, testing::ValuesIn(kCodes),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct FerCase {
+    LdpcCode code;
+    LdpcDecodeRule rule;
+    double max_fer;
+    const char* name;
+};
+
+class LdpcFrameErrorRate : public testing::TestWithParam<FerCase> {};
+
+TEST_P(LdpcFrameErrorRate, At4Db) {
+    const FerCase& fc = GetParam();
+    const Ldpc ldpc = Ldpc::build(fc.code);
+    const double rate = static_cast<double>(ldpc.k()) / static_cast<double>(ldpc.n());
+    std::mt19937_64 rng(4000 + static_cast<unsigned>(fc.code));
+    constexpr int kWords = 1000;
+    int frame_errors = 0;
+    for (int w = 0; w < kWords; ++w) {
+        const auto message = random_bits(rng, ldpc.k());
+        const auto decoded = ldpc.decode(awgn_llrs(rng, ldpc.encode(message), rate, 4.0), fc.rule);
+        frame_errors += decoded.message != message;
+    }
+    const double fer = static_cast<double>(frame_errors) / kWords;
+    RecordProperty("frame_error_rate", std::to_string(fer));
+    EXPECT_LT(fer, fc.max_fer);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, LdpcFrameErrorRate,
+                         testing::Values(FerCase{LdpcCode::N512R12, kMinSum, 0.02, "n512r12_min_sum"},
+                                         FerCase{LdpcCode::N512R12, kSumProduct, 0.08, "n512r12_sum_product"},
+                                         FerCase{LdpcCode::N576R23, kMinSum, 0.03, "n576r23_min_sum"},
+                                         FerCase{LdpcCode::N512R34, kMinSum, 0.03, "n512r34_min_sum"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Ldpc, WrongSizesAreInternalFaults) {
+    const Ldpc ldpc = Ldpc::build(LdpcCode::N512R12);
+    EXPECT_THROW(ldpc.encode(std::vector<std::uint8_t>(255)), kavro::InternalFault);
+    EXPECT_THROW((void)ldpc.decode(std::vector<float>(511), kMinSum), kavro::InternalFault);
+}
+
+}  // namespace

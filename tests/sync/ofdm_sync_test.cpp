@@ -1,0 +1,382 @@
+#include "sync/ofdm_sync.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "core/phasor_nco.hpp"
+#include "modulate/ofdm.hpp"
+#include "multicarrier/fft_block.hpp"
+#include "multicarrier/symbol_fft.hpp"
+#include "sync/pseudo_random.hpp"
+
+namespace kavro {
+namespace {
+
+constexpr float fs = 48000.0f;
+
+// Data on -26..26 without DC (52 carriers), no pilots; or 48 data carriers and 4 pilots.
+OfdmConfig config(bool with_pilots = false, float gain = 1.0f) {
+    std::vector<std::int32_t> data, pilot_indices;
+    std::vector<Complex> pilot_values;
+    for (std::int32_t k = -26; k <= 26; ++k) {
+        if (k == 0) continue;
+        if (with_pilots && (k == -21 || k == -7 || k == 7 || k == 21)) {
+            pilot_indices.push_back(k);
+            pilot_values.push_back({1, 0});
+        } else {
+            data.push_back(k);
+        }
+    }
+    return *OfdmConfig::create(64, 16, std::span<const std::int32_t>(data), std::span<const std::int32_t>(pilot_indices),
+                               std::span<const Complex>(pilot_values), fs, 0.0f, gain, "qpsk", std::nullopt);
+}
+
+std::vector<Complex> fft(std::span<const Complex> x) {
+    FftBlock block(x.size());
+    std::vector<Complex> out(x.size());
+    block.process(x, out);
+    return out;
+}
+
+std::vector<Complex> random_samples(std::size_t n, unsigned seed, float scale = 0.2f) {
+    std::mt19937 rng(seed);
+    std::normal_distribution<float> g(0.0f, scale);
+    std::vector<Complex> x(n);
+    for (Complex& v : x) v = {g(rng), g(rng)};
+    return x;
+}
+
+// ---- The preamble --------------------------------------------------------------------------
+
+TEST(BandLimitedRepeatBase, OccupiesEveryMthBinAtTheDataPower) {
+    const OfdmConfig cfg = config();
+    const std::vector<Complex> segment = band_limited_repeat_base(cfg, 16);
+    ASSERT_EQ(segment.size(), 16u);
+
+    // Four periods make one n_fft-long block whose spectrum sits on bins ±4, ±8, ..., ±24.
+    std::vector<Complex> block;
+    for (int i = 0; i < 4; ++i) block.insert(block.end(), segment.begin(), segment.end());
+    const std::vector<Complex> spectrum = fft(block);
+    const std::vector<Complex> values = pseudo_random_unit_sequence(12, PREAMBLE_SEED);
+    const std::size_t order[] = {4, 60, 8, 56, 12, 52, 16, 48, 20, 44, 24, 40};
+    double power = 0.0;
+    for (const Complex& s : segment) power += norm(s);
+    const float amplitude = spectrum[4].re / values[0].re;  // 64 · the gain applied to the segment
+    for (std::size_t bin = 0; bin < 64; ++bin) {
+        const std::size_t* slot = std::find(std::begin(order), std::end(order), bin);
+        const Complex want = slot == std::end(order) ? Complex{} : values[static_cast<std::size_t>(slot - order)] * amplitude;
+        EXPECT_NEAR(spectrum[bin].re, want.re, 2e-5f) << bin;
+        EXPECT_NEAR(spectrum[bin].im, want.im, 2e-5f) << bin;
+    }
+    EXPECT_NEAR(power / 16.0, 4.0 * 52.0 / (64.0 * 64.0), 1e-7);
+
+    // R = 2: no multiple of 32 up to 26, so the unscaled pseudo-random segment.
+    EXPECT_EQ(band_limited_repeat_base(cfg, 2), pseudo_random_unit_sequence(2, PREAMBLE_SEED));
+    EXPECT_EQ(band_limited_repeat_base(cfg, 48), pseudo_random_unit_sequence(48, PREAMBLE_SEED));  // 64 % 48 != 0
+}
+
+TEST(GenerateOfdmPreamble, RepeatsTheSegmentThenAppendsTheTrainingSymbol) {
+    const OfdmConfig cfg = config(true, 2.0f);
+    const auto preamble = generate_ofdm_preamble(cfg, PreambleParams{3, 16, TrainingShape{64, 16}});
+    ASSERT_TRUE(preamble.has_value());
+    ASSERT_EQ(preamble->size(), 3u * 16u + 80u);
+    const std::vector<Complex> segment = band_limited_repeat_base(cfg, 16);
+    for (std::size_t i = 0; i < 48; ++i) EXPECT_EQ((*preamble)[i], segment[i % 16] * 2.0f) << i;
+
+    const std::span<const Complex> training = std::span(*preamble).subspan(48);
+    for (std::size_t i = 0; i < 16; ++i) EXPECT_EQ(training[i], training[64 + i]);
+    const std::vector<Complex> bins = fft(training.subspan(16));
+    const std::vector<Complex> x = pseudo_random_unit_sequence(64, TRAINING_SEED);
+    for (std::size_t bin = 0; bin < 64; ++bin) {
+        const bool used = bin != 0 && (bin <= 26 || bin >= 38);
+        const Complex want = used ? x[bin] * 2.0f : Complex{};
+        EXPECT_NEAR(bins[bin].re, want.re, 1e-5f) << bin;
+        EXPECT_NEAR(bins[bin].im, want.im, 1e-5f) << bin;
+    }
+}
+
+TEST(GenerateOfdmPreamble, DegenerateLayouts) {
+    const OfdmConfig cfg = config();
+    EXPECT_TRUE(generate_ofdm_preamble(cfg, PreambleParams{0, 16, std::nullopt})->empty());
+    EXPECT_EQ(generate_ofdm_preamble(cfg, PreambleParams{0, 16, TrainingShape{64, 16}})->size(), 80u);
+    // A training FFT size of 0 adds nothing.
+    EXPECT_EQ(generate_ofdm_preamble(cfg, PreambleParams{2, 16, TrainingShape{0, 0}})->size(), 32u);
+    // One training size alone is ignored.
+    EXPECT_EQ(*generate_ofdm_preamble_call(cfg, 2, 16, 64, std::nullopt), *generate_ofdm_preamble_call(cfg, 2, 16, std::nullopt, 16));
+    EXPECT_EQ(generate_ofdm_preamble_call(cfg, 2, 16, 64, 16)->size(), 112u);
+}
+
+TEST(GenerateOfdmPreamble, RefusesLayoutsItCannotBuild) {
+    const OfdmConfig cfg = config();
+    EXPECT_EQ(error_message(generate_ofdm_preamble(cfg, PreambleParams{2, 16, TrainingShape{64, 65}}).error()),
+              "generate_ofdm_preamble: training_cp_len (65) must not exceed training_n_fft (64)");
+    EXPECT_EQ(error_message(generate_ofdm_preamble(cfg, PreambleParams{2, 16, TrainingShape{0, 1}}).error()),
+              "generate_ofdm_preamble: training_cp_len (1) must not exceed training_n_fft (0)");
+    EXPECT_EQ(error_message(generate_ofdm_preamble(cfg, PreambleParams{1, 1, TrainingShape{std::size_t{1} << 31, 0}}).error()),
+              "generate_ofdm_preamble: training_n_fft (2147483648) exceeds the largest FFT size (2147483647)");
+    const std::size_t huge = std::numeric_limits<std::size_t>::max() / 2;
+    EXPECT_EQ(error_message(generate_ofdm_preamble(cfg, PreambleParams{huge, 4, std::nullopt}).error()),
+              "generate_ofdm_preamble: preamble too long (num_repeats " + std::to_string(huge) +
+                  " x repeat_len 4 + training 0 + 0)");
+    EXPECT_FALSE(generate_ofdm_preamble(cfg, PreambleParams{1, huge, std::nullopt}).has_value());  // beyond memory
+    EXPECT_FALSE(generate_ofdm_preamble(cfg, PreambleParams{2, huge, TrainingShape{64, 16}}).has_value());
+}
+
+// ---- The search ----------------------------------------------------------------------------
+
+// Every offset recomputed from scratch, as the search is defined; the library reuses segment sums
+// and must agree bit for bit.
+std::vector<OfdmSyncResult> literal_ofdm_sync(std::span<const Complex> iq, const PreambleParams& p,
+                                              std::size_t search_start, std::size_t search_end, float rate) {
+    const std::size_t r = p.repeat_len, repeats = p.num_repeats;
+    if (!(rate > 0.0f) || r == 0 || repeats <= 1) return {};
+    const std::optional<std::size_t> needed = p.total_len();
+    if (!needed) return {};
+    const std::size_t last = std::min(iq.size() >= *needed ? iq.size() - *needed : 0, search_end);
+    const float divisor = (static_cast<float>(r) * 6.2831855f) / rate;
+
+    struct Cand {
+        std::size_t d;
+        float cfo, metric, e;
+    };
+    std::vector<Cand> cands;
+    for (std::size_t d = search_start; d < last; ++d) {
+        float pre = 0.0f, pim = 0.0f, e = 0.0f;
+        for (std::size_t m = 0; m + 1 < repeats; ++m) {
+            float sr = 0.0f, si = 0.0f, se = 0.0f;
+            for (std::size_t n = 0; n < r; ++n) {
+                const Complex a = iq[d + m * r + n], b = iq[d + (m + 1) * r + n];
+                sr = sr + (a.re * b.re + a.im * b.im);
+                si = si + (a.re * b.im - a.im * b.re);
+                se = se + (b.re * b.re + b.im * b.im);
+            }
+            pre = pre + sr;
+            pim = pim + si;
+            e = e + se;
+        }
+        if (!(e > 0.0f)) continue;
+        const float den = e * e;
+        const float ratio = std::isinf(den)
+                                ? static_cast<float>((static_cast<double>(pre) * pre + static_cast<double>(pim) * pim) /
+                                                     (static_cast<double>(e) * e))
+                                : (pre * pre + pim * pim) / den;
+        if (std::isnan(ratio)) continue;
+        cands.push_back({d, std::atan2(pim, pre) / divisor, std::min(ratio, 1.0f), e});
+    }
+    float e_max = 0.0f;
+    for (const Cand& c : cands)
+        if (std::isfinite(c.e)) e_max = std::max(e_max, c.e);
+    if (cands.empty() || !(e_max > 0.0f)) return {};
+
+    std::vector<OfdmSyncResult> out;
+    for (const Cand& c : cands) out.push_back({c.d, c.cfo, 0, c.metric * std::min(c.e / e_max, 1.0f)});
+    std::stable_sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.score > b.score; });
+
+    if (!p.training || p.training->n_fft == 0) return out;
+    const std::size_t n_t = p.training->n_fft, cp_t = p.training->cp_len;
+    const std::vector<Complex> x = pseudo_random_unit_sequence(n_t, TRAINING_SEED);
+    for (std::size_t i = 0; i < std::min<std::size_t>(5, out.size()); ++i) {
+        const std::size_t s0 = out[i].start_sample + repeats * r;
+        PhasorNco nco(-static_cast<double>(out[i].cfo_hz), rate);
+        std::vector<Complex> block(n_t + cp_t);
+        for (std::size_t k = 0; k < block.size(); ++k) block[k] = iq[s0 + k] * nco.next();
+        SymbolFft sfft(n_t, cp_t);
+        const std::vector<Complex> y(sfft.process_symbol(block)->begin(), sfft.process_symbol(block)->end());
+        const auto n = static_cast<std::int64_t>(n_t);
+        float best = -1.0f;
+        for (std::int64_t s = -n / 2; s <= n / 2; ++s) {
+            Complex c{};
+            for (std::int64_t k = 0; k < n; ++k) c = c + y[static_cast<std::size_t>(((k + s) % n + n) % n)] * conj(x[static_cast<std::size_t>(k)]);
+            if (c.re * c.re + c.im * c.im > best) {
+                best = c.re * c.re + c.im * c.im;
+                out[i].integer_cfo_bins = static_cast<std::int32_t>(s);
+            }
+        }
+    }
+    return out;
+}
+
+void expect_identical(const std::vector<OfdmSyncResult>& got, const std::vector<OfdmSyncResult>& want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        ASSERT_EQ(got[i].start_sample, want[i].start_sample) << i;
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(got[i].cfo_hz), std::bit_cast<std::uint32_t>(want[i].cfo_hz)) << i;
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(got[i].score), std::bit_cast<std::uint32_t>(want[i].score)) << i;
+        ASSERT_EQ(got[i].integer_cfo_bins, want[i].integer_cfo_bins) << i;
+    }
+}
+
+struct ScanCase {
+    std::size_t repeats, r;
+    std::optional<TrainingShape> training;
+    std::size_t len, search_start, search_end;
+    enum { Plain, WithNaN, Huge } data;
+};
+
+class OfdmSyncAgainstLiteral : public testing::TestWithParam<ScanCase> {};
+
+TEST_P(OfdmSyncAgainstLiteral, IsBitIdenticalOnRandomData) {
+    const ScanCase c = GetParam();
+    std::vector<Complex> iq = random_samples(c.len, static_cast<unsigned>(c.len + c.r));
+    // Power steps and a periodic stretch, so that scores spread and E_max is not the first offset.
+    for (std::size_t i = c.len / 3; i < c.len / 2; ++i) iq[i] = iq[i] * 3.0f;
+    for (std::size_t i = c.len / 2 + c.r; i < c.len / 2 + 6 * c.r && i < c.len; ++i) iq[i] = iq[i - c.r];
+    if (c.data == ScanCase::WithNaN)
+        for (std::size_t i = 17; i < c.len; i += c.len / 7) iq[i] = {NAN, 0.0f};
+    if (c.data == ScanCase::Huge)
+        for (std::size_t i = c.len / 4; i < c.len / 3; ++i) iq[i] = iq[i] * 1e12f;
+    const PreambleParams params{c.repeats, c.r, c.training};
+    const auto got = ofdm_sync(iq, params, c.search_start, c.search_end, fs);
+    ASSERT_FALSE(got.empty());
+    expect_identical(got, literal_ofdm_sync(iq, params, c.search_start, c.search_end, fs));
+    for (const OfdmSyncResult& result : got) ASSERT_TRUE(result.score >= 0.0f && result.score <= 1.0f);
+}
+
+constexpr std::size_t all = std::numeric_limits<std::size_t>::max();
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, OfdmSyncAgainstLiteral,
+    testing::Values(ScanCase{4, 16, TrainingShape{64, 16}, 40000, 0, all, ScanCase::Plain},
+                    ScanCase{2, 5, std::nullopt, 3001, 7, 2000, ScanCase::Plain},
+                    ScanCase{7, 3, TrainingShape{8, 2}, 1000, 0, all, ScanCase::Plain},
+                    ScanCase{3, 1000, std::nullopt, 8000, 0, all, ScanCase::Plain},
+                    ScanCase{4, 16, TrainingShape{16, 20}, 5000, 0, all, ScanCase::WithNaN},
+                    ScanCase{4, 16, TrainingShape{64, 16}, 5000, 0, all, ScanCase::Huge}));
+
+struct Burst {
+    std::vector<Complex> iq;
+    std::size_t start;
+};
+
+const PreambleParams layout{4, 16, TrainingShape{64, 16}};
+
+// Silence, the preamble (4 x 16 with a 64/16 training symbol by default), then five data symbols.
+Burst burst(const OfdmConfig& cfg, std::size_t silence, const PreambleParams& params = layout, float amplitude = 1.0f) {
+    Burst b{std::vector<Complex>(silence), silence};
+    const std::vector<Complex> preamble = *generate_ofdm_preamble(cfg, params);
+    b.iq.insert(b.iq.end(), preamble.begin(), preamble.end());
+    std::mt19937 rng(3);
+    std::vector<std::uint8_t> bits(5 * cfg.bits_per_ofdm_symbol());
+    for (auto& bit : bits) bit = static_cast<std::uint8_t>(rng() & 1);
+    const std::vector<Complex> data = OfdmMod::create(cfg)->modulate(bits);
+    b.iq.insert(b.iq.end(), data.begin(), data.end());
+    for (Complex& x : b.iq) x = x * amplitude;
+    return b;
+}
+
+TEST(OfdmSync, FindsACleanPreambleFirstWithScoreOne) {
+    for (const float amplitude : {1.0f, 1e12f}) {  // E² overflows single precision at 1e12
+        const Burst b = burst(config(), 200, layout, amplitude);
+        const auto results = ofdm_sync(b.iq, layout, 0, all, fs);
+        ASSERT_FALSE(results.empty());
+        EXPECT_EQ(results[0].start_sample, b.start);
+        EXPECT_NEAR(results[0].score, 1.0f, 1e-5f);
+        EXPECT_NEAR(results[0].cfo_hz, 0.0f, 1.0f);
+        EXPECT_EQ(results[0].integer_cfo_bins, 0);
+        // Silence gives no candidates: the first starts where the preamble's later segments begin.
+        EXPECT_GE(std::min_element(results.begin(), results.end(),
+                                   [](const auto& x, const auto& y) { return x.start_sample < y.start_sample; })
+                      ->start_sample,
+                  b.start - 63);
+    }
+}
+
+TEST(OfdmSync, NeverExaminesTheLastOffset) {
+    Burst b = burst(config(), 50);
+    b.iq.resize(b.start + 144);  // the preamble ends the buffer: its start is the last offset
+    for (const auto& result : ofdm_sync(b.iq, layout, 0, all, fs)) EXPECT_NE(result.start_sample, b.start);
+    b.iq.push_back({});
+    EXPECT_EQ(ofdm_sync(b.iq, layout, 0, all, fs)[0].start_sample, b.start);
+}
+
+class OfdmSyncCfo : public testing::TestWithParam<double> {};
+
+TEST_P(OfdmSyncCfo, RecoversTheOffsetWithinTwoPercentOfABin) {
+    const double f = GetParam() * fs;
+    Burst b = burst(config(true), 120);
+    for (std::size_t t = 0; t < b.iq.size(); ++t) {
+        const double phase = 2.0 * M_PI * f * static_cast<double>(t) / fs;
+        b.iq[t] = b.iq[t] * Complex{static_cast<float>(std::cos(phase)), static_cast<float>(std::sin(phase))};
+    }
+    const auto results = ofdm_sync(b.iq, layout, 0, all, fs);
+    ASSERT_FALSE(results.empty());
+    EXPECT_EQ(results[0].start_sample, b.start);
+    const double bin = fs / 64.0;
+    const double total = results[0].cfo_hz + results[0].integer_cfo_bins * bin;
+    EXPECT_NEAR(total / bin, f / bin, 0.02);
+    EXPECT_LE(std::abs(results[0].cfo_hz), fs / 32.0f * 1.0001f);
+    for (std::size_t i = 5; i < results.size(); ++i) ASSERT_EQ(results[i].integer_cfo_bins, 0) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sweep, OfdmSyncCfo,
+                         testing::Values(-0.45, -0.37, -0.2, -0.04, -0.013, 0.0, 0.007, 0.031, 0.1, 0.26, 0.45));
+
+// With 32-sample segments (26 occupied bins of 32) the segment has no quiet stretch; the 16-sample
+// segment of this plan ends in three weak samples, which flattens its peak towards earlier starts.
+TEST(OfdmSync, FindsTheStartAtFiveDecibels) {
+    const PreambleParams long_segments{4, 32, TrainingShape{64, 16}};
+    const double sigma2 = 1.0 / (64.0 * std::pow(10.0, 0.5));
+    int hits = 0;
+    for (unsigned trial = 0; trial < 50; ++trial) {
+        Burst b = burst(config(true), 300, long_segments);
+        std::mt19937 rng(trial);
+        std::normal_distribution<float> noise(0.0f, static_cast<float>(std::sqrt(sigma2 / 2.0)));
+        for (Complex& x : b.iq) x = x + Complex{noise(rng), noise(rng)};
+        const auto results = ofdm_sync(b.iq, long_segments, 0, all, fs);
+        hits += !results.empty() && std::abs(static_cast<long>(results[0].start_sample) - static_cast<long>(b.start)) <= 2;
+    }
+    EXPECT_GE(hits, 48);
+}
+
+TEST(OfdmSync, EqualScoresKeepStartOrderAndOnlyFiveGetWholeBins) {
+    const std::vector<Complex> flat(300, {1.0f, 0.5f});
+    const auto results = ofdm_sync(flat, PreambleParams{3, 8, TrainingShape{16, 4}}, 0, all, fs);
+    ASSERT_EQ(results.size(), 300u - 44u);
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        ASSERT_EQ(results[i].start_sample, i);
+        ASSERT_EQ(results[i].score, 1.0f);
+        if (i >= 5) {
+            ASSERT_EQ(results[i].integer_cfo_bins, 0);
+        }
+    }
+}
+
+TEST(OfdmSync, SurvivesNotANumberSamples) {
+    Burst b = burst(config(), 200);
+    for (std::size_t i = 0; i < 200; i += 9) b.iq[i] = {NAN, NAN};
+    for (std::size_t i = b.iq.size() - 100; i < b.iq.size(); i += 13) b.iq[i] = {0.0f, NAN};
+    const auto results = ofdm_sync(b.iq, layout, 0, all, fs);
+    ASSERT_FALSE(results.empty());
+    EXPECT_EQ(results[0].start_sample, b.start);
+    for (const auto& result : results) ASSERT_FALSE(std::isnan(result.score) || std::isnan(result.cfo_hz));
+}
+
+TEST(OfdmSync, DegenerateInputsGiveNothing) {
+    const Burst b = burst(config(), 100);
+    EXPECT_TRUE(ofdm_sync(b.iq, PreambleParams{1, 16, std::nullopt}, 0, all, fs).empty());
+    EXPECT_TRUE(ofdm_sync(b.iq, PreambleParams{4, 0, std::nullopt}, 0, all, fs).empty());
+    EXPECT_TRUE(ofdm_sync(b.iq, layout, 0, all, 0.0f).empty());
+    EXPECT_TRUE(ofdm_sync(b.iq, layout, 0, all, NAN).empty());
+    EXPECT_TRUE(ofdm_sync(b.iq, layout, 50, 50, fs).empty());
+    EXPECT_TRUE(ofdm_sync({}, layout, 0, all, fs).empty());
+    EXPECT_TRUE(ofdm_sync(std::vector<Complex>(143), layout, 0, all, fs).empty());
+    // Sizes that overflow find nothing instead of reading out of bounds.
+    EXPECT_TRUE(ofdm_sync(b.iq, PreambleParams{all / 2, 4, std::nullopt}, 0, all, fs).empty());
+    EXPECT_TRUE(ofdm_sync(b.iq, PreambleParams{4, 16, TrainingShape{all - 10, 20}}, 0, all, fs).empty());
+    EXPECT_TRUE(ofdm_sync(b.iq, PreambleParams{2, all / 2 + 1, std::nullopt}, 0, all, fs).empty());
+
+    // No training pair, half a pair or a training FFT of 0: no whole-bin search.
+    for (const auto& params : {PreambleParams{4, 16, std::nullopt}, PreambleParams{4, 16, TrainingShape{0, 5}}})
+        for (const auto& result : ofdm_sync(b.iq, params, 0, all, fs)) ASSERT_EQ(result.integer_cfo_bins, 0);
+    EXPECT_EQ(ofdm_sync_call(b.iq, fs, 4, 16, 0, all, 64, std::nullopt), ofdm_sync(b.iq, PreambleParams{4, 16, std::nullopt}, 0, all, fs));
+    EXPECT_EQ(ofdm_sync_call(b.iq, fs, 4, 16, 0, all, 64, 16), ofdm_sync(b.iq, layout, 0, all, fs));
+}
+
+}  // namespace
+}  // namespace kavro
