@@ -55,26 +55,42 @@ def numpy_qam_mapper(order):
     return modulate, demodulate
 
 
+def with_carrier(mapper, fs, rf_hz):
+    """The NumPy peer of a modulator: the same mapping, carried to rf_hz (first sample rotated)."""
+    step = 2 * np.pi * rf_hz / fs
+
+    def modulate(bits):
+        symbols = mapper(bits)
+        carrier = np.exp(1j * step * np.arange(1, symbols.size + 1))
+        return (symbols * carrier).astype(np.complex64)
+
+    return modulate
+
+
 def modem_rates():
     symbols = 1 << 20
+    fs, rf_hz = 1e6, 12_500.0
     rng = np.random.default_rng(1)
     qpsk_level = np.float32(0.707106769)
     cases = {
-        "BPSK": (1, kavro_sdr.BpskMod(1e6, 0.0, 1.0), kavro_sdr.BpskDemod(1.0),
+        "BPSK": (1, kavro_sdr.BpskMod(fs, rf_hz, 1.0), kavro_sdr.BpskDemod(1.0),
                  lambda b: (1 - 2 * (b & 1).astype(np.float32)).astype(np.complex64),
                  lambda x: (x.real < 0).astype(np.uint8)),
-        "QPSK": (2, kavro_sdr.QpskMod(1e6, 0.0, 1.0), kavro_sdr.QpskDemod(1.0),
+        "QPSK": (2, kavro_sdr.QpskMod(fs, rf_hz, 1.0), kavro_sdr.QpskDemod(1.0),
                  lambda b: ((1 - 2 * (b[0::2] & 1).astype(np.float32)) * qpsk_level
                             + 1j * (1 - 2 * (b[1::2] & 1).astype(np.float32)) * qpsk_level).astype(np.complex64),
                  lambda x: np.stack([x.real < 0, x.imag < 0], axis=1).ravel().astype(np.uint8)),
     }
     for order in (16, 64, 256):
         width = int(np.log2(order))
-        cases[f"QAM{order}"] = (width, kavro_sdr.QamMod(order, 1e6, 0.0, 1.0), kavro_sdr.QamDemod(order, 1.0),
+        cases[f"QAM{order}"] = (width, kavro_sdr.QamMod(order, fs, rf_hz, 1.0), kavro_sdr.QamDemod(order, 1.0),
                                 *numpy_qam_mapper(order))
     for name, (width, modulator, demodulator, numpy_mod, numpy_demod) in cases.items():
         bits = rng.integers(0, 2, symbols * width, dtype=np.uint8)
-        iq = modulator.process(bits)
+        numpy_mod = with_carrier(numpy_mod, fs, rf_hz)
+        assert np.allclose(modulator.process(bits[:4096]), numpy_mod(bits[:4096]), atol=1e-4)
+        iq = numpy_mod(bits) * np.exp(-1j * 2 * np.pi * rf_hz / fs * np.arange(1, symbols + 1))
+        iq = iq.astype(np.complex64)
         assert np.array_equal(demodulator.process(iq), bits)
         assert np.array_equal(numpy_demod(iq), bits)
         report(f"{name} modulate 2^20 symbols", median_seconds(lambda: modulator.process(bits), 3, 7),

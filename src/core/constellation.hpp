@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -88,20 +89,31 @@ constexpr Complex map_qam(const QamGrayLevels& table, const std::uint8_t* bits) 
     return {table.levels[read_axis_index<BitsPerAxis>(bits)], table.levels[read_axis_index<BitsPerAxis>(bits + BitsPerAxis)]};
 }
 
-// Rank of the level nearest v: the number of thresholds strictly below v, found by a
-// branch-free binary search over the ascending thresholds (NaN compares false: rank 0).
+// Rank of the level nearest v: the number of thresholds strictly below v (NaN compares false:
+// rank 0), found by a branch-free binary search over the ascending thresholds.
 template <unsigned BitsPerAxis>
 constexpr unsigned qam_rank(const QamThresholds& table, float v) {
     unsigned k = 0;
     for (unsigned step = 1u << (BitsPerAxis - 1); step > 0; step >>= 1)
-        k += v > table.thresholds[k + step - 1] ? step : 0u;
+        k += static_cast<unsigned>(v > table.thresholds[k + step - 1]) * step;
     return k;
 }
 
+// The Gray-coded axis bits of each rank, one byte per bit, most significant first.
+template <unsigned BitsPerAxis>
+inline constexpr auto axis_bits_of_rank = [] {
+    std::array<std::array<std::uint8_t, BitsPerAxis>, (1u << BitsPerAxis)> table{};
+    for (unsigned rank = 0; rank < table.size(); ++rank) {
+        const unsigned g = rank ^ (rank >> 1);
+        for (unsigned i = 0; i < BitsPerAxis; ++i) table[rank][i] = static_cast<std::uint8_t>((g >> (BitsPerAxis - 1 - i)) & 1u);
+    }
+    return table;
+}();
+
 template <unsigned BitsPerAxis>
 constexpr void write_axis_bits(unsigned rank, std::uint8_t* out) {
-    const unsigned g = rank ^ (rank >> 1);
-    for (unsigned i = 0; i < BitsPerAxis; ++i) out[i] = static_cast<std::uint8_t>((g >> (BitsPerAxis - 1 - i)) & 1u);
+    const auto& bits = axis_bits_of_rank<BitsPerAxis>[rank];
+    std::copy(bits.begin(), bits.end(), out);
 }
 
 template <unsigned BitsPerAxis>
