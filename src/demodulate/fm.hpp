@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/complex.hpp"
-#include "dsp/biquad_lowpass.hpp"
+#include "demodulate/phase_step_detector.hpp"
 
 namespace kavro {
 
@@ -15,14 +15,11 @@ class FmQuadratureDemod {
 public:
     FmQuadratureDemod(double fs, double dev_hz, double audio_bw_hz);
 
-    std::vector<float> process(std::span<const Complex> iq);
+    std::vector<float> process(std::span<const Complex> iq) { return detector_.process(iq, scale_); }
 
 private:
     float scale_;
-    Complex previous_{1.0f, 0.0f};
-    dsp::BiquadCoefficients lowpass_;
-    dsp::BiquadMemory section1_;
-    dsp::BiquadMemory section2_;
+    PhaseStepDetector detector_;
 };
 
 }  // namespace kavro

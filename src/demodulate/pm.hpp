@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/complex.hpp"
-#include "dsp/biquad_lowpass.hpp"
+#include "demodulate/phase_step_detector.hpp"
 
 namespace kavro {
 
@@ -13,16 +13,13 @@ namespace kavro {
 // derivative of the transmitted phase.
 class PmQuadratureDemod {
 public:
-    PmQuadratureDemod(double fs, double k, double audio_bw_hz);
+    PmQuadratureDemod(double fs, double k, double audio_bw_hz) : k_(static_cast<float>(k)), detector_(fs, audio_bw_hz) {}
 
-    std::vector<float> process(std::span<const Complex> iq);
+    std::vector<float> process(std::span<const Complex> iq) { return detector_.process(iq, k_); }
 
 private:
-    dsp::BiquadCoefficients lowpass_;
-    dsp::BiquadMemory section1_;
-    dsp::BiquadMemory section2_;
-    Complex previous_{1.0f, 0.0f};
     float k_;
+    PhaseStepDetector detector_;
 };
 
 }  // namespace kavro

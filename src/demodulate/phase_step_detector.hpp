@@ -1,0 +1,27 @@
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "core/complex.hpp"
+#include "dsp/biquad_lowpass.hpp"
+
+namespace kavro {
+
+// The shared core of the FM and PM detectors: the phase step between successive samples, times
+// a factor, low-passed by two biquad sections (cut-off 0.9 × audio_bw_hz). The previous sample
+// and the section memories carry over between calls.
+class PhaseStepDetector {
+public:
+    PhaseStepDetector(double fs, double audio_bw_hz);
+
+    std::vector<float> process(std::span<const Complex> iq, float factor);
+
+private:
+    Complex previous_{1.0f, 0.0f};
+    dsp::BiquadCoefficients lowpass_;
+    dsp::BiquadMemory section1_;
+    dsp::BiquadMemory section2_;
+};
+
+}  // namespace kavro
