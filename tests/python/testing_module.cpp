@@ -103,6 +103,22 @@ std::vector<kavro::Complex> huge_allocation() { return std::vector<kavro::Comple
 std::uint32_t fault(std::string_view message) { kavro::internal_fault(std::string(message)); }
 std::uint32_t no_arguments() { return 42; }
 
+// Sums item["gain"] * item["count"] over a list of dictionaries.
+std::expected<double, kavro::python::binding::ErrorAlreadySet> weighted_sum(
+    const kavro::python::binding::ListArg<PyObject*>& items) {
+    using namespace kavro::python::binding;
+    double total = 0.0;
+    for (PyObject* item : items.items) {
+        if (!check_dict(item)) return std::unexpected(ErrorAlreadySet{});
+        const auto gain = dict_item<double>(item, "gain");
+        if (!gain) return std::unexpected(ErrorAlreadySet{});
+        const auto count = dict_item<std::uint64_t>(item, "count");
+        if (!count) return std::unexpected(ErrorAlreadySet{});
+        total += *gain * static_cast<double>(*count);
+    }
+    return total;
+}
+
 struct Pair {
     std::int32_t a = 0;
     float b = 0.0f;
@@ -192,6 +208,7 @@ int execute(PyObject* module) {
     return guarded([&]() -> int {
         for (auto add : {add_class<Counter>, add_class<Snapshot>, add_class<Pair>,
                          add_function<"make_reading()\n--\n\n", &make_reading>,
+                         add_function<"weighted_sum(items)\n--\n\n", &weighted_sum>,
                          add_function<"lazy_lengths(first, second)\n--\n\n", &lazy_lengths>,
                          add_function<"echo_u8(v)\n--\n\n", &echo_u8>,
                          add_function<"echo_i32(v)\n--\n\n", &echo_i32>,

@@ -260,6 +260,40 @@ struct Converter<std::optional<Value>> {
     }
 };
 
+// Any object, borrowed as it is, for callees that inspect it themselves (such as list items that
+// must be dictionaries).
+template <>
+struct Converter<PyObject*> {
+    using Storage = PyObject*;
+    static Converted load(PyObject* object, Storage& out) {
+        out = object;
+        return Converted::Ok;
+    }
+    static PyObject* get(Storage& stored) { return stored; }
+};
+
+// Dictionary items read by a callee: the object must be a dict (or subclass), else the
+// type-mismatch TypeError; a value is found with the plain item lookup (no __missing__ or
+// overridden __getitem__), a missing key raises KeyError, and the value converts like an argument
+// of its type. None of these failures names an argument.
+inline bool check_dict(PyObject* object) {
+    if (PyDict_Check(object)) return true;
+    raise_not_an_instance(object, "dict");
+    return false;
+}
+
+template <class T>
+std::optional<T> dict_item(PyObject* dict, const char* key) {
+    PyObject* name = PyUnicode_FromString(key);
+    if (name == nullptr) return std::nullopt;
+    PyObject* value = PyDict_GetItemWithError(dict, name);  // borrowed
+    if (value == nullptr && !PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, name);
+    Py_DECREF(name);
+    typename Converter<T>::Storage stored{};
+    if (value == nullptr || Converter<T>::load(value, stored) != Converted::Ok) return std::nullopt;
+    return Converter<T>::get(stored);
+}
+
 template <class P>
 using ConverterOf = Converter<std::remove_cvref_t<P>>;
 

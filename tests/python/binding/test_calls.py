@@ -253,3 +253,32 @@ class TestValueSemantics:
         with pytest.raises(TypeError, match="^The given array is not contiguous or is misaligned.$"):
             testing.lazy_lengths(ints, floats[::-1])
         assert testing.lazy_lengths(ints[:0:-1][:0], floats) == 2
+
+
+class TestDictItems:
+    def test_items_are_read_by_plain_lookup(self):
+        class Tricky(dict):
+            def __missing__(self, key):
+                return 100.0
+
+            def __getitem__(self, key):
+                return 100.0
+
+        assert testing.weighted_sum([{"gain": 0.5, "count": 4}, Tricky(gain=1.0, count=2)]) == 4.0
+        with pytest.raises(KeyError):
+            testing.weighted_sum([Tricky(gain=1.0)])
+
+    @pytest.mark.parametrize(
+        "items, error, message",
+        [
+            ([("gain", 1.0)], TypeError, "'tuple' object is not an instance of 'dict'"),
+            ([{"gain": "x", "count": 1}], TypeError, "must be real number, not str"),
+            ([{"gain": 1.0, "count": -1}], OverflowError, None),
+            ((), TypeError, "argument 'items': 'tuple' object is not an instance of 'list'"),
+        ],
+    )
+    def test_item_failures_carry_no_argument_prefix(self, items, error, message):
+        with pytest.raises(error) as raised:
+            testing.weighted_sum(items)
+        if message is not None:
+            assert str(raised.value) == message
