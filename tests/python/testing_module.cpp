@@ -177,6 +177,7 @@ struct Binding<Counter> {
             method<"sum_with($self, other)\n--\n\n", &Counter::sum_with>(),
             method<"absorb($self, other)\n--\n\n", &Counter::absorb>(),
             method<"snapshot($self)\n--\n\n", &testing_types::snapshot>(),
+            static_method<Counter, "starting_at(start)\n--\n\n", [](std::uint32_t start) { return Counter{start}; }>(),
             {},
         };
         return table;

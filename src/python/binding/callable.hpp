@@ -152,14 +152,17 @@ PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     });
 }
 
-template <FixedText Doc, auto Fn>
+// A module function, or with an Owner class a static method named "<Owner>.<name>()" in messages.
+template <FixedText Doc, auto Fn, class Owner = void>
 PyObject* function_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     using Traits = CallableTraits<decltype(Fn)>;
     static constexpr const Signature& S = signature_of<Doc>;
     static_assert(signature_matches<S, typename Traits::Arguments>(), "signature and C++ parameters disagree");
     return guarded([&]() -> PyObject* {
+        PyTypeObject* owner = nullptr;
+        if constexpr (!std::is_void_v<Owner>) owner = type_object<Owner>();
         PyObject* slots[S.count + 1];
-        if (!match_arguments({nullptr, S.name}, S, args, nargs, kwnames, nullptr, slots)) return nullptr;
+        if (!match_arguments({owner, S.name}, S, args, nargs, kwnames, nullptr, slots)) return nullptr;
         using Result = typename Traits::Result;
         return convert_and_call<S, typename Traits::Arguments>(slots, [&](auto&&... values) {
             return call_and_convert<Result>([&]() -> Result { return std::invoke(Fn, std::forward<decltype(values)>(values)...); });
@@ -207,6 +210,14 @@ template <FixedText Doc, auto Fn>
 PyMethodDef function() {
     return {SignatureName<Doc>::text.data(), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&function_entry<Doc, Fn>)),
             METH_FASTCALL | METH_KEYWORDS, Doc.chars};
+}
+
+// A static method of the class Owner.
+template <class Owner, FixedText Doc, auto Fn>
+PyMethodDef static_method() {
+    return {SignatureName<Doc>::text.data(),
+            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&function_entry<Doc, Fn, Owner>)),
+            METH_FASTCALL | METH_KEYWORDS | METH_STATIC, Doc.chars};
 }
 
 template <FixedText Name, auto Getter>

@@ -282,3 +282,11 @@ class TestDictItems:
             testing.weighted_sum(items)
         if message is not None:
             assert str(raised.value) == message
+
+
+def test_static_methods_build_objects_and_name_their_class():
+    assert testing.Counter.starting_at(5).value == 5
+    assert testing.Counter(1).starting_at(start=2).value == 2
+    with pytest.raises(TypeError) as error:
+        testing.Counter.starting_at()
+    assert str(error.value) == "Counter.starting_at() missing 1 required positional argument: 'start'"
