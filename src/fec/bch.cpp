@@ -75,16 +75,7 @@ std::vector<std::uint8_t> Bch::encode(std::span<const std::uint8_t> message) con
 }
 
 void Bch::encode_into(std::span<const std::uint8_t> message, std::span<std::uint8_t> parity) const {
-    if (message.size() != k()) internal_fault("BCH message must be exactly k bits");
-    const std::size_t d = deg();
-    if (parity.size() != d) internal_fault("BCH parity must be exactly deg bits");
-    std::uint8_t* r = parity.data();
-    std::fill(parity.begin(), parity.end(), 0);
-    for (const std::uint8_t b : message) {
-        const std::uint8_t f = r[0] ^ b;
-        for (std::size_t j = 0; j + 1 < d; ++j) r[j] = r[j + 1] ^ (gen_[j + 1] & f);
-        r[d - 1] = f & gen_[d];
-    }
+    parity_.parity(message, parity);
 }
 
 std::expected<BchDecoded, BchError> Bch::decode(std::span<const std::uint8_t> word) const {
@@ -98,6 +89,7 @@ std::expected<BchDecoded, BchError> Bch::decode(std::span<const std::uint8_t> wo
 
 std::expected<std::size_t, BchError> Bch::decode_in_place(std::span<std::uint8_t> word) const {
     if (word.size() != n_) internal_fault("BCH word must be exactly n bits");
+    if (parity_.is_codeword(word)) return 0;
     const Gf256& gf = *gf_;
     const std::size_t two_t = 2 * t_;
 

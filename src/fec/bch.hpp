@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fec/bch_parity.hpp"
 #include "fec/gf.hpp"
 
 // Narrow-sense primitive binary BCH codes of length 255 over GF(2^8), shortened to n bits.
@@ -59,12 +60,13 @@ public:
 
 private:
     Bch(const Gf256& gf, std::size_t n, std::size_t t, std::vector<std::uint8_t> gen)
-        : gf_(&gf), n_(n), t_(t), gen_(std::move(gen)) {}
+        : gf_(&gf), n_(n), t_(t), gen_(std::move(gen)), parity_(n_ - deg(), gen_) {}
 
     const Gf256* gf_;
     std::size_t n_;
     std::size_t t_;
     std::vector<std::uint8_t> gen_;
+    BchParity parity_;
 };
 
 }  // namespace kavro::fec

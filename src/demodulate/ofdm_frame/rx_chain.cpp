@@ -72,22 +72,19 @@ std::vector<std::uint8_t> inner_decode(std::span<const float> soft, const BlockP
 // Decodes every whole n-element word of `data` in place and gathers the k message elements of
 // each, corrected or as received; a trailing partial word is dropped. Words that `is_codeword`
 // recognises need no decoding.
-template <class Code, class IsCodeword>
-std::vector<std::uint8_t> decode_outer_words(std::vector<std::uint8_t> data, const Code& code, IsCodeword&& is_codeword,
-                                             ChainOutcome& out) {
+template <class Code>
+std::vector<std::uint8_t> decode_outer_words(std::vector<std::uint8_t> data, const Code& code, ChainOutcome& out) {
     const std::size_t n = code.n();
     const std::size_t k = code.k();
     const std::size_t words = data.size() / n;
     if (data.size() % n != 0) out.outer_ok = false;
     for (std::size_t w = 0; w < words; ++w) {
         std::uint8_t* word = data.data() + w * n;
-        if (!is_codeword(std::span<const std::uint8_t>(word, n))) {
-            const auto decoded = code.decode_in_place(std::span<std::uint8_t>(word, n));
-            if (decoded) {
-                add_corrections(out.outer_corrections, *decoded);
-            } else {
-                out.outer_ok = false;  // the received message stays in place
-            }
+        const auto decoded = code.decode_in_place(std::span<std::uint8_t>(word, n));
+        if (decoded) {
+            add_corrections(out.outer_corrections, *decoded);
+        } else {
+            out.outer_ok = false;  // the received message stays in place
         }
         std::memmove(data.data() + w * k, word, k);
     }
@@ -103,19 +100,13 @@ std::optional<std::vector<std::uint8_t>> decode_outer(std::vector<std::uint8_t> 
         case fec::OuterFec::Kind::None:
         case fec::OuterFec::Kind::Bch:
             if (outer.kind == fec::OuterFec::Kind::Bch) {
-                const auto code = cache.bch(outer.t);
-                const BchParity parity(*code);
-                bits = decode_outer_words(
-                    std::move(bits), *code, [&](std::span<const std::uint8_t> word) { return parity.is_codeword(word); },
-                    out);
+                bits = decode_outer_words(std::move(bits), *cache.bch(outer.t), out);
             }
             if (bits.size() / 8 < framed_bytes) return std::nullopt;
             return fec::bits_to_bytes(std::span<const std::uint8_t>(bits).first(8 * framed_bytes));
         case fec::OuterFec::Kind::ReedSolomon:
-            // A bit count cut short of a whole byte is packed with its last byte zero-padded. The
-            // decoder's own syndrome check is its fast path for clean words.
-            bytes = decode_outer_words(fec::pack_bits_padded(bits), *cache.rs(outer.n, outer.n_parity),
-                                       [](std::span<const std::uint8_t>) { return false; }, out);
+            // A bit count cut short of a whole byte is packed with its last byte zero-padded.
+            bytes = decode_outer_words(fec::pack_bits_padded(bits), *cache.rs(outer.n, outer.n_parity), out);
             break;
     }
     if (bytes.size() < framed_bytes) return std::nullopt;

@@ -58,39 +58,5 @@ EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, fec::Cr
 // transmit and receive chains so both validate the setting before any coding.
 std::optional<fec::PnScrambler> chain_lfsr(const fec::ScramblerKind& scrambler, std::uint32_t per_frame_seed);
 
-// Systematic BCH parity by polynomial division, eight message bits per table step: the parity
-// fec::Bch::encode_into gives, at a fraction of the cost of its bit-serial shift register. The
-// receive chain uses it to recognise error-free words (a word is a codeword exactly when its
-// parity bits equal the parity of its message bits) and runs the algebraic decoder only on the
-// others.
-class BchParity {
-public:
-    explicit BchParity(const fec::Bch& code);
-
-    std::size_t n() const { return k_ + deg_; }
-    std::size_t k() const { return k_; }
-
-    // Parity (deg bits) of exactly k message bits, one bit per byte.
-    void parity(std::span<const std::uint8_t> message, std::span<std::uint8_t> parity) const;
-
-    // Whether exactly n bits form a codeword.
-    bool is_codeword(std::span<const std::uint8_t> word) const;
-
-private:
-    static constexpr std::size_t kMaxWords = 4;  // a generator degree below 256
-    using Register = std::array<std::uint64_t, kMaxWords>;
-
-    // The remainder of m(x) x^deg modulo g(x), left-aligned: x^(deg-1) in the top bit of word 0.
-    Register remainder(std::span<const std::uint8_t> message) const;
-    std::uint8_t parity_bit(const Register& reg, std::size_t i) const {
-        return static_cast<std::uint8_t>((reg[i / 64] >> (63 - i % 64)) & 1u);
-    }
-
-    std::size_t k_;
-    std::size_t deg_;
-    std::size_t words_;                // 64-bit words of the register in use
-    Register gen_{};                   // g(x) without x^deg, left-aligned
-    std::vector<std::uint64_t> table_;  // 256 x words_: remainder of b(x) x^deg, left-aligned
-};
 
 }  // namespace kavro

@@ -190,30 +190,6 @@ TEST(EncodeChainStages, ReedSolomonBlocksMatchLibfec) {
     free_rs_char(rs);
 }
 
-class BchParityByCapability : public ::testing::TestWithParam<std::size_t> {};
-
-// The table-driven parity is the codec's own parity, and recognises exactly its codewords.
-TEST_P(BchParityByCapability, MatchesTheCodecEncoder) {
-    CodecCache cache;
-    const auto code = cache.bch(GetParam());
-    const BchParity fast(*code);
-    ASSERT_EQ(fast.n(), code->n());
-    std::mt19937 rng(static_cast<unsigned>(GetParam()));
-    for (int trial = 0; trial < 20; ++trial) {
-        Bytes word(code->n());
-        for (std::size_t i = 0; i < code->k(); ++i) word[i] = static_cast<std::uint8_t>(trial == 0 ? 0 : rng() & 1u);
-        const Bytes expected = code->encode(std::span<const std::uint8_t>(word).first(code->k()));
-        fast.parity(std::span<const std::uint8_t>(word).first(code->k()), std::span<std::uint8_t>(word).subspan(code->k()));
-        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), word.begin() + static_cast<std::ptrdiff_t>(code->k())));
-        EXPECT_TRUE(fast.is_codeword(word));
-        const std::size_t flip = rng() % word.size();
-        word[flip] ^= 1;
-        EXPECT_FALSE(fast.is_codeword(word)) << flip;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(AllCapabilities, BchParityByCapability, ::testing::Range<std::size_t>(1, 20));
-
 TEST(EncodeChainStages, RefusedLfsrIsAnInternalFaultAtEitherPosition) {
     CodecCache cache;
     for (const auto position : {ScramblerPosition::BeforeOuter, ScramblerPosition::AfterInner}) {
