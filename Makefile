@@ -15,8 +15,10 @@ BUILD := build/test
 
 .PHONY: demo test test-unit test-python test-python313 wheel bench clean
 
-demo: $(BUILD)/.built
+demo: $(BUILD)/.configured
+	cmake --build $(BUILD) --target kavro_sdr -j $(JOBS)
 	PYTHONPATH=$(BUILD) $(VENV)/bin/python examples/demo.py
+	PYTHONPATH=$(BUILD) $(VENV)/bin/python examples/frame_demo.py
 
 test: test-unit test-python test-python313 wheel
 

@@ -1,9 +1,254 @@
-// Python classes and functions of the ofdm_frame group, added in their fixed order.
+// Python classes of the frame-link group, added in their fixed order.
 
+#include <memory>
+#include <optional>
+#include <string>
+#include <tuple>
+
+#include "demodulate/ofdm_frame/frame_body_decoder.hpp"
+#include "demodulate/ofdm_frame/stream_receiver.hpp"
+#include "modulate/ofdm_frame/frame_assembly.hpp"
+#include "modulate/ofdm_frame/frame_packet.hpp"
+#include "modulate/ofdm_frame/mcs_table.hpp"
 #include "python/groups.hpp"
+#include "python/ofdm.hpp"
+
+namespace kavro::python::binding {
+
+// The Python CodecCache: one counted handle on a cache that frame objects given it share.
+struct SharedCodecCache {
+    std::shared_ptr<CodecCache> cache = std::make_shared<CodecCache>();
+};
+
+namespace {
+
+SharedCodecCache make_codec_cache() { return {}; }
+
+FramePacket make_frame_packet(std::span<const std::uint8_t> payload, std::optional<std::uint32_t> sequence_num,
+                              std::optional<std::uint8_t> mcs_index, std::optional<std::uint8_t> flags) {
+    return FramePacket::create(payload, sequence_num.value_or(0), mcs_index.value_or(0), flags.value_or(0));
+}
+
+McsTable make_mcs_table() { return {}; }
+
+std::shared_ptr<CodecCache> cache_of(const std::optional<SharedCodecCache>& cache) {
+    return cache ? cache->cache : nullptr;  // none: the object makes its own
+}
+
+std::expected<OfdmFrameMod, FrameLinkError> make_frame_mod(const OfdmConfig& cfg, const McsTable& mcs_table,
+                                                           std::optional<std::uint64_t> num_repeats,
+                                                           std::optional<std::uint64_t> repeat_len,
+                                                           std::optional<SharedCodecCache> cache) {
+    return OfdmFrameMod::create(cfg, mcs_table.entries(), num_repeats.value_or(4), repeat_len.value_or(16),
+                                cache_of(cache));
+}
+
+std::expected<OfdmFrameStreamDemod, FrameLinkError> make_frame_stream_demod(const OfdmConfig& cfg,
+                                                                             const McsTable& mcs_table,
+                                                                             std::optional<std::uint64_t> num_repeats,
+                                                                             std::optional<std::uint64_t> repeat_len,
+                                                                             std::optional<SharedCodecCache> cache) {
+    return OfdmFrameStreamDemod::create(cfg, mcs_table.entries(), num_repeats.value_or(4), repeat_len.value_or(16),
+                                        cache_of(cache));
+}
+
+std::expected<OfdmFrameDemod, FrameLinkError> make_frame_demod(const OfdmConfig& cfg, const McsTable& mcs_table,
+                                                               std::optional<SharedCodecCache> cache) {
+    return OfdmFrameDemod::create(cfg, mcs_table.entries(), cache_of(cache));
+}
+
+std::vector<FramePacket> frames_of(std::vector<OfdmFrameStreamDemod::Attempt> attempts) {
+    std::vector<FramePacket> frames;
+    for (auto& attempt : attempts)
+        if (attempt) frames.push_back(std::move(*attempt).packet());
+    return frames;
+}
+
+using AttemptTuple = std::tuple<std::optional<FramePacket>, std::optional<std::string>>;
+
+std::vector<AttemptTuple> tuples_of(std::vector<OfdmFrameStreamDemod::Attempt> attempts) {
+    std::vector<AttemptTuple> tuples;
+    for (auto& attempt : attempts) {
+        if (attempt) tuples.emplace_back(std::move(*attempt).packet(), std::nullopt);
+        else tuples.emplace_back(std::nullopt, error_message(attempt.error()));
+    }
+    return tuples;
+}
+
+}  // namespace
+
+template <>
+struct Binding<SharedCodecCache> {
+    static constexpr FixedText name = "CodecCache";
+    static constexpr FixedText doc =
+        "CodecCache()\n--\n\n"
+        "A shared cache of constructed FEC codes (LDPC/BCH/Reed\u2013Solomon).\n"
+        "\n"
+        "Building a code \u2014 the LDPC parity-check matrix above all \u2014 costs\n"
+        "milliseconds and is a pure function of its parameters, so it need only be\n"
+        "done once per link. Pass one `CodecCache` to an `OfdmFrameMod`, an\n"
+        "`OfdmFrameStreamDemod`, and/or an `OfdmFrameDemod` (via their `cache=`\n"
+        "argument) to build each code once and reuse it across all of them \u2014 e.g. a\n"
+        "transmitter and receiver on the same MCS then share the built codes. Omitting\n"
+        "`cache=` gives each object its own private cache, which still amortizes\n"
+        "across that object's own calls.";
+    static constexpr auto constructor = &make_codec_cache;
+};
+
+template <>
+struct Binding<FramePacket> {
+    static constexpr FixedText name = "FramePacket";
+    static constexpr FixedText doc =
+        "FramePacket(payload, sequence_num=0, mcs_index=0, flags=0)\n--\n\n"
+        "A MAC-layer frame: metadata (sequence number, MCS index, flags) plus an\n"
+        "opaque byte payload.";
+    static constexpr auto constructor = &make_frame_packet;
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {
+            property<"payload", &FramePacket::payload_copy>(),
+            property<"sequence_num", [](const FramePacket& p) { return p.sequence_num; }>(),
+            property<"mcs_index", [](const FramePacket& p) { return p.mcs_index; }>(),
+            property<"flags", [](const FramePacket& p) { return p.flags; }>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<McsTable> {
+    static constexpr FixedText name = "McsTable";
+    static constexpr FixedText doc =
+        "McsTable()\n--\n\n"
+        "Maps each frame's `mcs_index` to a modulation-and-coding scheme. Build it\n"
+        "by adding entries; the sender and receiver must share the same table.";
+    static constexpr auto constructor = &make_mcs_table;
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"add($self, constellation, inner_kind=\"none\", inner_code=\"\", outer_kind=\"none\", outer_a=0, "
+                   "outer_b=0)\n--\n\n"
+                   "Appends an MCS entry. `constellation` is one of\n"
+                   "\"bpsk\"|\"qpsk\"|\"qam16\"|\"qam64\"|\"qam256\"; `inner`/`outer` mirror\n"
+                   "`OfdmConfig.with_inner_fec`/`with_outer_fec` (`inner_kind`, `inner_code`,\n"
+                   "`outer_kind`, `outer_a`, `outer_b`).",
+                   [](McsTable& t, std::string_view constellation, std::optional<std::string_view> inner_kind,
+                      std::optional<std::string_view> inner_code, std::optional<std::string_view> outer_kind,
+                      std::optional<std::uint64_t> outer_a, std::optional<std::uint64_t> outer_b) {
+                       return t.add(constellation, inner_kind.value_or("none"), inner_code.value_or(""),
+                                    outer_kind.value_or("none"), outer_a.value_or(0), outer_b.value_or(0));
+                   }>(),
+            static_method<McsTable,
+                          "default_ladder()\n--\n\n"
+                          "The default ladder: BPSK/QPSK/QAM-16/QAM-64, each with an LDPC(n512r12)\n"
+                          "inner code and a BCH(t=8) outer code.",
+                          &McsTable::default_ladder>(),
+            {},
+        };
+        return table;
+    }
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {property<"len", &McsTable::len>(), {}};
+        return table;
+    }
+
+};
+
+template <>
+struct Binding<OfdmFrameMod> {
+    static constexpr FixedText name = "OfdmFrameMod";
+    static constexpr FixedText doc =
+        "OfdmFrameMod(cfg, mcs_table, num_repeats=4, repeat_len=16, cache=None)\n--\n\n"
+        "COFDM frame transmitter: serializes a `FramePacket` to a flat IQ stream\n"
+        "(`[preamble + training][header][payload]`), applying the concatenated FEC\n"
+        "chain configured on the `OfdmConfig` and selected per frame by the MCS\n"
+        "table.";
+    static constexpr auto constructor = &make_frame_mod;
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"modulate_frame($self, frame, per_frame_seed=0)\n--\n\n"
+                   "Modulates a whole frame into IQ. `per_frame_seed` supplies the\n"
+                   "scrambler seed for a per-frame-random configuration (ignored otherwise).",
+                   [](const OfdmFrameMod& m, const FramePacket& frame, std::optional<std::uint32_t> per_frame_seed) {
+                       return m.modulate_frame(frame, per_frame_seed.value_or(0));
+                   }>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<OfdmFrameStreamDemod> {
+    static constexpr FixedText name = "OfdmFrameStreamDemod";
+    static constexpr FixedText doc =
+        "OfdmFrameStreamDemod(cfg, mcs_table, num_repeats=4, repeat_len=16, cache=None)\n--\n\n"
+        "Streaming COFDM frame receiver. Push IQ with `feed()`; it locates\n"
+        "preambles, corrects CFO, estimates the channel from the training symbol,\n"
+        "decodes each frame, and returns the completed ones. `flush()` runs a final\n"
+        "pass over the residual buffer.";
+    static constexpr auto constructor = &make_frame_stream_demod;
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"feed($self, iq)\n--\n\n"
+                   "Feeds IQ and returns the frames that completed. Frames that failed to\n"
+                   "decode (bad CRC/FEC/header) are omitted; use `feed_with_errors` to see\n"
+                   "the error reasons.",
+                   [](OfdmFrameStreamDemod& d, std::span<const Complex> iq) { return frames_of(d.feed(iq)); }>(),
+            method<"feed_with_errors($self, iq)\n--\n\n"
+                   "Like `feed`, but returns a list of `(frame_or_None, error_or_None)`\n"
+                   "tuples so callers can observe decode failures.",
+                   [](OfdmFrameStreamDemod& d, std::span<const Complex> iq) { return tuples_of(d.feed(iq)); }>(),
+            method<"flush($self)\n--\n\n"
+                   "Runs a final decode pass over the residual buffer.",
+                   [](OfdmFrameStreamDemod& d) { return frames_of(d.flush()); }>(),
+            method<"clear($self)\n--\n\n"
+                   "Discards the accumulated buffer.",
+                   &OfdmFrameStreamDemod::clear>(),
+            {},
+        };
+        return table;
+    }
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {
+            property<"buffered", &OfdmFrameStreamDemod::buffered>("Number of accumulated (not-yet-consumed) samples."),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<OfdmFrameDemod> {
+    static constexpr FixedText name = "OfdmFrameDemod";
+    static constexpr FixedText doc =
+        "OfdmFrameDemod(cfg, mcs_table, cache=None)\n--\n\n"
+        "The batch COFDM frame demodulator \u2014 decodes a single frame at a known start\n"
+        "(`iq[0]` is the first sample after the preamble+training, already\n"
+        "synchronized). The counterpart of `OfdmFrameMod`. Pass `cache=` a `CodecCache`\n"
+        "to reuse built FEC codes across calls (or share them with a modulator).";
+    static constexpr auto constructor = &make_frame_demod;
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"decode($self, iq)\n--\n\n"
+                   "Decodes one frame whose IQ begins at the first post-preamble sample.\n"
+                   "Raises `ValueError` on a decode failure.",
+                   &OfdmFrameDemod::decode>(),
+            {},
+        };
+        return table;
+    }
+};
+
+}  // namespace kavro::python::binding
 
 namespace kavro::python::ofdm_frame {
 
-int register_group(PyObject*) { return 0; }
+int register_group(PyObject* module) {
+    using namespace binding;
+    for (auto add : {add_class<SharedCodecCache>, add_class<FramePacket>, add_class<McsTable>, add_class<OfdmFrameMod>,
+                     add_class<OfdmFrameStreamDemod>, add_class<OfdmFrameDemod>})
+        if (add(module) != 0) return -1;
+    return 0;
+}
 
 }  // namespace kavro::python::ofdm_frame

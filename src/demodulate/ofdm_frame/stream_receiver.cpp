@@ -1,0 +1,460 @@
+#include "demodulate/ofdm_frame/stream_receiver.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "core/internal_fault.hpp"
+#include "sync/pseudo_random.hpp"
+
+namespace kavro {
+
+namespace {
+
+// Offsets scanned per block: each block forms its own segment sums (the (M - 2)·R sums it shares
+// with the next block are formed again, which costs little and keeps no state between calls).
+constexpr std::size_t scan_block = 2048;
+
+using Lanes = float __attribute__((vector_size(32)));
+// The same lanes at any float address.
+using LanesAt = float __attribute__((vector_size(32), aligned(4), may_alias));
+constexpr std::size_t lane_count = sizeof(Lanes) / sizeof(float);
+
+inline Lanes load(const float* p) { return *reinterpret_cast<const LanesAt*>(p); }
+inline void store(float* p, Lanes v) { *reinterpret_cast<LanesAt*>(p) = v; }
+
+// Segment sums T(x) = Σ_n conj(s[x+n])·s[x+R+n] and Σ_n |s[x+R+n]|², n = 0 .. R-1 in order and
+// from zero, for `count` offsets whose samples are split into re/im (count + 2R - 1 values).
+// Eight offsets run side by side in vector lanes that never combine, so every value is the same
+// single-precision expression a per-offset loop would form.
+__attribute__((target_clones("avx2", "default"))) void segment_sums(const float* re, const float* im, std::size_t r,
+                                                                    std::size_t count, float* out_re, float* out_im,
+                                                                    float* out_energy) {
+    std::size_t x = 0;
+    for (; x + lane_count <= count; x += lane_count) {
+        Lanes sr{}, si{}, se{};
+        for (std::size_t n = 0; n < r; ++n) {
+            const Lanes ar = load(re + x + n), ai = load(im + x + n), br = load(re + x + r + n), bi = load(im + x + r + n);
+            sr = sr + (ar * br + ai * bi);
+            si = si + (ar * bi - ai * br);
+            se = se + (br * br + bi * bi);
+        }
+        store(out_re + x, sr);
+        store(out_im + x, si);
+        store(out_energy + x, se);
+    }
+    for (; x < count; ++x) {
+        float sr = 0.0f, si = 0.0f, se = 0.0f;
+        for (std::size_t n = 0; n < r; ++n) {
+            const float ar = re[x + n], ai = im[x + n], br = re[x + r + n], bi = im[x + r + n];
+            sr = sr + (ar * br + ai * bi);
+            si = si + (ar * bi - ai * br);
+            se = se + (br * br + bi * bi);
+        }
+        out_re[x] = sr;
+        out_im[x] = si;
+        out_energy[x] = se;
+    }
+}
+
+// P and E of `count` offsets: the segment sums of the M - 1 pairs added in pair order from zero,
+// with |P|² / E² in single precision.
+__attribute__((target_clones("avx2", "default"))) void pair_totals(const float* t_re, const float* t_im,
+                                                                   const float* t_energy, std::size_t r,
+                                                                   std::size_t pairs, std::size_t count, float* p_re,
+                                                                   float* p_im, float* energy, float* ratio) {
+    std::size_t d = 0;
+    for (; d + lane_count <= count; d += lane_count) {
+        Lanes pr{}, pi{}, pe{};
+        for (std::size_t m = 0; m < pairs; ++m) {
+            pr = pr + load(t_re + d + m * r);
+            pi = pi + load(t_im + d + m * r);
+            pe = pe + load(t_energy + d + m * r);
+        }
+        store(p_re + d, pr);
+        store(p_im + d, pi);
+        store(energy + d, pe);
+        store(ratio + d, (pr * pr + pi * pi) / (pe * pe));
+    }
+    for (; d < count; ++d) {
+        float pr = 0.0f, pi = 0.0f, pe = 0.0f;
+        for (std::size_t m = 0; m < pairs; ++m) {
+            pr = pr + t_re[d + m * r];
+            pi = pi + t_im[d + m * r];
+            pe = pe + t_energy[d + m * r];
+        }
+        p_re[d] = pr;
+        p_im[d] = pi;
+        energy[d] = pe;
+        ratio[d] = (pr * pr + pi * pi) / (pe * pe);
+    }
+}
+
+// min(|P|² / E², 1) from the single-precision ratio, or NaN without a candidate (E not positive,
+// or an undefined ratio). When E² overflows single precision the ratio is formed in double.
+float correlation_metric(float p_re, float p_im, float energy, float ratio) {
+    if (!(energy > 0.0f)) return NAN;
+    if (std::isinf(energy * energy)) {
+        const double num = static_cast<double>(p_re) * p_re + static_cast<double>(p_im) * p_im;
+        ratio = static_cast<float>(num / (static_cast<double>(energy) * energy));
+    }
+    return std::min(ratio, 1.0f);
+}
+
+// The neighbouring pairs (k, k+1) of bins that both carry the training sequence, each with
+// conj(X[k])·X[k+1], the conjugate of the pair's product in the transmitted training symbol.
+std::vector<OfdmFrameStreamDemod::BinPair> training_bin_pairs(const OfdmConfig& cfg) {
+    const std::size_t n = cfg.n_fft();
+    std::vector<bool> used(n, false);
+    for (const std::int32_t k : cfg.plan().data_carriers) used[carrier_bin(k, n)] = true;
+    for (const PilotCarrier& p : cfg.plan().pilot_carriers) used[carrier_bin(p.index, n)] = true;
+    const std::vector<Complex> x = pseudo_random_unit_sequence(n, TRAINING_SEED);
+    std::vector<OfdmFrameStreamDemod::BinPair> pairs;
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::size_t next = k + 1 == n ? 0 : k + 1;
+        if (n > 1 && used[k] && used[next]) pairs.push_back({k, conj(x[k]) * x[next]});
+    }
+    return pairs;
+}
+
+bool is_candidate(float metric) { return !std::isnan(metric); }
+
+template <class T>
+void drop_front(std::vector<T>& values, std::size_t& head, std::size_t count) {
+    head += count;
+    if (head >= values.size()) {
+        values.clear();
+        head = 0;
+    } else if (head >= values.size() / 2) {
+        values.erase(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(head));
+        head = 0;
+    }
+}
+
+}  // namespace
+
+std::expected<OfdmFrameStreamDemod, FrameLinkError> OfdmFrameStreamDemod::create(const OfdmConfig& cfg,
+                                                                                   std::span<const Mcs> entries,
+                                                                                   std::size_t num_repeats,
+                                                                                   std::size_t repeat_len,
+                                                                                   std::shared_ptr<CodecCache> cache) {
+    auto link = FrameLink::create(cfg, entries, num_repeats, repeat_len, std::move(cache));
+    if (!link) return std::unexpected(link.error());
+    const PreambleParams preamble{num_repeats, repeat_len, TrainingShape{cfg.n_fft(), cfg.cp_len()}};
+    return OfdmFrameStreamDemod(std::move(*link), preamble);
+}
+
+OfdmFrameStreamDemod::OfdmFrameStreamDemod(FrameLink link, PreambleParams preamble)
+    : link_(std::move(link)),
+      preamble_(preamble),
+      fs_(link_.cfg.fs()),
+      n_fft_(link_.cfg.n_fft()),
+      cp_len_(link_.cfg.cp_len()),
+      preamble_len_(std::uint64_t{preamble.num_repeats} * preamble.repeat_len),
+      span_(preamble_len_ + n_fft_ + cp_len_),
+      degenerate_(!(fs_ > 0.0f) || preamble.repeat_len == 0 || preamble.num_repeats <= 1),
+      cfo_divisor_((static_cast<float>(preamble.repeat_len) * two_pi_f32) / fs_),
+      training_pairs_(training_bin_pairs(link_.cfg)),
+      fft_(n_fft_) {}
+
+std::vector<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::feed(std::span<const Complex> iq) {
+    samples_.insert(samples_.end(), iq.begin(), iq.end());
+    return pass(false);
+}
+
+std::vector<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::flush() { return pass(true); }
+
+void OfdmFrameStreamDemod::clear() {
+    samples_.clear();
+    head_ = 0;
+    base_ = 0;
+    records_.clear();
+    record_head_ = 0;
+    record_base_ = 0;
+    computed_end_ = judged_end_ = pushed_end_ = search_from_ = floor_ = 0;
+    window_max_.clear();
+    window_head_ = 0;
+    attempt_.reset();
+    derotated_.clear();
+}
+
+std::vector<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::pass(bool end_of_stream) {
+    std::vector<Attempt> results;
+    for (;;) {
+        if (attempt_) {
+            const std::uint64_t start = attempt_->start;
+            std::optional<Attempt> outcome;
+            try {
+                outcome = continue_attempt();
+            } catch (const InternalFault&) {
+                // A fault inside one attempt fails that frame only; the stream goes on.
+                outcome = std::unexpected(fec::RxError::MalformedHeader);
+            }
+            if (!outcome) break;  // the frame's samples are still arriving
+            const std::uint64_t consumed = *outcome ? start + span_ + (*outcome)->consumed_samples
+                                                    : std::min(stream_end(), start + span_);
+            attempt_.reset();
+            consume_to(consumed);
+            results.push_back(std::move(*outcome));
+            continue;
+        }
+        if (buffered() < span_ + n_fft_ + cp_len_) break;
+        const std::optional<std::uint64_t> start = choose(end_of_stream);
+        if (!start) break;
+        try {
+            start_attempt(*start);
+        } catch (const InternalFault&) {
+            attempt_.reset();
+            consume_to(std::min(stream_end(), *start + span_));
+            results.push_back(std::unexpected(fec::RxError::MalformedHeader));
+        }
+    }
+    return results;
+}
+
+void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end) {
+    const std::size_t r = preamble_.repeat_len;
+    const std::size_t pairs = preamble_.num_repeats - 1;
+    const std::size_t shared = (pairs - 1) * r;  // segment sums beyond a block's last offset
+    while (computed_end_ < end) {
+        const std::uint64_t first = computed_end_;
+        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(scan_block, end - first));
+        const std::size_t sums = count + shared;
+        const std::size_t samples = sums + 2 * r - 1;
+        scan_work_.resize(2 * samples + 3 * sums + 4 * count);
+        float* re = scan_work_.data();
+        float* im = re + samples;
+        float* t_re = im + samples;
+        float* t_im = t_re + sums;
+        float* t_energy = t_im + sums;
+        float* p_re = t_energy + sums;
+        float* p_im = p_re + count;
+        float* energy = p_im + count;
+        float* ratio = energy + count;
+        const Complex* in = &sample_at(first);
+        for (std::size_t i = 0; i < samples; ++i) {
+            re[i] = in[i].re;
+            im[i] = in[i].im;
+        }
+        segment_sums(re, im, r, sums, t_re, t_im, t_energy);
+        pair_totals(t_re, t_im, t_energy, r, pairs, count, p_re, p_im, energy, ratio);
+        for (std::size_t j = 0; j < count; ++j)
+            records_.push_back({p_re[j], p_im[j], energy[j], correlation_metric(p_re[j], p_im[j], energy[j], ratio[j]), NAN});
+        computed_end_ = first + count;
+    }
+}
+
+float OfdmFrameStreamDemod::score_of(const OffsetRecord& record, float e_max) const {
+    // An infinite energy counts as the window's maximum.
+    const float share = e_max > 0.0f ? std::min(record.energy / e_max, 1.0f) : 1.0f;
+    return record.metric * share;
+}
+
+void OfdmFrameStreamDemod::judge_offsets(bool end_of_stream) {
+    while (judged_end_ < computed_end_ && (end_of_stream || judged_end_ + span_ < computed_end_)) {
+        const std::uint64_t d = judged_end_;
+        const std::uint64_t right = std::min(d + span_, computed_end_ - 1);
+        for (; pushed_end_ <= right; ++pushed_end_) {
+            const OffsetRecord& pushed = record_at(pushed_end_);
+            if (!is_candidate(pushed.metric) || !std::isfinite(pushed.energy)) continue;
+            while (window_max_.size() > window_head_ && window_max_.back().energy <= pushed.energy) window_max_.pop_back();
+            window_max_.push_back({pushed_end_, pushed.energy});
+        }
+        const std::uint64_t left = std::max(d >= span_ ? d - span_ : 0, floor_);
+        drop_window_before(left);
+        OffsetRecord& record = record_at(d);
+        if (is_candidate(record.metric))
+            record.score = score_of(record, window_max_.size() > window_head_ ? window_max_[window_head_].energy : 0.0f);
+        ++judged_end_;
+    }
+}
+
+void OfdmFrameStreamDemod::drop_window_before(std::uint64_t offset) {
+    while (window_head_ < window_max_.size() && window_max_[window_head_].offset < offset) ++window_head_;
+    if (window_head_ == window_max_.size()) {
+        window_max_.clear();
+        window_head_ = 0;
+    } else if (window_head_ >= 4096 && window_head_ >= window_max_.size() / 2) {
+        window_max_.erase(window_max_.begin(), window_max_.begin() + static_cast<std::ptrdiff_t>(window_head_));
+        window_head_ = 0;
+    }
+}
+
+void OfdmFrameStreamDemod::scan(bool end_of_stream) {
+    const std::uint64_t end = stream_end();
+    // Offset d can be examined once its preamble span has arrived.
+    compute_offsets(end >= span_ ? end - span_ + 1 : 0);
+    judge_offsets(end_of_stream);
+}
+
+std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream) {
+    const std::uint64_t end = stream_end();
+    // A preamble can start no earlier than this and still leave room for one more symbol.
+    const std::uint64_t tail = end - std::min<std::uint64_t>(end, span_ + n_fft_ + cp_len_ - 1);
+    if (degenerate_) {
+        drop_before(std::max(tail, base_));
+        return std::nullopt;
+    }
+    scan(end_of_stream);
+
+    const std::uint64_t from = std::max(search_from_, base_);
+    std::optional<std::uint64_t> first;
+    for (std::uint64_t d = from; d < judged_end_; ++d) {
+        if (record_at(d).score >= sync_threshold) {
+            first = d;
+            break;
+        }
+    }
+    if (!first) {
+        search_from_ = std::max(from, judged_end_);
+        drop_before(std::max(std::min(judged_end_, tail), base_));
+        return std::nullopt;
+    }
+    search_from_ = *first;
+    // The choice needs every offset within one span of the first to be judged.
+    if (*first + span_ > judged_end_ && !end_of_stream) return std::nullopt;
+
+    std::uint64_t best = *first;
+    const std::uint64_t last = std::min(*first + span_, judged_end_);
+    for (std::uint64_t d = *first + 1; d < last; ++d) {
+        if (record_at(d).score > record_at(best).score) best = d;
+    }
+    return best;
+}
+
+std::int32_t OfdmFrameStreamDemod::whole_bin_offset(std::uint64_t start, float cfo_hz) {
+    // The training symbol with the fractional offset removed and its prefix dropped, transformed.
+    PhasorNco nco(-static_cast<double>(cfo_hz), static_cast<double>(fs_));
+    const std::uint64_t first = start + preamble_len_;
+    for (std::uint64_t i = 0; i < cp_len_; ++i) nco.next();
+    const std::span<Complex> input = fft_.input();
+    for (std::uint64_t i = 0; i < n_fft_; ++i) input[i] = sample_at(first + cp_len_ + i) * nco.next();
+    fft_.execute();
+    const std::span<const Complex> y = fft_.output();
+
+    // The whole-bin offset is the circular shift of the spectrum that best matches the reference.
+    // Matching products of neighbouring bins rather than the bins themselves makes the match
+    // indifferent to where the window sits in the cyclic prefix: a window t samples early turns
+    // bin k by 2πkt/N, which would spread a direct correlation over all shifts but turns every
+    // neighbour product by the same 2πt/N.
+    const auto n = static_cast<std::int64_t>(n_fft_);
+    const std::int64_t h = n / 2;
+    float best = -1.0f;
+    std::int64_t best_shift = 0;
+    for (std::int64_t shift = -h; shift <= h; ++shift) {
+        const auto offset = static_cast<std::size_t>(((shift % n) + n) % n);
+        Complex acc{};
+        for (const BinPair& pair : training_pairs_) {
+            std::size_t a = pair.bin + offset;
+            if (a >= n_fft_) a -= n_fft_;
+            const std::size_t b = a + 1 == n_fft_ ? 0 : a + 1;
+            acc = acc + (y[a] * conj(y[b])) * pair.weight;
+        }
+        const float power = acc.re * acc.re + acc.im * acc.im;
+        if (power > best) {
+            best = power;
+            best_shift = shift;
+        }
+    }
+    return static_cast<std::int32_t>(best_shift);
+}
+
+void OfdmFrameStreamDemod::start_attempt(std::uint64_t start) {
+    const OffsetRecord& record = record_at(start);
+    const float cfo_hz = std::atan2(record.p_im, record.p_re) / cfo_divisor_;
+    const std::int32_t bins = whole_bin_offset(start, cfo_hz);
+    const float total_hz = cfo_hz + (fs_ / static_cast<float>(n_fft_)) * static_cast<float>(bins);
+    attempt_ = PendingAttempt{start, PhasorNco(-static_cast<double>(total_hz), static_cast<double>(fs_)), {}, std::nullopt};
+    derotated_.clear();
+}
+
+void OfdmFrameStreamDemod::derotate_to(std::uint64_t count) {
+    derotated_.reserve(count);
+    for (std::uint64_t i = derotated_.size(); i < count; ++i)
+        derotated_.push_back(sample_at(attempt_->start + i) * attempt_->nco.next());
+}
+
+std::optional<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::continue_attempt() {
+    PendingAttempt& attempt = *attempt_;
+    const OfdmConfig& cfg = link_.cfg;
+    const std::uint64_t available = stream_end() - attempt.start;
+    const std::uint64_t s = n_fft_ + cp_len_;
+
+    if (!attempt.stage) {
+        if (cfg.header_format() != fec::HeaderFormat::Native) return std::unexpected(fec::RxError::MalformedHeader);
+        const std::uint64_t d = cfg.plan().data_carriers.size();
+        const std::uint64_t coded = header_block_plan(cfg.header_crc(), *link_.cache).coded_bits;
+        const std::uint64_t needed = span_ + s * ((coded + d - 1) / d);
+        if (available < needed) return std::nullopt;
+        derotate_to(needed);
+
+        // The training symbol's FFT window, moved back into its prefix by the receive back-off.
+        const std::uint64_t backoff = body_window_backoff(cfg, true);
+        const std::uint64_t window = preamble_len_ + cp_len_ - backoff;
+        std::copy_n(derotated_.begin() + static_cast<std::ptrdiff_t>(window), n_fft_, fft_.input().begin());
+        fft_.execute();
+        attempt.training_bins.assign(fft_.output().begin(), fft_.output().end());
+
+        const std::span<const Complex> body = std::span<const Complex>(derotated_).subspan(span_);
+        auto stage = decode_frame_header(cfg, link_.entries, body, attempt.training_bins, *link_.cache);
+        if (!stage) return std::unexpected(stage.error().error());
+        attempt.stage = std::move(*stage);
+    }
+
+    const std::uint64_t needed = span_ + attempt.stage->body_samples;
+    if (available < needed) return std::nullopt;
+    derotate_to(needed);
+    const std::span<const Complex> body = std::span<const Complex>(derotated_).subspan(span_);
+    auto frame = decode_frame_payload(cfg, *attempt.stage, body, attempt.training_bins, *link_.cache, false, scratch_);
+    if (!frame) return std::unexpected(frame.error().error());
+    return std::move(*frame);
+}
+
+void OfdmFrameStreamDemod::drop_before(std::uint64_t position) {
+    if (position > base_) {
+        drop_front(samples_, head_, static_cast<std::size_t>(position - base_));
+        base_ = position;
+    }
+    if (position > record_base_) {
+        const std::uint64_t drop = std::min(position, computed_end_) - record_base_;
+        drop_front(records_, record_head_, static_cast<std::size_t>(drop));
+        record_base_ += drop;
+    }
+}
+
+void OfdmFrameStreamDemod::consume_to(std::uint64_t position) {
+    drop_before(position);
+    floor_ = position;
+    search_from_ = std::max(search_from_, position);
+    if (position >= computed_end_) {
+        // Nothing beyond the consumed samples was searched yet: start afresh there.
+        records_.clear();
+        record_head_ = 0;
+        record_base_ = position;
+        computed_end_ = judged_end_ = pushed_end_ = position;
+        window_max_.clear();
+        window_head_ = 0;
+        return;
+    }
+    judged_end_ = std::max(judged_end_, position);
+    pushed_end_ = std::max(pushed_end_, position);
+    drop_window_before(position);
+
+    // Offsets judged before the consumption had windows reaching below it; judge them again
+    // within the new stretch, as if they had been judged after it.
+    const std::uint64_t rejudge_end = std::min(judged_end_, position + span_);
+    if (rejudge_end <= position) return;
+    float running = 0.0f;
+    std::uint64_t reached = position;  // energies below `reached` are in `running`
+    for (std::uint64_t d = position; d < rejudge_end; ++d) {
+        const std::uint64_t right = std::min(d + span_, computed_end_ - 1);
+        for (; reached <= right; ++reached) {
+            const OffsetRecord& r = record_at(reached);
+            if (is_candidate(r.metric) && std::isfinite(r.energy)) running = std::max(running, r.energy);
+        }
+        OffsetRecord& record = record_at(d);
+        if (is_candidate(record.metric)) record.score = score_of(record, running);
+    }
+}
+
+}  // namespace kavro

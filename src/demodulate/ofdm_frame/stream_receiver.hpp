@@ -1,0 +1,154 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "core/complex.hpp"
+#include "core/phasor_nco.hpp"
+#include "demodulate/ofdm_frame/frame_body_decoder.hpp"
+#include "fec/rx_error.hpp"
+#include "modulate/ofdm_frame/frame_assembly.hpp"
+#include "multicarrier/fft_block.hpp"
+#include "sync/ofdm_sync.hpp"
+
+// The streaming frame receiver: the caller pushes samples in pieces of any size; the receiver
+// keeps them, finds frame preambles, removes each frame's carrier offset, transforms its training
+// symbol, decodes header and payload, drops the samples it used and returns the attempts in stream
+// order. An incomplete frame waits in the buffer for later calls.
+//
+// The search is the repeated-segment correlation of the preamble (the same per-offset metric and
+// fractional offset as ofdm_sync), run once per offset as samples arrive. An offset's score is
+// its metric times its segment energy over the largest energy among the offsets within one
+// preamble span W on either side, so a strong frame elsewhere in the buffer cannot hide a weak
+// one; the window does not reach back past the end of the last attempt consumed. An offset is
+// judged only once its whole window has arrived (a choice waits until every offset within W of
+// it is judged), and every decision depends on the stream alone: feeding a stream whole or in
+// chunks of any size gives the same results. The whole-bin offset is matched on products of
+// neighbouring training bins, which a window early by a few samples (harmless to the body, whose
+// windows move with it) does not disturb.
+//
+// A pass repeats: take the earliest offset scoring at least 0.5, choose the best-scored offset
+// within W of it, resolve its whole-bin offset from the training symbol, derotate and decode. A
+// decoded frame consumes everything up to its last symbol; a failed one everything up to the end
+// of its preamble span (so its body is searched again). While no preamble is in sight the buffer
+// keeps only the samples a future preamble could start in, so idle input costs bounded memory and
+// time proportional to its length.
+
+namespace kavro {
+
+class OfdmFrameStreamDemod {
+public:
+    using Attempt = std::expected<RxFrame, fec::RxError>;
+
+    static constexpr float sync_threshold = 0.5f;
+
+    // A pair of neighbouring training bins (bin, bin + 1) and the conjugate of their product in
+    // the transmitted training symbol.
+    struct BinPair {
+        std::size_t bin;
+        Complex weight;
+    };
+
+    static std::expected<OfdmFrameStreamDemod, FrameLinkError> create(const OfdmConfig& cfg,
+                                                                       std::span<const Mcs> entries,
+                                                                       std::size_t num_repeats,
+                                                                       std::size_t repeat_len,
+                                                                       std::shared_ptr<CodecCache> cache);
+
+    // Appends the samples and runs one pass.
+    std::vector<Attempt> feed(std::span<const Complex> iq);
+
+    // Runs one pass as if the stream had ended: offsets whose score window reaches past the
+    // samples present are judged on what has arrived.
+    std::vector<Attempt> flush();
+
+    // Empties the buffer and forgets the stream; the next sample starts a new one.
+    void clear();
+
+    std::size_t buffered() const { return static_cast<std::size_t>(stream_end() - base_); }
+
+    const FrameLink& link() const { return link_; }
+    const PreambleParams& preamble() const { return preamble_; }
+
+private:
+    // Per-offset search results; metric is NaN for an offset without candidate, score NaN until
+    // the offset is judged (and for offsets without candidate).
+    struct OffsetRecord {
+        float p_re, p_im, energy, metric, score;
+    };
+    // Offsets of the running window maximum: energies decrease from head to tail.
+    struct WindowEntry {
+        std::uint64_t offset;
+        float energy;
+    };
+    // One attempt in progress: the derotated samples from its start, the whole-bin corrected
+    // offset, the training bins and, once decoded, the header.
+    struct PendingAttempt {
+        std::uint64_t start = 0;
+        PhasorNco nco;
+        std::vector<Complex> training_bins;
+        std::optional<HeaderStage> stage;
+    };
+
+    OfdmFrameStreamDemod(FrameLink link, PreambleParams preamble);
+
+    std::uint64_t stream_end() const { return base_ + (samples_.size() - head_); }
+    const Complex& sample_at(std::uint64_t index) const { return samples_[head_ + (index - base_)]; }
+    const OffsetRecord& record_at(std::uint64_t d) const { return records_[record_head_ + (d - record_base_)]; }
+    OffsetRecord& record_at(std::uint64_t d) { return records_[record_head_ + (d - record_base_)]; }
+
+    std::vector<Attempt> pass(bool end_of_stream);
+    void scan(bool end_of_stream);
+    void compute_offsets(std::uint64_t end);
+    void judge_offsets(bool end_of_stream);
+    std::optional<std::uint64_t> choose(bool end_of_stream);
+    void start_attempt(std::uint64_t start);
+    std::optional<Attempt> continue_attempt();
+    void derotate_to(std::uint64_t count);
+    std::int32_t whole_bin_offset(std::uint64_t start, float cfo_hz);
+    void consume_to(std::uint64_t position);
+    void drop_before(std::uint64_t position);
+    void drop_window_before(std::uint64_t offset);
+    float score_of(const OffsetRecord& record, float e_max) const;
+
+    FrameLink link_;
+    PreambleParams preamble_;
+    float fs_;
+    std::uint64_t n_fft_, cp_len_, preamble_len_, span_;  // N, C, M·R, W
+    bool degenerate_;
+    float cfo_divisor_;
+    std::vector<BinPair> training_pairs_;
+    FftBlock fft_;
+    FrameScratch scratch_;
+
+    // The buffer: samples_[head_ ..] holds stream samples from base_ on.
+    std::vector<Complex> samples_;
+    std::size_t head_ = 0;
+    std::uint64_t base_ = 0;
+
+    // Search state, in stream offsets. Offsets below computed_end_ have records, offsets below
+    // judged_end_ have their final score; no offset below search_from_ is still a candidate.
+    // floor_ is where the current stretch of stream begins (its start, or the end of the last
+    // consumed attempt): score windows do not reach below it.
+    std::vector<float> scan_work_;  // the scan's per-block working rows
+    std::vector<OffsetRecord> records_;
+    std::size_t record_head_ = 0;
+    std::uint64_t record_base_ = 0;
+    std::uint64_t computed_end_ = 0;
+    std::uint64_t judged_end_ = 0;
+    std::uint64_t pushed_end_ = 0;  // offsets whose energy entered the window maximum
+    std::uint64_t search_from_ = 0;
+    std::uint64_t floor_ = 0;
+    std::vector<WindowEntry> window_max_;
+    std::size_t window_head_ = 0;
+
+    std::optional<PendingAttempt> attempt_;
+    std::vector<Complex> derotated_;
+};
+
+}  // namespace kavro

@@ -1,0 +1,181 @@
+#include "modulate/ofdm_frame/frame_assembly.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <utility>
+
+#include "core/internal_fault.hpp"
+#include "modulate/ofdm.hpp"
+#include "modulate/ofdm_frame/frame_header.hpp"
+#include "modulate/ofdm_frame/tx_chain.hpp"
+#include "multicarrier/symbol_window.hpp"
+
+namespace kavro {
+
+namespace {
+
+// Plain decimal, the shortest digits that read back to the same single-precision value, no
+// exponent ("1000", "0.1", "-2.5").
+std::string plain_decimal(float value) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+    return std::string(text, result.ptr);
+}
+
+bool interleaver_has_zero_size(const fec::InterleaverKind& kind) {
+    switch (kind.kind) {
+        case fec::InterleaverKind::Kind::None: return false;
+        case fec::InterleaverKind::Kind::Block: return kind.rows == 0 || kind.cols == 0;
+        case fec::InterleaverKind::Kind::Convolutional: return kind.branches == 0 || kind.depth == 0;
+    }
+    return false;
+}
+
+FrameLinkError error_of(FrameLinkError::Kind kind) { return FrameLinkError{kind}; }
+
+}  // namespace
+
+std::string error_message(const FrameLinkError& error) {
+    using K = FrameLinkError::Kind;
+    switch (error.kind) {
+        case K::EmptyTable: return "McsTable must have at least one entry";
+        case K::NotBaseband:
+            return "OFDM frame assembly is baseband-only: got rf_hz = " + plain_decimal(error.rf_hz) +
+                   " Hz. Modulate at rf_hz = 0.0 and upconvert the whole burst with one continuous Rotator.";
+        case K::CpLongerThanFft: return error_message(OfdmModError{error.a, error.b});
+        case K::PreambleTooLong:
+            return "frame preamble span num_repeats (" + std::to_string(error.a) + ") x repeat_len (" +
+                   std::to_string(error.b) + ") + n_fft (" + std::to_string(error.c) + ") + cp_len (" +
+                   std::to_string(error.d) + ") must not exceed " + std::to_string(max_preamble_span) + " samples";
+        case K::Lfsr: return fec::error_message(error.lfsr);
+        case K::InterleaverZeroSize: return "block interleaver dimensions must be nonzero";
+        case K::McsIndexOutsideTable: return "mcs_index must be in the MCS table";
+        case K::PayloadTooLong:
+            return "modulate_frame: payload of " + std::to_string(error.a) + " bytes exceeds the limit of " +
+                   std::to_string(max_frame_payload_bytes) + " bytes";
+    }
+    return "invalid frame link setting";
+}
+
+std::expected<FrameLink, FrameLinkError> FrameLink::create(const OfdmConfig& cfg, std::span<const Mcs> entries,
+                                                           std::size_t num_repeats, std::size_t repeat_len,
+                                                           std::shared_ptr<CodecCache> cache) {
+    using K = FrameLinkError::Kind;
+    if (entries.empty()) return std::unexpected(error_of(K::EmptyTable));
+    if (cfg.rf_hz() != 0.0f) {
+        FrameLinkError error = error_of(K::NotBaseband);
+        error.rf_hz = cfg.rf_hz();
+        return std::unexpected(error);
+    }
+
+    // Every offset and length the receivers derive from the layout stays far from overflow.
+    std::uint64_t span = 0;
+    const bool overflows = __builtin_mul_overflow(std::uint64_t{num_repeats}, std::uint64_t{repeat_len}, &span) ||
+                           __builtin_add_overflow(span, std::uint64_t{cfg.n_fft()}, &span) ||
+                           __builtin_add_overflow(span, std::uint64_t{cfg.cp_len()}, &span);
+    if (overflows || span > max_preamble_span) {
+        FrameLinkError error = error_of(K::PreambleTooLong);
+        error.a = num_repeats;
+        error.b = repeat_len;
+        error.c = cfg.n_fft();
+        error.d = cfg.cp_len();
+        return std::unexpected(error);
+    }
+
+    const fec::ScramblerKind& scrambler = cfg.scrambler();
+    if (scrambler.kind == fec::ScramblerKind::Kind::Lfsr) {
+        const auto lfsr = fec::PnScrambler::create(scrambler.poly, scrambler.width, 0);
+        if (!lfsr) {
+            FrameLinkError error = error_of(K::Lfsr);
+            error.lfsr = lfsr.error();
+            return std::unexpected(error);
+        }
+    }
+    if (interleaver_has_zero_size(cfg.outer_interleaver()) || interleaver_has_zero_size(cfg.inner_interleaver()))
+        return std::unexpected(error_of(K::InterleaverZeroSize));
+
+    if (!cache) cache = std::make_shared<CodecCache>();
+    return FrameLink{cfg, std::vector<Mcs>(entries.begin(), entries.end()), std::move(cache)};
+}
+
+OfdmConfig symbol_config(const OfdmConfig& cfg, ConstellationOrder constellation) {
+    auto section = OfdmConfig::from_plan(cfg.plan(), cfg.fs(), cfg.rf_hz(), cfg.gain(), constellation);
+    if (!section) internal_fault("symbol_config: the link's own plan was refused: " + error_message(section.error()));
+    return section->with_rx_window_backoff(cfg.rx_window_backoff());
+}
+
+std::expected<OfdmFrameMod, FrameLinkError> OfdmFrameMod::create(const OfdmConfig& cfg, std::span<const Mcs> entries,
+                                                                 std::size_t num_repeats, std::size_t repeat_len,
+                                                                 std::shared_ptr<CodecCache> cache) {
+    auto link = FrameLink::create(cfg, entries, num_repeats, repeat_len, std::move(cache));
+    if (!link) return std::unexpected(link.error());
+    if (cfg.cp_len() > cfg.n_fft()) {
+        FrameLinkError error = error_of(FrameLinkError::Kind::CpLongerThanFft);
+        error.a = cfg.cp_len();
+        error.b = cfg.n_fft();
+        return std::unexpected(error);
+    }
+    const PreambleParams preamble{num_repeats, repeat_len, TrainingShape{cfg.n_fft(), cfg.cp_len()}};
+    return OfdmFrameMod(std::move(*link), preamble);
+}
+
+namespace {
+
+// Appends the OFDM symbols of `bits` mapped with `constellation` (gain applied by the modulator).
+void append_symbols(std::vector<Complex>& out, const OfdmConfig& cfg, ConstellationOrder constellation,
+                    std::span<const std::uint8_t> bits) {
+    auto modulator = OfdmMod::create(symbol_config(cfg, constellation));
+    if (!modulator) internal_fault("frame modulator: " + error_message(modulator.error()));
+    const std::vector<Complex> samples = modulator->modulate(bits);
+    out.insert(out.end(), samples.begin(), samples.end());
+}
+
+}  // namespace
+
+std::expected<std::vector<Complex>, FrameLinkError> OfdmFrameMod::modulate_frame(const FramePacket& frame,
+                                                                                std::uint32_t per_frame_seed) const {
+    const OfdmConfig& cfg = link_.cfg;
+    CodecCache& cache = *link_.cache;
+    if (frame.payload.size() > max_frame_payload_bytes) {
+        FrameLinkError error = error_of(FrameLinkError::Kind::PayloadTooLong);
+        error.a = frame.payload.size();
+        return std::unexpected(error);
+    }
+    if (frame.mcs_index >= link_.entries.size()) return std::unexpected(error_of(FrameLinkError::Kind::McsIndexOutsideTable));
+    const Mcs& entry = link_.entries[frame.mcs_index];
+
+    auto preamble = generate_ofdm_preamble(cfg, preamble_);
+    if (!preamble) internal_fault("frame preamble: " + error_message(preamble.error()));
+    std::vector<std::uint8_t> header_bits;
+    if (cfg.header_format() == fec::HeaderFormat::Native)
+        header_bits = encode_header(FrameHeader::of(frame, per_frame_seed).serialize(), cfg.header_crc(), cache);
+    const EncodedStages payload =
+        encode_chain_stages(frame.payload, cfg.payload_crc(), entry.outer, entry.inner, cfg.outer_interleaver(),
+                            cfg.inner_interleaver(), cfg.scrambler(), cfg.scrambler_position(), per_frame_seed, cache);
+
+    // The whole frame is allocated once: P + S·(1 + H + M) samples.
+    const std::size_t d = cfg.plan().data_carriers.size();
+    const std::size_t s = cfg.samples_per_ofdm_symbol();
+    const std::size_t payload_bits_per_symbol = d * bits_per_cell(entry.constellation);
+    std::vector<Complex> out;
+    out.reserve(preamble->size() + s * ((header_bits.size() + d - 1) / d) +
+                s * ((payload.coded.size() + payload_bits_per_symbol - 1) / payload_bits_per_symbol));
+    out.insert(out.end(), preamble->begin(), preamble->end());
+    if (!header_bits.empty()) append_symbols(out, cfg, ConstellationOrder::Bpsk, header_bits);
+    append_symbols(out, cfg, entry.constellation, payload.coded);
+
+    const std::size_t roll_off = cfg.plan().roll_off;
+    if (roll_off != 0) {
+        const std::vector<float> taper = symbol_taper(std::min(roll_off, s / 2));
+        const std::size_t first = preamble_.num_repeats * preamble_.repeat_len;
+        for (std::size_t at = first; s != 0 && out.size() - at >= s; at += s)
+            apply_symbol_taper(std::span<Complex>(out).subspan(at, s), taper);
+    }
+    if (cfg.tx_lowpass()) cfg.tx_lowpass()->apply(out);
+    return out;
+}
+
+}  // namespace kavro

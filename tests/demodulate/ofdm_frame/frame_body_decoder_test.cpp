@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "core/internal_fault.hpp"
+#include "demodulate/ofdm_frame/frame_body_decoder.hpp"
+#include "modulate/ofdm.hpp"
+#include "multicarrier/fft_block.hpp"
+
+namespace {
+
+using namespace kavro;
+using Samples = std::vector<Complex>;
+using fec::RxError;
+
+constexpr std::size_t kPreamble = 64 + 80;  // repeated segments and training symbol
+
+OfdmConfig reference_config(float gain = 1.0f) {
+    const std::vector<std::int32_t> pilots{-21, -7, 7, 21};
+    const std::vector<Complex> values(4, Complex{1.0f, 0.0f});
+    return *OfdmConfig::create(64, 16, std::span<const std::int32_t>{}, pilots, values, 1e6f, 0.0f, gain, "qpsk", 4);
+}
+
+std::vector<std::uint8_t> random_bytes(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<std::uint8_t> bytes(n);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+    return bytes;
+}
+
+Samples modulate(const OfdmConfig& cfg, const FramePacket& packet, const McsTable& table = McsTable::default_ladder()) {
+    return *OfdmFrameMod::create(cfg, table.entries(), 4, 16, nullptr)->modulate_frame(packet, 0);
+}
+
+Samples body_of(const Samples& frame) { return Samples(frame.begin() + kPreamble, frame.end()); }
+
+// The unscaled FFT of the frame's training symbol, its window moved `backoff` samples into the
+// prefix as the body's windows are.
+Samples training_bins_of(const Samples& frame, std::size_t backoff) {
+    FftBlock fft(64);
+    Samples bins(64);
+    fft.process(std::span(frame).subspan(64 + 16 - backoff, 64), bins);
+    return bins;
+}
+
+void add_noise(Samples& samples, float snr_db, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::normal_distribution<float> normal(0.0f, std::sqrt(1.0f / (64.0f * std::pow(10.0f, snr_db / 10.0f)) / 2.0f));
+    for (Complex& s : samples) s = s + Complex{normal(rng), normal(rng)};
+}
+
+void rotate(std::span<Complex> samples, float angle) {
+    const Complex turn{std::cos(angle), std::sin(angle)};
+    for (Complex& s : samples) s = s * turn;
+}
+
+std::expected<FramePacket, RxError> batch_decode(const OfdmConfig& cfg, const Samples& body,
+                                                 const McsTable& table = McsTable::default_ladder(),
+                                                 std::shared_ptr<CodecCache> cache = nullptr) {
+    return OfdmFrameDemod::create(cfg, table.entries(), std::move(cache))->decode(body);
+}
+
+TEST(FrameBodyDecoder, BatchRoundTripsEveryLadderEntry) {
+    const OfdmConfig cfg = reference_config();
+    for (std::uint8_t entry = 0; entry < 4; ++entry) {
+        const FramePacket packet{random_bytes(100, entry), 0xFFFFFFFF, entry, 0x81};
+        const auto decoded = batch_decode(cfg, body_of(modulate(cfg, packet)));
+        ASSERT_TRUE(decoded.has_value()) << int(entry);
+        EXPECT_EQ(*decoded, packet);
+    }
+}
+
+TEST(FrameBodyDecoder, TrainingBinsOfItsOwnFrameDecodeAndCountConsumedSamples) {
+    const OfdmConfig cfg = reference_config().with_rx_window_backoff(4);
+    const McsTable table = McsTable::default_ladder();
+    const FramePacket packet{random_bytes(100, 2), 7, 1, 0};
+    const Samples frame = modulate(cfg, packet);
+    const Samples bins = training_bins_of(frame, 4);
+    FrameScratch scratch;
+    CodecCache cache;
+    auto decoded = decode_frame_body(cfg, table.entries(), body_of(frame), std::span<const Complex>(bins), cache, true, scratch);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->consumed_samples, frame.size() - kPreamble);
+    EXPECT_LT(*decoded->evm_db, -40.0f);
+    EXPECT_EQ(decoded->pre_fec_channel_error_ratio, 0.0f);
+    EXPECT_EQ(decoded->pre_fec_outer_error_ratio, 0.0f);
+    EXPECT_TRUE(decoded->inner_converged && decoded->outer_ok);
+    EXPECT_EQ(scratch.cells.size(), 31u * 50u);
+    EXPECT_EQ(scratch.bits.size(), 31u * 100u);
+    EXPECT_EQ(std::move(*decoded).packet(), packet);
+}
+
+TEST(FrameBodyDecoder, NeedsEveryPayloadSymbolAndNoMore) {
+    const OfdmConfig cfg = reference_config();
+    const McsTable table = McsTable::default_ladder();
+    const Samples body = body_of(modulate(cfg, FramePacket{random_bytes(100, 3), 1, 3, 0}));
+    CodecCache cache;
+    FrameScratch scratch;
+    const auto short_by_one =
+        decode_frame_body(cfg, table.entries(), std::span(body).first(body.size() - 1), std::nullopt, cache, false, scratch);
+    ASSERT_FALSE(short_by_one.has_value());
+    EXPECT_TRUE(short_by_one.error().needs_more_samples());
+    EXPECT_EQ(short_by_one.error().error(), RxError::MalformedHeader);
+    EXPECT_TRUE(decode_frame_body(cfg, table.entries(), body, std::nullopt, cache, false, scratch).has_value());
+
+    const auto cut = batch_decode(cfg, Samples(body.begin(), body.begin() + 1000));
+    EXPECT_EQ(cut.error(), RxError::MalformedHeader);
+    EXPECT_EQ(batch_decode(cfg, {}).error(), RxError::MalformedHeader);
+}
+
+TEST(FrameBodyDecoder, FailuresNameTheirCause) {
+    const OfdmConfig cfg = reference_config();
+    const Samples body = body_of(modulate(cfg, FramePacket{random_bytes(100, 4), 1, 3, 0}));
+
+    // A header naming an entry the receiver's table lacks.
+    McsTable two;
+    two.add("bpsk", "ldpc", "n512r12", "bch", 8).value();
+    two.add("qpsk", "ldpc", "n512r12", "bch", 8).value();
+    EXPECT_EQ(batch_decode(cfg, body, two).error(), RxError::MalformedHeader);
+
+    // Frames without the native header cannot be decoded, whatever the samples.
+    EXPECT_EQ(batch_decode(*cfg.with_header_format("none"), body).error(), RxError::MalformedHeader);
+
+    Samples bad_header = body;
+    rotate(std::span(bad_header).subspan(2 * 80, 3 * 80), 3.1415927f);
+    EXPECT_EQ(batch_decode(cfg, bad_header).error(), RxError::HeaderCrcMismatch);
+
+    Samples bad_payload = body;
+    rotate(std::span(bad_payload).subspan(12 * 80, 4 * 80), 1.3f);
+    EXPECT_EQ(batch_decode(cfg, bad_payload).error(), RxError::PayloadCrcMismatch);
+}
+
+// A corrupted length field must not make a receiver wait for gigabytes.
+TEST(FrameBodyDecoder, HeaderClaimingMoreThanTheLimitIsMalformed) {
+    const OfdmConfig cfg = reference_config();
+    CodecCache cache;
+    for (const std::uint32_t length : {std::uint32_t{1} << 20, (std::uint32_t{1} << 20) + 1}) {
+        const FrameHeader header{0, length, 1, 0, 0};
+        const auto bits = encode_header(header.serialize(), cfg.header_crc(), cache);
+        const Samples body = OfdmMod::create(symbol_config(cfg, ConstellationOrder::Bpsk))->modulate(bits);
+        FrameScratch scratch;
+        const auto result = decode_frame_body(cfg, McsTable::default_ladder().entries(), body, std::nullopt, cache, false, scratch);
+        ASSERT_FALSE(result.has_value());
+        EXPECT_EQ(result.error().code, length > (1u << 20) ? std::uint8_t{1} : BodyFailure::need_more_samples_code);
+    }
+}
+
+// A fault inside an attempt (here a poisoned BCH list) fails that frame only.
+TEST(FrameBodyDecoder, InternalFaultBecomesMalformedHeader) {
+    const OfdmConfig cfg = reference_config();
+    auto cache = std::make_shared<CodecCache>();
+    EXPECT_THROW(cache->bch(20), InternalFault);
+    const Samples body = body_of(modulate(cfg, FramePacket{random_bytes(10, 5), 1, 0, 0}));
+    EXPECT_EQ(batch_decode(cfg, body, McsTable::default_ladder(), cache).error(), RxError::MalformedHeader);
+}
+
+// QAM soft values are scaled by the header's noise estimate; without it sum-product decoding of
+// 64-QAM fails long before the constellation does.
+TEST(FrameBodyDecoder, NoisyQamPayloadsDecodeInBatch) {
+    const OfdmConfig cfg = reference_config();
+    for (unsigned trial = 0; trial < 10; ++trial) {
+        const FramePacket packet{random_bytes(300, trial), trial, 3, 0};
+        Samples body = body_of(modulate(cfg, packet));
+        add_noise(body, 16.0f, trial);
+        const auto decoded = batch_decode(cfg, body);
+        ASSERT_TRUE(decoded.has_value()) << trial;
+        EXPECT_EQ(*decoded, packet);
+    }
+}
+
+// The batch path has no equaliser: QAM needs unit gain, BPSK and QPSK only need the sign.
+TEST(FrameBodyDecoder, BatchDecodingNeedsUnitGainForQam) {
+    const OfdmConfig cfg = reference_config(3.0f);
+    EXPECT_TRUE(batch_decode(cfg, body_of(modulate(cfg, FramePacket{random_bytes(50, 1), 1, 1, 0}))).has_value());
+    const auto qam = batch_decode(cfg, body_of(modulate(cfg, FramePacket{random_bytes(50, 1), 1, 2, 0})));
+    ASSERT_FALSE(qam.has_value());
+    EXPECT_EQ(qam.error(), RxError::PayloadCrcMismatch);
+}
+
+// With an equaliser a section of four or more symbols has its common phase removed; three or
+// fewer are left as equalised.
+TEST(FrameBodyDecoder, PhaseTrackingNeedsFourSymbols) {
+    const OfdmConfig cfg = reference_config();
+    const OfdmConfig qpsk = symbol_config(cfg, ConstellationOrder::Qpsk);
+    const auto bits = random_bytes(4 * 100, 9);
+    std::vector<std::uint8_t> bit_values(bits.size());
+    for (std::size_t i = 0; i < bits.size(); ++i) bit_values[i] = bits[i] & 1;
+    const Samples clean = OfdmMod::create(qpsk)->modulate(bit_values);
+    Samples turned = clean;
+    rotate(turned, 0.4f);
+    OfdmEqualizer equaliser(qpsk, EqualizerMode::TrainingSymbol);
+    for (const std::size_t count : {std::size_t{3}, std::size_t{4}}) {
+        std::vector<Complex> cells;
+        std::optional<PhaseLine> line;
+        ASSERT_TRUE(demodulate_symbols(cfg, ConstellationOrder::Qpsk, turned, 0, count, 0, &equaliser, &cells, {}, &line));
+        std::vector<Complex> expected_cells;
+        demodulate_symbols(cfg, ConstellationOrder::Qpsk, clean, 0, count, 0, &equaliser, &expected_cells);
+        float worst = 0.0f;
+        for (std::size_t i = 0; i < cells.size(); ++i) worst = std::max(worst, norm(cells[i] - expected_cells[i]));
+        if (count == 3) {
+            EXPECT_FALSE(line.has_value());
+            EXPECT_GT(worst, 0.1f);
+        } else {
+            ASSERT_TRUE(line.has_value());
+            EXPECT_NEAR(line->intercept, 0.4f, 1e-4f);
+            EXPECT_NEAR(line->slope, 0.0f, 1e-4f);
+            EXPECT_LT(worst, 1e-8f);
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/internal_fault.hpp"
+#include "demodulate/ofdm_frame/stream_receiver.hpp"
+
+namespace {
+
+using namespace kavro;
+using Samples = std::vector<Complex>;
+using fec::RxError;
+
+constexpr std::size_t kSpan = 64 + 80;  // W: repeated segments and training symbol
+
+OfdmConfig reference_config() {
+    const std::vector<std::int32_t> pilots{-21, -7, 7, 21};
+    const std::vector<Complex> values(4, Complex{1.0f, 0.0f});
+    return OfdmConfig::create(64, 16, std::span<const std::int32_t>{}, pilots, values, 1e6f, 0.0f, 1.0f, "qpsk", 4)
+        ->with_rx_window_backoff(4);
+}
+
+std::vector<std::uint8_t> random_bytes(std::size_t n, std::mt19937& rng) {
+    std::vector<std::uint8_t> bytes(n);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+    return bytes;
+}
+
+// A stream of samples with noise at a per-carrier SNR and a carrier offset applied at the end.
+class Channel {
+public:
+    explicit Channel(unsigned seed) : rng_(seed) {}
+
+    void silence(std::size_t n, float snr_db = 30.0f) { append(Samples(n), snr_db); }
+    void append(const Samples& signal, float snr_db = 30.0f, float amplitude = 1.0f) {
+        std::normal_distribution<float> normal(0.0f, amplitude * std::sqrt(1.0f / (64.0f * std::pow(10.0f, snr_db / 10.0f)) / 2.0f));
+        for (const Complex& s : signal) samples_.push_back(s * amplitude + Complex{normal(rng_), normal(rng_)});
+    }
+    Samples output(float offset_bins) const {
+        Samples out = samples_;
+        for (std::size_t n = 0; n < out.size(); ++n) {
+            const double phase = 2.0 * M_PI * offset_bins / 64.0 * static_cast<double>(n);
+            out[n] = out[n] * Complex{static_cast<float>(std::cos(phase)), static_cast<float>(std::sin(phase))};
+        }
+        return out;
+    }
+    std::size_t size() const { return samples_.size(); }
+    std::mt19937& rng() { return rng_; }
+
+private:
+    std::mt19937 rng_;
+    Samples samples_;
+};
+
+struct Link {
+    OfdmConfig cfg = reference_config();
+    McsTable table = McsTable::default_ladder();
+    std::shared_ptr<CodecCache> cache = std::make_shared<CodecCache>();
+    OfdmFrameMod mod = *OfdmFrameMod::create(cfg, table.entries(), 4, 16, cache);
+
+    OfdmFrameStreamDemod receiver() const { return *OfdmFrameStreamDemod::create(cfg, table.entries(), 4, 16, cache); }
+    Samples frame(const FramePacket& packet) const { return *mod.modulate_frame(packet, 0); }
+};
+
+// "ok <seq> <size>" for a frame, the error text otherwise.
+std::vector<std::string> describe(const std::vector<OfdmFrameStreamDemod::Attempt>& attempts) {
+    std::vector<std::string> out;
+    for (const auto& a : attempts) {
+        out.push_back(a ? "ok " + std::to_string(a->sequence_num) + " " + std::to_string(a->payload.size())
+                        : error_message(a.error()));
+    }
+    return out;
+}
+
+std::vector<OfdmFrameStreamDemod::Attempt> feed_in_chunks(OfdmFrameStreamDemod rx, const Samples& x,
+                                                           const std::vector<std::size_t>& chunks) {
+    std::vector<OfdmFrameStreamDemod::Attempt> all;
+    std::size_t at = 0;
+    for (std::size_t i = 0; at < x.size(); ++i) {
+        const std::size_t n = std::min(chunks[i % chunks.size()], x.size() - at);
+        for (auto& a : rx.feed(std::span(x).subspan(at, n))) all.push_back(std::move(a));
+        at += n;
+    }
+    for (auto& a : rx.flush()) all.push_back(std::move(a));
+    return all;
+}
+
+TEST(StreamReceiver, FrameAfterAnyLeadComesBackAndLeavesOnlyWhatFollows) {
+    const Link link;
+    for (const std::size_t lead : {std::size_t{0}, std::size_t{1}, std::size_t{517}, std::size_t{3000}}) {
+        Channel channel(static_cast<unsigned>(lead));
+        const FramePacket packet{random_bytes(100, channel.rng()), static_cast<std::uint32_t>(lead), 1, 3};
+        channel.silence(lead);
+        channel.append(link.frame(packet));
+        channel.silence(50);
+        auto rx = link.receiver();
+        const auto attempts = rx.feed(channel.output(0.37f));
+        ASSERT_EQ(attempts.size(), 1u) << lead;
+        ASSERT_TRUE(attempts[0].has_value()) << lead;
+        EXPECT_EQ(RxFrame(*attempts[0]).packet(), packet);
+        EXPECT_EQ(rx.buffered(), 50u);
+    }
+}
+
+TEST(StreamReceiver, BackToBackFramesReturnInOrderAndSplitsWait) {
+    const Link link;
+    Channel channel(2);
+    const FramePacket first{random_bytes(300, channel.rng()), 1, 2, 0};
+    const FramePacket second{random_bytes(5, channel.rng()), 2, 0, 0};
+    channel.silence(200);
+    channel.append(link.frame(first));
+    channel.append(link.frame(second));
+    const Samples x = channel.output(-5.3f);
+
+    EXPECT_EQ(describe(link.receiver().feed(x)), (std::vector<std::string>{"ok 1 300", "ok 2 5"}));
+
+    auto rx = link.receiver();
+    const std::size_t split = 200 + 2000;  // inside the first frame's payload
+    EXPECT_TRUE(rx.feed(std::span(x).first(split)).empty());
+    EXPECT_EQ(rx.buffered(), split);
+    EXPECT_EQ(describe(rx.feed(std::span(x).subspan(split))), (std::vector<std::string>{"ok 1 300", "ok 2 5"}));
+    EXPECT_TRUE(rx.flush().empty());
+}
+
+TEST(StreamReceiver, FailedHeaderIsReportedAndTheStreamGoesOn) {
+    const Link link;
+    Channel channel(3);
+    Samples broken = link.frame(FramePacket{random_bytes(50, channel.rng()), 1, 1, 0});
+    for (std::size_t i = kSpan + 160; i < kSpan + 400; ++i) broken[i] = broken[i] * -1.0f;
+    channel.silence(100);
+    channel.append(broken);
+    channel.silence(300);
+    channel.append(link.frame(FramePacket{random_bytes(60, channel.rng()), 2, 0, 0}));
+    auto rx = link.receiver();
+    EXPECT_EQ(describe(rx.feed(channel.output(0.0f))), (std::vector<std::string>{"header CRC mismatch", "ok 2 60"}));
+    EXPECT_EQ(rx.buffered(), 0u);
+}
+
+TEST(StreamReceiver, IdleInputKeepsTheBufferBounded) {
+    const Link link;
+    auto rx = link.receiver();
+    Channel noise(4);
+    noise.silence(200000, 10.0f);
+    const Samples x = noise.output(0.0f);
+    for (std::size_t at = 0; at < x.size(); at += 10000)
+        EXPECT_TRUE(rx.feed(std::span(x).subspan(at, 10000)).empty());
+    EXPECT_LE(rx.buffered(), 2 * kSpan);
+    EXPECT_TRUE(rx.feed(Samples(50000)).empty());  // all-zero input has no segment energy
+    EXPECT_LE(rx.buffered(), 2 * kSpan);
+
+    rx.clear();
+    EXPECT_EQ(rx.buffered(), 0u);
+    EXPECT_TRUE(rx.flush().empty());
+}
+
+TEST(StreamReceiver, DegenerateLayoutsNeverFindAFrame) {
+    const Link link;
+    Channel channel(5);
+    channel.append(link.frame(FramePacket{random_bytes(10, channel.rng()), 1, 0, 0}));
+    channel.silence(1000);
+    const Samples x = channel.output(0.0f);
+    for (const auto [repeats, length] : {std::pair{1, 16}, std::pair{4, 0}}) {
+        auto rx = *OfdmFrameStreamDemod::create(link.cfg, link.table.entries(), repeats, length, link.cache);
+        EXPECT_TRUE(rx.feed(x).empty());
+        EXPECT_LT(rx.buffered(), 300u);
+    }
+}
+
+TEST(StreamReceiver, BackoffBeyondThePrefixActsAsThePrefix) {
+    Link link;
+    link.cfg = link.cfg.with_rx_window_backoff(1000);
+    Channel channel(6);
+    channel.silence(30);
+    channel.append(link.frame(FramePacket{random_bytes(80, channel.rng()), 5, 3, 0}));
+    EXPECT_EQ(describe(link.receiver().feed(channel.output(0.37f))), (std::vector<std::string>{"ok 5 80"}));
+}
+
+// A fault inside one attempt fails that frame alone; frames before and after it come back.
+TEST(StreamReceiver, InternalFaultFailsOnlyItsAttempt) {
+    Link link;
+    link.table = McsTable{};
+    link.table.add("qpsk", "ldpc", "n512r12").value();
+    link.table.add("qpsk", "ldpc", "n512r12", "bch", 8).value();
+    link.mod = *OfdmFrameMod::create(link.cfg, link.table.entries(), 4, 16, link.cache);
+    Channel channel(7);
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        channel.silence(100);
+        channel.append(link.frame(FramePacket{random_bytes(40, channel.rng()), i, static_cast<std::uint8_t>(i == 1), 0}));
+    }
+    EXPECT_THROW(link.cache->bch(20), InternalFault);
+    EXPECT_EQ(describe(link.receiver().feed(channel.output(0.0f))),
+              (std::vector<std::string>{"ok 0 40", "malformed frame header", "ok 2 40"}));
+}
+
+// The result depends on the stream only, not on how it is cut into calls.
+TEST(StreamReceiver, ChunkingDoesNotChangeTheResult) {
+    const Link link;
+    const float threshold_db[] = {10.0f, 11.5f, 14.5f, 21.0f};
+    Channel channel(8);
+    for (std::uint32_t i = 0; i < 8; ++i) {
+        const auto entry = static_cast<std::uint8_t>(channel.rng()() % 4);
+        const float amplitude = std::pow(10.0f, (static_cast<float>(channel.rng()() % 61) - 30.0f) / 200.0f);
+        channel.silence(channel.rng()() % 3001, threshold_db[entry]);
+        channel.append(link.frame(FramePacket{random_bytes(channel.rng()() % 700, channel.rng()), i, entry, 0}),
+                       threshold_db[entry], amplitude);
+    }
+    const Samples x = channel.output(0.37f);
+    const auto whole = describe(feed_in_chunks(link.receiver(), x, {x.size()}));
+    EXPECT_EQ(whole.size(), 8u);
+    EXPECT_EQ(describe(feed_in_chunks(link.receiver(), x, {997})), whole);
+    EXPECT_EQ(describe(feed_in_chunks(link.receiver(), x, {1, 7, 4096, 150, 33})), whole);
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "modulate/ofdm.hpp"
+#include "modulate/ofdm_frame/frame_assembly.hpp"
+#include "modulate/ofdm_frame/frame_header.hpp"
+#include "modulate/ofdm_frame/tx_chain.hpp"
+#include "multicarrier/symbol_window.hpp"
+#include "sync/ofdm_sync.hpp"
+
+namespace {
+
+using namespace kavro;
+using Samples = std::vector<Complex>;
+
+// 64-point FFT, 16-sample prefix, pilots at ±7 and ±21, edge guard 4: 50 data carriers.
+OfdmConfig reference_config(float rf_hz = 0.0f, float gain = 1.0f) {
+    const std::vector<std::int32_t> pilots{-21, -7, 7, 21};
+    const std::vector<Complex> values(4, Complex{1.0f, 0.0f});
+    return *OfdmConfig::create(64, 16, std::span<const std::int32_t>{}, pilots, values, 1e6f, rf_hz, gain, "qpsk", 4);
+}
+
+std::vector<std::uint8_t> random_bytes(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<std::uint8_t> bytes(n);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+    return bytes;
+}
+
+OfdmFrameMod make_mod(const OfdmConfig& cfg, const McsTable& table = McsTable::default_ladder()) {
+    return *OfdmFrameMod::create(cfg, table.entries(), 4, 16, nullptr);
+}
+
+Samples modulate(const OfdmConfig& cfg, ConstellationOrder order, std::span<const std::uint8_t> bits) {
+    return OfdmMod::create(symbol_config(cfg, order))->modulate(bits);
+}
+
+void append(Samples& out, const Samples& more) { out.insert(out.end(), more.begin(), more.end()); }
+
+// The frame built from its parts: preamble, header symbols and payload symbols, each from the
+// stage that makes it.
+Samples reference_frame(const OfdmConfig& cfg, const Mcs& entry, const FramePacket& packet, std::uint32_t seed,
+                        CodecCache& cache) {
+    Samples out = *generate_ofdm_preamble(cfg, PreambleParams{4, 16, TrainingShape{cfg.n_fft(), cfg.cp_len()}});
+    if (cfg.header_format() == fec::HeaderFormat::Native) {
+        const auto header = FrameHeader::of(packet, seed).serialize();
+        append(out, modulate(cfg, ConstellationOrder::Bpsk, encode_header(header, cfg.header_crc(), cache)));
+    }
+    const EncodedStages coded =
+        encode_chain_stages(packet.payload, cfg.payload_crc(), entry.outer, entry.inner, cfg.outer_interleaver(),
+                            cfg.inner_interleaver(), cfg.scrambler(), cfg.scrambler_position(), seed, cache);
+    append(out, modulate(cfg, entry.constellation, coded.coded));
+    return out;
+}
+
+TEST(FrameAssembly, FrameLengthsOfTheDefaultLadder) {
+    const OfdmFrameMod mod = make_mod(reference_config());
+    const std::size_t expected[] = {5984, 3504, 2304, 1904};
+    for (std::uint8_t entry = 0; entry < 4; ++entry) {
+        const auto frame = mod.modulate_frame(FramePacket{random_bytes(100, entry), 1, entry, 0}, 0);
+        ASSERT_TRUE(frame.has_value());
+        EXPECT_EQ(frame->size(), expected[entry]) << "entry " << int(entry);
+    }
+}
+
+// Without taper and low-pass a frame is exactly its parts, gain included, for both header formats.
+TEST(FrameAssembly, FrameIsPreambleHeaderAndPayloadSymbols) {
+    CodecCache cache;
+    for (const char* format : {"kavro_sdr", "none"}) {
+        const OfdmConfig cfg = *reference_config(0.0f, 2.5f).with_header_format(format);
+        const McsTable table = McsTable::default_ladder();
+        const OfdmFrameMod mod = make_mod(cfg, table);
+        const FramePacket packet{random_bytes(77, 3), 9, 2, 1};
+        const Samples frame = *mod.modulate_frame(packet, 5);
+        EXPECT_EQ(frame, reference_frame(cfg, table.entries()[2], packet, 5, cache)) << format;
+    }
+    const Samples native = *make_mod(reference_config()).modulate_frame(FramePacket{{}, 0, 0, 0}, 0);
+    const Samples bare = *make_mod(*reference_config().with_header_format("none")).modulate_frame(FramePacket{}, 0);
+    EXPECT_EQ(native.size() - bare.size(), 11u * 80u);  // ceil(512 / 50) header symbols
+}
+
+TEST(FrameAssembly, TaperCoversEverySymbolAfterTheRepeatedSegments) {
+    const OfdmConfig plain = reference_config();
+    const FramePacket packet{random_bytes(40, 8), 1, 1, 0};
+    const Samples untapered = *make_mod(plain).modulate_frame(packet, 0);
+    for (const std::size_t roll_off : {std::size_t{6}, std::size_t{200}}) {
+        const Samples tapered = *make_mod(plain.with_symbol_window(roll_off)).modulate_frame(packet, 0);
+        Samples expected = untapered;
+        const std::vector<float> taper = symbol_taper(std::min<std::size_t>(roll_off, 40));
+        for (std::size_t at = 64; at < expected.size(); at += 80)
+            apply_symbol_taper(std::span(expected).subspan(at, 80), taper);
+        EXPECT_EQ(tapered, expected) << roll_off;
+        EXPECT_TRUE(std::equal(tapered.begin(), tapered.begin() + 64, untapered.begin()));
+    }
+}
+
+// The seed travels in the header; only a per-frame LFSR lets it reach the payload symbols.
+TEST(FrameAssembly, PerFrameSeedChangesHeaderAndOnlyPerFramePayloads) {
+    const std::size_t header_end = 64 + 80 + 11 * 80;
+    const FramePacket packet{random_bytes(100, 6), 3, 1, 0};
+    for (const bool per_frame : {false, true}) {
+        const OfdmConfig cfg = *reference_config().with_scrambler(0x60, 7, 1, per_frame);
+        const OfdmFrameMod mod = make_mod(cfg);
+        const Samples a = *mod.modulate_frame(packet, 11);
+        EXPECT_EQ(a, *mod.modulate_frame(packet, 11));
+        const Samples b = *mod.modulate_frame(packet, 12);
+        ASSERT_EQ(a.size(), b.size());
+        EXPECT_FALSE(std::equal(a.begin() + 144, a.begin() + header_end, b.begin() + 144));
+        EXPECT_EQ(std::equal(a.begin() + header_end, a.end(), b.begin() + header_end), !per_frame);
+    }
+}
+
+std::string construction_error(const OfdmConfig& cfg, const McsTable& table, std::size_t num_repeats = 4,
+                               std::size_t repeat_len = 16) {
+    const auto mod = OfdmFrameMod::create(cfg, table.entries(), num_repeats, repeat_len, nullptr);
+    return mod ? std::string("built") : error_message(mod.error());
+}
+
+TEST(FrameAssembly, ConstructionChecksInOrder) {
+    const McsTable ladder = McsTable::default_ladder();
+    EXPECT_EQ(construction_error(reference_config(1000.0f), McsTable{}), "McsTable must have at least one entry");
+    EXPECT_EQ(construction_error(reference_config(1000.0f), ladder),
+              "OFDM frame assembly is baseband-only: got rf_hz = 1000 Hz. Modulate at rf_hz = 0.0 and upconvert "
+              "the whole burst with one continuous Rotator.");
+    EXPECT_NE(construction_error(reference_config(0.1f), ladder).find("rf_hz = 0.1 Hz."), std::string::npos);
+    EXPECT_NE(construction_error(reference_config(-2.5f), ladder).find("rf_hz = -2.5 Hz."), std::string::npos);
+
+    const std::vector<std::int32_t> data{1, 2, 3};
+    const auto long_prefix = *OfdmConfig::create(8, 9, data, {}, {}, 1e6f, 0.0f, 1.0f, "bpsk", std::nullopt);
+    EXPECT_EQ(construction_error(long_prefix, ladder), "OfdmMod: cp_len (9) must not exceed n_fft (8)");
+
+    const std::string span_text = "frame preamble span num_repeats (";
+    EXPECT_EQ(construction_error(reference_config(), ladder, std::size_t{1} << 40, std::size_t{1} << 40).rfind(span_text, 0), 0u);
+    EXPECT_EQ(construction_error(reference_config(), ladder, 1, (std::size_t{1} << 24) - 79).rfind(span_text, 0), 0u);
+    EXPECT_EQ(construction_error(reference_config(), ladder, 1, (std::size_t{1} << 24) - 80), "built");
+    EXPECT_EQ(construction_error(reference_config(), ladder, 0, 0), "built");
+    EXPECT_EQ(construction_error(reference_config(), ladder, 1, 16), "built");
+
+    EXPECT_EQ(construction_error(*reference_config().with_scrambler(0x3, 33), ladder), "LFSR width must be in 2..=32");
+    EXPECT_EQ(construction_error(*reference_config().with_scrambler(0x100, 8), ladder),
+              "LFSR taps must fit in `width` bits");
+}
+
+TEST(FrameAssembly, ModulateRefusesIndicesOutsideTheTableAndOversizedPayloads) {
+    McsTable table = McsTable::default_ladder();
+    const OfdmFrameMod mod = make_mod(reference_config(), table);
+    table.add("qam256").value();  // not seen by the modulator built before
+    const auto outside = mod.modulate_frame(FramePacket{{1, 2}, 0, 4, 0}, 0);
+    ASSERT_FALSE(outside.has_value());
+    EXPECT_EQ(error_message(outside.error()), "mcs_index must be in the MCS table");
+
+    const OfdmFrameMod uncoded = make_mod(reference_config(), table);
+    const auto too_long = uncoded.modulate_frame(FramePacket{std::vector<std::uint8_t>(max_frame_payload_bytes + 1), 0, 4, 0}, 0);
+    ASSERT_FALSE(too_long.has_value());
+    EXPECT_EQ(error_message(too_long.error()), "modulate_frame: payload of 1048577 bytes exceeds the limit of 1048576 bytes");
+    const auto longest = uncoded.modulate_frame(FramePacket{std::vector<std::uint8_t>(max_frame_payload_bytes), 0, 4, 0}, 0);
+    ASSERT_TRUE(longest.has_value());
+    EXPECT_EQ(longest->size(), 64 + 80 * (1 + 11 + (8 * (max_frame_payload_bytes + 4) + 399) / 400));
+}
+
+}  // namespace
