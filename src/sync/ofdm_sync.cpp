@@ -12,6 +12,7 @@
 #include "multicarrier/carrier_grid.hpp"
 #include "multicarrier/ifft_block.hpp"
 #include "multicarrier/symbol_fft.hpp"
+#include "sync/correlation_sums.hpp"
 #include "sync/pseudo_random.hpp"
 
 namespace kavro {
@@ -35,29 +36,7 @@ std::optional<std::size_t> checked_mul(std::size_t a, std::size_t b) {
     return product;
 }
 
-// ---------------------------------------------------------------------------------------------
-// The correlation scan.
-//
-// For a start offset d the search needs P(d) = Σ_m Σ_n conj(s[d+mR+n])·s[d+(m+1)R+n] and
-// E(d) = Σ_m Σ_n |s[d+(m+1)R+n]|², m = 0 .. M-2, n = 0 .. R-1, where each inner sum over n is
-// formed from zero and then added to the running total in m order. The inner sum for pair m of
-// offset d is the segment sum T(x) at x = d + mR, the same for every offset that shares that x,
-// so each T(x) is formed once and P(d), E(d) are the ordered totals of T(d), T(d+R), ....
-// Every value is produced by the same single-precision operations in the same order as a
-// per-offset loop would use, so the results are bit-identical to recomputing from scratch.
-//
-// Both passes run eight consecutive offsets side by side in vector lanes; lanes never combine,
-// so vectorising changes nothing but speed.
-
-using Lanes = float __attribute__((vector_size(32)));
-// The same lanes at any float address, reached through this type so that no function passes a
-// vector by value (whose calling convention would differ between the clones).
-using LanesAt = float __attribute__((vector_size(32), aligned(4), may_alias));
-inline constexpr std::size_t lane_count = sizeof(Lanes) / sizeof(float);
-
-#define KAVRO_LANES(p) (*reinterpret_cast<const LanesAt*>(p))
-#define KAVRO_LANES_OUT(p) (*reinterpret_cast<LanesAt*>(p))
-
+// The correlation scan works on the split samples and column rows of one chunk of offsets.
 struct SumRows {
     std::vector<float> re, im, energy;
 
@@ -68,79 +47,6 @@ struct SumRows {
     }
 };
 
-// T(x) for x in [0, count) over the split samples re/im (which hold count + 2R - 1 values).
-__attribute__((target_clones("avx2", "default"))) void segment_sums(const float* re, const float* im,
-                                                                    std::size_t r, std::size_t count, float* out_re,
-                                                                    float* out_im, float* out_energy) {
-    std::size_t x = 0;
-    for (; x + lane_count <= count; x += lane_count) {
-        Lanes sr{}, si{}, se{};
-        const float* a_re = re + x;
-        const float* a_im = im + x;
-        const float* b_re = re + x + r;
-        const float* b_im = im + x + r;
-        for (std::size_t n = 0; n < r; ++n) {
-            const Lanes ar = KAVRO_LANES(a_re + n), ai = KAVRO_LANES(a_im + n), br = KAVRO_LANES(b_re + n),
-                        bi = KAVRO_LANES(b_im + n);
-            sr = sr + (ar * br + ai * bi);
-            si = si + (ar * bi - ai * br);
-            se = se + (br * br + bi * bi);
-        }
-        KAVRO_LANES_OUT(out_re + x) = sr;
-        KAVRO_LANES_OUT(out_im + x) = si;
-        KAVRO_LANES_OUT(out_energy + x) = se;
-    }
-    for (; x < count; ++x) {
-        float sr = 0.0f, si = 0.0f, se = 0.0f;
-        for (std::size_t n = 0; n < r; ++n) {
-            const float ar = re[x + n], ai = im[x + n], br = re[x + r + n], bi = im[x + r + n];
-            sr = sr + (ar * br + ai * bi);
-            si = si + (ar * bi - ai * br);
-            se = se + (br * br + bi * bi);
-        }
-        out_re[x] = sr;
-        out_im[x] = si;
-        out_energy[x] = se;
-    }
-}
-
-// Totals over the M - 1 pairs for offsets [0, count), rows holding T from offset 0 on, and the
-// ratio |P|² / E² of each offset in single precision.
-__attribute__((target_clones("avx2", "default"))) void pair_totals(const SumRows& t, std::size_t r,
-                                                                   std::size_t pairs, std::size_t count,
-                                                                   SumRows& out, float* ratio) {
-    std::size_t d = 0;
-    for (; d + lane_count <= count; d += lane_count) {
-        Lanes pr{}, pi{}, pe{};
-        for (std::size_t m = 0; m < pairs; ++m) {
-            const std::size_t x = d + m * r;
-            pr = pr + KAVRO_LANES(&t.re[x]);
-            pi = pi + KAVRO_LANES(&t.im[x]);
-            pe = pe + KAVRO_LANES(&t.energy[x]);
-        }
-        KAVRO_LANES_OUT(&out.re[d]) = pr;
-        KAVRO_LANES_OUT(&out.im[d]) = pi;
-        KAVRO_LANES_OUT(&out.energy[d]) = pe;
-        KAVRO_LANES_OUT(ratio + d) = (pr * pr + pi * pi) / (pe * pe);
-    }
-    for (; d < count; ++d) {
-        float pr = 0.0f, pi = 0.0f, pe = 0.0f;
-        for (std::size_t m = 0; m < pairs; ++m) {
-            const std::size_t x = d + m * r;
-            pr = pr + t.re[x];
-            pi = pi + t.im[x];
-            pe = pe + t.energy[x];
-        }
-        out.re[d] = pr;
-        out.im[d] = pi;
-        out.energy[d] = pe;
-        ratio[d] = (pr * pr + pi * pi) / (pe * pe);
-    }
-}
-
-#undef KAVRO_LANES
-#undef KAVRO_LANES_OUT
-
 // The scan's columns, one entry per examined offset; an offset that yields no candidate has a
 // NaN metric.
 struct OffsetColumns {
@@ -150,18 +56,6 @@ struct OffsetColumns {
     explicit OffsetColumns(std::size_t offsets)
         : cfo_hz(new float[offsets]), metric(new float[offsets]), energy(new float[offsets]) {}
 };
-
-// min(|P|² / E², 1), or NaN when the ratio is undefined, given the single-precision ratio. When
-// E² overflows single precision the ratio is formed in double instead, so that a large but finite
-// signal still gets its metric.
-inline float correlation_metric(float p_re, float p_im, float energy, float single_ratio) {
-    float ratio = single_ratio;
-    if (std::isinf(energy * energy)) {
-        const double num_d = static_cast<double>(p_re) * p_re + static_cast<double>(p_im) * p_im;
-        ratio = static_cast<float>(num_d / (static_cast<double>(energy) * energy));
-    }
-    return std::min(ratio, 1.0f);
-}
 
 struct ScanSummary {
     std::size_t candidates = 0;
@@ -191,11 +85,12 @@ ScanSummary scan_offsets(std::span<const Complex> iq, std::size_t r, std::size_t
             im[i] = iq[d0 + i].im;
         }
         segment_sums(re.data(), im.data(), r, sums, t.re.data(), t.im.data(), t.energy.data());
-        pair_totals(t, r, pairs, n, totals, ratio.data());
+        pair_totals(t.re.data(), t.im.data(), t.energy.data(), r, pairs, n, totals.re.data(), totals.im.data(),
+                    totals.energy.data(), ratio.data());
 
         for (std::size_t j = 0; j < n; ++j) {
             const float energy = totals.energy[j];
-            const float metric = energy > 0.0f ? correlation_metric(totals.re[j], totals.im[j], energy, ratio[j]) : NAN;
+            const float metric = correlation_metric(totals.re[j], totals.im[j], energy, ratio[j]);
             out.metric[done + j] = metric;
             if (std::isnan(metric)) continue;
             out.energy[done + j] = energy;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/internal_fault.hpp"
+#include "sync/correlation_sums.hpp"
 #include "sync/pseudo_random.hpp"
 
 namespace kavro {
@@ -14,92 +15,6 @@ namespace {
 // Offsets scanned per block: each block forms its own segment sums (the (M - 2)·R sums it shares
 // with the next block are formed again, which costs little and keeps no state between calls).
 constexpr std::size_t scan_block = 2048;
-
-using Lanes = float __attribute__((vector_size(32)));
-// The same lanes at any float address.
-using LanesAt = float __attribute__((vector_size(32), aligned(4), may_alias));
-constexpr std::size_t lane_count = sizeof(Lanes) / sizeof(float);
-
-inline Lanes load(const float* p) { return *reinterpret_cast<const LanesAt*>(p); }
-inline void store(float* p, Lanes v) { *reinterpret_cast<LanesAt*>(p) = v; }
-
-// Segment sums T(x) = Σ_n conj(s[x+n])·s[x+R+n] and Σ_n |s[x+R+n]|², n = 0 .. R-1 in order and
-// from zero, for `count` offsets whose samples are split into re/im (count + 2R - 1 values).
-// Eight offsets run side by side in vector lanes that never combine, so every value is the same
-// single-precision expression a per-offset loop would form.
-__attribute__((target_clones("avx2", "default"))) void segment_sums(const float* re, const float* im, std::size_t r,
-                                                                    std::size_t count, float* out_re, float* out_im,
-                                                                    float* out_energy) {
-    std::size_t x = 0;
-    for (; x + lane_count <= count; x += lane_count) {
-        Lanes sr{}, si{}, se{};
-        for (std::size_t n = 0; n < r; ++n) {
-            const Lanes ar = load(re + x + n), ai = load(im + x + n), br = load(re + x + r + n), bi = load(im + x + r + n);
-            sr = sr + (ar * br + ai * bi);
-            si = si + (ar * bi - ai * br);
-            se = se + (br * br + bi * bi);
-        }
-        store(out_re + x, sr);
-        store(out_im + x, si);
-        store(out_energy + x, se);
-    }
-    for (; x < count; ++x) {
-        float sr = 0.0f, si = 0.0f, se = 0.0f;
-        for (std::size_t n = 0; n < r; ++n) {
-            const float ar = re[x + n], ai = im[x + n], br = re[x + r + n], bi = im[x + r + n];
-            sr = sr + (ar * br + ai * bi);
-            si = si + (ar * bi - ai * br);
-            se = se + (br * br + bi * bi);
-        }
-        out_re[x] = sr;
-        out_im[x] = si;
-        out_energy[x] = se;
-    }
-}
-
-// P and E of `count` offsets: the segment sums of the M - 1 pairs added in pair order from zero,
-// with |P|² / E² in single precision.
-__attribute__((target_clones("avx2", "default"))) void pair_totals(const float* t_re, const float* t_im,
-                                                                   const float* t_energy, std::size_t r,
-                                                                   std::size_t pairs, std::size_t count, float* p_re,
-                                                                   float* p_im, float* energy, float* ratio) {
-    std::size_t d = 0;
-    for (; d + lane_count <= count; d += lane_count) {
-        Lanes pr{}, pi{}, pe{};
-        for (std::size_t m = 0; m < pairs; ++m) {
-            pr = pr + load(t_re + d + m * r);
-            pi = pi + load(t_im + d + m * r);
-            pe = pe + load(t_energy + d + m * r);
-        }
-        store(p_re + d, pr);
-        store(p_im + d, pi);
-        store(energy + d, pe);
-        store(ratio + d, (pr * pr + pi * pi) / (pe * pe));
-    }
-    for (; d < count; ++d) {
-        float pr = 0.0f, pi = 0.0f, pe = 0.0f;
-        for (std::size_t m = 0; m < pairs; ++m) {
-            pr = pr + t_re[d + m * r];
-            pi = pi + t_im[d + m * r];
-            pe = pe + t_energy[d + m * r];
-        }
-        p_re[d] = pr;
-        p_im[d] = pi;
-        energy[d] = pe;
-        ratio[d] = (pr * pr + pi * pi) / (pe * pe);
-    }
-}
-
-// min(|P|² / E², 1) from the single-precision ratio, or NaN without a candidate (E not positive,
-// or an undefined ratio). When E² overflows single precision the ratio is formed in double.
-float correlation_metric(float p_re, float p_im, float energy, float ratio) {
-    if (!(energy > 0.0f)) return NAN;
-    if (std::isinf(energy * energy)) {
-        const double num = static_cast<double>(p_re) * p_re + static_cast<double>(p_im) * p_im;
-        ratio = static_cast<float>(num / (static_cast<double>(energy) * energy));
-    }
-    return std::min(ratio, 1.0f);
-}
 
 // The neighbouring pairs (k, k+1) of bins that both carry the training sequence, each with
 // conj(X[k])·X[k+1], the conjugate of the pair's product in the transmitted training symbol.

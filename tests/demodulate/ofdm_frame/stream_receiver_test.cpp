@@ -163,7 +163,7 @@ TEST(StreamReceiver, DegenerateLayoutsNeverFindAFrame) {
     channel.append(link.frame(FramePacket{random_bytes(10, channel.rng()), 1, 0, 0}));
     channel.silence(1000);
     const Samples x = channel.output(0.0f);
-    for (const auto [repeats, length] : {std::pair{1, 16}, std::pair{4, 0}}) {
+    for (const auto& [repeats, length] : {std::pair{1, 16}, std::pair{4, 0}}) {
         auto rx = *OfdmFrameStreamDemod::create(link.cfg, link.table.entries(), repeats, length, link.cache);
         EXPECT_TRUE(rx.feed(x).empty());
         EXPECT_LT(rx.buffered(), 300u);
