@@ -8,7 +8,7 @@ find_python = $(shell for p in $(HOME)/.pyenv/versions/$(1)*/bin/python$(1) pyth
 	$$p -c 'import sys; assert sys.version_info[:2] == tuple(map(int, "$(1)".split(".")))' 2>/dev/null && { command -v $$p; break; }; done)
 PYTHON312 ?= $(call find_python,3.12)
 PYTHON313 ?= $(call find_python,3.13)
-APT_PACKAGES := build-essential cmake pkg-config libfftw3-dev googletest libgtest-dev libbenchmark-dev libliquid-dev libfec-dev
+APT_PACKAGES := build-essential cmake pkg-config libfftw3-dev googletest libgtest-dev libbenchmark-dev libliquid-dev libfec-dev wsjtx
 VENV := .venv
 VENV313 := .venv313
 BUILD := build/test

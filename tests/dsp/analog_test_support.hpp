@@ -14,27 +14,9 @@
 #include <vector>
 
 #include "core/complex.hpp"
+#include "support/test_support.hpp"
 
 namespace kavro::test {
-
-// Chunk plans a stream is split into: whole, single samples, 997-sample pieces and seeded random
-// sizes that include empty calls.
-inline std::vector<std::vector<std::size_t>> chunk_plans(std::size_t total) {
-    std::vector<std::vector<std::size_t>> plans{{total}, std::vector<std::size_t>(total, 1)};
-    std::vector<std::size_t> fixed;
-    for (std::size_t left = total; left > 0; left -= std::min<std::size_t>(left, 997)) fixed.push_back(std::min<std::size_t>(left, 997));
-    plans.push_back(fixed);
-    std::mt19937 rng(12345);
-    std::vector<std::size_t> random{0};
-    for (std::size_t left = total; left > 0;) {
-        const std::size_t size = rng() % 4 == 0 ? 0 : std::min<std::size_t>(left, rng() % 2500);
-        random.push_back(size);
-        left -= size;
-    }
-    random.push_back(0);
-    plans.push_back(random);
-    return plans;
-}
 
 // Feeds every chunk plan to a fresh copy of `prototype` and requires output identical bit for
 // bit to one call over the whole input.

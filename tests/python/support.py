@@ -1,0 +1,55 @@
+"""Helpers shared by the Python tests: seeded bits and bytes, complex noise, chunked feeding and
+edit distance. Import it as `import support` from any test under tests/python."""
+
+import numpy as np
+
+
+def random_bits(rng, count):
+    """`count` uint8 values of 0 or 1."""
+    return rng.integers(0, 2, count, dtype=np.uint8)
+
+
+def random_bytes(rng, count):
+    """`count` random bytes as a uint8 array."""
+    return rng.integers(0, 256, count, dtype=np.uint8)
+
+
+def complex_noise(rng, count, variance):
+    """complex64 Gaussian noise with E|n|^2 = variance."""
+    sigma = np.sqrt(variance / 2.0)
+    return (sigma * (rng.normal(size=count) + 1j * rng.normal(size=count))).astype(np.complex64)
+
+
+def chunk_sizes(total, plan, rng=None):
+    """Sizes that sum to `total`: an int plan gives fixed pieces; "random" gives seeded sizes of
+    0 to 20000 with empty pieces among them."""
+    if plan == "whole":
+        return [total]
+    sizes = []
+    left = total
+    while left > 0:
+        size = min(left, int(rng.integers(0, 20001)) if plan == "random" else plan)
+        sizes.append(size)
+        left -= size
+    return sizes
+
+
+def feed_in_chunks(feed, samples, sizes):
+    """Calls `feed` on consecutive pieces of `samples` and returns the list of its results."""
+    results, at = [], 0
+    for size in sizes:
+        results.append(feed(samples[at:at + size]))
+        at += size
+    assert at == samples.size
+    return results
+
+
+def levenshtein(a, b):
+    """Edit distance between two sequences."""
+    previous = list(range(len(b) + 1))
+    for i, x in enumerate(a, 1):
+        current = [i]
+        for j, y in enumerate(b, 1):
+            current.append(min(previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (x != y)))
+        previous = current
+    return previous[-1]
