@@ -45,6 +45,9 @@ const PackCase kPackCases[] = {
     {"KA1ABC", Packed28{slots(21, 10, 1, 1, 2, 3), false}},
     {"W9XYZ", Packed28{slots(0, 32, 9, 24, 25, 26), false}},
     {"AB1", Packed28{slots(11, 11, 1, 0, 0, 0), false}},
+    {"AB1CDE", Packed28{slots(11, 11, 1, 3, 4, 5), false}},
+    {"AB1CDEF", Packed28{}, true},            // too long for the six slots
+    {"K1ABCD", Packed28{}, true},
     {"3DA0XYZ", Packed28{}, true},            // 3DA0 and 3X calls are never folded into six slots
     {"3XA1BC", Packed28{}, true},
     {"PJ4/K1ABC", Packed28{}, true},
