@@ -3,9 +3,11 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "modulate/dvb_t_frame.hpp"
+#include "modulate/dvb_t_super_frame.hpp"
 #include "modulate/ofdm_frame/tx_chain.hpp"
 #include "multicarrier/fft_block.hpp"
 #include "support/test_support.hpp"
@@ -133,28 +135,48 @@ INSTANTIATE_TEST_SUITE_P(Frames, DvbTFrameRoundTrip,
                                            RoundTripCase{kMappings[0], "qpsk", "2/3", "1/16", 30000}));
 
 struct CutoffCase {
+    bool super_frame;
     std::size_t num_taps;
     float stopband_db;
     float cutoff;
+    float tolerance;  // 0: exact
 };
+
+std::optional<kavro::TxLowpass> stored_lowpass(const CutoffCase& c) {
+    if (c.super_frame) {
+        const auto params = *kavro::DvbTSuperFrameParams::create("1/8", "qpsk", "1/2");
+        const kavro::DvbTSuperFrameMod source(params);
+        const auto built = source.with_tx_lowpass(c.num_taps, c.stopband_db);
+        EXPECT_FALSE(source.tx_lowpass().has_value());
+        return built ? built->tx_lowpass() : std::nullopt;
+    }
+    const auto params = *w::DvbTFrameParams::create("1/8", "qpsk", "1/2");
+    const DvbTFrameMod source(params);
+    const auto built = source.with_tx_lowpass(c.num_taps, c.stopband_db);
+    EXPECT_FALSE(source.tx_lowpass().has_value());
+    return built ? built->tx_lowpass() : std::nullopt;
+}
 
 class DvbTTxLowpass : public ::testing::TestWithParam<CutoffCase> {};
 
 TEST_P(DvbTTxLowpass, StoresTheCutoffAgainstTheFixedBandEdge) {
     const CutoffCase c = GetParam();
-    const auto params = *w::DvbTFrameParams::create("1/8", "qpsk", "1/2");
-    const DvbTFrameMod source(params);
-    const auto built = source.with_tx_lowpass(c.num_taps, c.stopband_db);
-    ASSERT_TRUE(built.has_value());
-    ASSERT_TRUE(built->tx_lowpass().has_value());
-    EXPECT_EQ(built->tx_lowpass()->cutoff, c.cutoff);
-    EXPECT_EQ(built->tx_lowpass()->num_taps, c.num_taps);
-    EXPECT_FALSE(source.tx_lowpass().has_value());
+    const auto lowpass = stored_lowpass(c);
+    ASSERT_TRUE(lowpass.has_value());
+    if (c.tolerance == 0.0f) EXPECT_EQ(lowpass->cutoff, c.cutoff);
+    else EXPECT_NEAR(lowpass->cutoff, c.cutoff, c.tolerance);
+    EXPECT_EQ(lowpass->num_taps, c.num_taps);
+    EXPECT_EQ(lowpass->stopband_db, c.stopband_db);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cutoffs, DvbTTxLowpass,
-                         ::testing::Values(CutoffCase{45, 60.0f, 0.45625085f}, CutoffCase{63, 60.0f, 0.44475508f},
-                                           CutoffCase{3, 60.0f, 938.0f / 2048.0f}, CutoffCase{11, 60.0f, 938.0f / 2048.0f},
-                                           CutoffCase{5, 60.0f, 938.0f / 2048.0f}));
+constexpr float kMidway = 938.0f / 2048.0f;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cutoffs, DvbTTxLowpass,
+    ::testing::Values(CutoffCase{false, 45, 60.0f, 0.45625085f, 0}, CutoffCase{false, 63, 60.0f, 0.44475508f, 0},
+                      CutoffCase{false, 3, 60.0f, kMidway, 0}, CutoffCase{false, 11, 60.0f, kMidway, 0},
+                      CutoffCase{false, 5, 60.0f, kMidway, 0}, CutoffCase{false, 45, 10.0f, 0.41601563f + 13.0f / (45 * 14.36f) * 0.5f, 2e-7f},
+                      CutoffCase{true, 45, 60.0f, 0.45625085f, 0}, CutoffCase{true, 63, 60.0f, 0.44475508f, 0},
+                      CutoffCase{true, 3, 60.0f, kMidway, 0}, CutoffCase{true, 101, 60.0f, 0.4339422f, 5e-8f}));
 
 }  // namespace

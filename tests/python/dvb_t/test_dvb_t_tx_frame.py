@@ -214,12 +214,19 @@ def test_tx_lowpass_keeps_the_length_and_leaves_its_source_unfiltered():
     np.testing.assert_allclose(in_band, 4 / 3, rtol=0.1)
 
 
-@pytest.mark.parametrize("build", [lambda num_taps, *db: DvbTFrameMod(DvbTFrameParams("1/8", "qpsk", "1/2"))
-                                   .with_tx_lowpass(num_taps, *db)])
+LOWPASS_BUILDERS = [
+    pytest.param(lambda: DvbTFrameMod(DvbTFrameParams("1/8", "qpsk", "1/2")), id="frame"),
+    pytest.param(lambda: kavro_sdr.DvbTSuperFrameMod(kavro_sdr.DvbTSuperFrameParams("1/8", "qpsk", "1/2")),
+                 id="super_frame"),
+]
+
+
+@pytest.mark.parametrize("make", LOWPASS_BUILDERS)
 class TestTxLowpassLimits:
     @pytest.mark.parametrize("args", [(4095,), (45, 300.0), (45, math.nan), (45, -math.inf), (45, 10.0), (0,)])
-    def test_accepted(self, build, args):
-        assert isinstance(build(*args), DvbTFrameMod)
+    def test_accepted(self, make, args):
+        source = make()
+        assert type(source.with_tx_lowpass(*args)) is type(source)
 
     @pytest.mark.parametrize(
         "args, message",
@@ -232,18 +239,18 @@ class TestTxLowpassLimits:
             ((4096, math.inf), "with_tx_lowpass: num_taps must not exceed 4095 (got 4096)"),
         ],
     )
-    def test_refused(self, build, args, message):
+    def test_refused(self, make, args, message):
         with pytest.raises(ValueError) as error:
-            build(*args)
+            make().with_tx_lowpass(*args)
         assert str(error.value) == message
 
-
-def test_refused_low_pass_leaves_the_source_unchanged():
-    mod = DvbTFrameMod(DvbTFrameParams("1/8", "qpsk", "1/2"))
-    plain = mod.modulate(np.zeros(3, np.uint8)).iq
-    with pytest.raises(ValueError):
-        mod.with_tx_lowpass(31, math.inf)
-    np.testing.assert_array_equal(mod.modulate(np.zeros(3, np.uint8)).iq, plain)
+    def test_sources_stay_unfiltered(self, make):
+        mod = make()
+        plain = mod.modulate(np.zeros(3, np.uint8)).iq
+        with pytest.raises(ValueError):
+            mod.with_tx_lowpass(31, math.inf)
+        mod.with_tx_lowpass(31)
+        np.testing.assert_array_equal(mod.modulate(np.zeros(3, np.uint8)).iq, plain)
 
 
 @pytest.mark.parametrize(

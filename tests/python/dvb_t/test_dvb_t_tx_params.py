@@ -44,9 +44,10 @@ def test_every_keyword_reads_back(guard, constellation, rate):
         (('1/"8', "qpsk", "1/2"), f'unknown guard interval "1/\\"8" {GUARD_EXPECTED}'),
     ],
 )
-def test_keyword_errors_in_parse_order(args, message):
+@pytest.mark.parametrize("make", [DvbTFrameParams, kavro_sdr.DvbTSuperFrameParams])
+def test_keyword_errors_in_parse_order(make, args, message):
     with pytest.raises(ValueError) as error:
-        DvbTFrameParams(*args)
+        make(*args)
     assert str(error.value) == message
 
 
@@ -72,6 +73,23 @@ def test_number_conversions_come_before_keyword_parsing(kwargs, error, fragment)
     assert fragment in str(raised.value)
 
 
+@pytest.mark.parametrize(
+    "cell_id, error, fragment",
+    [
+        (65536, OverflowError, "out of range integral type conversion attempted"),
+        (-1, OverflowError, "out of range integral type conversion attempted"),
+        ("1", TypeError, "argument 'cell_id'"),
+    ],
+)
+def test_super_frame_cell_id_is_sixteen_bits(cell_id, error, fragment):
+    with pytest.raises(error) as raised:
+        kavro_sdr.DvbTSuperFrameParams("1/5", "qpsk", "1/2", cell_id)
+    assert fragment in str(raised.value)
+    p = kavro_sdr.DvbTSuperFrameParams("1/16", "qam64", "5/6", 65535)
+    assert (p.guard, p.constellation, p.code_rate, p.cell_id) == ("1/16", "qam64", "5/6", 65535)
+    assert kavro_sdr.DvbTSuperFrameParams("1/8", "qpsk", "1/2").cell_id == 0
+
+
 def test_wrongly_typed_keyword_names_its_argument():
     with pytest.raises(TypeError, match="argument 'code_rate'"):
         DvbTFrameParams("1/8", "qpsk", 2)
@@ -85,7 +103,7 @@ def test_docstring_first_lines():
 
 
 def test_result_classes_cannot_be_constructed():
-    for cls in (kavro_sdr.TpsWord, kavro_sdr.DvbTFrame):
+    for cls in (kavro_sdr.TpsWord, kavro_sdr.DvbTFrame, kavro_sdr.DvbTSuperFrame):
         with pytest.raises(TypeError):
             cls()
 
