@@ -52,7 +52,9 @@ void liquid_fskmod(benchmark::State& state, const kavro::ToneFrame* frame, unsig
     }
     fskmod_destroy(q);
 }
-BENCHMARK_CAPTURE(liquid_fskmod, ft8_liquid_fskmod, &kavro::FT8_FRAME, 3, 7.0f / 3840.0f)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(liquid_fskmod, ft4_liquid_fskmod, &kavro::FT4_FRAME, 2, 3.0f / 1152.0f)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(liquid_fskmod, ft8_liquid_fskmod, &kavro::FT8_FRAME, 3, 7.0f / 3840.0f)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(liquid_fskmod, ft4_liquid_fskmod, &kavro::FT4_FRAME, 2, 3.0f / 1152.0f)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
