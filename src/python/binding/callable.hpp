@@ -94,9 +94,9 @@ inline constexpr bool is_optional_v = is_optional<std::remove_cvref_t<T>>::value
 template <class T>
 inline constexpr bool has_literal_default = std::is_arithmetic_v<T> || std::is_same_v<T, std::string_view>;
 
-// The value a parameter of type P receives when it is left out. A plain parameter receives its
-// signature literal. A std::optional parameter receives its literal too, or nothing when the
-// default is None or is a value the callee supplies itself (the signature then shows "...").
+// The value a parameter receives when it is left out. A plain parameter receives its signature
+// literal, which must read as a value of its type. A std::optional parameter receives its literal
+// when that reads as a value, else nothing: for None, and for "..." (a default the callee states).
 template <class V>
 consteval std::optional<V> optional_default(std::string_view text) {
     if constexpr (has_literal_default<V>) {
