@@ -39,8 +39,8 @@ std::string join_names(const std::string_view* names, std::size_t count) {
     return text;
 }
 
-// Compares character by character, so that a keyword that cannot be encoded (a lone surrogate)
-// is simply no parameter's name.
+// Compares character by character with the (ASCII) parameter name, so that a keyword that cannot
+// be encoded (a lone surrogate) is simply no parameter's name.
 bool names_parameter(PyObject* keyword, std::string_view name) {
     if (PyUnicode_GetLength(keyword) != static_cast<Py_ssize_t>(name.size())) return false;
     for (std::size_t i = 0; i < name.size(); ++i)
