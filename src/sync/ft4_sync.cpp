@@ -1,0 +1,28 @@
+#include "sync/ft4_sync.hpp"
+
+namespace kavro {
+
+namespace {
+
+constexpr std::array<std::array<std::uint8_t, 4>, 4> ft4_costas{{{0, 1, 3, 2}, {1, 0, 2, 3}, {2, 3, 1, 0}, {3, 2, 0, 1}}};
+constexpr std::array<std::uint8_t, 4> ft4_gray_map{0, 1, 3, 2};
+
+constexpr auto ft4_cells = costas_cells<4, 4>(ft4_costas, {1, 34, 67, 100});
+constexpr auto ft4_data_symbols = data_symbol_list<87, 3>({{{5, 33}, {38, 66}, {71, 99}}});
+constexpr auto ft4_zero_tones = zero_tone_masks<2>(ft4_gray_map);
+
+}  // namespace
+
+const SearchMode ft4_search_mode{"ft4_sync", 576, 20.833334f, 105, 4, 5, ft4_cells, ft4_data_symbols, ft4_zero_tones};
+
+std::vector<Candidate> find_ft4_candidates(const SubGrids& sub_grids, std::uint64_t max_cand) {
+    return find_lattice_candidates(ft4_search_mode, sub_grids, max_cand);
+}
+
+std::expected<std::vector<Ft4SyncResult>, SyncSpanError> ft4_sync(std::span<const Complex> iq, float fs,
+                                                                  float base_hz, float max_hz, std::int32_t t_min,
+                                                                  std::int32_t t_max, std::uint64_t max_cand) {
+    return run_sync(ft4_search_mode, iq, fs, base_hz, max_hz, t_min, t_max, max_cand);
+}
+
+}  // namespace kavro
