@@ -123,6 +123,7 @@ Waterfall compute_waterfall(std::span<const Complex> iq, std::size_t block_len, 
     std::size_t cells = 0;
     if (__builtin_mul_overflow(n_rows, n_bins, &cells)) throw std::length_error("waterfall grid too large");
     Waterfall grid{std::vector<float>(cells, 0.0f), n_rows, n_bins};
+    if (cells == 0) return grid;
     const std::vector<Complex> steps = waterfall_steps(n_bins, fs, f0, df);
     for (std::size_t r = 0; r < n_rows; ++r) {
         // Row starts never decrease, so the first one past the end (or beyond a size) ends the work.
