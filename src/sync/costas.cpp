@@ -11,12 +11,9 @@ namespace kavro {
 
 namespace {
 
-constexpr std::array<std::uint8_t, 7> ft8_costas{3, 1, 4, 0, 6, 5, 2};
-constexpr std::array<std::uint8_t, 8> ft8_gray_map{0, 1, 3, 2, 5, 6, 4, 7};
-
-constexpr auto ft8_cells = costas_cells<3, 7>({ft8_costas, ft8_costas, ft8_costas}, {0, 36, 72});
-constexpr auto ft8_data_symbols = data_symbol_list<58, 2>({{{7, 35}, {43, 71}}});
-constexpr auto ft8_zero_tones = zero_tone_masks<3>(ft8_gray_map);
+constexpr auto ft8_cells = costas_cells<3, 7>({FT8_COSTAS, FT8_COSTAS, FT8_COSTAS}, {0, 36, 72});
+constexpr auto ft8_data_symbols = data_symbol_list<58>(FT8_LAYOUT);
+constexpr auto ft8_zero_tones = zero_tone_masks<3>(FT8_GRAY_MAP);
 
 constexpr float minus_infinity = -std::numeric_limits<float>::infinity();
 constexpr float max_span_bins = 16777216.0f;
@@ -111,7 +108,11 @@ bool is_peak(std::span<const float> scores, std::int64_t q_count, std::size_t wi
 
 }  // namespace
 
-const SearchMode ft8_search_mode{"ft8_sync", 1920, 6.25f, 79, 8, 9, ft8_cells, ft8_data_symbols, ft8_zero_tones};
+const SearchMode ft8_search_mode{"ft8_sync",          FT8_FRAME.symbol_samples,
+                                 FT8_FRAME.spacing_hz, static_cast<std::int64_t>(FT8_FRAME.symbols()),
+                                 FT8_FRAME.alphabet,   9,
+                                 ft8_cells,           ft8_data_symbols,
+                                 ft8_zero_tones};
 
 std::string error_message(const SyncSpanError& error) {
     return std::string(error.function) + ": frequency span too large (more than 16777216 bins)";

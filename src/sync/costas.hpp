@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/ft8.hpp"
 #include "core/complex.hpp"
 #include "sync/waterfall.hpp"
 
@@ -109,13 +110,13 @@ constexpr std::array<CostasCell, Arrays * Length> costas_cells(
     return cells;
 }
 
-// The frame symbols of the data tones, given as [first, last] runs in codeword order.
-template <std::size_t Count, std::size_t Runs>
-constexpr std::array<std::uint8_t, Count> data_symbol_list(const std::array<std::array<std::uint8_t, 2>, Runs>& runs) {
+// The frame symbols that carry data tones, in codeword order.
+template <std::size_t Count, std::size_t Symbols>
+constexpr std::array<std::uint8_t, Count> data_symbol_list(const std::array<std::uint8_t, Symbols>& layout) {
     std::array<std::uint8_t, Count> symbols{};
     std::size_t n = 0;
-    for (const auto& run : runs) {
-        for (std::size_t s = run[0]; s <= run[1]; ++s) symbols[n++] = static_cast<std::uint8_t>(s);
+    for (std::size_t s = 0; s < Symbols; ++s) {
+        if (layout[s] == DATA_SYMBOL) symbols[n++] = static_cast<std::uint8_t>(s);
     }
     return symbols;
 }

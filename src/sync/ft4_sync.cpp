@@ -1,19 +1,22 @@
 #include "sync/ft4_sync.hpp"
 
+#include "codec/ft4.hpp"
+
 namespace kavro {
 
 namespace {
 
-constexpr std::array<std::array<std::uint8_t, 4>, 4> ft4_costas{{{0, 1, 3, 2}, {1, 0, 2, 3}, {2, 3, 1, 0}, {3, 2, 0, 1}}};
-constexpr std::array<std::uint8_t, 4> ft4_gray_map{0, 1, 3, 2};
-
-constexpr auto ft4_cells = costas_cells<4, 4>(ft4_costas, {1, 34, 67, 100});
-constexpr auto ft4_data_symbols = data_symbol_list<87, 3>({{{5, 33}, {38, 66}, {71, 99}}});
-constexpr auto ft4_zero_tones = zero_tone_masks<2>(ft4_gray_map);
+constexpr auto ft4_cells = costas_cells<4, 4>(FT4_COSTAS, {1, 34, 67, 100});
+constexpr auto ft4_data_symbols = data_symbol_list<87>(FT4_LAYOUT);
+constexpr auto ft4_zero_tones = zero_tone_masks<2>(FT4_GRAY_MAP);
 
 }  // namespace
 
-const SearchMode ft4_search_mode{"ft4_sync", 576, 20.833334f, 105, 4, 5, ft4_cells, ft4_data_symbols, ft4_zero_tones};
+const SearchMode ft4_search_mode{"ft4_sync",          FT4_FRAME.symbol_samples,
+                                 FT4_FRAME.spacing_hz, static_cast<std::int64_t>(FT4_FRAME.symbols()),
+                                 FT4_FRAME.alphabet,   5,
+                                 ft4_cells,           ft4_data_symbols,
+                                 ft4_zero_tones};
 
 std::vector<Candidate> find_ft4_candidates(const SubGrids& sub_grids, std::uint64_t max_cand) {
     return find_lattice_candidates(ft4_search_mode, sub_grids, max_cand);
