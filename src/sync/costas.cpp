@@ -106,12 +106,37 @@ bool is_peak(std::span<const float> scores, std::int64_t q_count, std::size_t wi
     return true;
 }
 
+// The rows, among the first `stored`, that hold a Costas cell or one of its neighbours for one of
+// the first `windows` windows.
+std::vector<bool> costas_rows(const SearchMode& mode, std::int64_t stored, std::int64_t windows) {
+    std::vector<bool> needed(static_cast<std::size_t>(stored), false);
+    for (const CostasCell& c : mode.costas) {
+        const std::int64_t end = std::min<std::int64_t>(windows + c.symbol + 1, stored);
+        for (std::int64_t r = std::max<std::int64_t>(c.symbol - 1, 0); r < end; ++r) needed[static_cast<std::size_t>(r)] = true;
+    }
+    return needed;
+}
+
+// The cells of one stored row of a sub-grid starting at sample `first`, for the bins from
+// `first_bin` that the step table holds, exactly as compute_waterfall forms them.
+void fill_cells(std::span<const Complex> iq, std::uint64_t first, std::size_t row_len, std::int64_t row,
+                std::span<const Complex> steps, std::size_t first_bin, Waterfall& grid) {
+    const std::uint64_t s = first + static_cast<std::uint64_t>(row) * row_len;
+    const std::size_t len = std::min<std::uint64_t>(row_len, iq.size() - s);
+    waterfall_row(iq.data() + s, len, steps.data() + first_bin, steps.size() - first_bin,
+                  grid.data.data() + static_cast<std::size_t>(row) * grid.n_bins + first_bin);
+}
+
 }  // namespace
 
-const SearchMode ft8_search_mode{"ft8_sync",          FT8_FRAME.symbol_samples,
-                                 FT8_FRAME.spacing_hz, static_cast<std::int64_t>(FT8_FRAME.symbols()),
-                                 FT8_FRAME.alphabet,   9,
-                                 ft8_cells,           ft8_data_symbols,
+const SearchMode ft8_search_mode{"ft8_sync",
+                                 FT8_FRAME.symbol_samples,
+                                 FT8_FRAME.spacing_hz,
+                                 static_cast<std::int64_t>(FT8_FRAME.symbols()),
+                                 FT8_FRAME.alphabet,
+                                 9,
+                                 ft8_cells,
+                                 ft8_data_symbols,
                                  ft8_zero_tones};
 
 std::string error_message(const SyncSpanError& error) {
@@ -135,13 +160,24 @@ std::expected<SubGrids, SyncSpanError> build_sub_grids(const SearchMode& mode, s
     const std::uint64_t quarter = mode.row_len / 4;
     sub.points_in_time = rows_inside(iq.size(), start, quarter, 4 * sub.last_window + 1);
 
+    sub.start = start;
     const float quarter_spacing = mode.spacing / 4.0f;
+    for (std::size_t j = 0; j < 4; ++j) {
+        const float f0 = base_hz + static_cast<float>(j) * quarter_spacing;
+        sub.steps[j] = waterfall_steps(sub.n_bins, fs, f0, mode.spacing);
+    }
+    const std::int64_t windows = (sub.points_in_time + 3) / 4;
     for (std::size_t k = 0; k < 4; ++k) {
         const std::uint64_t first = start + k * quarter;
-        const auto stored = static_cast<std::size_t>(rows_inside(iq.size(), first, mode.row_len, sub.n_rows));
+        const std::int64_t stored = rows_inside(iq.size(), first, mode.row_len, sub.n_rows);
+        const std::vector<bool> needed = costas_rows(mode, stored, windows);
         for (std::size_t j = 0; j < 4; ++j) {
-            const float f0 = base_hz + static_cast<float>(j) * quarter_spacing;
-            sub.grids[4 * k + j] = compute_waterfall(iq, mode.row_len, stored, sub.n_bins, first, fs, f0, mode.spacing);
+            Waterfall& grid = sub.grids[4 * k + j];
+            grid = Waterfall{std::vector<float>(checked_product(static_cast<std::size_t>(stored), sub.n_bins), 0.0f),
+                             static_cast<std::size_t>(stored), sub.n_bins};
+            for (std::int64_t r = 0; r < stored; ++r) {
+                if (needed[static_cast<std::size_t>(r)]) fill_cells(iq, first, mode.row_len, r, sub.steps[j], 0, grid);
+            }
         }
     }
     return sub;
@@ -176,6 +212,22 @@ std::vector<Candidate> find_lattice_candidates(const SearchMode& mode, const Sub
                                                std::uint64_t max_cand) {
     const std::size_t width = 4 * (sub_grids.n_bins - mode.tones) + 1;
     return rank_lattice_peaks(score_map(mode, sub_grids, width), sub_grids.points_in_time, width, max_cand);
+}
+
+void complete_data_cells(const SearchMode& mode, std::span<const Complex> iq, SubGrids& sub_grids,
+                         std::span<const Candidate> candidates) {
+    for (const Candidate& c : candidates) {
+        const std::size_t k = static_cast<std::size_t>(c.time % 4), j = c.freq_bin % 4;
+        Waterfall& grid = sub_grids.grids[4 * k + j];
+        const std::int64_t t = c.time / 4;
+        const std::size_t f = c.freq_bin / 4;
+        const std::span<const Complex> steps = std::span<const Complex>(sub_grids.steps[j]).first(f + mode.tones);
+        for (const std::uint8_t symbol : mode.data_symbols) {
+            const std::int64_t row = t + symbol;
+            if (row >= static_cast<std::int64_t>(grid.n_rows)) break;
+            fill_cells(iq, sub_grids.start + k * (mode.row_len / 4), mode.row_len, row, steps, f, grid);
+        }
+    }
 }
 
 std::vector<float> lattice_soft_values(const SearchMode& mode, const SubGrids& sub_grids, const Candidate& candidate) {
@@ -216,9 +268,10 @@ std::expected<std::vector<SyncResult>, SyncSpanError> run_sync(const SearchMode&
                                                                float fs, float base_hz, float max_hz,
                                                                std::int32_t t_min, std::int32_t t_max,
                                                                std::uint64_t max_cand) {
-    const auto sub_grids = build_sub_grids(mode, iq, fs, base_hz, max_hz, t_min, t_max);
+    auto sub_grids = build_sub_grids(mode, iq, fs, base_hz, max_hz, t_min, t_max);
     if (!sub_grids) return std::unexpected(sub_grids.error());
     const std::vector<Candidate> candidates = find_lattice_candidates(mode, *sub_grids, max_cand);
+    complete_data_cells(mode, iq, *sub_grids, candidates);
     const std::int64_t first_symbol = std::max<std::int32_t>(t_min, 0);
     std::vector<SyncResult> results;
     results.reserve(candidates.size());

@@ -51,12 +51,16 @@ using Ft8SyncResult = SyncResult;
 using Ft4SyncResult = SyncResult;
 
 // The 16 waterfalls of one search, sub-grid (k, j) at index 4k + j. Each stores only its rows
-// that start inside the input; its other rows, up to n_rows, read 0.0.
+// that start inside the input; its other rows, up to n_rows, read 0.0. Of the stored rows,
+// build_sub_grids computes those that hold a Costas cell or one of its neighbours for some
+// window; the data cells of the candidates follow in complete_data_cells.
 struct SubGrids {
     std::array<Waterfall, sub_grid_count> grids;
-    std::int64_t n_rows = 1;          // rows of the search geometry
-    std::int64_t last_window = 0;     // T: windows 0 .. T are searched
-    std::int64_t points_in_time = 0;  // lattice rows q = 0, 1, ... whose windows start inside the input
+    std::array<std::vector<Complex>, 4> steps;  // the bins' phasor steps of sub-grids (k, j) for each j
+    std::uint64_t start = 0;                    // first sample of sub-grid (0, 0)
+    std::int64_t n_rows = 1;                    // rows of the search geometry
+    std::int64_t last_window = 0;               // T: windows 0 .. T are searched
+    std::int64_t points_in_time = 0;            // lattice rows q = 0, 1, ... whose windows start inside the input
     std::size_t n_bins = 0;
 };
 
@@ -123,7 +127,7 @@ constexpr std::array<std::uint8_t, Count> data_symbol_list(const std::array<std:
 
 extern const SearchMode ft8_search_mode;
 
-// The geometry and the 16 waterfalls for a search over [t_min, t_max] symbols and base_hz ..
+// The geometry and the 16 waterfalls (their Costas rows) for a search over [t_min, t_max] symbols and base_hz ..
 // max_hz; sizes that cannot be stored throw std::length_error or std::bad_alloc.
 std::expected<SubGrids, SyncSpanError> build_sub_grids(const SearchMode& mode, std::span<const Complex> iq, float fs,
                                                        float base_hz, float max_hz, std::int32_t t_min,
@@ -140,6 +144,11 @@ std::vector<Candidate> rank_lattice_peaks(std::span<const float> scores, std::in
 // at most max_cand of them.
 std::vector<Candidate> find_lattice_candidates(const SearchMode& mode, const SubGrids& sub_grids,
                                                std::uint64_t max_cand);
+
+// Computes the cells of the candidates' data symbols (their M bins in each row) from `iq`, the
+// input the sub-grids were built from.
+void complete_data_cells(const SearchMode& mode, std::span<const Complex> iq, SubGrids& sub_grids,
+                         std::span<const Candidate> candidates);
 
 // The 174 normalised soft values of a candidate, read from its sub-grid.
 std::vector<float> lattice_soft_values(const SearchMode& mode, const SubGrids& sub_grids, const Candidate& candidate);

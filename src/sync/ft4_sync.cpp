@@ -12,10 +12,14 @@ constexpr auto ft4_zero_tones = zero_tone_masks<2>(FT4_GRAY_MAP);
 
 }  // namespace
 
-const SearchMode ft4_search_mode{"ft4_sync",          FT4_FRAME.symbol_samples,
-                                 FT4_FRAME.spacing_hz, static_cast<std::int64_t>(FT4_FRAME.symbols()),
-                                 FT4_FRAME.alphabet,   5,
-                                 ft4_cells,           ft4_data_symbols,
+const SearchMode ft4_search_mode{"ft4_sync",
+                                 FT4_FRAME.symbol_samples,
+                                 FT4_FRAME.spacing_hz,
+                                 static_cast<std::int64_t>(FT4_FRAME.symbols()),
+                                 FT4_FRAME.alphabet,
+                                 5,
+                                 ft4_cells,
+                                 ft4_data_symbols,
                                  ft4_zero_tones};
 
 std::vector<Candidate> find_ft4_candidates(const SubGrids& sub_grids, std::uint64_t max_cand) {

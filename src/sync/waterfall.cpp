@@ -9,6 +9,9 @@
 
 #include "core/internal_fault.hpp"
 
+
+
+
 namespace kavro {
 
 namespace {
@@ -108,7 +111,17 @@ __attribute__((target("avx2,fma"))) void waterfall_row_avx2(const Complex* block
     constexpr std::size_t wide = 40;
     std::size_t k = 0;
     for (; k + wide <= n_bins; k += wide) bins_avx2<5>(block, len, steps + k, wide, out + k);
-    for (; k < n_bins; k += 8) bins_avx2<1>(block, len, steps + k, std::min<std::size_t>(8, n_bins - k), out + k);
+    // The remaining bins side by side as well, the last vector partly filled.
+    const std::size_t rest = n_bins - k;
+    switch ((rest + 7) / 8) {
+        case 1: bins_avx2<1>(block, len, steps + k, rest, out + k); break;
+        case 2: bins_avx2<2>(block, len, steps + k, rest, out + k); break;
+        case 3: bins_avx2<3>(block, len, steps + k, rest, out + k); break;
+        case 4: bins_avx2<4>(block, len, steps + k, rest, out + k); break;
+        case 5: bins_avx2<5>(block, len, steps + k, rest, out + k); break;
+        case 6: bins_avx2<6>(block, len, steps + k, rest, out + k); break;
+        default: break;
+    }
 }
 
 }  // namespace detail

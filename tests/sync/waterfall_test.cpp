@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(WaterfallRow, EveryVariantMatchesTheLiteralLoop) {
     const std::vector<Complex> iq = noisy_samples(333, 99);
     ASSERT_TRUE(detail::waterfall_has_avx2()) << "this machine should run the vector variant";
-    for (std::size_t n_bins : {1u, 7u, 8u, 9u, 39u, 40u, 41u, 48u, 87u, 120u}) {
+    for (std::size_t n_bins : {1u, 7u, 8u, 9u, 20u, 30u, 39u, 40u, 41u, 48u, 66u, 87u, 120u}) {
         const test::ReferenceWaterfall want = test::reference_waterfall(iq, 333, 1, n_bins, 0, 12000.0f, -917.0f, 6.25f);
         const std::vector<Complex> steps = waterfall_steps(n_bins, 12000.0f, -917.0f, 6.25f);
         std::vector<float> portable(n_bins), vector(n_bins);
