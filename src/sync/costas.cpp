@@ -19,7 +19,7 @@ constexpr float minus_infinity = -std::numeric_limits<float>::infinity();
 constexpr float max_span_bins = 16777216.0f;
 
 // The larger of two values, where a NaN operand loses to the other one.
-float max_ignoring_nan(float a, float b) { return (b > a || std::isnan(a)) ? b : a; }
+float max_ignoring_nan(float a, float b) { return (b > a) | (a != a) ? b : a; }
 
 std::size_t checked_product(std::size_t a, std::size_t b) {
     std::size_t product = 0;
@@ -46,15 +46,24 @@ float cell(const Waterfall& grid, std::int64_t row, std::size_t bin) {
 std::vector<float> contributions(const Waterfall& grid, std::int64_t rows, std::int64_t n_rows) {
     const std::size_t bins = grid.n_bins;
     std::vector<float> out(checked_product(static_cast<std::size_t>(rows), bins));
+    const std::vector<float> zeros(bins, 0.0f), outside(bins, minus_infinity);
+    // The current row with -infinity on both sides, so that every bin has a lower and upper value.
+    std::vector<float> padded(bins + 2, minus_infinity);
+    const auto row_at = [&](std::int64_t r) {
+        if (r < 0 || r >= n_rows) return outside.data();
+        return static_cast<std::size_t>(r) < grid.n_rows ? grid.data.data() + static_cast<std::size_t>(r) * bins
+                                                          : zeros.data();
+    };
     for (std::int64_t r = 0; r < rows; ++r) {
+        std::copy_n(row_at(r), bins, padded.begin() + 1);
+        const float* previous = row_at(r - 1);
+        const float* next = row_at(r + 1);
+        float* contribution = out.data() + static_cast<std::size_t>(r) * bins;
         for (std::size_t b = 0; b < bins; ++b) {
-            const float lower = b > 0 ? cell(grid, r, b - 1) : minus_infinity;
-            const float upper = b + 1 < bins ? cell(grid, r, b + 1) : minus_infinity;
-            const float previous = r > 0 ? cell(grid, r - 1, b) : minus_infinity;
-            const float next = r + 1 < n_rows ? cell(grid, r + 1, b) : minus_infinity;
-            const float m = max_ignoring_nan(max_ignoring_nan(lower, upper), max_ignoring_nan(previous, next));
-            const float d = cell(grid, r, b) - m;
-            out[static_cast<std::size_t>(r) * bins + b] = d > 0.0f ? d : 0.0f;
+            const float m = max_ignoring_nan(max_ignoring_nan(padded[b], padded[b + 2]),
+                                             max_ignoring_nan(previous[b], next[b]));
+            const float d = padded[b + 1] - m;
+            contribution[b] = d > 0.0f ? d : 0.0f;
         }
     }
     return out;
@@ -67,21 +76,23 @@ std::vector<float> score_map(const SearchMode& mode, const SubGrids& sub, std::s
     if (q_count == 0) return scores;
     const std::int64_t rows = std::min(sub.n_rows, (q_count - 1) / 4 + mode.frame_len);
     const std::size_t bins = sub.n_bins;
+    std::vector<float> row_scores(bins);
     for (std::size_t g = 0; g < sub_grid_count; ++g) {
         const std::vector<float> contribution = contributions(sub.grids[g], rows, sub.n_rows);
         const std::size_t k = g / 4, j = g % 4;
+        const std::size_t base_bins = (points_in_freq - 1 - j) / 4 + 1;  // f with 4f + j a searched point
         for (std::int64_t q = static_cast<std::int64_t>(k); q < q_count; q += 4) {
+            // Each window's Costas cells are added in visiting order, all base bins at once.
             const std::int64_t t = q / 4;
-            for (std::size_t h = j; h < points_in_freq; h += 4) {
-                const std::size_t f = h / 4;
-                float score = 0.0f;
-                for (const CostasCell& c : mode.costas) {
-                    const std::int64_t row = t + c.symbol;
-                    if (row >= sub.n_rows) continue;
-                    score = score + contribution[static_cast<std::size_t>(row) * bins + f + c.tone];
-                }
-                scores[static_cast<std::size_t>(q) * points_in_freq + h] = score;
+            std::fill(row_scores.begin(), row_scores.end(), 0.0f);
+            for (const CostasCell& c : mode.costas) {
+                const std::int64_t row = t + c.symbol;
+                if (row >= sub.n_rows) continue;
+                const float* cells = contribution.data() + static_cast<std::size_t>(row) * bins + c.tone;
+                for (std::size_t f = 0; f < base_bins; ++f) row_scores[f] = row_scores[f] + cells[f];
             }
+            float* out = scores.data() + static_cast<std::size_t>(q) * points_in_freq + j;
+            for (std::size_t f = 0; f < base_bins; ++f) out[4 * f] = row_scores[f];
         }
     }
     return scores;
