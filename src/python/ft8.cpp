@@ -1,17 +1,147 @@
 // Python classes and functions of the FT8 family, added in their fixed order: the modem and
 // codec classes, the candidate searches, then the message functions.
 
+#include <optional>
+
+#include "codec/ft4.hpp"
+#include "codec/ft8.hpp"
+#include "demodulate/ft4.hpp"
+#include "demodulate/ft8.hpp"
+#include "modulate/ft4.hpp"
+#include "modulate/ft8.hpp"
 #include "python/binding/frame.hpp"
 #include "python/groups.hpp"
 #include "sync/costas.hpp"
 #include "sync/ft4_sync.hpp"
+
+namespace kavro::python::binding {
+
+namespace {
+
+std::expected<std::optional<ByteString>, FtLengthError> as_bytes(std::expected<std::optional<Payload>, FtLengthError> decoded) {
+    if (!decoded) return std::unexpected(decoded.error());
+    if (!*decoded) return std::optional<ByteString>{};
+    return ByteString{{(*decoded)->begin(), (*decoded)->end()}};
+}
+
+}  // namespace
+
+template <>
+struct Binding<Ft8Mod> {
+    static constexpr FixedText name = "Ft8Mod";
+    static constexpr FixedText doc = "Ft8Mod(fs, base_hz, rf_hz, gain)\n--\n\n";
+    static constexpr auto constructor = [](float fs, float base_hz, float rf_hz, float gain) {
+        return Ft8Mod(fs, base_hz, rf_hz, gain);
+    };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"modulate($self, tones)\n--\n\nModulate 58 tone indices into a 151 680-sample complex64 IQ waveform.",
+                   &Ft8Mod::modulate>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<Ft8Demod> {
+    static constexpr FixedText name = "Ft8Demod";
+    static constexpr FixedText doc = "Ft8Demod(fs, base_hz)\n--\n\n";
+    static constexpr auto constructor = [](float fs, float base_hz) { return Ft8Demod(fs, base_hz); };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"demodulate($self, iq)\n--\n\nDemodulate a 151 680-sample IQ block into 58 tone indices (uint8).",
+                   &Ft8Demod::demodulate>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<Ft8Codec> {
+    static constexpr FixedText name = "Ft8Codec";
+    static constexpr FixedText doc = "Ft8Codec()\n--\n\n";
+    static constexpr auto constructor = [] { return Ft8Codec(); };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            static_method<Ft8Codec, "encode(payload)\n--\n\nEncode a 10-byte payload into 58 Gray-coded tone indices (uint8).",
+                          [](BytesArg payload) { return Ft8Codec::encode(payload.data); }>(),
+            static_method<Ft8Codec, "decode_hard(tones)\n--\n\nHard-decision decode 58 tone indices \u2192 bytes[10] or None.",
+                          [](std::span<const std::uint8_t> tones) { return as_bytes(Ft8Codec::decode_hard(tones)); }>(),
+            static_method<Ft8Codec, "decode_soft(llr)\n--\n\nSoft-decision decode float32[174] LLRs \u2192 bytes[10] or None.",
+                          [](std::span<const float> llr) { return as_bytes(Ft8Codec::decode_soft(llr)); }>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<Ft4Mod> {
+    static constexpr FixedText name = "Ft4Mod";
+    static constexpr FixedText doc = "Ft4Mod(fs, base_hz, rf_hz, gain)\n--\n\n";
+    static constexpr auto constructor = [](float fs, float base_hz, float rf_hz, float gain) {
+        return Ft4Mod(fs, base_hz, rf_hz, gain);
+    };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"modulate($self, tones)\n--\n\nModulate 87 tone indices into a 60 480-sample complex64 IQ waveform.",
+                   &Ft4Mod::modulate>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<Ft4Demod> {
+    static constexpr FixedText name = "Ft4Demod";
+    static constexpr FixedText doc = "Ft4Demod(fs, base_hz)\n--\n\n";
+    static constexpr auto constructor = [](float fs, float base_hz) { return Ft4Demod(fs, base_hz); };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"demodulate($self, iq)\n--\n\nDemodulate a 60 480-sample IQ block into 87 tone indices (uint8).",
+                   &Ft4Demod::demodulate>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<Ft4Codec> {
+    static constexpr FixedText name = "Ft4Codec";
+    static constexpr FixedText doc = "Ft4Codec()\n--\n\n";
+    static constexpr auto constructor = [] { return Ft4Codec(); };
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            static_method<Ft4Codec, "encode(payload)\n--\n\nEncode a 10-byte payload into 87 Gray-coded tone indices (uint8).",
+                          [](BytesArg payload) { return Ft4Codec::encode(payload.data); }>(),
+            static_method<Ft4Codec, "decode_hard(tones)\n--\n\nHard-decision decode 87 tone indices \u2192 bytes[10] or None.",
+                          [](std::span<const std::uint8_t> tones) { return as_bytes(Ft4Codec::decode_hard(tones)); }>(),
+            static_method<Ft4Codec, "decode_soft(llr)\n--\n\nSoft-decision decode float32[174] LLRs \u2192 bytes[10] or None.",
+                          [](std::span<const float> llr) { return as_bytes(Ft4Codec::decode_soft(llr)); }>(),
+            {},
+        };
+        return table;
+    }
+};
+
+}  // namespace kavro::python::binding
 
 namespace kavro::python::ft8 {
 
 namespace {
 
 // Ft8Mod, Ft8Demod, Ft8Codec, Ft4Mod, Ft4Demod, Ft4Codec.
-int register_modems(PyObject*) { return 0; }
+int register_modems(PyObject* module) {
+    using namespace binding;
+    for (auto add : {add_class<Ft8Mod>, add_class<Ft8Demod>, add_class<Ft8Codec>, add_class<Ft4Mod>, add_class<Ft4Demod>,
+                     add_class<Ft4Codec>})
+        if (add(module) != 0) return -1;
+    return 0;
+}
 
 }  // namespace
 }  // namespace kavro::python::ft8
