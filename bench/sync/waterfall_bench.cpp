@@ -24,11 +24,11 @@ BENCHMARK(BM_WaterfallFt8FullBand)->Unit(benchmark::kMillisecond);
 
 void BM_WaterfallFt8FullBandPortable(benchmark::State& state) {
     const std::vector<kavro::Complex> steps = kavro::waterfall_steps(bins, 12000.0f, 200.0f, 6.25f);
-    std::vector<float> out(bins);
+    std::vector<float> out(rows * bins);
+    std::vector<kavro::WaterfallRow> blocks;
+    for (std::size_t r = 0; r < rows; ++r) blocks.push_back({samples.data() + r * row_len, row_len, out.data() + r * bins});
     for (auto _ : state) {
-        for (std::size_t r = 0; r < rows; ++r) {
-            kavro::detail::waterfall_row_portable(samples.data() + r * row_len, row_len, steps.data(), bins, out.data());
-        }
+        kavro::detail::waterfall_rows_portable(blocks, steps.data(), bins);
         benchmark::DoNotOptimize(out.data());
     }
 }

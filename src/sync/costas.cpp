@@ -128,14 +128,12 @@ std::vector<bool> costas_rows(const SearchMode& mode, std::int64_t stored, std::
     return needed;
 }
 
-// The cells of one stored row of a sub-grid starting at sample `first`, for the bins from
-// `first_bin` that the step table holds, exactly as compute_waterfall forms them.
-void fill_cells(std::span<const Complex> iq, std::uint64_t first, std::size_t row_len, std::int64_t row,
-                std::span<const Complex> steps, std::size_t first_bin, Waterfall& grid) {
+// Row `row` of a sub-grid whose rows start at sample `first`, its cells from bin `first_bin` on.
+WaterfallRow stored_row(std::span<const Complex> iq, std::uint64_t first, std::size_t row_len, std::int64_t row,
+                        std::size_t first_bin, Waterfall& grid) {
     const std::uint64_t s = first + static_cast<std::uint64_t>(row) * row_len;
-    const std::size_t len = std::min<std::uint64_t>(row_len, iq.size() - s);
-    waterfall_row(iq.data() + s, len, steps.data() + first_bin, steps.size() - first_bin,
-                  grid.data.data() + static_cast<std::size_t>(row) * grid.n_bins + first_bin);
+    return WaterfallRow{iq.data() + s, static_cast<std::size_t>(std::min<std::uint64_t>(row_len, iq.size() - s)),
+                        grid.data.data() + static_cast<std::size_t>(row) * grid.n_bins + first_bin};
 }
 
 }  // namespace
@@ -178,6 +176,7 @@ std::expected<SubGrids, SyncSpanError> build_sub_grids(const SearchMode& mode, s
         sub.steps[j] = waterfall_steps(sub.n_bins, fs, f0, mode.spacing);
     }
     const std::int64_t windows = (sub.points_in_time + 3) / 4;
+    std::vector<WaterfallRow> rows;
     for (std::size_t k = 0; k < 4; ++k) {
         const std::uint64_t first = start + k * quarter;
         const std::int64_t stored = rows_inside(iq.size(), first, mode.row_len, sub.n_rows);
@@ -186,9 +185,11 @@ std::expected<SubGrids, SyncSpanError> build_sub_grids(const SearchMode& mode, s
             Waterfall& grid = sub.grids[4 * k + j];
             grid = Waterfall{std::vector<float>(checked_product(static_cast<std::size_t>(stored), sub.n_bins), 0.0f),
                              static_cast<std::size_t>(stored), sub.n_bins};
+            rows.clear();
             for (std::int64_t r = 0; r < stored; ++r) {
-                if (needed[static_cast<std::size_t>(r)]) fill_cells(iq, first, mode.row_len, r, sub.steps[j], 0, grid);
+                if (needed[static_cast<std::size_t>(r)]) rows.push_back(stored_row(iq, first, mode.row_len, r, 0, grid));
             }
+            waterfall_rows(rows, sub.steps[j].data(), sub.n_bins);
         }
     }
     return sub;
@@ -227,17 +228,20 @@ std::vector<Candidate> find_lattice_candidates(const SearchMode& mode, const Sub
 
 void complete_data_cells(const SearchMode& mode, std::span<const Complex> iq, SubGrids& sub_grids,
                          std::span<const Candidate> candidates) {
+    std::vector<WaterfallRow> rows;
+    rows.reserve(mode.data_symbols.size());
     for (const Candidate& c : candidates) {
         const std::size_t k = static_cast<std::size_t>(c.time % 4), j = c.freq_bin % 4;
         Waterfall& grid = sub_grids.grids[4 * k + j];
         const std::int64_t t = c.time / 4;
         const std::size_t f = c.freq_bin / 4;
-        const std::span<const Complex> steps = std::span<const Complex>(sub_grids.steps[j]).first(f + mode.tones);
+        rows.clear();
         for (const std::uint8_t symbol : mode.data_symbols) {
             const std::int64_t row = t + symbol;
             if (row >= static_cast<std::int64_t>(grid.n_rows)) break;
-            fill_cells(iq, sub_grids.start + k * (mode.row_len / 4), mode.row_len, row, steps, f, grid);
+            rows.push_back(stored_row(iq, sub_grids.start + k * (mode.row_len / 4), mode.row_len, row, f, grid));
         }
+        waterfall_rows(rows, sub_grids.steps[j].data() + f, mode.tones);
     }
 }
 

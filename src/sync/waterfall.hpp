@@ -33,20 +33,26 @@ Waterfall compute_waterfall(std::span<const Complex> iq, std::size_t block_len, 
 // precision, then cos θ + j·sin θ from one combined evaluation.
 std::vector<Complex> waterfall_steps(std::size_t n_bins, float fs, float f0, float df);
 
-// One row: the cells of `n_bins` bins over the `len` samples of `block`. Within a cell, sample by
-// sample: a += x·p from four rounded products, then p = (fma(p.re, w.re, -(p.im·w.im)),
-// fma(p.im, w.re, p.re·w.im)) with the inner products rounded; the cell is logf((a.re² + a.im²)
-// + 1e-12). Every variant gives the same bits.
-void waterfall_row(const Complex* block, std::size_t len, const Complex* steps, std::size_t n_bins, float* out);
+// One row to compute: `len` samples from `samples`, its cells written to `out`.
+struct WaterfallRow {
+    const Complex* samples = nullptr;
+    std::size_t len = 0;
+    float* out = nullptr;
+};
+
+// The cells of `n_bins` bins in each of `rows`. Within a cell, sample by sample: a += x·p from
+// four rounded products, then p = (fma(p.re, w.re, -(p.im·w.im)), fma(p.im, w.re, p.re·w.im))
+// with the inner products rounded; the cell is logf((a.re² + a.im²) + 1e-12). The phasor
+// sequence of a bin starts at 1 in every row, so it is formed once per call and shared by all
+// rows. Every variant gives the same bits.
+void waterfall_rows(std::span<const WaterfallRow> rows, const Complex* steps, std::size_t n_bins);
 
 namespace detail {
 
-// The variants behind waterfall_row, callable directly so that tests run each of them.
-void waterfall_row_portable(const Complex* block, std::size_t len, const Complex* steps, std::size_t n_bins,
-                            float* out);
-void waterfall_row_avx2(const Complex* block, std::size_t len, const Complex* steps, std::size_t n_bins,
-                        float* out);
-// Whether this processor runs the AVX2+FMA variant (the one waterfall_row then uses).
+// The variants behind waterfall_rows, callable directly so that tests run each of them.
+void waterfall_rows_portable(std::span<const WaterfallRow> rows, const Complex* steps, std::size_t n_bins);
+void waterfall_rows_avx2(std::span<const WaterfallRow> rows, const Complex* steps, std::size_t n_bins);
+// Whether this processor runs the AVX2+FMA variant (the one waterfall_rows then uses).
 bool waterfall_has_avx2();
 
 }  // namespace detail

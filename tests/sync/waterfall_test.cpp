@@ -86,18 +86,27 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<GridCase>& info) { return std::string(info.param.name); });
 
 // Every variant of the row kernel against the literal loop, over bin counts that exercise the
-// wide chunks, the single vectors and the partial last vector.
-TEST(WaterfallRow, EveryVariantMatchesTheLiteralLoop) {
-    const std::vector<Complex> iq = noisy_samples(333, 99);
+// wide chunks, the single vectors and the partial last vector, and rows of unequal lengths
+// (longer than a tabulated chunk of phasors, shorter, and empty).
+TEST(WaterfallRows, EveryVariantMatchesTheLiteralLoop) {
+    const std::vector<Complex> iq = noisy_samples(700, 99);
     ASSERT_TRUE(detail::waterfall_has_avx2()) << "this machine should run the vector variant";
+    const std::size_t lengths[] = {333, 64, 65, 0, 1, 200};
+    const std::size_t starts[] = {0, 333, 20, 500, 699, 500};
     for (std::size_t n_bins : {1u, 7u, 8u, 9u, 20u, 30u, 39u, 40u, 41u, 48u, 66u, 87u, 120u}) {
-        const test::ReferenceWaterfall want = test::reference_waterfall(iq, 333, 1, n_bins, 0, 12000.0f, -917.0f, 6.25f);
         const std::vector<Complex> steps = waterfall_steps(n_bins, 12000.0f, -917.0f, 6.25f);
-        std::vector<float> portable(n_bins), vector(n_bins);
-        detail::waterfall_row_portable(iq.data(), iq.size(), steps.data(), n_bins, portable.data());
-        detail::waterfall_row_avx2(iq.data(), iq.size(), steps.data(), n_bins, vector.data());
-        expect_same_bits(portable, want.data, "portable, bins " + std::to_string(n_bins));
-        expect_same_bits(vector, want.data, "avx2, bins " + std::to_string(n_bins));
+        std::vector<float> want, portable(6 * n_bins), vector(6 * n_bins);
+        std::vector<WaterfallRow> portable_rows, vector_rows;
+        for (std::size_t r = 0; r < 6; ++r) {
+            const auto row = test::reference_waterfall(iq, lengths[r], 1, n_bins, starts[r], 12000.0f, -917.0f, 6.25f);
+            want.insert(want.end(), row.data.begin(), row.data.end());
+            portable_rows.push_back({iq.data() + starts[r], lengths[r], portable.data() + r * n_bins});
+            vector_rows.push_back({iq.data() + starts[r], lengths[r], vector.data() + r * n_bins});
+        }
+        detail::waterfall_rows_portable(portable_rows, steps.data(), n_bins);
+        detail::waterfall_rows_avx2(vector_rows, steps.data(), n_bins);
+        expect_same_bits(portable, want, "portable, bins " + std::to_string(n_bins));
+        expect_same_bits(vector, want, "avx2, bins " + std::to_string(n_bins));
     }
 }
 
