@@ -155,9 +155,12 @@ std::vector<std::array<float, 174>> noisy_words(std::size_t count, std::uint64_t
         const float ebn0_db = -2.0f + 7.0f * static_cast<float>(rng() % 1000) / 1000.0f;
         const float sigma2 = 1.0f / (2.0f * (91.0f / 174.0f) * std::pow(10.0f, ebn0_db / 10.0f));
         const float scale = rng() % 8 == 0 ? 20.0f : 1.0f;  // some words far beyond ±9.94
+        // Half the words on a coarse grid, where messages repeat and sums cancel exactly, so
+        // that a change in the order of any rounding step shows in the decisions.
+        const float grid = rng() % 2 == 0 ? static_cast<float>(1 + rng() % 3) : 0.0f;
         for (std::size_t n = 0; n < 174; ++n) {
             const float y = (bits[n] ? -1.0f : 1.0f) + std::sqrt(sigma2) * normal(rng);
-            words[w][n] = scale * 2.0f * y / sigma2;
+            words[w][n] = grid > 0.0f ? std::round(y * grid) : scale * 2.0f * y / sigma2;
         }
         if (rng() % 4 == 0)
             for (std::size_t k = 1 + rng() % 6; k > 0; --k) words[w][rng() % 174] = specials[rng() % std::size(specials)];
