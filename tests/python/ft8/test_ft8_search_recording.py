@@ -1,6 +1,6 @@
 """From a recording to messages, as the README shows it: the reference's own noise-free FT8
-waveform (`ft8sim`), seeded real noise at -15 dB, `ft8_sync` over the band and `decode_soft` of
-every candidate must give the encoder's payload and nothing else."""
+waveform (`ft8sim`), seeded real noise at -15 dB, `ft8_sync` over the band, `decode_soft` of
+every candidate and `ft8_unpack` must give the encoder's message and nothing else."""
 
 import pathlib
 import subprocess
@@ -16,14 +16,15 @@ MESSAGE = "K1ABC W9XYZ EN37"
 
 
 def decode_recording(samples):
-    """The README's example: 15 s of 12 kHz audio to the distinct payloads it holds."""
+    """The README's example: 15 s of 12 kHz audio to the distinct payloads it holds and their
+    messages."""
     iq = samples.astype(np.complex64)  # imaginary part 0: its positive-frequency half has the same SNR
     payloads = []
     for candidate in kavro_sdr.ft8_sync(iq, 12000.0, 100.0, 3000.0, 0, 14, 50):
         payload = kavro_sdr.Ft8Codec.decode_soft(candidate["llr"])
         if payload is not None and payload not in payloads:
             payloads.append(payload)
-    return payloads
+    return payloads, [kavro_sdr.ft8_unpack(p) for p in payloads]
 
 
 def reference_waveform(directory, f0, dt):
@@ -46,4 +47,6 @@ def test_reference_waveform_in_noise_decodes_to_its_payload(tmp_path, f0, dt):
     sigma = np.sqrt((32767.0**2 / 2) / (10 ** (snr_db / 10) * 2500 / 6000))
     for seed in range(10):
         noisy = clean + np.random.default_rng(seed).normal(0.0, sigma, clean.size)
-        assert decode_recording(noisy) == [expected], f"seed {seed}"
+        payloads, messages = decode_recording(noisy)
+        assert payloads == [expected], f"seed {seed}"
+        assert messages == [{"type": "standard", "call_to": "K1ABC", "call_de": "W9XYZ", "extra": "EN37"}]
