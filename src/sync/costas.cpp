@@ -123,7 +123,9 @@ std::vector<bool> costas_rows(const SearchMode& mode, std::int64_t stored, std::
     std::vector<bool> needed(static_cast<std::size_t>(stored), false);
     for (const CostasCell& c : mode.costas) {
         const std::int64_t end = std::min<std::int64_t>(windows + c.symbol + 1, stored);
-        for (std::int64_t r = std::max<std::int64_t>(c.symbol - 1, 0); r < end; ++r) needed[static_cast<std::size_t>(r)] = true;
+        for (std::int64_t r = std::max<std::int64_t>(c.symbol - 1, 0); r < end; ++r) {
+            needed[static_cast<std::size_t>(r)] = true;
+        }
     }
     return needed;
 }
@@ -187,7 +189,8 @@ std::expected<SubGrids, SyncSpanError> build_sub_grids(const SearchMode& mode, s
                              static_cast<std::size_t>(stored), sub.n_bins};
             rows.clear();
             for (std::int64_t r = 0; r < stored; ++r) {
-                if (needed[static_cast<std::size_t>(r)]) rows.push_back(stored_row(iq, first, mode.row_len, r, 0, grid));
+                if (!needed[static_cast<std::size_t>(r)]) continue;
+                rows.push_back(stored_row(iq, first, mode.row_len, r, 0, grid));
             }
             waterfall_rows(rows, sub.steps[j].data(), sub.n_bins);
         }
@@ -197,7 +200,9 @@ std::expected<SubGrids, SyncSpanError> build_sub_grids(const SearchMode& mode, s
 
 std::vector<Candidate> rank_lattice_peaks(std::span<const float> scores, std::int64_t points_in_time,
                                           std::size_t width, std::uint64_t max_cand) {
-    if (scores.size() != static_cast<std::size_t>(points_in_time) * width) internal_fault("score map of the wrong size");
+    if (scores.size() != static_cast<std::size_t>(points_in_time) * width) {
+        internal_fault("score map of the wrong size");
+    }
     // Two peaks are never within 3 steps of each other, so at most one per 4 x 4 block.
     std::vector<Candidate> peaks;
     peaks.reserve(static_cast<std::size_t>((points_in_time + 3) / 4) * ((width + 3) / 4));
@@ -257,14 +262,11 @@ std::vector<float> lattice_soft_values(const SearchMode& mode, const SubGrids& s
         if (row >= sub_grids.n_rows) continue;
         for (std::size_t m = 0; m < mode.tones; ++m) s[m] = cell(grid, row, f + m);
         for (std::size_t b = 0; b < bits; ++b) {
+            // Starting from NaN, the first tone of each set wins its first comparison.
             float zero = std::numeric_limits<float>::quiet_NaN(), one = zero;
-            bool first_zero = true, first_one = true;
             for (std::size_t m = 0; m < mode.tones; ++m) {
-                const bool sends_zero = (mode.zero_tones[b] >> m) & 1u;
-                float& best = sends_zero ? zero : one;
-                bool& first = sends_zero ? first_zero : first_one;
-                best = first ? s[m] : max_ignoring_nan(best, s[m]);
-                first = false;
+                float& best = ((mode.zero_tones[b] >> m) & 1u) ? zero : one;
+                best = max_ignoring_nan(best, s[m]);
             }
             llr[d * bits + b] = zero - one;
         }
