@@ -9,9 +9,6 @@
 
 #include "core/internal_fault.hpp"
 
-
-
-
 namespace kavro {
 
 namespace {
@@ -19,6 +16,7 @@ namespace {
 constexpr float minus_two_pi = -6.2831855f;
 constexpr float power_floor = 1e-12f;
 
+// Read once at load time; __builtin_cpu_init makes the query safe before other initialisers.
 bool detect_avx2() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
