@@ -95,7 +95,8 @@ constexpr std::array<std::uint8_t, Bits> zero_tone_masks(const std::array<std::u
     std::array<std::uint8_t, Bits> masks{};
     for (std::size_t b = 0; b < Bits; ++b) {
         for (std::size_t v = 0; v < Tones; ++v) {
-            if (((v >> (Bits - 1 - b)) & 1u) == 0) masks[b] = static_cast<std::uint8_t>(masks[b] | (1u << gray_map[v]));
+            if (((v >> (Bits - 1 - b)) & 1u) != 0) continue;
+            masks[b] = static_cast<std::uint8_t>(masks[b] | (1u << gray_map[v]));
         }
     }
     return masks;
@@ -127,8 +128,9 @@ constexpr std::array<std::uint8_t, Count> data_symbol_list(const std::array<std:
 
 extern const SearchMode ft8_search_mode;
 
-// The geometry and the 16 waterfalls (their Costas rows) for a search over [t_min, t_max] symbols and base_hz ..
-// max_hz; sizes that cannot be stored throw std::length_error or std::bad_alloc.
+// The geometry and the 16 waterfalls (their Costas rows) for a search over start symbols
+// [t_min, t_max] and tone-0 frequencies base_hz .. max_hz; sizes that cannot be stored throw
+// std::length_error or std::bad_alloc.
 std::expected<SubGrids, SyncSpanError> build_sub_grids(const SearchMode& mode, std::span<const Complex> iq, float fs,
                                                        float base_hz, float max_hz, std::int32_t t_min,
                                                        std::int32_t t_max);
@@ -159,6 +161,7 @@ std::expected<std::vector<SyncResult>, SyncSpanError> run_sync(const SearchMode&
                                                                std::int32_t t_min, std::int32_t t_max,
                                                                std::uint64_t max_cand);
 
+// FT8: the lattice candidates of sub-grids built with ft8_search_mode, and the whole search.
 std::vector<Candidate> find_candidates(const SubGrids& sub_grids, std::uint64_t max_cand);
 
 std::expected<std::vector<Ft8SyncResult>, SyncSpanError> ft8_sync(std::span<const Complex> iq, float fs,
