@@ -16,7 +16,8 @@ Payload scrambled(Payload message) {
 std::expected<std::vector<std::uint8_t>, FtLengthError> Ft4Codec::encode(std::span<const std::uint8_t> payload) {
     Payload p;
     if (payload.size() != p.size())
-        return std::unexpected(FtLengthError{FtLengthError::Mode::Ft4, FtLengthError::Call::Encode, p.size(), payload.size()});
+        return std::unexpected(
+            FtLengthError{FtLengthError::Mode::Ft4, FtLengthError::Call::Encode, p.size(), payload.size()});
     std::copy(payload.begin(), payload.end(), p.begin());
     std::vector<std::uint8_t> tones(frame.data_tones);
     encode_into(p, std::span<std::uint8_t, 87>(tones));

@@ -46,7 +46,8 @@ void encode(const Payload& message, const ToneFrame& frame, std::span<std::uint8
     codec::ldpc_encode(protected_message, codeword);
     for (std::size_t i = 0; i < frame.data_tones; ++i) {
         unsigned v = 0;
-        for (std::size_t b = 0; b < frame.bits_per_tone; ++b) v = (v << 1) | codeword_bit(codeword, frame.bits_per_tone * i + b);
+        for (std::size_t b = 0; b < frame.bits_per_tone; ++b)
+            v = (v << 1) | codeword_bit(codeword, frame.bits_per_tone * i + b);
         tones[i] = frame.gray_map[v];
     }
 }
@@ -84,7 +85,8 @@ std::optional<Payload> decode(std::span<const float, codec::LDPC_N> llr) {
 std::expected<std::vector<std::uint8_t>, FtLengthError> Ft8Codec::encode(std::span<const std::uint8_t> payload) {
     Payload p;
     if (payload.size() != p.size())
-        return std::unexpected(FtLengthError{FtLengthError::Mode::Ft8, FtLengthError::Call::Encode, p.size(), payload.size()});
+        return std::unexpected(
+            FtLengthError{FtLengthError::Mode::Ft8, FtLengthError::Call::Encode, p.size(), payload.size()});
     std::copy(payload.begin(), payload.end(), p.begin());
     std::vector<std::uint8_t> tones(frame.data_tones);
     encode_into(p, std::span<std::uint8_t, 58>(tones));
@@ -109,6 +111,8 @@ std::expected<std::optional<Payload>, FtLengthError> Ft8Codec::decode_soft(std::
     return decode_llr(llr.first<codec::LDPC_N>());
 }
 
-std::optional<Payload> Ft8Codec::decode_llr(std::span<const float, codec::LDPC_N> llr) { return tone_code::decode(llr); }
+std::optional<Payload> Ft8Codec::decode_llr(std::span<const float, codec::LDPC_N> llr) {
+    return tone_code::decode(llr);
+}
 
 }  // namespace kavro

@@ -20,7 +20,9 @@ namespace kavro::python::binding {
 
 namespace {
 
-std::expected<std::optional<ByteString>, FtLengthError> as_bytes(std::expected<std::optional<Payload>, FtLengthError> decoded) {
+using Decoded = std::expected<std::optional<Payload>, FtLengthError>;
+
+std::expected<std::optional<ByteString>, FtLengthError> as_bytes(Decoded decoded) {
     if (!decoded) return std::unexpected(decoded.error());
     if (!*decoded) return std::optional<ByteString>{};
     return ByteString{{(*decoded)->begin(), (*decoded)->end()}};
@@ -37,7 +39,8 @@ struct Binding<Ft8Mod> {
     };
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
-            method<"modulate($self, tones)\n--\n\nModulate 58 tone indices into a 151 680-sample complex64 IQ waveform.",
+            method<"modulate($self, tones)\n--\n\n"
+                   "Modulate 58 tone indices into a 151 680-sample complex64 IQ waveform.",
                    &Ft8Mod::modulate>(),
             {},
         };
@@ -52,7 +55,8 @@ struct Binding<Ft8Demod> {
     static constexpr auto constructor = [](float fs, float base_hz) { return Ft8Demod(fs, base_hz); };
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
-            method<"demodulate($self, iq)\n--\n\nDemodulate a 151 680-sample IQ block into 58 tone indices (uint8).",
+            method<"demodulate($self, iq)\n--\n\n"
+                   "Demodulate a 151 680-sample IQ block into 58 tone indices (uint8).",
                    &Ft8Demod::demodulate>(),
             {},
         };
@@ -67,11 +71,17 @@ struct Binding<Ft8Codec> {
     static constexpr auto constructor = [] { return Ft8Codec(); };
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
-            static_method<Ft8Codec, "encode(payload)\n--\n\nEncode a 10-byte payload into 58 Gray-coded tone indices (uint8).",
+            static_method<Ft8Codec,
+                          "encode(payload)\n--\n\n"
+                          "Encode a 10-byte payload into 58 Gray-coded tone indices (uint8).",
                           [](BytesArg payload) { return Ft8Codec::encode(payload.data); }>(),
-            static_method<Ft8Codec, "decode_hard(tones)\n--\n\nHard-decision decode 58 tone indices \u2192 bytes[10] or None.",
+            static_method<Ft8Codec,
+                          "decode_hard(tones)\n--\n\n"
+                          "Hard-decision decode 58 tone indices \u2192 bytes[10] or None.",
                           [](std::span<const std::uint8_t> tones) { return as_bytes(Ft8Codec::decode_hard(tones)); }>(),
-            static_method<Ft8Codec, "decode_soft(llr)\n--\n\nSoft-decision decode float32[174] LLRs \u2192 bytes[10] or None.",
+            static_method<Ft8Codec,
+                          "decode_soft(llr)\n--\n\n"
+                          "Soft-decision decode float32[174] LLRs \u2192 bytes[10] or None.",
                           [](std::span<const float> llr) { return as_bytes(Ft8Codec::decode_soft(llr)); }>(),
             {},
         };
@@ -88,7 +98,8 @@ struct Binding<Ft4Mod> {
     };
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
-            method<"modulate($self, tones)\n--\n\nModulate 87 tone indices into a 60 480-sample complex64 IQ waveform.",
+            method<"modulate($self, tones)\n--\n\n"
+                   "Modulate 87 tone indices into a 60 480-sample complex64 IQ waveform.",
                    &Ft4Mod::modulate>(),
             {},
         };
@@ -103,7 +114,8 @@ struct Binding<Ft4Demod> {
     static constexpr auto constructor = [](float fs, float base_hz) { return Ft4Demod(fs, base_hz); };
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
-            method<"demodulate($self, iq)\n--\n\nDemodulate a 60 480-sample IQ block into 87 tone indices (uint8).",
+            method<"demodulate($self, iq)\n--\n\n"
+                   "Demodulate a 60 480-sample IQ block into 87 tone indices (uint8).",
                    &Ft4Demod::demodulate>(),
             {},
         };
@@ -118,11 +130,17 @@ struct Binding<Ft4Codec> {
     static constexpr auto constructor = [] { return Ft4Codec(); };
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
-            static_method<Ft4Codec, "encode(payload)\n--\n\nEncode a 10-byte payload into 87 Gray-coded tone indices (uint8).",
+            static_method<Ft4Codec,
+                          "encode(payload)\n--\n\n"
+                          "Encode a 10-byte payload into 87 Gray-coded tone indices (uint8).",
                           [](BytesArg payload) { return Ft4Codec::encode(payload.data); }>(),
-            static_method<Ft4Codec, "decode_hard(tones)\n--\n\nHard-decision decode 87 tone indices \u2192 bytes[10] or None.",
+            static_method<Ft4Codec,
+                          "decode_hard(tones)\n--\n\n"
+                          "Hard-decision decode 87 tone indices \u2192 bytes[10] or None.",
                           [](std::span<const std::uint8_t> tones) { return as_bytes(Ft4Codec::decode_hard(tones)); }>(),
-            static_method<Ft4Codec, "decode_soft(llr)\n--\n\nSoft-decision decode float32[174] LLRs \u2192 bytes[10] or None.",
+            static_method<Ft4Codec,
+                          "decode_soft(llr)\n--\n\n"
+                          "Soft-decision decode float32[174] LLRs \u2192 bytes[10] or None.",
                           [](std::span<const float> llr) { return as_bytes(Ft4Codec::decode_soft(llr)); }>(),
             {},
         };
@@ -139,8 +157,8 @@ namespace {
 // Ft8Mod, Ft8Demod, Ft8Codec, Ft4Mod, Ft4Demod, Ft4Codec.
 int register_modems(PyObject* module) {
     using namespace binding;
-    for (auto add : {add_class<Ft8Mod>, add_class<Ft8Demod>, add_class<Ft8Codec>, add_class<Ft4Mod>, add_class<Ft4Demod>,
-                     add_class<Ft4Codec>})
+    for (auto add : {add_class<Ft8Mod>, add_class<Ft8Demod>, add_class<Ft8Codec>, add_class<Ft4Mod>,
+                     add_class<Ft4Demod>, add_class<Ft4Codec>})
         if (add(module) != 0) return -1;
     return 0;
 }

@@ -83,7 +83,8 @@ TEST(Ft8LdpcTables, PublishedTablesDescribeOneGraphThatTheGeneratorSatisfies) {
     EXPECT_EQ(LDPC_VAR_CHECKS[3], (std::array<std::uint8_t, 3>{1, 44, 45}));
     EXPECT_EQ(LDPC_VAR_CHECKS[173], (std::array<std::uint8_t, 3>{42, 49, 57}));
 
-    const std::set<std::size_t> seven{0, 4, 6, 9, 12, 13, 17, 19, 21, 25, 29, 34, 38, 39, 44, 45, 50, 54, 59, 63, 67, 68, 71, 79};
+    const std::set<std::size_t> seven{0,  4,  6,  9,  12, 13, 17, 19, 21, 25, 29, 34,
+                                      38, 39, 44, 45, 50, 54, 59, 63, 67, 68, 71, 79};
     std::set<std::pair<std::size_t, std::size_t>> by_check, by_bit;
     for (std::size_t i = 0; i < 83; ++i) {
         EXPECT_EQ(LDPC_CHECK_DEGREE[i], seven.count(i) ? 7 : 6) << "check " << i;
@@ -163,7 +164,8 @@ std::vector<std::array<float, 174>> noisy_words(std::size_t count, std::uint64_t
             words[w][n] = grid > 0.0f ? std::round(y * grid) : scale * 2.0f * y / sigma2;
         }
         if (rng() % 4 == 0)
-            for (std::size_t k = 1 + rng() % 6; k > 0; --k) words[w][rng() % 174] = specials[rng() % std::size(specials)];
+            for (std::size_t k = 1 + rng() % 6; k > 0; --k)
+                words[w][rng() % 174] = specials[rng() % std::size(specials)];
     }
     return words;
 }
@@ -194,7 +196,8 @@ TEST(Ft8LdpcDecoder, ValidRawDecisionIsReturnedAsItIs) {
     std::size_t zero_bit = 0;
     while (bits[zero_bit] != 0) ++zero_bit;
 
-    for (const float planted : {10.0f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    for (const float planted : {10.0f, nan, inf}) {
         llr[zero_bit] = planted;  // NaN decides 0, as +10 and +inf do
         std::array<std::uint8_t, 174> hard{};
         EXPECT_EQ(ldpc_decode_soft(llr, hard), 0u);

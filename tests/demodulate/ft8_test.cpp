@@ -25,7 +25,7 @@ struct Mode {
     // Data symbols: FT8 7-35 and 43-71; FT4 5-33, 38-66 and 71-99.
     std::vector<std::size_t> data_symbols() const {
         std::vector<std::size_t> symbols;
-        const std::vector<std::size_t> starts = ft8 ? std::vector<std::size_t>{7, 43} : std::vector<std::size_t>{5, 38, 71};
+        const auto starts = ft8 ? std::vector<std::size_t>{7, 43} : std::vector<std::size_t>{5, 38, 71};
         for (const std::size_t start : starts)
             for (std::size_t s = start; s < start + 29; ++s) symbols.push_back(s);
         return symbols;

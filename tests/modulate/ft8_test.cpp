@@ -92,7 +92,8 @@ std::vector<std::uint8_t> random_tones(std::size_t count, std::uint64_t seed) {
 
 std::vector<Complex> modulate(bool ft8, const std::vector<std::uint8_t>& tones, float fs, float base_hz, float rf_hz,
                               float gain) {
-    auto result = ft8 ? Ft8Mod(fs, base_hz, rf_hz, gain).modulate(tones) : Ft4Mod(fs, base_hz, rf_hz, gain).modulate(tones);
+    auto result =
+        ft8 ? Ft8Mod(fs, base_hz, rf_hz, gain).modulate(tones) : Ft4Mod(fs, base_hz, rf_hz, gain).modulate(tones);
     EXPECT_TRUE(result.has_value());
     return std::move(*result);
 }

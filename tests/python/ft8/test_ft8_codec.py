@@ -91,6 +91,7 @@ def test_wrong_lengths_raise_value_error(call, argument, message):
     "call, argument",
     [
         (kavro_sdr.Ft8Codec.encode, bytearray(10)),
+        (kavro_sdr.Ft4Codec, 0),                                            # takes no arguments
         (kavro_sdr.Ft4Codec.decode_hard, np.zeros(2 * 86, np.uint8)[::2]),   # not contiguous, and short
         (kavro_sdr.Ft8Codec.decode_soft, np.zeros(174, np.float64)),
         (kavro_sdr.Ft8Mod(12000, 1500, 0, 1).modulate, np.zeros(58, np.int32)),
