@@ -145,6 +145,7 @@ void waterfall_rows_portable(std::span<const WaterfallRow> rows, const Complex* 
 
 __attribute__((target("avx2,fma"))) void waterfall_rows_avx2(std::span<const WaterfallRow> rows,
                                                              const Complex* steps, std::size_t n_bins) {
+    if (rows.empty()) return;
     constexpr int vectors = 5;
     constexpr std::size_t wide = 8 * vectors;
     // Accumulators of every row and the phasor table of one chunk, re and im halves side by side.
@@ -152,8 +153,8 @@ __attribute__((target("avx2,fma"))) void waterfall_rows_avx2(std::span<const Wat
         float values[8];
     };
     std::vector<Lanes> acc(2 * vectors * rows.size()), table(2 * vectors * chunk_samples);
-    float* const a = acc.data()->values;
-    float* const t = table.data()->values;
+    float* const a = reinterpret_cast<float*>(acc.data());
+    float* const t = reinterpret_cast<float*>(table.data());
     std::size_t k = 0;
     for (; k + wide <= n_bins; k += wide) bins_avx2<vectors>(rows, k, steps + k, wide, a, t);
     // The remaining bins side by side as well, the last vector partly filled.
