@@ -78,6 +78,7 @@ bench: $(VENV)/.stamp build/.apt-test-stamp
 	cmake --build build/bench -j $(JOBS)
 	build/bench/bench/kavro_bench
 	PYTHONPATH=build/bench $(VENV)/bin/python bench/python/throughput.py
+	PYTHONPATH=build/bench $(VENV)/bin/python bench/python/ft8_search.py
 
 clean:
 	rm -rf build $(VENV) $(VENV313)
