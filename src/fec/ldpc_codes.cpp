@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/internal_fault.hpp"
+#include "fec/ldpc_check_math.hpp"
 
 namespace kavro::fec {
 
@@ -78,33 +79,18 @@ inline unsigned gather_group(const float* post, const std::uint16_t* vars, const
 
 // Check rules map the d incoming messages of each row of a group to its d outgoing messages.
 
-// Sum-product with rational approximations: tanh(x) ~ x (x^4 + 105 x^2 + 945) /
-// (15 x^4 + 420 x^2 + 945) for |x| <= 4.97 (saturated to +-1 beyond), and
-// 2 atanh(y) ~ 2 y (64 y^4 - 735 y^2 + 945) / (225 y^4 - 1050 y^2 + 945). The atanh form is
-// finite at |y| = 1, so every check message is capped at about 4.5667 in magnitude.
+// Sum-product: t = tanh(v / 2) of every edge, and to each edge 2 atanh of the product of the
+// other edges' t, in row order. The product is clamped just inside +-1, so a check message is at
+// most 17.33 in magnitude.
 struct SumProductRule {
     void apply(const Vf* v, float* out, std::size_t d) const {
         Vf t[kMaxRowWeight];
-        for (std::size_t j = 0; j < d; ++j) {
-            const Vf x = v[j] / 2.0f;
-            const Vf x2 = x * x;
-            const Vf x4 = x2 * x2;
-            const Vf num = x4 + 105.0f * x2 + 945.0f;
-            const Vf den = 15.0f * x4 + 420.0f * x2 + 945.0f;
-            const Vf rational = x * num / den;
-            t[j] = blend(x < -4.97f, splat(-1.0f), blend(x > 4.97f, splat(1.0f), rational));
-        }
+        for (std::size_t j = 0; j < d; ++j) t[j] = check_math::half_tanh(v[j]);
         for (std::size_t j = 0; j < d; ++j) {
             Vf y = splat(1.0f);
             for (std::size_t i = 0; i < d; ++i)
                 if (i != j) y *= t[i];
-            y = blend(y < -1.0f, splat(-1.0f), y);  // clamp to [-1, 1]
-            y = blend(1.0f < y, splat(1.0f), y);
-            const Vf y2 = y * y;
-            const Vf y4 = y2 * y2;
-            const Vf num = 64.0f * y4 - 735.0f * y2 + 945.0f;
-            const Vf den = 225.0f * y4 - 1050.0f * y2 + 945.0f;
-            store(out + j * kLanes, 2.0f * y * num / den);
+            store(out + j * kLanes, check_math::twice_atanh(y));
         }
     }
 };

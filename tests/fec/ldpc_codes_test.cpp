@@ -4,11 +4,13 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <set>
 #include <vector>
 
 #include "core/internal_fault.hpp"
+#include "fec/ldpc_check_math.hpp"
 #include "fec/ldpc_codes.hpp"
 
 namespace {
@@ -53,6 +55,12 @@ std::vector<float> awgn_llrs(std::mt19937_64& rng, const std::vector<std::uint8_
     return llr;
 }
 
+using V4 = float __attribute__((vector_size(16)));
+
+// The check node's functions on one value.
+float half_tanh(float v) { return kavro::fec::check_math::half_tanh(V4{v, v, v, v})[0]; }
+float twice_atanh(float y) { return kavro::fec::check_math::twice_atanh(V4{y, y, y, y})[0]; }
+
 // Belief propagation as first described: check-major per-edge messages, flooding schedule,
 // the rules written out one row and one edge at a time.
 LdpcDecoded reference_decode(const Ldpc& code, const std::vector<float>& llr, LdpcDecodeRule rule) {
@@ -74,19 +82,12 @@ LdpcDecoded reference_decode(const Ldpc& code, const std::vector<float>& llr, Ld
             const std::size_t b = row_start[r], d = row_start[r + 1] - b;
             if (rule.kind == LdpcDecodeRule::Kind::SumProduct) {
                 std::vector<float> t(d);
-                for (std::size_t j = 0; j < d; ++j) {
-                    const float x = v2c[b + j] / 2;
-                    if (x < -4.97f) t[j] = -1;
-                    else if (x > 4.97f) t[j] = 1;
-                    else t[j] = x * (x * x * (x * x) + 105 * (x * x) + 945) / (15 * (x * x * (x * x)) + 420 * (x * x) + 945);
-                }
+                for (std::size_t j = 0; j < d; ++j) t[j] = half_tanh(v2c[b + j]);
                 for (std::size_t j = 0; j < d; ++j) {
                     float y = 1;
                     for (std::size_t i = 0; i < d; ++i)
                         if (i != j) y *= t[i];
-                    y = std::clamp(y, -1.0f, 1.0f);
-                    const float y2 = y * y;
-                    c2v[b + j] = 2 * y * (64 * (y2 * y2) - 735 * y2 + 945) / (225 * (y2 * y2) - 1050 * y2 + 945);
+                    c2v[b + j] = twice_atanh(y);
                 }
             } else {
                 const float scale = rule.kind == LdpcDecodeRule::Kind::MinSum ? 1.0f : rule.scale;
@@ -244,15 +245,104 @@ TEST_P(LdpcFrameErrorRate, At4Db) {
     }
     const double fer = static_cast<double>(frame_errors) / kWords;
     RecordProperty("frame_error_rate", std::to_string(fer));
-    EXPECT_LT(fer, fc.max_fer);
+    EXPECT_LE(fer, fc.max_fer);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rules, LdpcFrameErrorRate,
-                         testing::Values(FerCase{LdpcCode::N512R12, kMinSum, 0.02, "n512r12_min_sum"},
-                                         FerCase{LdpcCode::N512R12, kSumProduct, 0.08, "n512r12_sum_product"},
-                                         FerCase{LdpcCode::N576R23, kMinSum, 0.03, "n576r23_min_sum"},
-                                         FerCase{LdpcCode::N512R34, kMinSum, 0.03, "n512r34_min_sum"}),
+                         testing::Values(FerCase{LdpcCode::N512R12, kMinSum, 0.002, "n512r12_min_sum"},
+                                         FerCase{LdpcCode::N512R12, kSumProduct, 0.004, "n512r12_sum_product"},
+                                         FerCase{LdpcCode::N576R23, kMinSum, 0.008, "n576r23_min_sum"},
+                                         FerCase{LdpcCode::N512R34, kMinSum, 0.006, "n512r34_min_sum"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LdpcCheckMath, TanhAndAtanhAreWithinAFewUlpOfTheExactFunctions) {
+    double worst_tanh = 0, worst_atanh = 0;
+    for (float v = -90.0f; v <= 90.0f; v += 0.0037f) {
+        worst_tanh = std::max(worst_tanh, std::fabs(half_tanh(v) - std::tanh(v / 2.0)));
+    }
+    for (float y = -0.9999f; y < 0.9999f; y += 0.00013f) {
+        const double exact = 2.0 * std::atanh(static_cast<double>(y));
+        worst_atanh = std::max(worst_atanh, std::fabs(twice_atanh(y) - exact) / std::max(1.0, std::fabs(exact)));
+    }
+    EXPECT_LT(worst_tanh, 3e-7);
+    EXPECT_LT(worst_atanh, 3e-7);
+    EXPECT_EQ(half_tanh(INFINITY), 1.0f);
+    EXPECT_EQ(half_tanh(-INFINITY), -1.0f);
+    EXPECT_EQ(half_tanh(88.0f), 1.0f);
+    EXPECT_NEAR(twice_atanh(1.0f), 17.3287f, 1e-3);
+    EXPECT_EQ(twice_atanh(-1.0f), -twice_atanh(1.0f));
+    EXPECT_TRUE(std::isnan(half_tanh(NAN)) && std::isnan(twice_atanh(NAN)));
+}
+
+// Textbook flooding sum-product in double precision with exact tanh and atanh: the yardstick
+// of the single-precision rule.
+std::vector<std::uint8_t> textbook_decode(const Ldpc& code, const std::vector<float>& llr) {
+    const std::size_t n = code.n(), m = code.m();
+    std::vector<std::vector<double>> c2v(m);
+    for (std::size_t r = 0; r < m; ++r) c2v[r].assign(code.check_vars(r).size(), 0.0);
+    std::vector<std::uint8_t> hard(n);
+    std::vector<double> total(llr.begin(), llr.end());
+    for (int iter = 0; iter <= 50; ++iter) {
+        for (std::size_t c = 0; c < n; ++c) hard[c] = total[c] <= 0.0;
+        if (code.failed_checks(hard) == 0 || iter == 50) break;
+        std::vector<std::vector<double>> next(m);
+        for (std::size_t r = 0; r < m; ++r) {
+            const auto vars = code.check_vars(r);
+            std::vector<double> t(vars.size());
+            for (std::size_t j = 0; j < vars.size(); ++j) t[j] = std::tanh((total[vars[j]] - c2v[r][j]) / 2.0);
+            for (std::size_t j = 0; j < vars.size(); ++j) {
+                double y = 1.0;
+                for (std::size_t i = 0; i < vars.size(); ++i)
+                    if (i != j) y *= t[i];
+                next[r].push_back(2.0 * std::atanh(std::clamp(y, -1.0 + 1e-15, 1.0 - 1e-15)));
+            }
+        }
+        c2v = std::move(next);
+        std::copy(llr.begin(), llr.end(), total.begin());
+        for (std::size_t r = 0; r < m; ++r) {
+            const auto vars = code.check_vars(r);
+            for (std::size_t j = 0; j < vars.size(); ++j) total[vars[j]] += c2v[r][j];
+        }
+    }
+    hard.resize(code.k());
+    return hard;
+}
+
+struct RuleFerCase {
+    LdpcCode code;
+    double ebn0_db;
+    int words;
+};
+
+class SumProductFrameErrorRate : public testing::TestWithParam<RuleFerCase> {};
+
+// The default rule decodes as textbook sum-product does (within 1.3x of its frame errors) and
+// no worse than min-sum, on the same seeded words.
+TEST_P(SumProductFrameErrorRate, MatchesTextbookSumProduct) {
+    const RuleFerCase& fc = GetParam();
+    const Ldpc ldpc = Ldpc::build(fc.code);
+    const double rate = static_cast<double>(ldpc.k()) / static_cast<double>(ldpc.n());
+    std::mt19937_64 rng(90210 + static_cast<unsigned>(fc.code));
+    int ours = 0, textbook = 0, min_sum = 0;
+    for (int w = 0; w < fc.words; ++w) {
+        const auto message = random_bits(rng, ldpc.k());
+        const auto llr = awgn_llrs(rng, ldpc.encode(message), rate, fc.ebn0_db);
+        ours += ldpc.decode(llr, kSumProduct).message != message;
+        min_sum += ldpc.decode(llr, kMinSum).message != message;
+        textbook += textbook_decode(ldpc, llr) != message;
+    }
+    RecordProperty("frame_errors", std::to_string(ours) + " sum-product, " + std::to_string(textbook) +
+                                       " textbook, " + std::to_string(min_sum) + " min-sum");
+    std::printf("%d words: %d sum-product, %d textbook, %d min-sum\n", fc.words, ours, textbook, min_sum);
+    EXPECT_LE(ours, 1.3 * textbook + 1);
+    EXPECT_LE(ours, min_sum);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, SumProductFrameErrorRate,
+                         testing::Values(RuleFerCase{LdpcCode::N512R12, 4.0, 4000},
+                                         RuleFerCase{LdpcCode::N512R12, 3.0, 2000},
+                                         RuleFerCase{LdpcCode::N576R23, 3.0, 2000},
+                                         RuleFerCase{LdpcCode::N512R34, 3.5, 2000}));
 
 TEST(Ldpc, WrongSizesAreInternalFaults) {
     const Ldpc ldpc = Ldpc::build(LdpcCode::N512R12);
