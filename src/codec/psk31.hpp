@@ -63,6 +63,13 @@ private:
     float ceiling_;
 };
 
+// The add-compare-select step once every state is reached and no candidate can leave the finite
+// range, given the four branch distances by rotation index: a plain loop and its SSE2 twin.
+std::uint16_t qpsk31_butterflies_portable(std::array<float, 16>& m, const std::array<float, 4>& d);
+#if defined(__SSE2__)
+std::uint16_t qpsk31_butterflies_sse2(std::array<float, 16>& m, const std::array<float, 4>& d);
+#endif
+
 // Takes one soft pair per symbol and decides the data bit of the symbol fed 32 calls earlier.
 class StreamingViterbi {
 public:
