@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/internal_fault.hpp"
+#include "core/lanes.hpp"
 
 namespace kavro::fec {
 
@@ -44,36 +45,20 @@ private:
 // extensions (SSE2 on x86-64). Every operation is the scalar rule's own operation per lane, so the
 // results are those of a row-by-row update.
 constexpr std::size_t kLanes = 4;
-using Vf = float __attribute__((vector_size(16)));
-using Vi = std::int32_t __attribute__((vector_size(16)));
-static_assert(sizeof(Vf) == kLanes * sizeof(float));
-
-inline Vf load(const float* p) {
-    Vf v;
-    __builtin_memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void store(float* p, Vf v) { __builtin_memcpy(p, &v, sizeof v); }
-inline Vf splat(float x) { return Vf{x, x, x, x}; }
-inline Vf gather(const float* post, const std::uint16_t* idx) {
-    return Vf{post[idx[0]], post[idx[1]], post[idx[2]], post[idx[3]]};
-}
-// x where mask is set, y elsewhere (mask lanes are all ones or all zeros).
-inline Vf blend(Vi mask, Vf x, Vf y) { return (Vf)((mask & (Vi)x) | (~mask & (Vi)y)); }
-inline unsigned count_set(Vi mask) {
-    return static_cast<unsigned>(-(mask[0] + mask[1] + mask[2] + mask[3]));
-}
+using L = Lanes<kLanes>;
+using Vf = L::Floats;
+using Vi = L::Ints;
 
 // Forms the variable-to-check messages v = post - c of one group of rows, returns the number of
 // its rows whose hard bits (1 where the posterior is 0 or negative) XOR to 1.
 inline unsigned gather_group(const float* post, const std::uint16_t* vars, const float* c, Vf* v, std::size_t d) {
     Vi parity{0, 0, 0, 0};
     for (std::size_t j = 0; j < d; ++j) {
-        const Vf p = gather(post, vars + j * kLanes);
-        parity ^= p <= splat(0.0f);
-        v[j] = p - load(c + j * kLanes);
+        const Vf p = L::gather(post, vars + j * kLanes);
+        parity ^= p <= L::splat(0.0f);
+        v[j] = p - L::load(c + j * kLanes);
     }
-    return count_set(parity);
+    return L::count_set(parity);
 }
 
 // Check rules map the d incoming messages of each row of a group to its d outgoing messages.
@@ -92,19 +77,19 @@ struct SumProductRule {
             const Vf num = x4 + 105.0f * x2 + 945.0f;
             const Vf den = 15.0f * x4 + 420.0f * x2 + 945.0f;
             const Vf rational = x * num / den;
-            t[j] = blend(x < -4.97f, splat(-1.0f), blend(x > 4.97f, splat(1.0f), rational));
+            t[j] = L::blend(x < -4.97f, L::splat(-1.0f), L::blend(x > 4.97f, L::splat(1.0f), rational));
         }
         for (std::size_t j = 0; j < d; ++j) {
-            Vf y = splat(1.0f);
+            Vf y = L::splat(1.0f);
             for (std::size_t i = 0; i < d; ++i)
                 if (i != j) y *= t[i];
-            y = blend(y < -1.0f, splat(-1.0f), y);  // clamp to [-1, 1]
-            y = blend(1.0f < y, splat(1.0f), y);
+            y = L::blend(y < -1.0f, L::splat(-1.0f), y);  // clamp to [-1, 1]
+            y = L::blend(1.0f < y, L::splat(1.0f), y);
             const Vf y2 = y * y;
             const Vf y4 = y2 * y2;
             const Vf num = 64.0f * y4 - 735.0f * y2 + 945.0f;
             const Vf den = 225.0f * y4 - 1050.0f * y2 + 945.0f;
-            store(out + j * kLanes, 2.0f * y * num / den);
+            L::store(out + j * kLanes, 2.0f * y * num / den);
         }
     }
 };
@@ -118,7 +103,7 @@ struct MinSumRule {
     void apply(const Vf* v, float* out, std::size_t d) const {
         const Vi abs_mask = Vi{0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF};
         const Vi sign_bit = ~abs_mask;
-        Vf min1 = splat(std::numeric_limits<float>::infinity());
+        Vf min1 = L::splat(std::numeric_limits<float>::infinity());
         Vf min2 = min1;
         Vi pos{0, 0, 0, 0};
         Vi negative{0, 0, 0, 0};
@@ -130,17 +115,17 @@ struct MinSumRule {
             const Vi smaller = a < min1;
             const auto jj = static_cast<std::int32_t>(j);
             pos = (smaller & Vi{jj, jj, jj, jj}) | (~smaller & pos);
-            const Vf larger = blend(smaller, min1, a);
-            min2 = blend(larger < min2, larger, min2);
-            min1 = blend(smaller, a, min1);
+            const Vf larger = L::blend(smaller, min1, a);
+            min2 = L::blend(larger < min2, larger, min2);
+            min1 = L::blend(smaller, a, min1);
         }
         const Vf mag1 = Scaled ? scale * min1 : min1;
         const Vf mag2 = Scaled ? scale * min2 : min2;
         for (std::size_t j = 0; j < d; ++j) {
             const auto jj = static_cast<std::int32_t>(j);
-            const Vf mag = blend(pos == Vi{jj, jj, jj, jj}, mag2, mag1);
+            const Vf mag = L::blend(pos == Vi{jj, jj, jj, jj}, mag2, mag1);
             const Vi flip = (negative ^ (v[j] < 0.0f)) & sign_bit;
-            store(out + j * kLanes, (Vf)((Vi)mag ^ flip));
+            L::store(out + j * kLanes, (Vf)((Vi)mag ^ flip));
         }
     }
 };
