@@ -23,8 +23,9 @@ bool number_before(float a, float b) {
     return a < b;
 }
 
-// Bins from base_hz up to max_hz in 31.25 Hz steps, or empty when the count does not fit.
-std::optional<std::size_t> bin_count(float base_hz, float max_hz) {
+}  // namespace
+
+std::optional<std::size_t> psk31_bin_count(float base_hz, float max_hz) {
     float span = max_hz - base_hz;
     if (!(span > 0.0f)) span = 0.0f;  // NaN counts as 0
     const float steps = std::ceil(span / kPsk31BinHz);
@@ -34,14 +35,7 @@ std::optional<std::size_t> bin_count(float base_hz, float max_hz) {
     return count + 1;
 }
 
-struct Run {
-    std::size_t time_sym;
-    std::size_t freq_bin;
-    float score;
-};
-
-// Every run of active cells in every bin that lasts at least min_syms rows.
-std::vector<Run> find_runs(const Waterfall& w, std::size_t min_syms, float margin) {
+std::vector<Psk31CarrierRun> psk31_carrier_runs(const Waterfall& w, std::size_t min_syms, float margin) {
     const std::size_t n_time = w.n_rows, n_bins = w.n_bins;
     std::vector<float> noise(n_bins);
     std::vector<float> column(n_time);
@@ -52,7 +46,7 @@ std::vector<Run> find_runs(const Waterfall& w, std::size_t min_syms, float margi
     const float floor = median_f32(noise);
     const float minus_inf = -std::numeric_limits<float>::infinity();
 
-    std::vector<Run> runs;
+    std::vector<Psk31CarrierRun> runs;
     for (std::size_t b = 0; b < n_bins; ++b) {
         const bool loud_bin = noise[b] > floor + margin;
         bool in_run = false;
@@ -87,8 +81,6 @@ std::vector<Run> find_runs(const Waterfall& w, std::size_t min_syms, float margi
     return runs;
 }
 
-}  // namespace
-
 float median_f32(std::vector<float> values) {
     std::sort(values.begin(), values.end(), number_before);
     const std::size_t m = values.size();
@@ -116,27 +108,26 @@ std::expected<std::vector<Psk31SyncResult>, Psk31SyncError> psk31_sync(std::span
                                                                        std::size_t min_carrier_syms,
                                                                        float peak_margin_db, std::size_t n_bits,
                                                                        std::size_t max_cand) {
-    const std::size_t min_syms = std::max<std::size_t>(min_carrier_syms, 1);
     const float margin = (peak_margin_db * 0.6931472f) / 3.0f;
     const std::uint64_t sps = psk31_samples_per_symbol(fs);
     const std::size_t n = iq.size();
     if (sps == 0 || sps > kPsk31MaxSamplesPerSymbol || n == 0 || sps > n) return {};
-    const auto n_bins = bin_count(base_hz, max_hz);
+    const auto n_bins = psk31_bin_count(base_hz, max_hz);
     if (!n_bins) return {};
     const std::size_t n_time = n / sps;
     if (*n_bins > kPsk31MaxWaterfallCells / n_time) return std::unexpected(Psk31SyncError{n_time, *n_bins});
 
     const Waterfall w = compute_waterfall(iq, sps, n_time, *n_bins, 0, fs, base_hz, kPsk31BinHz);
-    std::vector<Run> runs = find_runs(w, min_syms, margin);
+    std::vector<Psk31CarrierRun> runs = psk31_carrier_runs(w, std::max<std::size_t>(min_carrier_syms, 1), margin);
     // Highest score first, NaN last.
-    std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) {
+    std::sort(runs.begin(), runs.end(), [](const Psk31CarrierRun& a, const Psk31CarrierRun& b) {
         return !std::isnan(a.score) && (std::isnan(b.score) || a.score > b.score);
     });
     if (runs.size() > max_cand) runs.resize(max_cand);
 
     std::vector<Psk31SyncResult> results;
     results.reserve(runs.size());
-    for (const Run& r : runs) record_candidate(results, r.time_sym, r.freq_bin, iq, n_bits, base_hz, r.score, fs);
+    for (const Psk31CarrierRun& r : runs) record_candidate(results, r.time_sym, r.freq_bin, iq, n_bits, base_hz, r.score, fs);
     return results;
 }
 

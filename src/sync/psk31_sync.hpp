@@ -55,6 +55,24 @@ float median_f32(std::vector<float> values);
 void record_candidate(std::vector<Psk31SyncResult>& results, std::size_t time_sym, std::size_t freq_bin,
                       std::span<const Complex> iq, std::size_t n_bits, float base_hz, float score, float fs);
 
+// Bins from base_hz up to max_hz (at least one), or empty when the count does not fit a size.
+std::optional<std::size_t> psk31_bin_count(float base_hz, float max_hz);
+
+struct Waterfall;
+
+// A run of active cells in one bin: its first row, its bin and the mean of its cells.
+struct Psk31CarrierRun {
+    std::size_t time_sym;
+    std::size_t freq_bin;
+    float score;
+    friend bool operator==(const Psk31CarrierRun&, const Psk31CarrierRun&) = default;
+};
+
+// Every run of at least min_syms active cells, by bin and then by start row. A cell is active
+// when it stands margin above its bin's median (or its bin's median stands margin above the
+// median of all bins) and is at least its neighbours in the same row.
+std::vector<Psk31CarrierRun> psk31_carrier_runs(const Waterfall& w, std::size_t min_syms, float margin);
+
 // What best_psk31_sync reads of one candidate.
 struct Psk31SyncKey {
     float carrier_hz;
