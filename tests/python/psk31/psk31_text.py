@@ -14,3 +14,14 @@ ENGLISH = (
     b"please send a short report with your name, your location and the weather where you are. "
     b"Thanks for the contact, and good luck with the rest of your evening on the waterfall."
 )
+
+
+def noisy(iq, eb_n0_db, rng, sps=256, power=None):
+    """`iq` plus complex Gaussian noise at Eb/N0, Eb = P·sps with P the mean |x|² of the
+    noiseless samples (or the given power) and N0 = σ², the noise variance per sample."""
+    import numpy as np
+
+    if power is None:
+        power = float(np.mean(np.abs(iq.astype(np.complex128)) ** 2))
+    sigma = np.float32(np.sqrt(power * sps / 10 ** (eb_n0_db / 10) / 2))
+    return iq + rng.standard_normal(2 * iq.size, dtype=np.float32).view(np.complex64) * sigma
