@@ -181,7 +181,9 @@ void check_stop_rule(std::size_t room) {
     auto d = M::receiver(8000, 0);
     std::vector<float> out(room, 7.0f);
     ASSERT_EQ(d.process(iq, out), M::per_symbol);
-    if (room > M::per_symbol) EXPECT_EQ(out[M::per_symbol], 7.0f);
+    if (room > M::per_symbol) {
+        EXPECT_EQ(out[M::per_symbol], 7.0f);
+    }
     // The rest of the samples continue as if the call had stopped at the symbol boundary.
     auto rest = run(d, std::vector<Complex>(iq.begin() + 256, iq.end()));
     std::vector<float> joined(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(M::per_symbol));

@@ -38,8 +38,11 @@ TEST(Psk31Sync, Medians) {
     };
     for (const Case& c : cases) {
         const float m = kavro::median_f32(c.values);
-        if (std::isnan(c.median)) EXPECT_TRUE(std::isnan(m));
-        else EXPECT_EQ(m, c.median);
+        if (std::isnan(c.median)) {
+            EXPECT_TRUE(std::isnan(m));
+        } else {
+            EXPECT_EQ(m, c.median);
+        }
     }
 }
 
