@@ -3,14 +3,11 @@
 #include <algorithm>
 
 #include "core/internal_fault.hpp"
+#include "waveform/dvb_t.hpp"
 
 namespace kavro::waveform {
 
 namespace {
-
-// The 17 TPS carriers in FFT bins (k - 852) mod 2048, in carrier order.
-constexpr std::array<std::size_t, TpsDecoder::tps_cells> tps_bins{1230, 1246, 1405, 1542, 1609, 1765, 1791, 1884, 1986,
-                                                                 49,   221,  367,  410,  434,  617,  742,  835};
 
 // GF(2^7) with x^7 + x^3 + 1, α = x.
 constexpr unsigned gf_order = 127;
@@ -110,11 +107,11 @@ std::optional<std::array<std::uint8_t, tps_word_bits>> tps_bch_decode(std::span<
 TpsDecoder::TpsDecoder(std::size_t n_symbols) { bits_.reserve(n_symbols); }
 
 void TpsDecoder::push_symbol(std::span<const Complex> bins) {
-    if (bins.size() <= tps_bins[8]) internal_fault("TPS decoder needs the 2048 bins of a symbol");
+    if (bins.size() < dvb_t_n_fft) internal_fault("TPS decoder needs the 2048 bins of a symbol");
     const std::size_t l = bits_.size();
     float d = 0.0f;
     for (std::size_t c = 0; c < tps_cells; ++c) {
-        const Complex x = bins[tps_bins[c]];
+        const Complex x = bins[dvb_t_tps_bins[c]];
         d = d + (x.re * previous_[c].re + x.im * previous_[c].im);
         previous_[c] = x;
     }
