@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/internal_fault.hpp"
+#include "waveform/dvb_t_ts.hpp"
 
 namespace kavro::waveform {
 
@@ -73,6 +74,22 @@ void ScatteredPilotMapper::map_symbol(std::span<const Complex> cells, std::span<
     for (std::size_t i = 0; i < dvb_t_data_carriers; ++i) out[bins[i]] = cells[i];
     for (const GridPilot& pilot : grid.pilots) out[pilot.bin] = pilot.value;
     cycle_.phase = (cycle_.phase + 1) % dvb_t_phases;
+}
+
+DvbTFillPlan dvb_t_frame_fill_with(const DvbTFrameParams& params, std::size_t start_packets, std::size_t n_symbols,
+                                   CodecCache& cache) {
+    const DvbTChainSettings chain = dvb_t_chain_settings(params);
+    DvbTFillPlan plan;
+    plan.capacity_bits = n_symbols * params.bits_per_cell() * dvb_t_data_carriers;
+    plan.packets = start_packets;
+    plan.coded_bits = dvb_t_coded_bits(chain, start_packets, cache);
+    for (;;) {
+        const std::size_t next = dvb_t_coded_bits(chain, plan.packets + 1, cache);
+        if (next > plan.capacity_bits) break;
+        plan.packets += 1;
+        plan.coded_bits = next;
+    }
+    return plan;
 }
 
 }  // namespace kavro::waveform

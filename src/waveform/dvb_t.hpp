@@ -9,6 +9,8 @@
 #include "core/complex.hpp"
 #include "multicarrier/carrier_grid.hpp"
 #include "multicarrier/carrier_plan.hpp"
+#include "modulate/ofdm_frame/codec_cache.hpp"
+#include "waveform/dvb_t_params.hpp"
 
 // The DVB-T 2K carrier layout: 1705 active carriers k = 0..1704 on a 2048-point FFT (carrier k in
 // bin (k - 852) mod 2048), 45 continual pilots, 17 TPS carriers and scattered pilots at
@@ -82,5 +84,19 @@ public:
 private:
     ScatteredGridCycle cycle_;
 };
+
+// How many packets a frame of n_symbols symbols carries: counting up from start_packets, the
+// last count m whose coded length still fits the capacity (coded(m + 1) exceeds it). The start
+// must itself fit. Lengths in bits.
+struct DvbTFillPlan {
+    std::size_t packets = 0;
+    std::size_t coded_bits = 0;
+    std::size_t capacity_bits = 0;
+
+    friend constexpr bool operator==(const DvbTFillPlan&, const DvbTFillPlan&) = default;
+};
+
+DvbTFillPlan dvb_t_frame_fill_with(const DvbTFrameParams& params, std::size_t start_packets, std::size_t n_symbols,
+                                   CodecCache& cache);
 
 }  // namespace kavro::waveform

@@ -1,0 +1,72 @@
+#include "waveform/dvb_t_ts.hpp"
+
+#include <algorithm>
+
+#include "core/internal_fault.hpp"
+#include "modulate/ofdm_frame/tx_chain.hpp"
+#include "waveform/dvb_t_energy_dispersal.hpp"
+
+namespace kavro::waveform {
+
+std::vector<std::uint8_t> ts_packetize(std::span<const std::uint8_t> payload) {
+    const std::size_t packets = std::max<std::size_t>((payload.size() + ts_payload_len - 1) / ts_payload_len, 1);
+    std::vector<std::uint8_t> stream(packets * ts_packet_len, 0);
+    for (std::size_t i = 0; i < packets; ++i) {
+        stream[i * ts_packet_len] = ts_sync_byte;
+        const std::size_t from = i * ts_payload_len;
+        const std::size_t take = std::min(ts_payload_len, payload.size() - from);
+        std::copy_n(payload.begin() + static_cast<std::ptrdiff_t>(from), take, stream.begin() + static_cast<std::ptrdiff_t>(i * ts_packet_len + 1));
+    }
+    return stream;
+}
+
+void append_null_packets(std::vector<std::uint8_t>& stream, std::size_t count) {
+    const std::size_t start = stream.size();
+    stream.resize(start + count * ts_packet_len, 0xFF);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint8_t* packet = stream.data() + start + i * ts_packet_len;
+        packet[0] = ts_sync_byte;
+        packet[1] = 0x1F;
+        packet[2] = 0xFF;
+        packet[3] = 0x10;
+    }
+}
+
+void ts_energy_disperse(std::span<std::uint8_t> stream) {
+    if (stream.size() % ts_packet_len != 0) internal_fault("TS energy dispersal needs whole 188-byte packets");
+    DvbTEnergyDispersal prbs;
+    for (std::size_t i = 0; i * ts_packet_len < stream.size(); ++i) {
+        std::span<std::uint8_t> packet = stream.subspan(i * ts_packet_len, ts_packet_len);
+        if (i % 8 == 0) {
+            packet[0] = static_cast<std::uint8_t>(~packet[0]);
+            prbs.reset();
+        } else {
+            prbs.skip_bytes(1);
+        }
+        prbs.feed_in_place(packet.subspan(1));
+    }
+}
+
+std::optional<std::vector<std::uint8_t>> ts_depacketize(std::span<const std::uint8_t> stream) {
+    if (stream.empty() || stream.size() % ts_packet_len != 0) return std::nullopt;
+    std::vector<std::uint8_t> payload;
+    payload.reserve(stream.size() / ts_packet_len * ts_payload_len);
+    for (std::size_t at = 0; at < stream.size(); at += ts_packet_len)
+        payload.insert(payload.end(), stream.begin() + static_cast<std::ptrdiff_t>(at + 1),
+                       stream.begin() + static_cast<std::ptrdiff_t>(at + ts_packet_len));
+    return payload;
+}
+
+DvbTChainSettings dvb_t_chain_settings(const DvbTFrameParams& params) {
+    DvbTChainSettings chain;
+    chain.inner = fec::InnerFec::conv_k7(params.puncture_rate());
+    return chain;
+}
+
+std::size_t dvb_t_coded_bits(const DvbTChainSettings& chain, std::size_t packets, CodecCache& cache) {
+    return block_plan(packets * ts_packet_len, chain.crc, chain.outer, chain.inner, chain.outer_interleaver,
+                      chain.inner_interleaver, cache)
+        .coded_bits;
+}
+
+}  // namespace kavro::waveform
