@@ -23,11 +23,11 @@ namespace {
 using waveform::dvb_t_data_carriers;
 using waveform::dvb_t_n_fft;
 
-struct Failure {
-    DvbTRxError error;
-};
-
-std::unexpected<DvbTRxFailure> fail(DvbTRxError error) { return std::unexpected(DvbTRxFailure{.error = error}); }
+std::unexpected<DvbTRxFailure> fail(DvbTRxError error) {
+    DvbTRxFailure failure;
+    failure.error = error;
+    return std::unexpected(std::move(failure));
+}
 
 // The buffer the frame is read from: the caller's, or a copy with the whole-carrier offset
 // removed.
@@ -40,7 +40,8 @@ struct Acquisition {
 
 std::optional<Acquisition> acquire(std::span<const Complex> iq, std::size_t cp, bool integer_search) {
     const std::size_t period = cp + dvb_t_n_fft;
-    Acquisition a{.iq = iq};
+    Acquisition a;
+    a.iq = iq;
     if (integer_search) {
         if (const auto coarse = dvb_t_gi_sync(iq, cp, period)) {
             const int bins = dvb_t_integer_cfo_bins(iq, coarse->timing, cp);
@@ -234,8 +235,9 @@ std::expected<DvbTRxFrame, DvbTRxFailure> DvbTFrameDemod::decode(std::span<const
     auto symbols = run_symbols(acquired->iq.subspan(t), n_symbols, capacity_bits, params_, backoff, pre_fec_diagnostics_);
     if (!symbols) return fail(symbols.error());
 
-    DvbTRxFailure failure{.error = DvbTRxError::PayloadDecode, .timing = t,
-                          .tps_bits = {symbols->tps.bits().begin(), symbols->tps.bits().end()}};
+    DvbTRxFailure failure;
+    failure.timing = t;
+    failure.tps_bits.assign(symbols->tps.bits().begin(), symbols->tps.bits().end());
     const auto& word = symbols->tps.word();
     if (word) {
         failure.tps = waveform::tps_word_from_bits(word->bits);
@@ -259,7 +261,7 @@ std::expected<DvbTRxFrame, DvbTRxFailure> DvbTFrameDemod::decode(std::span<const
     const auto chain = waveform::dvb_t_chain_settings(params_);
     std::size_t block = packets * waveform::ts_packet_len;
     if (pre_fec_diagnostics_)
-        block = waveform::ts_packet_len * std::get<0>(waveform::dvb_t_frame_fill_with(params_, packets, n_symbols, cache));
+        block = waveform::ts_packet_len * waveform::dvb_t_frame_fill_with(params_, packets, n_symbols, cache).packets;
 
     const BlockPlan plan = block_plan(block, chain.crc, chain.outer, chain.inner, chain.outer_interleaver,
                                       chain.inner_interleaver, cache);

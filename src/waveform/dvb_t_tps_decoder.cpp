@@ -45,33 +45,20 @@ constexpr std::size_t info_bits = 53;  // s1..s53
 constexpr std::size_t coded_bits = 67;  // s1..s67
 constexpr unsigned first_exponent = gf_order - 1;  // s1 sits at α^126, s_i at α^(127 - i)
 
-// 14 parity bits of s1..s53: the register of the encoder, shifted over the bits then 14 zeros.
-std::array<std::uint8_t, 14> parity_of(std::span<const std::uint8_t> info) {
-    unsigned r = 0;
-    for (std::size_t i = 0; i < info_bits + 14; ++i) {
-        const unsigned b = i < info_bits ? info[i] : 0u;
-        r = (r & 0x2000u) ? (((r << 1) | b) ^ 0x4377u) : ((r << 1) | b);
-        r &= 0x3FFFu;
-    }
-    std::array<std::uint8_t, 14> parity{};
-    for (unsigned k = 0; k < 14; ++k) parity[k] = static_cast<std::uint8_t>((r >> (13 - k)) & 1u);
-    return parity;
-}
-
-unsigned field(const std::array<std::uint8_t, tps_word_bits>& s, std::size_t first, std::size_t count) {
+unsigned field(const TpsBits& s, std::size_t first, std::size_t count) {
     unsigned v = 0;
     for (std::size_t i = 0; i < count; ++i) v = (v << 1) | s[first + i];
     return v;
 }
 
-bool sync_and_length_ok(const std::array<std::uint8_t, tps_word_bits>& s) {
+bool sync_and_length_ok(const TpsBits& s) {
     const unsigned sync = field(s, 1, 16);
-    return (sync == 0x35EEu || sync == 0xCA11u) && field(s, 17, 6) == 0b011111u;
+    return (sync == tps_sync_even || sync == tps_sync_odd) && field(s, 17, 6) == 0b011111u;
 }
 
 }  // namespace
 
-std::optional<std::array<std::uint8_t, tps_word_bits>> tps_bch_decode(std::span<const std::uint8_t> r) {
+std::optional<TpsBits> tps_bch_decode(std::span<const std::uint8_t> r) {
     if (r.size() < coded_bits) return std::nullopt;
     std::array<std::uint8_t, 5> syn{};
     for (std::size_t i = 1; i <= coded_bits; ++i) {
@@ -80,7 +67,7 @@ std::optional<std::array<std::uint8_t, tps_word_bits>> tps_bch_decode(std::span<
         for (unsigned j = 1; j <= 4; ++j) syn[j] ^= gf.pow(j * position);
     }
 
-    std::array<std::uint8_t, tps_word_bits> s{};
+    TpsBits s{};
     std::copy_n(r.begin(), coded_bits, s.begin() + 1);
     if (syn[1] == 0) {
         if (syn[2] != 0 || syn[3] != 0 || syn[4] != 0) return std::nullopt;
@@ -98,10 +85,24 @@ std::optional<std::array<std::uint8_t, tps_word_bits>> tps_bch_decode(std::span<
         for (std::size_t k = 0; k < marked; ++k) s[flips[k]] ^= 1u;
     }
 
-    const auto parity = parity_of(std::span<const std::uint8_t>(s).subspan(1, info_bits));
-    if (!std::equal(parity.begin(), parity.end(), s.begin() + 1 + info_bits)) return std::nullopt;
+    // The parity recomputed from the corrected s1..s53 must be the corrected s54..s67.
+    std::array<std::uint8_t, coded_bits> dividend{};
+    std::copy_n(s.begin() + 1, info_bits, dividend.begin());
+    if (tps_remainder(dividend) != field(s, 1 + info_bits, coded_bits - info_bits)) return std::nullopt;
     if (field(s, 25, 2) == 0b11u || field(s, 30, 3) >= 5u) return std::nullopt;
     return s;
+}
+
+TpsWord tps_word_from_bits(const TpsBits& s) {
+    static constexpr std::array<ConstellationOrder, 3> orders{ConstellationOrder::Qpsk, ConstellationOrder::Qam16,
+                                                              ConstellationOrder::Qam64};
+    TpsWord word;
+    word.frame_number = static_cast<std::uint8_t>(field(s, 23, 2));
+    word.constellation = orders[std::min(field(s, 25, 2), 2u)];
+    word.code_rate = static_cast<std::uint8_t>(field(s, 30, 3));
+    word.guard = static_cast<std::uint8_t>(field(s, 36, 2));
+    word.cell_id = static_cast<std::uint8_t>(field(s, 40, 8));
+    return word;
 }
 
 TpsDecoder::TpsDecoder(std::size_t n_symbols) { bits_.reserve(n_symbols); }
@@ -110,7 +111,7 @@ void TpsDecoder::push_symbol(std::span<const Complex> bins) {
     if (bins.size() < dvb_t_n_fft) internal_fault("TPS decoder needs the 2048 bins of a symbol");
     const std::size_t l = bits_.size();
     float d = 0.0f;
-    for (std::size_t c = 0; c < tps_cells; ++c) {
+    for (std::size_t c = 0; c < tps_carrier_count; ++c) {
         const Complex x = bins[dvb_t_tps_bins[c]];
         d = d + (x.re * previous_[c].re + x.im * previous_[c].im);
         previous_[c] = x;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/complex.hpp"
+#include "waveform/dvb_t_tps.hpp"
 
 // Receive side of the TPS word: one differential BPSK bit per symbol from the 17 raw TPS bins,
 // and the shortened BCH(67,53) decode (up to two errors in s1..s67) of each 68-symbol block until
@@ -21,11 +22,9 @@
 
 namespace kavro::waveform {
 
-inline constexpr std::size_t tps_word_bits = 68;
-
 // A BCH-corrected word s0..s67 (s0 = 0) whose constellation and code-rate fields are valid.
 struct TpsBlock {
-    std::array<std::uint8_t, tps_word_bits> bits{};
+    TpsBits bits{};
     std::size_t block = 0;   // m: the word came from symbols 68m .. 68m+67
     bool sync_ok = false;    // s1..s22 read 0x35EE or 0xCA11, then 011111
 };
@@ -33,12 +32,13 @@ struct TpsBlock {
 // BCH decode of received s1..s67 (67 values, 0 or 1): the corrected s0..s67 with s0 = 0, or
 // nothing when the word is uncorrectable, the correction does not reproduce a codeword, or its
 // constellation field is 11 or its code-rate field 101..111.
-std::optional<std::array<std::uint8_t, tps_word_bits>> tps_bch_decode(std::span<const std::uint8_t> s1_to_s67);
+std::optional<TpsBits> tps_bch_decode(std::span<const std::uint8_t> s1_to_s67);
+
+// The reported fields of a decoded word (whose constellation and code-rate fields are valid).
+TpsWord tps_word_from_bits(const TpsBits& bits);
 
 class TpsDecoder {
 public:
-    static constexpr std::size_t tps_cells = 17;
-
     // Room for n_symbols bits is reserved here; push_symbol allocates nothing.
     explicit TpsDecoder(std::size_t n_symbols);
 
@@ -51,7 +51,7 @@ public:
 
 private:
     std::vector<std::uint8_t> bits_;
-    std::array<Complex, tps_cells> previous_{};
+    std::array<Complex, tps_carrier_count> previous_{};
     std::optional<TpsBlock> word_;
 };
 

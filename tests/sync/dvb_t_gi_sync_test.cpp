@@ -191,6 +191,17 @@ TEST(GiSync, EarlyPeakRuleAppliesOnlyWithinHalfAPrefixOfTheNextSymbol) {
     for (bool copy : {true, false}) expect_matches_reference(planted(cp, late, copy), cp, "planted");
 }
 
+TEST(GiSync, EqualMetricsGoToTheLaterOffset) {
+    // Ones on [0, 2cp) and 2048 later: every offset 0..cp sees a perfect window of ones.
+    const std::size_t cp = 128, L = cp + kFft;
+    Samples iq(2 * L + 10, Complex{});
+    for (std::size_t n = 0; n < 2 * cp; ++n) iq[n] = iq[kFft + n] = Complex{1.0f, 0.0f};
+    const auto r = dvb_t_gi_sync(iq, cp, L);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->timing, cp);
+    EXPECT_EQ(r->metric, 1.0f);
+}
+
 TEST(GiSync, NonFiniteSamplesNeitherCrashNorFault) {
     const std::size_t cp = 64, L = cp + kFft;
     Samples iq = cp_symbols(cp, 5, 5);
