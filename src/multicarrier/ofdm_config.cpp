@@ -1,7 +1,6 @@
 #include "multicarrier/ofdm_config.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdlib>
 #include <initializer_list>
 #include <utility>
@@ -65,13 +64,6 @@ struct ExactProduct {
     }
 };
 
-// Shortest text that reads back as the same float, in plain notation ("400", "300.5", "inf").
-std::string float_text(float value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-    return std::string(buffer, result.ptr);
-}
-
 }  // namespace
 
 std::string error_message(const OfdmConfigError& error) {
@@ -93,10 +85,7 @@ std::string error_message(const OfdmConfigError& error) {
         case Kind::ConvInterleaverTooLarge:
             return "with_conv_interleaver: (branches - 1) x branches x depth must not exceed 16777216 bytes (got " +
                    error.got + ")";
-        case Kind::TxLowpassTooManyTaps:
-            return "with_tx_lowpass: num_taps must not exceed 4095 (got " + std::to_string(error.a) + ")";
-        case Kind::TxLowpassStopbandTooHigh:
-            return "with_tx_lowpass: stopband_db must not exceed 300 (got " + float_text(error.stopband_db) + ")";
+        case Kind::TxLowpassLimit: return error_message(error.tx_lowpass);
         case Kind::PerFrameSeedNeedsHeader:
             return "per-frame-random scrambler seed requires a header (header_format != NoHeader)";
         case Kind::InterleaverZeroSize: return "block interleaver dimensions must be nonzero";
@@ -284,10 +273,9 @@ OfdmConfig OfdmConfig::with_rx_window_backoff(std::size_t backoff) const {
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_tx_lowpass(std::size_t num_taps, float stopband_db) const {
-    if (num_taps > max_tx_lowpass_taps) return std::unexpected(config_error(Kind::TxLowpassTooManyTaps, num_taps));
-    if (stopband_db > max_stopband_db) {
-        OfdmConfigError error{Kind::TxLowpassStopbandTooHigh};
-        error.stopband_db = stopband_db;
+    if (const auto limits = check_tx_lowpass_limits(num_taps, stopband_db); !limits) {
+        OfdmConfigError error{Kind::TxLowpassLimit};
+        error.tx_lowpass = limits.error();
         return std::unexpected(error);
     }
     OfdmConfig copy = *this;

@@ -56,8 +56,7 @@ struct OfdmConfigError {
         Keyword,                  // keyword
         InterleaverTooLarge,      // got = rows x cols
         ConvInterleaverTooLarge,  // got = (branches - 1) x branches x depth
-        TxLowpassTooManyTaps,     // a = num_taps
-        TxLowpassStopbandTooHigh, // stopband_db
+        TxLowpassLimit,           // tx_lowpass
         PerFrameSeedNeedsHeader,
         InterleaverZeroSize,
         BchZeroT,
@@ -68,7 +67,7 @@ struct OfdmConfigError {
     Kind kind;
     std::uint64_t a = 0;
     std::uint64_t b = 0;
-    float stopband_db = 0.0f;
+    TxLowpassLimitError tx_lowpass{};
     std::string got;  // an exact decimal product that may not fit 64 bits
     CarrierPlanError plan{};
     fec::KeywordError keyword{};
@@ -83,8 +82,6 @@ bool is_type_error(const OfdmConfigError& error);
 class OfdmConfig {
 public:
     static constexpr std::size_t max_n_fft = std::size_t{1} << 24;
-    static constexpr std::size_t max_tx_lowpass_taps = 4095;
-    static constexpr float max_stopband_db = 300.0f;
     static constexpr std::uint64_t max_interleaver_size = std::uint64_t{1} << 24;
 
     // Checks, first failure wins: pilot-index then pilot-value array contiguous; equal pilot

@@ -1,6 +1,7 @@
 #include "multicarrier/tx_lowpass.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -21,7 +22,31 @@ float band_edge(std::uint32_t occupied_half_carriers, std::size_t n_fft) {
     return static_cast<float>(occupied_half_carriers) / static_cast<float>(std::max<std::size_t>(n_fft, 1));
 }
 
+// Shortest text that reads back as the same float, in plain notation ("400", "300.5", "inf").
+std::string float_text(float value) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    return std::string(buffer, result.ptr);
+}
+
 }  // namespace
+
+std::string error_message(const TxLowpassLimitError& error) {
+    switch (error.kind) {
+        case TxLowpassLimitError::Kind::TooManyTaps:
+            return "with_tx_lowpass: num_taps must not exceed 4095 (got " + std::to_string(error.num_taps) + ")";
+        case TxLowpassLimitError::Kind::StopbandTooHigh:
+            return "with_tx_lowpass: stopband_db must not exceed 300 (got " + float_text(error.stopband_db) + ")";
+    }
+    return "with_tx_lowpass: invalid filter";
+}
+
+std::expected<void, TxLowpassLimitError> check_tx_lowpass_limits(std::size_t num_taps, float stopband_db) {
+    if (num_taps > max_tx_lowpass_taps) return std::unexpected(TxLowpassLimitError{TxLowpassLimitError::Kind::TooManyTaps, num_taps, 0.0f});
+    if (stopband_db > max_tx_lowpass_stopband_db)
+        return std::unexpected(TxLowpassLimitError{TxLowpassLimitError::Kind::StopbandTooHigh, 0, stopband_db});
+    return {};
+}
 
 void TxLowpass::apply(std::span<Complex> samples) const {
     const std::vector<float> taps = dsp::kaiser_lowpass(num_taps, cutoff, stopband_db);

@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "core/complex.hpp"
 
@@ -23,6 +25,27 @@ struct TxLowpass {
 
     friend bool operator==(const TxLowpass&, const TxLowpass&) = default;
 };
+
+// The largest filter a with_tx_lowpass builder accepts: longer filters cost memory and time out of
+// all proportion, and an infinite stop band turns the frame into NaN. NaN, -inf and anything
+// below 21 dB stay allowed (they size the filter as 21 dB).
+inline constexpr std::size_t max_tx_lowpass_taps = 4095;
+inline constexpr float max_tx_lowpass_stopband_db = 300.0f;
+
+struct TxLowpassLimitError {
+    enum class Kind : std::uint8_t { TooManyTaps, StopbandTooHigh };
+    Kind kind = Kind::TooManyTaps;
+    std::size_t num_taps = 0;
+    float stopband_db = 0.0f;
+
+    friend bool operator==(const TxLowpassLimitError&, const TxLowpassLimitError&) = default;
+};
+
+// "with_tx_lowpass: num_taps must not exceed 4095 (got ...)" and the stop-band counterpart.
+std::string error_message(const TxLowpassLimitError& error);
+
+// Taps first, then the stop band (compared in single precision).
+std::expected<void, TxLowpassLimitError> check_tx_lowpass_limits(std::size_t num_taps, float stopband_db);
 
 // The cutoff for a band edge of occupied_half_carriers / max(n_fft, 1): the edge plus half the
 // Kaiser transition width when the whole transition fits below half the sample rate, else

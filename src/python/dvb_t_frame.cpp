@@ -1,9 +1,189 @@
-// Python classes and functions of the dvb_t_frame group, added in their fixed order.
+// Python classes and functions of the DVB-T group, added in their fixed order.
 
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "modulate/dvb_t_frame.hpp"
+#include "python/binding/frame.hpp"
 #include "python/groups.hpp"
+#include "waveform/dvb_t_params.hpp"
+#include "waveform/dvb_t_tps.hpp"
+
+namespace kavro::python::binding {
+
+namespace {
+
+using waveform::DvbTFrameParams;
+using waveform::DvbTKeywordError;
+using waveform::TpsWord;
+
+std::expected<DvbTFrameParams, DvbTKeywordError> make_params(std::string_view guard, std::string_view constellation,
+                                                             std::string_view code_rate,
+                                                             std::optional<std::uint8_t> frame_number,
+                                                             std::optional<std::uint8_t> cell_id) {
+    return DvbTFrameParams::create(guard, constellation, code_rate, frame_number.value_or(0), cell_id.value_or(0));
+}
+
+std::expected<std::string, DvbTKeywordError> constellation_text(ConstellationOrder order) {
+    const auto text = waveform::constellation_str(order);
+    if (!text) return std::unexpected(text.error());
+    return std::string(*text);
+}
+
+DvbTFrameMod make_frame_mod(const DvbTFrameParams& params) { return DvbTFrameMod(params); }
+
+}  // namespace
+
+template <>
+struct Binding<DvbTFrameParams> {
+    static constexpr FixedText name = "DvbTFrameParams";
+    static constexpr FixedText doc =
+        "DvbTFrameParams(guard, constellation, code_rate, frame_number=0, cell_id=0)\n--\n\n"
+        "The transmission parameters of a DVB-T frame: guard interval (\"1/32\",\n"
+        "\"1/16\", \"1/8\", \"1/4\"), constellation (\"qpsk\", \"qam16\", \"qam64\"),\n"
+        "code rate (\"1/2\", \"2/3\", \"3/4\", \"5/6\", \"7/8\"), and the frame number and\n"
+        "cell id that the TPS carriers signal (0..255 each; only the frame number's\n"
+        "two low bits are sent).";
+    static constexpr auto constructor = &make_params;
+    static constexpr auto repr = [](const DvbTFrameParams& p) { return waveform::repr(p); };
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {
+            property<"guard", [](const DvbTFrameParams& p) { return std::string(waveform::guard_str(p.guard)); }>(),
+            property<"constellation", [](const DvbTFrameParams& p) { return constellation_text(p.constellation); }>(),
+            property<"code_rate", [](const DvbTFrameParams& p) { return std::string(waveform::rate_str(p.code_rate)); }>(),
+            property<"frame_number", [](const DvbTFrameParams& p) { return p.frame_number; }>(),
+            property<"cell_id", [](const DvbTFrameParams& p) { return p.cell_id; }>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<DvbTFrame> {
+    static constexpr FixedText name = "DvbTFrame";
+    static constexpr FixedText doc =
+        "A modulated DVB-T frame: the time-domain IQ plus the numerology a receiver\n"
+        "needs to acquire it.";
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {
+            property<"iq", [](const DvbTFrame& f) { return f.iq; }>(
+                "The time-domain baseband IQ (no preamble; a whole number of OFDM symbols)."),
+            property<"n_symbols", [](const DvbTFrame& f) { return f.n_symbols; }>(),
+            property<"samples_per_symbol", [](const DvbTFrame& f) { return f.samples_per_symbol; }>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<TpsWord> {
+    static constexpr FixedText name = "TpsWord";
+    static constexpr FixedText doc = "The transmission parameters recovered from a frame's TPS carriers.";
+    static constexpr auto repr = [](const TpsWord& w) { return waveform::repr(w); };
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {
+            property<"frame_number", [](const TpsWord& w) { return w.frame_number; }>(),
+            property<"constellation", [](const TpsWord& w) { return constellation_text(w.constellation); }>(),
+            property<"code_rate", [](const TpsWord& w) { return std::string(waveform::rate_str(w.code_rate)); }>(),
+            property<"guard", [](const TpsWord& w) { return std::string(waveform::guard_str(w.guard)); }>(),
+            property<"cell_id", [](const TpsWord& w) { return w.cell_id; }>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<DvbTFrameMod> {
+    static constexpr FixedText name = "DvbTFrameMod";
+    static constexpr FixedText doc =
+        "DvbTFrameMod(params)\n--\n\n"
+        "Preamble-less DVB-T 2K frame modulator built from a `DvbTFrameParams`.\n"
+        "`modulate(payload)` produces one `DvbTFrame` per call. Out-of-band shaping\n"
+        "is off by default (see `with_symbol_window` and `with_tx_lowpass`).";
+    static constexpr auto constructor = &make_frame_mod;
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"modulate($self, payload)\n--\n\n"
+                   "Modulates the payload bytes (1-D uint8 array, may be empty) into one\n"
+                   "frame of at least 68 OFDM symbols, null-stuffed to its capacity.",
+                   &DvbTFrameMod::modulate>(),
+            method<"with_tx_lowpass($self, num_taps, stopband_db=60.0)\n--\n\n"
+                   "Returns a copy that runs a Kaiser-windowed low-pass FIR across the\n"
+                   "assembled frame, after the symbol taper, placed against the fixed\n"
+                   "852-of-2048 band edge. Size it with `dvb_t_tx_lowpass_suggested_taps` and\n"
+                   "test it against the guard with `dvb_t_tx_lowpass_fits_guard`.",
+                   [](const DvbTFrameMod& m, std::uint64_t num_taps, std::optional<float> stopband_db) {
+                       return m.with_tx_lowpass(num_taps, stopband_db.value_or(60.0f));
+                   }>(),
+            method<"with_symbol_window($self, roll_off)\n--\n\n"
+                   "Returns a copy that tapers the edges of every symbol with a raised cosine\n"
+                   "of `roll_off` samples, reducing out-of-band emission. It is transparent to\n"
+                   "a receiver only with a matching FFT-window back-off (roll_off = backoff =\n"
+                   "cp/2, at most `dvb_t_max_rx_window_backoff()`). 0 switches it off.",
+                   &DvbTFrameMod::with_symbol_window>(),
+            {},
+        };
+        return table;
+    }
+};
+
+}  // namespace kavro::python::binding
 
 namespace kavro::python::dvb_t_frame {
 
-int register_group(PyObject*) { return 0; }
+int register_group(PyObject* module) {
+    using namespace binding;
+    using waveform::DvbTFrameParams;
+    using waveform::TpsWord;
+    for (auto add : {
+             add_class<DvbTFrameParams>,
+             add_class<DvbTFrame>,
+             // DvbTRxFrame
+             add_class<TpsWord>,
+             add_class<DvbTFrameMod>,
+             // DvbTFrameDemod
+             // DvbTSuperFrameParams, DvbTSuperFrame, DvbTRxSuperFrame, DvbTSuperFrameMod,
+             // DvbTSuperFrameDemod, DvbTFrameStreamDemod
+             add_function<"nb_bandwidth_fs(mode)\n--\n\n"
+                          "The sample rate of a narrowband mode (\"333khz\", \"1mhz\", \"2mhz\"; or\n"
+                          "\"333k\", \"1m\", \"2m\"): the 2K structure scaled so that 1705 carriers span\n"
+                          "the occupied bandwidth.",
+                          &waveform::nb_bandwidth_fs>,
+             add_function<"nb_bandwidth_occupied_hz(mode)\n--\n\n"
+                          "The occupied bandwidth in Hz of a narrowband mode.",
+                          &waveform::nb_bandwidth_occupied_hz>,
+             add_function<"dvb_t_cp_len(guard)\n--\n\n"
+                          "The cyclic-prefix length in samples of a guard interval: 64, 128, 256\n"
+                          "or 512 for \"1/32\", \"1/16\", \"1/8\", \"1/4\".",
+                          &waveform::dvb_t_cp_len>,
+             add_function<"dvb_t_max_rx_window_backoff()\n--\n\n"
+                          "The largest FFT-window back-off a receiver may use, 85 samples for every\n"
+                          "guard interval (the scattered pilots sample the channel every 12\n"
+                          "carriers). With the back-off at half the cyclic prefix but at most 85,\n"
+                          "the shaping budget of \"1/32\", \"1/16\", \"1/8\", \"1/4\" is 32, 64, 85 and\n"
+                          "85 samples.",
+                          &waveform::dvb_t_max_rx_window_backoff>,
+             add_function<"dvb_t_tx_lowpass_suggested_taps(stopband_db=60.0)\n--\n\n"
+                          "The odd transmit low-pass length whose Kaiser transition fills the band\n"
+                          "from the 852-of-2048 edge to half the sample rate.",
+                          [](std::optional<float> stopband_db) {
+                              return waveform::dvb_t_tx_lowpass_suggested_taps(stopband_db.value_or(60.0f));
+                          }>,
+             add_function<"dvb_t_tx_lowpass_group_delay(num_taps)\n--\n\n"
+                          "The transmit low-pass reach in samples on either side: max(num_taps, 3) // 2.",
+                          &waveform::dvb_t_tx_lowpass_group_delay>,
+             add_function<"dvb_t_tx_lowpass_fits_guard(guard, num_taps, roll_off, backoff)\n--\n\n"
+                          "Whether roll_off plus the low-pass group delay fits in min(backoff,\n"
+                          "cp - backoff), the prefix samples a receiver with that window back-off\n"
+                          "discards on both sides.",
+                          &waveform::dvb_t_tx_lowpass_fits_guard>,
+         })
+        if (add(module) != 0) return -1;
+    return 0;
+}
 
 }  // namespace kavro::python::dvb_t_frame

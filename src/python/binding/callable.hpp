@@ -241,6 +241,17 @@ PyObject* richcompare_entry(PyObject* left, PyObject* right, int op) noexcept {
     });
 }
 
+// repr(object) through the binding's `repr` callable (object -> std::string).
+template <Bound T>
+PyObject* repr_entry(PyObject* self) noexcept {
+    return guarded([&]() -> PyObject* {
+        auto& object = instance_of<T>(self);
+        BorrowGuard borrow;
+        if (!borrow.acquire(object.borrow, false)) return nullptr;
+        return to_python(std::invoke(Binding<T>::repr, object.value));
+    });
+}
+
 // The class object of T from its Binding: a heap type named "builtins.<Name>" (so __module__
 // reads "builtins"), not subclassable, without instance dict or weak references, not
 // instantiable when the binding declares no constructor.
@@ -270,6 +281,7 @@ PyTypeObject* create_type() {
         slots[count++] = {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<T>)};
         slots[count++] = {Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)};
     }
+    if constexpr (requires { B::repr; }) slots[count++] = {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<T>)};
     slots[count] = {0, nullptr};
     PyType_Spec spec{qualified.data(), static_cast<int>(sizeof(Instance<T>)), 0, flags, slots};
     return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
