@@ -192,6 +192,8 @@ std::string_view dvb_t_rx_error_text(DvbTRxError error) {
     return "payload FEC/CRC decode failed";
 }
 
+std::string error_message(const DvbTRxFailure& failure) { return std::string(dvb_t_rx_error_text(failure.error)); }
+
 DvbTFrameDemod DvbTFrameDemod::with_rx_window_backoff(std::size_t backoff) const {
     DvbTFrameDemod copy = *this;
     copy.rx_window_backoff_ = backoff;

@@ -5,6 +5,7 @@
 #include <expected>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -51,6 +52,9 @@ struct DvbTRxFailure {
     std::optional<std::size_t> tps_block;
     bool tps_sync_ok = false;
 };
+
+// The ValueError text of a failed decode: its error's text.
+std::string error_message(const DvbTRxFailure& failure);
 
 class DvbTFrameDemod {
 public:

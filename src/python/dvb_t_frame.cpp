@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "demodulate/dvb_t_frame.hpp"
 #include "modulate/dvb_t_frame.hpp"
 #include "python/binding/frame.hpp"
 #include "python/groups.hpp"
@@ -32,6 +33,8 @@ std::expected<std::string, DvbTKeywordError> constellation_text(ConstellationOrd
 }
 
 DvbTFrameMod make_frame_mod(const DvbTFrameParams& params) { return DvbTFrameMod(params); }
+
+DvbTFrameDemod make_frame_demod(const DvbTFrameParams& params) { return DvbTFrameDemod(params); }
 
 }  // namespace
 
@@ -72,6 +75,20 @@ struct Binding<DvbTFrame> {
                 "The time-domain baseband IQ (no preamble; a whole number of OFDM symbols)."),
             property<"n_symbols", [](const DvbTFrame& f) { return f.n_symbols; }>(),
             property<"samples_per_symbol", [](const DvbTFrame& f) { return f.samples_per_symbol; }>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<DvbTRxFrame> {
+    static constexpr FixedText name = "DvbTRxFrame";
+    static constexpr FixedText doc = "One decoded DVB-T frame: its payload bytes and the TPS word it carried.";
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {
+            property<"payload", [](const DvbTRxFrame& f) { return ByteString{f.payload}; }>(),
+            property<"tps", [](const DvbTRxFrame& f) { return f.tps; }>(),
             {},
         };
         return table;
@@ -131,6 +148,50 @@ struct Binding<DvbTFrameMod> {
     }
 };
 
+template <>
+struct Binding<DvbTFrameDemod> {
+    static constexpr FixedText name = "DvbTFrameDemod";
+    static constexpr FixedText doc =
+        "DvbTFrameDemod(params)\n--\n\n"
+        "Preamble-less DVB-T 2K frame demodulator built from a `DvbTFrameParams`.\n"
+        "`decode(iq, n_symbols, payload_len)` recovers one frame, acquired from its\n"
+        "guard intervals. Integer-CFO correction is off by default (see\n"
+        "`with_integer_cfo_correction`); no fractional carrier offset is corrected.";
+    static constexpr auto constructor = &make_frame_demod;
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"decode($self, iq, n_symbols, payload_len)\n--\n\n"
+                   "Decodes one frame from `iq` (1-D complex64, starting at or before the\n"
+                   "frame's first cyclic prefix): `n_symbols` as the modulator reported it,\n"
+                   "`payload_len` the payload's length in bytes. Raises `ValueError` on any\n"
+                   "acquisition or decode failure. The result exposes `.payload` (bytes) and\n"
+                   "`.tps`.",
+                   [](const DvbTFrameDemod& d, std::span<const Complex> iq, std::uint64_t n_symbols,
+                      std::uint64_t payload_len) { return d.decode(iq, n_symbols, payload_len); }>(),
+            method<"with_rx_window_backoff($self, backoff)\n--\n\n"
+                   "Returns a copy whose FFT windows start `backoff` samples earlier, inside\n"
+                   "the guard interval (used up to the cyclic-prefix length). Match a\n"
+                   "transmit symbol taper with backoff = roll_off = cp/2, at most\n"
+                   "`dvb_t_max_rx_window_backoff()`.",
+                   [](const DvbTFrameDemod& d, std::uint64_t backoff) { return d.with_rx_window_backoff(backoff); }>(),
+            method<"with_integer_cfo_correction($self, on)\n--\n\n"
+                   "Returns a copy that searches for and removes a whole-subcarrier carrier\n"
+                   "offset (up to 32 carriers either way) before acquisition.",
+                   &DvbTFrameDemod::with_integer_cfo_correction>(),
+            {},
+        };
+        return table;
+    }
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {
+            property<"rx_window_backoff", [](const DvbTFrameDemod& d) { return d.rx_window_backoff(); }>(),
+            property<"integer_cfo_correction", [](const DvbTFrameDemod& d) { return d.integer_cfo_correction(); }>(),
+            {},
+        };
+        return table;
+    }
+};
+
 }  // namespace kavro::python::binding
 
 namespace kavro::python::dvb_t_frame {
@@ -142,10 +203,10 @@ int register_group(PyObject* module) {
     for (auto add : {
              add_class<DvbTFrameParams>,
              add_class<DvbTFrame>,
-             // DvbTRxFrame
+             add_class<DvbTRxFrame>,
              add_class<TpsWord>,
              add_class<DvbTFrameMod>,
-             // DvbTFrameDemod
+             add_class<DvbTFrameDemod>,
              // DvbTSuperFrameParams, DvbTSuperFrame, DvbTRxSuperFrame, DvbTSuperFrameMod,
              // DvbTSuperFrameDemod, DvbTFrameStreamDemod
              add_function<"nb_bandwidth_fs(mode)\n--\n\n"
