@@ -108,7 +108,7 @@ std::expected<SymbolOutput, DvbTRxError> run_symbols(std::span<const Complex> fr
     SymbolFft fft(dvb_t_n_fft, cp);
     fft.set_backoff(backoff);
     const std::vector<Complex> ramp = backoff > 0 ? backoff_ramp(backoff) : std::vector<Complex>{};
-    std::vector<Complex> turned(dvb_t_n_fft), equalised(dvb_t_n_fft);
+    std::vector<Complex> turned(dvb_t_n_fft), equalised(dvb_t_n_fft), cells(dvb_t_data_carriers);
     SymbolOutput out{std::vector<float>(llr_count, 0.0f), waveform::TpsDecoder(n_symbols), {}};
 
     for (std::size_t l = 0; l < n_symbols; ++l) {
@@ -126,13 +126,11 @@ std::expected<SymbolOutput, DvbTRxError> run_symbols(std::span<const Complex> fr
         equalizer.process(raw, equalised);
         cycle.phase = (p + 1) % waveform::dvb_t_phases;
 
-        float* symbol_llrs = out.llrs.data() + l * dvb_t_data_carriers * b;
-        for (std::size_t c = 0; c < dvb_t_data_carriers; ++c) {
-            const Complex cell = equalised[data_bins[c]];
-            const std::span<float> cell_llrs(symbol_llrs + c * b, b);
-            if (!waveform::dvb_t_soft_llr_into(cell, b, cell_llrs)) internal_fault("DVB-T order");
-            if (diagnostics) out.evm.add(cell, cell_llrs);
-        }
+        for (std::size_t c = 0; c < dvb_t_data_carriers; ++c) cells[c] = equalised[data_bins[c]];
+        const std::span<float> symbol_llrs(out.llrs.data() + l * dvb_t_data_carriers * b, dvb_t_data_carriers * b);
+        if (!waveform::dvb_t_soft_llr_cells(cells, b, symbol_llrs)) internal_fault("DVB-T order");
+        if (diagnostics)
+            for (std::size_t c = 0; c < dvb_t_data_carriers; ++c) out.evm.add(cells[c], symbol_llrs.subspan(c * b, b));
     }
     return out;
 }

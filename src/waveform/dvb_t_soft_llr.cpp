@@ -23,9 +23,31 @@ constexpr const auto& levels_of() {
     else return qam64_levels;
 }
 
+// For axis bit i and value v, the level indices whose bit i (most significant first) is v.
+template <unsigned H>
+constexpr auto index_groups = [] {
+    constexpr unsigned half = 1u << (H - 1);
+    std::array<std::array<std::array<unsigned, half>, 2>, H> groups{};
+    for (unsigned i = 0; i < H; ++i) {
+        std::array<unsigned, 2> filled{};
+        for (unsigned j = 0; j < (1u << H); ++j) {
+            const unsigned v = (j >> (H - 1 - i)) & 1u;
+            groups[i][v][filled[v]++] = j;
+        }
+    }
+    return groups;
+}();
+
+template <unsigned H, std::size_t N>
+[[gnu::always_inline]] inline float smallest(const std::array<float, 1u << H>& d, const std::array<unsigned, N>& indices) {
+    float m = d[indices[0]];
+    for (std::size_t k = 1; k < N; ++k) m = std::min(m, d[indices[k]]);
+    return m;
+}
+
 // Writes the H LLRs of one axis value to out[0], out[2], out[4], ...
 template <unsigned H>
-void axis_llrs(float y, float* out) {
+[[gnu::always_inline]] inline void axis_llrs(float y, float* out) {
     constexpr unsigned count = 1u << H;
     const auto& levels = levels_of<H>();
     const float scale = level_scale[H - 1];
@@ -34,21 +56,22 @@ void axis_llrs(float y, float* out) {
         const float e = y - scale * levels[j];
         d[j] = e * e;
     }
-    for (unsigned i = 0; i < H; ++i) {
-        const unsigned mask = 1u << (H - 1 - i);
-        float d0 = d[0], d1 = d[mask];
-        for (unsigned j = 0; j < count; ++j) {
-            if (j & mask) d1 = std::min(d1, d[j]);
-            else d0 = std::min(d0, d[j]);
-        }
-        out[2 * i] = d1 - d0;
-    }
+    for (unsigned i = 0; i < H; ++i)
+        out[2 * i] = smallest<H>(d, index_groups<H>[i][1]) - smallest<H>(d, index_groups<H>[i][0]);
 }
 
 template <unsigned H>
 void cell_llrs(Complex cell, float* out) {
     axis_llrs<H>(cell.re, out);
     axis_llrs<H>(cell.im, out + 1);
+}
+
+template <unsigned H>
+void cells_llrs(std::span<const Complex> cells, float* out) {
+    for (const Complex cell : cells) {
+        cell_llrs<H>(cell, out);
+        out += 2 * H;
+    }
 }
 
 }  // namespace
@@ -59,6 +82,16 @@ bool dvb_t_soft_llr_into(Complex cell, std::size_t bits_per_cell, std::span<floa
         case 2: cell_llrs<1>(cell, out.data()); return true;
         case 4: cell_llrs<2>(cell, out.data()); return true;
         case 6: cell_llrs<3>(cell, out.data()); return true;
+        default: return false;
+    }
+}
+
+bool dvb_t_soft_llr_cells(std::span<const Complex> cells, std::size_t bits_per_cell, std::span<float> out) {
+    if (out.size() / (bits_per_cell == 0 ? 1 : bits_per_cell) < cells.size()) return false;
+    switch (bits_per_cell) {
+        case 2: cells_llrs<1>(cells, out.data()); return true;
+        case 4: cells_llrs<2>(cells, out.data()); return true;
+        case 6: cells_llrs<3>(cells, out.data()); return true;
         default: return false;
     }
 }

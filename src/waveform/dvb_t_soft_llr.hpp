@@ -24,6 +24,10 @@ std::optional<std::vector<float>> dvb_t_soft_llr(Complex cell, std::size_t bits_
 // bits_per_cell is 2, 4 or 6 and out holds that many values.
 bool dvb_t_soft_llr_into(Complex cell, std::size_t bits_per_cell, std::span<float> out);
 
+// The values of every cell, cell after cell, into out[0 .. cells.size()·bits_per_cell); returns
+// false and writes nothing unless bits_per_cell is 2, 4 or 6 and out holds that many values.
+bool dvb_t_soft_llr_cells(std::span<const Complex> cells, std::size_t bits_per_cell, std::span<float> out);
+
 // The scaled level of an axis index for bits_per_cell 2, 4 or 6 (index below 2^(bits_per_cell/2));
 // 0 for anything else.
 float dvb_t_axis_level(std::size_t bits_per_cell, unsigned index);

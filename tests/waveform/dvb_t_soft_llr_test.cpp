@@ -87,6 +87,26 @@ TEST_P(SoftLlrByOrder, MatchesMaxLogOverThePlaneAtRandomCells) {
     }
 }
 
+TEST_P(SoftLlrByOrder, WholeSymbolsMatchCellByCell) {
+    const unsigned b = GetParam();
+    const auto cells = [] {
+        std::vector<Complex> c(37);
+        std::mt19937 rng(9);
+        std::normal_distribution<float> g(0.0f, 0.7f);
+        for (auto& x : c) x = {g(rng), g(rng)};
+        return c;
+    }();
+    std::vector<float> out(cells.size() * b + 1, -99.0f);
+    ASSERT_TRUE(kavro::waveform::dvb_t_soft_llr_cells(cells, b, out));
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+        const auto one = dvb_t_soft_llr(cells[c], b);
+        for (unsigned bit = 0; bit < b; ++bit) EXPECT_EQ(out[c * b + bit], (*one)[bit]) << c;
+    }
+    EXPECT_EQ(out.back(), -99.0f);
+    std::vector<float> short_out(cells.size() * b - 1);
+    EXPECT_FALSE(kavro::waveform::dvb_t_soft_llr_cells(cells, b, short_out));
+}
+
 INSTANTIATE_TEST_SUITE_P(Orders, SoftLlrByOrder, ::testing::Values(2u, 4u, 6u));
 
 TEST(SoftLlr, PublishedValues) {
