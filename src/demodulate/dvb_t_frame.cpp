@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <memory>
 #include <numbers>
 
 #include "core/internal_fault.hpp"
@@ -88,7 +89,9 @@ struct EvmSums {
 };
 
 struct SymbolOutput {
-    std::vector<float> llrs;
+    // Every value is written by the symbol loop, so the buffer is not cleared first.
+    std::unique_ptr<float[]> llr_storage;
+    std::span<float> llrs;
     waveform::TpsDecoder tps;
     EvmSums evm;
 };
@@ -109,7 +112,8 @@ std::expected<SymbolOutput, DvbTRxError> run_symbols(std::span<const Complex> fr
     fft.set_backoff(backoff);
     const std::vector<Complex> ramp = backoff > 0 ? backoff_ramp(backoff) : std::vector<Complex>{};
     std::vector<Complex> turned(dvb_t_n_fft), equalised(dvb_t_n_fft), cells(dvb_t_data_carriers);
-    SymbolOutput out{std::vector<float>(llr_count, 0.0f), waveform::TpsDecoder(n_symbols), {}};
+    SymbolOutput out{std::make_unique_for_overwrite<float[]>(llr_count), {}, waveform::TpsDecoder(n_symbols), {}};
+    out.llrs = std::span<float>(out.llr_storage.get(), llr_count);
 
     for (std::size_t l = 0; l < n_symbols; ++l) {
         const auto bins = fft.process_symbol(frame.subspan(l * period));
@@ -127,7 +131,7 @@ std::expected<SymbolOutput, DvbTRxError> run_symbols(std::span<const Complex> fr
         cycle.phase = (p + 1) % waveform::dvb_t_phases;
 
         for (std::size_t c = 0; c < dvb_t_data_carriers; ++c) cells[c] = equalised[data_bins[c]];
-        const std::span<float> symbol_llrs(out.llrs.data() + l * dvb_t_data_carriers * b, dvb_t_data_carriers * b);
+        const std::span<float> symbol_llrs = out.llrs.subspan(l * dvb_t_data_carriers * b, dvb_t_data_carriers * b);
         if (!waveform::dvb_t_soft_llr_cells(cells, b, symbol_llrs)) internal_fault("DVB-T order");
         if (diagnostics)
             for (std::size_t c = 0; c < dvb_t_data_carriers; ++c) out.evm.add(cells[c], symbol_llrs.subspan(c * b, b));

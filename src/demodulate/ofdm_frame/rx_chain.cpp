@@ -126,21 +126,29 @@ std::expected<ChainOutcome, fec::RxError> decode_chain(
     out.outer_present = outer.kind != fec::OuterFec::Kind::None;
     if (out.outer_present) out.outer_corrections = 0;
 
-    std::vector<float> soft(llrs.begin(), llrs.begin() + static_cast<std::ptrdiff_t>(std::min(llrs.size(), plan.coded_bits)));
-
     // Validated before any decoding, whichever position the scrambler takes.
     const std::optional<fec::PnScrambler> lfsr = chain_lfsr(scrambler, per_frame_seed);
-    if (position == fec::ScramblerPosition::AfterInner && lfsr) lfsr->flip_llr_signs(soft);
 
-    if (inner_interleaver.kind != fec::InterleaverKind::Kind::None) soft = fec::deinterleave_llrs(inner_interleaver, soft);
-    truncate(soft, plan.inner_bits);
+    // The caller's values are read in place unless a stage has to change them.
+    std::span<const float> soft = llrs.first(std::min(llrs.size(), plan.coded_bits));
+    std::vector<float> changed;
+    const bool flip = position == fec::ScramblerPosition::AfterInner && lfsr;
+    if (flip || inner_interleaver.kind != fec::InterleaverKind::Kind::None) {
+        changed.assign(soft.begin(), soft.end());
+        if (flip) lfsr->flip_llr_signs(changed);
+        if (inner_interleaver.kind != fec::InterleaverKind::Kind::None)
+            changed = fec::deinterleave_llrs(inner_interleaver, changed);
+        soft = changed;
+    }
+    soft = soft.first(std::min(soft.size(), plan.inner_bits));
 
     out.inner_bits_decoded = inner_decode(soft, plan, inner, cache, ldpc_rule, out.inner_converged);
 
-    std::vector<std::uint8_t> bits(out.inner_bits_decoded.begin(),
-                                   out.inner_bits_decoded.begin() +
-                                       static_cast<std::ptrdiff_t>(std::min(out.inner_bits_decoded.size(), plan.outer_stage_bits)));
-    if (outer_interleaver.kind != fec::InterleaverKind::Kind::None) bits = fec::deinterleave_bits(outer_interleaver, bits);
+    const std::span<const std::uint8_t> decided = std::span<const std::uint8_t>(out.inner_bits_decoded)
+                                                      .first(std::min(out.inner_bits_decoded.size(), plan.outer_stage_bits));
+    std::vector<std::uint8_t> bits = outer_interleaver.kind != fec::InterleaverKind::Kind::None
+                                         ? fec::deinterleave_bits(outer_interleaver, decided)
+                                         : std::vector<std::uint8_t>(decided.begin(), decided.end());
     truncate(bits, plan.outer_bits);
 
     std::optional<std::vector<std::uint8_t>> decoded = decode_outer(std::move(bits), outer, plan.framed_bytes, cache, out);
