@@ -44,14 +44,21 @@ const std::array<float, 2> qpsk_levels = scaled<2>({1.0f, -1.0f}, qpsk_level);
 const std::array<float, 4> qam16_levels = scaled<4>({3.0f, 1.0f, -3.0f, -1.0f}, qam_scale[0]);
 const std::array<float, 8> qam64_levels = scaled<8>({7.0f, 5.0f, 1.0f, 3.0f, -7.0f, -5.0f, -1.0f, -3.0f}, qam_scale[1]);
 
-// Appends a copy of the vector's own first (capacity - size) bits.
-void fill_to_capacity(std::vector<std::uint8_t>& coded, std::size_t capacity) {
-    const std::size_t have = coded.size();
-    if (capacity < have || capacity - have > have) internal_fault("DVB-T frame fill does not fit its coded bits");
-    coded.resize(capacity);
-    std::copy_n(coded.begin(), capacity - have, coded.begin() + static_cast<std::ptrdiff_t>(have));
+// The bits of symbol l: the coded bits, continued past their end by a copy of their own start
+// up to the frame's capacity. Only the last symbols reach past the end; their bits are gathered
+// into the scratch buffer.
+std::span<const std::uint8_t> symbol_bits(std::span<const std::uint8_t> coded, std::size_t l,
+                                          std::span<std::uint8_t> scratch) {
+    const std::size_t start = l * scratch.size();
+    if (start + scratch.size() <= coded.size()) return coded.subspan(start, scratch.size());
+    for (std::size_t i = 0; i < scratch.size(); ++i) {
+        const std::size_t at = start + i;
+        scratch[i] = coded[at < coded.size() ? at : at - coded.size()];
+    }
+    return scratch;
 }
 
+// The coded bits of the frame (without the fill copy) and its symbol count.
 std::vector<std::uint8_t> coded_frame_bits(const DvbTFrameParams& params, std::span<const std::uint8_t> payload,
                                            std::size_t& n_symbols) {
     CodecCache cache;
@@ -70,8 +77,8 @@ std::vector<std::uint8_t> coded_frame_bits(const DvbTFrameParams& params, std::s
         encode_chain_stages(stream, chain.crc, chain.outer, chain.inner, chain.outer_interleaver,
                             chain.inner_interleaver, chain.scrambler, fec::ScramblerPosition::BeforeOuter, 0, cache)
             .coded;
-    if (bits.size() != fill.coded_bits) internal_fault("DVB-T chain output differs from its plan");
-    fill_to_capacity(bits, fill.capacity_bits);
+    if (bits.size() != fill.coded_bits || fill.capacity_bits - bits.size() > bits.size())
+        internal_fault("DVB-T chain output differs from its plan");
     return bits;
 }
 
@@ -124,8 +131,9 @@ DvbTFrame DvbTFrameMod::modulate(std::span<const std::uint8_t> payload) const {
     IfftBlock ifft(dvb_t_n_fft);
     const float scale = ifft.scale();
     std::vector<Complex> cells(dvb_t_data_carriers);
+    std::vector<std::uint8_t> scratch(bits_per_symbol);
     for (std::size_t l = 0; l < frame.n_symbols; ++l) {
-        map_dvb_t_cells(params_.constellation, std::span(bits).subspan(l * bits_per_symbol, bits_per_symbol), cells);
+        map_dvb_t_cells(params_.constellation, symbol_bits(bits, l, scratch), cells);
         mapper.map_symbol(cells, ifft.input());
         tps.write(l, ifft.input());
         ifft.execute();

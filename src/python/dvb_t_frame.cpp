@@ -6,6 +6,7 @@
 
 #include "demodulate/dvb_t_frame.hpp"
 #include "modulate/dvb_t_frame.hpp"
+#include "modulate/dvb_t_super_frame.hpp"
 #include "python/binding/frame.hpp"
 #include "python/groups.hpp"
 #include "waveform/dvb_t_params.hpp"
@@ -35,6 +36,15 @@ std::expected<std::string, DvbTKeywordError> constellation_text(ConstellationOrd
 DvbTFrameMod make_frame_mod(const DvbTFrameParams& params) { return DvbTFrameMod(params); }
 
 DvbTFrameDemod make_frame_demod(const DvbTFrameParams& params) { return DvbTFrameDemod(params); }
+
+std::expected<DvbTSuperFrameParams, DvbTKeywordError> make_super_params(std::string_view guard,
+                                                                        std::string_view constellation,
+                                                                        std::string_view code_rate,
+                                                                        std::optional<std::uint16_t> cell_id) {
+    return DvbTSuperFrameParams::create(guard, constellation, code_rate, cell_id.value_or(0));
+}
+
+DvbTSuperFrameMod make_super_frame_mod(const DvbTSuperFrameParams& params) { return DvbTSuperFrameMod(params); }
 
 }  // namespace
 
@@ -192,6 +202,84 @@ struct Binding<DvbTFrameDemod> {
     }
 };
 
+template <>
+struct Binding<DvbTSuperFrameParams> {
+    static constexpr FixedText name = "DvbTSuperFrameParams";
+    static constexpr FixedText doc =
+        "DvbTSuperFrameParams(guard, constellation, code_rate, cell_id=0)\n--\n\n"
+        "The transmission parameters of a DVB-T super-frame of four frames: guard\n"
+        "interval, constellation and code rate as for `DvbTFrameParams`, and a 16-bit\n"
+        "cell id whose high byte frames 0 and 2 signal and whose low byte frames 1\n"
+        "and 3 signal. The frame numbers 0..3 are assigned by the modulator.";
+    static constexpr auto constructor = &make_super_params;
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {
+            property<"guard", [](const DvbTSuperFrameParams& p) { return std::string(waveform::guard_str(p.guard)); }>(),
+            property<"constellation", [](const DvbTSuperFrameParams& p) { return constellation_text(p.constellation); }>(),
+            property<"code_rate", [](const DvbTSuperFrameParams& p) { return std::string(waveform::rate_str(p.code_rate)); }>(),
+            property<"cell_id", [](const DvbTSuperFrameParams& p) { return p.cell_id; }>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<DvbTSuperFrame> {
+    static constexpr FixedText name = "DvbTSuperFrame";
+    static constexpr FixedText doc =
+        "A modulated DVB-T super-frame: four frames of equal length, concatenated,\n"
+        "with the numerology of each frame and the payload length each carries.";
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {
+            property<"iq", [](const DvbTSuperFrame& f) { return f.iq; }>(
+                "The time-domain IQ of all four frames, concatenated (no preamble)."),
+            property<"symbols_per_frame", [](const DvbTSuperFrame& f) { return f.symbols_per_frame; }>(),
+            property<"samples_per_symbol", [](const DvbTSuperFrame& f) { return f.samples_per_symbol; }>(),
+            property<"n_symbols", &DvbTSuperFrame::n_symbols>(
+                "OFDM symbols across the whole super-frame (`4 \u00b7 symbols_per_frame`)."),
+            property<"frame_payload_lens",
+                     [](const DvbTSuperFrame& f) {
+                         return std::vector<std::uint64_t>(f.frame_payload_lens.begin(), f.frame_payload_lens.end());
+                     }>("The payload byte count carried by each of the four frames, in order."),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<DvbTSuperFrameMod> {
+    static constexpr FixedText name = "DvbTSuperFrameMod";
+    static constexpr FixedText doc =
+        "DvbTSuperFrameMod(params)\n--\n\n"
+        "DVB-T super-frame modulator: splits the payload over four frames (frame\n"
+        "numbers 0..3, the cell id's bytes in their TPS), modulates each with the\n"
+        "frame modulator and concatenates them. The symbol taper runs inside each\n"
+        "frame; the transmit low-pass runs once over all four.";
+    static constexpr auto constructor = &make_super_frame_mod;
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"with_symbol_window($self, roll_off)\n--\n\n"
+                   "Returns a copy whose frames taper every symbol's edges with a raised\n"
+                   "cosine of `roll_off` samples (see `DvbTFrameMod.with_symbol_window`).",
+                   &DvbTSuperFrameMod::with_symbol_window>(),
+            method<"with_tx_lowpass($self, num_taps, stopband_db=60.0)\n--\n\n"
+                   "Returns a copy that runs the transmit low-pass once across the four\n"
+                   "concatenated frames (see `DvbTFrameMod.with_tx_lowpass`).",
+                   [](const DvbTSuperFrameMod& m, std::uint64_t num_taps, std::optional<float> stopband_db) {
+                       return m.with_tx_lowpass(num_taps, stopband_db.value_or(60.0f));
+                   }>(),
+            method<"modulate($self, payload)\n--\n\n"
+                   "Modulates the payload bytes (1-D uint8 array, may be empty) into one\n"
+                   "super-frame.",
+                   &DvbTSuperFrameMod::modulate>(),
+            {},
+        };
+        return table;
+    }
+};
+
 }  // namespace kavro::python::binding
 
 namespace kavro::python::dvb_t_frame {
@@ -207,8 +295,12 @@ int register_group(PyObject* module) {
              add_class<TpsWord>,
              add_class<DvbTFrameMod>,
              add_class<DvbTFrameDemod>,
-             // DvbTSuperFrameParams, DvbTSuperFrame, DvbTRxSuperFrame, DvbTSuperFrameMod,
-             // DvbTSuperFrameDemod, DvbTFrameStreamDemod
+             add_class<DvbTSuperFrameParams>,
+             add_class<DvbTSuperFrame>,
+             // DvbTRxSuperFrame
+             add_class<DvbTSuperFrameMod>,
+             // DvbTSuperFrameDemod
+             // DvbTFrameStreamDemod
              add_function<"nb_bandwidth_fs(mode)\n--\n\n"
                           "The sample rate of a narrowband mode (\"333khz\", \"1mhz\", \"2mhz\"; or\n"
                           "\"333k\", \"1m\", \"2m\"): the 2K structure scaled so that 1705 carriers span\n"

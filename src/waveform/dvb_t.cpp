@@ -62,6 +62,13 @@ ScatteredGridCycle::ScatteredGridCycle(std::uint8_t guard) {
     }
 }
 
+ScatteredPilotMapper::ScatteredPilotMapper(std::uint8_t guard)
+    : cycle_([guard]() -> const ScatteredGridCycle& {
+          static const std::array<ScatteredGridCycle, 4> cycles{ScatteredGridCycle(0), ScatteredGridCycle(1),
+                                                                 ScatteredGridCycle(2), ScatteredGridCycle(3)};
+          return cycles[guard & 3u];
+      }()) {}
+
 void ScatteredPilotMapper::map_symbol(std::span<const Complex> cells, std::span<Complex> out) {
     if (cells.size() != dvb_t_data_carriers || out.size() != dvb_t_n_fft) {
         internal_fault("map_symbol needs " + std::to_string(dvb_t_data_carriers) + " cells and " +

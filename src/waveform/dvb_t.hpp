@@ -71,7 +71,8 @@ struct ScatteredGridCycle {
 // Places one symbol's data cells and pilots on the grid of the cycle's current phase.
 class ScatteredPilotMapper {
 public:
-    explicit ScatteredPilotMapper(std::uint8_t guard) : cycle_(guard) {}
+    // Starts at phase 0 from a copy of the guard's cycle, which is built once per process.
+    explicit ScatteredPilotMapper(std::uint8_t guard);
 
     // cells: exactly 1512 data cells, out: exactly 2048 bins (other sizes are an internal fault).
     // Clears out, writes cell i to the i-th data bin and every pilot of the phase (TPS bins

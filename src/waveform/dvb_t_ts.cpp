@@ -1,6 +1,7 @@
 #include "waveform/dvb_t_ts.hpp"
 
 #include <algorithm>
+#include <array>
 
 #include "core/internal_fault.hpp"
 #include "modulate/ofdm_frame/tx_chain.hpp"
@@ -32,18 +33,34 @@ void append_null_packets(std::vector<std::uint8_t>& stream, std::size_t count) {
     }
 }
 
+namespace {
+
+constexpr std::size_t dispersal_group = 8;
+
+// The sequence restarts with every group of eight packets, so one group's worth serves them all:
+// byte b (1..187) of packet j of a group takes entry j x 188 + b - 1; the entries at the later
+// sync bytes are skipped.
+const std::array<std::uint8_t, dispersal_group * ts_packet_len - 1>& dispersal_group_sequence() {
+    static const auto sequence = [] {
+        std::array<std::uint8_t, dispersal_group * ts_packet_len - 1> bytes{};
+        DvbTEnergyDispersal prbs;
+        prbs.feed_in_place(bytes);
+        return bytes;
+    }();
+    return sequence;
+}
+
+}  // namespace
+
 void ts_energy_disperse(std::span<std::uint8_t> stream) {
     if (stream.size() % ts_packet_len != 0) internal_fault("TS energy dispersal needs whole 188-byte packets");
-    DvbTEnergyDispersal prbs;
+    const auto& sequence = dispersal_group_sequence();
     for (std::size_t i = 0; i * ts_packet_len < stream.size(); ++i) {
-        std::span<std::uint8_t> packet = stream.subspan(i * ts_packet_len, ts_packet_len);
-        if (i % 8 == 0) {
-            packet[0] = static_cast<std::uint8_t>(~packet[0]);
-            prbs.reset();
-        } else {
-            prbs.skip_bytes(1);
-        }
-        prbs.feed_in_place(packet.subspan(1));
+        std::uint8_t* packet = stream.data() + i * ts_packet_len;
+        const std::size_t j = i % dispersal_group;
+        if (j == 0) packet[0] = static_cast<std::uint8_t>(~packet[0]);
+        const std::uint8_t* prbs = sequence.data() + j * ts_packet_len;
+        for (std::size_t b = 1; b < ts_packet_len; ++b) packet[b] ^= prbs[b - 1];
     }
 }
 
