@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -87,24 +88,32 @@ TEST_P(SoftLlrByOrder, MatchesMaxLogOverThePlaneAtRandomCells) {
     }
 }
 
-TEST_P(SoftLlrByOrder, WholeSymbolsMatchCellByCell) {
+TEST_P(SoftLlrByOrder, EveryWholeSymbolVariantMatchesCellByCell) {
     const unsigned b = GetParam();
-    const auto cells = [] {
-        std::vector<Complex> c(37);
-        std::mt19937 rng(9);
-        std::normal_distribution<float> g(0.0f, 0.7f);
-        for (auto& x : c) x = {g(rng), g(rng)};
-        return c;
-    }();
-    std::vector<float> out(cells.size() * b + 1, -99.0f);
-    ASSERT_TRUE(kavro::waveform::dvb_t_soft_llr_cells(cells, b, out));
-    for (std::size_t c = 0; c < cells.size(); ++c) {
-        const auto one = dvb_t_soft_llr(cells[c], b);
-        for (unsigned bit = 0; bit < b; ++bit) EXPECT_EQ(out[c * b + bit], (*one)[bit]) << c;
+    std::vector<Complex> cells(37);
+    std::mt19937 rng(9);
+    std::normal_distribution<float> g(0.0f, 0.7f);
+    for (auto& x : cells) x = {g(rng), g(rng)};
+    cells[3] = {NAN, 0.2f};
+    cells[9] = {INFINITY, -INFINITY};
+    cells[20] = {0.0f, -0.0f};
+    using Variant = bool (*)(std::span<const Complex>, std::size_t, std::span<float>);
+    std::vector<Variant> variants{kavro::waveform::dvb_t_soft_llr_cells, kavro::waveform::dvb_t_soft_llr_cells_portable};
+    if (kavro::waveform::dvb_t_soft_llr_avx2_supported()) variants.push_back(kavro::waveform::dvb_t_soft_llr_cells_avx2);
+    for (std::size_t v = 0; v < variants.size(); ++v) {
+        std::vector<float> out(cells.size() * b + 1, -99.0f);
+        ASSERT_TRUE(variants[v](cells, b, out));
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            const auto one = dvb_t_soft_llr(cells[c], b);
+            for (unsigned bit = 0; bit < b; ++bit)
+                EXPECT_EQ(std::bit_cast<std::uint32_t>(out[c * b + bit]), std::bit_cast<std::uint32_t>((*one)[bit]))
+                    << "variant " << v << " cell " << c;
+        }
+        EXPECT_EQ(out.back(), -99.0f);
+        std::vector<float> short_out(cells.size() * b - 1);
+        EXPECT_FALSE(variants[v](cells, b, short_out));
+        EXPECT_FALSE(variants[v](cells, 8, out));
     }
-    EXPECT_EQ(out.back(), -99.0f);
-    std::vector<float> short_out(cells.size() * b - 1);
-    EXPECT_FALSE(kavro::waveform::dvb_t_soft_llr_cells(cells, b, short_out));
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, SoftLlrByOrder, ::testing::Values(2u, 4u, 6u));
