@@ -1,154 +1,184 @@
-#include "sync/psk31_sync.hpp"
+#include "waveform/dvb_t_soft_llr.hpp"
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
+#include <array>
 
-#include "demodulate/psk31.hpp"
-#include "sync/waterfall.hpp"
-
-namespace kavro {
-
-std::string error_message(const Psk31SyncError& error) {
-    return "psk31_sync: waterfall of " + std::to_string(error.n_time) + " x " + std::to_string(error.n_bins) +
-           " cells is too large (max 268435456)";
-}
+namespace kavro::waveform {
 
 namespace {
 
-// Numbers ascending, NaN after all of them: a strict weak order even on NaN.
-bool number_before(float a, float b) {
-    if (std::isnan(a)) return false;
-    if (std::isnan(b)) return true;
-    return a < b;
+// Level lists by bits per axis (1, 2, 3), index order.
+constexpr std::array<float, 2> qpsk_levels{1.0f, -1.0f};
+constexpr std::array<float, 4> qam16_levels{3.0f, 1.0f, -3.0f, -1.0f};
+constexpr std::array<float, 8> qam64_levels{7.0f, 5.0f, 1.0f, 3.0f, -7.0f, -5.0f, -1.0f, -3.0f};
+
+// 1/sqrt(2(M-1)/3) for M = 4, 16, 64, rounded from double.
+constexpr std::array<float, 3> level_scale{static_cast<float>(0.70710678118654752), static_cast<float>(0.31622776601683794),
+                                           static_cast<float>(0.15430334996209191)};
+
+template <unsigned H>
+constexpr const auto& levels_of() {
+    if constexpr (H == 1) return qpsk_levels;
+    else if constexpr (H == 2) return qam16_levels;
+    else return qam64_levels;
+}
+
+// For axis bit i and value v, the level indices whose bit i (most significant first) is v.
+template <unsigned H>
+constexpr auto index_groups = [] {
+    constexpr unsigned half = 1u << (H - 1);
+    std::array<std::array<std::array<unsigned, half>, 2>, H> groups{};
+    for (unsigned i = 0; i < H; ++i) {
+        std::array<unsigned, 2> filled{};
+        for (unsigned j = 0; j < (1u << H); ++j) {
+            const unsigned v = (j >> (H - 1 - i)) & 1u;
+            groups[i][v][filled[v]++] = j;
+        }
+    }
+    return groups;
+}();
+
+template <unsigned H, std::size_t N>
+[[gnu::always_inline]] inline float smallest(const std::array<float, 1u << H>& d, const std::array<unsigned, N>& indices) {
+    float m = d[indices[0]];
+    for (std::size_t k = 1; k < N; ++k) m = std::min(m, d[indices[k]]);
+    return m;
+}
+
+// Writes the H LLRs of one axis value to out[0], out[2], out[4], ...
+template <unsigned H>
+[[gnu::always_inline]] inline void axis_llrs(float y, float* out) {
+    constexpr unsigned count = 1u << H;
+    const auto& levels = levels_of<H>();
+    const float scale = level_scale[H - 1];
+    std::array<float, count> d{};
+    for (unsigned j = 0; j < count; ++j) {
+        const float e = y - scale * levels[j];
+        d[j] = e * e;
+    }
+    for (unsigned i = 0; i < H; ++i)
+        out[2 * i] = smallest<H>(d, index_groups<H>[i][1]) - smallest<H>(d, index_groups<H>[i][0]);
+}
+
+template <unsigned H>
+void cell_llrs(Complex cell, float* out) {
+    axis_llrs<H>(cell.re, out);
+    axis_llrs<H>(cell.im, out + 1);
+}
+
+template <unsigned H>
+void cells_llrs(std::span<const Complex> cells, float* out) {
+    for (const Complex cell : cells) {
+        cell_llrs<H>(cell, out);
+        out += 2 * H;
+    }
+}
+
+using Lanes = float __attribute__((vector_size(32)));
+constexpr std::size_t lane_count = sizeof(Lanes) / sizeof(float);
+
+// The scalar loop's operations on eight cells at once, one per lane, in the same order: the
+// level products are the same single-precision constants and the minimum keeps the first operand
+// unless the second is smaller, as std::min does.
+template <unsigned H>
+[[gnu::always_inline]] inline void lanes_axis(Lanes y, float (&out)[H][lane_count]) {
+    constexpr unsigned count = 1u << H;
+    const auto& levels = levels_of<H>();
+    const float scale = level_scale[H - 1];
+    Lanes d[count];
+    for (unsigned j = 0; j < count; ++j) {
+        const Lanes e = y - scale * levels[j];
+        d[j] = e * e;
+    }
+    for (unsigned i = 0; i < H; ++i) {
+        Lanes m[2];
+        for (unsigned v = 0; v < 2; ++v) {
+            const auto& group = index_groups<H>[i][v];
+            m[v] = d[group[0]];
+            for (std::size_t k = 1; k < group.size(); ++k) m[v] = d[group[k]] < m[v] ? d[group[k]] : m[v];
+        }
+        const Lanes llr = m[1] - m[0];
+        for (std::size_t lane = 0; lane < lane_count; ++lane) out[i][lane] = llr[lane];
+    }
+}
+
+template <unsigned H>
+[[gnu::always_inline]] inline void lanes_cells(std::span<const Complex> cells, float* out) {
+    std::size_t c = 0;
+    for (; c + lane_count <= cells.size(); c += lane_count) {
+        Lanes re, im;
+        for (std::size_t lane = 0; lane < lane_count; ++lane) {
+            re[lane] = cells[c + lane].re;
+            im[lane] = cells[c + lane].im;
+        }
+        float i_llrs[H][lane_count], q_llrs[H][lane_count];
+        lanes_axis<H>(re, i_llrs);
+        lanes_axis<H>(im, q_llrs);
+        for (std::size_t lane = 0; lane < lane_count; ++lane)
+            for (unsigned i = 0; i < H; ++i) {
+                out[(c + lane) * 2 * H + 2 * i] = i_llrs[i][lane];
+                out[(c + lane) * 2 * H + 2 * i + 1] = q_llrs[i][lane];
+            }
+    }
+    cells_llrs<H>(cells.subspan(c), out + c * 2 * H);
+}
+
+bool fits(std::span<const Complex> cells, std::size_t bits_per_cell, std::span<float> out) {
+    return (bits_per_cell == 2 || bits_per_cell == 4 || bits_per_cell == 6) && out.size() / bits_per_cell >= cells.size();
 }
 
 }  // namespace
 
-std::optional<std::size_t> psk31_bin_count(float base_hz, float max_hz) {
-    float span = max_hz - base_hz;
-    if (!(span > 0.0f)) span = 0.0f;  // NaN counts as 0
-    const float steps = std::ceil(span / kPsk31BinHz);
-    if (steps >= 18446744073709551616.0f) return std::nullopt;
-    const auto count = static_cast<std::uint64_t>(steps);
-    if (count == std::numeric_limits<std::uint64_t>::max()) return std::nullopt;
-    return count + 1;
-}
-
-std::vector<Psk31CarrierRun> psk31_carrier_runs(const Waterfall& w, std::size_t min_syms, float margin) {
-    const std::size_t n_time = w.n_rows, n_bins = w.n_bins;
-    std::vector<float> noise(n_bins);
-    std::vector<float> column(n_time);
-    for (std::size_t b = 0; b < n_bins; ++b) {
-        for (std::size_t t = 0; t < n_time; ++t) column[t] = w.data[t * n_bins + b];
-        noise[b] = median_f32(column);
+bool dvb_t_soft_llr_into(Complex cell, std::size_t bits_per_cell, std::span<float> out) {
+    if (out.size() < bits_per_cell) return false;
+    switch (bits_per_cell) {
+        case 2: cell_llrs<1>(cell, out.data()); return true;
+        case 4: cell_llrs<2>(cell, out.data()); return true;
+        case 6: cell_llrs<3>(cell, out.data()); return true;
+        default: return false;
     }
-    const float floor = median_f32(noise);
-    const float minus_inf = -std::numeric_limits<float>::infinity();
+}
 
-    std::vector<Psk31CarrierRun> runs;
-    for (std::size_t b = 0; b < n_bins; ++b) {
-        const bool loud_bin = noise[b] > floor + margin;
-        bool in_run = false;
-        std::size_t start = 0, count = 0;
-        float sum = 0.0f;
-        const auto close = [&] {
-            if (in_run && count >= min_syms) runs.push_back({start, b, sum / static_cast<float>(count)});
-            in_run = false;
-        };
-        for (std::size_t t = 0; t < n_time; ++t) {
-            const float* row = &w.data[t * n_bins];
-            const float v = row[b];
-            const bool level = v > noise[b] + margin || loud_bin;
-            const float right = b + 1 < n_bins ? row[b + 1] : minus_inf;
-            const bool peak = (b == 0 || v >= row[b - 1]) && v >= right;
-            if (level && peak) {
-                if (in_run) {
-                    ++count;
-                    sum += v;
-                } else {
-                    in_run = true;
-                    start = t;
-                    count = 1;
-                    sum = v;
-                }
-            } else {
-                close();
-            }
-        }
-        close();
+bool dvb_t_soft_llr_cells_portable(std::span<const Complex> cells, std::size_t bits_per_cell, std::span<float> out) {
+    if (!fits(cells, bits_per_cell, out)) return false;
+    if (bits_per_cell == 2) cells_llrs<1>(cells, out.data());
+    else if (bits_per_cell == 4) cells_llrs<2>(cells, out.data());
+    else cells_llrs<3>(cells, out.data());
+    return true;
+}
+
+__attribute__((target("avx2"))) bool dvb_t_soft_llr_cells_avx2(std::span<const Complex> cells, std::size_t bits_per_cell,
+                                                               std::span<float> out) {
+    if (!fits(cells, bits_per_cell, out)) return false;
+    if (bits_per_cell == 2) lanes_cells<1>(cells, out.data());
+    else if (bits_per_cell == 4) lanes_cells<2>(cells, out.data());
+    else lanes_cells<3>(cells, out.data());
+    return true;
+}
+
+bool dvb_t_soft_llr_avx2_supported() {
+    static const bool supported = __builtin_cpu_supports("avx2");
+    return supported;
+}
+
+bool dvb_t_soft_llr_cells(std::span<const Complex> cells, std::size_t bits_per_cell, std::span<float> out) {
+    return dvb_t_soft_llr_avx2_supported() ? dvb_t_soft_llr_cells_avx2(cells, bits_per_cell, out)
+                                           : dvb_t_soft_llr_cells_portable(cells, bits_per_cell, out);
+}
+
+std::optional<std::vector<float>> dvb_t_soft_llr(Complex cell, std::size_t bits_per_cell) {
+    std::vector<float> llrs(bits_per_cell);
+    if (!dvb_t_soft_llr_into(cell, bits_per_cell, llrs)) return std::nullopt;
+    return llrs;
+}
+
+float dvb_t_axis_level(std::size_t bits_per_cell, unsigned index) {
+    switch (bits_per_cell) {
+        case 2: return index < 2 ? level_scale[0] * qpsk_levels[index] : 0.0f;
+        case 4: return index < 4 ? level_scale[1] * qam16_levels[index] : 0.0f;
+        case 6: return index < 8 ? level_scale[2] * qam64_levels[index] : 0.0f;
+        default: return 0.0f;
     }
-    return runs;
 }
 
-float median_f32(std::vector<float> values) {
-    std::sort(values.begin(), values.end(), number_before);
-    const std::size_t m = values.size();
-    if (m % 2 == 1) return values[m / 2];
-    return (values[m / 2 - 1] + values[m / 2]) * 0.5f;
-}
-
-void record_candidate(std::vector<Psk31SyncResult>& results, std::size_t time_sym, std::size_t freq_bin,
-                      std::span<const Complex> iq, std::size_t n_bits, float base_hz, float score, float fs) {
-    const std::size_t sps = psk31_samples_per_symbol(fs);
-    if (sps == 0 || iq.empty() || time_sym > (iq.size() - 1) / sps) return;  // start at or past the end
-    const std::size_t start = time_sym * sps;
-    const float carrier = base_hz + static_cast<float>(freq_bin) * kPsk31BinHz;
-    auto demod = Bpsk31Demod::create(fs, carrier, 1.0f);
-    if (!demod) return;
-    const std::size_t wanted = std::min(n_bits, (iq.size() - start) / sps);
-    std::vector<float> soft(wanted + 2);
-    const std::size_t count = demod->process(iq.subspan(start), soft);
-    soft.resize(std::min(wanted, count));
-    results.push_back({std::move(soft), time_sym, freq_bin, carrier, score});
-}
-
-std::expected<std::vector<Psk31SyncResult>, Psk31SyncError> psk31_sync(std::span<const Complex> iq, float fs,
-                                                                       float base_hz, float max_hz,
-                                                                       std::size_t min_carrier_syms,
-                                                                       float peak_margin_db, std::size_t n_bits,
-                                                                       std::size_t max_cand) {
-    const float margin = (peak_margin_db * 0.6931472f) / 3.0f;
-    const std::uint64_t sps = psk31_samples_per_symbol(fs);
-    const std::size_t n = iq.size();
-    if (sps == 0 || sps > kPsk31MaxSamplesPerSymbol || n == 0 || sps > n) return {};
-    const auto n_bins = psk31_bin_count(base_hz, max_hz);
-    if (!n_bins) return {};
-    const std::size_t n_time = n / sps;
-    if (*n_bins > kPsk31MaxWaterfallCells / n_time) return std::unexpected(Psk31SyncError{n_time, *n_bins});
-
-    const Waterfall w = compute_waterfall(iq, sps, n_time, *n_bins, 0, fs, base_hz, kPsk31BinHz);
-    std::vector<Psk31CarrierRun> runs = psk31_carrier_runs(w, std::max<std::size_t>(min_carrier_syms, 1), margin);
-    // Highest score first, NaN last.
-    std::sort(runs.begin(), runs.end(), [](const Psk31CarrierRun& a, const Psk31CarrierRun& b) {
-        return !std::isnan(a.score) && (std::isnan(b.score) || a.score > b.score);
-    });
-    if (runs.size() > max_cand) runs.resize(max_cand);
-
-    std::vector<Psk31SyncResult> results;
-    results.reserve(runs.size());
-    for (const Psk31CarrierRun& r : runs) record_candidate(results, r.time_sym, r.freq_bin, iq, n_bits, base_hz, r.score, fs);
-    return results;
-}
-
-std::optional<std::size_t> best_psk31_index(std::span<const Psk31SyncKey> keys, float carrier_hz, float baud) {
-    const float window = baud + baud;
-    std::optional<std::size_t> best;
-    float best_distance = 0.0f;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        const float distance = std::fabs(keys[i].carrier_hz - carrier_hz);
-        if (!(distance <= window)) continue;
-        if (!best || keys[i].time_sym < keys[*best].time_sym ||
-            (keys[i].time_sym == keys[*best].time_sym && distance < best_distance)) {
-            best = i;
-            best_distance = distance;
-        }
-    }
-    return best;
-}
-
-bool psk31_same_candidate(const Psk31SyncKey& chosen, const Psk31SyncKey& other) {
-    return other.time_sym == chosen.time_sym && std::fabs(other.carrier_hz - chosen.carrier_hz) < 0.01f;
-}
-
-}  // namespace kavro
+}  // namespace kavro::waveform
