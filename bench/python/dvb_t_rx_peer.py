@@ -8,8 +8,8 @@ descrambling) on the output of its own 2K transmitter (the dvbt_tx_2k chain) wit
 guard, constellation and rate, run by Debian's /usr/bin/python3 in its own process. The peer is
 skipped when `import gnuradio` fails there.
 
-Both sides are timed in process CPU time (user + system, all threads), so that other load on a
-shared machine does not count; both run pinned to the same core.
+Both sides run pinned to the same core and are timed twice: in wall-clock time and in process
+CPU time (user + system, all threads; other load on a shared machine does not count there).
 
 Run from the build tree: PYTHONPATH=build/rel python bench/python/dvb_t_rx_peer.py
 """
@@ -40,12 +40,13 @@ def ours(guard, constellation, rate, size):
     iq, n = frame.iq, frame.n_symbols
     demod = k.DvbTFrameDemod(params)
     assert demod.decode(iq, n, size).payload == payload.tobytes()
-    times = []
+    wall, cpu = [], []
     for _ in range(40):
-        start = cpu_seconds()
+        start_wall, start_cpu = time.perf_counter(), cpu_seconds()
         demod.decode(iq, n, size)
-        times.append(cpu_seconds() - start)
-    return iq.size / statistics.median(times)
+        wall.append(time.perf_counter() - start_wall)
+        cpu.append(cpu_seconds() - start_cpu)
+    return iq.size / statistics.median(wall), iq.size / statistics.median(cpu)
 
 
 def peer(guard, constellation, rate):
@@ -100,14 +101,14 @@ def peer(guard, constellation, rate):
     ]
     out = blocks.vector_sink_b()
     rx.connect(rsrc, *rchain, out)
-    start = cpu_seconds()
+    start_wall, start_cpu = time.perf_counter(), cpu_seconds()
     rx.run()
-    seconds = cpu_seconds() - start
+    wall, cpu = time.perf_counter() - start_wall, cpu_seconds() - start_cpu
     decoded = bytes(out.data())
     sent = bytes(ts)
     # The receiver locks after a few symbols; count the sent packets found in its output.
     found = sum(1 for i in range(0, len(decoded) - 188, 188 * 50) if decoded[i:i + 188] in sent)
-    return {"samples_per_second": len(iq) / seconds, "ts_bytes_out": len(decoded), "packets_checked_found": found}
+    return {"wall": len(iq) / wall, "cpu": len(iq) / cpu, "ts_bytes_out": len(decoded), "packets_checked_found": found}
 
 
 def main():
@@ -118,17 +119,17 @@ def main():
     os.sched_setaffinity(0, {CORE})
     have_peer = subprocess.run(["/usr/bin/python3", "-c", "import gnuradio"], capture_output=True).returncode == 0
     for guard, constellation, rate, size in CASES:
-        rate_ours = ours(guard, constellation, rate, size)
-        line = f"{constellation} {rate} {guard:5s} ours {rate_ours / 1e6:7.2f} Msamples/s"
+        wall, cpu = ours(guard, constellation, rate, size)
+        line = f"{constellation} {rate} {guard:5s} ours {wall / 1e6:6.2f} (cpu {cpu / 1e6:6.2f}) Msamples/s"
         if have_peer:
             result = subprocess.run(["/usr/bin/python3", __file__, "--peer", guard, constellation, rate],
                                     capture_output=True, text=True, check=True)
-            peer_rate = json.loads(result.stdout.strip().splitlines()[-1])["samples_per_second"]
-            line += f"  gr-dtv {peer_rate / 1e6:7.2f} Msamples/s  ratio {rate_ours / peer_rate:5.2f}"
+            peer_result = json.loads(result.stdout.strip().splitlines()[-1])
+            line += (f"  gr-dtv {peer_result['wall'] / 1e6:6.2f} (cpu {peer_result['cpu'] / 1e6:6.2f})"
+                     f"  ratio {wall / peer_result['wall']:4.2f} (cpu {cpu / peer_result['cpu']:4.2f})")
         else:
             line += "  (gr-dtv absent: no peer)"
         print(line, flush=True)
-
 
 if __name__ == "__main__":
     main()

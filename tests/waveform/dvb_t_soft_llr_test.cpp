@@ -137,17 +137,6 @@ TEST(SoftLlr, PublishedValues) {
     EXPECT_GT((*half)[0], 0.0f);
 }
 
-TEST(SoftLlr, QamSixtyFourOrderInterleavesTheAxes) {
-    // I at level +7 (index 000), Q at level -3 (index 111): I bits favour 0, Q bits favour 1.
-    const float s = 1.0f / std::sqrt(42.0f);
-    const auto llrs = dvb_t_soft_llr({7.0f * s, -3.0f * s}, 6);
-    ASSERT_TRUE(llrs);
-    for (unsigned k = 0; k < 3; ++k) {
-        EXPECT_GT((*llrs)[2 * k], 0.0f) << k;
-        EXPECT_LT((*llrs)[2 * k + 1], 0.0f) << k;
-    }
-}
-
 TEST(SoftLlr, OtherSizesGiveNothing) {
     std::array<float, 8> out{};
     for (std::size_t b : {0u, 1u, 3u, 8u}) {
