@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "modulate/dvb_t_frame.hpp"
 #include "support/test_support.hpp"
 #include "sync/dvb_t_gi_sync.hpp"
 
@@ -150,6 +151,14 @@ TEST_P(GiSyncByGuard, MatchesThePerOffsetReference) {
         kavro::test::add_noise(noisy, 0.5, seed);
         expect_matches_reference(noisy, cp, "noisy symbols");
     }
+    const char* guard = cp == 64 ? "1/32" : cp == 128 ? "1/16" : cp == 256 ? "1/8" : "1/4";
+    const auto params = *kavro::waveform::DvbTFrameParams::create(guard, "qam16", "2/3");
+    Samples frame = kavro::test::complex_noise(L / 3, 0.01, 5);
+    const auto modulated = kavro::DvbTFrameMod(params).modulate(kavro::test::random_bytes(100, 5)).iq;
+    frame.insert(frame.end(), modulated.begin(), modulated.begin() + static_cast<std::ptrdiff_t>(6 * L));
+    kavro::test::add_noise(frame, 1e-4, 6);
+    expect_matches_reference(frame, cp, "DVB-T frame");
+    EXPECT_EQ(dvb_t_gi_sync(frame, cp, L)->timing, L / 3);
 }
 
 TEST_P(GiSyncByGuard, EstimatesTheFractionalOffset) {

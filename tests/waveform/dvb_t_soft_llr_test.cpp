@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "modulate/dvb_t_frame.hpp"
 #include "waveform/dvb_t_soft_llr.hpp"
 
 namespace {
@@ -59,8 +60,16 @@ class SoftLlrByOrder : public ::testing::TestWithParam<unsigned> {};
 
 TEST_P(SoftLlrByOrder, EveryPointDecidesBackToItsBits) {
     const unsigned b = GetParam();
+    const auto order = b == 2 ? kavro::ConstellationOrder::Qpsk
+                              : (b == 4 ? kavro::ConstellationOrder::Qam16 : kavro::ConstellationOrder::Qam64);
     for (unsigned v = 0; v < (1u << b); ++v) {
-        const auto llrs = dvb_t_soft_llr(model_point(b, v), b);
+        // The transmitter's own mapping of these bits is the standard's point.
+        std::vector<std::uint8_t> bits(b);
+        for (unsigned bit = 0; bit < b; ++bit) bits[bit] = (v >> (b - 1 - bit)) & 1u;
+        Complex sent{};
+        kavro::map_dvb_t_cells(order, bits, std::span<Complex>(&sent, 1));
+        ASSERT_EQ(sent, model_point(b, v)) << "b " << b << " value " << v;
+        const auto llrs = dvb_t_soft_llr(sent, b);
         ASSERT_TRUE(llrs);
         ASSERT_EQ(llrs->size(), b);
         for (unsigned bit = 0; bit < b; ++bit) {
