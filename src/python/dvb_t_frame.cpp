@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "demodulate/dvb_t_frame.hpp"
 #include "modulate/dvb_t_frame.hpp"
 #include "modulate/dvb_t_super_frame.hpp"
 #include "python/binding/frame.hpp"
@@ -33,6 +34,8 @@ std::expected<std::string, DvbTKeywordError> constellation_text(ConstellationOrd
 }
 
 DvbTFrameMod make_frame_mod(const DvbTFrameParams& params) { return DvbTFrameMod(params); }
+
+DvbTFrameDemod make_frame_demod(const DvbTFrameParams& params) { return DvbTFrameDemod(params); }
 
 std::expected<DvbTSuperFrameParams, DvbTKeywordError> make_super_params(std::string_view guard,
                                                                         std::string_view constellation,
@@ -89,6 +92,20 @@ struct Binding<DvbTFrame> {
 };
 
 template <>
+struct Binding<DvbTRxFrame> {
+    static constexpr FixedText name = "DvbTRxFrame";
+    static constexpr FixedText doc = "One decoded DVB-T frame: its payload bytes and the TPS word it carried.";
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {
+            property<"payload", [](const DvbTRxFrame& f) { return ByteString{f.payload}; }>(),
+            property<"tps", [](const DvbTRxFrame& f) { return f.tps; }>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
 struct Binding<TpsWord> {
     static constexpr FixedText name = "TpsWord";
     static constexpr FixedText doc = "The transmission parameters recovered from a frame's TPS carriers.";
@@ -135,6 +152,50 @@ struct Binding<DvbTFrameMod> {
                    "a receiver only with a matching FFT-window back-off (roll_off = backoff =\n"
                    "cp/2, at most `dvb_t_max_rx_window_backoff()`). 0 switches it off.",
                    &DvbTFrameMod::with_symbol_window>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<DvbTFrameDemod> {
+    static constexpr FixedText name = "DvbTFrameDemod";
+    static constexpr FixedText doc =
+        "DvbTFrameDemod(params)\n--\n\n"
+        "Preamble-less DVB-T 2K frame demodulator built from a `DvbTFrameParams`.\n"
+        "`decode(iq, n_symbols, payload_len)` recovers one frame, acquired from its\n"
+        "guard intervals. Integer-CFO correction is off by default (see\n"
+        "`with_integer_cfo_correction`); no fractional carrier offset is corrected.";
+    static constexpr auto constructor = &make_frame_demod;
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"decode($self, iq, n_symbols, payload_len)\n--\n\n"
+                   "Decodes one frame from `iq` (1-D complex64, starting at or before the\n"
+                   "frame's first cyclic prefix): `n_symbols` as the modulator reported it,\n"
+                   "`payload_len` the payload's length in bytes. Raises `ValueError` on any\n"
+                   "acquisition or decode failure. The result exposes `.payload` (bytes) and\n"
+                   "`.tps`.",
+                   [](const DvbTFrameDemod& d, std::span<const Complex> iq, std::uint64_t n_symbols,
+                      std::uint64_t payload_len) { return d.decode(iq, n_symbols, payload_len); }>(),
+            method<"with_rx_window_backoff($self, backoff)\n--\n\n"
+                   "Returns a copy whose FFT windows start `backoff` samples earlier, inside\n"
+                   "the guard interval (used up to the cyclic-prefix length). Match a\n"
+                   "transmit symbol taper with backoff = roll_off = cp/2, at most\n"
+                   "`dvb_t_max_rx_window_backoff()`.",
+                   [](const DvbTFrameDemod& d, std::uint64_t backoff) { return d.with_rx_window_backoff(backoff); }>(),
+            method<"with_integer_cfo_correction($self, on)\n--\n\n"
+                   "Returns a copy that searches for and removes a whole-subcarrier carrier\n"
+                   "offset (up to 32 carriers either way) before acquisition.",
+                   &DvbTFrameDemod::with_integer_cfo_correction>(),
+            {},
+        };
+        return table;
+    }
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {
+            property<"rx_window_backoff", [](const DvbTFrameDemod& d) { return d.rx_window_backoff(); }>(),
+            property<"integer_cfo_correction", [](const DvbTFrameDemod& d) { return d.integer_cfo_correction(); }>(),
             {},
         };
         return table;
@@ -230,10 +291,10 @@ int register_group(PyObject* module) {
     for (auto add : {
              add_class<DvbTFrameParams>,
              add_class<DvbTFrame>,
-             // DvbTRxFrame
+             add_class<DvbTRxFrame>,
              add_class<TpsWord>,
              add_class<DvbTFrameMod>,
-             // DvbTFrameDemod
+             add_class<DvbTFrameDemod>,
              add_class<DvbTSuperFrameParams>,
              add_class<DvbTSuperFrame>,
              // DvbTRxSuperFrame

@@ -1,0 +1,135 @@
+"""DVB-T frame reception beside GNU Radio's gr-dtv receiver, both on one core.
+
+Ours: DvbTFrameDemod.decode of one 68-symbol frame (QPSK 1/2 at "1/4", 9537 bytes; 64-QAM 7/8
+at "1/32", 59653 bytes), samples per second of the frame. Peer: the receive chain of gr-dtv's
+dvbt_rx_8k example re-parameterised for 2K in every block (symbol acquisition, FFT, reference
+signals, demapper, inner deinterleavers, Viterbi, outer deinterleaver, Reed-Solomon, energy
+descrambling) on the output of its own 2K transmitter (the dvbt_tx_2k chain) with the same
+guard, constellation and rate, run by Debian's /usr/bin/python3 in its own process. The peer is
+skipped when `import gnuradio` fails there.
+
+Both sides run pinned to the same core and are timed twice: in wall-clock time and in process
+CPU time (user + system, all threads; other load on a shared machine does not count there).
+
+Run from the build tree: PYTHONPATH=build/rel python bench/python/dvb_t_rx_peer.py
+"""
+
+import json
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+CASES = [("1/4", "qpsk", "1/2", 9537), ("1/32", "qam64", "7/8", 59653)]
+CORE = int(os.environ.get("KAVRO_BENCH_CORE", "5"))
+
+
+def cpu_seconds():
+    return time.process_time()
+
+
+def ours(guard, constellation, rate, size):
+    import numpy as np
+
+    import kavro_sdr as k
+
+    params = k.DvbTFrameParams(guard, constellation, rate)
+    payload = np.random.default_rng(7).integers(0, 256, size, dtype=np.uint8)
+    frame = k.DvbTFrameMod(params).modulate(payload)
+    iq, n = frame.iq, frame.n_symbols
+    demod = k.DvbTFrameDemod(params)
+    assert demod.decode(iq, n, size).payload == payload.tobytes()
+    wall, cpu = [], []
+    for _ in range(40):
+        start_wall, start_cpu = time.perf_counter(), cpu_seconds()
+        demod.decode(iq, n, size)
+        wall.append(time.perf_counter() - start_wall)
+        cpu.append(cpu_seconds() - start_cpu)
+    return iq.size / statistics.median(wall), iq.size / statistics.median(cpu)
+
+
+def peer(guard, constellation, rate):
+    """Samples per second of the gr-dtv 2K receive chain (runs under /usr/bin/python3)."""
+    from gnuradio import blocks, digital, dtv, fft, gr
+    from gnuradio.fft import window
+
+    cp = {"1/32": 64, "1/16": 128, "1/8": 256, "1/4": 512}[guard]
+    gi = {"1/32": dtv.GI_1_32, "1/16": dtv.GI_1_16, "1/8": dtv.GI_1_8, "1/4": dtv.GI_1_4}[guard]
+    mod = {"qpsk": dtv.MOD_QPSK, "qam16": dtv.MOD_16QAM, "qam64": dtv.MOD_64QAM}[constellation]
+    cr = {"1/2": dtv.C1_2, "2/3": dtv.C2_3, "3/4": dtv.C3_4, "5/6": dtv.C5_6, "7/8": dtv.C7_8}[rate]
+    import random
+
+    random.seed(1)
+    packets = 3000
+    ts = []
+    for _ in range(packets):
+        ts += [0x47] + [random.randrange(256) for _ in range(187)]
+
+    tx = gr.top_block()
+    src = blocks.vector_source_b(ts, False)
+    chain = [
+        dtv.dvbt_energy_dispersal(1),
+        dtv.dvbt_reed_solomon_enc(2, 8, 0x11D, 255, 239, 8, 51, 8),
+        dtv.dvbt_convolutional_interleaver(136, 12, 17),
+        dtv.dvbt_inner_coder(1, 1512, mod, dtv.NH, cr),
+        dtv.dvbt_bit_inner_interleaver(1512, mod, dtv.NH, dtv.T2k),
+        dtv.dvbt_symbol_inner_interleaver(1512, dtv.T2k, 1),
+        dtv.dvbt_map(1512, mod, dtv.NH, dtv.T2k, 1),
+        dtv.dvbt_reference_signals(gr.sizeof_gr_complex, 1512, 2048, mod, dtv.NH, cr, cr, gi, dtv.T2k, 0, 0),
+        digital.ofdm_cyclic_prefixer(2048, 2048 + cp, 0, ""),
+    ]
+    sink = blocks.vector_sink_c()
+    tx.connect(src, *chain, sink)
+    tx.run()
+    iq = sink.data()
+
+    rx = gr.top_block()
+    rsrc = blocks.vector_source_c(iq, False)
+    rchain = [
+        dtv.dvbt_ofdm_sym_acquisition(1, 2048, 1705, cp, 30),
+        fft.fft_vcc(2048, True, window.rectangular(2048), True, 1),
+        dtv.dvbt_demod_reference_signals(gr.sizeof_gr_complex, 2048, 1512, mod, dtv.NH, cr, cr, gi, dtv.T2k, 0, 0),
+        dtv.dvbt_demap(1512, mod, dtv.NH, dtv.T2k, 1),
+        dtv.dvbt_symbol_inner_interleaver(1512, dtv.T2k, 0),
+        dtv.dvbt_bit_inner_deinterleaver(1512, mod, dtv.NH, dtv.T2k),
+        blocks.vector_to_stream(gr.sizeof_char, 1512),
+        dtv.dvbt_viterbi_decoder(mod, dtv.NH, cr, 768),
+        dtv.dvbt_convolutional_deinterleaver(136, 12, 17),
+        dtv.dvbt_reed_solomon_dec(2, 8, 0x11D, 255, 239, 8, 51, 8),
+        dtv.dvbt_energy_descramble(8),
+    ]
+    out = blocks.vector_sink_b()
+    rx.connect(rsrc, *rchain, out)
+    start_wall, start_cpu = time.perf_counter(), cpu_seconds()
+    rx.run()
+    wall, cpu = time.perf_counter() - start_wall, cpu_seconds() - start_cpu
+    decoded = bytes(out.data())
+    sent = bytes(ts)
+    # The receiver locks after a few symbols; count the sent packets found in its output.
+    found = sum(1 for i in range(0, len(decoded) - 188, 188 * 50) if decoded[i:i + 188] in sent)
+    return {"wall": len(iq) / wall, "cpu": len(iq) / cpu, "ts_bytes_out": len(decoded), "packets_checked_found": found}
+
+
+def main():
+    if len(sys.argv) > 1 and sys.argv[1] == "--peer":
+        os.sched_setaffinity(0, {CORE})
+        print(json.dumps(peer(*sys.argv[2:5])))
+        return
+    os.sched_setaffinity(0, {CORE})
+    have_peer = subprocess.run(["/usr/bin/python3", "-c", "import gnuradio"], capture_output=True).returncode == 0
+    for guard, constellation, rate, size in CASES:
+        wall, cpu = ours(guard, constellation, rate, size)
+        line = f"{constellation} {rate} {guard:5s} ours {wall / 1e6:6.2f} (cpu {cpu / 1e6:6.2f}) Msamples/s"
+        if have_peer:
+            result = subprocess.run(["/usr/bin/python3", __file__, "--peer", guard, constellation, rate],
+                                    capture_output=True, text=True, check=True)
+            peer_result = json.loads(result.stdout.strip().splitlines()[-1])
+            line += (f"  gr-dtv {peer_result['wall'] / 1e6:6.2f} (cpu {peer_result['cpu'] / 1e6:6.2f})"
+                     f"  ratio {wall / peer_result['wall']:4.2f} (cpu {cpu / peer_result['cpu']:4.2f})")
+        else:
+            line += "  (gr-dtv absent: no peer)"
+        print(line, flush=True)
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/complex.hpp"
+#include "waveform/dvb_t_params.hpp"
+#include "waveform/dvb_t_tps.hpp"
+
+// Receiver of one preamble-less DVB-T 2K frame: guard-interval timing, an optional whole-carrier
+// offset search, one FFT per symbol (optionally moved earlier into the prefix), TPS bits from the
+// raw bins, per-symbol pilot equalisation, soft demapping, the DVB-T decoding chain, removal of
+// the energy dispersal and of the packet framing. Every call builds its own grids, equaliser, FFT
+// stage and codec cache; nothing is kept between calls.
+//
+// The fractional carrier offset is measured and reported but not corrected.
+
+namespace kavro {
+
+enum class DvbTRxError : std::uint8_t { GiAcquisition = 0, TooFewSamples = 1, TpsDecode = 2, PayloadDecode = 3 };
+
+std::string_view dvb_t_rx_error_text(DvbTRxError error);
+
+struct DvbTRxFrame {
+    std::optional<std::size_t> timing;            // first prefix sample of symbol 0
+    std::optional<float> cfo_hz;                  // fractional estimate plus whole bins, at 1 201 173 Hz
+    std::optional<float> gi_metric;
+    std::optional<std::int32_t> integer_cfo_bins;  // present when the search ran
+    std::optional<float> evm_db;                  // diagnostics only
+    std::optional<float> pre_fec_ber;             // diagnostics only
+    std::optional<float> pre_outer_ratio;         // diagnostics only
+    std::optional<std::uint32_t> chain_stats;     // the chain's outer corrections
+    bool outer_ok = false;
+    std::vector<std::uint8_t> payload;
+    waveform::TpsWord tps;
+};
+
+// What a failed decode keeps. Once the symbol loop has run, the timing, one TPS bit per symbol
+// and, if a block decoded, its word, block index and whether its corrected s1..s22 were a sync
+// word and the length indicator; a stream receiver uses them to find frame starts again.
+struct DvbTRxFailure {
+    DvbTRxError error = DvbTRxError::GiAcquisition;
+    std::optional<std::size_t> timing;
+    std::vector<std::uint8_t> tps_bits;
+    std::optional<waveform::TpsWord> tps;
+    std::optional<std::size_t> tps_block;
+    bool tps_sync_ok = false;
+};
+
+// The ValueError text of a failed decode: its error's text.
+std::string error_message(const DvbTRxFailure& failure);
+
+class DvbTFrameDemod {
+public:
+    explicit DvbTFrameDemod(const waveform::DvbTFrameParams& params) : params_(params) {}
+
+    const waveform::DvbTFrameParams& params() const { return params_; }
+    std::size_t rx_window_backoff() const { return rx_window_backoff_; }
+    bool integer_cfo_correction() const { return integer_cfo_correction_; }
+    bool pre_fec_diagnostics() const { return pre_fec_diagnostics_; }
+
+    // Builders: a copy with one field replaced. The back-off is stored as given; decode uses at
+    // most the prefix length.
+    DvbTFrameDemod with_rx_window_backoff(std::size_t backoff) const;
+    DvbTFrameDemod with_integer_cfo_correction(bool on) const;
+    DvbTFrameDemod with_pre_fec_diagnostics(bool on) const;
+
+    // iq starts at or before the frame's first prefix sample; n_symbols is the frame's symbol count
+    // and payload_len the payload's length before packetising. The TPS word is only reported:
+    // decoding uses this demodulator's parameters.
+    std::expected<DvbTRxFrame, DvbTRxFailure> decode(std::span<const Complex> iq, std::uint64_t n_symbols,
+                                                     std::uint64_t payload_len) const;
+
+private:
+    waveform::DvbTFrameParams params_;
+    std::size_t rx_window_backoff_ = 0;
+    bool integer_cfo_correction_ = false;
+    bool pre_fec_diagnostics_ = false;
+};
+
+}  // namespace kavro

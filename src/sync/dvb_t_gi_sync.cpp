@@ -1,0 +1,183 @@
+#include "sync/dvb_t_gi_sync.hpp"
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+namespace kavro {
+
+namespace {
+
+constexpr std::size_t lag = gi_sync_fft_len;
+constexpr std::size_t max_symbols = 4;
+constexpr float metric_weight = -0.95f;
+constexpr float cfo_scale = -1201173.0f;
+constexpr float two_pi_times_fft = 12867.964f;
+
+using Lanes = float __attribute__((vector_size(32)));
+using LanesAt = float __attribute__((vector_size(32), aligned(4), may_alias));
+constexpr std::size_t lane_count = sizeof(Lanes) / sizeof(float);
+
+#define KAVRO_LANES(p) (*reinterpret_cast<const LanesAt*>(p))
+#define KAVRO_LANES_OUT(p) (*reinterpret_cast<LanesAt*>(p))
+
+std::size_t saturating_add(std::size_t a, std::size_t b) {
+    const std::size_t sum = a + b;
+    return sum < a ? std::numeric_limits<std::size_t>::max() : sum;
+}
+
+// Maps a float to an integer whose signed order is the IEEE-754 total order.
+std::int32_t total_order_key(float v) {
+    const auto bits = std::bit_cast<std::int32_t>(v);
+    return bits < 0 ? bits ^ 0x7FFFFFFF : bits;
+}
+
+// min(q, 1) with a NaN quotient giving 1.
+float capped_quotient(float num, float den) {
+    const float q = num / den;
+    return q < 1.0f ? q : 1.0f;
+}
+
+struct WindowSum {
+    float re = 0.0f;
+    float im = 0.0f;
+    float energy = 0.0f;
+};
+
+WindowSum one_window(std::span<const Complex> iq, std::size_t x, std::size_t cp_len) {
+    WindowSum s;
+    for (std::size_t n = 0; n < cp_len; ++n) {
+        const Complex a = iq[x + n], b = iq[x + lag + n];
+        s.re = s.re + (a.re * b.re + a.im * b.im);
+        s.im = s.im + (a.im * b.re - a.re * b.im);
+        s.energy = s.energy + (norm(a) + norm(b));
+    }
+    return s;
+}
+
+// Single-window quality at t: 0 when the window runs past the buffer or holds no energy.
+float single_window_quality(std::span<const Complex> iq, std::size_t t, std::size_t cp_len) {
+    if (saturating_add(t, cp_len + lag) > iq.size()) return 0.0f;
+    const WindowSum s = one_window(iq, t, cp_len);
+    const float half = s.energy * 0.5f;
+    if (!(half > 0.0f)) return 0.0f;
+    return capped_quotient(std::hypot(s.re, s.im), half);
+}
+
+}  // namespace
+
+void gi_window_sums_portable(const float* re, const float* im, const float* power, std::size_t cp_len,
+                             std::size_t count, float* out_re, float* out_im, float* out_energy) {
+    for (std::size_t x = 0; x < count; ++x) {
+        float sr = 0.0f, si = 0.0f, se = 0.0f;
+        for (std::size_t n = 0; n < cp_len; ++n) {
+            const float ar = re[x + n], ai = im[x + n], br = re[x + lag + n], bi = im[x + lag + n];
+            sr = sr + (ar * br + ai * bi);
+            si = si + (ai * br - ar * bi);
+            se = se + (power[x + n] + power[x + lag + n]);
+        }
+        out_re[x] = sr;
+        out_im[x] = si;
+        out_energy[x] = se;
+    }
+}
+
+// Eight offsets side by side, one per lane; each lane repeats the plain loop's operations in the
+// same order, so the results are bit-identical to it.
+__attribute__((target("avx2"))) void gi_window_sums_avx2(const float* re, const float* im, const float* power,
+                                                         std::size_t cp_len, std::size_t count, float* out_re,
+                                                         float* out_im, float* out_energy) {
+    std::size_t x = 0;
+    for (; x + lane_count <= count; x += lane_count) {
+        Lanes sr{}, si{}, se{};
+        for (std::size_t n = 0; n < cp_len; ++n) {
+            const Lanes ar = KAVRO_LANES(re + x + n), ai = KAVRO_LANES(im + x + n);
+            const Lanes br = KAVRO_LANES(re + x + lag + n), bi = KAVRO_LANES(im + x + lag + n);
+            sr = sr + (ar * br + ai * bi);
+            si = si + (ai * br - ar * bi);
+            se = se + (KAVRO_LANES(power + x + n) + KAVRO_LANES(power + x + lag + n));
+        }
+        KAVRO_LANES_OUT(out_re + x) = sr;
+        KAVRO_LANES_OUT(out_im + x) = si;
+        KAVRO_LANES_OUT(out_energy + x) = se;
+    }
+    gi_window_sums_portable(re + x, im + x, power + x, cp_len, count - x, out_re + x, out_im + x, out_energy + x);
+}
+
+bool gi_window_sums_avx2_supported() {
+    static const bool supported = __builtin_cpu_supports("avx2");
+    return supported;
+}
+
+std::optional<GiSyncResult> dvb_t_gi_sync(std::span<const Complex> iq, std::size_t cp_len,
+                                          std::size_t samples_per_symbol) {
+    if (cp_len == 0 || samples_per_symbol == 0) return std::nullopt;
+    const std::size_t period = saturating_add(cp_len, lag);
+    if (iq.size() < saturating_add(samples_per_symbol - 1, period)) return std::nullopt;
+
+    // Only the samples that some offset's windows reach are split into re/im/power.
+    const std::size_t reach = saturating_add(samples_per_symbol - 1, saturating_add(period, (max_symbols - 1) * period));
+    const std::size_t span_len = std::min(iq.size(), reach);
+    std::vector<float> re(span_len), im(span_len), power(span_len);
+    for (std::size_t i = 0; i < span_len; ++i) {
+        re[i] = iq[i].re;
+        im[i] = iq[i].im;
+        power[i] = norm(iq[i]);
+    }
+
+    // Table records per offset: correlation re, im, metric M, half energy P.
+    std::vector<float> table(4 * samples_per_symbol, 0.0f);
+    std::vector<float> w_re(samples_per_symbol), w_im(samples_per_symbol), w_energy(samples_per_symbol);
+    const auto window_sums = gi_window_sums_avx2_supported() ? gi_window_sums_avx2 : gi_window_sums_portable;
+    for (std::size_t k = 0; k < max_symbols; ++k) {
+        // Offsets whose symbol k fits: d + (k + 1)·L <= len, a prefix of the offsets.
+        const std::size_t end = (k + 1) * period;  // period <= len, so no wrap for k < 4
+        if (end > iq.size()) break;
+        const std::size_t count = std::min(samples_per_symbol, iq.size() - end + 1);
+        window_sums(re.data() + k * period, im.data() + k * period, power.data() + k * period, cp_len, count,
+                    w_re.data(), w_im.data(), w_energy.data());
+        for (std::size_t d = 0; d < count; ++d) {
+            table[4 * d] = table[4 * d] + w_re[d];
+            table[4 * d + 1] = table[4 * d + 1] + w_im[d];
+            table[4 * d + 3] = table[4 * d + 3] + w_energy[d];
+        }
+    }
+
+    std::size_t best = 0;
+    std::int32_t best_key = std::numeric_limits<std::int32_t>::min();
+    for (std::size_t d = 0; d < samples_per_symbol; ++d) {
+        float* rec = &table[4 * d];
+        rec[3] = rec[3] * 0.5f;
+        const float weighted = rec[3] * metric_weight;
+        rec[2] = std::hypot(rec[0], rec[1]) + weighted;
+        const std::int32_t key = total_order_key(rec[2]);
+        if (key >= best_key) {
+            best_key = key;
+            best = d;
+        }
+    }
+
+    std::size_t timing = best;
+    const std::size_t r = best % period;
+    const std::size_t t0 = best - r;
+    if (r != 0 && period - r <= cp_len - cp_len / 2) {
+        const float at_boundary = single_window_quality(iq, t0, cp_len);
+        const float at_peak = single_window_quality(iq, best, cp_len);
+        if (at_boundary >= at_peak * 0.5f) timing = t0;
+    }
+
+    const float* rec = &table[4 * timing];
+    GiSyncResult result;
+    result.timing = timing;
+    result.metric = rec[3] > 0.0f ? capped_quotient(std::hypot(rec[0], rec[1]), rec[3]) : 0.0f;
+    result.cfo_hz = (std::atan2(rec[1], rec[0]) * cfo_scale) / two_pi_times_fft;
+    return result;
+}
+
+#undef KAVRO_LANES
+#undef KAVRO_LANES_OUT
+
+}  // namespace kavro
