@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <utility>
 
 #include "core/internal_fault.hpp"
@@ -30,6 +31,16 @@ std::vector<OfdmFrameStreamDemod::BinPair> training_bin_pairs(const OfdmConfig& 
         if (n > 1 && used[k] && used[next]) pairs.push_back({k, conj(x[k]) * x[next]});
     }
     return pairs;
+}
+
+// Mean power of the transmitted repeated segment, the reference for an attempt's scale.
+float preamble_segment_power(const OfdmConfig& cfg, const PreambleParams& preamble) {
+    const std::vector<Complex> segment = band_limited_repeat_base(cfg, preamble.repeat_len);
+    double sum = 0.0;
+    for (const Complex& x : segment) sum += static_cast<double>(norm(x));
+    const float gain = cfg.gain();
+    const auto power = static_cast<float>(sum / static_cast<double>(segment.size()) * gain * gain);
+    return std::isnormal(power) ? power : 1.0f;
 }
 
 bool is_candidate(float metric) { return !std::isnan(metric); }
@@ -67,7 +78,9 @@ OfdmFrameStreamDemod::OfdmFrameStreamDemod(FrameLink link, PreambleParams preamb
       cp_len_(link_.cfg.cp_len()),
       preamble_len_(std::uint64_t{preamble.num_repeats} * preamble.repeat_len),
       span_(preamble_len_ + n_fft_ + cp_len_),
+      reach_(n_fft_ + cp_len_),
       degenerate_(!(fs_ > 0.0f) || preamble.repeat_len == 0 || preamble.num_repeats <= 1),
+      segment_power_(degenerate_ ? 1.0f : preamble_segment_power(link_.cfg, preamble_)),
       cfo_divisor_((static_cast<float>(preamble.repeat_len) * two_pi_f32) / fs_),
       training_pairs_(training_bin_pairs(link_.cfg)),
       fft_(n_fft_) {}
@@ -166,9 +179,9 @@ float OfdmFrameStreamDemod::score_of(const OffsetRecord& record, float e_max) co
 }
 
 void OfdmFrameStreamDemod::judge_offsets(bool end_of_stream) {
-    while (judged_end_ < computed_end_ && (end_of_stream || judged_end_ + span_ < computed_end_)) {
+    while (judged_end_ < computed_end_ && (end_of_stream || judged_end_ + reach_ < computed_end_)) {
         const std::uint64_t d = judged_end_;
-        const std::uint64_t right = std::min(d + span_, computed_end_ - 1);
+        const std::uint64_t right = std::min(d + reach_, computed_end_ - 1);
         for (; pushed_end_ <= right; ++pushed_end_) {
             const OffsetRecord& pushed = record_at(pushed_end_);
             if (!is_candidate(pushed.metric) || !std::isfinite(pushed.energy)) continue;
@@ -237,13 +250,21 @@ std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream) {
     return best;
 }
 
-std::int32_t OfdmFrameStreamDemod::whole_bin_offset(std::uint64_t start, float cfo_hz) {
+float OfdmFrameStreamDemod::attempt_scale(const OffsetRecord& record) const {
+    const float segments = static_cast<float>((preamble_.num_repeats - 1) * preamble_.repeat_len);
+    const float ratio = (record.energy / segments) / segment_power_;
+    if (!std::isfinite(ratio) || !(ratio > 0.0f)) return 1.0f;
+    const long exponent = std::lround(0.5f * std::log2(ratio));
+    return std::ldexp(1.0f, static_cast<int>(-std::clamp(exponent, -100L, 100L)));
+}
+
+std::int32_t OfdmFrameStreamDemod::whole_bin_offset(std::uint64_t start, float cfo_hz, float scale) {
     // The training symbol with the fractional offset removed and its prefix dropped, transformed.
     PhasorNco nco(-static_cast<double>(cfo_hz), static_cast<double>(fs_));
     const std::uint64_t first = start + preamble_len_;
     for (std::uint64_t i = 0; i < cp_len_; ++i) nco.next();
     const std::span<Complex> input = fft_.input();
-    for (std::uint64_t i = 0; i < n_fft_; ++i) input[i] = sample_at(first + cp_len_ + i) * nco.next();
+    for (std::uint64_t i = 0; i < n_fft_; ++i) input[i] = (sample_at(first + cp_len_ + i) * nco.next()) * scale;
     fft_.execute();
     const std::span<const Complex> y = fft_.output();
 
@@ -274,19 +295,53 @@ std::int32_t OfdmFrameStreamDemod::whole_bin_offset(std::uint64_t start, float c
     return static_cast<std::int32_t>(best_shift);
 }
 
+float OfdmFrameStreamDemod::refine_offset(std::uint64_t start, const OffsetRecord& record, float coarse_hz,
+                                          float scale) const {
+    // The training symbol's prefix against its copy one FFT length later: a lag N/R times the
+    // segments' measures the offset that much more finely, within half a bin of the coarse one.
+    // Each estimate's phase variance is about σ²·E/|c|²; converted to frequency and weighed by
+    // its inverse, the two combine without knowing σ².
+    const std::uint64_t first = start + preamble_len_;
+    double c_re = 0.0, c_im = 0.0, c_energy = 0.0;
+    for (std::uint64_t n = 0; n < cp_len_; ++n) {
+        const Complex a = sample_at(first + n) * scale;
+        const Complex b = sample_at(first + n + n_fft_) * scale;
+        c_re += static_cast<double>(a.re) * b.re + static_cast<double>(a.im) * b.im;
+        c_im += static_cast<double>(a.re) * b.im - static_cast<double>(a.im) * b.re;
+        c_energy += static_cast<double>(norm(b));
+    }
+    const double two_pi = 2.0 * std::numbers::pi;
+    const double fs = fs_;
+    const double lag = static_cast<double>(n_fft_);
+    double residual = std::atan2(c_im, c_re) - two_pi * static_cast<double>(coarse_hz) * lag / fs;
+    residual = std::remainder(residual, two_pi);
+    const double fine_info = (c_re * c_re + c_im * c_im) / c_energy * lag * lag;
+    const double r = static_cast<double>(preamble_.repeat_len);
+    const double e = static_cast<double>(record.energy) * scale * scale;
+    const double p2 = (static_cast<double>(record.p_re) * record.p_re + static_cast<double>(record.p_im) * record.p_im) *
+                      scale * scale * scale * scale;
+    const double coarse_info = p2 / e * r * r;
+    const double weight = fine_info / (fine_info + coarse_info);
+    if (!std::isfinite(residual) || !std::isfinite(weight)) return coarse_hz;
+    return static_cast<float>(static_cast<double>(coarse_hz) + weight * residual * fs / (two_pi * lag));
+}
+
 void OfdmFrameStreamDemod::start_attempt(std::uint64_t start) {
     const OffsetRecord& record = record_at(start);
     const float cfo_hz = std::atan2(record.p_im, record.p_re) / cfo_divisor_;
-    const std::int32_t bins = whole_bin_offset(start, cfo_hz);
-    const float total_hz = cfo_hz + (fs_ / static_cast<float>(n_fft_)) * static_cast<float>(bins);
-    attempt_ = PendingAttempt{start, PhasorNco(-static_cast<double>(total_hz), static_cast<double>(fs_)), {}, std::nullopt};
+    const float scale = attempt_scale(record);
+    const std::int32_t bins = whole_bin_offset(start, cfo_hz, scale);
+    const float coarse_hz = cfo_hz + (fs_ / static_cast<float>(n_fft_)) * static_cast<float>(bins);
+    const float total_hz = refine_offset(start, record, coarse_hz, scale);
+    attempt_ = PendingAttempt{start, PhasorNco(-static_cast<double>(total_hz), static_cast<double>(fs_)), scale, {},
+                              std::nullopt};
     derotated_.clear();
 }
 
 void OfdmFrameStreamDemod::derotate_to(std::uint64_t count) {
     derotated_.reserve(count);
     for (std::uint64_t i = derotated_.size(); i < count; ++i)
-        derotated_.push_back(sample_at(attempt_->start + i) * attempt_->nco.next());
+        derotated_.push_back((sample_at(attempt_->start + i) * attempt_->nco.next()) * attempt_->scale);
 }
 
 std::optional<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::continue_attempt() {
@@ -362,7 +417,7 @@ void OfdmFrameStreamDemod::consume_to(std::uint64_t position) {
     float running = 0.0f;
     std::uint64_t reached = position;  // energies below `reached` are in `running`
     for (std::uint64_t d = position; d < rejudge_end; ++d) {
-        const std::uint64_t right = std::min(d + span_, computed_end_ - 1);
+        const std::uint64_t right = std::min(d + reach_, computed_end_ - 1);
         for (; reached <= right; ++reached) {
             const OffsetRecord& r = record_at(reached);
             if (is_candidate(r.metric) && std::isfinite(r.energy)) running = std::max(running, r.energy);

@@ -91,6 +91,7 @@ private:
     struct PendingAttempt {
         std::uint64_t start = 0;
         PhasorNco nco;
+        float scale = 1.0f;
         std::vector<Complex> training_bins;
         std::optional<HeaderStage> stage;
     };
@@ -110,7 +111,9 @@ private:
     void start_attempt(std::uint64_t start);
     std::optional<Attempt> continue_attempt();
     void derotate_to(std::uint64_t count);
-    std::int32_t whole_bin_offset(std::uint64_t start, float cfo_hz);
+    float attempt_scale(const OffsetRecord& record) const;
+    std::int32_t whole_bin_offset(std::uint64_t start, float cfo_hz, float scale);
+    float refine_offset(std::uint64_t start, const OffsetRecord& record, float coarse_hz, float scale) const;
     void consume_to(std::uint64_t position);
     void drop_before(std::uint64_t position);
     void drop_window_before(std::uint64_t offset);
@@ -120,7 +123,9 @@ private:
     PreambleParams preamble_;
     float fs_;
     std::uint64_t n_fft_, cp_len_, preamble_len_, span_;  // N, C, M·R, W
+    std::uint64_t reach_;  // N + C: the offsets after d whose segments end before d's frame body
     bool degenerate_;
+    float segment_power_;  // mean power of the transmitted repeated segment
     float cfo_divisor_;
     std::vector<BinPair> training_pairs_;
     FftBlock fft_;
