@@ -103,41 +103,117 @@ void OfdmFrameStreamDemod::clear() {
     window_max_.clear();
     window_head_ = 0;
     attempt_.reset();
+    probe_.reset();
+    deferred_.clear();
     derotated_.clear();
+    probe_derotated_.clear();
 }
 
 std::vector<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::pass(bool end_of_stream) {
     std::vector<Attempt> results;
     for (;;) {
         if (attempt_) {
-            const std::uint64_t start = attempt_->start;
-            std::optional<Attempt> outcome;
-            try {
-                outcome = continue_attempt();
-            } catch (const InternalFault&) {
-                // A fault inside one attempt fails that frame only; the stream goes on.
-                outcome = std::unexpected(fec::RxError::MalformedHeader);
-            }
-            if (!outcome) break;  // the frame's samples are still arriving
-            const std::uint64_t consumed = *outcome ? start + span_ + (*outcome)->consumed_samples
-                                                    : std::min(stream_end(), start + span_);
-            attempt_.reset();
-            consume_to(consumed);
-            results.push_back(std::move(*outcome));
+            if (!advance_attempt(end_of_stream, results)) break;
             continue;
         }
         if (buffered() < span_ + n_fft_ + cp_len_) break;
         const std::optional<std::uint64_t> start = choose(end_of_stream);
         if (!start) break;
         try {
-            start_attempt(*start);
+            attempt_ = open_attempt(*start);
+            derotated_.clear();
         } catch (const InternalFault&) {
+            // A fault inside one attempt fails that frame only; the stream goes on.
             attempt_.reset();
             consume_to(std::min(stream_end(), *start + span_));
             results.push_back(std::unexpected(fec::RxError::MalformedHeader));
         }
     }
     return results;
+}
+
+bool OfdmFrameStreamDemod::advance_attempt(bool end_of_stream, std::vector<Attempt>& results) {
+    PendingAttempt& attempt = *attempt_;
+    if (!attempt.stage) {
+        const std::optional<fec::RxError> failure = advance_header(attempt, derotated_);
+        if (failure) {
+            finish_attempt(std::unexpected(*failure), results);
+            return true;
+        }
+        if (!attempt.stage) return false;  // the header's symbols are still arriving
+        search_from_ = std::max(search_from_, attempt.start + span_);
+    }
+
+    const std::uint64_t frame_end = attempt.start + span_ + attempt.stage->body_samples;
+    if (stream_end() >= frame_end) {
+        finish_attempt(decode_payload(attempt), results);
+        return true;
+    }
+    if (end_of_stream) {
+        // The stream ends inside the body: the frame is given up and what follows is searched.
+        finish_attempt(std::unexpected(fec::RxError::PayloadCrcMismatch), results);
+        return true;
+    }
+    return probe(frame_end, results);
+}
+
+bool OfdmFrameStreamDemod::probe(std::uint64_t frame_end, std::vector<Attempt>& results) {
+    if (!probe_) {
+        const std::optional<std::uint64_t> start = choose(false);
+        if (!start) return false;
+        try {
+            probe_ = open_attempt(*start);
+            probe_derotated_.clear();
+        } catch (const InternalFault&) {
+            probe_.reset();
+            deferred_.push_back(fec::RxError::MalformedHeader);
+            search_from_ = std::max(search_from_, *start + span_);
+            return true;
+        }
+    }
+    const std::optional<fec::RxError> failure = advance_header(*probe_, probe_derotated_);
+    if (failure) {
+        // Reported only if the pending frame fails: otherwise the candidate lay inside its body.
+        deferred_.push_back(*failure);
+        search_from_ = std::max(search_from_, probe_->start + span_);
+        probe_.reset();
+        return true;
+    }
+    if (!probe_->stage || probe_->start >= frame_end) return false;
+
+    // A frame whose header decodes inside the pending frame's announced body: the pending frame
+    // was cut short or its header was false; give it up and receive the new one.
+    PendingAttempt next = std::move(*probe_);
+    probe_.reset();
+    const std::uint64_t start = next.start;
+    results.push_back(std::unexpected(fec::RxError::PayloadCrcMismatch));
+    for (const fec::RxError error : deferred_) results.push_back(std::unexpected(error));
+    deferred_.clear();
+    attempt_.reset();
+    consume_to(start);
+    attempt_ = std::move(next);
+    std::swap(derotated_, probe_derotated_);
+    search_from_ = std::max(search_from_, start + span_);
+    return true;
+}
+
+void OfdmFrameStreamDemod::finish_attempt(Attempt outcome, std::vector<Attempt>& results) {
+    const std::uint64_t start = attempt_->start;
+    const std::uint64_t consumed = outcome ? start + span_ + outcome->consumed_samples
+                                           : std::min(stream_end(), start + span_);
+    attempt_.reset();
+    results.push_back(std::move(outcome));
+    if (!results.back()) {
+        for (const fec::RxError error : deferred_) results.push_back(std::unexpected(error));
+    }
+    deferred_.clear();
+    // A candidate whose header is still arriving stays, unless the decoded frame covered it.
+    if (probe_ && probe_->start >= consumed) {
+        attempt_ = std::move(probe_);
+        std::swap(derotated_, probe_derotated_);
+    }
+    probe_.reset();
+    consume_to(consumed);
 }
 
 void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end) {
@@ -169,6 +245,7 @@ void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end) {
         for (std::size_t j = 0; j < count; ++j)
             records_.push_back({p_re[j], p_im[j], energy[j], correlation_metric(p_re[j], p_im[j], energy[j], ratio[j]), NAN});
         computed_end_ = first + count;
+        work_.offsets_searched += count;
     }
 }
 
@@ -326,64 +403,74 @@ float OfdmFrameStreamDemod::refine_offset(std::uint64_t start, const OffsetRecor
     return static_cast<float>(static_cast<double>(coarse_hz) + weight * residual * fs / (two_pi * lag));
 }
 
-void OfdmFrameStreamDemod::start_attempt(std::uint64_t start) {
+OfdmFrameStreamDemod::PendingAttempt OfdmFrameStreamDemod::open_attempt(std::uint64_t start) {
     const OffsetRecord& record = record_at(start);
     const float cfo_hz = std::atan2(record.p_im, record.p_re) / cfo_divisor_;
     const float scale = attempt_scale(record);
     const std::int32_t bins = whole_bin_offset(start, cfo_hz, scale);
     const float coarse_hz = cfo_hz + (fs_ / static_cast<float>(n_fft_)) * static_cast<float>(bins);
     const float total_hz = refine_offset(start, record, coarse_hz, scale);
-    attempt_ = PendingAttempt{start, PhasorNco(-static_cast<double>(total_hz), static_cast<double>(fs_)), scale, {},
-                              std::nullopt};
-    derotated_.clear();
+    return PendingAttempt{start, PhasorNco(-static_cast<double>(total_hz), static_cast<double>(fs_)), scale, {},
+                          std::nullopt};
 }
 
-void OfdmFrameStreamDemod::derotate_to(std::uint64_t count) {
-    derotated_.reserve(count);
-    for (std::uint64_t i = derotated_.size(); i < count; ++i)
-        derotated_.push_back((sample_at(attempt_->start + i) * attempt_->nco.next()) * attempt_->scale);
+void OfdmFrameStreamDemod::derotate_to(PendingAttempt& attempt, std::vector<Complex>& derotated, std::uint64_t count) {
+    if (count <= derotated.size()) return;
+    work_.samples_derotated += count - derotated.size();
+    derotated.reserve(count);
+    for (std::uint64_t i = derotated.size(); i < count; ++i)
+        derotated.push_back((sample_at(attempt.start + i) * attempt.nco.next()) * attempt.scale);
 }
 
-std::optional<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::continue_attempt() {
-    PendingAttempt& attempt = *attempt_;
+std::optional<fec::RxError> OfdmFrameStreamDemod::advance_header(PendingAttempt& attempt,
+                                                                 std::vector<Complex>& derotated) {
     const OfdmConfig& cfg = link_.cfg;
-    const std::uint64_t available = stream_end() - attempt.start;
-    const std::uint64_t s = n_fft_ + cp_len_;
-
-    if (!attempt.stage) {
-        if (cfg.header_format() != fec::HeaderFormat::Native) return std::unexpected(fec::RxError::MalformedHeader);
-        const std::uint64_t d = cfg.plan().data_carriers.size();
-        const std::uint64_t coded = header_block_plan(cfg.header_crc(), *link_.cache).coded_bits;
-        const std::uint64_t needed = span_ + s * ((coded + d - 1) / d);
-        if (available < needed) return std::nullopt;
-        derotate_to(needed);
+    if (cfg.header_format() != fec::HeaderFormat::Native) return fec::RxError::MalformedHeader;
+    const std::uint64_t d = cfg.plan().data_carriers.size();
+    const std::uint64_t coded = header_block_plan(cfg.header_crc(), *link_.cache).coded_bits;
+    const std::uint64_t needed = span_ + (n_fft_ + cp_len_) * ((coded + d - 1) / d);
+    if (stream_end() - attempt.start < needed) return std::nullopt;
+    try {
+        derotate_to(attempt, derotated, needed);
 
         // The training symbol's FFT window, moved back into its prefix by the receive back-off.
         const std::uint64_t backoff = body_window_backoff(cfg, true);
         const std::uint64_t window = preamble_len_ + cp_len_ - backoff;
-        std::copy_n(derotated_.begin() + static_cast<std::ptrdiff_t>(window), n_fft_, fft_.input().begin());
+        std::copy_n(derotated.begin() + static_cast<std::ptrdiff_t>(window), n_fft_, fft_.input().begin());
         fft_.execute();
         attempt.training_bins.assign(fft_.output().begin(), fft_.output().end());
 
-        const std::span<const Complex> body = std::span<const Complex>(derotated_).subspan(span_);
+        ++work_.headers_decoded;
+        const std::span<const Complex> body = std::span<const Complex>(derotated).subspan(span_);
         auto stage = decode_frame_header(cfg, link_.entries, body, attempt.training_bins, *link_.cache);
-        if (!stage) return std::unexpected(stage.error().error());
+        if (!stage) return stage.error().error();
         attempt.stage = std::move(*stage);
+        return std::nullopt;
+    } catch (const InternalFault&) {
+        return fec::RxError::MalformedHeader;
     }
+}
 
-    const std::uint64_t needed = span_ + attempt.stage->body_samples;
-    if (available < needed) return std::nullopt;
-    derotate_to(needed);
-    const std::span<const Complex> body = std::span<const Complex>(derotated_).subspan(span_);
-    auto frame = decode_frame_payload(cfg, *attempt.stage, body, attempt.training_bins, *link_.cache, false, scratch_);
-    if (!frame) return std::unexpected(frame.error().error());
-    return std::move(*frame);
+OfdmFrameStreamDemod::Attempt OfdmFrameStreamDemod::decode_payload(PendingAttempt& attempt) {
+    try {
+        derotate_to(attempt, derotated_, span_ + attempt.stage->body_samples);
+        const std::span<const Complex> body = std::span<const Complex>(derotated_).subspan(span_);
+        auto frame = decode_frame_payload(link_.cfg, *attempt.stage, body, attempt.training_bins, *link_.cache, false,
+                                          scratch_);
+        if (!frame) return std::unexpected(frame.error().error());
+        return std::move(*frame);
+    } catch (const InternalFault&) {
+        return std::unexpected(fec::RxError::MalformedHeader);
+    }
 }
 
 void OfdmFrameStreamDemod::drop_before(std::uint64_t position) {
-    if (position > base_) {
-        drop_front(samples_, head_, static_cast<std::size_t>(position - base_));
-        base_ = position;
+    // A pending frame keeps its samples and those before it (they go with the frame); the search
+    // records ahead of it go as usual.
+    const std::uint64_t kept = attempt_ ? base_ : position;
+    if (kept > base_) {
+        drop_front(samples_, head_, static_cast<std::size_t>(kept - base_));
+        base_ = kept;
     }
     if (position > record_base_) {
         const std::uint64_t drop = std::min(position, computed_end_) - record_base_;
@@ -412,11 +499,13 @@ void OfdmFrameStreamDemod::consume_to(std::uint64_t position) {
 
     // Offsets judged before the consumption had windows reaching below it; judge them again
     // within the new stretch, as if they had been judged after it.
+    // Records below record_base_ were searched past while a frame was pending and are not read again.
+    const std::uint64_t from = std::max(position, record_base_);
     const std::uint64_t rejudge_end = std::min(judged_end_, position + span_);
-    if (rejudge_end <= position) return;
+    if (rejudge_end <= from) return;
     float running = 0.0f;
-    std::uint64_t reached = position;  // energies below `reached` are in `running`
-    for (std::uint64_t d = position; d < rejudge_end; ++d) {
+    std::uint64_t reached = from;  // energies below `reached` are in `running`
+    for (std::uint64_t d = from; d < rejudge_end; ++d) {
         const std::uint64_t right = std::min(d + reach_, computed_end_ - 1);
         for (; reached <= right; ++reached) {
             const OffsetRecord& r = record_at(reached);

@@ -23,21 +23,27 @@
 //
 // The search is the repeated-segment correlation of the preamble (the same per-offset metric and
 // fractional offset as ofdm_sync), run once per offset as samples arrive. An offset's score is
-// its metric times its segment energy over the largest energy among the offsets within one
-// preamble span W on either side, so a strong frame elsewhere in the buffer cannot hide a weak
-// one; the window does not reach back past the end of the last attempt consumed. An offset is
-// judged only once its whole window has arrived (a choice waits until every offset within W of
-// it is judged), and every decision depends on the stream alone: feeding a stream whole or in
-// chunks of any size gives the same results. The whole-bin offset is matched on products of
-// neighbouring training bins, which a window early by a few samples (harmless to the body, whose
-// windows move with it) does not disturb.
+// its metric times its segment energy over the largest energy among the offsets from one preamble
+// span W before it to N + C after it (the last offsets whose segments end before its own frame
+// body: a header's fill can peak far above the preamble), so a strong frame elsewhere in the
+// buffer cannot hide a weak one; the window does not reach back past the end of the last attempt
+// consumed. An offset is judged only once its whole window has arrived (a choice waits until every
+// offset within W of it is judged), and every decision depends on the stream alone. The whole-bin
+// offset is matched on products of neighbouring training bins, which a window early by a few
+// samples (harmless to the body, whose windows move with it) does not disturb; the training
+// symbol's prefix against its copy N samples later then refines the offset, and the attempt's
+// samples are scaled by a power of two that brings the preamble near its transmitted power, so
+// that no step of the decode depends on the stream's amplitude.
 //
 // A pass repeats: take the earliest offset scoring at least 0.5, choose the best-scored offset
-// within W of it, resolve its whole-bin offset from the training symbol, derotate and decode. A
-// decoded frame consumes everything up to its last symbol; a failed one everything up to the end
-// of its preamble span (so its body is searched again). While no preamble is in sight the buffer
-// keeps only the samples a future preamble could start in, so idle input costs bounded memory and
-// time proportional to its length.
+// within W of it, resolve its offset, derotate and decode. A decoded frame consumes everything up
+// to its last symbol; a failed one everything up to the end of its preamble span (so its body is
+// searched again). While a decoded header waits for its body the search goes on inside that body:
+// a frame whose header decodes there ends the wait (the pending frame is reported as a payload
+// that did not decode), and so does the end of the stream (flush). Offsets are searched once, so
+// the work per sample is bounded whatever the headers announce. While no preamble is in sight the
+// buffer keeps only the samples a future preamble could start in, so idle input costs bounded
+// memory and time proportional to its length.
 
 namespace kavro {
 
@@ -75,6 +81,14 @@ public:
     const FrameLink& link() const { return link_; }
     const PreambleParams& preamble() const { return preamble_; }
 
+    // What the receiver has done so far, for bounding its work by the samples it was given.
+    struct WorkCount {
+        std::uint64_t offsets_searched = 0;
+        std::uint64_t samples_derotated = 0;
+        std::uint64_t headers_decoded = 0;
+    };
+    const WorkCount& work() const { return work_; }
+
 private:
     // Per-offset search results; metric is NaN for an offset without candidate, score NaN until
     // the offset is judged (and for offsets without candidate).
@@ -104,13 +118,17 @@ private:
     OffsetRecord& record_at(std::uint64_t d) { return records_[record_head_ + (d - record_base_)]; }
 
     std::vector<Attempt> pass(bool end_of_stream);
+    bool advance_attempt(bool end_of_stream, std::vector<Attempt>& results);
+    bool probe(std::uint64_t frame_end, std::vector<Attempt>& results);
+    void finish_attempt(Attempt outcome, std::vector<Attempt>& results);
+    PendingAttempt open_attempt(std::uint64_t start);
+    std::optional<fec::RxError> advance_header(PendingAttempt& attempt, std::vector<Complex>& derotated);
+    Attempt decode_payload(PendingAttempt& attempt);
+    void derotate_to(PendingAttempt& attempt, std::vector<Complex>& derotated, std::uint64_t count);
     void scan(bool end_of_stream);
     void compute_offsets(std::uint64_t end);
     void judge_offsets(bool end_of_stream);
     std::optional<std::uint64_t> choose(bool end_of_stream);
-    void start_attempt(std::uint64_t start);
-    std::optional<Attempt> continue_attempt();
-    void derotate_to(std::uint64_t count);
     float attempt_scale(const OffsetRecord& record) const;
     std::int32_t whole_bin_offset(std::uint64_t start, float cfo_hz, float scale);
     float refine_offset(std::uint64_t start, const OffsetRecord& record, float coarse_hz, float scale) const;
@@ -152,8 +170,14 @@ private:
     std::vector<WindowEntry> window_max_;
     std::size_t window_head_ = 0;
 
+    // The oldest attempt, and a candidate probed inside its body while the body is arriving, with
+    // their derotated samples; failures of such probes wait for the pending frame's outcome.
     std::optional<PendingAttempt> attempt_;
+    std::optional<PendingAttempt> probe_;
+    std::vector<fec::RxError> deferred_;
     std::vector<Complex> derotated_;
+    std::vector<Complex> probe_derotated_;
+    WorkCount work_;
 };
 
 }  // namespace kavro
