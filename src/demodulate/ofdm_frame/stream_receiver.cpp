@@ -285,13 +285,6 @@ void OfdmFrameStreamDemod::drop_window_before(std::uint64_t offset) {
     }
 }
 
-void OfdmFrameStreamDemod::scan(bool end_of_stream) {
-    const std::uint64_t end = stream_end();
-    // Offset d can be examined once its preamble span has arrived.
-    compute_offsets(end >= span_ ? end - span_ + 1 : 0);
-    judge_offsets(end_of_stream);
-}
-
 std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream) {
     const std::uint64_t end = stream_end();
     // A preamble can start no earlier than this and still leave room for one more symbol.
@@ -300,23 +293,32 @@ std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream) {
         drop_before(std::max(tail, base_));
         return std::nullopt;
     }
-    scan(end_of_stream);
-
-    const std::uint64_t from = std::max(search_from_, base_);
+    // Offset d can be examined once its preamble span has arrived. Offsets are examined a block at
+    // a time and only as far as a choice needs: the body of a frame chosen ahead of them is
+    // consumed before they are reached, and is never searched.
+    const std::uint64_t limit = end >= span_ ? end - span_ + 1 : 0;
     std::optional<std::uint64_t> first;
-    for (std::uint64_t d = from; d < judged_end_; ++d) {
-        if (record_at(d).score >= sync_threshold) {
-            first = d;
-            break;
+    for (;;) {
+        const bool complete = computed_end_ >= limit;
+        judge_offsets(end_of_stream && complete);
+        const std::uint64_t from = std::max(search_from_, base_);
+        first.reset();
+        for (std::uint64_t d = from; d < judged_end_; ++d) {
+            if (record_at(d).score >= sync_threshold) {
+                first = d;
+                break;
+            }
         }
+        search_from_ = first ? *first : std::max(from, judged_end_);
+        // The choice needs every offset within one span of the first to be judged.
+        if (first && (*first + span_ <= judged_end_ || (end_of_stream && complete))) break;
+        if (complete) break;
+        compute_offsets(std::min(limit, computed_end_ + scan_block));
     }
     if (!first) {
-        search_from_ = std::max(from, judged_end_);
         drop_before(std::max(std::min(judged_end_, tail), base_));
         return std::nullopt;
     }
-    search_from_ = *first;
-    // The choice needs every offset within one span of the first to be judged.
     if (*first + span_ > judged_end_ && !end_of_stream) return std::nullopt;
 
     std::uint64_t best = *first;

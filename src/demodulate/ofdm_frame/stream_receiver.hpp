@@ -125,7 +125,6 @@ private:
     std::optional<fec::RxError> advance_header(PendingAttempt& attempt, std::vector<Complex>& derotated);
     Attempt decode_payload(PendingAttempt& attempt);
     void derotate_to(PendingAttempt& attempt, std::vector<Complex>& derotated, std::uint64_t count);
-    void scan(bool end_of_stream);
     void compute_offsets(std::uint64_t end);
     void judge_offsets(bool end_of_stream);
     std::optional<std::uint64_t> choose(bool end_of_stream);
