@@ -17,6 +17,10 @@ namespace {
 // with the next block are formed again, which costs little and keeps no state between calls).
 constexpr std::size_t scan_block = 2048;
 
+// Offsets judged at a time while no candidate is in sight: a choice stops judging one span past
+// its first candidate.
+constexpr std::uint64_t judge_step = 256;
+
 // The neighbouring pairs (k, k+1) of bins that both carry the training sequence, each with
 // conj(X[k])·X[k+1], the conjugate of the pair's product in the transmitted training symbol.
 std::vector<OfdmFrameStreamDemod::BinPair> training_bin_pairs(const OfdmConfig& cfg) {
@@ -255,8 +259,8 @@ float OfdmFrameStreamDemod::score_of(const OffsetRecord& record, float e_max) co
     return record.metric * share;
 }
 
-void OfdmFrameStreamDemod::judge_offsets(bool end_of_stream) {
-    while (judged_end_ < computed_end_ && (end_of_stream || judged_end_ + reach_ < computed_end_)) {
+void OfdmFrameStreamDemod::judge_offsets(bool end_of_stream, std::uint64_t until) {
+    while (judged_end_ < std::min(computed_end_, until) && (end_of_stream || judged_end_ + reach_ < computed_end_)) {
         const std::uint64_t d = judged_end_;
         const std::uint64_t right = std::min(d + reach_, computed_end_ - 1);
         for (; pushed_end_ <= right; ++pushed_end_) {
@@ -297,24 +301,24 @@ std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream) {
     // a time and only as far as a choice needs: the body of a frame chosen ahead of them is
     // consumed before they are reached, and is never searched.
     const std::uint64_t limit = end >= span_ ? end - span_ + 1 : 0;
+    const std::uint64_t from = std::max(search_from_, base_);
+    std::uint64_t looked = from;  // offsets below this were judged and fell short of the threshold
     std::optional<std::uint64_t> first;
     for (;;) {
         const bool complete = computed_end_ >= limit;
-        judge_offsets(end_of_stream && complete);
-        const std::uint64_t from = std::max(search_from_, base_);
-        first.reset();
-        for (std::uint64_t d = from; d < judged_end_; ++d) {
-            if (record_at(d).score >= sync_threshold) {
-                first = d;
-                break;
-            }
+        const std::uint64_t judged_before = judged_end_;
+        judge_offsets(end_of_stream && complete, first ? *first + span_ : judged_end_ + judge_step);
+        for (; !first && looked < judged_end_; ++looked) {
+            if (record_at(looked).score >= sync_threshold) first = looked;
         }
-        search_from_ = first ? *first : std::max(from, judged_end_);
         // The choice needs every offset within one span of the first to be judged.
-        if (first && (*first + span_ <= judged_end_ || (end_of_stream && complete))) break;
-        if (complete) break;
-        compute_offsets(std::min(limit, computed_end_ + scan_block));
+        if (first && *first + span_ <= judged_end_) break;
+        if (judged_end_ == judged_before) {
+            if (complete) break;
+            compute_offsets(std::min(limit, computed_end_ + scan_block));
+        }
     }
+    search_from_ = first ? *first : std::max(from, judged_end_);
     if (!first) {
         drop_before(std::max(std::min(judged_end_, tail), base_));
         return std::nullopt;
@@ -417,11 +421,14 @@ OfdmFrameStreamDemod::PendingAttempt OfdmFrameStreamDemod::open_attempt(std::uin
 }
 
 void OfdmFrameStreamDemod::derotate_to(PendingAttempt& attempt, std::vector<Complex>& derotated, std::uint64_t count) {
-    if (count <= derotated.size()) return;
-    work_.samples_derotated += count - derotated.size();
-    derotated.reserve(count);
-    for (std::uint64_t i = derotated.size(); i < count; ++i)
-        derotated.push_back((sample_at(attempt.start + i) * attempt.nco.next()) * attempt.scale);
+    const std::uint64_t from = derotated.size();
+    if (count <= from) return;
+    work_.samples_derotated += count - from;
+    derotated.resize(count);
+    const Complex* in = &sample_at(attempt.start + from);
+    Complex* out = derotated.data() + from;
+    const float scale = attempt.scale;
+    for (std::uint64_t i = 0; i < count - from; ++i) out[i] = (in[i] * attempt.nco.next()) * scale;
 }
 
 std::optional<fec::RxError> OfdmFrameStreamDemod::advance_header(PendingAttempt& attempt,
@@ -444,7 +451,7 @@ std::optional<fec::RxError> OfdmFrameStreamDemod::advance_header(PendingAttempt&
 
         ++work_.headers_decoded;
         const std::span<const Complex> body = std::span<const Complex>(derotated).subspan(span_);
-        auto stage = decode_frame_header(cfg, link_.entries, body, attempt.training_bins, *link_.cache);
+        auto stage = decode_frame_header(cfg, link_.entries, body, attempt.training_bins, *link_.cache, scratch_);
         if (!stage) return stage.error().error();
         attempt.stage = std::move(*stage);
         return std::nullopt;

@@ -126,7 +126,7 @@ private:
     Attempt decode_payload(PendingAttempt& attempt);
     void derotate_to(PendingAttempt& attempt, std::vector<Complex>& derotated, std::uint64_t count);
     void compute_offsets(std::uint64_t end);
-    void judge_offsets(bool end_of_stream);
+    void judge_offsets(bool end_of_stream, std::uint64_t until);
     std::optional<std::uint64_t> choose(bool end_of_stream);
     float attempt_scale(const OffsetRecord& record) const;
     std::int32_t whole_bin_offset(std::uint64_t start, float cfo_hz, float scale);
