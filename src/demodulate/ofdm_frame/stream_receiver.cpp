@@ -47,7 +47,13 @@ float preamble_segment_power(const OfdmConfig& cfg, const PreambleParams& preamb
     return std::isnormal(power) ? power : 1.0f;
 }
 
-bool is_candidate(float metric) { return !std::isnan(metric); }
+// Offsets per block of the running energy maxima.
+constexpr std::uint64_t energy_block = 32;
+
+// An offset's energy as it enters a window's maximum: only candidates with a finite energy count.
+float window_energy_of(const OfdmFrameStreamDemod::OffsetRecord& record) {
+    return !std::isnan(record.metric) && std::isfinite(record.energy) ? record.energy : 0.0f;
+}
 
 template <class T>
 void drop_front(std::vector<T>& values, std::size_t& head, std::size_t count) {
@@ -103,9 +109,10 @@ void OfdmFrameStreamDemod::clear() {
     records_.clear();
     record_head_ = 0;
     record_base_ = 0;
-    computed_end_ = judged_end_ = pushed_end_ = search_from_ = floor_ = 0;
-    window_max_.clear();
-    window_head_ = 0;
+    computed_end_ = judged_end_ = search_from_ = floor_ = 0;
+    block_max_.clear();
+    block_head_ = 0;
+    block_base_ = 0;
     attempt_.reset();
     probe_.reset();
     deferred_.clear();
@@ -246,8 +253,15 @@ void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end) {
         }
         segment_sums(re, im, r, sums, t_re, t_im, t_energy);
         pair_totals(t_re, t_im, t_energy, r, pairs, count, p_re, p_im, energy, ratio);
-        for (std::size_t j = 0; j < count; ++j)
-            records_.push_back({p_re[j], p_im[j], energy[j], correlation_metric(p_re[j], p_im[j], energy[j], ratio[j]), NAN});
+        for (std::size_t j = 0; j < count; ++j) {
+            const OffsetRecord record{p_re[j], p_im[j], energy[j], correlation_metric(p_re[j], p_im[j], energy[j], ratio[j]),
+                                      NAN};
+            records_.push_back(record);
+            const std::uint64_t block = (first + j) / energy_block;
+            while (block_base_ + (block_max_.size() - block_head_) <= block) block_max_.push_back(0.0f);
+            float& most = block_max_[block_head_ + static_cast<std::size_t>(block - block_base_)];
+            most = std::max(most, window_energy_of(record));
+        }
         computed_end_ = first + count;
         work_.offsets_searched += count;
     }
@@ -259,33 +273,38 @@ float OfdmFrameStreamDemod::score_of(const OffsetRecord& record, float e_max) co
     return record.metric * share;
 }
 
-void OfdmFrameStreamDemod::judge_offsets(bool end_of_stream, std::uint64_t until) {
-    while (judged_end_ < std::min(computed_end_, until) && (end_of_stream || judged_end_ + reach_ < computed_end_)) {
-        const std::uint64_t d = judged_end_;
-        const std::uint64_t right = std::min(d + reach_, computed_end_ - 1);
-        for (; pushed_end_ <= right; ++pushed_end_) {
-            const OffsetRecord& pushed = record_at(pushed_end_);
-            if (!is_candidate(pushed.metric) || !std::isfinite(pushed.energy)) continue;
-            while (window_max_.size() > window_head_ && window_max_.back().energy <= pushed.energy) window_max_.pop_back();
-            window_max_.push_back({pushed_end_, pushed.energy});
-        }
-        const std::uint64_t left = std::max(d >= span_ ? d - span_ : 0, floor_);
-        drop_window_before(left);
-        OffsetRecord& record = record_at(d);
-        if (is_candidate(record.metric))
-            record.score = score_of(record, window_max_.size() > window_head_ ? window_max_[window_head_].energy : 0.0f);
-        ++judged_end_;
+float OfdmFrameStreamDemod::window_energy(std::uint64_t lo, std::uint64_t hi) const {
+    float most = 0.0f;
+    const std::uint64_t lo_block = lo / energy_block;
+    const std::uint64_t hi_block = hi / energy_block;
+    const auto scan = [&](std::uint64_t from, std::uint64_t to) {
+        for (std::uint64_t d = from; d <= to; ++d) most = std::max(most, window_energy_of(record_at(d)));
+    };
+    if (lo_block == hi_block) {
+        scan(lo, hi);
+        return most;
     }
+    scan(lo, (lo_block + 1) * energy_block - 1);
+    for (std::uint64_t b = lo_block + 1; b < hi_block; ++b)
+        most = std::max(most, block_max_[block_head_ + static_cast<std::size_t>(b - block_base_)]);
+    scan(hi_block * energy_block, hi);
+    return most;
 }
 
-void OfdmFrameStreamDemod::drop_window_before(std::uint64_t offset) {
-    while (window_head_ < window_max_.size() && window_max_[window_head_].offset < offset) ++window_head_;
-    if (window_head_ == window_max_.size()) {
-        window_max_.clear();
-        window_head_ = 0;
-    } else if (window_head_ >= 4096 && window_head_ >= window_max_.size() / 2) {
-        window_max_.erase(window_max_.begin(), window_max_.begin() + static_cast<std::ptrdiff_t>(window_head_));
-        window_head_ = 0;
+void OfdmFrameStreamDemod::judge_offset(std::uint64_t d) {
+    // An offset below the threshold cannot score above it: its score stays unset (NaN), which no
+    // choice takes.
+    OffsetRecord& record = record_at(d);
+    if (!(record.metric >= sync_threshold)) return;
+    const std::uint64_t lo = std::max({d >= span_ ? d - span_ : 0, floor_, record_base_});
+    const std::uint64_t hi = std::min(d + reach_, computed_end_ - 1);
+    record.score = score_of(record, window_energy(lo, hi));
+}
+
+void OfdmFrameStreamDemod::judge_offsets(bool end_of_stream, std::uint64_t until) {
+    while (judged_end_ < std::min(computed_end_, until) && (end_of_stream || judged_end_ + reach_ < computed_end_)) {
+        judge_offset(judged_end_);
+        ++judged_end_;
     }
 }
 
@@ -473,23 +492,29 @@ OfdmFrameStreamDemod::Attempt OfdmFrameStreamDemod::decode_payload(PendingAttemp
     }
 }
 
-void OfdmFrameStreamDemod::drop_before(std::uint64_t position) {
+void OfdmFrameStreamDemod::drop_before(std::uint64_t position, bool consumed) {
     // A pending frame keeps its samples and those before it (they go with the frame); the search
-    // records ahead of it go as usual.
+    // records ahead of it go as usual, except those the next offsets' windows still reach.
     const std::uint64_t kept = attempt_ ? base_ : position;
     if (kept > base_) {
         drop_front(samples_, head_, static_cast<std::size_t>(kept - base_));
         base_ = kept;
     }
-    if (position > record_base_) {
-        const std::uint64_t drop = std::min(position, computed_end_) - record_base_;
-        drop_front(records_, record_head_, static_cast<std::size_t>(drop));
-        record_base_ += drop;
+    const std::uint64_t window_start = judged_end_ >= span_ ? judged_end_ - span_ : 0;
+    const std::uint64_t records_to = std::min(consumed ? position : std::min(position, window_start), computed_end_);
+    if (records_to > record_base_) {
+        drop_front(records_, record_head_, static_cast<std::size_t>(records_to - record_base_));
+        record_base_ = records_to;
+        const std::uint64_t blocks = record_base_ / energy_block;
+        if (blocks > block_base_) {
+            drop_front(block_max_, block_head_, static_cast<std::size_t>(blocks - block_base_));
+            block_base_ = blocks;
+        }
     }
 }
 
 void OfdmFrameStreamDemod::consume_to(std::uint64_t position) {
-    drop_before(position);
+    drop_before(position, true);
     floor_ = position;
     search_from_ = std::max(search_from_, position);
     if (position >= computed_end_) {
@@ -497,32 +522,18 @@ void OfdmFrameStreamDemod::consume_to(std::uint64_t position) {
         records_.clear();
         record_head_ = 0;
         record_base_ = position;
-        computed_end_ = judged_end_ = pushed_end_ = position;
-        window_max_.clear();
-        window_head_ = 0;
+        block_max_.clear();
+        block_head_ = 0;
+        block_base_ = position / energy_block;
+        computed_end_ = judged_end_ = position;
         return;
     }
     judged_end_ = std::max(judged_end_, position);
-    pushed_end_ = std::max(pushed_end_, position);
-    drop_window_before(position);
 
     // Offsets judged before the consumption had windows reaching below it; judge them again
     // within the new stretch, as if they had been judged after it.
-    // Records below record_base_ were searched past while a frame was pending and are not read again.
-    const std::uint64_t from = std::max(position, record_base_);
     const std::uint64_t rejudge_end = std::min(judged_end_, position + span_);
-    if (rejudge_end <= from) return;
-    float running = 0.0f;
-    std::uint64_t reached = from;  // energies below `reached` are in `running`
-    for (std::uint64_t d = from; d < rejudge_end; ++d) {
-        const std::uint64_t right = std::min(d + reach_, computed_end_ - 1);
-        for (; reached <= right; ++reached) {
-            const OffsetRecord& r = record_at(reached);
-            if (is_candidate(r.metric) && std::isfinite(r.energy)) running = std::max(running, r.energy);
-        }
-        OffsetRecord& record = record_at(d);
-        if (is_candidate(record.metric)) record.score = score_of(record, running);
-    }
+    for (std::uint64_t d = std::max(position, record_base_); d < rejudge_end; ++d) judge_offset(d);
 }
 
 }  // namespace kavro

@@ -89,17 +89,13 @@ public:
     };
     const WorkCount& work() const { return work_; }
 
-private:
     // Per-offset search results; metric is NaN for an offset without candidate, score NaN until
-    // the offset is judged (and for offsets without candidate).
+    // the offset is judged (and for offsets that cannot reach the threshold).
     struct OffsetRecord {
         float p_re, p_im, energy, metric, score;
     };
-    // Offsets of the running window maximum: energies decrease from head to tail.
-    struct WindowEntry {
-        std::uint64_t offset;
-        float energy;
-    };
+
+private:
     // One attempt in progress: the derotated samples from its start, the whole-bin corrected
     // offset, the training bins and, once decoded, the header.
     struct PendingAttempt {
@@ -127,13 +123,14 @@ private:
     void derotate_to(PendingAttempt& attempt, std::vector<Complex>& derotated, std::uint64_t count);
     void compute_offsets(std::uint64_t end);
     void judge_offsets(bool end_of_stream, std::uint64_t until);
+    void judge_offset(std::uint64_t d);
+    float window_energy(std::uint64_t lo, std::uint64_t hi) const;
     std::optional<std::uint64_t> choose(bool end_of_stream);
     float attempt_scale(const OffsetRecord& record) const;
     std::int32_t whole_bin_offset(std::uint64_t start, float cfo_hz, float scale);
     float refine_offset(std::uint64_t start, const OffsetRecord& record, float coarse_hz, float scale) const;
     void consume_to(std::uint64_t position);
-    void drop_before(std::uint64_t position);
-    void drop_window_before(std::uint64_t offset);
+    void drop_before(std::uint64_t position, bool consumed = false);
     float score_of(const OffsetRecord& record, float e_max) const;
 
     FrameLink link_;
@@ -163,11 +160,12 @@ private:
     std::uint64_t record_base_ = 0;
     std::uint64_t computed_end_ = 0;
     std::uint64_t judged_end_ = 0;
-    std::uint64_t pushed_end_ = 0;  // offsets whose energy entered the window maximum
     std::uint64_t search_from_ = 0;
     std::uint64_t floor_ = 0;
-    std::vector<WindowEntry> window_max_;
-    std::size_t window_head_ = 0;
+    // The largest candidate energy of each block of offsets, from block block_base_ on.
+    std::vector<float> block_max_;
+    std::size_t block_head_ = 0;
+    std::uint64_t block_base_ = 0;
 
     // The oldest attempt, and a candidate probed inside its body while the body is arriving, with
     // their derotated samples; failures of such probes wait for the pending frame's outcome.
