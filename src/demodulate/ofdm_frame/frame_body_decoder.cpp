@@ -204,6 +204,24 @@ std::expected<std::vector<float>, BodyFailure> demodulate_symbols(const OfdmConf
         soft_demap_cells(constellation, std::span<const Complex>(kept).subspan(m * d, d),
                          std::span<float>(llrs).subspan(m * d * k, d * k));
     }
+    // A cell divided by a weak channel estimate carries that much more noise: its soft values are
+    // weighed by |H|² over the mean |H|² of the data bins, so that a bin the training symbol found
+    // faint cannot outvote the others.
+    const std::span<const Complex> coefficients = equaliser->training_coefficients();
+    std::vector<float> weight(d);
+    double total = 0.0;
+    for (std::size_t i = 0; i < d; ++i) {
+        const float c = norm(coefficients[grid.data_bins[i]]);
+        weight[i] = c > 0.0f ? 1.0f / c : 0.0f;
+        total += weight[i];
+    }
+    const float mean = static_cast<float>(total / static_cast<double>(d));
+    if (mean > 0.0f && std::isfinite(mean)) {
+        for (float& w : weight) w = w / mean;
+        for (std::size_t m = 0; m < count; ++m)
+            for (std::size_t i = 0; i < d; ++i)
+                for (unsigned b = 0; b < k; ++b) llrs[(m * d + i) * k + b] = llrs[(m * d + i) * k + b] * weight[i];
+    }
     return llrs;
 }
 
