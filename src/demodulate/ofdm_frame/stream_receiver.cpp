@@ -13,9 +13,6 @@ namespace kavro {
 
 namespace {
 
-// Offsets scanned per block: each block forms its own segment sums (the (M - 2)·R sums it shares
-// with the next block are formed again, which costs little and keeps no state between calls).
-constexpr std::size_t scan_block = 2048;
 
 // Offsets judged at a time while no candidate is in sight: a choice stops judging one span past
 // its first candidate.
@@ -92,7 +89,9 @@ OfdmFrameStreamDemod::OfdmFrameStreamDemod(FrameLink link, PreambleParams preamb
       degenerate_(!(fs_ > 0.0f) || preamble.repeat_len == 0 || preamble.num_repeats <= 1),
       segment_power_(degenerate_ ? 1.0f : preamble_segment_power(link_.cfg, preamble_)),
       cfo_divisor_((static_cast<float>(preamble.repeat_len) * two_pi_f32) / fs_),
+      scan_block_(std::max<std::uint64_t>(512, 4 * preamble_len_)),
       training_pairs_(training_bin_pairs(link_.cfg)),
+      neighbour_products_(2 * n_fft_),
       fft_(n_fft_) {}
 
 std::vector<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::feed(std::span<const Complex> iq) {
@@ -233,7 +232,7 @@ void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end) {
     const std::size_t shared = (pairs - 1) * r;  // segment sums beyond a block's last offset
     while (computed_end_ < end) {
         const std::uint64_t first = computed_end_;
-        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(scan_block, end - first));
+        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(scan_block_, end - first));
         const std::size_t sums = count + shared;
         const std::size_t samples = sums + 2 * r - 1;
         scan_work_.resize(2 * samples + 3 * sums + 4 * count);
@@ -253,14 +252,17 @@ void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end) {
         }
         segment_sums(re, im, r, sums, t_re, t_im, t_energy);
         pair_totals(t_re, t_im, t_energy, r, pairs, count, p_re, p_im, energy, ratio);
+        const std::size_t at = records_.size();
+        records_.resize(at + count);
+        OffsetRecord* out = records_.data() + at;
+        for (std::size_t j = 0; j < count; ++j)
+            out[j] = {p_re[j], p_im[j], energy[j], correlation_metric(p_re[j], p_im[j], energy[j], ratio[j]), NAN};
+        const std::uint64_t last_block = (first + count - 1) / energy_block;
+        block_max_.resize(std::max(block_max_.size(), block_head_ + static_cast<std::size_t>(last_block + 1 - block_base_)),
+                          0.0f);
         for (std::size_t j = 0; j < count; ++j) {
-            const OffsetRecord record{p_re[j], p_im[j], energy[j], correlation_metric(p_re[j], p_im[j], energy[j], ratio[j]),
-                                      NAN};
-            records_.push_back(record);
-            const std::uint64_t block = (first + j) / energy_block;
-            while (block_base_ + (block_max_.size() - block_head_) <= block) block_max_.push_back(0.0f);
-            float& most = block_max_[block_head_ + static_cast<std::size_t>(block - block_base_)];
-            most = std::max(most, window_energy_of(record));
+            float& most = block_max_[block_head_ + static_cast<std::size_t>((first + j) / energy_block - block_base_)];
+            most = std::max(most, window_energy_of(out[j]));
         }
         computed_end_ = first + count;
         work_.offsets_searched += count;
@@ -334,7 +336,7 @@ std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream) {
         if (first && *first + span_ <= judged_end_) break;
         if (judged_end_ == judged_before) {
             if (complete) break;
-            compute_offsets(std::min(limit, computed_end_ + scan_block));
+            compute_offsets(std::min(limit, computed_end_ + scan_block_));
         }
     }
     search_from_ = first ? *first : std::max(from, judged_end_);
@@ -375,19 +377,20 @@ std::int32_t OfdmFrameStreamDemod::whole_bin_offset(std::uint64_t start, float c
     // indifferent to where the window sits in the cyclic prefix: a window t samples early turns
     // bin k by 2πkt/N, which would spread a direct correlation over all shifts but turns every
     // neighbour product by the same 2πt/N.
+    // The neighbour products, twice over so that a shifted index needs no wrap.
+    Complex* products = neighbour_products_.data();
+    for (std::size_t a = 0; a < n_fft_; ++a) {
+        products[a] = y[a] * conj(y[a + 1 == n_fft_ ? 0 : a + 1]);
+        products[a + n_fft_] = products[a];
+    }
     const auto n = static_cast<std::int64_t>(n_fft_);
     const std::int64_t h = n / 2;
     float best = -1.0f;
     std::int64_t best_shift = 0;
     for (std::int64_t shift = -h; shift <= h; ++shift) {
-        const auto offset = static_cast<std::size_t>(((shift % n) + n) % n);
+        const Complex* shifted = products + ((shift % n) + n) % n;
         Complex acc{};
-        for (const BinPair& pair : training_pairs_) {
-            std::size_t a = pair.bin + offset;
-            if (a >= n_fft_) a -= n_fft_;
-            const std::size_t b = a + 1 == n_fft_ ? 0 : a + 1;
-            acc = acc + (y[a] * conj(y[b])) * pair.weight;
-        }
+        for (const BinPair& pair : training_pairs_) acc = acc + shifted[pair.bin] * pair.weight;
         const float power = acc.re * acc.re + acc.im * acc.im;
         if (power > best) {
             best = power;

@@ -141,7 +141,11 @@ private:
     bool degenerate_;
     float segment_power_;  // mean power of the transmitted repeated segment
     float cfo_divisor_;
+    // Offsets scanned per block: each block forms its own segment sums (the (M - 2)·R sums it
+    // shares with the next block are formed again, which costs little and keeps no state).
+    std::uint64_t scan_block_;
     std::vector<BinPair> training_pairs_;
+    std::vector<Complex> neighbour_products_;  // whole-bin search buffer, 2N
     FftBlock fft_;
     FrameScratch scratch_;
 
