@@ -44,6 +44,12 @@ float preamble_segment_power(const OfdmConfig& cfg, const PreambleParams& preamb
     return std::isnormal(power) ? power : 1.0f;
 }
 
+// Inside a pending frame's body a block of offsets is searched in full only when the metric at
+// every half-segment step reaches this somewhere in it: a preamble start lies within half a segment
+// of such a step, where the metric loses at most a sixth of its coherent terms (with the default
+// four segments) and stays well above this at any SNR the frame could be decoded at.
+constexpr double probe_threshold = 0.2;
+
 // Offsets per block of the running energy maxima.
 constexpr std::uint64_t energy_block = 32;
 
@@ -90,6 +96,7 @@ OfdmFrameStreamDemod::OfdmFrameStreamDemod(FrameLink link, PreambleParams preamb
       segment_power_(degenerate_ ? 1.0f : preamble_segment_power(link_.cfg, preamble_)),
       cfo_divisor_((static_cast<float>(preamble.repeat_len) * two_pi_f32) / fs_),
       scan_block_(std::max<std::uint64_t>(512, 4 * preamble_len_)),
+      sparse_stride_(preamble.repeat_len % 2 == 0 && preamble.repeat_len >= 4 ? preamble.repeat_len / 2 : 1),
       training_pairs_(training_bin_pairs(link_.cfg)),
       neighbour_products_(2 * n_fft_),
       fft_(n_fft_) {}
@@ -226,13 +233,70 @@ void OfdmFrameStreamDemod::finish_attempt(Attempt outcome, std::vector<Attempt>&
     consume_to(consumed);
 }
 
-void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end) {
+bool OfdmFrameStreamDemod::block_may_hold_preamble(std::uint64_t first, std::size_t count) {
+    const std::size_t r = preamble_.repeat_len;
+    const std::size_t pairs = preamble_.num_repeats - 1;
+    const std::size_t stride = sparse_stride_;
+    const std::size_t step = r / stride;  // grid points per segment
+    const std::size_t offsets = (count - 1) / stride + 1;
+    const std::size_t points = offsets + (pairs - 1) * step;
+    // Segment sums at the grid points, each the sum of two half-segment sums (the stride is half
+    // a segment), so every half is formed once.
+    sparse_work_.resize(3 * (points + 1) + 3 * points);
+    float* h_re = sparse_work_.data();
+    float* h_im = h_re + points + 1;
+    float* h_energy = h_im + points + 1;
+    float* t_re = h_energy + points + 1;
+    float* t_im = t_re + points;
+    float* t_energy = t_im + points;
+    const Complex* in = &sample_at(first);
+    for (std::size_t k = 0; k <= points; ++k) {
+        const Complex* a = in + k * stride;
+        float re = 0.0f, im = 0.0f, energy = 0.0f;
+        for (std::size_t n = 0; n < stride; ++n) {
+            const Complex x = a[n], y = a[n + r];
+            re = re + (x.re * y.re + x.im * y.im);
+            im = im + (x.re * y.im - x.im * y.re);
+            energy = energy + (y.re * y.re + y.im * y.im);
+        }
+        h_re[k] = re;
+        h_im[k] = im;
+        h_energy[k] = energy;
+    }
+    for (std::size_t k = 0; k < points; ++k) {
+        t_re[k] = h_re[k] + h_re[k + 1];
+        t_im[k] = h_im[k] + h_im[k + 1];
+        t_energy[k] = h_energy[k] + h_energy[k + 1];
+    }
+    for (std::size_t j = 0; j < offsets; ++j) {
+        double re = 0.0, im = 0.0, energy = 0.0;
+        for (std::size_t m = 0; m < pairs; ++m) {
+            re += t_re[j + m * step];
+            im += t_im[j + m * step];
+            energy += t_energy[j + m * step];
+        }
+        // Sums beyond single precision cannot be judged here: such a block is searched in full.
+        if (!std::isfinite(energy) || (energy > 0.0 && re * re + im * im >= probe_threshold * energy * energy)) return true;
+    }
+    return false;
+}
+
+void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end, bool sparse) {
     const std::size_t r = preamble_.repeat_len;
     const std::size_t pairs = preamble_.num_repeats - 1;
     const std::size_t shared = (pairs - 1) * r;  // segment sums beyond a block's last offset
     while (computed_end_ < end) {
         const std::uint64_t first = computed_end_;
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(scan_block_, end - first));
+        work_.offsets_searched += count;
+        if (sparse && sparse_stride_ > 1 && !block_may_hold_preamble(first, count)) {
+            // No offset of the block comes near a preamble: its records hold no candidate.
+            records_.resize(records_.size() + count, OffsetRecord{0.0f, 0.0f, 0.0f, NAN, NAN});
+            const std::uint64_t blocks = (first + count - 1) / energy_block + 1 - block_base_;
+            block_max_.resize(std::max(block_max_.size(), block_head_ + static_cast<std::size_t>(blocks)), 0.0f);
+            computed_end_ = first + count;
+            continue;
+        }
         const std::size_t sums = count + shared;
         const std::size_t samples = sums + 2 * r - 1;
         scan_work_.resize(2 * samples + 3 * sums + 4 * count);
@@ -265,7 +329,6 @@ void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end) {
             most = std::max(most, window_energy_of(out[j]));
         }
         computed_end_ = first + count;
-        work_.offsets_searched += count;
     }
 }
 
@@ -304,10 +367,15 @@ void OfdmFrameStreamDemod::judge_offset(std::uint64_t d) {
 }
 
 void OfdmFrameStreamDemod::judge_offsets(bool end_of_stream, std::uint64_t until) {
-    while (judged_end_ < std::min(computed_end_, until) && (end_of_stream || judged_end_ + reach_ < computed_end_)) {
-        judge_offset(judged_end_);
-        ++judged_end_;
+    // An offset is judged once its window has arrived (at the end of the stream, on what there is).
+    std::uint64_t stop = std::min(computed_end_, until);
+    if (!end_of_stream) stop = std::min(stop, computed_end_ > reach_ ? computed_end_ - reach_ : 0);
+    if (stop <= judged_end_) return;
+    const OffsetRecord* record = &record_at(judged_end_);
+    for (std::uint64_t d = judged_end_; d < stop; ++d, ++record) {
+        if (record->metric >= sync_threshold) judge_offset(d);
     }
+    judged_end_ = stop;
 }
 
 std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream) {
@@ -329,14 +397,17 @@ std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream) {
         const bool complete = computed_end_ >= limit;
         const std::uint64_t judged_before = judged_end_;
         judge_offsets(end_of_stream && complete, first ? *first + span_ : judged_end_ + judge_step);
-        for (; !first && looked < judged_end_; ++looked) {
-            if (record_at(looked).score >= sync_threshold) first = looked;
+        if (looked < judged_end_) {
+            const OffsetRecord* record = &record_at(looked);
+            for (; !first && looked < judged_end_; ++looked, ++record) {
+                if (record->score >= sync_threshold) first = looked;
+            }
         }
         // The choice needs every offset within one span of the first to be judged.
         if (first && *first + span_ <= judged_end_) break;
         if (judged_end_ == judged_before) {
             if (complete) break;
-            compute_offsets(std::min(limit, computed_end_ + scan_block_));
+            compute_offsets(std::min(limit, computed_end_ + scan_block_), attempt_.has_value());
         }
     }
     search_from_ = first ? *first : std::max(from, judged_end_);

@@ -121,7 +121,8 @@ private:
     std::optional<fec::RxError> advance_header(PendingAttempt& attempt, std::vector<Complex>& derotated);
     Attempt decode_payload(PendingAttempt& attempt);
     void derotate_to(PendingAttempt& attempt, std::vector<Complex>& derotated, std::uint64_t count);
-    void compute_offsets(std::uint64_t end);
+    void compute_offsets(std::uint64_t end, bool sparse = false);
+    bool block_may_hold_preamble(std::uint64_t first, std::size_t count);
     void judge_offsets(bool end_of_stream, std::uint64_t until);
     void judge_offset(std::uint64_t d);
     float window_energy(std::uint64_t lo, std::uint64_t hi) const;
@@ -144,6 +145,8 @@ private:
     // Offsets scanned per block: each block forms its own segment sums (the (M - 2)·R sums it
     // shares with the next block are formed again, which costs little and keeps no state).
     std::uint64_t scan_block_;
+    std::size_t sparse_stride_;         // the offset step of the quick search inside a pending body
+    std::vector<float> sparse_work_;
     std::vector<BinPair> training_pairs_;
     std::vector<Complex> neighbour_products_;  // whole-bin search buffer, 2N
     FftBlock fft_;
