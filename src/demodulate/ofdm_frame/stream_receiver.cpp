@@ -54,8 +54,18 @@ constexpr double probe_threshold = 0.2;
 constexpr std::uint64_t energy_block = 32;
 
 // An offset's energy as it enters a window's maximum: only candidates with a finite energy count.
-float window_energy_of(const OfdmFrameStreamDemod::OffsetRecord& record) {
-    return !std::isnan(record.metric) && std::isfinite(record.energy) ? record.energy : 0.0f;
+double window_energy_of(const OfdmFrameStreamDemod::OffsetRecord& record) {
+    return !std::isnan(record.metric) && std::isfinite(record.energy) ? record.true_energy() : 0.0;
+}
+
+// Samples whose largest component lies within 2^±40 are searched as they are: their sums cannot
+// leave single precision. Others are scaled by a power of two (exactly) that brings the largest
+// component near 1, and the sums carry the exponent back.
+int block_exponent(const Complex* samples, std::size_t count) {
+    float most = 0.0f;
+    for (std::size_t i = 0; i < count; ++i) most = std::max({most, std::fabs(samples[i].re), std::fabs(samples[i].im)});
+    if (!std::isfinite(most) || most == 0.0f || (most >= 0x1p-40f && most <= 0x1p40f)) return 0;
+    return std::ilogb(most);
 }
 
 template <class T>
@@ -250,11 +260,12 @@ bool OfdmFrameStreamDemod::block_may_hold_preamble(std::uint64_t first, std::siz
     float* t_im = t_re + points;
     float* t_energy = t_im + points;
     const Complex* in = &sample_at(first);
+    const float scale = std::ldexp(1.0f, -block_exponent(in, (points + 1) * stride + r));
     for (std::size_t k = 0; k <= points; ++k) {
         const Complex* a = in + k * stride;
         float re = 0.0f, im = 0.0f, energy = 0.0f;
         for (std::size_t n = 0; n < stride; ++n) {
-            const Complex x = a[n], y = a[n + r];
+            const Complex x = a[n] * scale, y = a[n + r] * scale;
             re = re + (x.re * y.re + x.im * y.im);
             im = im + (x.re * y.im - x.im * y.re);
             energy = energy + (y.re * y.re + y.im * y.im);
@@ -291,9 +302,9 @@ void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end, bool sparse) {
         work_.offsets_searched += count;
         if (sparse && sparse_stride_ > 1 && !block_may_hold_preamble(first, count)) {
             // No offset of the block comes near a preamble: its records hold no candidate.
-            records_.resize(records_.size() + count, OffsetRecord{0.0f, 0.0f, 0.0f, NAN, NAN});
+            records_.resize(records_.size() + count, OffsetRecord{0.0f, 0.0f, 0.0f, NAN, NAN, 0});
             const std::uint64_t blocks = (first + count - 1) / energy_block + 1 - block_base_;
-            block_max_.resize(std::max(block_max_.size(), block_head_ + static_cast<std::size_t>(blocks)), 0.0f);
+            block_max_.resize(std::max(block_max_.size(), block_head_ + static_cast<std::size_t>(blocks)), 0.0);
             computed_end_ = first + count;
             continue;
         }
@@ -310,9 +321,11 @@ void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end, bool sparse) {
         float* energy = p_im + count;
         float* ratio = energy + count;
         const Complex* in = &sample_at(first);
+        const int exponent = block_exponent(in, samples);
+        const float scale = std::ldexp(1.0f, -exponent);
         for (std::size_t i = 0; i < samples; ++i) {
-            re[i] = in[i].re;
-            im[i] = in[i].im;
+            re[i] = in[i].re * scale;
+            im[i] = in[i].im * scale;
         }
         segment_sums(re, im, r, sums, t_re, t_im, t_energy);
         pair_totals(t_re, t_im, t_energy, r, pairs, count, p_re, p_im, energy, ratio);
@@ -320,26 +333,28 @@ void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end, bool sparse) {
         records_.resize(at + count);
         OffsetRecord* out = records_.data() + at;
         for (std::size_t j = 0; j < count; ++j)
-            out[j] = {p_re[j], p_im[j], energy[j], correlation_metric(p_re[j], p_im[j], energy[j], ratio[j]), NAN};
+            out[j] = {p_re[j], p_im[j], energy[j], correlation_metric(p_re[j], p_im[j], energy[j], ratio[j]), NAN,
+                      2 * exponent};
         const std::uint64_t last_block = (first + count - 1) / energy_block;
         block_max_.resize(std::max(block_max_.size(), block_head_ + static_cast<std::size_t>(last_block + 1 - block_base_)),
-                          0.0f);
+                          0.0);
         for (std::size_t j = 0; j < count; ++j) {
-            float& most = block_max_[block_head_ + static_cast<std::size_t>((first + j) / energy_block - block_base_)];
+            double& most = block_max_[block_head_ + static_cast<std::size_t>((first + j) / energy_block - block_base_)];
             most = std::max(most, window_energy_of(out[j]));
         }
         computed_end_ = first + count;
     }
 }
 
-float OfdmFrameStreamDemod::score_of(const OffsetRecord& record, float e_max) const {
+float OfdmFrameStreamDemod::score_of(const OffsetRecord& record, double e_max) const {
     // An infinite energy counts as the window's maximum.
-    const float share = e_max > 0.0f ? std::min(record.energy / e_max, 1.0f) : 1.0f;
+    const float share =
+        e_max > 0.0 ? std::min(static_cast<float>(record.true_energy() / e_max), 1.0f) : 1.0f;
     return record.metric * share;
 }
 
-float OfdmFrameStreamDemod::window_energy(std::uint64_t lo, std::uint64_t hi) const {
-    float most = 0.0f;
+double OfdmFrameStreamDemod::window_energy(std::uint64_t lo, std::uint64_t hi) const {
+    double most = 0.0;
     const std::uint64_t lo_block = lo / energy_block;
     const std::uint64_t hi_block = hi / energy_block;
     const auto scan = [&](std::uint64_t from, std::uint64_t to) {
@@ -426,11 +441,11 @@ std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream) {
 }
 
 float OfdmFrameStreamDemod::attempt_scale(const OffsetRecord& record) const {
-    const float segments = static_cast<float>((preamble_.num_repeats - 1) * preamble_.repeat_len);
-    const float ratio = (record.energy / segments) / segment_power_;
-    if (!std::isfinite(ratio) || !(ratio > 0.0f)) return 1.0f;
-    const long exponent = std::lround(0.5f * std::log2(ratio));
-    return std::ldexp(1.0f, static_cast<int>(-std::clamp(exponent, -100L, 100L)));
+    const auto segments = static_cast<double>((preamble_.num_repeats - 1) * preamble_.repeat_len);
+    const double ratio = (record.true_energy() / segments) / segment_power_;
+    if (!std::isfinite(ratio) || !(ratio > 0.0)) return 1.0f;
+    const long exponent = std::lround(0.5 * std::log2(ratio));
+    return std::ldexp(1.0f, static_cast<int>(-std::clamp(exponent, -120L, 120L)));
 }
 
 std::int32_t OfdmFrameStreamDemod::whole_bin_offset(std::uint64_t start, float cfo_hz, float scale) {
@@ -493,9 +508,10 @@ float OfdmFrameStreamDemod::refine_offset(std::uint64_t start, const OffsetRecor
     residual = std::remainder(residual, two_pi);
     const double fine_info = (c_re * c_re + c_im * c_im) / c_energy * lag * lag;
     const double r = static_cast<double>(preamble_.repeat_len);
-    const double e = static_cast<double>(record.energy) * scale * scale;
-    const double p2 = (static_cast<double>(record.p_re) * record.p_re + static_cast<double>(record.p_im) * record.p_im) *
-                      scale * scale * scale * scale;
+    const double e = record.true_energy() * scale * scale;
+    const double p_re = std::ldexp(static_cast<double>(record.p_re), record.exponent) * scale * scale;
+    const double p_im = std::ldexp(static_cast<double>(record.p_im), record.exponent) * scale * scale;
+    const double p2 = p_re * p_re + p_im * p_im;
     const double coarse_info = p2 / e * r * r;
     const double weight = fine_info / (fine_info + coarse_info);
     if (!std::isfinite(residual) || !std::isfinite(weight)) return coarse_hz;

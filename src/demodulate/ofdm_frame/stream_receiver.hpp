@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -90,9 +91,13 @@ public:
     const WorkCount& work() const { return work_; }
 
     // Per-offset search results; metric is NaN for an offset without candidate, score NaN until
-    // the offset is judged (and for offsets that cannot reach the threshold).
+    // the offset is judged (and for offsets that cannot reach the threshold). P and E were formed
+    // on samples scaled by a power of two: their true values are 2^exponent times those held.
     struct OffsetRecord {
         float p_re, p_im, energy, metric, score;
+        int exponent;
+
+        double true_energy() const { return std::ldexp(static_cast<double>(energy), exponent); }
     };
 
 private:
@@ -125,14 +130,14 @@ private:
     bool block_may_hold_preamble(std::uint64_t first, std::size_t count);
     void judge_offsets(bool end_of_stream, std::uint64_t until);
     void judge_offset(std::uint64_t d);
-    float window_energy(std::uint64_t lo, std::uint64_t hi) const;
+    double window_energy(std::uint64_t lo, std::uint64_t hi) const;
     std::optional<std::uint64_t> choose(bool end_of_stream);
     float attempt_scale(const OffsetRecord& record) const;
     std::int32_t whole_bin_offset(std::uint64_t start, float cfo_hz, float scale);
     float refine_offset(std::uint64_t start, const OffsetRecord& record, float coarse_hz, float scale) const;
     void consume_to(std::uint64_t position);
     void drop_before(std::uint64_t position, bool consumed = false);
-    float score_of(const OffsetRecord& record, float e_max) const;
+    float score_of(const OffsetRecord& record, double e_max) const;
 
     FrameLink link_;
     PreambleParams preamble_;
@@ -170,7 +175,7 @@ private:
     std::uint64_t search_from_ = 0;
     std::uint64_t floor_ = 0;
     // The largest candidate energy of each block of offsets, from block block_base_ on.
-    std::vector<float> block_max_;
+    std::vector<double> block_max_;
     std::size_t block_head_ = 0;
     std::uint64_t block_base_ = 0;
 

@@ -49,7 +49,7 @@ def test_large_fft_with_short_prefix_is_found(n_fft, cp_len):
     assert packets(kavro_sdr.OfdmFrameStreamDemod(cfg, ladder).feed(x)) == sent
 
 
-@pytest.mark.parametrize("scale", [1e-12, 1e-3, 1.0, 2.0 ** 31, 1e15, 1e18])
+@pytest.mark.parametrize("scale", [1e-30, 1e-12, 1e-3, 1.0, 2.0 ** 31, 1e15, 1e25, 1e35])
 def test_clean_stream_decodes_at_any_scale(scale):
     cfg, ladder = small_config(), kavro_sdr.McsTable.default_ladder()
     mod = kavro_sdr.OfdmFrameMod(cfg, ladder)
