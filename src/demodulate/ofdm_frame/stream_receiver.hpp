@@ -34,15 +34,18 @@
 // samples (harmless to the body, whose windows move with it) does not disturb; the training
 // symbol's prefix against its copy N samples later then refines the offset, and the attempt's
 // samples are scaled by a power of two that brings the preamble near its transmitted power, so
-// that no step of the decode depends on the stream's amplitude.
+// that no step of the decode depends on the stream's amplitude (the search's sums, likewise, are
+// formed on samples scaled by a power of two, with the exponent kept beside them).
 //
 // A pass repeats: take the earliest offset scoring at least 0.5, choose the best-scored offset
 // within W of it, resolve its offset, derotate and decode. A decoded frame consumes everything up
 // to its last symbol; a failed one everything up to the end of its preamble span (so its body is
 // searched again). While a decoded header waits for its body the search goes on inside that body:
 // a frame whose header decodes there ends the wait (the pending frame is reported as a payload
-// that did not decode), and so does the end of the stream (flush). Offsets are searched once, so
-// the work per sample is bounded whatever the headers announce. While no preamble is in sight the
+// that did not decode), and so does the end of the stream (flush). Inside such a body a block of
+// offsets is searched in full only where a quick metric at half-segment steps comes near a
+// preamble. Offsets are searched once, so the work per sample is bounded whatever the headers
+// announce. While no preamble is in sight the
 // buffer keeps only the samples a future preamble could start in, so idle input costs bounded
 // memory and time proportional to its length.
 
