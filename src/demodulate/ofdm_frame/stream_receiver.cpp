@@ -1,6 +1,7 @@
 #include "demodulate/ofdm_frame/stream_receiver.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <numbers>
 #include <utility>
@@ -62,10 +63,13 @@ double window_energy_of(const OfdmFrameStreamDemod::OffsetRecord& record) {
 // leave single precision. Others are scaled by a power of two (exactly) that brings the largest
 // component near 1, and the sums carry the exponent back.
 int block_exponent(const Complex* samples, std::size_t count) {
-    float most = 0.0f;
-    for (std::size_t i = 0; i < count; ++i) most = std::max({most, std::fabs(samples[i].re), std::fabs(samples[i].im)});
-    if (!std::isfinite(most) || most == 0.0f || (most >= 0x1p-40f && most <= 0x1p40f)) return 0;
-    return std::ilogb(most);
+    // The magnitude bits of a float order as its absolute value (a NaN above infinity).
+    std::uint32_t most = 0;
+    const auto* components = reinterpret_cast<const float*>(samples);
+    for (std::size_t i = 0; i < 2 * count; ++i) most = std::max(most, std::bit_cast<std::uint32_t>(components[i]) & 0x7FFFFFFFu);
+    const float largest = std::bit_cast<float>(most);
+    if (!std::isfinite(largest) || largest == 0.0f || (largest >= 0x1p-40f && largest <= 0x1p40f)) return 0;
+    return std::ilogb(largest);
 }
 
 template <class T>
@@ -338,9 +342,17 @@ void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end, bool sparse) {
         const std::uint64_t last_block = (first + count - 1) / energy_block;
         block_max_.resize(std::max(block_max_.size(), block_head_ + static_cast<std::size_t>(last_block + 1 - block_base_)),
                           0.0);
-        for (std::size_t j = 0; j < count; ++j) {
-            double& most = block_max_[block_head_ + static_cast<std::size_t>((first + j) / energy_block - block_base_)];
-            most = std::max(most, window_energy_of(out[j]));
+        // All records of this scan share one exponent: each energy block's maximum is found on the
+        // held values and scaled once.
+        for (std::size_t j = 0; j < count;) {
+            const std::uint64_t block = (first + j) / energy_block;
+            const std::size_t block_end = static_cast<std::size_t>(std::min<std::uint64_t>((block + 1) * energy_block - first, count));
+            float held = 0.0f;
+            for (; j < block_end; ++j) {
+                if (!std::isnan(out[j].metric) && std::isfinite(out[j].energy)) held = std::max(held, out[j].energy);
+            }
+            double& most = block_max_[block_head_ + static_cast<std::size_t>(block - block_base_)];
+            most = std::max(most, std::ldexp(static_cast<double>(held), 2 * exponent));
         }
         computed_end_ = first + count;
     }
@@ -351,6 +363,12 @@ float OfdmFrameStreamDemod::score_of(const OffsetRecord& record, double e_max) c
     const float share =
         e_max > 0.0 ? std::min(static_cast<float>(record.true_energy() / e_max), 1.0f) : 1.0f;
     return record.metric * share;
+}
+
+bool OfdmFrameStreamDemod::empty_block_at(std::uint64_t d) const {
+    // A block without candidate energy holds no candidate: no offset in it can score.
+    return d % energy_block == 0 && d >= record_base_ &&
+           block_max_[block_head_ + static_cast<std::size_t>(d / energy_block - block_base_)] == 0.0;
 }
 
 double OfdmFrameStreamDemod::window_energy(std::uint64_t lo, std::uint64_t hi) const {
@@ -386,9 +404,13 @@ void OfdmFrameStreamDemod::judge_offsets(bool end_of_stream, std::uint64_t until
     std::uint64_t stop = std::min(computed_end_, until);
     if (!end_of_stream) stop = std::min(stop, computed_end_ > reach_ ? computed_end_ - reach_ : 0);
     if (stop <= judged_end_) return;
-    const OffsetRecord* record = &record_at(judged_end_);
-    for (std::uint64_t d = judged_end_; d < stop; ++d, ++record) {
-        if (record->metric >= sync_threshold) judge_offset(d);
+    for (std::uint64_t d = judged_end_; d < stop;) {
+        if (empty_block_at(d) && d + energy_block <= stop) {
+            d += energy_block;
+            continue;
+        }
+        if (record_at(d).metric >= sync_threshold) judge_offset(d);
+        ++d;
     }
     judged_end_ = stop;
 }
@@ -412,11 +434,13 @@ std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream) {
         const bool complete = computed_end_ >= limit;
         const std::uint64_t judged_before = judged_end_;
         judge_offsets(end_of_stream && complete, first ? *first + span_ : judged_end_ + judge_step);
-        if (looked < judged_end_) {
-            const OffsetRecord* record = &record_at(looked);
-            for (; !first && looked < judged_end_; ++looked, ++record) {
-                if (record->score >= sync_threshold) first = looked;
+        while (!first && looked < judged_end_) {
+            if (empty_block_at(looked) && looked + energy_block <= judged_end_) {
+                looked += energy_block;
+                continue;
             }
+            if (record_at(looked).score >= sync_threshold) first = looked;
+            ++looked;
         }
         // The choice needs every offset within one span of the first to be judged.
         if (first && *first + span_ <= judged_end_) break;

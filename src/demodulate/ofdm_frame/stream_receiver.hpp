@@ -134,6 +134,7 @@ private:
     void judge_offsets(bool end_of_stream, std::uint64_t until);
     void judge_offset(std::uint64_t d);
     double window_energy(std::uint64_t lo, std::uint64_t hi) const;
+    bool empty_block_at(std::uint64_t d) const;
     std::optional<std::uint64_t> choose(bool end_of_stream);
     float attempt_scale(const OffsetRecord& record) const;
     std::int32_t whole_bin_offset(std::uint64_t start, float cfo_hz, float scale);
