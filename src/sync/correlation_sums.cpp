@@ -82,7 +82,8 @@ __attribute__((target_clones("avx2", "default"))) void pair_totals(const float* 
 
 float correlation_metric(float p_re, float p_im, float energy, float ratio) {
     if (!(energy > 0.0f)) return NAN;
-    if (std::isinf(energy * energy)) {
+    const float squared = energy * energy;
+    if (std::isinf(squared) || squared < 1.17549435e-38f) {
         const double num = static_cast<double>(p_re) * p_re + static_cast<double>(p_im) * p_im;
         ratio = static_cast<float>(num / (static_cast<double>(energy) * energy));
     }

@@ -25,8 +25,9 @@ void pair_totals(const float* t_re, const float* t_im, const float* t_energy, st
                  std::size_t count, float* p_re, float* p_im, float* energy, float* ratio);
 
 // min(|P|² / E², 1) from the single-precision ratio, or NaN when there is no candidate (E not
-// positive, or an undefined ratio). When E² overflows single precision the ratio is formed in
-// double instead, so that a large but finite signal still gets its metric.
+// positive, or an undefined ratio). When E² overflows single precision or falls below its normal
+// range the ratio is formed in double instead, so that a very large or very small but finite
+// signal still gets its metric.
 float correlation_metric(float p_re, float p_im, float energy, float ratio);
 
 }  // namespace kavro

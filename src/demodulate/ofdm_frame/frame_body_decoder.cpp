@@ -101,12 +101,11 @@ std::optional<PhaseLine> track_common_phase(ConstellationOrder constellation, st
     return PhaseLine{intercept, slope};
 }
 
-std::optional<OfdmEqualizer> section_equaliser(const OfdmConfig& cfg, ConstellationOrder constellation,
-                                               std::optional<std::span<const Complex>> training_bins) {
-    if (!training_bins) return std::nullopt;
-    OfdmEqualizer equaliser(symbol_config(cfg, constellation), EqualizerMode::TrainingSymbol);
-    equaliser.estimate_from_training_symbol(*training_bins);
-    return equaliser;
+// The section's equaliser, estimated from the training bins, or none without them.
+OfdmEqualizer* section_equaliser(DecoderPlans& plans, std::optional<std::span<const Complex>> training_bins) {
+    if (!training_bins) return nullptr;
+    plans.equaliser.estimate_from_training_symbol(*training_bins);
+    return &plans.equaliser;
 }
 
 // Mean |y - d|² over the header cells, d the BPSK points of the header's own coded bits
@@ -130,6 +129,19 @@ float error_ratio(std::span<const std::uint8_t> a, std::span<const std::uint8_t>
 
 }  // namespace
 
+DecoderPlans::DecoderPlans(const OfdmConfig& cfg)
+    : plan(cfg.plan()),
+      fft(cfg.n_fft()),
+      grid(CarrierGrid::from_plan(cfg.plan())),
+      equaliser(symbol_config(cfg, ConstellationOrder::Bpsk), EqualizerMode::TrainingSymbol),
+      bins(cfg.n_fft()),
+      equalised(cfg.n_fft()) {}
+
+DecoderPlans& FrameScratch::plans_for(const OfdmConfig& cfg) {
+    if (!plans || plans->plan != cfg.plan()) plans.emplace(cfg);
+    return *plans;
+}
+
 std::size_t body_window_backoff(const OfdmConfig& cfg, bool has_training_bins) {
     return has_training_bins ? std::min(cfg.rx_window_backoff(), cfg.cp_len()) : 0;
 }
@@ -140,18 +152,22 @@ std::expected<std::vector<float>, BodyFailure> demodulate_symbols(const OfdmConf
                                                                   std::size_t count, std::size_t backoff,
                                                                   OfdmEqualizer* equaliser,
                                                                   std::vector<Complex>* soft_sink, PhaseLine expected,
-                                                                  std::optional<PhaseLine>* tracked) {
+                                                                  std::optional<PhaseLine>* tracked,
+                                                                  DecoderPlans* plans) {
     const std::size_t n = cfg.n_fft();
     const std::size_t c = cfg.cp_len();
     const std::size_t s = n + c;
     const std::size_t b = std::min(backoff, c);
     if (offset > samples.size() || (samples.size() - offset) / s < count) return std::unexpected(BodyFailure::need_more_samples());
 
-    const CarrierGrid grid = CarrierGrid::from_plan(cfg.plan());
+    std::optional<DecoderPlans> own;
+    if (plans == nullptr) plans = &own.emplace(cfg);
+    const CarrierGrid& grid = plans->grid;
     const std::size_t d = grid.data_bins.size();
     const unsigned k = bits_per_cell(constellation);
-    FftBlock fft(n);
-    std::vector<Complex> bins(n), equalised(n);
+    FftBlock& fft = plans->fft;
+    std::vector<Complex>& bins = plans->bins;
+    std::vector<Complex>& equalised = plans->equalised;
     std::vector<float> llrs(count * d * k);
 
     const auto gather = [&](std::span<const Complex> symbol_bins, Complex* out) {
@@ -188,13 +204,31 @@ std::expected<std::vector<float>, BodyFailure> demodulate_symbols(const OfdmConf
         soft_demap_cells(constellation, std::span<const Complex>(kept).subspan(m * d, d),
                          std::span<float>(llrs).subspan(m * d * k, d * k));
     }
+    // A cell divided by a weak channel estimate carries that much more noise: its soft values are
+    // weighed by |H|² over the mean |H|² of the data bins, so that a bin the training symbol found
+    // faint cannot outvote the others.
+    const std::span<const Complex> coefficients = equaliser->training_coefficients();
+    std::vector<float> weight(d);
+    double total = 0.0;
+    for (std::size_t i = 0; i < d; ++i) {
+        const float c = norm(coefficients[grid.data_bins[i]]);
+        weight[i] = c > 0.0f ? 1.0f / c : 0.0f;
+        total += weight[i];
+    }
+    const float mean = static_cast<float>(total / static_cast<double>(d));
+    if (mean > 0.0f && std::isfinite(mean)) {
+        for (float& w : weight) w = w / mean;
+        for (std::size_t m = 0; m < count; ++m)
+            for (std::size_t i = 0; i < d; ++i)
+                for (unsigned b = 0; b < k; ++b) llrs[(m * d + i) * k + b] = llrs[(m * d + i) * k + b] * weight[i];
+    }
     return llrs;
 }
 
 std::expected<HeaderStage, BodyFailure> decode_frame_header(const OfdmConfig& cfg, std::span<const Mcs> entries,
                                                             std::span<const Complex> samples,
                                                             std::optional<std::span<const Complex>> training_bins,
-                                                            CodecCache& cache) {
+                                                            CodecCache& cache, FrameScratch& scratch) {
     if (cfg.header_format() != fec::HeaderFormat::Native) return std::unexpected(BodyFailure::of(fec::RxError::MalformedHeader));
 
     const std::size_t d = cfg.plan().data_carriers.size();
@@ -204,10 +238,11 @@ std::expected<HeaderStage, BodyFailure> decode_frame_header(const OfdmConfig& cf
     HeaderStage stage;
     stage.header_symbols = ceil_div(header_plan.coded_bits, d);
 
-    std::optional<OfdmEqualizer> equaliser = section_equaliser(cfg, ConstellationOrder::Bpsk, training_bins);
+    DecoderPlans& plans = scratch.plans_for(cfg);
+    OfdmEqualizer* equaliser = section_equaliser(plans, training_bins);
     std::vector<Complex> cells;
-    auto llrs = demodulate_symbols(cfg, ConstellationOrder::Bpsk, samples, 0, stage.header_symbols, backoff,
-                                   equaliser ? &*equaliser : nullptr, &cells, PhaseLine{}, &stage.phase);
+    auto llrs = demodulate_symbols(cfg, ConstellationOrder::Bpsk, samples, 0, stage.header_symbols, backoff, equaliser,
+                                   &cells, PhaseLine{}, &stage.phase, &plans);
     if (!llrs) return std::unexpected(llrs.error());
 
     auto outcome = decode_chain(*llrs, header_plan, cfg.header_crc(), header_outer_code, header_inner_code,
@@ -243,14 +278,15 @@ std::expected<RxFrame, BodyFailure> decode_frame_payload(const OfdmConfig& cfg, 
     const std::size_t backoff = body_window_backoff(cfg, training_bins.has_value());
     const ConstellationOrder constellation = stage.entry.constellation;
 
-    std::optional<OfdmEqualizer> equaliser = section_equaliser(cfg, constellation, training_bins);
+    DecoderPlans& plans = scratch.plans_for(cfg);
+    OfdmEqualizer* equaliser = section_equaliser(plans, training_bins);
     scratch.cells.clear();
     scratch.bits.clear();
     // The header's phase line, carried forward to the first payload symbol.
     PhaseLine expected;
     if (stage.phase) expected = PhaseLine{stage.phase->at(stage.header_symbols), stage.phase->slope};
     auto llrs = demodulate_symbols(cfg, constellation, samples, s * stage.header_symbols, stage.payload_symbols,
-                                   backoff, equaliser ? &*equaliser : nullptr, &scratch.cells, expected);
+                                   backoff, equaliser, &scratch.cells, expected, nullptr, &plans);
     if (!llrs) return std::unexpected(llrs.error());
 
     scratch.bits.resize(llrs->size());
@@ -298,7 +334,7 @@ std::expected<RxFrame, BodyFailure> decode_frame_body(const OfdmConfig& cfg, std
                                                       std::optional<std::span<const Complex>> training_bins,
                                                       CodecCache& cache, bool pre_fec_diagnostics,
                                                       FrameScratch& scratch) {
-    auto stage = decode_frame_header(cfg, entries, samples, training_bins, cache);
+    auto stage = decode_frame_header(cfg, entries, samples, training_bins, cache, scratch);
     if (!stage) return std::unexpected(stage.error());
     return decode_frame_payload(cfg, *stage, samples, training_bins, cache, pre_fec_diagnostics, scratch);
 }
@@ -311,9 +347,8 @@ std::expected<OfdmFrameDemod, FrameLinkError> OfdmFrameDemod::create(const OfdmC
 }
 
 std::expected<FramePacket, fec::RxError> OfdmFrameDemod::decode(std::span<const Complex> iq) const {
-    FrameScratch scratch;
     try {
-        auto frame = decode_frame_body(link_.cfg, link_.entries, iq, std::nullopt, *link_.cache, false, scratch);
+        auto frame = decode_frame_body(link_.cfg, link_.entries, iq, std::nullopt, *link_.cache, false, scratch_);
         if (!frame) return std::unexpected(frame.error().error());
         return std::move(*frame).packet();
     } catch (const InternalFault&) {

@@ -17,6 +17,8 @@
 #include "modulate/ofdm_frame/frame_packet.hpp"
 #include "modulate/ofdm_frame/mcs_table.hpp"
 #include "modulate/ofdm_frame/tx_chain.hpp"
+#include "multicarrier/carrier_grid.hpp"
+#include "multicarrier/fft_block.hpp"
 #include "multicarrier/ofdm_config.hpp"
 #include "multicarrier/ofdm_equalizer.hpp"
 
@@ -75,11 +77,26 @@ struct RxFrame {
     FramePacket packet() && { return FramePacket{std::move(payload), sequence_num, mcs_index, flags}; }
 };
 
+// What every decode for one carrier plan needs, built once: the forward transform with its plan,
+// the carrier grid and the training-symbol equaliser (estimated afresh for every section).
+struct DecoderPlans {
+    CarrierPlan plan;
+    FftBlock fft;
+    CarrierGrid grid;
+    OfdmEqualizer equaliser;
+    std::vector<Complex> bins, equalised;
+
+    explicit DecoderPlans(const OfdmConfig& cfg);
+};
+
 // Working vectors a receiver lends to every decode: after a call they hold that frame's payload
-// cells and hard bits.
+// cells and hard bits. The plans are built on first use and rebuilt only for another carrier plan.
 struct FrameScratch {
     std::vector<Complex> cells;
     std::vector<std::uint8_t> bits;
+    std::optional<DecoderPlans> plans;
+
+    DecoderPlans& plans_for(const OfdmConfig& cfg);
 };
 
 // A section's common phase as a line over its symbols: intercept + slope·k for symbol k.
@@ -112,6 +129,7 @@ std::size_t body_window_backoff(const OfdmConfig& cfg, bool has_training_bins);
 // equaliser and at least four symbols the section's common phase is tracked, starting from the
 // `expected` line (the phase the previous section predicts for these symbols), and the fitted
 // line is stored in `tracked` when given.
+// `plans` (for cfg's carrier plan) lends its transform and grid; without, they are built here.
 std::expected<std::vector<float>, BodyFailure> demodulate_symbols(const OfdmConfig& cfg,
                                                                   ConstellationOrder constellation,
                                                                   std::span<const Complex> samples, std::size_t offset,
@@ -119,13 +137,14 @@ std::expected<std::vector<float>, BodyFailure> demodulate_symbols(const OfdmConf
                                                                   OfdmEqualizer* equaliser,
                                                                   std::vector<Complex>* soft_sink,
                                                                   PhaseLine expected = {},
-                                                                  std::optional<PhaseLine>* tracked = nullptr);
+                                                                  std::optional<PhaseLine>* tracked = nullptr,
+                                                                  DecoderPlans* plans = nullptr);
 
 // Header stage alone: needs the first H symbols of the body.
 std::expected<HeaderStage, BodyFailure> decode_frame_header(const OfdmConfig& cfg, std::span<const Mcs> entries,
                                                             std::span<const Complex> samples,
                                                             std::optional<std::span<const Complex>> training_bins,
-                                                            CodecCache& cache);
+                                                            CodecCache& cache, FrameScratch& scratch);
 
 // Payload stage after decode_frame_header on the same samples.
 std::expected<RxFrame, BodyFailure> decode_frame_payload(const OfdmConfig& cfg, const HeaderStage& stage,
@@ -157,6 +176,7 @@ private:
     explicit OfdmFrameDemod(FrameLink link) : link_(std::move(link)) {}
 
     FrameLink link_;
+    mutable FrameScratch scratch_;  // not for concurrent calls on one object
 };
 
 }  // namespace kavro

@@ -1,7 +1,9 @@
 #include "demodulate/ofdm_frame/stream_receiver.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <numbers>
 #include <utility>
 
 #include "core/internal_fault.hpp"
@@ -12,9 +14,10 @@ namespace kavro {
 
 namespace {
 
-// Offsets scanned per block: each block forms its own segment sums (the (M - 2)·R sums it shares
-// with the next block are formed again, which costs little and keeps no state between calls).
-constexpr std::size_t scan_block = 2048;
+
+// Offsets judged at a time while no candidate is in sight: a choice stops judging one span past
+// its first candidate.
+constexpr std::uint64_t judge_step = 256;
 
 // The neighbouring pairs (k, k+1) of bins that both carry the training sequence, each with
 // conj(X[k])·X[k+1], the conjugate of the pair's product in the transmitted training symbol.
@@ -32,7 +35,42 @@ std::vector<OfdmFrameStreamDemod::BinPair> training_bin_pairs(const OfdmConfig& 
     return pairs;
 }
 
-bool is_candidate(float metric) { return !std::isnan(metric); }
+// Mean power of the transmitted repeated segment, the reference for an attempt's scale.
+float preamble_segment_power(const OfdmConfig& cfg, const PreambleParams& preamble) {
+    const std::vector<Complex> segment = band_limited_repeat_base(cfg, preamble.repeat_len);
+    double sum = 0.0;
+    for (const Complex& x : segment) sum += static_cast<double>(norm(x));
+    const float gain = cfg.gain();
+    const auto power = static_cast<float>(sum / static_cast<double>(segment.size()) * gain * gain);
+    return std::isnormal(power) ? power : 1.0f;
+}
+
+// Inside a pending frame's body a block of offsets is searched in full only when the metric at
+// every half-segment step reaches this somewhere in it: a preamble start lies within half a segment
+// of such a step, where the metric loses at most a sixth of its coherent terms (with the default
+// four segments) and stays well above this at any SNR the frame could be decoded at.
+constexpr double probe_threshold = 0.2;
+
+// Offsets per block of the running energy maxima.
+constexpr std::uint64_t energy_block = 32;
+
+// An offset's energy as it enters a window's maximum: only candidates with a finite energy count.
+double window_energy_of(const OfdmFrameStreamDemod::OffsetRecord& record) {
+    return !std::isnan(record.metric) && std::isfinite(record.energy) ? record.true_energy() : 0.0;
+}
+
+// Samples whose largest component lies within 2^±40 are searched as they are: their sums cannot
+// leave single precision. Others are scaled by a power of two (exactly) that brings the largest
+// component near 1, and the sums carry the exponent back.
+int block_exponent(const Complex* samples, std::size_t count) {
+    // The magnitude bits of a float order as its absolute value (a NaN above infinity).
+    std::uint32_t most = 0;
+    const auto* components = reinterpret_cast<const float*>(samples);
+    for (std::size_t i = 0; i < 2 * count; ++i) most = std::max(most, std::bit_cast<std::uint32_t>(components[i]) & 0x7FFFFFFFu);
+    const float largest = std::bit_cast<float>(most);
+    if (!std::isfinite(largest) || largest == 0.0f || (largest >= 0x1p-40f && largest <= 0x1p40f)) return 0;
+    return std::ilogb(largest);
+}
 
 template <class T>
 void drop_front(std::vector<T>& values, std::size_t& head, std::size_t count) {
@@ -67,9 +105,14 @@ OfdmFrameStreamDemod::OfdmFrameStreamDemod(FrameLink link, PreambleParams preamb
       cp_len_(link_.cfg.cp_len()),
       preamble_len_(std::uint64_t{preamble.num_repeats} * preamble.repeat_len),
       span_(preamble_len_ + n_fft_ + cp_len_),
+      reach_(n_fft_ + cp_len_),
       degenerate_(!(fs_ > 0.0f) || preamble.repeat_len == 0 || preamble.num_repeats <= 1),
+      segment_power_(degenerate_ ? 1.0f : preamble_segment_power(link_.cfg, preamble_)),
       cfo_divisor_((static_cast<float>(preamble.repeat_len) * two_pi_f32) / fs_),
+      scan_block_(std::max<std::uint64_t>(512, 4 * preamble_len_)),
+      sparse_stride_(preamble.repeat_len % 2 == 0 && preamble.repeat_len >= 4 ? preamble.repeat_len / 2 : 1),
       training_pairs_(training_bin_pairs(link_.cfg)),
+      neighbour_products_(2 * n_fft_),
       fft_(n_fft_) {}
 
 std::vector<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::feed(std::span<const Complex> iq) {
@@ -86,39 +129,32 @@ void OfdmFrameStreamDemod::clear() {
     records_.clear();
     record_head_ = 0;
     record_base_ = 0;
-    computed_end_ = judged_end_ = pushed_end_ = search_from_ = floor_ = 0;
-    window_max_.clear();
-    window_head_ = 0;
+    computed_end_ = judged_end_ = search_from_ = floor_ = 0;
+    block_max_.clear();
+    block_head_ = 0;
+    block_base_ = 0;
     attempt_.reset();
+    probe_.reset();
+    deferred_.clear();
     derotated_.clear();
+    probe_derotated_.clear();
 }
 
 std::vector<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::pass(bool end_of_stream) {
     std::vector<Attempt> results;
     for (;;) {
         if (attempt_) {
-            const std::uint64_t start = attempt_->start;
-            std::optional<Attempt> outcome;
-            try {
-                outcome = continue_attempt();
-            } catch (const InternalFault&) {
-                // A fault inside one attempt fails that frame only; the stream goes on.
-                outcome = std::unexpected(fec::RxError::MalformedHeader);
-            }
-            if (!outcome) break;  // the frame's samples are still arriving
-            const std::uint64_t consumed = *outcome ? start + span_ + (*outcome)->consumed_samples
-                                                    : std::min(stream_end(), start + span_);
-            attempt_.reset();
-            consume_to(consumed);
-            results.push_back(std::move(*outcome));
+            if (!advance_attempt(end_of_stream, results)) break;
             continue;
         }
         if (buffered() < span_ + n_fft_ + cp_len_) break;
         const std::optional<std::uint64_t> start = choose(end_of_stream);
         if (!start) break;
         try {
-            start_attempt(*start);
+            attempt_ = open_attempt(*start);
+            derotated_.clear();
         } catch (const InternalFault&) {
+            // A fault inside one attempt fails that frame only; the stream goes on.
             attempt_.reset();
             consume_to(std::min(stream_end(), *start + span_));
             results.push_back(std::unexpected(fec::RxError::MalformedHeader));
@@ -127,13 +163,155 @@ std::vector<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::pass(bool end_o
     return results;
 }
 
-void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end) {
+bool OfdmFrameStreamDemod::advance_attempt(bool end_of_stream, std::vector<Attempt>& results) {
+    PendingAttempt& attempt = *attempt_;
+    if (!attempt.stage) {
+        const std::optional<fec::RxError> failure = advance_header(attempt, derotated_);
+        if (failure) {
+            finish_attempt(std::unexpected(*failure), results);
+            return true;
+        }
+        if (!attempt.stage) return false;  // the header's symbols are still arriving
+        search_from_ = std::max(search_from_, attempt.start + span_);
+    }
+
+    const std::uint64_t frame_end = attempt.start + span_ + attempt.stage->body_samples;
+    if (stream_end() >= frame_end) {
+        finish_attempt(decode_payload(attempt), results);
+        return true;
+    }
+    if (end_of_stream) {
+        // The stream ends inside the body: the frame is given up and what follows is searched.
+        finish_attempt(std::unexpected(fec::RxError::PayloadCrcMismatch), results);
+        return true;
+    }
+    return probe(frame_end, results);
+}
+
+bool OfdmFrameStreamDemod::probe(std::uint64_t frame_end, std::vector<Attempt>& results) {
+    if (!probe_) {
+        const std::optional<std::uint64_t> start = choose(false);
+        if (!start) return false;
+        try {
+            probe_ = open_attempt(*start);
+            probe_derotated_.clear();
+        } catch (const InternalFault&) {
+            probe_.reset();
+            deferred_.push_back(fec::RxError::MalformedHeader);
+            search_from_ = std::max(search_from_, *start + span_);
+            return true;
+        }
+    }
+    const std::optional<fec::RxError> failure = advance_header(*probe_, probe_derotated_);
+    if (failure) {
+        // Reported only if the pending frame fails: otherwise the candidate lay inside its body.
+        deferred_.push_back(*failure);
+        search_from_ = std::max(search_from_, probe_->start + span_);
+        probe_.reset();
+        return true;
+    }
+    if (!probe_->stage || probe_->start >= frame_end) return false;
+
+    // A frame whose header decodes inside the pending frame's announced body: the pending frame
+    // was cut short or its header was false; give it up and receive the new one.
+    PendingAttempt next = std::move(*probe_);
+    probe_.reset();
+    const std::uint64_t start = next.start;
+    results.push_back(std::unexpected(fec::RxError::PayloadCrcMismatch));
+    for (const fec::RxError error : deferred_) results.push_back(std::unexpected(error));
+    deferred_.clear();
+    attempt_.reset();
+    consume_to(start);
+    attempt_ = std::move(next);
+    std::swap(derotated_, probe_derotated_);
+    search_from_ = std::max(search_from_, start + span_);
+    return true;
+}
+
+void OfdmFrameStreamDemod::finish_attempt(Attempt outcome, std::vector<Attempt>& results) {
+    const std::uint64_t start = attempt_->start;
+    const std::uint64_t consumed = outcome ? start + span_ + outcome->consumed_samples
+                                           : std::min(stream_end(), start + span_);
+    attempt_.reset();
+    results.push_back(std::move(outcome));
+    if (!results.back()) {
+        for (const fec::RxError error : deferred_) results.push_back(std::unexpected(error));
+    }
+    deferred_.clear();
+    // A candidate whose header is still arriving stays, unless the decoded frame covered it.
+    if (probe_ && probe_->start >= consumed) {
+        attempt_ = std::move(probe_);
+        std::swap(derotated_, probe_derotated_);
+    }
+    probe_.reset();
+    consume_to(consumed);
+}
+
+bool OfdmFrameStreamDemod::block_may_hold_preamble(std::uint64_t first, std::size_t count) {
+    const std::size_t r = preamble_.repeat_len;
+    const std::size_t pairs = preamble_.num_repeats - 1;
+    const std::size_t stride = sparse_stride_;
+    const std::size_t step = r / stride;  // grid points per segment
+    const std::size_t offsets = (count - 1) / stride + 1;
+    const std::size_t points = offsets + (pairs - 1) * step;
+    // Segment sums at the grid points, each the sum of two half-segment sums (the stride is half
+    // a segment), so every half is formed once.
+    sparse_work_.resize(3 * (points + 1) + 3 * points);
+    float* h_re = sparse_work_.data();
+    float* h_im = h_re + points + 1;
+    float* h_energy = h_im + points + 1;
+    float* t_re = h_energy + points + 1;
+    float* t_im = t_re + points;
+    float* t_energy = t_im + points;
+    const Complex* in = &sample_at(first);
+    const float scale = std::ldexp(1.0f, -block_exponent(in, (points + 1) * stride + r));
+    for (std::size_t k = 0; k <= points; ++k) {
+        const Complex* a = in + k * stride;
+        float re = 0.0f, im = 0.0f, energy = 0.0f;
+        for (std::size_t n = 0; n < stride; ++n) {
+            const Complex x = a[n] * scale, y = a[n + r] * scale;
+            re = re + (x.re * y.re + x.im * y.im);
+            im = im + (x.re * y.im - x.im * y.re);
+            energy = energy + (y.re * y.re + y.im * y.im);
+        }
+        h_re[k] = re;
+        h_im[k] = im;
+        h_energy[k] = energy;
+    }
+    for (std::size_t k = 0; k < points; ++k) {
+        t_re[k] = h_re[k] + h_re[k + 1];
+        t_im[k] = h_im[k] + h_im[k + 1];
+        t_energy[k] = h_energy[k] + h_energy[k + 1];
+    }
+    for (std::size_t j = 0; j < offsets; ++j) {
+        double re = 0.0, im = 0.0, energy = 0.0;
+        for (std::size_t m = 0; m < pairs; ++m) {
+            re += t_re[j + m * step];
+            im += t_im[j + m * step];
+            energy += t_energy[j + m * step];
+        }
+        // Sums beyond single precision cannot be judged here: such a block is searched in full.
+        if (!std::isfinite(energy) || (energy > 0.0 && re * re + im * im >= probe_threshold * energy * energy)) return true;
+    }
+    return false;
+}
+
+void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end, bool sparse) {
     const std::size_t r = preamble_.repeat_len;
     const std::size_t pairs = preamble_.num_repeats - 1;
     const std::size_t shared = (pairs - 1) * r;  // segment sums beyond a block's last offset
     while (computed_end_ < end) {
         const std::uint64_t first = computed_end_;
-        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(scan_block, end - first));
+        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(scan_block_, end - first));
+        work_.offsets_searched += count;
+        if (sparse && sparse_stride_ > 1 && !block_may_hold_preamble(first, count)) {
+            // No offset of the block comes near a preamble: its records hold no candidate.
+            records_.resize(records_.size() + count, OffsetRecord{0.0f, 0.0f, 0.0f, NAN, NAN, 0});
+            const std::uint64_t blocks = (first + count - 1) / energy_block + 1 - block_base_;
+            block_max_.resize(std::max(block_max_.size(), block_head_ + static_cast<std::size_t>(blocks)), 0.0);
+            computed_end_ = first + count;
+            continue;
+        }
         const std::size_t sums = count + shared;
         const std::size_t samples = sums + 2 * r - 1;
         scan_work_.resize(2 * samples + 3 * sums + 4 * count);
@@ -147,59 +325,94 @@ void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end) {
         float* energy = p_im + count;
         float* ratio = energy + count;
         const Complex* in = &sample_at(first);
+        const int exponent = block_exponent(in, samples);
+        const float scale = std::ldexp(1.0f, -exponent);
         for (std::size_t i = 0; i < samples; ++i) {
-            re[i] = in[i].re;
-            im[i] = in[i].im;
+            re[i] = in[i].re * scale;
+            im[i] = in[i].im * scale;
         }
         segment_sums(re, im, r, sums, t_re, t_im, t_energy);
         pair_totals(t_re, t_im, t_energy, r, pairs, count, p_re, p_im, energy, ratio);
+        const std::size_t at = records_.size();
+        records_.resize(at + count);
+        OffsetRecord* out = records_.data() + at;
         for (std::size_t j = 0; j < count; ++j)
-            records_.push_back({p_re[j], p_im[j], energy[j], correlation_metric(p_re[j], p_im[j], energy[j], ratio[j]), NAN});
+            out[j] = {p_re[j], p_im[j], energy[j], correlation_metric(p_re[j], p_im[j], energy[j], ratio[j]), NAN,
+                      2 * exponent};
+        const std::uint64_t last_block = (first + count - 1) / energy_block;
+        block_max_.resize(std::max(block_max_.size(), block_head_ + static_cast<std::size_t>(last_block + 1 - block_base_)),
+                          0.0);
+        // All records of this scan share one exponent: each energy block's maximum is found on the
+        // held values and scaled once.
+        for (std::size_t j = 0; j < count;) {
+            const std::uint64_t block = (first + j) / energy_block;
+            const std::size_t block_end = static_cast<std::size_t>(std::min<std::uint64_t>((block + 1) * energy_block - first, count));
+            float held = 0.0f;
+            for (; j < block_end; ++j) {
+                if (!std::isnan(out[j].metric) && std::isfinite(out[j].energy)) held = std::max(held, out[j].energy);
+            }
+            double& most = block_max_[block_head_ + static_cast<std::size_t>(block - block_base_)];
+            most = std::max(most, std::ldexp(static_cast<double>(held), 2 * exponent));
+        }
         computed_end_ = first + count;
     }
 }
 
-float OfdmFrameStreamDemod::score_of(const OffsetRecord& record, float e_max) const {
+float OfdmFrameStreamDemod::score_of(const OffsetRecord& record, double e_max) const {
     // An infinite energy counts as the window's maximum.
-    const float share = e_max > 0.0f ? std::min(record.energy / e_max, 1.0f) : 1.0f;
+    const float share =
+        e_max > 0.0 ? std::min(static_cast<float>(record.true_energy() / e_max), 1.0f) : 1.0f;
     return record.metric * share;
 }
 
-void OfdmFrameStreamDemod::judge_offsets(bool end_of_stream) {
-    while (judged_end_ < computed_end_ && (end_of_stream || judged_end_ + span_ < computed_end_)) {
-        const std::uint64_t d = judged_end_;
-        const std::uint64_t right = std::min(d + span_, computed_end_ - 1);
-        for (; pushed_end_ <= right; ++pushed_end_) {
-            const OffsetRecord& pushed = record_at(pushed_end_);
-            if (!is_candidate(pushed.metric) || !std::isfinite(pushed.energy)) continue;
-            while (window_max_.size() > window_head_ && window_max_.back().energy <= pushed.energy) window_max_.pop_back();
-            window_max_.push_back({pushed_end_, pushed.energy});
+bool OfdmFrameStreamDemod::empty_block_at(std::uint64_t d) const {
+    // A block without candidate energy holds no candidate: no offset in it can score.
+    return d % energy_block == 0 && d >= record_base_ &&
+           block_max_[block_head_ + static_cast<std::size_t>(d / energy_block - block_base_)] == 0.0;
+}
+
+double OfdmFrameStreamDemod::window_energy(std::uint64_t lo, std::uint64_t hi) const {
+    double most = 0.0;
+    const std::uint64_t lo_block = lo / energy_block;
+    const std::uint64_t hi_block = hi / energy_block;
+    const auto scan = [&](std::uint64_t from, std::uint64_t to) {
+        for (std::uint64_t d = from; d <= to; ++d) most = std::max(most, window_energy_of(record_at(d)));
+    };
+    if (lo_block == hi_block) {
+        scan(lo, hi);
+        return most;
+    }
+    scan(lo, (lo_block + 1) * energy_block - 1);
+    for (std::uint64_t b = lo_block + 1; b < hi_block; ++b)
+        most = std::max(most, block_max_[block_head_ + static_cast<std::size_t>(b - block_base_)]);
+    scan(hi_block * energy_block, hi);
+    return most;
+}
+
+void OfdmFrameStreamDemod::judge_offset(std::uint64_t d) {
+    // An offset below the threshold cannot score above it: its score stays unset (NaN), which no
+    // choice takes.
+    OffsetRecord& record = record_at(d);
+    if (!(record.metric >= sync_threshold)) return;
+    const std::uint64_t lo = std::max({d >= span_ ? d - span_ : 0, floor_, record_base_});
+    const std::uint64_t hi = std::min(d + reach_, computed_end_ - 1);
+    record.score = score_of(record, window_energy(lo, hi));
+}
+
+void OfdmFrameStreamDemod::judge_offsets(bool end_of_stream, std::uint64_t until) {
+    // An offset is judged once its window has arrived (at the end of the stream, on what there is).
+    std::uint64_t stop = std::min(computed_end_, until);
+    if (!end_of_stream) stop = std::min(stop, computed_end_ > reach_ ? computed_end_ - reach_ : 0);
+    if (stop <= judged_end_) return;
+    for (std::uint64_t d = judged_end_; d < stop;) {
+        if (empty_block_at(d) && d + energy_block <= stop) {
+            d += energy_block;
+            continue;
         }
-        const std::uint64_t left = std::max(d >= span_ ? d - span_ : 0, floor_);
-        drop_window_before(left);
-        OffsetRecord& record = record_at(d);
-        if (is_candidate(record.metric))
-            record.score = score_of(record, window_max_.size() > window_head_ ? window_max_[window_head_].energy : 0.0f);
-        ++judged_end_;
+        if (record_at(d).metric >= sync_threshold) judge_offset(d);
+        ++d;
     }
-}
-
-void OfdmFrameStreamDemod::drop_window_before(std::uint64_t offset) {
-    while (window_head_ < window_max_.size() && window_max_[window_head_].offset < offset) ++window_head_;
-    if (window_head_ == window_max_.size()) {
-        window_max_.clear();
-        window_head_ = 0;
-    } else if (window_head_ >= 4096 && window_head_ >= window_max_.size() / 2) {
-        window_max_.erase(window_max_.begin(), window_max_.begin() + static_cast<std::ptrdiff_t>(window_head_));
-        window_head_ = 0;
-    }
-}
-
-void OfdmFrameStreamDemod::scan(bool end_of_stream) {
-    const std::uint64_t end = stream_end();
-    // Offset d can be examined once its preamble span has arrived.
-    compute_offsets(end >= span_ ? end - span_ + 1 : 0);
-    judge_offsets(end_of_stream);
+    judged_end_ = stop;
 }
 
 std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream) {
@@ -210,23 +423,37 @@ std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream) {
         drop_before(std::max(tail, base_));
         return std::nullopt;
     }
-    scan(end_of_stream);
-
+    // Offset d can be examined once its preamble span has arrived. Offsets are examined a block at
+    // a time and only as far as a choice needs: the body of a frame chosen ahead of them is
+    // consumed before they are reached, and is never searched.
+    const std::uint64_t limit = end >= span_ ? end - span_ + 1 : 0;
     const std::uint64_t from = std::max(search_from_, base_);
+    std::uint64_t looked = from;  // offsets below this were judged and fell short of the threshold
     std::optional<std::uint64_t> first;
-    for (std::uint64_t d = from; d < judged_end_; ++d) {
-        if (record_at(d).score >= sync_threshold) {
-            first = d;
-            break;
+    for (;;) {
+        const bool complete = computed_end_ >= limit;
+        const std::uint64_t judged_before = judged_end_;
+        judge_offsets(end_of_stream && complete, first ? *first + span_ : judged_end_ + judge_step);
+        while (!first && looked < judged_end_) {
+            if (empty_block_at(looked) && looked + energy_block <= judged_end_) {
+                looked += energy_block;
+                continue;
+            }
+            if (record_at(looked).score >= sync_threshold) first = looked;
+            ++looked;
+        }
+        // The choice needs every offset within one span of the first to be judged.
+        if (first && *first + span_ <= judged_end_) break;
+        if (judged_end_ == judged_before) {
+            if (complete) break;
+            compute_offsets(std::min(limit, computed_end_ + scan_block_), attempt_.has_value());
         }
     }
+    search_from_ = first ? *first : std::max(from, judged_end_);
     if (!first) {
-        search_from_ = std::max(from, judged_end_);
         drop_before(std::max(std::min(judged_end_, tail), base_));
         return std::nullopt;
     }
-    search_from_ = *first;
-    // The choice needs every offset within one span of the first to be judged.
     if (*first + span_ > judged_end_ && !end_of_stream) return std::nullopt;
 
     std::uint64_t best = *first;
@@ -237,13 +464,21 @@ std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream) {
     return best;
 }
 
-std::int32_t OfdmFrameStreamDemod::whole_bin_offset(std::uint64_t start, float cfo_hz) {
+float OfdmFrameStreamDemod::attempt_scale(const OffsetRecord& record) const {
+    const auto segments = static_cast<double>((preamble_.num_repeats - 1) * preamble_.repeat_len);
+    const double ratio = (record.true_energy() / segments) / segment_power_;
+    if (!std::isfinite(ratio) || !(ratio > 0.0)) return 1.0f;
+    const long exponent = std::lround(0.5 * std::log2(ratio));
+    return std::ldexp(1.0f, static_cast<int>(-std::clamp(exponent, -120L, 120L)));
+}
+
+std::int32_t OfdmFrameStreamDemod::whole_bin_offset(std::uint64_t start, float cfo_hz, float scale) {
     // The training symbol with the fractional offset removed and its prefix dropped, transformed.
     PhasorNco nco(-static_cast<double>(cfo_hz), static_cast<double>(fs_));
     const std::uint64_t first = start + preamble_len_;
     for (std::uint64_t i = 0; i < cp_len_; ++i) nco.next();
     const std::span<Complex> input = fft_.input();
-    for (std::uint64_t i = 0; i < n_fft_; ++i) input[i] = sample_at(first + cp_len_ + i) * nco.next();
+    for (std::uint64_t i = 0; i < n_fft_; ++i) input[i] = (sample_at(first + cp_len_ + i) * nco.next()) * scale;
     fft_.execute();
     const std::span<const Complex> y = fft_.output();
 
@@ -252,19 +487,20 @@ std::int32_t OfdmFrameStreamDemod::whole_bin_offset(std::uint64_t start, float c
     // indifferent to where the window sits in the cyclic prefix: a window t samples early turns
     // bin k by 2πkt/N, which would spread a direct correlation over all shifts but turns every
     // neighbour product by the same 2πt/N.
+    // The neighbour products, twice over so that a shifted index needs no wrap.
+    Complex* products = neighbour_products_.data();
+    for (std::size_t a = 0; a < n_fft_; ++a) {
+        products[a] = y[a] * conj(y[a + 1 == n_fft_ ? 0 : a + 1]);
+        products[a + n_fft_] = products[a];
+    }
     const auto n = static_cast<std::int64_t>(n_fft_);
     const std::int64_t h = n / 2;
     float best = -1.0f;
     std::int64_t best_shift = 0;
     for (std::int64_t shift = -h; shift <= h; ++shift) {
-        const auto offset = static_cast<std::size_t>(((shift % n) + n) % n);
+        const Complex* shifted = products + ((shift % n) + n) % n;
         Complex acc{};
-        for (const BinPair& pair : training_pairs_) {
-            std::size_t a = pair.bin + offset;
-            if (a >= n_fft_) a -= n_fft_;
-            const std::size_t b = a + 1 == n_fft_ ? 0 : a + 1;
-            acc = acc + (y[a] * conj(y[b])) * pair.weight;
-        }
+        for (const BinPair& pair : training_pairs_) acc = acc + shifted[pair.bin] * pair.weight;
         const float power = acc.re * acc.re + acc.im * acc.im;
         if (power > best) {
             best = power;
@@ -274,71 +510,125 @@ std::int32_t OfdmFrameStreamDemod::whole_bin_offset(std::uint64_t start, float c
     return static_cast<std::int32_t>(best_shift);
 }
 
-void OfdmFrameStreamDemod::start_attempt(std::uint64_t start) {
+float OfdmFrameStreamDemod::refine_offset(std::uint64_t start, const OffsetRecord& record, float coarse_hz,
+                                          float scale) const {
+    // The training symbol's prefix against its copy one FFT length later: a lag N/R times the
+    // segments' measures the offset that much more finely, within half a bin of the coarse one.
+    // Each estimate's phase variance is about σ²·E/|c|²; converted to frequency and weighed by
+    // its inverse, the two combine without knowing σ².
+    const std::uint64_t first = start + preamble_len_;
+    double c_re = 0.0, c_im = 0.0, c_energy = 0.0;
+    for (std::uint64_t n = 0; n < cp_len_; ++n) {
+        const Complex a = sample_at(first + n) * scale;
+        const Complex b = sample_at(first + n + n_fft_) * scale;
+        c_re += static_cast<double>(a.re) * b.re + static_cast<double>(a.im) * b.im;
+        c_im += static_cast<double>(a.re) * b.im - static_cast<double>(a.im) * b.re;
+        c_energy += static_cast<double>(norm(b));
+    }
+    const double two_pi = 2.0 * std::numbers::pi;
+    const double fs = fs_;
+    const double lag = static_cast<double>(n_fft_);
+    double residual = std::atan2(c_im, c_re) - two_pi * static_cast<double>(coarse_hz) * lag / fs;
+    residual = std::remainder(residual, two_pi);
+    const double fine_info = (c_re * c_re + c_im * c_im) / c_energy * lag * lag;
+    const double r = static_cast<double>(preamble_.repeat_len);
+    const double e = record.true_energy() * scale * scale;
+    const double p_re = std::ldexp(static_cast<double>(record.p_re), record.exponent) * scale * scale;
+    const double p_im = std::ldexp(static_cast<double>(record.p_im), record.exponent) * scale * scale;
+    const double p2 = p_re * p_re + p_im * p_im;
+    const double coarse_info = p2 / e * r * r;
+    const double weight = fine_info / (fine_info + coarse_info);
+    if (!std::isfinite(residual) || !std::isfinite(weight)) return coarse_hz;
+    return static_cast<float>(static_cast<double>(coarse_hz) + weight * residual * fs / (two_pi * lag));
+}
+
+OfdmFrameStreamDemod::PendingAttempt OfdmFrameStreamDemod::open_attempt(std::uint64_t start) {
     const OffsetRecord& record = record_at(start);
     const float cfo_hz = std::atan2(record.p_im, record.p_re) / cfo_divisor_;
-    const std::int32_t bins = whole_bin_offset(start, cfo_hz);
-    const float total_hz = cfo_hz + (fs_ / static_cast<float>(n_fft_)) * static_cast<float>(bins);
-    attempt_ = PendingAttempt{start, PhasorNco(-static_cast<double>(total_hz), static_cast<double>(fs_)), {}, std::nullopt};
-    derotated_.clear();
+    const float scale = attempt_scale(record);
+    const std::int32_t bins = whole_bin_offset(start, cfo_hz, scale);
+    const float coarse_hz = cfo_hz + (fs_ / static_cast<float>(n_fft_)) * static_cast<float>(bins);
+    const float total_hz = refine_offset(start, record, coarse_hz, scale);
+    return PendingAttempt{start, PhasorNco(-static_cast<double>(total_hz), static_cast<double>(fs_)), scale, {},
+                          std::nullopt};
 }
 
-void OfdmFrameStreamDemod::derotate_to(std::uint64_t count) {
-    derotated_.reserve(count);
-    for (std::uint64_t i = derotated_.size(); i < count; ++i)
-        derotated_.push_back(sample_at(attempt_->start + i) * attempt_->nco.next());
+void OfdmFrameStreamDemod::derotate_to(PendingAttempt& attempt, std::vector<Complex>& derotated, std::uint64_t count) {
+    const std::uint64_t from = derotated.size();
+    if (count <= from) return;
+    work_.samples_derotated += count - from;
+    derotated.resize(count);
+    const Complex* in = &sample_at(attempt.start + from);
+    Complex* out = derotated.data() + from;
+    const float scale = attempt.scale;
+    for (std::uint64_t i = 0; i < count - from; ++i) out[i] = (in[i] * attempt.nco.next()) * scale;
 }
 
-std::optional<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::continue_attempt() {
-    PendingAttempt& attempt = *attempt_;
+std::optional<fec::RxError> OfdmFrameStreamDemod::advance_header(PendingAttempt& attempt,
+                                                                 std::vector<Complex>& derotated) {
     const OfdmConfig& cfg = link_.cfg;
-    const std::uint64_t available = stream_end() - attempt.start;
-    const std::uint64_t s = n_fft_ + cp_len_;
-
-    if (!attempt.stage) {
-        if (cfg.header_format() != fec::HeaderFormat::Native) return std::unexpected(fec::RxError::MalformedHeader);
-        const std::uint64_t d = cfg.plan().data_carriers.size();
-        const std::uint64_t coded = header_block_plan(cfg.header_crc(), *link_.cache).coded_bits;
-        const std::uint64_t needed = span_ + s * ((coded + d - 1) / d);
-        if (available < needed) return std::nullopt;
-        derotate_to(needed);
+    if (cfg.header_format() != fec::HeaderFormat::Native) return fec::RxError::MalformedHeader;
+    const std::uint64_t d = cfg.plan().data_carriers.size();
+    const std::uint64_t coded = header_block_plan(cfg.header_crc(), *link_.cache).coded_bits;
+    const std::uint64_t needed = span_ + (n_fft_ + cp_len_) * ((coded + d - 1) / d);
+    if (stream_end() - attempt.start < needed) return std::nullopt;
+    try {
+        derotate_to(attempt, derotated, needed);
 
         // The training symbol's FFT window, moved back into its prefix by the receive back-off.
         const std::uint64_t backoff = body_window_backoff(cfg, true);
         const std::uint64_t window = preamble_len_ + cp_len_ - backoff;
-        std::copy_n(derotated_.begin() + static_cast<std::ptrdiff_t>(window), n_fft_, fft_.input().begin());
+        std::copy_n(derotated.begin() + static_cast<std::ptrdiff_t>(window), n_fft_, fft_.input().begin());
         fft_.execute();
         attempt.training_bins.assign(fft_.output().begin(), fft_.output().end());
 
-        const std::span<const Complex> body = std::span<const Complex>(derotated_).subspan(span_);
-        auto stage = decode_frame_header(cfg, link_.entries, body, attempt.training_bins, *link_.cache);
-        if (!stage) return std::unexpected(stage.error().error());
+        ++work_.headers_decoded;
+        const std::span<const Complex> body = std::span<const Complex>(derotated).subspan(span_);
+        auto stage = decode_frame_header(cfg, link_.entries, body, attempt.training_bins, *link_.cache, scratch_);
+        if (!stage) return stage.error().error();
         attempt.stage = std::move(*stage);
+        return std::nullopt;
+    } catch (const InternalFault&) {
+        return fec::RxError::MalformedHeader;
     }
-
-    const std::uint64_t needed = span_ + attempt.stage->body_samples;
-    if (available < needed) return std::nullopt;
-    derotate_to(needed);
-    const std::span<const Complex> body = std::span<const Complex>(derotated_).subspan(span_);
-    auto frame = decode_frame_payload(cfg, *attempt.stage, body, attempt.training_bins, *link_.cache, false, scratch_);
-    if (!frame) return std::unexpected(frame.error().error());
-    return std::move(*frame);
 }
 
-void OfdmFrameStreamDemod::drop_before(std::uint64_t position) {
-    if (position > base_) {
-        drop_front(samples_, head_, static_cast<std::size_t>(position - base_));
-        base_ = position;
+OfdmFrameStreamDemod::Attempt OfdmFrameStreamDemod::decode_payload(PendingAttempt& attempt) {
+    try {
+        derotate_to(attempt, derotated_, span_ + attempt.stage->body_samples);
+        const std::span<const Complex> body = std::span<const Complex>(derotated_).subspan(span_);
+        auto frame = decode_frame_payload(link_.cfg, *attempt.stage, body, attempt.training_bins, *link_.cache, false,
+                                          scratch_);
+        if (!frame) return std::unexpected(frame.error().error());
+        return std::move(*frame);
+    } catch (const InternalFault&) {
+        return std::unexpected(fec::RxError::MalformedHeader);
     }
-    if (position > record_base_) {
-        const std::uint64_t drop = std::min(position, computed_end_) - record_base_;
-        drop_front(records_, record_head_, static_cast<std::size_t>(drop));
-        record_base_ += drop;
+}
+
+void OfdmFrameStreamDemod::drop_before(std::uint64_t position, bool consumed) {
+    // A pending frame keeps its samples and those before it (they go with the frame); the search
+    // records ahead of it go as usual, except those the next offsets' windows still reach.
+    const std::uint64_t kept = attempt_ ? base_ : position;
+    if (kept > base_) {
+        drop_front(samples_, head_, static_cast<std::size_t>(kept - base_));
+        base_ = kept;
+    }
+    const std::uint64_t window_start = judged_end_ >= span_ ? judged_end_ - span_ : 0;
+    const std::uint64_t records_to = std::min(consumed ? position : std::min(position, window_start), computed_end_);
+    if (records_to > record_base_) {
+        drop_front(records_, record_head_, static_cast<std::size_t>(records_to - record_base_));
+        record_base_ = records_to;
+        const std::uint64_t blocks = record_base_ / energy_block;
+        if (blocks > block_base_) {
+            drop_front(block_max_, block_head_, static_cast<std::size_t>(blocks - block_base_));
+            block_base_ = blocks;
+        }
     }
 }
 
 void OfdmFrameStreamDemod::consume_to(std::uint64_t position) {
-    drop_before(position);
+    drop_before(position, true);
     floor_ = position;
     search_from_ = std::max(search_from_, position);
     if (position >= computed_end_) {
@@ -346,30 +636,18 @@ void OfdmFrameStreamDemod::consume_to(std::uint64_t position) {
         records_.clear();
         record_head_ = 0;
         record_base_ = position;
-        computed_end_ = judged_end_ = pushed_end_ = position;
-        window_max_.clear();
-        window_head_ = 0;
+        block_max_.clear();
+        block_head_ = 0;
+        block_base_ = position / energy_block;
+        computed_end_ = judged_end_ = position;
         return;
     }
     judged_end_ = std::max(judged_end_, position);
-    pushed_end_ = std::max(pushed_end_, position);
-    drop_window_before(position);
 
     // Offsets judged before the consumption had windows reaching below it; judge them again
     // within the new stretch, as if they had been judged after it.
     const std::uint64_t rejudge_end = std::min(judged_end_, position + span_);
-    if (rejudge_end <= position) return;
-    float running = 0.0f;
-    std::uint64_t reached = position;  // energies below `reached` are in `running`
-    for (std::uint64_t d = position; d < rejudge_end; ++d) {
-        const std::uint64_t right = std::min(d + span_, computed_end_ - 1);
-        for (; reached <= right; ++reached) {
-            const OffsetRecord& r = record_at(reached);
-            if (is_candidate(r.metric) && std::isfinite(r.energy)) running = std::max(running, r.energy);
-        }
-        OffsetRecord& record = record_at(d);
-        if (is_candidate(record.metric)) record.score = score_of(record, running);
-    }
+    for (std::uint64_t d = std::max(position, record_base_); d < rejudge_end; ++d) judge_offset(d);
 }
 
 }  // namespace kavro

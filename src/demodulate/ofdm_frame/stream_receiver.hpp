@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -23,21 +24,30 @@
 //
 // The search is the repeated-segment correlation of the preamble (the same per-offset metric and
 // fractional offset as ofdm_sync), run once per offset as samples arrive. An offset's score is
-// its metric times its segment energy over the largest energy among the offsets within one
-// preamble span W on either side, so a strong frame elsewhere in the buffer cannot hide a weak
-// one; the window does not reach back past the end of the last attempt consumed. An offset is
-// judged only once its whole window has arrived (a choice waits until every offset within W of
-// it is judged), and every decision depends on the stream alone: feeding a stream whole or in
-// chunks of any size gives the same results. The whole-bin offset is matched on products of
-// neighbouring training bins, which a window early by a few samples (harmless to the body, whose
-// windows move with it) does not disturb.
+// its metric times its segment energy over the largest energy among the offsets from one preamble
+// span W before it to N + C after it (the last offsets whose segments end before its own frame
+// body: a header's fill can peak far above the preamble), so a strong frame elsewhere in the
+// buffer cannot hide a weak one; the window does not reach back past the end of the last attempt
+// consumed. An offset is judged only once its whole window has arrived (a choice waits until every
+// offset within W of it is judged), and every decision depends on the stream alone. The whole-bin
+// offset is matched on products of neighbouring training bins, which a window early by a few
+// samples (harmless to the body, whose windows move with it) does not disturb; the training
+// symbol's prefix against its copy N samples later then refines the offset, and the attempt's
+// samples are scaled by a power of two that brings the preamble near its transmitted power, so
+// that no step of the decode depends on the stream's amplitude (the search's sums, likewise, are
+// formed on samples scaled by a power of two, with the exponent kept beside them).
 //
 // A pass repeats: take the earliest offset scoring at least 0.5, choose the best-scored offset
-// within W of it, resolve its whole-bin offset from the training symbol, derotate and decode. A
-// decoded frame consumes everything up to its last symbol; a failed one everything up to the end
-// of its preamble span (so its body is searched again). While no preamble is in sight the buffer
-// keeps only the samples a future preamble could start in, so idle input costs bounded memory and
-// time proportional to its length.
+// within W of it, resolve its offset, derotate and decode. A decoded frame consumes everything up
+// to its last symbol; a failed one everything up to the end of its preamble span (so its body is
+// searched again). While a decoded header waits for its body the search goes on inside that body:
+// a frame whose header decodes there ends the wait (the pending frame is reported as a payload
+// that did not decode), and so does the end of the stream (flush). Inside such a body a block of
+// offsets is searched in full only where a quick metric at half-segment steps comes near a
+// preamble. Offsets are searched once, so the work per sample is bounded whatever the headers
+// announce. While no preamble is in sight the
+// buffer keeps only the samples a future preamble could start in, so idle input costs bounded
+// memory and time proportional to its length.
 
 namespace kavro {
 
@@ -75,22 +85,31 @@ public:
     const FrameLink& link() const { return link_; }
     const PreambleParams& preamble() const { return preamble_; }
 
-private:
+    // What the receiver has done so far, for bounding its work by the samples it was given.
+    struct WorkCount {
+        std::uint64_t offsets_searched = 0;
+        std::uint64_t samples_derotated = 0;
+        std::uint64_t headers_decoded = 0;
+    };
+    const WorkCount& work() const { return work_; }
+
     // Per-offset search results; metric is NaN for an offset without candidate, score NaN until
-    // the offset is judged (and for offsets without candidate).
+    // the offset is judged (and for offsets that cannot reach the threshold). P and E were formed
+    // on samples scaled by a power of two: their true values are 2^exponent times those held.
     struct OffsetRecord {
         float p_re, p_im, energy, metric, score;
+        int exponent;
+
+        double true_energy() const { return std::ldexp(static_cast<double>(energy), exponent); }
     };
-    // Offsets of the running window maximum: energies decrease from head to tail.
-    struct WindowEntry {
-        std::uint64_t offset;
-        float energy;
-    };
+
+private:
     // One attempt in progress: the derotated samples from its start, the whole-bin corrected
     // offset, the training bins and, once decoded, the header.
     struct PendingAttempt {
         std::uint64_t start = 0;
         PhasorNco nco;
+        float scale = 1.0f;
         std::vector<Complex> training_bins;
         std::optional<HeaderStage> stage;
     };
@@ -103,26 +122,42 @@ private:
     OffsetRecord& record_at(std::uint64_t d) { return records_[record_head_ + (d - record_base_)]; }
 
     std::vector<Attempt> pass(bool end_of_stream);
-    void scan(bool end_of_stream);
-    void compute_offsets(std::uint64_t end);
-    void judge_offsets(bool end_of_stream);
+    bool advance_attempt(bool end_of_stream, std::vector<Attempt>& results);
+    bool probe(std::uint64_t frame_end, std::vector<Attempt>& results);
+    void finish_attempt(Attempt outcome, std::vector<Attempt>& results);
+    PendingAttempt open_attempt(std::uint64_t start);
+    std::optional<fec::RxError> advance_header(PendingAttempt& attempt, std::vector<Complex>& derotated);
+    Attempt decode_payload(PendingAttempt& attempt);
+    void derotate_to(PendingAttempt& attempt, std::vector<Complex>& derotated, std::uint64_t count);
+    void compute_offsets(std::uint64_t end, bool sparse = false);
+    bool block_may_hold_preamble(std::uint64_t first, std::size_t count);
+    void judge_offsets(bool end_of_stream, std::uint64_t until);
+    void judge_offset(std::uint64_t d);
+    double window_energy(std::uint64_t lo, std::uint64_t hi) const;
+    bool empty_block_at(std::uint64_t d) const;
     std::optional<std::uint64_t> choose(bool end_of_stream);
-    void start_attempt(std::uint64_t start);
-    std::optional<Attempt> continue_attempt();
-    void derotate_to(std::uint64_t count);
-    std::int32_t whole_bin_offset(std::uint64_t start, float cfo_hz);
+    float attempt_scale(const OffsetRecord& record) const;
+    std::int32_t whole_bin_offset(std::uint64_t start, float cfo_hz, float scale);
+    float refine_offset(std::uint64_t start, const OffsetRecord& record, float coarse_hz, float scale) const;
     void consume_to(std::uint64_t position);
-    void drop_before(std::uint64_t position);
-    void drop_window_before(std::uint64_t offset);
-    float score_of(const OffsetRecord& record, float e_max) const;
+    void drop_before(std::uint64_t position, bool consumed = false);
+    float score_of(const OffsetRecord& record, double e_max) const;
 
     FrameLink link_;
     PreambleParams preamble_;
     float fs_;
     std::uint64_t n_fft_, cp_len_, preamble_len_, span_;  // N, C, M·R, W
+    std::uint64_t reach_;  // N + C: the offsets after d whose segments end before d's frame body
     bool degenerate_;
+    float segment_power_;  // mean power of the transmitted repeated segment
     float cfo_divisor_;
+    // Offsets scanned per block: each block forms its own segment sums (the (M - 2)·R sums it
+    // shares with the next block are formed again, which costs little and keeps no state).
+    std::uint64_t scan_block_;
+    std::size_t sparse_stride_;         // the offset step of the quick search inside a pending body
+    std::vector<float> sparse_work_;
     std::vector<BinPair> training_pairs_;
+    std::vector<Complex> neighbour_products_;  // whole-bin search buffer, 2N
     FftBlock fft_;
     FrameScratch scratch_;
 
@@ -141,14 +176,21 @@ private:
     std::uint64_t record_base_ = 0;
     std::uint64_t computed_end_ = 0;
     std::uint64_t judged_end_ = 0;
-    std::uint64_t pushed_end_ = 0;  // offsets whose energy entered the window maximum
     std::uint64_t search_from_ = 0;
     std::uint64_t floor_ = 0;
-    std::vector<WindowEntry> window_max_;
-    std::size_t window_head_ = 0;
+    // The largest candidate energy of each block of offsets, from block block_base_ on.
+    std::vector<double> block_max_;
+    std::size_t block_head_ = 0;
+    std::uint64_t block_base_ = 0;
 
+    // The oldest attempt, and a candidate probed inside its body while the body is arriving, with
+    // their derotated samples; failures of such probes wait for the pending frame's outcome.
     std::optional<PendingAttempt> attempt_;
+    std::optional<PendingAttempt> probe_;
+    std::vector<fec::RxError> deferred_;
     std::vector<Complex> derotated_;
+    std::vector<Complex> probe_derotated_;
+    WorkCount work_;
 };
 
 }  // namespace kavro

@@ -122,18 +122,31 @@ std::expected<OfdmFrameMod, FrameLinkError> OfdmFrameMod::create(const OfdmConfi
     return OfdmFrameMod(std::move(*link), preamble);
 }
 
-namespace {
-
-// Appends the OFDM symbols of `bits` mapped with `constellation` (gain applied by the modulator).
-void append_symbols(std::vector<Complex>& out, const OfdmConfig& cfg, ConstellationOrder constellation,
-                    std::span<const std::uint8_t> bits) {
-    auto modulator = OfdmMod::create(symbol_config(cfg, constellation));
-    if (!modulator) internal_fault("frame modulator: " + error_message(modulator.error()));
-    const std::vector<Complex> samples = modulator->modulate(bits);
-    out.insert(out.end(), samples.begin(), samples.end());
+OfdmFrameMod::OfdmFrameMod(FrameLink link, PreambleParams preamble) : link_(std::move(link)), preamble_(preamble) {
+    const OfdmConfig& cfg = link_.cfg;
+    auto samples = generate_ofdm_preamble(cfg, preamble_);
+    if (!samples) internal_fault("frame preamble: " + error_message(samples.error()));
+    preamble_samples_ = std::move(*samples);
+    const std::size_t s = cfg.samples_per_ofdm_symbol();
+    if (cfg.plan().roll_off != 0) taper_ = symbol_taper(std::min(cfg.plan().roll_off, s / 2));
 }
 
-}  // namespace
+OfdmMod& OfdmFrameMod::modulator(ConstellationOrder constellation) const {
+    std::optional<OfdmMod>& slot = modulators_[static_cast<std::size_t>(constellation)];
+    if (!slot) {
+        auto built = OfdmMod::create(symbol_config(link_.cfg, constellation));
+        if (!built) internal_fault("frame modulator: " + error_message(built.error()));
+        slot.emplace(std::move(*built));
+    }
+    return *slot;
+}
+
+// Appends the OFDM symbols of `bits` mapped with `constellation` (gain applied by the modulator).
+void OfdmFrameMod::append_symbols(std::vector<Complex>& out, ConstellationOrder constellation,
+                                  std::span<const std::uint8_t> bits) const {
+    const std::vector<Complex> samples = modulator(constellation).modulate(bits);
+    out.insert(out.end(), samples.begin(), samples.end());
+}
 
 std::expected<std::vector<Complex>, FrameLinkError> OfdmFrameMod::modulate_frame(const FramePacket& frame,
                                                                                 std::uint32_t per_frame_seed) const {
@@ -147,8 +160,6 @@ std::expected<std::vector<Complex>, FrameLinkError> OfdmFrameMod::modulate_frame
     if (frame.mcs_index >= link_.entries.size()) return std::unexpected(error_of(FrameLinkError::Kind::McsIndexOutsideTable));
     const Mcs& entry = link_.entries[frame.mcs_index];
 
-    auto preamble = generate_ofdm_preamble(cfg, preamble_);
-    if (!preamble) internal_fault("frame preamble: " + error_message(preamble.error()));
     std::vector<std::uint8_t> header_bits;
     if (cfg.header_format() == fec::HeaderFormat::Native)
         header_bits = encode_header(FrameHeader::of(frame, per_frame_seed).serialize(), cfg.header_crc(), cache);
@@ -161,18 +172,16 @@ std::expected<std::vector<Complex>, FrameLinkError> OfdmFrameMod::modulate_frame
     const std::size_t s = cfg.samples_per_ofdm_symbol();
     const std::size_t payload_bits_per_symbol = d * bits_per_cell(entry.constellation);
     std::vector<Complex> out;
-    out.reserve(preamble->size() + s * ((header_bits.size() + d - 1) / d) +
+    out.reserve(preamble_samples_.size() + s * ((header_bits.size() + d - 1) / d) +
                 s * ((payload.coded.size() + payload_bits_per_symbol - 1) / payload_bits_per_symbol));
-    out.insert(out.end(), preamble->begin(), preamble->end());
-    if (!header_bits.empty()) append_symbols(out, cfg, ConstellationOrder::Bpsk, header_bits);
-    append_symbols(out, cfg, entry.constellation, payload.coded);
+    out.insert(out.end(), preamble_samples_.begin(), preamble_samples_.end());
+    if (!header_bits.empty()) append_symbols(out, ConstellationOrder::Bpsk, header_bits);
+    append_symbols(out, entry.constellation, payload.coded);
 
-    const std::size_t roll_off = cfg.plan().roll_off;
-    if (roll_off != 0) {
-        const std::vector<float> taper = symbol_taper(std::min(roll_off, s / 2));
+    if (!taper_.empty()) {
         const std::size_t first = preamble_.num_repeats * preamble_.repeat_len;
         for (std::size_t at = first; s != 0 && out.size() - at >= s; at += s)
-            apply_symbol_taper(std::span<Complex>(out).subspan(at, s), taper);
+            apply_symbol_taper(std::span<Complex>(out).subspan(at, s), taper_);
     }
     if (cfg.tx_lowpass()) cfg.tx_lowpass()->apply(out);
     return out;

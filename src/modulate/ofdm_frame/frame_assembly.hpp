@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <array>
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "fec/scrambler.hpp"
 #include "modulate/ofdm_frame/codec_cache.hpp"
 #include "modulate/ofdm_frame/frame_packet.hpp"
+#include "modulate/ofdm.hpp"
 #include "modulate/ofdm_frame/mcs_table.hpp"
 #include "multicarrier/ofdm_config.hpp"
 #include "sync/ofdm_sync.hpp"
@@ -80,7 +83,9 @@ public:
                                                               std::shared_ptr<CodecCache> cache);
 
     // The whole frame. Refuses an mcs_index outside the table and a payload longer than
-    // max_frame_payload_bytes; codes built on the way stay in the cache.
+    // max_frame_payload_bytes; codes built on the way stay in the cache. Two calls with the same
+    // packet and seed give the same samples. Not for concurrent calls on one object: the
+    // modulators' transform buffers are reused.
     std::expected<std::vector<Complex>, FrameLinkError> modulate_frame(const FramePacket& frame,
                                                                        std::uint32_t per_frame_seed) const;
 
@@ -88,10 +93,19 @@ public:
     const PreambleParams& preamble() const { return preamble_; }
 
 private:
-    OfdmFrameMod(FrameLink link, PreambleParams preamble) : link_(std::move(link)), preamble_(preamble) {}
+    OfdmFrameMod(FrameLink link, PreambleParams preamble);
+
+    // The modulator of one constellation, built on first use and kept with its transform plan
+    // (at rf_hz = 0 it keeps no state from one call to the next).
+    OfdmMod& modulator(ConstellationOrder constellation) const;
+    void append_symbols(std::vector<Complex>& out, ConstellationOrder constellation,
+                        std::span<const std::uint8_t> bits) const;
 
     FrameLink link_;
     PreambleParams preamble_;
+    std::vector<Complex> preamble_samples_;  // repeated segments and training symbol, times gain
+    std::vector<float> taper_;               // the symbol taper's ramp; empty without roll-off
+    mutable std::array<std::optional<OfdmMod>, 5> modulators_;
 };
 
 }  // namespace kavro

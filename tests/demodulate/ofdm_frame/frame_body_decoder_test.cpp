@@ -213,3 +213,31 @@ TEST(FrameBodyDecoder, PhaseTrackingNeedsFourSymbols) {
 }
 
 }  // namespace
+
+namespace {
+
+// A two-path channel whose echo nearly cancels the direct path around one frequency leaves the
+// carriers there deep in the noise, in the training symbol as in the body; the equaliser multiplies
+// their noise up, and their soft values must count for that much less, or a handful of them outvote
+// the rest of the frame.
+TEST(FrameBodyDecoder, CarriersInADeepFadeDoNotOutvoteTheOthers) {
+    const OfdmConfig cfg = reference_config().with_rx_window_backoff(4);
+    const Complex echo = Complex{std::cos(0.9f), std::sin(0.9f)} * -0.97f;
+    std::size_t decoded_frames = 0;
+    for (unsigned seed = 0; seed < 6; ++seed) {
+        const FramePacket packet{random_bytes(200, seed), seed, 1, 0};
+        const Samples sent = modulate(cfg, packet);
+        Samples frame(sent.size());
+        for (std::size_t n = 0; n < sent.size(); ++n) frame[n] = sent[n] + (n > 0 ? sent[n - 1] * echo : Complex{});
+        add_noise(frame, 13.0f, 40 + seed);
+        const Samples training = training_bins_of(frame, 4);
+        FrameScratch scratch;
+        const auto decoded = decode_frame_body(cfg, McsTable::default_ladder().entries(), body_of(frame),
+                                               std::span<const Complex>(training), *std::make_shared<CodecCache>(),
+                                               false, scratch);
+        decoded_frames += decoded.has_value() && RxFrame(*decoded).packet() == packet;
+    }
+    EXPECT_EQ(decoded_frames, 6u);
+}
+
+}  // namespace

@@ -216,3 +216,42 @@ TEST(StreamReceiver, ChunkingDoesNotChangeTheResult) {
 }
 
 }  // namespace
+
+namespace {
+
+// Headers that announce 256 KiB payloads which never arrive: each is given up when the next frame's
+// header decodes inside its announced body, and the receiver's work and buffer stay in proportion
+// to the samples fed, whatever the headers announce.
+TEST(StreamReceiver, ForgedHeadersCostWorkInProportionToTheStream) {
+    const Link link;
+    std::mt19937 rng(11);
+    Samples forged = link.frame(FramePacket{std::vector<std::uint8_t>(1 << 18), 0, 0, 0});
+    forged.resize(4200);
+    Samples x;
+    for (int i = 0; i < 10; ++i) x.insert(x.end(), forged.begin(), forged.end());
+    for (std::uint32_t seq = 1; seq <= 3; ++seq) {
+        const Samples good = link.frame(FramePacket{random_bytes(200, rng), seq, 1, 0});
+        x.insert(x.end(), good.begin(), good.end());
+    }
+    x.resize(x.size() + 100);
+
+    auto rx = link.receiver();
+    std::vector<OfdmFrameStreamDemod::Attempt> attempts;
+    std::size_t peak = 0;
+    for (std::size_t at = 0; at < x.size(); at += 500) {
+        for (auto& a : rx.feed(std::span(x).subspan(at, std::min<std::size_t>(500, x.size() - at))))
+            attempts.push_back(std::move(a));
+        peak = std::max(peak, rx.buffered());
+    }
+    std::vector<std::string> expected(10, "payload CRC mismatch");
+    expected.insert(expected.end(), {"ok 1 200", "ok 2 200", "ok 3 200"});
+    EXPECT_EQ(describe(attempts), expected);
+
+    const auto& work = rx.work();
+    EXPECT_LE(work.offsets_searched, x.size());
+    EXPECT_LE(work.samples_derotated, x.size() + 10 * (kSpan + 11 * 80));  // a header is 11 symbols here
+    EXPECT_LE(work.headers_decoded, 13u);
+    EXPECT_LE(peak, 2 * forged.size() + 500);
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+"""OfdmFrameStreamDemod under hostile streams: large FFTs with short prefixes, extreme amplitudes,
+headers that announce more than ever arrives."""
+
+import numpy as np
+import pytest
+
+import kavro_sdr
+import support
+
+QPSK_ENTRY = 1
+
+
+def small_config():
+    return kavro_sdr.OfdmConfig(64, 16, np.zeros(0, np.int32), np.array([-21, -7, 7, 21], np.int32),
+                                np.ones(4, np.complex64), 1e6, 0.0, 1.0, "qpsk", edge_guard=4)
+
+
+def large_config(n_fft, cp_len):
+    empty = np.zeros(0, np.int32)
+    return kavro_sdr.OfdmConfig(n_fft, cp_len, empty, empty, np.zeros(0, np.complex64), 1e6, 0.0, 1.0, "qpsk",
+                                edge_guard=64)
+
+
+def packets(results):
+    return [(f.sequence_num, bytes(f.payload)) for f in results]
+
+
+def with_offset(x, bins, n_fft, phase):
+    return (x * np.exp(1j * (2 * np.pi * bins / n_fft * np.arange(x.size) + phase))).astype(np.complex64)
+
+
+@pytest.mark.parametrize("n_fft, cp_len", [(1024, 32), (1024, 16), (2048, 32), (4096, 16)])
+def test_large_fft_with_short_prefix_is_found(n_fft, cp_len):
+    """The one-symbol header's fill makes a time-domain peak near the preamble; every frame must
+    still be found, with noise at 20 dB per sample and a fractional carrier offset."""
+    rng = np.random.default_rng(n_fft + cp_len)
+    cfg, ladder = large_config(n_fft, cp_len), kavro_sdr.McsTable.default_ladder()
+    mod = kavro_sdr.OfdmFrameMod(cfg, ladder)
+    segments, sent = [], []
+    for seq in range(20):
+        payload = support.random_bytes(rng, int(rng.integers(0, 400)))
+        segments += [np.zeros(int(rng.integers(0, 2000))), mod.modulate_frame(kavro_sdr.FramePacket(payload, seq, QPSK_ENTRY))]
+        sent.append((seq, bytes(payload)))
+    segments.append(np.zeros(2 * n_fft))
+    x = np.concatenate(segments)
+    power = np.mean(np.abs(segments[1]) ** 2)
+    x = x + support.complex_noise(rng, x.size, power / 100)
+    x = with_offset(x, 0.37, n_fft, rng.uniform(0, 2 * np.pi))
+    assert packets(kavro_sdr.OfdmFrameStreamDemod(cfg, ladder).feed(x)) == sent
+
+
+@pytest.mark.parametrize("scale", [1e-30, 1e-12, 1e-3, 1.0, 2.0 ** 31, 1e15, 1e25, 1e35])
+def test_clean_stream_decodes_at_any_scale(scale):
+    cfg, ladder = small_config(), kavro_sdr.McsTable.default_ladder()
+    mod = kavro_sdr.OfdmFrameMod(cfg, ladder)
+    rng = np.random.default_rng(7)
+    segments, sent = [], []
+    for entry in range(4):
+        payload = support.random_bytes(rng, 100)
+        segments += [np.zeros(150, np.complex64), mod.modulate_frame(kavro_sdr.FramePacket(payload, entry, entry))]
+        sent.append((entry, bytes(payload)))
+    x = np.concatenate(segments + [np.zeros(100, np.complex64)])
+    x = with_offset(x, 0.37, 64, 1.0) * np.float32(scale)
+    assert packets(kavro_sdr.OfdmFrameStreamDemod(cfg, ladder).feed(x)) == sent
+
+
+class Link:
+    def __init__(self):
+        self.cfg, self.ladder = small_config(), kavro_sdr.McsTable.default_ladder()
+        self.mod = kavro_sdr.OfdmFrameMod(self.cfg, self.ladder)
+
+    def receiver(self):
+        return kavro_sdr.OfdmFrameStreamDemod(self.cfg, self.ladder)
+
+    def frame(self, payload, seq, entry=QPSK_ENTRY):
+        return self.mod.modulate_frame(kavro_sdr.FramePacket(payload, seq, entry))
+
+
+@pytest.fixture(scope="module")
+def link():
+    return Link()
+
+
+def outcomes(results):
+    return [(e if f is None else f.sequence_num) for f, e in results]
+
+
+def test_header_announcing_a_long_payload_does_not_hold_back_the_next_frame(link, rng):
+    fake = link.frame(np.zeros(1 << 20, np.uint8), 0, 0)[:3000]
+    payload = support.random_bytes(rng, 80)
+    x = np.concatenate([fake, link.frame(payload, 9), np.zeros(200, np.complex64)])
+    assert packets(link.receiver().feed(x)) == [(9, bytes(payload))]
+    assert outcomes(link.receiver().feed_with_errors(x)) == ["payload CRC mismatch", 9]
+
+
+@pytest.mark.parametrize("plan", ["whole", 997, "random"])
+def test_frame_cut_short_is_given_up_and_the_frames_after_it_return(link, plan):
+    rng = np.random.default_rng(31)
+    payloads = [support.random_bytes(rng, n) for n in (300, 1200, 40, 500)]
+    frames = [link.frame(p, seq) for seq, p in enumerate(payloads)]
+    cut = frames[1][:frames[1].size // 3]
+    gap = np.zeros(300, np.complex64)
+    x = np.concatenate([frames[0], gap, cut, gap, frames[2], gap, frames[3], gap, cut])
+    rx = link.receiver()
+    results = sum(support.feed_in_chunks(rx.feed, x, support.chunk_sizes(x.size, plan, rng)), [])
+    assert packets(results) == [(seq, bytes(payloads[seq])) for seq in (0, 2, 3)]
+    # The second cut frame ends the stream: flush gives it up, and frames fed afterwards return.
+    assert rx.flush() == [] and rx.buffered < cut.size
+    assert packets(rx.feed(np.concatenate([frames[2], gap]))) == [(2, bytes(payloads[2]))]
+
+
+def test_forged_headers_cost_memory_in_proportion_to_the_stream(link, rng):
+    forged = link.frame(np.zeros(1 << 18, np.uint8), 0, 0)[:4200]
+    good = [support.random_bytes(rng, 200) for _ in range(3)]
+    frames = [link.frame(p, seq + 1) for seq, p in enumerate(good)]
+    x = np.concatenate([forged] * 10 + frames + [np.zeros(100, np.complex64)])
+    rx, results, peak = link.receiver(), [], 0
+    for at in range(0, x.size, 500):
+        results += rx.feed_with_errors(x[at:at + 500])
+        peak = max(peak, rx.buffered)
+    assert outcomes(results) == ["payload CRC mismatch"] * 10 + [1, 2, 3]
+    assert peak <= 2 * forged.size + 500
