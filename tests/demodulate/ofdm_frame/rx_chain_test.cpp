@@ -390,7 +390,7 @@ TEST(DecodeChain, ReedSolomonBehindAConvolutionalInterleaverMatchesTheBitwiseSta
     std::normal_distribution<float> noise(0.0f, 1.0f);
     for (const auto rate : {PunctureRate::R12, PunctureRate::R34, PunctureRate::R78}) {
         for (const std::size_t cut : {0u, 1000u}) {
-          for (const auto [branches, depth] : {std::pair{12u, 17u}, {5u, 3u}}) {
+          for (const auto& [branches, depth] : {std::pair{12u, 17u}, {5u, 3u}}) {
            for (const float sigma : {0.5f, 3.2f}) {  // clean words, then corrections and failures
             Settings s;
             s.payload_len = 7 * 188;
