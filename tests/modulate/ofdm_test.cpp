@@ -50,6 +50,7 @@ TEST(OfdmMod, OutputLengthIsCheckedForOverflow) {
 // half as the Q index, at level 2k − (L − 1) for Gray rank k, scaled to unit mean energy.
 Complex literal_cell(const std::uint8_t* bits, unsigned width) {
     if (width == 1) return {bits[0] ? -1.0f : 1.0f, 0.0f};
+    if (width == 2) return {bits[0] ? -0.70710678f : 0.70710678f, bits[1] ? -0.70710678f : 0.70710678f};
     const auto axis = [&](const std::uint8_t* b) {
         const unsigned half = width / 2, levels = 1u << half;
         unsigned gray = 0;
