@@ -12,9 +12,10 @@ namespace kavro {
 namespace {
 
 // The rank of the QAM level nearest v, equal to the number of thresholds strictly below v: an
-// arithmetic estimate (the thresholds are the odd multiples of the level spacing, so
-// v / spacing + L/2 lands within one of the rank) corrected by comparing v with the thresholds on
-// either side. NaN ranks 0, as it exceeds no threshold.
+// arithmetic estimate (the thresholds are the odd multiples of the level spacing, so the integer
+// part of v / spacing + L/2 is the rank or, in single precision, one above it) corrected by
+// comparing v with the threshold below; no float pattern lands below its rank. NaN ranks 0, as it
+// exceeds no threshold.
 template <unsigned BitsPerAxis>
 inline unsigned qam_rank_estimated(const QamThresholds& table, float inverse_spacing, float v) {
     constexpr unsigned levels = 1u << BitsPerAxis;
@@ -23,7 +24,6 @@ inline unsigned qam_rank_estimated(const QamThresholds& table, float inverse_spa
     if (x >= static_cast<float>(levels - 1)) k = levels - 1;
     else if (x >= 0.0f) k = static_cast<unsigned>(x);
     if (k > 0 && !(v > table.thresholds[k - 1])) --k;
-    if (k < levels - 1 && v > table.thresholds[k]) ++k;
     return k;
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "../dsp/analog_test_support.hpp"
@@ -20,5 +21,14 @@ TEST_P(SsbProductDemodSideband, FoldsToneOntoAudioOffset) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AboveAndBelow, SsbProductDemodSideband, testing::Values(11000.0, 9000.0));
+
+// A carrier exactly at the beat frequency beats down to a constant (cos of one step, about 0.26),
+// which the DC blocker removes.
+TEST(SsbProductDemod, CarrierAtTheBeatFrequencyDecaysToZero) {
+    const double fs = 48000;
+    kavro::SsbProductDemod demod(fs, 10000, 3000);
+    const auto audio = demod.process(kavro::test::complex_tone(96000, 1.0, 10000 / fs));
+    EXPECT_LT(std::abs(audio.back()), 1e-3);
+}
 
 }  // namespace

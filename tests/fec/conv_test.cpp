@@ -249,8 +249,8 @@ TEST_P(ConvBitErrorRate, OverAwgn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, ConvBitErrorRate,
-                         testing::Values(BerCase{ConvKind::K7, 0, 4.0, 2e-4}, BerCase{ConvKind::K7, 2, 5.0, 3e-4},
-                                         BerCase{ConvKind::K7, 4, 6.0, 2e-4}, BerCase{ConvKind::K5, 0, 4.0, 1e-3}),
+                         testing::Values(BerCase{ConvKind::K7, 0, 4.0, 7.5e-5}, BerCase{ConvKind::K7, 2, 5.0, 6.5e-5},
+                                         BerCase{ConvKind::K7, 4, 5.0, 3.3e-4}, BerCase{ConvKind::K5, 0, 4.0, 2.5e-4}),
                          ber_case_name);
 
 TEST(Viterbi, OddSoftLengthIsAnInternalFault) {

@@ -128,8 +128,10 @@ TEST(PnScrambler, CodedBitKeystreamIsThePackedKeystreamMsbFirst) {
 TEST(PnScrambler, SoftValuesFlipExactlyWhereTheKeystreamIsOne) {
     const PnScrambler s = make(0x6000, 15, 0x1234);
     constexpr std::size_t n = 203;
+    // The coded-bit keystream reads the literal model's bytes most significant bit first.
+    const Bytes bytes = reference_keystream_lsb_first(0x6000, 15, 0x1234, (n + 7) / 8);
     Bytes key(n);
-    s.keystream_bits(key);
+    for (std::size_t i = 0; i < n; ++i) key[i] = (bytes[i / 8] >> (7 - i % 8)) & 1u;
     std::vector<float> llrs(n);
     for (std::size_t i = 0; i < n; ++i) llrs[i] = 0.5f + static_cast<float>(i);
     std::vector<float> flipped = llrs;

@@ -323,7 +323,7 @@ TEST(OfdmSync, FindsTheStartAtFiveDecibels) {
     const PreambleParams long_segments{4, 32, TrainingShape{64, 16}};
     const double sigma2 = 1.0 / (64.0 * std::pow(10.0, 0.5));
     int hits = 0;
-    for (unsigned trial = 0; trial < 50; ++trial) {
+    for (unsigned trial = 0; trial < 1000; ++trial) {
         Burst b = burst(config(true), 300, long_segments);
         std::mt19937 rng(trial);
         std::normal_distribution<float> noise(0.0f, static_cast<float>(std::sqrt(sigma2 / 2.0)));
@@ -331,7 +331,7 @@ TEST(OfdmSync, FindsTheStartAtFiveDecibels) {
         const auto results = ofdm_sync(b.iq, long_segments, 0, all, fs);
         hits += !results.empty() && std::abs(static_cast<long>(results[0].start_sample) - static_cast<long>(b.start)) <= 2;
     }
-    EXPECT_GE(hits, 48);
+    EXPECT_GE(hits, 990);  // 995 measured: at most twice the misses
 }
 
 TEST(OfdmSync, EqualScoresKeepStartOrderAndOnlyFiveGetWholeBins) {

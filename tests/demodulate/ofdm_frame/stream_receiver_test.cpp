@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/internal_fault.hpp"
@@ -201,16 +202,23 @@ TEST(StreamReceiver, ChunkingDoesNotChangeTheResult) {
     const Link link;
     const float threshold_db[] = {10.0f, 11.5f, 14.5f, 21.0f};
     Channel channel(8);
+    std::vector<FramePacket> sent;
     for (std::uint32_t i = 0; i < 8; ++i) {
         const auto entry = static_cast<std::uint8_t>(channel.rng()() % 4);
         const float amplitude = std::pow(10.0f, (static_cast<float>(channel.rng()() % 61) - 30.0f) / 200.0f);
         channel.silence(channel.rng()() % 3001, threshold_db[entry]);
-        channel.append(link.frame(FramePacket{random_bytes(channel.rng()() % 700, channel.rng()), i, entry, 0}),
-                       threshold_db[entry], amplitude);
+        sent.push_back(FramePacket{random_bytes(channel.rng()() % 700, channel.rng()), i, entry, 0});
+        channel.append(link.frame(sent.back()), threshold_db[entry], amplitude);
     }
     const Samples x = channel.output(0.37f);
-    const auto whole = describe(feed_in_chunks(link.receiver(), x, {x.size()}));
-    EXPECT_EQ(whole.size(), 8u);
+    const auto attempts = feed_in_chunks(link.receiver(), x, {x.size()});
+    const auto whole = describe(attempts);
+    ASSERT_EQ(attempts.size(), sent.size());
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        ASSERT_TRUE(attempts[i].has_value()) << whole[i];
+        EXPECT_EQ(attempts[i]->payload, sent[i].payload) << i;
+        EXPECT_EQ(std::tie(attempts[i]->sequence_num, attempts[i]->mcs_index), std::tie(sent[i].sequence_num, sent[i].mcs_index));
+    }
     EXPECT_EQ(describe(feed_in_chunks(link.receiver(), x, {997})), whole);
     EXPECT_EQ(describe(feed_in_chunks(link.receiver(), x, {1, 7, 4096, 150, 33})), whole);
 }

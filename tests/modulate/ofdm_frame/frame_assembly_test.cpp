@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -81,6 +82,40 @@ TEST(FrameAssembly, FrameIsPreambleHeaderAndPayloadSymbols) {
     const Samples native = *make_mod(reference_config()).modulate_frame(FramePacket{{}, 0, 0, 0}, 0);
     const Samples bare = *make_mod(*reference_config().with_header_format("none")).modulate_frame(FramePacket{}, 0);
     EXPECT_EQ(native.size() - bare.size(), 11u * 80u);  // ceil(512 / 50) header symbols
+
+    // Written out for a bare QPSK entry without header or CRC: four 16-sample repeats, the training
+    // symbol, then per symbol the payload bits (most significant first, zero-padded) as QPSK cells
+    // on carriers -27..27 without DC and pilots, read back by a literal DFT.
+    McsTable qpsk;
+    ASSERT_TRUE(qpsk.add("qpsk").has_value());
+    const auto literal_cfg = reference_config(0.0f, 2.5f).with_header_format("none")->with_payload_crc("none");
+    const std::vector<std::uint8_t> payload = random_bytes(30, 4);
+    const Samples frame = *make_mod(*literal_cfg, qpsk).modulate_frame(FramePacket{payload, 0, 0, 0}, 0);
+    ASSERT_EQ(frame.size(), 64u + 80u + 3u * 80u);
+    for (std::size_t i = 16; i < 64; ++i) ASSERT_EQ(frame[i], frame[i - 16]) << i;
+    for (std::size_t i = 0; i < 16; ++i) ASSERT_EQ(frame[64 + i], frame[128 + i]) << i;
+    std::size_t bit = 0;
+    const auto next_level = [&] {
+        const bool one = bit < 240 && ((payload[bit / 8] >> (7 - bit % 8)) & 1);
+        ++bit;
+        return one ? -0.70710678 : 0.70710678;
+    };
+    for (std::size_t m = 0; m < 3; ++m) {
+        for (int k = -32; k < 32; ++k) {
+            double re = 0, im = 0;
+            for (std::size_t n = 0; n < 64; ++n) {
+                const Complex x = frame[144 + 80 * m + 16 + n];
+                const double angle = -2 * M_PI * k * static_cast<double>(n) / 64;
+                re += x.re * std::cos(angle) - x.im * std::sin(angle);
+                im += x.re * std::sin(angle) + x.im * std::cos(angle);
+            }
+            double want_re = 0, want_im = 0;
+            if (k == -21 || k == -7 || k == 7 || k == 21) want_re = 1;
+            else if (k != 0 && k >= -27 && k <= 27) want_re = next_level(), want_im = next_level();
+            ASSERT_NEAR(re, 2.5 * want_re, 1e-4) << m << " " << k;
+            ASSERT_NEAR(im, 2.5 * want_im, 1e-4) << m << " " << k;
+        }
+    }
 }
 
 TEST(FrameAssembly, TaperCoversEverySymbolAfterTheRepeatedSegments) {
