@@ -8,27 +8,35 @@ find_python = $(shell for p in $(HOME)/.pyenv/versions/$(1)*/bin/python$(1) pyth
 	$$p -c 'import sys; assert sys.version_info[:2] == tuple(map(int, "$(1)".split(".")))' 2>/dev/null && { command -v $$p; break; }; done)
 PYTHON312 ?= $(call find_python,3.12)
 PYTHON313 ?= $(call find_python,3.13)
-APT_PACKAGES := build-essential cmake pkg-config libfftw3-dev googletest libgtest-dev libbenchmark-dev libliquid-dev libfec-dev wsjtx
+# The demo needs a compiler and FFTW only; the tests add GoogleTest and their oracles and peers.
+DEMO_APT_PACKAGES := build-essential cmake pkg-config libfftw3-dev
+TEST_APT_PACKAGES := $(DEMO_APT_PACKAGES) googletest libgtest-dev libbenchmark-dev libliquid-dev libfec-dev wsjtx
 VENV := .venv
 VENV313 := .venv313
 BUILD := build/test
+DEMO_BUILD := build/demo
 
 .PHONY: demo test test-unit test-python test-python313 wheel bench clean
 
-demo: $(BUILD)/.configured
-	cmake --build $(BUILD) --target kavro_sdr -j $(JOBS)
-	PYTHONPATH=$(BUILD) $(VENV)/bin/python examples/demo.py
-	PYTHONPATH=$(BUILD) $(VENV)/bin/python examples/frame_demo.py
+# The module alone: a release build in its own folder, without tests or sanitizers.
+demo: $(VENV)/.stamp
+	cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(abspath $(VENV))/bin/python >/dev/null
+	cmake --build $(DEMO_BUILD) --target kavro_sdr -j $(JOBS)
+	PYTHONPATH=$(DEMO_BUILD) $(VENV)/bin/python examples/demo.py
+	PYTHONPATH=$(DEMO_BUILD) $(VENV)/bin/python examples/frame_demo.py
 
 test: test-unit test-python test-python313 wheel
 
-build/.apt-stamp:
+# build/.apt-demo-stamp and build/.apt-test-stamp
+build/.apt-%-stamp:
 	@mkdir -p build
-	@if ! dpkg -s $(APT_PACKAGES) >/dev/null 2>&1; then \
-		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(APT_PACKAGES); fi
+	@if ! dpkg -s $(PACKAGES) >/dev/null 2>&1; then \
+		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(PACKAGES); fi
 	touch $@
+build/.apt-demo-stamp: PACKAGES = $(DEMO_APT_PACKAGES)
+build/.apt-test-stamp: PACKAGES = $(TEST_APT_PACKAGES)
 
-$(VENV)/.stamp: build/.apt-stamp
+$(VENV)/.stamp: build/.apt-demo-stamp
 	test -n "$(PYTHON312)" || { echo "Python 3.12 not found"; exit 1; }
 	$(PYTHON312) -m venv $(VENV)
 	$(VENV)/bin/pip install -q --upgrade pip
@@ -41,8 +49,9 @@ $(VENV313)/.stamp:
 	$(VENV313)/bin/pip install -q "numpy>=2" pytest
 	touch $@
 
-$(BUILD)/.configured: $(VENV)/.stamp CMakeLists.txt tests/CMakeLists.txt
-	cmake -S . -B $(BUILD) -DKAVRO_BUILD_TESTS=ON -DKAVRO_SANITIZE=ON -DPython_EXECUTABLE=$(abspath $(VENV))/bin/python >/dev/null
+$(BUILD)/.configured: $(VENV)/.stamp build/.apt-test-stamp CMakeLists.txt tests/CMakeLists.txt
+	cmake -S . -B $(BUILD) -DKAVRO_BUILD_TESTS=ON -DKAVRO_SANITIZE=ON -DKAVRO_WERROR=ON \
+		-DPython_EXECUTABLE=$(abspath $(VENV))/bin/python >/dev/null
 	touch $@
 
 $(BUILD)/.built: $(BUILD)/.configured FORCE
@@ -64,11 +73,12 @@ wheel: $(VENV)/.stamp
 	$(VENV)/bin/pip install -q --no-build-isolation -Cbuild-dir=build/wheel .
 	cd build && ../$(VENV)/bin/python -c "import kavro_sdr, numpy; print(len(kavro_sdr.__all__), 'names from', kavro_sdr.__file__)"
 
-bench: $(VENV)/.stamp
+bench: $(VENV)/.stamp build/.apt-test-stamp
 	cmake -S . -B build/bench -DKAVRO_BUILD_BENCH=ON -DPython_EXECUTABLE=$(abspath $(VENV))/bin/python >/dev/null
 	cmake --build build/bench -j $(JOBS)
 	build/bench/bench/kavro_bench
 	PYTHONPATH=build/bench $(VENV)/bin/python bench/python/throughput.py
+	PYTHONPATH=build/bench $(VENV)/bin/python bench/python/ft8_search.py
 
 clean:
 	rm -rf build $(VENV) $(VENV313)

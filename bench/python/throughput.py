@@ -42,27 +42,30 @@ def numpy_qam_mapper(order):
         index = groups @ weights
         return (table[index[:, 0]] + 1j * table[index[:, 1]]).astype(np.complex64)
 
-    thresholds = ((np.arange(levels_count - 1) * 2 - (levels_count - 2)) * scale).astype(np.float32)
+    # Demapping as plain NumPy does it best: scale, round up to the rank, clip, and one table
+    # look-up of the cell's bits by its two ranks.
+    gray = rank ^ (rank >> 1)
+    axis_bits = ((gray[:, None] >> np.arange(width - 1, -1, -1)) & 1).astype(np.uint8)
+    cell_bits = np.concatenate([np.repeat(axis_bits, levels_count, axis=0), np.tile(axis_bits, (levels_count, 1))],
+                               axis=1)
+    inverse = np.float32(0.5) / scale
+    offset = np.float32((levels_count - 2) / 2)
 
     def demodulate(iq):
-        def axis(values):
-            rank = np.searchsorted(thresholds, values, side="left")
-            gray = rank ^ (rank >> 1)
-            return ((gray[:, None] >> np.arange(width - 1, -1, -1)) & 1).astype(np.uint8)
-
-        return np.concatenate([axis(iq.real), axis(iq.imag)], axis=1).ravel()
+        pairs = iq.view(np.float32) * inverse + offset
+        ranks = np.clip(np.ceil(pairs), 0, levels_count - 1).astype(np.intp).reshape(-1, 2)
+        return cell_bits[ranks[:, 0] * levels_count + ranks[:, 1]].ravel()
 
     return modulate, demodulate
 
 
-def with_carrier(mapper, fs, rf_hz):
-    """The NumPy peer of a modulator: the same mapping, carried to rf_hz (first sample rotated)."""
-    step = 2 * np.pi * rf_hz / fs
+def with_carrier(mapper, fs, rf_hz, symbols):
+    """The NumPy peer of a modulator: the same mapping, carried to rf_hz (first sample rotated)
+    by a carrier computed once, outside the timed call."""
+    carrier = np.exp(1j * 2 * np.pi * rf_hz / fs * np.arange(1, symbols + 1)).astype(np.complex64)
 
     def modulate(bits):
-        symbols = mapper(bits)
-        carrier = np.exp(1j * step * np.arange(1, symbols.size + 1))
-        return (symbols * carrier).astype(np.complex64)
+        return mapper(bits) * carrier
 
     return modulate
 
@@ -87,8 +90,10 @@ def modem_rates():
                                 *numpy_qam_mapper(order))
     for name, (width, modulator, demodulator, numpy_mod, numpy_demod) in cases.items():
         bits = rng.integers(0, 2, symbols * width, dtype=np.uint8)
-        numpy_mod = with_carrier(numpy_mod, fs, rf_hz)
-        assert np.allclose(modulator.process(bits[:4096]), numpy_mod(bits[:4096]), atol=1e-4)
+        numpy_mod = with_carrier(numpy_mod, fs, rf_hz, symbols)
+        # The single-precision oscillator recurrence drifts from the exact carrier by up to about
+        # 7e-3 over 2^20 samples.
+        assert np.allclose(modulator.process(bits), numpy_mod(bits), atol=1e-2)
         iq = numpy_mod(bits) * np.exp(-1j * 2 * np.pi * rf_hz / fs * np.arange(1, symbols + 1))
         iq = iq.astype(np.complex64)
         assert np.array_equal(demodulator.process(iq), bits)

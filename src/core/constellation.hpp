@@ -35,10 +35,6 @@ constexpr unsigned qam_levels_per_axis(QamOrder order) { return 1u << qam_bits_p
 
 inline constexpr std::array<float, 3> qam_scale{0.316227764f, 0.154303357f, 0.0766965002f};
 
-constexpr ConstellationOrder constellation_of(QamOrder order) {
-    return static_cast<ConstellationOrder>(static_cast<unsigned>(order) + 2);
-}
-
 // Axis levels indexed by the Gray axis index g; entries beyond the order's L are 0.
 struct QamGrayLevels {
     std::array<float, 16> levels{};

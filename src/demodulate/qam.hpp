@@ -7,6 +7,7 @@
 
 #include "core/complex.hpp"
 #include "core/constellation.hpp"
+#include "core/simd_level.hpp"
 #include "modulate/qam.hpp"
 
 namespace kavro {
@@ -17,7 +18,9 @@ class QamDemod {
 public:
     static std::expected<QamDemod, QamOrderError> create(std::uint32_t order, float gain);
 
-    std::vector<std::uint8_t> process(std::span<const Complex> iq);
+    std::vector<std::uint8_t> process(std::span<const Complex> iq) { return process_at(iq, best_simd_level()); }
+    // `level` picks the build of the vector kernel; every level gives the same bits.
+    std::vector<std::uint8_t> process_at(std::span<const Complex> iq, SimdLevel level);
     void set_gain(float gain) { gain_ = gain; }
 
 private:

@@ -26,8 +26,6 @@ public:
     std::uint8_t exp(std::size_t i) const { return exp_[i]; }
     // log[alpha^i] = i; log[0] is 0 and never used as a logarithm.
     std::uint8_t log(std::uint8_t x) const { return log_[x]; }
-    const std::array<std::uint8_t, 512>& exp_table() const { return exp_; }
-    const std::array<std::uint8_t, 256>& log_table() const { return log_; }
 
     std::uint8_t multiply(std::uint8_t a, std::uint8_t b) const {
         if (a == 0 || b == 0) return 0;

@@ -1,10 +1,15 @@
 #include "fec/ldpc_codes.hpp"
 
+// 32-byte vectors never cross a call boundary here: every helper is inlined into its build.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 #include <algorithm>
 #include <limits>
 #include <string>
 
 #include "core/internal_fault.hpp"
+#include "core/lanes.hpp"
+#include "fec/ldpc_check_math.hpp"
 
 namespace kavro::fec {
 
@@ -41,70 +46,52 @@ private:
 };
 
 // The decoder updates kLanes check rows at once, one vector lane per row, with GCC vector
-// extensions (SSE2 on x86-64). Every operation is the scalar rule's own operation per lane, so the
-// results are those of a row-by-row update.
-constexpr std::size_t kLanes = 4;
-using Vf = float __attribute__((vector_size(16)));
-using Vi = std::int32_t __attribute__((vector_size(16)));
-static_assert(sizeof(Vf) == kLanes * sizeof(float));
-
-inline Vf load(const float* p) {
-    Vf v;
-    __builtin_memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void store(float* p, Vf v) { __builtin_memcpy(p, &v, sizeof v); }
-inline Vf splat(float x) { return Vf{x, x, x, x}; }
-inline Vf gather(const float* post, const std::uint16_t* idx) {
-    return Vf{post[idx[0]], post[idx[1]], post[idx[2]], post[idx[3]]};
-}
-// x where mask is set, y elsewhere (mask lanes are all ones or all zeros).
-inline Vf blend(Vi mask, Vf x, Vf y) { return (Vf)((mask & (Vi)x) | (~mask & (Vi)y)); }
-inline unsigned count_set(Vi mask) {
-    return static_cast<unsigned>(-(mask[0] + mask[1] + mask[2] + mask[3]));
-}
+// extensions, built for the baseline and for AVX2. Every operation is the scalar rule's own
+// operation per lane, so the results are those of a row-by-row update at either level.
+constexpr std::size_t kLanes = Ldpc::kRowsPerGroup;
+using L = Lanes<kLanes>;
+using Vf = L::Floats;
+using Vi = L::Ints;
 
 // Forms the variable-to-check messages v = post - c of one group of rows, returns the number of
 // its rows whose hard bits (1 where the posterior is 0 or negative) XOR to 1.
-inline unsigned gather_group(const float* post, const std::uint16_t* vars, const float* c, Vf* v, std::size_t d) {
-    Vi parity{0, 0, 0, 0};
+[[gnu::always_inline]] inline unsigned gather_group(const float* post, const std::uint16_t* vars, const float* c, Vf* v, std::size_t d) {
+    Vi parity{};
     for (std::size_t j = 0; j < d; ++j) {
-        const Vf p = gather(post, vars + j * kLanes);
-        parity ^= p <= splat(0.0f);
-        v[j] = p - load(c + j * kLanes);
+        const Vf p = L::gather(post, vars + j * kLanes);
+        parity ^= p <= L::splat(0.0f);
+        v[j] = p - L::load(c + j * kLanes);
     }
-    return count_set(parity);
+    return L::count_set(parity);
 }
 
 // Check rules map the d incoming messages of each row of a group to its d outgoing messages.
 
-// Sum-product with rational approximations: tanh(x) ~ x (x^4 + 105 x^2 + 945) /
-// (15 x^4 + 420 x^2 + 945) for |x| <= 4.97 (saturated to +-1 beyond), and
-// 2 atanh(y) ~ 2 y (64 y^4 - 735 y^2 + 945) / (225 y^4 - 1050 y^2 + 945). The atanh form is
-// finite at |y| = 1, so every check message is capped at about 4.5667 in magnitude.
+// Sum-product: to each edge 2 atanh of the product of the other edges' tanh(v / 2), in the form
+// tanh(|v| / 2) = (1 - u) / (1 + u) with u = e^-|v|: the magnitude is ln((B + A) / (B - A)) with
+// A and B the products of the other edges' 1 - u and 1 + u in row order, capped at 17.33; the
+// sign is the product of the other signs (zero counts as positive).
 struct SumProductRule {
-    void apply(const Vf* v, float* out, std::size_t d) const {
-        Vf t[kMaxRowWeight];
+    [[gnu::always_inline]] void apply(const Vf* v, float* out, std::size_t d) const {
+        Vf minus[kMaxRowWeight], plus[kMaxRowWeight];
+        Vi negative{};
         for (std::size_t j = 0; j < d; ++j) {
-            const Vf x = v[j] / 2.0f;
-            const Vf x2 = x * x;
-            const Vf x4 = x2 * x2;
-            const Vf num = x4 + 105.0f * x2 + 945.0f;
-            const Vf den = 15.0f * x4 + 420.0f * x2 + 945.0f;
-            const Vf rational = x * num / den;
-            t[j] = blend(x < -4.97f, splat(-1.0f), blend(x > 4.97f, splat(1.0f), rational));
+            const Vf u = check_math::exp_minus_magnitude(v[j]);
+            minus[j] = 1.0f - u;
+            plus[j] = 1.0f + u;
+            negative ^= v[j] < 0.0f;
         }
+        const Vi sign_bit = Vi{} + INT32_MIN;
         for (std::size_t j = 0; j < d; ++j) {
-            Vf y = splat(1.0f);
+            Vf a = L::splat(1.0f), b = a;
             for (std::size_t i = 0; i < d; ++i)
-                if (i != j) y *= t[i];
-            y = blend(y < -1.0f, splat(-1.0f), y);  // clamp to [-1, 1]
-            y = blend(1.0f < y, splat(1.0f), y);
-            const Vf y2 = y * y;
-            const Vf y4 = y2 * y2;
-            const Vf num = 64.0f * y4 - 735.0f * y2 + 945.0f;
-            const Vf den = 225.0f * y4 - 1050.0f * y2 + 945.0f;
-            store(out + j * kLanes, 2.0f * y * num / den);
+                if (i != j) {
+                    a *= minus[i];
+                    b *= plus[i];
+                }
+            const Vf magnitude = check_math::twice_atanh_of_ratio(a, b);
+            const Vi flip = (negative ^ (v[j] < 0.0f)) & sign_bit;
+            L::store(out + j * kLanes, (Vf)((Vi)magnitude ^ flip));
         }
     }
 };
@@ -115,13 +102,13 @@ template <bool Scaled>
 struct MinSumRule {
     float scale;
 
-    void apply(const Vf* v, float* out, std::size_t d) const {
-        const Vi abs_mask = Vi{0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF};
+    [[gnu::always_inline]] void apply(const Vf* v, float* out, std::size_t d) const {
+        const Vi abs_mask = Vi{} + 0x7FFFFFFF;
         const Vi sign_bit = ~abs_mask;
-        Vf min1 = splat(std::numeric_limits<float>::infinity());
+        Vf min1 = L::splat(std::numeric_limits<float>::infinity());
         Vf min2 = min1;
-        Vi pos{0, 0, 0, 0};
-        Vi negative{0, 0, 0, 0};
+        Vi pos{};
+        Vi negative{};
         // a < min1 moves min1 to min2 and takes its place (recording j); otherwise a < min2
         // replaces min2, so a value equal to min1 becomes min2.
         for (std::size_t j = 0; j < d; ++j) {
@@ -129,25 +116,25 @@ struct MinSumRule {
             negative ^= v[j] < 0.0f;
             const Vi smaller = a < min1;
             const auto jj = static_cast<std::int32_t>(j);
-            pos = (smaller & Vi{jj, jj, jj, jj}) | (~smaller & pos);
-            const Vf larger = blend(smaller, min1, a);
-            min2 = blend(larger < min2, larger, min2);
-            min1 = blend(smaller, a, min1);
+            pos = (smaller & (Vi{} + jj)) | (~smaller & pos);
+            const Vf larger = L::blend(smaller, min1, a);
+            min2 = L::blend(larger < min2, larger, min2);
+            min1 = L::blend(smaller, a, min1);
         }
         const Vf mag1 = Scaled ? scale * min1 : min1;
         const Vf mag2 = Scaled ? scale * min2 : min2;
         for (std::size_t j = 0; j < d; ++j) {
             const auto jj = static_cast<std::int32_t>(j);
-            const Vf mag = blend(pos == Vi{jj, jj, jj, jj}, mag2, mag1);
+            const Vf mag = L::blend(pos == (Vi{} + jj), mag2, mag1);
             const Vi flip = (negative ^ (v[j] < 0.0f)) & sign_bit;
-            store(out + j * kLanes, (Vf)((Vi)mag ^ flip));
+            L::store(out + j * kLanes, (Vf)((Vi)mag ^ flip));
         }
     }
 };
 
 // One pass over every row group with the row weight fixed at compile time where possible.
 template <std::size_t D, typename Rule>
-std::size_t update_rows(const Rule& rule, const float* post, const std::uint16_t* slot_var, float* c,
+[[gnu::always_inline]] inline std::size_t update_rows(const Rule& rule, const float* post, const std::uint16_t* slot_var, float* c,
                         std::size_t groups, std::size_t dynamic_d) {
     const std::size_t d = D != 0 ? D : dynamic_d;
     const std::size_t stride = d * kLanes;
@@ -161,8 +148,9 @@ std::size_t update_rows(const Rule& rule, const float* post, const std::uint16_t
 }
 
 template <typename Rule>
-std::size_t update_rows_any(const Rule& rule, const float* post, const std::uint16_t* slot_var, float* c,
-                            std::size_t groups, std::size_t d) {
+[[gnu::always_inline]] inline std::size_t update_rows_any(const Rule& rule, const float* post,
+                                                          const std::uint16_t* slot_var, float* c,
+                                                          std::size_t groups, std::size_t d) {
     // The padded row weights of the three codes: 3, 6 or 9 message columns and two parity columns.
     switch (d) {
     case 5: return update_rows<5>(rule, post, slot_var, c, groups, d);
@@ -170,6 +158,19 @@ std::size_t update_rows_any(const Rule& rule, const float* post, const std::uint
     case 11: return update_rows<11>(rule, post, slot_var, c, groups, d);
     default: return update_rows<0>(rule, post, slot_var, c, groups, d);
     }
+}
+
+// The two builds of one check-update pass; the rule and row weight are fixed inside.
+template <typename Rule>
+std::size_t update_rows_portable(const Rule& rule, const float* post, const std::uint16_t* slot_var, float* c,
+                                 std::size_t groups, std::size_t d) {
+    return update_rows_any(rule, post, slot_var, c, groups, d);
+}
+
+template <typename Rule>
+KAVRO_TARGET_AVX2 std::size_t update_rows_avx2(const Rule& rule, const float* post, const std::uint16_t* slot_var,
+                                               float* c, std::size_t groups, std::size_t d) {
+    return update_rows_any(rule, post, slot_var, c, groups, d);
 }
 
 }  // namespace
@@ -328,17 +329,17 @@ std::size_t Ldpc::failed_checks(std::span<const std::uint8_t> bits) const {
     return failed;
 }
 
-LdpcDecoded Ldpc::decode(std::span<const float> llr, LdpcDecodeRule rule) const {
+LdpcDecoded Ldpc::decode(std::span<const float> llr, LdpcDecodeRule rule, SimdLevel level) const {
     switch (rule.kind) {
-    case LdpcDecodeRule::Kind::SumProduct: return run_decoder(llr, SumProductRule{});
-    case LdpcDecodeRule::Kind::MinSum: return run_decoder(llr, MinSumRule<false>{1.0f});
-    case LdpcDecodeRule::Kind::ScaledMinSum: return run_decoder(llr, MinSumRule<true>{rule.scale});
+    case LdpcDecodeRule::Kind::SumProduct: return run_decoder(llr, SumProductRule{}, level);
+    case LdpcDecodeRule::Kind::MinSum: return run_decoder(llr, MinSumRule<false>{1.0f}, level);
+    case LdpcDecodeRule::Kind::ScaledMinSum: return run_decoder(llr, MinSumRule<true>{rule.scale}, level);
     }
     internal_fault("unknown LDPC decode rule");
 }
 
 template <typename Rule>
-LdpcDecoded Ldpc::run_decoder(std::span<const float> llr, const Rule& rule) const {
+LdpcDecoded Ldpc::run_decoder(std::span<const float> llr, const Rule& rule, SimdLevel level) const {
     if (llr.size() != n_) internal_fault("LDPC LLR slice must be N long");
     const std::size_t n = n_;
     const std::size_t rows = m();
@@ -378,7 +379,9 @@ LdpcDecoded Ldpc::run_decoder(std::span<const float> llr, const Rule& rule) cons
     // check update of the next iteration over the same rows; that update is simply unused when
     // the word satisfies every check or the iterations are spent.
     for (std::size_t iter = 0;; ++iter) {
-        const std::size_t failed = update_rows_any(rule, post, slot_var_.data(), c, groups_, row_weight_);
+        const std::size_t failed =
+            level == SimdLevel::Avx2 ? update_rows_avx2(rule, post, slot_var_.data(), c, groups_, row_weight_)
+                                     : update_rows_portable(rule, post, slot_var_.data(), c, groups_, row_weight_);
         for (const std::uint32_t s : pad_slots_) c[s] = 0.0f;
         if (failed < best_failed) {
             for (std::size_t i = 0; i < n; ++i) best[i] = post[i] <= 0.0f;

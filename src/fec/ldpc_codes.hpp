@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "core/simd_level.hpp"
 #include "fec/code_kinds.hpp"
 
 // The three LDPC codes of the frame link. Each parity-check matrix is generated deterministically
@@ -24,6 +25,8 @@ class Ldpc {
 public:
     static constexpr std::size_t kColumnWeight = 3;
     static constexpr std::size_t kMaxIterations = 50;
+    // Check rows the decoder updates at once, one vector lane each.
+    static constexpr std::size_t kRowsPerGroup = 8;
 
     static Ldpc build(LdpcCode code);
 
@@ -55,7 +58,8 @@ public:
     // Belief propagation over exactly n log-likelihood ratios (positive favours bit 0), at most 50
     // flooding iterations. A word that never satisfies every check still yields the best word
     // seen (fewest failed checks), with converged = false.
-    LdpcDecoded decode(std::span<const float> llr, LdpcDecodeRule rule) const;
+    // `level` picks the build of the vector kernel; every level gives the same bits.
+    LdpcDecoded decode(std::span<const float> llr, LdpcDecodeRule rule, SimdLevel level = best_simd_level()) const;
 
     // Number of rows whose columns of the hard word (one bit per byte) XOR to 1.
     std::size_t failed_checks(std::span<const std::uint8_t> bits) const;
@@ -64,7 +68,7 @@ private:
     Ldpc() = default;
 
     template <typename Rule>
-    LdpcDecoded run_decoder(std::span<const float> llr, const Rule& rule) const;
+    LdpcDecoded run_decoder(std::span<const float> llr, const Rule& rule, SimdLevel level) const;
 
     LdpcCode code_ = LdpcCode::N512R12;
     std::size_t n_ = 0;
@@ -78,8 +82,9 @@ private:
     std::vector<std::uint16_t> var_check_;
     std::vector<std::uint16_t> var_edge_pos_;
 
-    // The decoder's message layout: rows in groups of four (one vector lane each), every row
-    // padded to row_weight_ slots, slot (group, j, lane) holding edge j of row 4 group + lane.
+    // The decoder's message layout: rows in groups of kRowsPerGroup (one vector lane each), every
+    // row padded to row_weight_ slots, slot (group, j, lane) holding edge j of row
+    // kRowsPerGroup group + lane.
     // Padding slots point at variable n, whose posterior is +infinity, and are reset to 0 after
     // each update, which leaves every check rule and parity unchanged.
     std::size_t row_weight_ = 0;

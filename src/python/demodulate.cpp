@@ -17,9 +17,7 @@ template <>
 struct Binding<CwEnvelopeDemod> {
     static constexpr FixedText name = "CwEnvelopeDemod";
     static constexpr FixedText doc = "CwEnvelopeDemod(sample_rate, tone_hz, env_bw_hz)\n--\n\n";
-    static constexpr auto constructor = [](double sample_rate, double tone_hz, double env_bw_hz) {
-        return CwEnvelopeDemod(sample_rate, tone_hz, env_bw_hz);
-    };
+    static constexpr auto constructor = construct<CwEnvelopeDemod, double, double, double>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
             method<"process($self, iq)\n--\n\n", &CwEnvelopeDemod::process>(),
@@ -34,9 +32,7 @@ template <>
 struct Binding<AmEnvelopeDemod> {
     static constexpr FixedText name = "AmEnvelopeDemod";
     static constexpr FixedText doc = "AmEnvelopeDemod(fs, audio_bw_hz, abs_approx=False)\n--\n\n";
-    static constexpr auto constructor = [](double fs, double audio_bw_hz, std::optional<bool> abs_approx) {
-        return AmEnvelopeDemod(fs, audio_bw_hz, abs_approx.value_or(false));
-    };
+    static constexpr auto constructor = construct<AmEnvelopeDemod, double, double, bool>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {method<"process($self, iq)\n--\n\n", &AmEnvelopeDemod::process>(), {}};
         return table;
@@ -47,9 +43,7 @@ template <>
 struct Binding<SsbProductDemod> {
     static constexpr FixedText name = "SsbProductDemod";
     static constexpr FixedText doc = "SsbProductDemod(fs, bfo_hz, audio_bw_hz)\n--\n\n";
-    static constexpr auto constructor = [](double fs, double bfo_hz, double audio_bw_hz) {
-        return SsbProductDemod(fs, bfo_hz, audio_bw_hz);
-    };
+    static constexpr auto constructor = construct<SsbProductDemod, double, double, double>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {method<"process($self, iq)\n--\n\n", &SsbProductDemod::process>(), {}};
         return table;
@@ -60,9 +54,7 @@ template <>
 struct Binding<FmQuadratureDemod> {
     static constexpr FixedText name = "FmQuadratureDemod";
     static constexpr FixedText doc = "FmQuadratureDemod(fs, dev_hz, audio_bw_hz)\n--\n\n";
-    static constexpr auto constructor = [](double fs, double dev_hz, double audio_bw_hz) {
-        return FmQuadratureDemod(fs, dev_hz, audio_bw_hz);
-    };
+    static constexpr auto constructor = construct<FmQuadratureDemod, double, double, double>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {method<"process($self, iq)\n--\n\n", &FmQuadratureDemod::process>(), {}};
         return table;
@@ -73,9 +65,7 @@ template <>
 struct Binding<PmQuadratureDemod> {
     static constexpr FixedText name = "PmQuadratureDemod";
     static constexpr FixedText doc = "PmQuadratureDemod(fs, k, audio_bw_hz)\n--\n\n";
-    static constexpr auto constructor = [](double fs, double k, double audio_bw_hz) {
-        return PmQuadratureDemod(fs, k, audio_bw_hz);
-    };
+    static constexpr auto constructor = construct<PmQuadratureDemod, double, double, double>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {method<"process($self, iq)\n--\n\n", &PmQuadratureDemod::process>(), {}};
         return table;
@@ -90,7 +80,7 @@ struct Binding<BpskDemod> {
         "Combined BPSK soft-demod + hard decider.\n"
         "Input: complex64 IQ array (carrier-removed baseband, 1 sample per symbol).\n"
         "Output: uint8 array of bits (0 or 1), one per input symbol.";
-    static constexpr auto constructor = [](float gain) { return BpskDemod(gain); };
+    static constexpr auto constructor = construct<BpskDemod, float>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
             method<"process($self, iq)\n--\n\n", &BpskDemod::process>(),
@@ -110,7 +100,7 @@ struct Binding<QpskDemod> {
         "Input: complex64 IQ array (carrier-removed baseband, 1 sample per symbol).\n"
         "Output: uint8 array of bits (0 or 1); two bits per input symbol,\n"
         "        interleaved as [b0_I, b0_Q, b1_I, b1_Q, \u2026].";
-    static constexpr auto constructor = [](float gain) { return QpskDemod(gain); };
+    static constexpr auto constructor = construct<QpskDemod, float>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
             method<"process($self, iq)\n--\n\n", &QpskDemod::process>(),

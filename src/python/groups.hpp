@@ -2,8 +2,9 @@
 
 #include <Python.h>
 
-// The module's registration: groups 1 to 4 are added by the execution step from the family
-// files' tables below; the OFDM, frame-link and DVB-T groups register themselves.
+// The module's registration: the execution step adds the demodulators, the modulators, the
+// FT8/FT4 family and the PSK31 family through the family files' functions below; the OFDM,
+// frame-link and DVB-T groups register themselves.
 
 namespace kavro::python {
 

@@ -17,9 +17,7 @@ template <>
 struct Binding<AmDsbMod> {
     static constexpr FixedText name = "AmDsbMod";
     static constexpr FixedText doc = "AmDsbMod(fs, rf_hz, carrier_level, modulation_index)\n--\n\n";
-    static constexpr auto constructor = [](double fs, double rf_hz, double carrier_level, double modulation_index) {
-        return AmDsbMod(fs, rf_hz, carrier_level, modulation_index);
-    };
+    static constexpr auto constructor = construct<AmDsbMod, double, double, double, double>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
             method<"process($self, audio)\n--\n\n", &AmDsbMod::process>(),
@@ -35,9 +33,7 @@ template <>
 struct Binding<CwKeyedMod> {
     static constexpr FixedText name = "CwKeyedMod";
     static constexpr FixedText doc = "CwKeyedMod(sample_rate, tone_hz, rise_ms, fall_ms)\n--\n\n";
-    static constexpr auto constructor = [](double sample_rate, double tone_hz, double rise_ms, double fall_ms) {
-        return CwKeyedMod(sample_rate, tone_hz, rise_ms, fall_ms);
-    };
+    static constexpr auto constructor = construct<CwKeyedMod, double, double, double, double>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
             method<"process($self, audio)\n--\n\nInput: keying envelope 0..1 as float32 array.", &CwKeyedMod::process>(),
@@ -52,9 +48,7 @@ template <>
 struct Binding<FmPhaseAccumMod> {
     static constexpr FixedText name = "FmPhaseAccumMod";
     static constexpr FixedText doc = "FmPhaseAccumMod(sample_rate, deviation_hz, rf_hz)\n--\n\n";
-    static constexpr auto constructor = [](double sample_rate, double deviation_hz, double rf_hz) {
-        return FmPhaseAccumMod(sample_rate, deviation_hz, rf_hz);
-    };
+    static constexpr auto constructor = construct<FmPhaseAccumMod, double, double, double>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
             method<"process($self, audio)\n--\n\n", &FmPhaseAccumMod::process>(),
@@ -70,9 +64,7 @@ template <>
 struct Binding<PmDirectPhaseMod> {
     static constexpr FixedText name = "PmDirectPhaseMod";
     static constexpr FixedText doc = "PmDirectPhaseMod(sample_rate, kp_rad_per_unit, rf_hz)\n--\n\n";
-    static constexpr auto constructor = [](double sample_rate, double kp_rad_per_unit, double rf_hz) {
-        return PmDirectPhaseMod(sample_rate, kp_rad_per_unit, rf_hz);
-    };
+    static constexpr auto constructor = construct<PmDirectPhaseMod, double, double, double>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
             method<"process($self, audio)\n--\n\n", &PmDirectPhaseMod::process>(),
@@ -88,9 +80,7 @@ template <>
 struct Binding<SsbPhasingMod> {
     static constexpr FixedText name = "SsbPhasingMod";
     static constexpr FixedText doc = "SsbPhasingMod(fs, audio_bw_hz, audio_if_hz, rf_hz, usb)\n--\n\n";
-    static constexpr auto constructor = [](double fs, double audio_bw_hz, double audio_if_hz, double rf_hz, bool usb) {
-        return SsbPhasingMod(fs, audio_bw_hz, audio_if_hz, rf_hz, usb);
-    };
+    static constexpr auto constructor = construct<SsbPhasingMod, double, double, double, double, bool>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {method<"process($self, audio)\n--\n\n", &SsbPhasingMod::process>(), {}};
         return table;
@@ -105,7 +95,7 @@ struct Binding<BpskMod> {
         "Combined BPSK mapper + waveform stage.\n"
         "Input: uint8 array of bits (LSB of each byte used).\n"
         "Output: complex64 IQ array (one symbol per input bit).";
-    static constexpr auto constructor = [](double fs, double rf_hz, float gain) { return BpskMod(fs, rf_hz, gain); };
+    static constexpr auto constructor = construct<BpskMod, double, double, float>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
             method<"process($self, bits)\n--\n\n", &BpskMod::process>(),
@@ -124,7 +114,7 @@ struct Binding<QpskMod> {
         "Combined QPSK mapper + waveform stage.\n"
         "Input: uint8 array of bits (LSB of each byte); consumed in pairs.\n"
         "Output: complex64 IQ array (one symbol per two input bits).";
-    static constexpr auto constructor = [](double fs, double rf_hz, float gain) { return QpskMod(fs, rf_hz, gain); };
+    static constexpr auto constructor = construct<QpskMod, double, double, float>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
             method<"process($self, bits)\n--\n\n", &QpskMod::process>(),

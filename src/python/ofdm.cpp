@@ -23,14 +23,6 @@ ArrayArg<E> array_arg(const LazyArray<E>& array) {
     return array.readable() ? ArrayArg<E>(array.elements) : ArrayArg<E>::not_contiguous();
 }
 
-std::expected<OfdmConfig, OfdmConfigError> with_scrambler(const OfdmConfig& cfg, std::uint32_t poly, std::uint8_t width,
-                                                          std::optional<std::uint32_t> seed,
-                                                          std::optional<bool> per_frame_random,
-                                                          std::optional<std::string_view> position) {
-    return cfg.with_scrambler(poly, width, seed.value_or(1), per_frame_random.value_or(false),
-                              position.value_or("before_outer"));
-}
-
 }  // namespace
 
 std::expected<OfdmConfig, ErrorAlreadySet> make_ofdm_config(
@@ -45,40 +37,24 @@ std::expected<OfdmConfig, ErrorAlreadySet> make_ofdm_config(
 
 PyMethodDef* Binding<OfdmConfig>::methods() {
     static PyMethodDef table[] = {
-        method<"with_inner_fec($self, kind, code=\"\")\n--\n\n",
-               [](const OfdmConfig& c, std::string_view kind, std::optional<std::string_view> code) {
-                   return c.with_inner_fec(kind, code.value_or(""));
-               }>(),
-        method<"with_outer_fec($self, kind, a=0, b=0)\n--\n\n",
-               [](const OfdmConfig& c, std::string_view kind, std::optional<std::uint64_t> a, std::optional<std::uint64_t> b) {
-                   return c.with_outer_fec(kind, a.value_or(0), b.value_or(0));
-               }>(),
+        method<"with_inner_fec($self, kind, code=\"\")\n--\n\n", &OfdmConfig::with_inner_fec>(),
+        method<"with_outer_fec($self, kind, a=0, b=0)\n--\n\n", &OfdmConfig::with_outer_fec>(),
         method<"with_scrambler($self, poly, width, seed=1, per_frame_random=False, position=\"before_outer\")\n--\n\n",
-               &with_scrambler>(),
+               &OfdmConfig::with_scrambler>(),
         method<"with_dvb_t_scrambler($self)\n--\n\n", &OfdmConfig::with_dvb_t_scrambler>(),
         method<"with_interleaver($self, stage, rows, cols)\n--\n\n", &OfdmConfig::with_interleaver>(),
-        method<"with_conv_interleaver($self, stage, branches=12, depth=17)\n--\n\n",
-               [](const OfdmConfig& c, std::string_view stage, std::optional<std::uint64_t> branches,
-                  std::optional<std::uint64_t> depth) { return c.with_conv_interleaver(stage, branches.value_or(12), depth.value_or(17)); }>(),
+        method<"with_conv_interleaver($self, stage, branches=12, depth=17)\n--\n\n", &OfdmConfig::with_conv_interleaver>(),
         method<"with_payload_crc($self, kind)\n--\n\n", &OfdmConfig::with_payload_crc>(),
         method<"with_header_crc($self, kind)\n--\n\n", &OfdmConfig::with_header_crc>(),
-        method<"with_ldpc_decode_rule($self, kind, scale=0.75)\n--\n\n",
-               [](const OfdmConfig& c, std::string_view kind, std::optional<float> scale) {
-                   return c.with_ldpc_decode_rule(kind, scale.value_or(0.75f));
-               }>(),
+        method<"with_ldpc_decode_rule($self, kind, scale=0.75)\n--\n\n", &OfdmConfig::with_ldpc_decode_rule>(),
         method<"with_header_format($self, kind)\n--\n\n", &OfdmConfig::with_header_format>(),
         method<"with_symbol_window($self, roll_off)\n--\n\n", &OfdmConfig::with_symbol_window>(),
         method<"with_rx_window_backoff($self, backoff)\n--\n\n", &OfdmConfig::with_rx_window_backoff>(),
-        method<"with_tx_lowpass($self, num_taps, stopband_db=60.0)\n--\n\n",
-               [](const OfdmConfig& c, std::uint64_t num_taps, std::optional<float> stopband_db) {
-                   return c.with_tx_lowpass(num_taps, stopband_db.value_or(60.0f));
-               }>(),
-        method<"tx_lowpass_suggested_taps($self, stopband_db=60.0)\n--\n\n",
-               [](const OfdmConfig& c, std::optional<float> stopband_db) { return c.tx_lowpass_suggested_taps(stopband_db.value_or(60.0f)); }>(),
+        method<"with_tx_lowpass($self, num_taps, stopband_db=60.0)\n--\n\n", &OfdmConfig::with_tx_lowpass>(),
+        method<"tx_lowpass_suggested_taps($self, stopband_db=60.0)\n--\n\n", &OfdmConfig::tx_lowpass_suggested_taps>(),
         method<"tx_lowpass_group_delay($self, num_taps)\n--\n\n", &OfdmConfig::tx_lowpass_group_delay>(),
         method<"tx_lowpass_fits_guard($self, num_taps, roll_off=0, backoff=None)\n--\n\n",
-               [](const OfdmConfig& c, std::uint64_t num_taps, std::optional<std::uint64_t> roll_off,
-                  std::optional<std::uint64_t> backoff) { return c.tx_lowpass_fits_guard(num_taps, roll_off.value_or(0), backoff); }>(),
+               &OfdmConfig::tx_lowpass_fits_guard>(),
         method<"validate_frame($self)\n--\n\n", &OfdmConfig::validate_frame>(),
         {},
     };

@@ -24,11 +24,6 @@ namespace {
 
 SharedCodecCache make_codec_cache() { return {}; }
 
-FramePacket make_frame_packet(std::span<const std::uint8_t> payload, std::optional<std::uint32_t> sequence_num,
-                              std::optional<std::uint8_t> mcs_index, std::optional<std::uint8_t> flags) {
-    return FramePacket::create(payload, sequence_num.value_or(0), mcs_index.value_or(0), flags.value_or(0));
-}
-
 McsTable make_mcs_table() { return {}; }
 
 std::shared_ptr<CodecCache> cache_of(const std::optional<SharedCodecCache>& cache) {
@@ -36,20 +31,17 @@ std::shared_ptr<CodecCache> cache_of(const std::optional<SharedCodecCache>& cach
 }
 
 std::expected<OfdmFrameMod, FrameLinkError> make_frame_mod(const OfdmConfig& cfg, const McsTable& mcs_table,
-                                                           std::optional<std::uint64_t> num_repeats,
-                                                           std::optional<std::uint64_t> repeat_len,
+                                                           std::uint64_t num_repeats, std::uint64_t repeat_len,
                                                            std::optional<SharedCodecCache> cache) {
-    return OfdmFrameMod::create(cfg, mcs_table.entries(), num_repeats.value_or(4), repeat_len.value_or(16),
-                                cache_of(cache));
+    return OfdmFrameMod::create(cfg, mcs_table.entries(), num_repeats, repeat_len, cache_of(cache));
 }
 
 std::expected<OfdmFrameStreamDemod, FrameLinkError> make_frame_stream_demod(const OfdmConfig& cfg,
                                                                              const McsTable& mcs_table,
-                                                                             std::optional<std::uint64_t> num_repeats,
-                                                                             std::optional<std::uint64_t> repeat_len,
+                                                                             std::uint64_t num_repeats,
+                                                                             std::uint64_t repeat_len,
                                                                              std::optional<SharedCodecCache> cache) {
-    return OfdmFrameStreamDemod::create(cfg, mcs_table.entries(), num_repeats.value_or(4), repeat_len.value_or(16),
-                                        cache_of(cache));
+    return OfdmFrameStreamDemod::create(cfg, mcs_table.entries(), num_repeats, repeat_len, cache_of(cache));
 }
 
 std::expected<OfdmFrameDemod, FrameLinkError> make_frame_demod(const OfdmConfig& cfg, const McsTable& mcs_table,
@@ -102,7 +94,7 @@ struct Binding<FramePacket> {
         "FramePacket(payload, sequence_num=0, mcs_index=0, flags=0)\n--\n\n"
         "A MAC-layer frame: metadata (sequence number, MCS index, flags) plus an\n"
         "opaque byte payload.";
-    static constexpr auto constructor = &make_frame_packet;
+    static constexpr auto constructor = &FramePacket::create;
     static PyGetSetDef* properties() {
         static PyGetSetDef table[] = {
             property<"payload", &FramePacket::payload_copy>(),
@@ -131,12 +123,7 @@ struct Binding<McsTable> {
                    "\"bpsk\"|\"qpsk\"|\"qam16\"|\"qam64\"|\"qam256\"; `inner`/`outer` mirror\n"
                    "`OfdmConfig.with_inner_fec`/`with_outer_fec` (`inner_kind`, `inner_code`,\n"
                    "`outer_kind`, `outer_a`, `outer_b`).",
-                   [](McsTable& t, std::string_view constellation, std::optional<std::string_view> inner_kind,
-                      std::optional<std::string_view> inner_code, std::optional<std::string_view> outer_kind,
-                      std::optional<std::uint64_t> outer_a, std::optional<std::uint64_t> outer_b) {
-                       return t.add(constellation, inner_kind.value_or("none"), inner_code.value_or(""),
-                                    outer_kind.value_or("none"), outer_a.value_or(0), outer_b.value_or(0));
-                   }>(),
+                   &McsTable::add>(),
             static_method<McsTable,
                           "default_ladder()\n--\n\n"
                           "The default ladder: BPSK/QPSK/QAM-16/QAM-64, each with an LDPC(n512r12)\n"
@@ -168,9 +155,7 @@ struct Binding<OfdmFrameMod> {
             method<"modulate_frame($self, frame, per_frame_seed=0)\n--\n\n"
                    "Modulates a whole frame into IQ. `per_frame_seed` supplies the\n"
                    "scrambler seed for a per-frame-random configuration (ignored otherwise).",
-                   [](const OfdmFrameMod& m, const FramePacket& frame, std::optional<std::uint32_t> per_frame_seed) {
-                       return m.modulate_frame(frame, per_frame_seed.value_or(0));
-                   }>(),
+                   &OfdmFrameMod::modulate_frame>(),
             {},
         };
         return table;

@@ -4,11 +4,13 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <set>
 #include <vector>
 
 #include "core/internal_fault.hpp"
+#include "fec/ldpc_check_math.hpp"
 #include "fec/ldpc_codes.hpp"
 
 namespace {
@@ -53,6 +55,12 @@ std::vector<float> awgn_llrs(std::mt19937_64& rng, const std::vector<std::uint8_
     return llr;
 }
 
+using V4 = float __attribute__((vector_size(16)));
+
+// The check node's exponential and logarithm on one value.
+float exp_of(float z) { return kavro::fec::check_math::exp_nonpositive(V4{z, z, z, z})[0]; }
+float log_of(float w) { return kavro::fec::check_math::log_at_least_one(V4{w, w, w, w})[0]; }
+
 // Belief propagation as first described: check-major per-edge messages, flooding schedule,
 // the rules written out one row and one edge at a time.
 LdpcDecoded reference_decode(const Ldpc& code, const std::vector<float>& llr, LdpcDecodeRule rule) {
@@ -73,20 +81,20 @@ LdpcDecoded reference_decode(const Ldpc& code, const std::vector<float>& llr, Ld
         for (std::size_t r = 0; r < m; ++r) {
             const std::size_t b = row_start[r], d = row_start[r + 1] - b;
             if (rule.kind == LdpcDecodeRule::Kind::SumProduct) {
-                std::vector<float> t(d);
+                std::vector<float> minus(d), plus(d);
+                float sign = 1;
                 for (std::size_t j = 0; j < d; ++j) {
-                    const float x = v2c[b + j] / 2;
-                    if (x < -4.97f) t[j] = -1;
-                    else if (x > 4.97f) t[j] = 1;
-                    else t[j] = x * (x * x * (x * x) + 105 * (x * x) + 945) / (15 * (x * x * (x * x)) + 420 * (x * x) + 945);
+                    const float u = exp_of(-std::min(std::fabs(v2c[b + j]), 87.0f));
+                    minus[j] = 1 - u;
+                    plus[j] = 1 + u;
+                    if (v2c[b + j] < 0) sign = -sign;
                 }
                 for (std::size_t j = 0; j < d; ++j) {
-                    float y = 1;
+                    float a = 1, bb = 1;
                     for (std::size_t i = 0; i < d; ++i)
-                        if (i != j) y *= t[i];
-                    y = std::clamp(y, -1.0f, 1.0f);
-                    const float y2 = y * y;
-                    c2v[b + j] = 2 * y * (64 * (y2 * y2) - 735 * y2 + 945) / (225 * (y2 * y2) - 1050 * y2 + 945);
+                        if (i != j) a *= minus[i], bb *= plus[i];
+                    const float magnitude = log_of(std::min((bb + a) / (bb - a), 33554432.0f));
+                    c2v[b + j] = sign * (v2c[b + j] < 0 ? -1.0f : 1.0f) * magnitude;
                 }
             } else {
                 const float scale = rule.kind == LdpcDecodeRule::Kind::MinSum ? 1.0f : rule.scale;
@@ -196,12 +204,20 @@ TEST_P(LdpcCodes, DecoderMatchesTheRowByRowReference) {
     int unconverged = 0;
     for (const auto rule : {kSumProduct, kMinSum, kScaledMinSum})
         for (int trial = 0; trial < 24; ++trial) {
-            const auto llr = awgn_llrs(rng, ldpc.encode(random_bits(rng, cc.k)), rate, trial % 2 ? 2.0 : 0.5);
-            const auto got = ldpc.decode(llr, rule);
+            auto llr = awgn_llrs(rng, ldpc.encode(random_bits(rng, cc.k)), rate, trial % 2 ? 2.0 : 0.5);
+            if (trial % 6 == 5) {  // special values: zeros of both signs, infinities, NaN, ties
+                llr[3] = 0.0f, llr[17] = -0.0f, llr[40] = INFINITY, llr[41] = -INFINITY, llr[42] = NAN;
+                llr[50] = llr[51] = llr[52];
+            }
             const auto want = reference_decode(ldpc, llr, rule);
-            ASSERT_EQ(got.message, want.message) << "rule " << static_cast<int>(rule.kind) << ", trial " << trial;
-            ASSERT_EQ(got.converged, want.converged);
-            unconverged += !got.converged;
+            for (const auto level : kavro::kSimdLevels) {
+                if (!kavro::simd_level_available(level)) continue;
+                const auto got = ldpc.decode(llr, rule, level);
+                ASSERT_EQ(got.message, want.message)
+                    << "rule " << static_cast<int>(rule.kind) << ", trial " << trial << ", level " << static_cast<int>(level);
+                ASSERT_EQ(got.converged, want.converged);
+            }
+            unconverged += !want.converged;
         }
     EXPECT_GT(unconverged, 0);
 }
@@ -244,15 +260,97 @@ TEST_P(LdpcFrameErrorRate, At4Db) {
     }
     const double fer = static_cast<double>(frame_errors) / kWords;
     RecordProperty("frame_error_rate", std::to_string(fer));
-    EXPECT_LT(fer, fc.max_fer);
+    EXPECT_LE(fer, fc.max_fer);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rules, LdpcFrameErrorRate,
-                         testing::Values(FerCase{LdpcCode::N512R12, kMinSum, 0.02, "n512r12_min_sum"},
-                                         FerCase{LdpcCode::N512R12, kSumProduct, 0.08, "n512r12_sum_product"},
-                                         FerCase{LdpcCode::N576R23, kMinSum, 0.03, "n576r23_min_sum"},
-                                         FerCase{LdpcCode::N512R34, kMinSum, 0.03, "n512r34_min_sum"}),
+                         testing::Values(FerCase{LdpcCode::N512R12, kMinSum, 0.002, "n512r12_min_sum"},
+                                         FerCase{LdpcCode::N512R12, kSumProduct, 0.004, "n512r12_sum_product"},
+                                         FerCase{LdpcCode::N576R23, kMinSum, 0.008, "n576r23_min_sum"},
+                                         FerCase{LdpcCode::N512R34, kMinSum, 0.006, "n512r34_min_sum"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LdpcCheckMath, ExponentialAndLogarithmAreCloseToExact) {
+    double worst_exp = 0, worst_log = 0;
+    for (float z = -87.0f; z <= 0.0f; z += 0.0013f)
+        worst_exp = std::max(worst_exp, std::fabs(exp_of(z) / std::exp(static_cast<double>(z)) - 1.0));
+    for (float w = 1.0f; w <= 33554432.0f; w *= 1.0007f)
+        worst_log = std::max(worst_log, std::fabs(log_of(w) - std::log(static_cast<double>(w))));
+    EXPECT_LT(worst_exp, 5e-7);
+    EXPECT_LT(worst_log, 3e-6);
+    EXPECT_EQ(log_of(1.0f), 0.0f);
+    EXPECT_TRUE(std::isnan(exp_of(NAN)) && std::isnan(log_of(NAN)));
+}
+
+// Textbook flooding sum-product in double precision with exact tanh and atanh: the yardstick
+// of the single-precision rule.
+std::vector<std::uint8_t> textbook_decode(const Ldpc& code, const std::vector<float>& llr) {
+    const std::size_t n = code.n(), m = code.m();
+    std::vector<std::vector<double>> c2v(m);
+    for (std::size_t r = 0; r < m; ++r) c2v[r].assign(code.check_vars(r).size(), 0.0);
+    std::vector<std::uint8_t> hard(n);
+    std::vector<double> total(llr.begin(), llr.end());
+    for (int iter = 0; iter <= 50; ++iter) {
+        for (std::size_t c = 0; c < n; ++c) hard[c] = total[c] <= 0.0;
+        if (code.failed_checks(hard) == 0 || iter == 50) break;
+        std::vector<std::vector<double>> next(m);
+        for (std::size_t r = 0; r < m; ++r) {
+            const auto vars = code.check_vars(r);
+            std::vector<double> t(vars.size());
+            for (std::size_t j = 0; j < vars.size(); ++j) t[j] = std::tanh((total[vars[j]] - c2v[r][j]) / 2.0);
+            for (std::size_t j = 0; j < vars.size(); ++j) {
+                double y = 1.0;
+                for (std::size_t i = 0; i < vars.size(); ++i)
+                    if (i != j) y *= t[i];
+                next[r].push_back(2.0 * std::atanh(std::clamp(y, -1.0 + 1e-15, 1.0 - 1e-15)));
+            }
+        }
+        c2v = std::move(next);
+        std::copy(llr.begin(), llr.end(), total.begin());
+        for (std::size_t r = 0; r < m; ++r) {
+            const auto vars = code.check_vars(r);
+            for (std::size_t j = 0; j < vars.size(); ++j) total[vars[j]] += c2v[r][j];
+        }
+    }
+    hard.resize(code.k());
+    return hard;
+}
+
+struct RuleFerCase {
+    LdpcCode code;
+    double ebn0_db;
+    int words;
+};
+
+class SumProductFrameErrorRate : public testing::TestWithParam<RuleFerCase> {};
+
+// The default rule decodes as textbook sum-product does (within 1.3x of its frame errors) and
+// no worse than min-sum, on the same seeded words.
+TEST_P(SumProductFrameErrorRate, MatchesTextbookSumProduct) {
+    const RuleFerCase& fc = GetParam();
+    const Ldpc ldpc = Ldpc::build(fc.code);
+    const double rate = static_cast<double>(ldpc.k()) / static_cast<double>(ldpc.n());
+    std::mt19937_64 rng(90210 + static_cast<unsigned>(fc.code));
+    int ours = 0, textbook = 0, min_sum = 0;
+    for (int w = 0; w < fc.words; ++w) {
+        const auto message = random_bits(rng, ldpc.k());
+        const auto llr = awgn_llrs(rng, ldpc.encode(message), rate, fc.ebn0_db);
+        ours += ldpc.decode(llr, kSumProduct).message != message;
+        min_sum += ldpc.decode(llr, kMinSum).message != message;
+        textbook += textbook_decode(ldpc, llr) != message;
+    }
+    RecordProperty("frame_errors", std::to_string(ours) + " sum-product, " + std::to_string(textbook) +
+                                       " textbook, " + std::to_string(min_sum) + " min-sum");
+    std::printf("%d words: %d sum-product, %d textbook, %d min-sum\n", fc.words, ours, textbook, min_sum);
+    EXPECT_LE(ours, 1.3 * textbook + 1);
+    EXPECT_LE(ours, min_sum);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, SumProductFrameErrorRate,
+                         testing::Values(RuleFerCase{LdpcCode::N512R12, 4.0, 4000},
+                                         RuleFerCase{LdpcCode::N512R12, 3.0, 2000},
+                                         RuleFerCase{LdpcCode::N576R23, 3.0, 2000},
+                                         RuleFerCase{LdpcCode::N512R34, 3.5, 2000}));
 
 TEST(Ldpc, WrongSizesAreInternalFaults) {
     const Ldpc ldpc = Ldpc::build(LdpcCode::N512R12);

@@ -103,6 +103,18 @@ std::vector<kavro::Complex> huge_allocation() { return std::vector<kavro::Comple
 std::uint32_t fault(std::string_view message) { kavro::internal_fault(std::string(message)); }
 std::uint32_t no_arguments() { return 42; }
 
+// Hands back what it received, so that a test can hold it against the signature's defaults.
+auto echo_defaults(double f, float g, double h, std::int32_t i, std::uint32_t j, std::uint8_t k, std::string_view s,
+                   std::string_view t, bool yes, bool no, std::optional<std::uint64_t> none) {
+    return std::tuple(f, g, h, i, j, k, std::string(s), std::string(t), yes, no, none);
+}
+
+// Defaults given as std::optional: a literal arrives as a value, "..." as nothing.
+std::tuple<std::optional<double>, std::optional<float>> echo_optional_defaults(std::optional<double> a,
+                                                                               std::optional<float> b) {
+    return {a, b};
+}
+
 // Sums item["gain"] * item["count"] over a list of dictionaries.
 std::expected<double, kavro::python::binding::ErrorAlreadySet> weighted_sum(
     const kavro::python::binding::ListArg<PyObject*>& items) {
@@ -147,6 +159,19 @@ std::expected<std::size_t, kavro::python::binding::ErrorAlreadySet> lazy_lengths
 
 namespace kavro::python::binding {
 
+// Literals the default reader must refuse rather than approximate or wrap.
+static_assert(!parse_default<double>("0.12345678901234567").ok);  // more digits than a double holds exactly
+static_assert(!parse_default<double>("1e-23").ok);
+static_assert(!parse_default<std::uint8_t>("256").ok);
+static_assert(!parse_default<std::uint32_t>("-1").ok);
+static_assert(!parse_default<std::int32_t>("2147483648").ok);
+static_assert(!parse_default<std::uint64_t>("1.0").ok);
+static_assert(!parse_default<std::uint64_t>("007").ok);
+static_assert(!parse_default<bool>("1").ok);
+static_assert(!parse_default<std::string_view>("'a\\'").ok);
+static_assert(parse_default<std::uint64_t>("18446744073709551615").value == 18446744073709551615u);
+static_assert(parse_default<double>("-0.0").value == 0.0 && parse_default<double>("12.50e1").value == 125.0);
+
 using testing_types::Counter;
 using testing_types::Snapshot;
 using testing_types::Pair;
@@ -156,7 +181,7 @@ template <>
 struct Binding<Pair> {
     static constexpr FixedText name = "Pair";
     static constexpr FixedText doc = "Pair(a, b)\n--\n\nA value with equality.";
-    static constexpr auto constructor = [](std::int32_t a, float b) { return Pair{a, b}; };
+    static constexpr auto constructor = construct<Pair, std::int32_t, float>;
     static constexpr bool equality = true;
 };
 
@@ -170,7 +195,7 @@ template <>
 struct Binding<Counter> {
     static constexpr FixedText name = "Counter";
     static constexpr FixedText doc = "Counter(start=0)\n--\n\nA counter for borrow tests.";
-    static constexpr auto constructor = [](std::optional<std::uint32_t> start) { return Counter{start.value_or(0)}; };
+    static constexpr auto constructor = construct<Counter, std::uint32_t>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
             method<"increment($self, by)\n--\n\n", &Counter::increment>(),
@@ -228,6 +253,10 @@ int execute(PyObject* module) {
                          add_function<"huge_allocation()\n--\n\n", &huge_allocation>,
                          add_function<"fault(message)\n--\n\n", &fault>,
                          add_function<"no_arguments()\n--\n\n", &no_arguments>,
+                         add_function<"echo_defaults(f=0.1, g=-2.5e-3, h=1e23, i=-2147483648, j=4294967295, k=0, "
+                                      "s=\"before_outer\", t='a, (b)', yes=True, no=False, none=None)\n--\n\n",
+                                      &echo_defaults>,
+                         add_function<"echo_optional_defaults(a=2.5, b=...)\n--\n\n", &echo_optional_defaults>,
                          add_function<"three(a, b, c, d=1)\n--\n\n", [](double, double, double, std::optional<double>) {}>,
                          add_function<"block_sum(x, output_size)\n--\n\n", &run_stage<BlockSum>>,
                          add_function<"pair_sum(x, output_size)\n--\n\n", &run_stage<PairSum>>}) {

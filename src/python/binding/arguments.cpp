@@ -39,13 +39,23 @@ std::string join_names(const std::string_view* names, std::size_t count) {
     return text;
 }
 
+// Compares character by character with the (ASCII) parameter name, so that a keyword that cannot
+// be encoded (a lone surrogate) is simply no parameter's name.
+bool names_parameter(PyObject* keyword, std::string_view name) {
+    if (PyUnicode_GetLength(keyword) != static_cast<Py_ssize_t>(name.size())) return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (PyUnicode_ReadChar(keyword, static_cast<Py_ssize_t>(i)) != static_cast<unsigned char>(name[i])) return false;
+    return true;
+}
+
+// The parameter named by the keyword, -1 for none, -2 with an exception set.
 int parameter_index(const Signature& signature, PyObject* keyword) {
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(keyword, &size);
-    if (text == nullptr) return -2;
-    const std::string_view name(text, static_cast<std::size_t>(size));
+    if (!PyUnicode_Check(keyword)) {
+        raise_type_error("keywords must be strings");
+        return -2;
+    }
     for (std::size_t i = 0; i < signature.count; ++i)
-        if (signature.parameters[i].name == name) return static_cast<int>(i);
+        if (names_parameter(keyword, signature.parameters[i].name)) return static_cast<int>(i);
     return -1;
 }
 
@@ -54,8 +64,7 @@ bool place_keyword(const CallableName& callable, const Signature& signature, PyO
     const int index = parameter_index(signature, keyword);
     if (index == -2) return false;
     if (index == -1) {
-        const char* text = PyUnicode_AsUTF8AndSize(keyword, nullptr);
-        raise_type_error(display_name(callable) + " got an unexpected keyword argument '" + text + "'");
+        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", display_name(callable).c_str(), keyword);
         return false;
     }
     if (slots[index] != nullptr) {

@@ -9,6 +9,7 @@
 
 #include "python/binding/arguments.hpp"
 #include "python/binding/convert.hpp"
+#include "python/binding/default_value.hpp"
 #include "python/binding/errors.hpp"
 #include "python/binding/fixed_text.hpp"
 #include "python/binding/instance.hpp"
@@ -89,23 +90,85 @@ struct MethodTraits<Fn, false> {
 template <class T>
 inline constexpr bool is_optional_v = is_optional<std::remove_cvref_t<T>>::value;
 
+// Types whose defaults are literals of the text signature.
+template <class T>
+inline constexpr bool has_literal_default = std::is_arithmetic_v<T> || std::is_same_v<T, std::string_view>;
+
+// The value a parameter receives when it is left out. A plain parameter receives its signature
+// literal, which must read as a value of its type. A std::optional parameter receives its literal
+// when that reads as a value, else nothing: for None, and for "..." (a default the callee states).
+template <class V>
+consteval std::optional<V> optional_default(std::string_view text) {
+    if constexpr (has_literal_default<V>) {
+        const auto parsed = parse_default<V>(text);
+        if (parsed.ok) return parsed.value;
+    }
+    return std::nullopt;
+}
+
+template <class P>
+consteval bool parameter_matches(const Parameter& parameter) {
+    if (!parameter.has_default) return !is_optional_v<P>;
+    if constexpr (is_optional_v<P>) {
+        return true;
+    } else if constexpr (has_literal_default<std::remove_cvref_t<P>>) {
+        return parse_default<std::remove_cvref_t<P>>(parameter.default_text).ok;  // None included: not a value
+    } else {
+        return false;
+    }
+}
+
+// Every parameter with a default in the text is a std::optional or a plain type its literal
+// converts to; every parameter without one is neither optional nor defaulted.
 template <const Signature& S, class Arguments>
 consteval bool signature_matches() {
     if (S.count != std::tuple_size_v<Arguments>) return false;
     return []<std::size_t... I>(std::index_sequence<I...>) {
-        return ((S.parameters[I].has_default == is_optional_v<std::tuple_element_t<I, Arguments>>) && ...);
+        return (parameter_matches<std::tuple_element_t<I, Arguments>>(S.parameters[I]) && ...);
     }(std::make_index_sequence<std::tuple_size_v<Arguments>>{});
 }
 
-template <class P>
-bool load_argument(const Parameter& parameter, PyObject* object, typename ConverterOf<P>::Storage& storage) {
-    if (object == nullptr) return true;  // left out: its default
+template <const Signature& S, std::size_t I, class P>
+void store_default(typename ConverterOf<P>::Storage& storage) {
+    using T = std::remove_cvref_t<P>;
+    if constexpr (is_optional_v<T>) {
+        using V = typename T::value_type;
+        if constexpr (has_literal_default<V>) {
+            static constexpr std::optional<V> value = optional_default<V>(S.parameters[I].default_text);
+            if (value) storage.emplace(*value);
+        }
+    } else if constexpr (has_literal_default<T>) {  // a required parameter is never left out
+        static constexpr ParsedDefault<T> value = parse_default<T>(S.parameters[I].default_text);
+        storage = value.value;
+    }
+}
+
+// The first phase of one argument: anything that can run Python code.
+template <const Signature& S, std::size_t I, class P>
+bool load_argument(PyObject* object, typename ConverterOf<P>::Storage& storage) {
+    static constexpr const Parameter& parameter = S.parameters[I];
+    if (object == nullptr) {  // left out: its default
+        store_default<S, I, P>(storage);
+        return true;
+    }
     if constexpr (is_optional_v<P>) {
         if (object == Py_None && parameter.default_is_none) return true;
     }
     const Converted status = ConverterOf<P>::load(object, storage);
     if (status == Converted::Failed) prefix_argument_error(parameter.name);
     return status == Converted::Ok;
+}
+
+// The second phase of one argument: taking array data pointers, running no Python code.
+template <const Signature& S, std::size_t I, class P>
+bool borrow_argument(typename ConverterOf<P>::Storage& storage) {
+    if constexpr (HasBorrow<ConverterOf<P>>) {
+        const Converted status = ConverterOf<P>::borrow(storage);
+        if (status == Converted::Failed) prefix_argument_error(S.parameters[I].name);
+        return status == Converted::Ok;
+    } else {
+        return true;
+    }
 }
 
 template <class Result, class Call>
@@ -118,13 +181,29 @@ PyObject* call_and_convert(Call&& call) {
     }
 }
 
-// Converts every matched argument in signature order, then calls `invoke` with the values.
+template <class Arguments>
+inline constexpr bool borrows_arrays = []<std::size_t... I>(std::index_sequence<I...>) {
+    return (HasBorrow<ConverterOf<std::tuple_element_t<I, Arguments>>> || ...);
+}(std::make_index_sequence<std::tuple_size_v<Arguments>>{});
+
+template <class Arguments>
+inline constexpr bool hands_objects = []<std::size_t... I>(std::index_sequence<I...>) {
+    return (hands_objects_v<std::tuple_element_t<I, Arguments>> || ...);
+}(std::make_index_sequence<std::tuple_size_v<Arguments>>{});
+
+// Converts every matched argument in signature order, then borrows the arrays among them, then
+// calls `invoke` with the values. From the first borrow until the callee returns no Python code
+// runs, so no array can be freed or resized under the callee.
 template <const Signature& S, class Arguments, class Invoke>
 PyObject* convert_and_call(PyObject** slots, Invoke&& invoke) {
+    static_assert(!(borrows_arrays<Arguments> && hands_objects<Arguments>),
+                  "a callee that reads Python objects itself may run Python code, so it cannot take arrays");
     return [&]<std::size_t... I>(std::index_sequence<I...>) -> PyObject* {
         std::tuple<typename ConverterOf<std::tuple_element_t<I, Arguments>>::Storage...> storage;
-        const bool loaded = (load_argument<std::tuple_element_t<I, Arguments>>(S.parameters[I], slots[I], std::get<I>(storage)) && ...);
+        const bool loaded = (load_argument<S, I, std::tuple_element_t<I, Arguments>>(slots[I], std::get<I>(storage)) && ...);
         if (!loaded) return nullptr;
+        const bool borrowed = (borrow_argument<S, I, std::tuple_element_t<I, Arguments>>(std::get<I>(storage)) && ...);
+        if (!borrowed) return nullptr;
         return invoke(ConverterOf<std::tuple_element_t<I, Arguments>>::get(std::get<I>(storage))...);
     }(std::make_index_sequence<std::tuple_size_v<Arguments>>{});
 }
@@ -199,6 +278,10 @@ PyObject* property_entry(PyObject* self, void*) noexcept {
 }
 
 // Declarations, one line each in the family files.
+
+// A constructor that hands its converted arguments to T's own constructor.
+template <class T, class... Args>
+inline constexpr auto construct = [](Args... args) { return T(std::move(args)...); };
 
 template <FixedText Doc, auto Fn>
 PyMethodDef method() {

@@ -18,6 +18,12 @@
 // reads one Python object into its storage for the duration of the call; a failure leaves an
 // exception set. A TypeError of a converter is later prefixed with the argument's name, except
 // where the converter reports it as unprefixed (the array layout error).
+//
+// Conversion has two phases. `load` may run Python code (`__index__`, `__float__`, `__bool__`,
+// list items) and checks arrays without keeping their data pointers; `borrow`, which only array
+// converters have, runs no Python code: it checks the array again and takes its data pointer.
+// Python code run by a later argument's load can resize or reshape an earlier array (NumPy frees
+// the memory whatever references are held), so every load of a call runs before any borrow.
 
 namespace kavro::python::binding {
 
@@ -35,6 +41,10 @@ struct ListArg;
 
 template <class P>
 struct Converter;
+
+// Converters of arrays, and of what holds arrays, have the second phase.
+template <class C>
+concept HasBorrow = requires(typename C::Storage& stored) { C::borrow(stored); };
 
 inline Converted from_status(bool ok) { return ok ? Converted::Ok : Converted::Failed; }
 
@@ -149,21 +159,43 @@ struct Converter<BytesArg> {
     static BytesArg get(Storage& stored) { return stored; }
 };
 
+inline Converted from_array_check(ArrayCheck check) {
+    switch (check) {
+        case ArrayCheck::Ok: return Converted::Ok;
+        case ArrayCheck::WrongType: return Converted::Failed;
+        case ArrayCheck::NotContiguous: return Converted::FailedUnprefixed;
+    }
+    return Converted::Failed;
+}
+
+// An array argument: the object once loaded, its elements once borrowed.
+template <ArrayElement E>
+struct ArrayStorage {
+    PyObject* object = nullptr;
+    std::span<const E> elements;
+};
+
+// Checks the array (with its layout unless `check_layout` is false) and, when `keep` is true,
+// takes its elements. Runs no Python code unless it fails.
+template <ArrayElement E>
+Converted check_array(ArrayStorage<E>& stored, bool check_layout, bool keep) {
+    const void* data = nullptr;
+    std::size_t size = 0;
+    const ArrayCheck check = borrow_array(stored.object, element_type_of<E>(), check_layout, data, size);
+    if (check == ArrayCheck::Ok && keep) stored.elements = {static_cast<const E*>(data), size};
+    return from_array_check(check);
+}
+
 // One-dimensional NumPy arrays of the element type, borrowed read-only in place.
 template <ArrayElement E>
 struct Converter<std::span<const E>> {
-    using Storage = std::span<const E>;
+    using Storage = ArrayStorage<E>;
     static Converted load(PyObject* object, Storage& out) {
-        const void* data = nullptr;
-        std::size_t size = 0;
-        switch (borrow_array(object, element_type_of<E>(), true, data, size)) {
-            case ArrayCheck::Ok: out = {static_cast<const E*>(data), size}; return Converted::Ok;
-            case ArrayCheck::WrongType: return Converted::Failed;
-            case ArrayCheck::NotContiguous: return Converted::FailedUnprefixed;
-        }
-        return Converted::Failed;
+        out.object = object;
+        return check_array(out, true, false);
     }
-    static std::span<const E> get(Storage& stored) { return stored; }
+    static Converted borrow(Storage& stored) { return check_array(stored, true, true); }
+    static std::span<const E> get(Storage& stored) { return stored.elements; }
 };
 
 // An array whose type and rank are checked while converting but whose layout is checked later,
@@ -186,10 +218,14 @@ template <ArrayElement E>
 struct Converter<LazyArray<E>> {
     using Storage = LazyArray<E>;
     static Converted load(PyObject* object, Storage& out) {
-        const void* data = nullptr;
-        std::size_t size = 0;
-        if (borrow_array(object, element_type_of<E>(), false, data, size) != ArrayCheck::Ok) return Converted::Failed;
-        out = {object, {static_cast<const E*>(data), size}};
+        ArrayStorage<E> stored{object, {}};
+        out.object = object;
+        return check_array(stored, false, false) == Converted::Ok ? Converted::Ok : Converted::Failed;
+    }
+    static Converted borrow(Storage& stored) {
+        ArrayStorage<E> array{stored.object, {}};
+        if (check_array(array, false, true) != Converted::Ok) return Converted::Failed;
+        stored.elements = array.elements;
         return Converted::Ok;
     }
     static const LazyArray<E>& get(Storage& stored) { return stored; }
@@ -243,6 +279,13 @@ struct Converter<ListArg<Item>> {
         }
         return Converted::Ok;
     }
+    static Converted borrow(Storage& stored)
+        requires HasBorrow<Converter<Item>>
+    {
+        for (auto& item : stored.items)
+            if (const Converted status = Converter<Item>::borrow(item); status != Converted::Ok) return status;
+        return Converted::Ok;
+    }
     static const Storage& get(Storage& stored) { return stored; }
 };
 
@@ -253,6 +296,11 @@ struct Converter<std::optional<Value>> {
     static Converted load(PyObject* object, Storage& out) {
         out.emplace();
         return Converter<Value>::load(object, *out);
+    }
+    static Converted borrow(Storage& stored)
+        requires HasBorrow<Converter<Value>>
+    {
+        return stored ? Converter<Value>::borrow(*stored) : Converted::Ok;
     }
     static std::optional<Value> get(Storage& stored) {
         if (!stored) return std::nullopt;
@@ -284,6 +332,7 @@ inline bool check_dict(PyObject* object) {
 
 template <class T>
 std::optional<T> dict_item(PyObject* dict, const char* key) {
+    static_assert(!HasBorrow<Converter<T>>, "arrays are borrowed by the call, not read from dictionaries");
     PyObject* name = PyUnicode_FromString(key);
     if (name == nullptr) return std::nullopt;
     PyObject* value = PyDict_GetItemWithError(dict, name);  // borrowed
@@ -296,5 +345,18 @@ std::optional<T> dict_item(PyObject* dict, const char* key) {
 
 template <class P>
 using ConverterOf = Converter<std::remove_cvref_t<P>>;
+
+// Parameters through which the callee itself reads Python objects (and may so run Python code).
+template <class P>
+struct HandsObjects : std::false_type {};
+template <>
+struct HandsObjects<PyObject*> : std::true_type {};
+template <class Item>
+struct HandsObjects<ListArg<Item>> : HandsObjects<Item> {};
+template <class Value>
+struct HandsObjects<std::optional<Value>> : HandsObjects<Value> {};
+
+template <class P>
+inline constexpr bool hands_objects_v = HandsObjects<std::remove_cvref_t<P>>::value;
 
 }  // namespace kavro::python::binding

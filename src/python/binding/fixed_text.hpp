@@ -24,6 +24,7 @@ struct Parameter {
     std::string_view name;
     bool has_default = false;
     bool default_is_none = false;
+    std::string_view default_text;  // the literal after '=', as written
 };
 
 // The first line of a docstring such as "with_scrambler($self, poly, width, seed=1)".
@@ -67,7 +68,8 @@ consteval Signature parse_signature(std::string_view doc) {
                 Parameter& parameter = signature.parameters[signature.count++];
                 parameter.name = trim(item.substr(0, equals));
                 parameter.has_default = equals != std::string_view::npos;
-                parameter.default_is_none = parameter.has_default && trim(item.substr(equals + 1)) == "None";
+                if (parameter.has_default) parameter.default_text = trim(item.substr(equals + 1));
+                parameter.default_is_none = parameter.has_default && parameter.default_text == "None";
                 if (!parameter.has_default) signature.required = signature.count;
             }
             if (c == ')') break;

@@ -10,6 +10,7 @@
 #include <tuple>
 #include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "python/binding/errors.hpp"
@@ -18,7 +19,8 @@
 
 // Result conversion, chosen at compile time from the C++ return type: vectors of samples, bits
 // or floats become NumPy arrays that adopt their storage; other vectors become lists; tuples,
-// strings, numbers, optionals, bound classes and expected values map as their names say.
+// strings, numbers, optionals, bound classes and expected values map as their names say; a variant
+// converts as its active alternative.
 
 namespace kavro::python::binding {
 
@@ -53,6 +55,11 @@ template <class T>
 struct is_optional : std::false_type {};
 template <class T>
 struct is_optional<std::optional<T>> : std::true_type {};
+
+template <class T>
+struct is_variant : std::false_type {};
+template <class... T>
+struct is_variant<std::variant<T...>> : std::true_type {};
 
 template <class T>
 struct is_tuple : std::false_type {};
@@ -100,6 +107,9 @@ PyObject* to_python(R&& result) {
     } else if constexpr (is_optional<T>::value) {
         if (!result) Py_RETURN_NONE;
         return to_python(std::move(*result));
+    } else if constexpr (is_variant<T>::value) {
+        return std::visit([](auto&& active) { return to_python(std::forward<decltype(active)>(active)); },
+                          std::forward<R>(result));
     } else if constexpr (std::is_same_v<T, bool>) {
         return PyBool_FromLong(result);
     } else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {

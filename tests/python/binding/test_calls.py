@@ -27,6 +27,12 @@ import kavro_sdr
         # CPython's order: surplus positionals before keywords, keywords before missing arguments
         (lambda: testing.three(1, 2, 3, 4, 5, z=1), "three() takes from 3 to 4 positional arguments but 5 were given"),
         (lambda: testing.three(z=1), "three() got an unexpected keyword argument 'z'"),
+        # a keyword that is no valid UTF-8, or not ASCII, is compared without being encoded
+        (lambda: kavro_sdr.BpskDemod(1.0, **{"\ud800": 1}), "BpskDemod.__new__() got an unexpected keyword argument '\ud800'"),
+        (lambda: kavro_sdr.BpskDemod(1.0).process(np.zeros(1, np.complex64), **{"i\udcff": 1}),
+         "BpskDemod.process() got an unexpected keyword argument 'i\udcff'"),
+        (lambda: testing.three(1, 2, 3, **{"\ud800": 1}), "three() got an unexpected keyword argument '\ud800'"),
+        (lambda: testing.three(1, 2, 3, **{"\u0164": 1}), "three() got an unexpected keyword argument '\u0164'"),
     ],
 )
 def test_argument_matching_messages(call, message):
@@ -96,6 +102,35 @@ def test_defaults_and_results():
     assert testing.Counter(7).snapshot().value == 7
     with pytest.raises(TypeError):
         testing.Snapshot()
+
+
+class TestDefaults:
+    def test_callee_receives_the_defaults_the_signature_shows(self):
+        import inspect
+
+        parameters = inspect.signature(testing.echo_defaults).parameters.values()
+        shown = [parameter.default for parameter in parameters]
+        assert shown[6:8] == ["before_outer", "a, (b)"] and shown[-1] is None
+        # the float32 parameter holds its default as it holds an argument: rounded to single precision
+        expected = list(shown)
+        expected[1] = float(np.float32(shown[1]))
+        received = testing.echo_defaults()
+        assert received == tuple(expected)
+        assert [type(value) for value in received] == [type(value) for value in expected]
+        assert testing.echo_defaults(**{parameter.name: parameter.default for parameter in parameters}) == received
+
+    def test_optional_parameters_receive_a_literal_and_nothing_for_an_elided_default(self):
+        assert testing.echo_optional_defaults() == (2.5, None)
+        assert testing.echo_optional_defaults(b=1.5) == (2.5, 1.5)
+
+    def test_left_out_arguments_act_as_the_shown_defaults(self):
+        import inspect
+
+        shown = inspect.signature(kavro_sdr.AmEnvelopeDemod).parameters["abs_approx"].default
+        iq = (np.arange(64) % 7 - 3 + 1j * (np.arange(64) % 5 - 2)).astype(np.complex64)
+        left_out = kavro_sdr.AmEnvelopeDemod(48000.0, 3000.0).process(iq)
+        assert np.array_equal(left_out, kavro_sdr.AmEnvelopeDemod(48000.0, 3000.0, shown).process(iq))
+        assert not np.array_equal(left_out, kavro_sdr.AmEnvelopeDemod(48000.0, 3000.0, not shown).process(iq))
 
 
 class TestArrays:

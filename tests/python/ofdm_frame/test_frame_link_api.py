@@ -8,7 +8,7 @@ import pytest
 import kavro_sdr
 
 FRAME_LINK = ["CodecCache", "FramePacket", "McsTable", "OfdmFrameMod", "OfdmFrameStreamDemod", "OfdmFrameDemod"]
-SUBSYSTEMS_1_TO_3 = [
+MODEM_OFDM_AND_FRAME_LINK_NAMES = [
     "CwEnvelopeDemod", "AmEnvelopeDemod", "SsbProductDemod", "FmQuadratureDemod", "PmQuadratureDemod",
     "BpskDemod", "QpskDemod", "QamDemod",
     "AmDsbMod", "CwKeyedMod", "FmPhaseAccumMod", "PmDirectPhaseMod", "SsbPhasingMod", "BpskMod", "QpskMod", "QamMod",
@@ -26,12 +26,12 @@ def test_frame_link_group_follows_the_ofdm_group():
     names = kavro_sdr.__all__
     start = names.index("CodecCache")
     assert names[start:start + 6] == FRAME_LINK
-    assert names[start - 1] in SUBSYSTEMS_1_TO_3[16:23]
+    assert names[start - 1] in MODEM_OFDM_AND_FRAME_LINK_NAMES[16:23]
 
 
-def test_all_holds_subsystems_1_to_3_in_their_final_order():
-    names = [name for name in kavro_sdr.__all__ if name in SUBSYSTEMS_1_TO_3]
-    assert names == SUBSYSTEMS_1_TO_3
+def test_all_holds_the_modem_ofdm_and_frame_link_names_in_their_final_order():
+    names = [name for name in kavro_sdr.__all__ if name in MODEM_OFDM_AND_FRAME_LINK_NAMES]
+    assert names == MODEM_OFDM_AND_FRAME_LINK_NAMES
 
 
 CLASS_DOCS = {

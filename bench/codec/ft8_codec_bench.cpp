@@ -1,0 +1,93 @@
+// The LDPC(174,91) decoder on a word it cannot decode (all 20 iterations) and on a clean word (one
+// parity count), beside the literal model of the unit tests as its peer; and the codec's encoder.
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <random>
+
+#include "codec/ft4.hpp"
+#include "codec/ft8.hpp"
+#include "codec/ldpc.hpp"
+#include "codec/ldpc_reference.hpp"
+
+namespace {
+
+using kavro::codec::LDPC_N;
+
+// Soft values of pure noise: no iteration reaches a codeword.
+std::array<float, LDPC_N> hopeless_word() {
+    std::mt19937_64 rng(9);
+    std::normal_distribution<float> noise(0.0f, 3.0f);
+    std::array<float, LDPC_N> llr;
+    for (float& x : llr) x = noise(rng);
+    return llr;
+}
+
+// ±10 values of the codeword of a payload.
+std::array<float, LDPC_N> clean_word() {
+    const kavro::Payload payload{0x00, 0x00, 0x00, 0x20, 0x4D, 0xE3, 0x51, 0x42, 0xB6, 0x48};
+    std::array<std::uint8_t, 58> tones;
+    kavro::Ft8Codec::encode_into(payload, tones);
+    return kavro::tone_code::hard_llrs(tones, kavro::FT8_FRAME);
+}
+
+using Decoder = std::size_t (*)(const std::array<float, LDPC_N>&, std::array<std::uint8_t, LDPC_N>&);
+
+void ldpc_decode(benchmark::State& state, Decoder decode, std::array<float, LDPC_N> (*word)()) {
+    const auto llr = word();
+    std::array<std::uint8_t, LDPC_N> hard;
+    std::size_t failed = 0;
+    for (auto _ : state) {
+        failed = decode(llr, hard);
+        benchmark::DoNotOptimize(hard);
+    }
+    state.counters["failed_checks"] = static_cast<double>(failed);
+}
+
+std::size_t reference(const std::array<float, LDPC_N>& llr, std::array<std::uint8_t, LDPC_N>& hard) {
+    return kavro::test::reference_decode_soft(llr.data(), hard.data());
+}
+std::size_t dispatched(const std::array<float, LDPC_N>& llr, std::array<std::uint8_t, LDPC_N>& hard) {
+    return kavro::codec::ldpc_decode_soft(llr, hard);
+}
+std::size_t baseline(const std::array<float, LDPC_N>& llr, std::array<std::uint8_t, LDPC_N>& hard) {
+    return kavro::codec::ldpc_decode_soft_baseline(llr, hard);
+}
+
+BENCHMARK_CAPTURE(ldpc_decode, ft8_ldpc_all_iterations, dispatched, hopeless_word);
+BENCHMARK_CAPTURE(ldpc_decode, ft8_ldpc_all_iterations_baseline, baseline, hopeless_word);
+BENCHMARK_CAPTURE(ldpc_decode, ft8_ldpc_all_iterations_literal_model, reference, hopeless_word);
+BENCHMARK_CAPTURE(ldpc_decode, ft8_ldpc_clean_word, dispatched, clean_word);
+BENCHMARK_CAPTURE(ldpc_decode, ft8_ldpc_clean_word_literal_model, reference, clean_word);
+
+void ft8_codec_encode(benchmark::State& state) {
+    kavro::Payload payload{0x00, 0x00, 0x00, 0x20, 0x4D, 0xE3, 0x51, 0x42, 0xB6, 0x48};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(payload);
+        auto tones = kavro::Ft8Codec::encode(payload);
+        benchmark::DoNotOptimize(tones);
+    }
+}
+BENCHMARK(ft8_codec_encode);
+
+void ft4_codec_encode(benchmark::State& state) {
+    kavro::Payload payload{0x00, 0x00, 0x00, 0x20, 0x4D, 0xE3, 0x51, 0x42, 0xB6, 0x48};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(payload);
+        auto tones = kavro::Ft4Codec::encode(payload);
+        benchmark::DoNotOptimize(tones);
+    }
+}
+BENCHMARK(ft4_codec_encode);
+
+void ft8_codec_decode_soft_clean(benchmark::State& state) {
+    const auto llr = clean_word();
+    for (auto _ : state) {
+        auto payload = kavro::Ft8Codec::decode_llr(llr);
+        benchmark::DoNotOptimize(payload);
+    }
+}
+BENCHMARK(ft8_codec_decode_soft_clean);
+
+}  // namespace

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "codec/ft8.hpp"
+
+// FT4 tone frame and codec: FT8's channel code on a message scrambled with a fixed vector, four
+// tones, and four Costas arrays between the data blocks with a tone-0 ramp symbol at each end.
+
+namespace kavro {
+
+inline constexpr std::array<std::uint8_t, 4> FT4_GRAY_MAP{0, 1, 3, 2};
+inline constexpr std::array<std::uint8_t, 4> FT4_GRAY_INVERSE{0, 1, 3, 2};
+inline constexpr std::array<std::array<std::uint8_t, 4>, 4> FT4_COSTAS{{
+    {0, 1, 3, 2},
+    {1, 0, 2, 3},
+    {2, 3, 1, 0},
+    {3, 2, 0, 1},
+}};
+// XORed onto message bits 0-76 (the low three bits of the last byte are zero).
+inline constexpr Payload FT4_XOR_VECTOR{0x4A, 0x5E, 0x89, 0xB4, 0xB0, 0x8A, 0x79, 0x55, 0xBE, 0x28};
+
+// Ramp at 0 and 104; Costas arrays A-D at 1, 34, 67 and 100; data tones 0-28 at 5-33, 29-57 at
+// 38-66 and 58-86 at 71-99.
+inline constexpr std::array<std::uint8_t, 105> FT4_LAYOUT = [] {
+    std::array<std::uint8_t, 105> layout{};
+    layout.fill(DATA_SYMBOL);
+    layout[0] = 0;
+    layout[104] = 0;
+    const std::array<std::size_t, 4> starts{1, 34, 67, 100};
+    for (std::size_t a = 0; a < starts.size(); ++a)
+        for (std::size_t j = 0; j < 4; ++j) layout[starts[a] + j] = FT4_COSTAS[a][j];
+    return layout;
+}();
+
+// The spacing is the single-precision value nearest 62.5 / 3 Hz.
+inline constexpr ToneFrame FT4_FRAME{4, 2, 87, 576, 20.833334f, FT4_GRAY_MAP, FT4_GRAY_INVERSE, FT4_LAYOUT};
+
+class Ft4Codec {
+public:
+    static constexpr const ToneFrame& frame = FT4_FRAME;
+
+    // 87 data tones of a 10-byte payload.
+    static std::expected<std::vector<std::uint8_t>, FtLengthError> encode(std::span<const std::uint8_t> payload);
+    static void encode_into(const Payload& payload, std::span<std::uint8_t, 87> tones);
+
+    // The payload of 87 received tones (each taken modulo 4), or none.
+    static std::expected<std::optional<Payload>, FtLengthError> decode_hard(std::span<const std::uint8_t> tones);
+
+    // The payload of 174 soft values, or none. The CRC is checked on the scrambled message.
+    static std::expected<std::optional<Payload>, FtLengthError> decode_soft(std::span<const float> llr);
+    static std::optional<Payload> decode_llr(std::span<const float, codec::LDPC_N> llr);
+};
+
+}  // namespace kavro

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <vector>
+
+#include "codec/ft8.hpp"
+#include "core/complex.hpp"
+
+// FT8 demodulator, and the hard tone decisions it shares with FT4, for a frame already aligned in
+// time and frequency: the energy of each symbol at each tone frequency, measured by correlating
+// with a phasor that restarts at 1 for every symbol and tone, and the strongest tone (the lowest
+// among equals; NaN never wins; all NaN gives tone 0). The synchronisation and ramp symbols are
+// not decided. Nothing is validated.
+
+namespace kavro {
+
+// Tone frequencies relative to base_hz.
+inline constexpr std::array<float, 8> FT8_TONE_OFFSETS_HZ{0.0f, 6.25f, 12.5f, 18.75f, 25.0f, 31.25f, 37.5f, 43.75f};
+
+// Decides the frame.data_tones data symbols of the frame starting at iq[0] (iq holds at least
+// frame.frame_samples() samples) into `tones`. `offsets_hz` has one entry per tone of the
+// alphabet (8 or 4).
+void decide_data_tones(const ToneFrame& frame, std::span<const float> offsets_hz, float fs, float base_hz,
+                       std::span<const Complex> iq, std::span<std::uint8_t> tones);
+
+// The same, built for the baseline instruction set only, whatever the processor offers: the twin of
+// the variant the loader picks elsewhere, kept callable so it can be checked here.
+void decide_data_tones_baseline(const ToneFrame& frame, std::span<const float> offsets_hz, float fs, float base_hz,
+                                std::span<const Complex> iq, std::span<std::uint8_t> tones);
+
+class Ft8Demod {
+public:
+    Ft8Demod(float fs, float base_hz) : fs_(fs), base_hz_(base_hz) {}
+
+    // The 58 data tones of the first 151680 samples.
+    std::expected<std::vector<std::uint8_t>, FtLengthError> demodulate(std::span<const Complex> iq) const;
+
+private:
+    float fs_;
+    float base_hz_;
+};
+
+}  // namespace kavro

@@ -1,0 +1,35 @@
+#include "sync/ft4_sync.hpp"
+
+#include "codec/ft4.hpp"
+
+namespace kavro {
+
+namespace {
+
+constexpr auto ft4_cells = costas_cells<4, 4>(FT4_COSTAS, {1, 34, 67, 100});
+constexpr auto ft4_data_symbols = data_symbol_list<87>(FT4_LAYOUT);
+constexpr auto ft4_zero_tones = zero_tone_masks<2>(FT4_GRAY_MAP);
+
+}  // namespace
+
+const SearchMode ft4_search_mode{"ft4_sync",
+                                 FT4_FRAME.symbol_samples,
+                                 FT4_FRAME.spacing_hz,
+                                 static_cast<std::int64_t>(FT4_FRAME.symbols()),
+                                 FT4_FRAME.alphabet,
+                                 5,
+                                 ft4_cells,
+                                 ft4_data_symbols,
+                                 ft4_zero_tones};
+
+std::vector<Candidate> find_ft4_candidates(const SubGrids& sub_grids, std::uint64_t max_cand) {
+    return find_lattice_candidates(ft4_search_mode, sub_grids, max_cand);
+}
+
+std::expected<std::vector<Ft4SyncResult>, SyncSpanError> ft4_sync(std::span<const Complex> iq, float fs,
+                                                                  float base_hz, float max_hz, std::int32_t t_min,
+                                                                  std::int32_t t_max, std::uint64_t max_cand) {
+    return run_sync(ft4_search_mode, iq, fs, base_hz, max_hz, t_min, t_max, max_cand);
+}
+
+}  // namespace kavro
