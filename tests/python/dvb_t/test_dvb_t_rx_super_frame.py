@@ -92,22 +92,34 @@ def test_cell_id_comes_from_frames_two_and_three(rng):
     assert rx.cell_id == 0x2222 and rx.payload == payload.tobytes()
 
 
+def with_plain_cyclic_last_symbols(rng, iq, cp):
+    """Frames 0-2 end in a noise symbol with its cyclic prefix: a clean prefix correlation just
+    before frames 1-3 (the last symbol carries only fill and a TPS parity bit)."""
+    iq, f, s = iq.copy(), iq.size // 4, cp + 2048
+    power = float(np.mean(np.abs(iq) ** 2))
+    for i in (1, 2, 3):
+        body = support.complex_noise(rng, 2048, power)
+        iq[i * f - s:i * f] = np.concatenate([body[-cp:], body])
+    return iq
+
+
 @pytest.mark.parametrize("guard", ["1/32", "1/4"])
-@pytest.mark.parametrize("kind", ["zeros", "noise"])
+@pytest.mark.parametrize("kind", ["zeros", "noise", "zeros-cyclic-tails"])
 def test_lead_ins_before_the_super_frame(rng, guard, kind):
     cp = CP[guard]
     s = cp + 2048
     half = (cp + 1) // 2
     payload = support.random_bytes(rng, 30)
     sf = super_frame(guard, "qpsk", "1/2", 0x0102, payload)
-    power = float(np.mean(np.abs(sf.iq) ** 2))
+    iq = with_plain_cyclic_last_symbols(rng, sf.iq, cp) if kind.endswith("cyclic-tails") else sf.iq
+    power = float(np.mean(np.abs(iq) ** 2))
     receiver = demod(guard)
     for lead in [0, 1, 100, s - half - 1, s - half, s - 1]:
-        if kind == "zeros":
-            head = np.zeros(lead, np.complex64)
-        else:
+        if kind == "noise":
             head = support.complex_noise(rng, lead, power)
-        rx = receiver.decode(np.concatenate([head, sf.iq]), sf.symbols_per_frame, sf.frame_payload_lens)
+        else:
+            head = np.zeros(lead, np.complex64)
+        rx = receiver.decode(np.concatenate([head, iq]), sf.symbols_per_frame, sf.frame_payload_lens)
         assert (rx.payload, rx.cell_id) == (payload.tobytes(), 0x0102), lead
 
 
