@@ -58,6 +58,28 @@ def test_chunking_changes_nothing_and_frames_appear_once_their_symbol_of_slack_i
         assert plan == "whole" or seen - (i + 1) * F - S < (4096 if plan == 4096 else 20001)
 
 
+def test_failed_attempts_do_not_depend_on_chunking_either(frames):
+    payloads, iqs, power = frames
+    rng = np.random.default_rng(4)
+    stream = np.concatenate(
+        [iqs[0][5 * S + 333:], iqs[1], support.complex_noise(rng, F // 3, power)] + iqs[2:5]
+        + [support.complex_noise(rng, S + 5, power)] + iqs[5:7] + [np.zeros(S, np.complex64)]
+    )
+
+    def outcomes(plan):
+        rx, got, fed = receiver(), [], 0
+        for size in support.chunk_sizes(stream.size, plan, np.random.default_rng(9)):
+            got += [(f.payload if f else None, e) for f, e in rx.feed_with_errors(stream[fed:fed + size])]
+            fed += size
+        return got
+
+    whole = outcomes("whole")
+    assert [p for p, _ in whole if p is not None] == payloads[1:7]
+    assert any(e is not None for _, e in whole)
+    assert outcomes(997) == whole
+    assert outcomes("random") == whole
+
+
 def test_a_damaged_frame_is_one_failure_in_place(frames, rng):
     payloads, iqs, _ = frames
     stream = np.concatenate(iqs[:10] + [np.zeros(S, np.complex64)])
