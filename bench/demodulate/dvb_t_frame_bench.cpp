@@ -2,7 +2,7 @@
 //   - BM_DvbTGiSync: the guard-interval search over one "1/4" frame;
 //   - BM_DvbTDecode/0: decode of the 68-symbol QPSK 1/2 frame (9537 bytes) at "1/4";
 //   - BM_DvbTDecode/1: decode of the largest 68-symbol 64-QAM 7/8 frame (59653 bytes) at "1/32";
-//   - BM_DvbTDecodeChain/0, /1: the decoding chain alone on the same frames' soft values.
+//   - BM_DvbTDecodeChain/0, /1: the decoding chain alone on noiseless soft values of the same blocks.
 // Items are samples, so items_per_second compares with a peer's sample rate.
 
 #include <benchmark/benchmark.h>
@@ -61,16 +61,18 @@ BENCHMARK(BM_DvbTDecode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_DvbTDecodeChain(benchmark::State& state) {
     const Prepared p = prepare(kCases[state.range(0)]);
-    const unsigned b = p.params.bits_per_cell();
-    // Noiseless soft values of the frame's coded bits: the chain's work does not depend on them.
-    std::vector<float> llrs(p.frame.n_symbols * 1512 * b);
-    const auto bits = test::random_bits(llrs.size(), 3);
-    for (std::size_t i = 0; i < llrs.size(); ++i) llrs[i] = bits[i] ? -1.0f : 1.0f;
+    // Noiseless soft values of the block the decoder plans: the coded packets, as sent.
     const auto chain = waveform::dvb_t_chain_settings(p.params);
     const std::size_t block = ((p.payload.size() + 186) / 187) * 188;
     CodecCache cache;
     const BlockPlan plan = block_plan(block, chain.crc, chain.outer, chain.inner, chain.outer_interleaver,
                                       chain.inner_interleaver, cache);
+    const auto coded = encode_chain_stages(test::random_bytes(block, 3), chain.crc, chain.outer, chain.inner,
+                                           chain.outer_interleaver, chain.inner_interleaver, chain.scrambler,
+                                           fec::ScramblerPosition::BeforeOuter, 0, cache)
+                           .coded;
+    std::vector<float> llrs(coded.size());
+    for (std::size_t i = 0; i < llrs.size(); ++i) llrs[i] = coded[i] ? -1.0f : 1.0f;
     for (auto _ : state) {
         benchmark::DoNotOptimize(decode_chain(llrs, plan, chain.crc, chain.outer, chain.inner, chain.outer_interleaver,
                                               chain.inner_interleaver, chain.scrambler,

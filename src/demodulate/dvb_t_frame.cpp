@@ -96,8 +96,8 @@ struct SymbolOutput {
     EvmSums evm;
 };
 
-// Steps 5 and 6: every symbol's FFT, TPS bit, equalisation and soft values. Sizes were checked by
-// the caller: the frame's samples and the LLR buffer fit.
+// Every symbol's FFT, TPS bit, equalisation and soft values. Sizes were checked by the caller: the
+// frame's samples and the LLR buffer fit.
 std::expected<SymbolOutput, DvbTRxError> run_symbols(std::span<const Complex> frame, std::size_t n_symbols,
                                                      std::size_t llr_count, const waveform::DvbTFrameParams& params,
                                                      std::size_t backoff, bool diagnostics) {
@@ -150,7 +150,7 @@ std::optional<float> ratio(std::size_t differing, std::size_t total) {
     return static_cast<float>(static_cast<double>(differing) / static_cast<double>(total));
 }
 
-// Step 10: how many coded and inner-input bits the decode had to correct, from a re-encoding of
+// How many coded and inner-input bits the decode had to correct, from a re-encoding of
 // what it decoded.
 void pre_fec_ratios(DvbTRxFrame& frame, const ChainOutcome& outcome, std::span<const float> llrs,
                     const BlockPlan& plan, std::size_t block, const waveform::DvbTChainSettings& chain,
@@ -168,7 +168,7 @@ void pre_fec_ratios(DvbTRxFrame& frame, const ChainOutcome& outcome, std::span<c
     frame.pre_outer_ratio = ratio(differing, inner);
 }
 
-// Step 11: energy dispersal off, every packet must open with the sync byte, framing stripped.
+// Energy dispersal off, every packet must open with the sync byte, framing stripped.
 std::optional<std::vector<std::uint8_t>> payload_from_packets(std::vector<std::uint8_t> packets,
                                                               std::size_t payload_len) {
     waveform::ts_energy_disperse(packets);
@@ -178,6 +178,33 @@ std::optional<std::vector<std::uint8_t>> payload_from_packets(std::vector<std::u
     if (!bytes || bytes->size() < payload_len) return std::nullopt;
     bytes->resize(payload_len);
     return bytes;
+}
+
+// The packets carrying payload_len bytes decoded from the leading soft values, back to payload
+// bytes; nothing when the chain fails. Fills the frame's chain statistics (and, with diagnostics,
+// its pre-decoding ratios).
+std::optional<std::vector<std::uint8_t>> decode_payload(DvbTRxFrame& frame, std::span<const float> llrs,
+                                                        const waveform::DvbTFrameParams& params, std::size_t n_symbols,
+                                                        std::size_t payload_len, bool diagnostics) {
+    const std::size_t packets = std::max<std::size_t>((payload_len + waveform::ts_payload_len - 1) / waveform::ts_payload_len, 1);
+    CodecCache cache;
+    const auto chain = waveform::dvb_t_chain_settings(params);
+    // With diagnostics the block is the whole stuffed stream, as the modulator's fill rule sized it.
+    std::size_t block = packets * waveform::ts_packet_len;
+    if (diagnostics) block = waveform::ts_packet_len * waveform::dvb_t_frame_fill_with(params, packets, n_symbols, cache).packets;
+
+    const BlockPlan plan = block_plan(block, chain.crc, chain.outer, chain.inner, chain.outer_interleaver,
+                                      chain.inner_interleaver, cache);
+    auto outcome = decode_chain(llrs, plan, chain.crc, chain.outer, chain.inner, chain.outer_interleaver,
+                                chain.inner_interleaver, chain.scrambler, fec::ScramblerPosition::BeforeOuter, 0, cache,
+                                fec::LdpcDecodeRule{});
+    if (!outcome || !outcome_valid(*outcome) || outcome->payload.size() < block) return std::nullopt;
+    frame.chain_stats = outcome->outer_corrections;
+    frame.outer_ok = outcome->outer_ok;
+    if (diagnostics) pre_fec_ratios(frame, *outcome, llrs, plan, block, chain, cache);
+
+    outcome->payload.resize(packets * waveform::ts_packet_len);
+    return payload_from_packets(std::move(outcome->payload), payload_len);
 }
 
 bool checked_mul(std::uint64_t a, std::uint64_t b, std::uint64_t& out) { return !__builtin_mul_overflow(a, b, &out); }
@@ -260,25 +287,7 @@ std::expected<DvbTRxFrame, DvbTRxFailure> DvbTFrameDemod::decode(std::span<const
 
     // A payload longer than the frame's capacity cannot be in it.
     if (payload_len > capacity_bits / 8) return failed(DvbTRxError::PayloadDecode);
-    const std::size_t packets = std::max<std::size_t>((payload_len + waveform::ts_payload_len - 1) / waveform::ts_payload_len, 1);
-    CodecCache cache;
-    const auto chain = waveform::dvb_t_chain_settings(params_);
-    std::size_t block = packets * waveform::ts_packet_len;
-    if (pre_fec_diagnostics_)
-        block = waveform::ts_packet_len * waveform::dvb_t_frame_fill_with(params_, packets, n_symbols, cache).packets;
-
-    const BlockPlan plan = block_plan(block, chain.crc, chain.outer, chain.inner, chain.outer_interleaver,
-                                      chain.inner_interleaver, cache);
-    auto outcome = decode_chain(symbols->llrs, plan, chain.crc, chain.outer, chain.inner, chain.outer_interleaver,
-                                chain.inner_interleaver, chain.scrambler, fec::ScramblerPosition::BeforeOuter, 0, cache,
-                                fec::LdpcDecodeRule{});
-    if (!outcome || !outcome_valid(*outcome) || outcome->payload.size() < block) return failed(DvbTRxError::PayloadDecode);
-    frame.chain_stats = outcome->outer_corrections;
-    frame.outer_ok = outcome->outer_ok;
-    if (pre_fec_diagnostics_) pre_fec_ratios(frame, *outcome, symbols->llrs, plan, block, chain, cache);
-
-    outcome->payload.resize(packets * waveform::ts_packet_len);
-    auto payload = payload_from_packets(std::move(outcome->payload), payload_len);
+    auto payload = decode_payload(frame, symbols->llrs, params_, n_symbols, payload_len, pre_fec_diagnostics_);
     if (!payload) return failed(DvbTRxError::PayloadDecode);
     frame.payload = std::move(*payload);
     return frame;

@@ -92,10 +92,18 @@ std::vector<std::uint8_t> decode_outer_words(std::vector<std::uint8_t> data, con
     return data;
 }
 
+std::optional<std::vector<std::uint8_t>> decode_reed_solomon(std::vector<std::uint8_t> bytes, const fec::OuterFec& outer,
+                                                             std::size_t framed_bytes, CodecCache& cache,
+                                                             ChainOutcome& out) {
+    bytes = decode_outer_words(std::move(bytes), *cache.rs(outer.n, outer.n_parity), out);
+    if (bytes.size() < framed_bytes) return std::nullopt;
+    bytes.resize(framed_bytes);
+    return bytes;
+}
+
 // The framed bytes from the outer stage's bits, or nothing when too few remain.
 std::optional<std::vector<std::uint8_t>> decode_outer(std::vector<std::uint8_t> bits, const fec::OuterFec& outer,
                                                       std::size_t framed_bytes, CodecCache& cache, ChainOutcome& out) {
-    std::vector<std::uint8_t> bytes;
     switch (outer.kind) {
         case fec::OuterFec::Kind::None:
         case fec::OuterFec::Kind::Bch:
@@ -106,12 +114,17 @@ std::optional<std::vector<std::uint8_t>> decode_outer(std::vector<std::uint8_t> 
             return fec::bits_to_bytes(std::span<const std::uint8_t>(bits).first(8 * framed_bytes));
         case fec::OuterFec::Kind::ReedSolomon:
             // A bit count cut short of a whole byte is packed with its last byte zero-padded.
-            bytes = decode_outer_words(fec::pack_bits_padded(bits), *cache.rs(outer.n, outer.n_parity), out);
-            break;
+            return decode_reed_solomon(fec::pack_bits_padded(bits), outer, framed_bytes, cache, out);
     }
-    if (bytes.size() < framed_bytes) return std::nullopt;
-    bytes.resize(framed_bytes);
-    return bytes;
+    return std::nullopt;
+}
+
+// The outer stage's bits as bytes, for Reed-Solomon behind a convolutional interleaver whose
+// output is whole bytes: the deinterleaver runs on bytes, so the bits are packed once instead of
+// being deinterleaved as bits, unpacked and packed again.
+bool outer_stage_as_bytes(const fec::OuterFec& outer, const fec::InterleaverKind& interleaver, const BlockPlan& plan) {
+    return outer.kind == fec::OuterFec::Kind::ReedSolomon &&
+           interleaver.kind == fec::InterleaverKind::Kind::Convolutional && plan.outer_bits % 8 == 0;
 }
 
 }  // namespace
@@ -146,12 +159,19 @@ std::expected<ChainOutcome, fec::RxError> decode_chain(
 
     const std::span<const std::uint8_t> decided = std::span<const std::uint8_t>(out.inner_bits_decoded)
                                                       .first(std::min(out.inner_bits_decoded.size(), plan.outer_stage_bits));
-    std::vector<std::uint8_t> bits = outer_interleaver.kind != fec::InterleaverKind::Kind::None
-                                         ? fec::deinterleave_bits(outer_interleaver, decided)
-                                         : std::vector<std::uint8_t>(decided.begin(), decided.end());
-    truncate(bits, plan.outer_bits);
-
-    std::optional<std::vector<std::uint8_t>> decoded = decode_outer(std::move(bits), outer, plan.framed_bytes, cache, out);
+    std::optional<std::vector<std::uint8_t>> decoded;
+    if (outer_stage_as_bytes(outer, outer_interleaver, plan)) {
+        std::vector<std::uint8_t> bytes = fec::conv_deinterleave_bytes(fec::pack_bits_padded(decided),
+                                                                       outer_interleaver.branches, outer_interleaver.depth);
+        truncate(bytes, plan.outer_bits / 8);
+        decoded = decode_reed_solomon(std::move(bytes), outer, plan.framed_bytes, cache, out);
+    } else {
+        std::vector<std::uint8_t> bits = outer_interleaver.kind != fec::InterleaverKind::Kind::None
+                                             ? fec::deinterleave_bits(outer_interleaver, decided)
+                                             : std::vector<std::uint8_t>(decided.begin(), decided.end());
+        truncate(bits, plan.outer_bits);
+        decoded = decode_outer(std::move(bits), outer, plan.framed_bytes, cache, out);
+    }
     if (!decoded) return std::unexpected(fec::RxError::MalformedHeader);
     std::vector<std::uint8_t>& framed = *decoded;
 

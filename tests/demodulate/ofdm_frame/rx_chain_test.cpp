@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "demodulate/ofdm_frame/rx_chain.hpp"
+#include "fec/bit_packing.hpp"
+#include "fec/conv.hpp"
+#include "fec/interleaver.hpp"
 #include "fec/rx_error.hpp"
 
 namespace {
@@ -347,6 +352,68 @@ TEST(RxError, Texts) {
     EXPECT_EQ(error_message(RxError::PayloadCrcMismatch), "payload CRC mismatch");
     EXPECT_EQ(error_message(RxError::FecUncorrectable), "FEC uncorrectable");
     EXPECT_EQ(static_cast<int>(RxError::FecUncorrectable), 4);
+}
+
+}  // namespace
+
+namespace {
+
+// Reed-Solomon behind a convolutional interleaver, written out stage by stage on bits: the
+// Viterbi decisions deinterleaved as bits, cut to the outer stage, packed, and every whole word
+// decoded in place.
+std::optional<Bytes> reference_rs_after_conv(const Settings& s, std::span<const float> llrs, CodecCache& cache,
+                                             std::uint32_t& corrections, bool& all_ok) {
+    const BlockPlan plan = plan_of(s, cache);
+    const auto soft = llrs.first(std::min(llrs.size(), plan.inner_bits));
+    Bytes decided = fec::conv_decode(soft, fec::ConvKind::K7, s.inner.rate, plan.outer_stage_bits);
+    Bytes bits = fec::deinterleave_bits(s.outer_il, decided);
+    bits.resize(std::min(bits.size(), plan.outer_bits));
+    Bytes bytes = fec::pack_bits_padded(bits);
+    const auto& rs = *cache.rs(s.outer.n, s.outer.n_parity);
+    Bytes message;
+    corrections = 0;
+    all_ok = bytes.size() % s.outer.n == 0;
+    for (std::size_t w = 0; w + s.outer.n <= bytes.size(); w += s.outer.n) {
+        const auto fixed = rs.decode_in_place(std::span<std::uint8_t>(bytes).subspan(w, s.outer.n));
+        if (fixed) corrections += static_cast<std::uint32_t>(*fixed);
+        else all_ok = false;
+        message.insert(message.end(), bytes.begin() + static_cast<std::ptrdiff_t>(w),
+                       bytes.begin() + static_cast<std::ptrdiff_t>(w + s.outer.n - s.outer.n_parity));
+    }
+    if (message.size() < plan.framed_bytes) return std::nullopt;
+    message.resize(plan.framed_bytes);
+    return message;
+}
+
+TEST(DecodeChain, ReedSolomonBehindAConvolutionalInterleaverMatchesTheBitwiseStages) {
+    std::mt19937 rng(31);
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    for (const auto rate : {PunctureRate::R12, PunctureRate::R34, PunctureRate::R78}) {
+        for (const std::size_t cut : {0u, 1000u}) {
+          for (const auto [branches, depth] : {std::pair{12u, 17u}, {5u, 3u}}) {
+           for (const float sigma : {0.5f, 3.2f}) {  // clean words, then corrections and failures
+            Settings s;
+            s.payload_len = 7 * 188;
+            s.outer = OuterFec::reed_solomon(204, 16);
+            s.inner = InnerFec::conv_k7(rate);
+            s.outer_il = InterleaverKind::convolutional(branches, depth);
+            CodecCache cache;
+            std::vector<float> llrs = clean_llrs(encode(s, random_bytes(s.payload_len, rng), cache).coded, rng);
+            for (auto& v : llrs) v += sigma * noise(rng);
+            llrs.resize(llrs.size() - cut);                // a short tail: erased values
+            std::uint32_t corrections = 0;
+            bool all_ok = true;
+            const auto want = reference_rs_after_conv(s, llrs, cache, corrections, all_ok);
+            const auto got = decode(s, llrs, cache);
+            ASSERT_EQ(got.has_value(), want.has_value());
+            if (!got) continue;
+            EXPECT_EQ(got->payload, *want);
+            EXPECT_EQ(got->outer_corrections, corrections);
+            EXPECT_EQ(got->outer_ok, all_ok);
+           }
+          }
+        }
+    }
 }
 
 }  // namespace
