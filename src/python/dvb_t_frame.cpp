@@ -3,8 +3,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <vector>
 
 #include "demodulate/dvb_t_frame.hpp"
+#include "demodulate/dvb_t_stream.hpp"
+#include "demodulate/dvb_t_super_frame.hpp"
 #include "modulate/dvb_t_frame.hpp"
 #include "modulate/dvb_t_super_frame.hpp"
 #include "python/binding/frame.hpp"
@@ -45,6 +49,52 @@ std::expected<DvbTSuperFrameParams, DvbTKeywordError> make_super_params(std::str
 }
 
 DvbTSuperFrameMod make_super_frame_mod(const DvbTSuperFrameParams& params) { return DvbTSuperFrameMod(params); }
+
+DvbTSuperFrameDemod make_super_frame_demod(const DvbTSuperFrameParams& params) { return DvbTSuperFrameDemod(params); }
+
+std::expected<DvbTRxSuperFrame, ErrorAlreadySet> decode_super_frame(const DvbTSuperFrameDemod& demod,
+                                                                    std::span<const Complex> iq,
+                                                                    std::uint64_t symbols_per_frame,
+                                                                    const SequenceArg<std::uint64_t>& lens) {
+    if (lens.items.size() != super_frame_frames) {
+        raise_value_error("expected a sequence of length " + std::to_string(super_frame_frames) + " (got " +
+                          std::to_string(lens.items.size()) + ")");
+        return std::unexpected(ErrorAlreadySet{});
+    }
+    const std::span<const std::uint64_t, super_frame_frames> fixed(lens.items.data(), super_frame_frames);
+    auto result = demod.decode(iq, symbols_per_frame, fixed);
+    if (!result) {
+        raise_value_error(error_message(result.error()));
+        return std::unexpected(ErrorAlreadySet{});
+    }
+    return std::move(*result);
+}
+
+std::expected<DvbTFrameStreamDemod, DvbTStreamSetupError> make_stream_demod(const DvbTFrameParams& params,
+                                                                           std::uint64_t n_symbols,
+                                                                           std::uint64_t payload_len,
+                                                                           bool integer_cfo_correction,
+                                                                           std::uint64_t rx_window_backoff) {
+    return DvbTFrameStreamDemod::create(params, n_symbols, payload_len, integer_cfo_correction, rx_window_backoff);
+}
+
+std::vector<DvbTRxFrame> frames_of(std::vector<DvbTFrameStreamDemod::Outcome> outcomes) {
+    std::vector<DvbTRxFrame> frames;
+    for (auto& outcome : outcomes)
+        if (outcome) frames.push_back(std::move(*outcome));
+    return frames;
+}
+
+using OutcomeTuple = std::tuple<std::optional<DvbTRxFrame>, std::optional<std::string>>;
+
+std::vector<OutcomeTuple> tuples_of(std::vector<DvbTFrameStreamDemod::Outcome> outcomes) {
+    std::vector<OutcomeTuple> tuples;
+    for (auto& outcome : outcomes) {
+        if (outcome) tuples.emplace_back(std::move(*outcome), std::nullopt);
+        else tuples.emplace_back(std::nullopt, error_message(outcome.error()));
+    }
+    return tuples;
+}
 
 }  // namespace
 
@@ -280,6 +330,109 @@ struct Binding<DvbTSuperFrameMod> {
     }
 };
 
+template <>
+struct Binding<DvbTRxSuperFrame> {
+    static constexpr FixedText name = "DvbTRxSuperFrame";
+    static constexpr FixedText doc = "One decoded DVB-T super-frame: the four frames' payloads and the 16-bit cell id.";
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {
+            property<"payload", [](const DvbTRxSuperFrame& f) { return ByteString{f.payload}; }>(
+                "The four frames' payloads, concatenated."),
+            property<"cell_id", [](const DvbTRxSuperFrame& f) { return f.cell_id; }>(),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<DvbTSuperFrameDemod> {
+    static constexpr FixedText name = "DvbTSuperFrameDemod";
+    static constexpr FixedText doc =
+        "DvbTSuperFrameDemod(params)\n--\n\n"
+        "DVB-T super-frame demodulator built from a `DvbTSuperFrameParams`: decodes\n"
+        "the four frames of one super-frame with the frame demodulator, checks that\n"
+        "they carry the frame numbers 0..3 in order and reads the cell id from frames\n"
+        "2 and 3. Integer-CFO correction is off by default.";
+    static constexpr auto constructor = &make_super_frame_demod;
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"decode($self, iq, symbols_per_frame, frame_payload_lens)\n--\n\n"
+                   "Decodes one super-frame from `iq` (1-D complex64, starting at or before\n"
+                   "frame 0's first cyclic prefix), given the modulator's `symbols_per_frame`\n"
+                   "and its four `frame_payload_lens` (a list or tuple). Returns a\n"
+                   "`DvbTRxSuperFrame`; raises `ValueError` naming the first failure.",
+                   &decode_super_frame>(),
+            method<"with_rx_window_backoff($self, backoff)\n--\n\n"
+                   "Returns a copy whose frames are decoded with this FFT-window back-off (see\n"
+                   "`DvbTFrameDemod.with_rx_window_backoff`).",
+                   [](const DvbTSuperFrameDemod& d, std::uint64_t backoff) { return d.with_rx_window_backoff(backoff); }>(),
+            method<"with_integer_cfo_correction($self, on)\n--\n\n"
+                   "Returns a copy whose frames each search for and remove a whole-subcarrier\n"
+                   "carrier offset (see `DvbTFrameDemod.with_integer_cfo_correction`).",
+                   &DvbTSuperFrameDemod::with_integer_cfo_correction>(),
+            {},
+        };
+        return table;
+    }
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {
+            property<"rx_window_backoff", [](const DvbTSuperFrameDemod& d) { return d.rx_window_backoff(); }>(
+                "The receiver FFT-window back-off in samples."),
+            property<"integer_cfo_correction", [](const DvbTSuperFrameDemod& d) { return d.integer_cfo_correction(); }>(
+                "Whether internal integer-CFO correction is enabled."),
+            {},
+        };
+        return table;
+    }
+};
+
+template <>
+struct Binding<DvbTFrameStreamDemod> {
+    static constexpr FixedText name = "DvbTFrameStreamDemod";
+    static constexpr FixedText doc =
+        "DvbTFrameStreamDemod(params, n_symbols, payload_len, integer_cfo_correction=False, rx_window_backoff=0)\n--\n\n"
+        "Streaming DVB-T receiver of frames of one fixed size. Push IQ with `feed()`;\n"
+        "it acquires each frame by its guard interval and decodes it as soon as its\n"
+        "samples and one symbol period more have arrived, and returns the completed\n"
+        "ones. `flush()` runs a final pass over the residual buffer. The two keyword\n"
+        "options are set once here.";
+    static constexpr auto constructor = &make_stream_demod;
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<"feed($self, iq)\n--\n\n"
+                   "Appends `iq` (1-D complex64) and returns the decoded `DvbTRxFrame`s that\n"
+                   "completed, in stream order. Frames that fail to decode are omitted; use\n"
+                   "`feed_with_errors` to see why.",
+                   [](DvbTFrameStreamDemod& d, std::span<const Complex> iq) { return frames_of(d.feed(iq)); }>(),
+            method<"feed_with_errors($self, iq)\n--\n\n"
+                   "Like `feed`, but returns a list of `(frame_or_None, error_or_None)` tuples,\n"
+                   "one per attempted frame.",
+                   [](DvbTFrameStreamDemod& d, std::span<const Complex> iq) { return tuples_of(d.feed(iq)); }>(),
+            method<"flush($self)\n--\n\n"
+                   "Runs a final decode pass over the residual buffer and returns the decoded\n"
+                   "frames as `feed` does. A frame is tried only with one symbol period of\n"
+                   "samples after it: to flush the last frame of a recording, first feed\n"
+                   "`samples_per_symbol` zeros.",
+                   [](DvbTFrameStreamDemod& d) { return frames_of(d.drain()); }>(),
+            method<"clear($self)\n--\n\n"
+                   "Discards the accumulated buffer.",
+                   &DvbTFrameStreamDemod::clear>(),
+            {},
+        };
+        return table;
+    }
+    static PyGetSetDef* properties() {
+        static PyGetSetDef table[] = {
+            property<"buffered", &DvbTFrameStreamDemod::buffered>("Number of accumulated (not-yet-consumed) samples."),
+            property<"rx_window_backoff", &DvbTFrameStreamDemod::rx_window_backoff>(),
+            property<"integer_cfo_correction", &DvbTFrameStreamDemod::integer_cfo_correction>(),
+            {},
+        };
+        return table;
+    }
+};
+
 }  // namespace kavro::python::binding
 
 namespace kavro::python::dvb_t_frame {
@@ -297,10 +450,10 @@ int register_group(PyObject* module) {
              add_class<DvbTFrameDemod>,
              add_class<DvbTSuperFrameParams>,
              add_class<DvbTSuperFrame>,
-             // DvbTRxSuperFrame
+             add_class<DvbTRxSuperFrame>,
              add_class<DvbTSuperFrameMod>,
-             // DvbTSuperFrameDemod
-             // DvbTFrameStreamDemod
+             add_class<DvbTSuperFrameDemod>,
+             add_class<DvbTFrameStreamDemod>,
              add_function<"nb_bandwidth_fs(mode)\n--\n\n"
                           "The sample rate of a narrowband mode (\"333khz\", \"1mhz\", \"2mhz\"; or\n"
                           "\"333k\", \"1m\", \"2m\"): the 2K structure scaled so that 1705 carriers span\n"

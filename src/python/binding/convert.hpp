@@ -39,6 +39,11 @@ struct BytesArg {
 template <class Item>
 struct ListArg;
 
+// A list or a tuple argument (subclasses too), read once like a list argument. Other objects get
+// the list argument's TypeError.
+template <class Item>
+struct SequenceArg;
+
 template <class P>
 struct Converter;
 
@@ -271,6 +276,10 @@ struct Converter<ListArg<Item>> {
         }
         out.snapshot = PyList_AsTuple(object);
         if (out.snapshot == nullptr) return Converted::Failed;
+        return load_items(out);
+    }
+    // Converts the items of the snapshot.
+    static Converted load_items(Storage& out) {
         const Py_ssize_t count = PyTuple_Size(out.snapshot);
         out.items.resize(static_cast<std::size_t>(count));
         for (Py_ssize_t i = 0; i < count; ++i) {
@@ -285,6 +294,25 @@ struct Converter<ListArg<Item>> {
         for (auto& item : stored.items)
             if (const Converted status = Converter<Item>::borrow(item); status != Converted::Ok) return status;
         return Converted::Ok;
+    }
+    static const Storage& get(Storage& stored) { return stored; }
+};
+
+template <class Item>
+struct SequenceArg : ListArg<Item> {};
+
+template <class Item>
+struct Converter<SequenceArg<Item>> {
+    using Storage = SequenceArg<Item>;
+    static Converted load(PyObject* object, Storage& out) {
+        if (!PyTuple_Check(object)) return Converter<ListArg<Item>>::load(object, out);
+        out.snapshot = Py_NewRef(object);  // a tuple's items cannot change
+        return Converter<ListArg<Item>>::load_items(out);
+    }
+    static Converted borrow(Storage& stored)
+        requires HasBorrow<Converter<Item>>
+    {
+        return Converter<ListArg<Item>>::borrow(stored);
     }
     static const Storage& get(Storage& stored) { return stored; }
 };
@@ -353,6 +381,8 @@ template <>
 struct HandsObjects<PyObject*> : std::true_type {};
 template <class Item>
 struct HandsObjects<ListArg<Item>> : HandsObjects<Item> {};
+template <class Item>
+struct HandsObjects<SequenceArg<Item>> : HandsObjects<Item> {};
 template <class Value>
 struct HandsObjects<std::optional<Value>> : HandsObjects<Value> {};
 

@@ -1,0 +1,185 @@
+"""DvbTFrameStreamDemod: chunk invariance and when frames appear, failures in place, finding frame
+starts again after an entry inside a frame or a gap, flush and clear, and the constructor's
+limits."""
+
+import inspect
+
+import numpy as np
+import pytest
+
+import kavro_sdr as k
+import support
+
+S, N, F, LEN = 2112, 68, 68 * 2112, 1000
+PARAMS = k.DvbTFrameParams("1/32", "qpsk", "1/2")
+PAYLOAD_TEXT = "payload FEC/CRC decode failed"
+
+
+@pytest.fixture(scope="module")
+def frames():
+    """Twenty reference frames at 20 dB and their payloads."""
+    rng = np.random.default_rng(15)
+    payloads = [support.random_bytes(rng, LEN).tobytes() for _ in range(20)]
+    mod = k.DvbTFrameMod(PARAMS)
+    iqs = []
+    for p in payloads:
+        iq = mod.modulate(np.frombuffer(p, np.uint8)).iq
+        assert iq.size == F
+        iqs.append(iq + support.complex_noise(rng, F, 1e-2 / 2048))
+    power = float(np.mean([np.mean(np.abs(iq) ** 2) for iq in iqs]))
+    return payloads, iqs, power
+
+
+def receiver(n_symbols=N, payload_len=LEN):
+    return k.DvbTFrameStreamDemod(PARAMS, n_symbols, payload_len)
+
+
+def payloads_of(results):
+    return [f.payload for f in results]
+
+
+@pytest.mark.parametrize("plan", ["whole", 4096, 997, "random"])
+def test_chunking_changes_nothing_and_frames_appear_once_their_symbol_of_slack_is_in(frames, plan):
+    payloads, iqs, _ = frames
+    stream = np.concatenate(iqs[:10] + [np.zeros(S, np.complex64)])
+    rx = receiver()
+    outcomes, fed, first_seen = [], 0, []
+    for size in support.chunk_sizes(stream.size, plan, np.random.default_rng(3)):
+        got = rx.feed(stream[fed:fed + size])
+        outcomes += [(f.payload, repr(f.tps)) for f in got]
+        first_seen += [(fed, fed + size)] * len(got)
+        fed += size
+        assert rx.buffered < F + S
+    tps = "TpsWord(frame_number=0, constellation=\"qpsk\", code_rate=\"1/2\", guard=\"1/32\", cell_id=0)"
+    assert outcomes == [(p, tps) for p in payloads[:10]]
+    for i, (before, after) in enumerate(first_seen):
+        # Frame i comes from the first feed after which (i + 1)·F + S samples are in.
+        assert before < (i + 1) * F + S <= after
+
+
+def test_failed_attempts_do_not_depend_on_chunking_either(frames):
+    payloads, iqs, power = frames
+    rng = np.random.default_rng(4)
+    stream = np.concatenate(
+        [iqs[0][5 * S + 333:], iqs[1], support.complex_noise(rng, F // 3, power)] + iqs[2:5]
+        + [support.complex_noise(rng, S + 5, power)] + iqs[5:7] + [np.zeros(S, np.complex64)]
+    )
+
+    def outcomes(plan):
+        rx, got, fed = receiver(), [], 0
+        for size in support.chunk_sizes(stream.size, plan, np.random.default_rng(9)):
+            got += [(f.payload if f else None, e) for f, e in rx.feed_with_errors(stream[fed:fed + size])]
+            fed += size
+        return got
+
+    whole = outcomes("whole")
+    assert [p for p, _ in whole if p is not None] == payloads[1:7]
+    assert any(e is not None for _, e in whole)
+    assert outcomes(997) == whole
+    assert outcomes("random") == whole
+
+
+def test_a_damaged_frame_is_one_failure_in_place(frames, rng):
+    payloads, iqs, _ = frames
+    stream = np.concatenate(iqs[:10] + [np.zeros(S, np.complex64)])
+    burst = slice(5 * F + 10 * S, 5 * F + 20 * S)
+    stream[burst] += support.complex_noise(rng, 10 * S, 1.0 / 2048)
+    outcomes = receiver().feed_with_errors(stream)
+    assert [(f.payload if f else None, e) for f, e in outcomes] == (
+        [(p, None) for p in payloads[:5]] + [(None, PAYLOAD_TEXT)] + [(p, None) for p in payloads[6:10]]
+    )
+    assert payloads_of(receiver().feed(stream)) == payloads[:5] + payloads[6:10]
+
+
+@pytest.mark.parametrize("symbol", [1, 2, 5, 10, 22, 23, "random"])
+def test_entering_inside_a_frame_loses_only_that_frame(frames, symbol):
+    payloads, iqs, _ = frames
+    stream = np.concatenate(iqs[:6] + [np.zeros(S, np.complex64)])
+    start = int(np.random.default_rng(8).integers(1, F)) if symbol == "random" else symbol * S
+    got = payloads_of(receiver().feed(stream[start:]))
+    assert got == payloads[1:6]
+
+
+@pytest.mark.parametrize("noise", [S + 17, 3 * S, F // 2, 2 * F + 5])
+def test_noise_before_the_stream_costs_at_most_the_first_frame(frames, rng, noise):
+    payloads, iqs, power = frames
+    stream = np.concatenate([support.complex_noise(rng, noise, power)] + iqs[:10] + [np.zeros(S, np.complex64)])
+    got = payloads_of(receiver().feed(stream))
+    assert got in (payloads[:10], payloads[1:10])
+
+
+def test_gaps_cost_at_most_the_frame_after_a_long_one(frames):
+    payloads, iqs, power = frames
+    rng = np.random.default_rng(21)
+    lengths = [int(n) for n in rng.integers(1, S, 5)] + [int(n) for n in rng.integers(S, 2 * F + 1, 5)]
+    rng.shuffle(lengths)
+    after = sorted(rng.choice(np.arange(19), 10, replace=False))  # a gap after frame i
+    gap_after = dict(zip(after, lengths))
+    pieces = []
+    for i, iq in enumerate(iqs):
+        pieces.append(iq)
+        if i in gap_after:
+            pieces.append(support.complex_noise(rng, gap_after[i], power))
+    pieces.append(np.zeros(S, np.complex64))
+    got = payloads_of(receiver().feed(np.concatenate(pieces)))
+    may_lose = {i + 1 for i, n in gap_after.items() if n >= S}
+    assert all(p in got for i, p in enumerate(payloads) if i not in may_lose)
+    assert got == [p for p in payloads if p in got]  # in order, none twice
+
+
+def test_long_frames_entered_at_their_second_block(rng):
+    mod = k.DvbTFrameMod(PARAMS)
+    payloads = [support.random_bytes(rng, 25000) for _ in range(3)]
+    iqs = [mod.modulate(p).iq for p in payloads]
+    assert iqs[0].size == 157 * S
+    stream = np.concatenate(iqs + [np.zeros(S, np.complex64)])[68 * S:]
+    got = payloads_of(k.DvbTFrameStreamDemod(PARAMS, 157, 25000).feed(stream))
+    assert got == [p.tobytes() for p in payloads[1:]]
+
+
+def test_flush_needs_one_more_symbol_and_clear_empties(frames):
+    payloads, iqs, _ = frames
+    rx = receiver()
+    assert rx.feed(iqs[0]) == []
+    assert rx.flush() == []
+    assert rx.buffered == F
+    assert payloads_of(rx.feed(np.zeros(S, np.complex64))) == payloads[:1]
+    assert rx.flush() == []
+    assert rx.buffered == S
+    rx.clear()
+    assert rx.buffered == 0
+    assert rx.feed(np.zeros(0, np.complex64)) == []
+
+
+def test_an_impossible_payload_length_fails_each_frame(frames):
+    payloads, iqs, _ = frames
+    stream = np.concatenate(iqs[:3] + [np.zeros(S, np.complex64)])
+    outcomes = receiver(payload_len=2**64 - 1).feed_with_errors(stream)
+    assert outcomes == [(None, PAYLOAD_TEXT)] * 3
+
+
+@pytest.mark.parametrize(
+    "n_symbols, message",
+    [(0, "DvbTFrameStreamDemod: n_symbols must be at least 1"),
+     (2**63, "DvbTFrameStreamDemod: n_symbols (9223372036854775808) is too large"),
+     (2**64 - 1, "DvbTFrameStreamDemod: n_symbols (18446744073709551615) is too large")],
+)
+def test_constructor_refuses_unusable_symbol_counts(n_symbols, message):
+    with pytest.raises(ValueError) as error:
+        receiver(n_symbols=n_symbols)
+    assert str(error.value) == message
+
+
+def test_class_surface():
+    rx = k.DvbTFrameStreamDemod(PARAMS, N, LEN, rx_window_backoff=16, integer_cfo_correction=True)
+    assert (rx.rx_window_backoff, rx.integer_cfo_correction, rx.buffered) == (16, True, 0)
+    assert (receiver().rx_window_backoff, receiver().integer_cfo_correction) == (0, False)
+    assert k.DvbTFrameStreamDemod.__text_signature__ == (
+        "(params, n_symbols, payload_len, integer_cfo_correction=False, rx_window_backoff=0)")
+    for name in ("feed", "feed_with_errors"):
+        assert str(inspect.signature(getattr(k.DvbTFrameStreamDemod, name))) == "(self, /, iq)"
+    assert "samples_per_symbol" in k.DvbTFrameStreamDemod.flush.__doc__
+    with pytest.raises(TypeError):
+        rx.feed(np.zeros(4, np.complex128))
+    with pytest.raises(TypeError):
+        k.DvbTFrameStreamDemod(k.DvbTSuperFrameParams("1/8", "qpsk", "1/2"), N, LEN)
