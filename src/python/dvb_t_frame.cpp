@@ -12,6 +12,7 @@
 #include "modulate/dvb_t_frame.hpp"
 #include "modulate/dvb_t_super_frame.hpp"
 #include "python/binding/frame.hpp"
+#include "python/stream_results.hpp"
 #include "python/groups.hpp"
 #include "waveform/dvb_t_params.hpp"
 #include "waveform/dvb_t_tps.hpp"
@@ -26,9 +27,8 @@ using waveform::TpsWord;
 
 std::expected<DvbTFrameParams, DvbTKeywordError> make_params(std::string_view guard, std::string_view constellation,
                                                              std::string_view code_rate,
-                                                             std::optional<std::uint8_t> frame_number,
-                                                             std::optional<std::uint8_t> cell_id) {
-    return DvbTFrameParams::create(guard, constellation, code_rate, frame_number.value_or(0), cell_id.value_or(0));
+                                                             std::uint8_t frame_number, std::uint8_t cell_id) {
+    return DvbTFrameParams::create(guard, constellation, code_rate, frame_number, cell_id);
 }
 
 std::expected<std::string, DvbTKeywordError> constellation_text(ConstellationOrder order) {
@@ -44,8 +44,8 @@ DvbTFrameDemod make_frame_demod(const DvbTFrameParams& params) { return DvbTFram
 std::expected<DvbTSuperFrameParams, DvbTKeywordError> make_super_params(std::string_view guard,
                                                                         std::string_view constellation,
                                                                         std::string_view code_rate,
-                                                                        std::optional<std::uint16_t> cell_id) {
-    return DvbTSuperFrameParams::create(guard, constellation, code_rate, cell_id.value_or(0));
+                                                                        std::uint16_t cell_id) {
+    return DvbTSuperFrameParams::create(guard, constellation, code_rate, cell_id);
 }
 
 DvbTSuperFrameMod make_super_frame_mod(const DvbTSuperFrameParams& params) { return DvbTSuperFrameMod(params); }
@@ -78,23 +78,8 @@ std::expected<DvbTFrameStreamDemod, DvbTStreamSetupError> make_stream_demod(cons
     return DvbTFrameStreamDemod::create(params, n_symbols, payload_len, integer_cfo_correction, rx_window_backoff);
 }
 
-std::vector<DvbTRxFrame> frames_of(std::vector<DvbTFrameStreamDemod::Outcome> outcomes) {
-    std::vector<DvbTRxFrame> frames;
-    for (auto& outcome : outcomes)
-        if (outcome) frames.push_back(std::move(*outcome));
-    return frames;
-}
-
-using OutcomeTuple = std::tuple<std::optional<DvbTRxFrame>, std::optional<std::string>>;
-
-std::vector<OutcomeTuple> tuples_of(std::vector<DvbTFrameStreamDemod::Outcome> outcomes) {
-    std::vector<OutcomeTuple> tuples;
-    for (auto& outcome : outcomes) {
-        if (outcome) tuples.emplace_back(std::move(*outcome), std::nullopt);
-        else tuples.emplace_back(std::nullopt, error_message(outcome.error()));
-    }
-    return tuples;
-}
+// A decoded frame, as it is.
+DvbTRxFrame frame_of(DvbTRxFrame frame) { return frame; }
 
 }  // namespace
 
@@ -193,9 +178,7 @@ struct Binding<DvbTFrameMod> {
                    "assembled frame, after the symbol taper, placed against the fixed\n"
                    "852-of-2048 band edge. Size it with `dvb_t_tx_lowpass_suggested_taps` and\n"
                    "test it against the guard with `dvb_t_tx_lowpass_fits_guard`.",
-                   [](const DvbTFrameMod& m, std::uint64_t num_taps, std::optional<float> stopband_db) {
-                       return m.with_tx_lowpass(num_taps, stopband_db.value_or(60.0f));
-                   }>(),
+                   &DvbTFrameMod::with_tx_lowpass>(),
             method<"with_symbol_window($self, roll_off)\n--\n\n"
                    "Returns a copy that tapers the edges of every symbol with a raised cosine\n"
                    "of `roll_off` samples, reducing out-of-band emission. It is transparent to\n"
@@ -317,9 +300,7 @@ struct Binding<DvbTSuperFrameMod> {
             method<"with_tx_lowpass($self, num_taps, stopband_db=60.0)\n--\n\n"
                    "Returns a copy that runs the transmit low-pass once across the four\n"
                    "concatenated frames (see `DvbTFrameMod.with_tx_lowpass`).",
-                   [](const DvbTSuperFrameMod& m, std::uint64_t num_taps, std::optional<float> stopband_db) {
-                       return m.with_tx_lowpass(num_taps, stopband_db.value_or(60.0f));
-                   }>(),
+                   &DvbTSuperFrameMod::with_tx_lowpass>(),
             method<"modulate($self, payload)\n--\n\n"
                    "Modulates the payload bytes (1-D uint8 array, may be empty) into one\n"
                    "super-frame.",
@@ -404,17 +385,17 @@ struct Binding<DvbTFrameStreamDemod> {
                    "Appends `iq` (1-D complex64) and returns the decoded `DvbTRxFrame`s that\n"
                    "completed, in stream order. Frames that fail to decode are omitted; use\n"
                    "`feed_with_errors` to see why.",
-                   [](DvbTFrameStreamDemod& d, std::span<const Complex> iq) { return frames_of(d.feed(iq)); }>(),
+                   [](DvbTFrameStreamDemod& d, std::span<const Complex> iq) { return successes_of(d.feed(iq), frame_of); }>(),
             method<"feed_with_errors($self, iq)\n--\n\n"
                    "Like `feed`, but returns a list of `(frame_or_None, error_or_None)` tuples,\n"
                    "one per attempted frame.",
-                   [](DvbTFrameStreamDemod& d, std::span<const Complex> iq) { return tuples_of(d.feed(iq)); }>(),
+                   [](DvbTFrameStreamDemod& d, std::span<const Complex> iq) { return tuples_of(d.feed(iq), frame_of); }>(),
             method<"flush($self)\n--\n\n"
                    "Runs a final decode pass over the residual buffer and returns the decoded\n"
                    "frames as `feed` does. A frame is tried only with one symbol period of\n"
                    "samples after it: to flush the last frame of a recording, first feed\n"
                    "`samples_per_symbol` zeros.",
-                   [](DvbTFrameStreamDemod& d) { return frames_of(d.drain()); }>(),
+                   [](DvbTFrameStreamDemod& d) { return successes_of(d.drain(), frame_of); }>(),
             method<"clear($self)\n--\n\n"
                    "Discards the accumulated buffer.",
                    &DvbTFrameStreamDemod::clear>(),
@@ -476,9 +457,7 @@ int register_group(PyObject* module) {
              add_function<"dvb_t_tx_lowpass_suggested_taps(stopband_db=60.0)\n--\n\n"
                           "The odd transmit low-pass length whose Kaiser transition fills the band\n"
                           "from the 852-of-2048 edge to half the sample rate.",
-                          [](std::optional<float> stopband_db) {
-                              return waveform::dvb_t_tx_lowpass_suggested_taps(stopband_db.value_or(60.0f));
-                          }>,
+                          &waveform::dvb_t_tx_lowpass_suggested_taps>,
              add_function<"dvb_t_tx_lowpass_group_delay(num_taps)\n--\n\n"
                           "The transmit low-pass reach in samples on either side: max(num_taps, 3) // 2.",
                           &waveform::dvb_t_tx_lowpass_group_delay>,

@@ -12,6 +12,7 @@
 #include "modulate/ofdm_frame/mcs_table.hpp"
 #include "python/groups.hpp"
 #include "python/ofdm.hpp"
+#include "python/stream_results.hpp"
 
 namespace kavro::python::binding {
 
@@ -49,23 +50,8 @@ std::expected<OfdmFrameDemod, FrameLinkError> make_frame_demod(const OfdmConfig&
     return OfdmFrameDemod::create(cfg, mcs_table.entries(), cache_of(cache));
 }
 
-std::vector<FramePacket> frames_of(std::vector<OfdmFrameStreamDemod::Attempt> attempts) {
-    std::vector<FramePacket> frames;
-    for (auto& attempt : attempts)
-        if (attempt) frames.push_back(std::move(*attempt).packet());
-    return frames;
-}
-
-using AttemptTuple = std::tuple<std::optional<FramePacket>, std::optional<std::string>>;
-
-std::vector<AttemptTuple> tuples_of(std::vector<OfdmFrameStreamDemod::Attempt> attempts) {
-    std::vector<AttemptTuple> tuples;
-    for (auto& attempt : attempts) {
-        if (attempt) tuples.emplace_back(std::move(*attempt).packet(), std::nullopt);
-        else tuples.emplace_back(std::nullopt, error_message(attempt.error()));
-    }
-    return tuples;
-}
+// A successful attempt's packet.
+FramePacket packet_of(OfdmFrameStreamDemod::Attempt::value_type attempt) { return std::move(attempt).packet(); }
 
 }  // namespace
 
@@ -178,14 +164,14 @@ struct Binding<OfdmFrameStreamDemod> {
                    "Feeds IQ and returns the frames that completed. Frames that failed to\n"
                    "decode (bad CRC/FEC/header) are omitted; use `feed_with_errors` to see\n"
                    "the error reasons.",
-                   [](OfdmFrameStreamDemod& d, std::span<const Complex> iq) { return frames_of(d.feed(iq)); }>(),
+                   [](OfdmFrameStreamDemod& d, std::span<const Complex> iq) { return successes_of(d.feed(iq), packet_of); }>(),
             method<"feed_with_errors($self, iq)\n--\n\n"
                    "Like `feed`, but returns a list of `(frame_or_None, error_or_None)`\n"
                    "tuples so callers can observe decode failures.",
-                   [](OfdmFrameStreamDemod& d, std::span<const Complex> iq) { return tuples_of(d.feed(iq)); }>(),
+                   [](OfdmFrameStreamDemod& d, std::span<const Complex> iq) { return tuples_of(d.feed(iq), packet_of); }>(),
             method<"flush($self)\n--\n\n"
                    "Runs a final decode pass over the residual buffer.",
-                   [](OfdmFrameStreamDemod& d) { return frames_of(d.flush()); }>(),
+                   [](OfdmFrameStreamDemod& d) { return successes_of(d.flush(), packet_of); }>(),
             method<"clear($self)\n--\n\n"
                    "Discards the accumulated buffer.",
                    &OfdmFrameStreamDemod::clear>(),

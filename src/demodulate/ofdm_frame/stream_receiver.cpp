@@ -6,6 +6,7 @@
 #include <numbers>
 #include <utility>
 
+#include "core/head_buffer.hpp"
 #include "core/internal_fault.hpp"
 #include "sync/correlation_sums.hpp"
 #include "sync/pseudo_random.hpp"
@@ -70,18 +71,6 @@ int block_exponent(const Complex* samples, std::size_t count) {
     const float largest = std::bit_cast<float>(most);
     if (!std::isfinite(largest) || largest == 0.0f || (largest >= 0x1p-40f && largest <= 0x1p40f)) return 0;
     return std::ilogb(largest);
-}
-
-template <class T>
-void drop_front(std::vector<T>& values, std::size_t& head, std::size_t count) {
-    head += count;
-    if (head >= values.size()) {
-        values.clear();
-        head = 0;
-    } else if (head >= values.size() / 2) {
-        values.erase(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(head));
-        head = 0;
-    }
 }
 
 }  // namespace
