@@ -104,7 +104,8 @@ template <unsigned G, unsigned Phase, SimdLevel Level>
             odd = __builtin_shufflevector(a, b, 1, 3, 9, 11, 5, 7, 13, 15);
         }
         const Vi use_sum = masks.use_sum[Phase][g];
-        const Vf m = (Vf)(((use_sum & (Vi)sum) | (~use_sum & (Vi)diff)) ^ masks.negate[Phase][g]);
+        const Vf base = use_sum ? sum : diff;
+        const Vf m = (Vf)((Vi)base ^ masks.negate[Phase][g]);
         const Vf c0 = even + m, c1 = odd - m;
         const Vf d0 = even - m, d1 = odd + m;
         const Vi low = c1 > c0, high = d1 > d0;
