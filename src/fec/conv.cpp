@@ -85,12 +85,12 @@ inline std::uint64_t state_order(std::uint64_t x, unsigned phase) {
 }
 
 // One trellis step of phase `Phase`: metrics from `old` into `cur`, returns the decision word in
-// lane order.
+// lane order. `branch` holds the step's L0 + L1 and L0 - L1.
 template <unsigned G, unsigned Phase, SimdLevel Level>
-[[gnu::always_inline]] inline std::uint64_t butterfly_step(const Vf* old, Vf* cur, const float* soft,
+[[gnu::always_inline]] inline std::uint64_t butterfly_step(const Vf* old, Vf* cur, const float* branch,
                                                            const ButterflyMasks<G>& masks) {
-    const Vf sum = L::splat(soft[0] + soft[1]);
-    const Vf diff = L::splat(soft[0] - soft[1]);
+    const Vf sum = L::splat(branch[0]);
+    const Vf diff = L::splat(branch[1]);
     std::uint64_t dec = 0;
 #pragma GCC unroll 8
     for (unsigned g = 0; g < G; ++g) {
@@ -120,13 +120,13 @@ template <unsigned G, unsigned Phase, SimdLevel Level>
 // Steps from metrics `metric` in state order (every state reached), writing one decision word
 // per step in state order.
 template <unsigned G, SimdLevel Level>
-[[gnu::always_inline]] inline void butterfly_steps(const ButterflyMasks<G>& masks, const float* soft,
+[[gnu::always_inline]] inline void butterfly_steps(const ButterflyMasks<G>& masks, const float* branch,
                                                    std::size_t steps, const float* metric, std::uint64_t* decisions) {
     Vf a[2 * G], b[2 * G];
     for (unsigned v = 0; v < 2 * G; ++v) a[v] = L::load(metric + 8 * v);
     std::size_t t = 0;
     for (; t + 2 * kPhases <= steps; t += 2 * kPhases) {
-        const float* x = soft + 2 * t;
+        const float* x = branch + 2 * t;
         const std::uint64_t d0 = butterfly_step<G, 0, Level>(a, b, x, masks);
         const std::uint64_t d1 = butterfly_step<G, 1, Level>(b, a, x + 2, masks);
         const std::uint64_t d2 = butterfly_step<G, 2, Level>(a, b, x + 4, masks);
@@ -141,7 +141,7 @@ template <unsigned G, SimdLevel Level>
         decisions[t + 5] = d5;
     }
     for (unsigned phase = 0; t < steps; ++t, phase = (phase + 1) % kPhases) {
-        const float* x = soft + 2 * t;
+        const float* x = branch + 2 * t;
         const std::uint64_t d = phase == 0   ? butterfly_step<G, 0, Level>(a, b, x, masks)
                                 : phase == 1 ? butterfly_step<G, 1, Level>(a, b, x, masks)
                                              : butterfly_step<G, 2, Level>(a, b, x, masks);
@@ -150,37 +150,48 @@ template <unsigned G, SimdLevel Level>
     }
 }
 
-// True when every soft value is finite and small enough that no path metric over `steps` steps
-// can approach kUnreached or overflow (a branch metric is at most twice the largest magnitude).
-[[gnu::always_inline]] inline bool tame_input(const float* soft, std::size_t count, std::size_t steps) {
+// Writes L0 + L1 and L0 - L1 of every step to `branch` and returns true when every soft value
+// is finite and small enough that no path metric over the steps can approach kUnreached or
+// overflow (a branch metric is at most twice the largest magnitude).
+[[gnu::always_inline]] inline bool prepare_steps(const float* soft, std::size_t steps, float* branch) {
     const float limit = 5e36f / static_cast<float>(std::max<std::size_t>(steps, 1));
     const Vi magnitude = Vi{} + 0x7FFFFFFF;
+    const Vi even_lanes = {-1, 0, -1, 0, -1, 0, -1, 0};
     Vi tame = Vi{} - 1;
     std::size_t i = 0;
-    for (; i + 8 <= count; i += 8) tame &= (Vf)((Vi)L::load(soft + i) & magnitude) <= limit;  // NaN fails
+    for (; i + 8 <= 2 * steps; i += 8) {
+        const Vf x = L::load(soft + i);
+        const Vf swapped = __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6);
+        L::store(branch + i, even_lanes ? x + swapped : swapped - x);
+        tame &= (Vf)((Vi)x & magnitude) <= limit;  // NaN fails
+    }
     bool all = L::count_set(tame) == 8;
-    for (; i < count; ++i) all = all && std::fabs(soft[i]) <= limit;
+    for (; i < 2 * steps; i += 2) {
+        branch[i] = soft[i] + soft[i + 1];
+        branch[i + 1] = soft[i] - soft[i + 1];
+        all = all && std::fabs(soft[i]) <= limit && std::fabs(soft[i + 1]) <= limit;
+    }
     return all;
 }
 
-bool tame_input_portable(const float* soft, std::size_t count, std::size_t steps) {
-    return tame_input(soft, count, steps);
+bool prepare_steps_portable(const float* soft, std::size_t steps, float* branch) {
+    return prepare_steps(soft, steps, branch);
 }
 
-KAVRO_TARGET_AVX2 bool tame_input_avx2(const float* soft, std::size_t count, std::size_t steps) {
-    return tame_input(soft, count, steps);
+KAVRO_TARGET_AVX2 bool prepare_steps_avx2(const float* soft, std::size_t steps, float* branch) {
+    return prepare_steps(soft, steps, branch);
 }
 
 template <unsigned G>
-void butterflies_portable(const ButterflyMasks<G>& masks, const float* soft, std::size_t steps, const float* metric,
+void butterflies_portable(const ButterflyMasks<G>& masks, const float* branch, std::size_t steps, const float* metric,
                           std::uint64_t* decisions) {
-    butterfly_steps<G, SimdLevel::Portable>(masks, soft, steps, metric, decisions);
+    butterfly_steps<G, SimdLevel::Portable>(masks, branch, steps, metric, decisions);
 }
 
 template <unsigned G>
-KAVRO_TARGET_AVX2 void butterflies_avx2(const ButterflyMasks<G>& masks, const float* soft, std::size_t steps,
+KAVRO_TARGET_AVX2 void butterflies_avx2(const ButterflyMasks<G>& masks, const float* branch, std::size_t steps,
                                         const float* metric, std::uint64_t* decisions) {
-    butterfly_steps<G, SimdLevel::Avx2>(masks, soft, steps, metric, decisions);
+    butterfly_steps<G, SimdLevel::Avx2>(masks, branch, steps, metric, decisions);
 }
 
 }  // namespace
@@ -272,8 +283,9 @@ void ViterbiDecoder::decode(std::span<const float> soft, std::span<std::uint8_t>
         internal_fault("Viterbi input must hold two soft values per decided bit");
     if (steps == 0) return;
     if (decisions_.size() < steps) decisions_.resize(steps);
-    const bool tame = level == SimdLevel::Avx2 ? tame_input_avx2(soft.data(), soft.size(), steps)
-                                               : tame_input_portable(soft.data(), soft.size(), steps);
+    if (branch_.size() < 2 * steps) branch_.resize(2 * steps);
+    const bool tame = level == SimdLevel::Avx2 ? prepare_steps_avx2(soft.data(), steps, branch_.data())
+                                               : prepare_steps_portable(soft.data(), steps, branch_.data());
     if (constraint_length_ == 5) {
         run<5>(soft.data(), steps, tame, level);
         trace_back<5>(decisions_.data(), decided);
@@ -356,9 +368,9 @@ void ViterbiDecoder::run(const float* soft, std::size_t steps, bool tame, SimdLe
             __builtin_memcpy(&masks.negate[p][g], negate, sizeof negate);
         }
     if (level == SimdLevel::Avx2)
-        butterflies_avx2<G>(masks, soft + 2 * t, steps - t, old, decisions_.data() + t);
+        butterflies_avx2<G>(masks, branch_.data() + 2 * t, steps - t, old, decisions_.data() + t);
     else
-        butterflies_portable<G>(masks, soft + 2 * t, steps - t, old, decisions_.data() + t);
+        butterflies_portable<G>(masks, branch_.data() + 2 * t, steps - t, old, decisions_.data() + t);
 }
 
 }  // namespace kavro::fec

@@ -73,6 +73,8 @@ private:
     // Survivor memory: one word per step, bit s set when state s was reached from the odd one of
     // its two predecessors (2 (s mod S/2) + 1), clear for the even one.
     std::vector<std::uint64_t> decisions_;
+    // L0 + L1 and L0 - L1 of each step.
+    std::vector<float> branch_;
 };
 
 }  // namespace kavro::fec
