@@ -296,15 +296,17 @@ void ViterbiDecoder::decode(std::span<const float> soft, std::span<std::uint8_t>
 }
 
 // Traces back from state 0 at the last step; the decided bit of a step is the newest bit of the
-// state it leads to.
+// state it leads to. The state runs unmasked as s -> 2 s + odd, since only its low K - 1 bits
+// are read: the bit test takes its offset modulo 64, and K = 5 words hold their 16 bits four
+// times over. Bit test and add-with-carry keep the chain at two instructions a step.
 template <unsigned K>
 void ViterbiDecoder::trace_back(const std::uint64_t* decisions, std::span<std::uint8_t> decided) {
-    constexpr unsigned kMask = (1u << (K - 1)) - 1;
-    unsigned state = 0;
+    std::uint64_t state = 0;
     for (std::size_t t = decided.size(); t-- > 0;) {
         decided[t] = static_cast<std::uint8_t>((state >> (K - 2)) & 1u);
-        const auto odd = static_cast<unsigned>((decisions[t] >> state) & 1u);
-        state = ((state << 1) & kMask) | odd;
+        std::uint64_t word = decisions[t];
+        if constexpr (K == 5) word = (word & 0xFFFF) * 0x0001000100010001ULL;
+        asm("bt %0, %1\n\tadc %0, %0" : "+r"(state) : "r"(word) : "cc");
     }
 }
 
