@@ -4,7 +4,6 @@
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 #include <algorithm>
-#include <immintrin.h>
 #include <limits>
 #include <string>
 
@@ -54,16 +53,11 @@ using L = Lanes<kLanes>;
 using Vf = L::Floats;
 using Vi = L::Ints;
 
-// base[index[i]] in lane i: the AVX2 build uses the hardware gather.
-template <SimdLevel Level>
+// base[index[i]] in lane i, element by element: on the machines measured this beats the
+// hardware gather, and the lanes are built in registers rather than through memory.
 [[gnu::always_inline]] inline Vf gather(const float* base, const std::int32_t* index) {
-    if constexpr (Level == SimdLevel::Avx2) {
-        Vi lanes;
-        __builtin_memcpy(&lanes, index, sizeof lanes);
-        return (Vf)__builtin_ia32_gathersiv8sf((__v8sf)Vf{}, base, (__v8si)lanes, (__v8sf)(Vi{} - 1), 4);
-    } else {
-        return L::gather(base, index);
-    }
+    return Vf{base[index[0]], base[index[1]], base[index[2]], base[index[3]],
+              base[index[4]], base[index[5]], base[index[6]], base[index[7]]};
 }
 
 // Check rules map the d incoming messages of each row of a group to its d outgoing messages.
@@ -76,6 +70,7 @@ struct SumProductRule {
     [[gnu::always_inline]] void apply(const Vf* v, Vf* out, std::size_t d) const {
         Vf minus[kMaxRowWeight], plus[kMaxRowWeight];
         Vi negative{};
+        #pragma GCC unroll 16
         for (std::size_t j = 0; j < d; ++j) {
             const Vf u = check_math::exp_minus_magnitude(v[j]);
             minus[j] = 1.0f - u;
@@ -83,8 +78,10 @@ struct SumProductRule {
             negative ^= v[j] < 0.0f;
         }
         const Vi sign_bit = Vi{} + INT32_MIN;
+        #pragma GCC unroll 16
         for (std::size_t j = 0; j < d; ++j) {
             Vf a = L::splat(1.0f), b = a;
+            #pragma GCC unroll 16
             for (std::size_t i = 0; i < d; ++i)
                 if (i != j) {
                     a *= minus[i];
@@ -112,6 +109,7 @@ struct MinSumRule {
         Vi negative{};
         // a < min1 moves min1 to min2 and takes its place (recording j); otherwise a < min2
         // replaces min2, so a value equal to min1 becomes min2.
+        #pragma GCC unroll 16
         for (std::size_t j = 0; j < d; ++j) {
             const Vf a = (Vf)((Vi)v[j] & abs_mask);
             negative ^= v[j] < 0.0f;
@@ -124,6 +122,7 @@ struct MinSumRule {
         }
         const Vf mag1 = Scaled ? scale * min1 : min1;
         const Vf mag2 = Scaled ? scale * min2 : min2;
+        #pragma GCC unroll 16
         for (std::size_t j = 0; j < d; ++j) {
             const auto jj = static_cast<std::int32_t>(j);
             const Vf mag = L::blend(pos == (Vi{} + jj), mag2, mag1);
@@ -157,8 +156,9 @@ template <std::size_t W, SimdLevel Level, typename Rule>
         Vf v[d];
         Vi parity{};
         float* msg = x.msg + g * W * kLanes;
+        #pragma GCC unroll 16
         for (std::size_t j = 0; j < W; ++j) {
-            const Vf p = gather<Level>(x.post, layout.msg_var + (g * W + j) * kLanes);
+            const Vf p = gather(x.post, layout.msg_var + (g * W + j) * kLanes);
             parity ^= p <= 0.0f;
             v[j] = p - L::load(msg + j * kLanes);
         }
@@ -171,6 +171,7 @@ template <std::size_t W, SimdLevel Level, typename Rule>
         failed += L::count_set(parity);
         Vf out[d];
         rule.apply(v, out, d);
+        #pragma GCC unroll 16
         for (std::size_t j = 0; j < W; ++j) L::store(msg + j * kLanes, out[j]);
         L::store(x.parity + g * kLanes, out[W]);
         L::store(x.stair + g * kLanes, out[W + 1]);
@@ -185,7 +186,8 @@ template <SimdLevel Level>
     for (std::size_t c = 0; c < layout.k; c += kLanes) {
         const std::int32_t* slot = layout.msg_slot + c * Ldpc::kColumnWeight;
         Vf sum = L::load(llr + c);
-        for (std::size_t t = 0; t < Ldpc::kColumnWeight; ++t) sum += gather<Level>(x.msg, slot + t * kLanes);
+        #pragma GCC unroll 16
+        for (std::size_t t = 0; t < Ldpc::kColumnWeight; ++t) sum += gather(x.msg, slot + t * kLanes);
         L::store(x.post + c, sum);
     }
     // Parity column k + j sits on rows j and j + 1; the last one only on row m - 1.
