@@ -151,7 +151,7 @@ struct Layout {
 template <std::size_t W, SimdLevel Level, typename Rule>
 [[gnu::always_inline]] inline std::size_t check_pass(const Rule& rule, const Layout& layout, const Messages& x) {
     constexpr std::size_t d = W + 2;
-    std::size_t failed = 0;
+    Vi failed{};  // per lane, minus the number of failed rows
     for (std::size_t g = 0; g < layout.m / kLanes; ++g) {
         Vf v[d];
         Vi parity{};
@@ -168,7 +168,7 @@ template <std::size_t W, SimdLevel Level, typename Rule>
         parity ^= before <= 0.0f;
         v[W] = along - L::load(x.parity + g * kLanes);
         v[W + 1] = before - L::load(x.stair + g * kLanes);
-        failed += L::count_set(parity);
+        failed += parity;
         Vf out[d];
         rule.apply(v, out, d);
         #pragma GCC unroll 16
@@ -177,7 +177,7 @@ template <std::size_t W, SimdLevel Level, typename Rule>
         L::store(x.stair + g * kLanes, out[W + 1]);
     }
     x.stair[0] = 0.0f;
-    return failed;
+    return L::count_set(failed);
 }
 
 // Posteriors: the channel value plus the incoming check messages in var_checks order.
@@ -213,7 +213,11 @@ template <std::size_t W, SimdLevel Level, typename Rule>
     for (std::size_t iter = 0;; ++iter) {
         const std::size_t failed = check_pass<W, Level>(rule, layout, x);
         if (failed < best_failed) {
-            for (std::size_t i = 0; i < layout.k; ++i) best[i] = x.post[i] <= 0.0f;
+            for (std::size_t i = 0; i < layout.k; i += kLanes) {
+                typedef std::uint8_t Bytes __attribute__((vector_size(kLanes)));
+                const Bytes bits = __builtin_convertvector((L::load(x.post + i) <= 0.0f) & 1, Bytes);
+                __builtin_memcpy(best + i, &bits, sizeof bits);
+            }
             best_failed = failed;
         }
         if (best_failed == 0 || iter == Ldpc::kMaxIterations) break;
