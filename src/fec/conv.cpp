@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include <immintrin.h>
 
@@ -71,6 +72,32 @@ template <SimdLevel Level>
     }
 }
 
+// A lane-wise comparison, and x where mask is set, y elsewhere. The baseline build compares the
+// two 128-bit halves as such (GCC would otherwise compare eight-lane vectors element by element).
+template <SimdLevel Level, class Compare>
+[[gnu::always_inline]] inline Vi compare(Vf a, Vf b, Compare op) {
+    if constexpr (Level == SimdLevel::Avx2) {
+        return op(a, b);
+    } else {
+        const __v4sf a_lo = __builtin_shufflevector(a, a, 0, 1, 2, 3), a_hi = __builtin_shufflevector(a, a, 4, 5, 6, 7);
+        const __v4sf b_lo = __builtin_shufflevector(b, b, 0, 1, 2, 3), b_hi = __builtin_shufflevector(b, b, 4, 5, 6, 7);
+        return __builtin_shufflevector(op(a_lo, b_lo), op(a_hi, b_hi), 0, 1, 2, 3, 4, 5, 6, 7);
+    }
+}
+
+template <SimdLevel Level>
+[[gnu::always_inline]] inline Vi greater(Vf a, Vf b) {
+    return compare<Level>(a, b, [](auto x, auto y) { return x > y; });
+}
+
+template <SimdLevel Level>
+[[gnu::always_inline]] inline Vf select(Vi mask, Vf x, Vf y) {
+    if constexpr (Level == SimdLevel::Avx2)
+        return mask ? x : y;
+    else
+        return L::blend(mask, x, y);
+}
+
 // The decision word of a step of phase p has bit 8u + l for state 8u + kLaneOrder[p][l]; these
 // put every bit at its state's position.
 constexpr std::uint64_t kBytes = 0x0101010101010101ULL;
@@ -86,15 +113,22 @@ inline std::uint64_t state_order(std::uint64_t x, unsigned phase) {
 
 // One trellis step of phase `Phase`: metrics from `old` into `cur`, returns the decision word in
 // lane order. `branch` holds the step's L0 + L1 and L0 - L1.
-template <unsigned G, unsigned Phase, SimdLevel Level>
-[[gnu::always_inline]] inline std::uint64_t butterfly_step(const Vf* old, Vf* cur, const float* branch,
+// Metric vector v of a step's metrics, held as vectors (AVX2: the compiler keeps them in
+// registers) or as floats in memory (baseline: sixteen vector registers hold only half of them).
+[[gnu::always_inline]] inline Vf get(const Vf* metrics, unsigned v) { return metrics[v]; }
+[[gnu::always_inline]] inline Vf get(const float* metrics, unsigned v) { return L::load(metrics + 8 * v); }
+[[gnu::always_inline]] inline void put(Vf* metrics, unsigned v, Vf x) { metrics[v] = x; }
+[[gnu::always_inline]] inline void put(float* metrics, unsigned v, Vf x) { L::store(metrics + 8 * v, x); }
+
+template <unsigned G, unsigned Phase, SimdLevel Level, class Metric>
+[[gnu::always_inline]] inline std::uint64_t butterfly_step(const Metric* old, Metric* cur, const float* branch,
                                                            const ButterflyMasks<G>& masks) {
     const Vf sum = L::splat(branch[0]);
     const Vf diff = L::splat(branch[1]);
     std::uint64_t dec = 0;
 #pragma GCC unroll 8
     for (unsigned g = 0; g < G; ++g) {
-        const Vf a = old[2 * g], b = old[2 * g + 1];
+        const Vf a = get(old, 2 * g), b = get(old, 2 * g + 1);
         Vf even, odd;
         if constexpr (Phase == 2) {
             even = __builtin_shufflevector(a, b, 0, 1, 2, 3, 8, 9, 10, 11);
@@ -104,13 +138,13 @@ template <unsigned G, unsigned Phase, SimdLevel Level>
             odd = __builtin_shufflevector(a, b, 1, 3, 9, 11, 5, 7, 13, 15);
         }
         const Vi use_sum = masks.use_sum[Phase][g];
-        const Vf base = use_sum ? sum : diff;
+        const Vf base = select<Level>(use_sum, sum, diff);
         const Vf m = (Vf)((Vi)base ^ masks.negate[Phase][g]);
         const Vf c0 = even + m, c1 = odd - m;
         const Vf d0 = even - m, d1 = odd + m;
-        const Vi low = c1 > c0, high = d1 > d0;
-        cur[g] = low ? c1 : c0;
-        cur[G + g] = high ? d1 : d0;
+        const Vi low = greater<Level>(c1, c0), high = greater<Level>(d1, d0);
+        put(cur, g, select<Level>(low, c1, c0));
+        put(cur, G + g, select<Level>(high, d1, d0));
         dec |= (std::uint64_t{lane_bits<Level>(low)} << (8 * g)) |
                (std::uint64_t{lane_bits<Level>(high)} << (8 * (G + g)));
     }
@@ -122,8 +156,10 @@ template <unsigned G, unsigned Phase, SimdLevel Level>
 template <unsigned G, SimdLevel Level>
 [[gnu::always_inline]] inline void butterfly_steps(const ButterflyMasks<G>& masks, const float* branch,
                                                    std::size_t steps, const float* metric, std::uint64_t* decisions) {
-    Vf a[2 * G], b[2 * G];
-    for (unsigned v = 0; v < 2 * G; ++v) a[v] = L::load(metric + 8 * v);
+    using Metric = std::conditional_t<Level == SimdLevel::Avx2, Vf, float>;
+    constexpr unsigned kSize = Level == SimdLevel::Avx2 ? 2 * G : 16 * G;
+    alignas(32) Metric a[kSize], b[kSize];
+    for (unsigned v = 0; v < 2 * G; ++v) put(a, v, L::load(metric + 8 * v));
     std::size_t t = 0;
     for (; t + 2 * kPhases <= steps; t += 2 * kPhases) {
         const float* x = branch + 2 * t;
@@ -146,13 +182,14 @@ template <unsigned G, SimdLevel Level>
                                 : phase == 1 ? butterfly_step<G, 1, Level>(a, b, x, masks)
                                              : butterfly_step<G, 2, Level>(a, b, x, masks);
         decisions[t] = state_order(d, phase);
-        for (unsigned v = 0; v < 2 * G; ++v) a[v] = b[v];
+        for (unsigned v = 0; v < 2 * G; ++v) put(a, v, get(b, v));
     }
 }
 
 // Writes L0 + L1 and L0 - L1 of every step to `branch` and returns true when every soft value
 // is finite and small enough that no path metric over the steps can approach kUnreached or
 // overflow (a branch metric is at most twice the largest magnitude).
+template <SimdLevel Level>
 [[gnu::always_inline]] inline bool prepare_steps(const float* soft, std::size_t steps, float* branch) {
     const float limit = 5e36f / static_cast<float>(std::max<std::size_t>(steps, 1));
     const Vi magnitude = Vi{} + 0x7FFFFFFF;
@@ -162,8 +199,8 @@ template <unsigned G, SimdLevel Level>
     for (; i + 8 <= 2 * steps; i += 8) {
         const Vf x = L::load(soft + i);
         const Vf swapped = __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6);
-        L::store(branch + i, even_lanes ? x + swapped : swapped - x);
-        tame &= (Vf)((Vi)x & magnitude) <= limit;  // NaN fails
+        L::store(branch + i, select<Level>(even_lanes, x + swapped, swapped - x));
+        tame &= compare<Level>((Vf)((Vi)x & magnitude), L::splat(limit), [](auto a, auto b) { return a <= b; });  // NaN fails
     }
     bool all = L::count_set(tame) == 8;
     for (; i < 2 * steps; i += 2) {
@@ -175,11 +212,11 @@ template <unsigned G, SimdLevel Level>
 }
 
 bool prepare_steps_portable(const float* soft, std::size_t steps, float* branch) {
-    return prepare_steps(soft, steps, branch);
+    return prepare_steps<SimdLevel::Portable>(soft, steps, branch);
 }
 
 KAVRO_TARGET_AVX2 bool prepare_steps_avx2(const float* soft, std::size_t steps, float* branch) {
-    return prepare_steps(soft, steps, branch);
+    return prepare_steps<SimdLevel::Avx2>(soft, steps, branch);
 }
 
 template <unsigned G>
