@@ -7,7 +7,6 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
-#include <type_traits>
 
 #include <immintrin.h>
 
@@ -36,12 +35,101 @@ const PuncturePattern& pattern(PunctureRate rate) {
 
 unsigned parity(unsigned x) { return static_cast<unsigned>(std::popcount(x) & 1); }
 
-// The vector add-compare-select runs eight butterflies per vector (one lane each), built for the
+// The vector add-compare-select runs eight butterflies at once (one lane each), built for the
 // baseline and for AVX2. Each lane performs the scalar operations of its butterfly, so both
 // builds give the decisions of the literal recursion.
 using L = Lanes<8>;
 using Vf = L::Floats;
 using Vi = L::Ints;
+
+// Eight float lanes: one AVX vector in the AVX2 build, two 128-bit halves in the baseline build
+// (where GCC would keep a 32-byte vector in memory and compare it element by element).
+template <SimdLevel Level>
+struct Eight {
+    using F = Vf;
+    using M = Vi;
+    [[gnu::always_inline]] static F load(const float* p) { return L::load(p); }
+    [[gnu::always_inline]] static void store(float* p, F x) { L::store(p, x); }
+    [[gnu::always_inline]] static M load_mask(const std::int32_t* p) {
+        M m;
+        __builtin_memcpy(&m, p, sizeof m);
+        return m;
+    }
+    [[gnu::always_inline]] static F splat(float x) { return L::splat(x); }
+    [[gnu::always_inline]] static M greater(F a, F b) { return a > b; }
+    [[gnu::always_inline]] static M at_most(F a, F b) { return a <= b; }
+    // Lanes of m are all ones or all zeros; the blend reads their sign bits.
+    [[gnu::always_inline]] static F select(M m, F x, F y) {
+        return (F)__builtin_ia32_blendvps256((__v8sf)y, (__v8sf)x, (__v8sf)m);
+    }
+    [[gnu::always_inline]] static F bit_xor(F x, M bits) { return (F)((M)x ^ bits); }
+    [[gnu::always_inline]] static F bit_and(F x, M bits) { return (F)((M)x & bits); }
+    [[gnu::always_inline]] static unsigned lane_bits(M m) {
+        return static_cast<unsigned>(__builtin_ia32_movmskps256((__v8sf)m));
+    }
+    // Lanes 0 2 of a, 0 2 of b in each 128-bit half; 1 3 of each; the low halves; the high halves.
+    [[gnu::always_inline]] static F even_in_halves(F a, F b) { return __builtin_shufflevector(a, b, 0, 2, 8, 10, 4, 6, 12, 14); }
+    [[gnu::always_inline]] static F odd_in_halves(F a, F b) { return __builtin_shufflevector(a, b, 1, 3, 9, 11, 5, 7, 13, 15); }
+    [[gnu::always_inline]] static F low_halves(F a, F b) { return __builtin_shufflevector(a, b, 0, 1, 2, 3, 8, 9, 10, 11); }
+    [[gnu::always_inline]] static F high_halves(F a, F b) { return __builtin_shufflevector(a, b, 4, 5, 6, 7, 12, 13, 14, 15); }
+    [[gnu::always_inline]] static F swap_pairs(F x) { return __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6); }
+};
+
+typedef float Float4 __attribute__((vector_size(16)));
+typedef std::int32_t Int4 __attribute__((vector_size(16)));
+
+struct FloatHalves {
+    Float4 lo, hi;
+    friend FloatHalves operator+(FloatHalves a, FloatHalves b) { return {a.lo + b.lo, a.hi + b.hi}; }
+    friend FloatHalves operator-(FloatHalves a, FloatHalves b) { return {a.lo - b.lo, a.hi - b.hi}; }
+};
+struct MaskHalves {
+    Int4 lo, hi;
+    friend MaskHalves operator&(MaskHalves a, MaskHalves b) { return {a.lo & b.lo, a.hi & b.hi}; }
+};
+
+template <>
+struct Eight<SimdLevel::Portable> {
+    using F = FloatHalves;
+    using M = MaskHalves;
+    [[gnu::always_inline]] static F load(const float* p) {
+        F x;
+        __builtin_memcpy(&x.lo, p, sizeof x.lo);
+        __builtin_memcpy(&x.hi, p + 4, sizeof x.hi);
+        return x;
+    }
+    [[gnu::always_inline]] static void store(float* p, F x) {
+        __builtin_memcpy(p, &x.lo, sizeof x.lo);
+        __builtin_memcpy(p + 4, &x.hi, sizeof x.hi);
+    }
+    [[gnu::always_inline]] static M load_mask(const std::int32_t* p) {
+        M m;
+        __builtin_memcpy(&m.lo, p, sizeof m.lo);
+        __builtin_memcpy(&m.hi, p + 4, sizeof m.hi);
+        return m;
+    }
+    [[gnu::always_inline]] static F splat(float x) { return {Float4{} + x, Float4{} + x}; }
+    [[gnu::always_inline]] static M greater(F a, F b) { return {a.lo > b.lo, a.hi > b.hi}; }
+    [[gnu::always_inline]] static M at_most(F a, F b) { return {a.lo <= b.lo, a.hi <= b.hi}; }
+    [[gnu::always_inline]] static Float4 pick(Int4 m, Float4 x, Float4 y) { return (Float4)((m & (Int4)x) | (~m & (Int4)y)); }
+    [[gnu::always_inline]] static F select(M m, F x, F y) { return {pick(m.lo, x.lo, y.lo), pick(m.hi, x.hi, y.hi)}; }
+    [[gnu::always_inline]] static F bit_xor(F x, M bits) { return {(Float4)((Int4)x.lo ^ bits.lo), (Float4)((Int4)x.hi ^ bits.hi)}; }
+    [[gnu::always_inline]] static F bit_and(F x, M bits) { return {(Float4)((Int4)x.lo & bits.lo), (Float4)((Int4)x.hi & bits.hi)}; }
+    [[gnu::always_inline]] static unsigned lane_bits(M m) {
+        return static_cast<unsigned>(__builtin_ia32_movmskps((Float4)m.lo) | (__builtin_ia32_movmskps((Float4)m.hi) << 4));
+    }
+    [[gnu::always_inline]] static F even_in_halves(F a, F b) {
+        return {__builtin_shufflevector(a.lo, b.lo, 0, 2, 4, 6), __builtin_shufflevector(a.hi, b.hi, 0, 2, 4, 6)};
+    }
+    [[gnu::always_inline]] static F odd_in_halves(F a, F b) {
+        return {__builtin_shufflevector(a.lo, b.lo, 1, 3, 5, 7), __builtin_shufflevector(a.hi, b.hi, 1, 3, 5, 7)};
+    }
+    [[gnu::always_inline]] static F low_halves(F a, F b) { return {a.lo, b.lo}; }
+    [[gnu::always_inline]] static F high_halves(F a, F b) { return {a.hi, b.hi}; }
+    [[gnu::always_inline]] static F swap_pairs(F x) {
+        return {__builtin_shufflevector(x.lo, x.lo, 1, 0, 3, 2), __builtin_shufflevector(x.hi, x.hi, 1, 0, 3, 2)};
+    }
+};
 
 // The metrics live in 2G vectors (G groups of eight butterflies), vector u lane l holding state
 // 8u + P(l) for a lane order P that cycles with the step: the deinterleaving that pairs states 2j
@@ -56,47 +144,9 @@ constexpr unsigned kLaneOrder[kPhases][8] = {
 // L0 + L1 (else L0 - L1), and the sign bit when it is negated.
 template <unsigned G>
 struct ButterflyMasks {
-    Vi use_sum[kPhases][G];
-    Vi negate[kPhases][G];
+    alignas(32) std::int32_t use_sum[kPhases][G][8];
+    alignas(32) std::int32_t negate[kPhases][G][8];
 };
-
-// Bit i set when lane i of the comparison result is true.
-template <SimdLevel Level>
-[[gnu::always_inline]] inline unsigned lane_bits(Vi mask) {
-    if constexpr (Level == SimdLevel::Avx2) {
-        return static_cast<unsigned>(__builtin_ia32_movmskps256((__v8sf)mask));
-    } else {
-        const __v4sf lo = __builtin_shufflevector((Vf)mask, (Vf)mask, 0, 1, 2, 3);
-        const __v4sf hi = __builtin_shufflevector((Vf)mask, (Vf)mask, 4, 5, 6, 7);
-        return static_cast<unsigned>(__builtin_ia32_movmskps(lo) | (__builtin_ia32_movmskps(hi) << 4));
-    }
-}
-
-// A lane-wise comparison, and x where mask is set, y elsewhere. The baseline build compares the
-// two 128-bit halves as such (GCC would otherwise compare eight-lane vectors element by element).
-template <SimdLevel Level, class Compare>
-[[gnu::always_inline]] inline Vi compare(Vf a, Vf b, Compare op) {
-    if constexpr (Level == SimdLevel::Avx2) {
-        return op(a, b);
-    } else {
-        const __v4sf a_lo = __builtin_shufflevector(a, a, 0, 1, 2, 3), a_hi = __builtin_shufflevector(a, a, 4, 5, 6, 7);
-        const __v4sf b_lo = __builtin_shufflevector(b, b, 0, 1, 2, 3), b_hi = __builtin_shufflevector(b, b, 4, 5, 6, 7);
-        return __builtin_shufflevector(op(a_lo, b_lo), op(a_hi, b_hi), 0, 1, 2, 3, 4, 5, 6, 7);
-    }
-}
-
-template <SimdLevel Level>
-[[gnu::always_inline]] inline Vi greater(Vf a, Vf b) {
-    return compare<Level>(a, b, [](auto x, auto y) { return x > y; });
-}
-
-template <SimdLevel Level>
-[[gnu::always_inline]] inline Vf select(Vi mask, Vf x, Vf y) {
-    if constexpr (Level == SimdLevel::Avx2)
-        return mask ? x : y;
-    else
-        return L::blend(mask, x, y);
-}
 
 // The decision word of a step of phase p has bit 8u + l for state 8u + kLaneOrder[p][l]; these
 // put every bit at its state's position.
@@ -113,40 +163,34 @@ inline std::uint64_t state_order(std::uint64_t x, unsigned phase) {
 
 // One trellis step of phase `Phase`: metrics from `old` into `cur`, returns the decision word in
 // lane order. `branch` holds the step's L0 + L1 and L0 - L1.
-// Metric vector v of a step's metrics, held as vectors (AVX2: the compiler keeps them in
-// registers) or as floats in memory (baseline: sixteen vector registers hold only half of them).
-[[gnu::always_inline]] inline Vf get(const Vf* metrics, unsigned v) { return metrics[v]; }
-[[gnu::always_inline]] inline Vf get(const float* metrics, unsigned v) { return L::load(metrics + 8 * v); }
-[[gnu::always_inline]] inline void put(Vf* metrics, unsigned v, Vf x) { metrics[v] = x; }
-[[gnu::always_inline]] inline void put(float* metrics, unsigned v, Vf x) { L::store(metrics + 8 * v, x); }
-
-template <unsigned G, unsigned Phase, SimdLevel Level, class Metric>
-[[gnu::always_inline]] inline std::uint64_t butterfly_step(const Metric* old, Metric* cur, const float* branch,
+template <unsigned G, unsigned Phase, SimdLevel Level>
+[[gnu::always_inline]] inline std::uint64_t butterfly_step(const typename Eight<Level>::F* old,
+                                                           typename Eight<Level>::F* cur, const float* branch,
                                                            const ButterflyMasks<G>& masks) {
-    const Vf sum = L::splat(branch[0]);
-    const Vf diff = L::splat(branch[1]);
+    using O = Eight<Level>;
+    using F = typename O::F;
+    const F sum = O::splat(branch[0]);
+    const F diff = O::splat(branch[1]);
     std::uint64_t dec = 0;
 #pragma GCC unroll 8
     for (unsigned g = 0; g < G; ++g) {
-        const Vf a = get(old, 2 * g), b = get(old, 2 * g + 1);
-        Vf even, odd;
+        const F a = old[2 * g], b = old[2 * g + 1];
+        F even, odd;
         if constexpr (Phase == 2) {
-            even = __builtin_shufflevector(a, b, 0, 1, 2, 3, 8, 9, 10, 11);
-            odd = __builtin_shufflevector(a, b, 4, 5, 6, 7, 12, 13, 14, 15);
+            even = O::low_halves(a, b);
+            odd = O::high_halves(a, b);
         } else {
-            even = __builtin_shufflevector(a, b, 0, 2, 8, 10, 4, 6, 12, 14);
-            odd = __builtin_shufflevector(a, b, 1, 3, 9, 11, 5, 7, 13, 15);
+            even = O::even_in_halves(a, b);
+            odd = O::odd_in_halves(a, b);
         }
-        const Vi use_sum = masks.use_sum[Phase][g];
-        const Vf base = select<Level>(use_sum, sum, diff);
-        const Vf m = (Vf)((Vi)base ^ masks.negate[Phase][g]);
-        const Vf c0 = even + m, c1 = odd - m;
-        const Vf d0 = even - m, d1 = odd + m;
-        const Vi low = greater<Level>(c1, c0), high = greater<Level>(d1, d0);
-        put(cur, g, select<Level>(low, c1, c0));
-        put(cur, G + g, select<Level>(high, d1, d0));
-        dec |= (std::uint64_t{lane_bits<Level>(low)} << (8 * g)) |
-               (std::uint64_t{lane_bits<Level>(high)} << (8 * (G + g)));
+        const F base = O::select(O::load_mask(masks.use_sum[Phase][g]), sum, diff);
+        const F m = O::bit_xor(base, O::load_mask(masks.negate[Phase][g]));
+        const F c0 = even + m, c1 = odd - m;
+        const F d0 = even - m, d1 = odd + m;
+        const auto low = O::greater(c1, c0), high = O::greater(d1, d0);
+        cur[g] = O::select(low, c1, c0);
+        cur[G + g] = O::select(high, d1, d0);
+        dec |= (std::uint64_t{O::lane_bits(low)} << (8 * g)) | (std::uint64_t{O::lane_bits(high)} << (8 * (G + g)));
     }
     return dec;
 }
@@ -156,10 +200,9 @@ template <unsigned G, unsigned Phase, SimdLevel Level, class Metric>
 template <unsigned G, SimdLevel Level>
 [[gnu::always_inline]] inline void butterfly_steps(const ButterflyMasks<G>& masks, const float* branch,
                                                    std::size_t steps, const float* metric, std::uint64_t* decisions) {
-    using Metric = std::conditional_t<Level == SimdLevel::Avx2, Vf, float>;
-    constexpr unsigned kSize = Level == SimdLevel::Avx2 ? 2 * G : 16 * G;
-    alignas(32) Metric a[kSize], b[kSize];
-    for (unsigned v = 0; v < 2 * G; ++v) put(a, v, L::load(metric + 8 * v));
+    using O = Eight<Level>;
+    typename O::F a[2 * G], b[2 * G];
+    for (unsigned v = 0; v < 2 * G; ++v) a[v] = O::load(metric + 8 * v);
     std::size_t t = 0;
     for (; t + 2 * kPhases <= steps; t += 2 * kPhases) {
         const float* x = branch + 2 * t;
@@ -182,7 +225,7 @@ template <unsigned G, SimdLevel Level>
                                 : phase == 1 ? butterfly_step<G, 1, Level>(a, b, x, masks)
                                              : butterfly_step<G, 2, Level>(a, b, x, masks);
         decisions[t] = state_order(d, phase);
-        for (unsigned v = 0; v < 2 * G; ++v) put(a, v, get(b, v));
+        for (unsigned v = 0; v < 2 * G; ++v) a[v] = b[v];
     }
 }
 
@@ -191,18 +234,23 @@ template <unsigned G, SimdLevel Level>
 // overflow (a branch metric is at most twice the largest magnitude).
 template <SimdLevel Level>
 [[gnu::always_inline]] inline bool prepare_steps(const float* soft, std::size_t steps, float* branch) {
+    using O = Eight<Level>;
     const float limit = 5e36f / static_cast<float>(std::max<std::size_t>(steps, 1));
-    const Vi magnitude = Vi{} + 0x7FFFFFFF;
-    const Vi even_lanes = {-1, 0, -1, 0, -1, 0, -1, 0};
-    Vi tame = Vi{} - 1;
+    const std::int32_t magnitude_bits[8] = {0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF,
+                                            0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF};
+    const std::int32_t even_bits[8] = {-1, 0, -1, 0, -1, 0, -1, 0};
+    const auto magnitude = O::load_mask(magnitude_bits);
+    const auto even_lanes = O::load_mask(even_bits);
+    auto tame = O::load_mask(even_bits);
+    tame = O::at_most(O::splat(0.0f), O::splat(0.0f));  // all set
     std::size_t i = 0;
     for (; i + 8 <= 2 * steps; i += 8) {
-        const Vf x = L::load(soft + i);
-        const Vf swapped = __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6);
-        L::store(branch + i, select<Level>(even_lanes, x + swapped, swapped - x));
-        tame &= compare<Level>((Vf)((Vi)x & magnitude), L::splat(limit), [](auto a, auto b) { return a <= b; });  // NaN fails
+        const auto x = O::load(soft + i);
+        const auto swapped = O::swap_pairs(x);
+        O::store(branch + i, O::select(even_lanes, x + swapped, swapped - x));
+        tame = tame & O::at_most(O::bit_and(x, magnitude), O::splat(limit));  // NaN fails
     }
-    bool all = L::count_set(tame) == 8;
+    bool all = O::lane_bits(tame) == 0xFF;
     for (; i < 2 * steps; i += 2) {
         branch[i] = soft[i] + soft[i + 1];
         branch[i + 1] = soft[i] - soft[i + 1];
@@ -397,14 +445,11 @@ void ViterbiDecoder::run(const float* soft, std::size_t steps, bool tame, SimdLe
     ButterflyMasks<G> masks;
     for (unsigned p = 0; p < kPhases; ++p)
         for (unsigned g = 0; g < G; ++g) {
-            std::int32_t use_sum[8], negate[8];
             for (unsigned l = 0; l < 8; ++l) {
                 const unsigned label = branches_[4 * (8 * g + kLaneOrder[p][l])].label;
-                use_sum[l] = (label == 0 || label == 3) ? -1 : 0;
-                negate[l] = label >= 2 ? INT32_MIN : 0;
+                masks.use_sum[p][g][l] = (label == 0 || label == 3) ? -1 : 0;
+                masks.negate[p][g][l] = label >= 2 ? INT32_MIN : 0;
             }
-            __builtin_memcpy(&masks.use_sum[p][g], use_sum, sizeof use_sum);
-            __builtin_memcpy(&masks.negate[p][g], negate, sizeof negate);
         }
     if (level == SimdLevel::Avx2)
         butterflies_avx2<G>(masks, branch_.data() + 2 * t, steps - t, old, decisions_.data() + t);
