@@ -4,6 +4,7 @@
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 #include <algorithm>
+#include <immintrin.h>
 #include <limits>
 #include <string>
 
@@ -58,6 +59,18 @@ using Vi = L::Ints;
 [[gnu::always_inline]] inline Vf gather(const float* base, const std::int32_t* index) {
     return Vf{base[index[0]], base[index[1]], base[index[2]], base[index[3]],
               base[index[4]], base[index[5]], base[index[6]], base[index[7]]};
+}
+
+// The same through the hardware gather, which runs beside element-wise gathers.
+template <SimdLevel Level>
+[[gnu::always_inline]] inline Vf gather_unit(const float* base, const std::int32_t* index) {
+    if constexpr (Level == SimdLevel::Avx2) {
+        Vi lanes;
+        __builtin_memcpy(&lanes, index, sizeof lanes);
+        return (Vf)__builtin_ia32_gathersiv8sf((__v8sf)Vf{}, base, (__v8si)lanes, (__v8sf)(Vi{} - 1), 4);
+    } else {
+        return gather(base, index);
+    }
 }
 
 // Check rules map the d incoming messages of each row of a group to its d outgoing messages.
@@ -186,8 +199,9 @@ template <SimdLevel Level>
     for (std::size_t c = 0; c < layout.k; c += kLanes) {
         const std::int32_t* slot = layout.msg_slot + c * Ldpc::kColumnWeight;
         Vf sum = L::load(llr + c);
+        sum += gather_unit<Level>(x.msg, slot);
         #pragma GCC unroll 16
-        for (std::size_t t = 0; t < Ldpc::kColumnWeight; ++t) sum += gather(x.msg, slot + t * kLanes);
+        for (std::size_t t = 1; t < Ldpc::kColumnWeight; ++t) sum += gather(x.msg, slot + t * kLanes);
         L::store(x.post + c, sum);
     }
     // Parity column k + j sits on rows j and j + 1; the last one only on row m - 1.
