@@ -108,39 +108,43 @@ struct SumProductRule {
 };
 
 // Min-sum (scale 1) and scaled min-sum: magnitude = the smallest other magnitude, sign = the
-// product of the other signs (zero counts as positive).
+// product of the other signs (zero counts as positive). The smallest other magnitude of edge j
+// is the smaller of the minima before and after it, both built from +infinity with the x86
+// minimum "a < b ? a : b" taking each new magnitude first, so that NaN never enters a minimum
+// (as a NaN message never becomes the smallest one).
 template <bool Scaled>
 struct MinSumRule {
     float scale;
 
+    [[gnu::always_inline]] static Vf smaller(Vf a, Vf b) { return L::blend(a < b, a, b); }
+
     [[gnu::always_inline]] void apply(const Vf* v, Vf* out, std::size_t d) const {
         const Vi abs_mask = Vi{} + 0x7FFFFFFF;
         const Vi sign_bit = ~abs_mask;
-        Vf min1 = L::splat(std::numeric_limits<float>::infinity());
-        Vf min2 = min1;
-        Vi pos{};
+        const Vf infinity = L::splat(std::numeric_limits<float>::infinity());
+        Vf before[kMaxRowWeight], after[kMaxRowWeight];
+        Vi below[kMaxRowWeight];
         Vi negative{};
-        // a < min1 moves min1 to min2 and takes its place (recording j); otherwise a < min2
-        // replaces min2, so a value equal to min1 becomes min2.
+        Vf running = infinity;
         #pragma GCC unroll 16
         for (std::size_t j = 0; j < d; ++j) {
-            const Vf a = (Vf)((Vi)v[j] & abs_mask);
-            negative ^= v[j] < 0.0f;
-            const Vi smaller = a < min1;
-            const auto jj = static_cast<std::int32_t>(j);
-            pos = (smaller & (Vi{} + jj)) | (~smaller & pos);
-            const Vf larger = L::blend(smaller, min1, a);
-            min2 = L::blend(larger < min2, larger, min2);
-            min1 = L::blend(smaller, a, min1);
+            before[j] = running;
+            running = smaller((Vf)((Vi)v[j] & abs_mask), running);
+            below[j] = v[j] < 0.0f;
+            negative ^= below[j];
         }
-        const Vf mag1 = Scaled ? scale * min1 : min1;
-        const Vf mag2 = Scaled ? scale * min2 : min2;
+        running = infinity;
+        #pragma GCC unroll 16
+        for (std::size_t i = 0; i < d; ++i) {
+            const std::size_t j = d - 1 - i;
+            after[j] = running;
+            running = smaller((Vf)((Vi)v[j] & abs_mask), running);
+        }
         #pragma GCC unroll 16
         for (std::size_t j = 0; j < d; ++j) {
-            const auto jj = static_cast<std::int32_t>(j);
-            const Vf mag = L::blend(pos == (Vi{} + jj), mag2, mag1);
-            const Vi flip = (negative ^ (v[j] < 0.0f)) & sign_bit;
-            out[j] = (Vf)((Vi)mag ^ flip);
+            const Vf others = smaller(before[j], after[j]);
+            const Vf mag = Scaled ? scale * others : others;
+            out[j] = (Vf)((Vi)mag ^ ((negative ^ below[j]) & sign_bit));
         }
     }
 };
