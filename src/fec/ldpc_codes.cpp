@@ -116,7 +116,7 @@ template <bool Scaled>
 struct MinSumRule {
     float scale;
 
-    [[gnu::always_inline]] static Vf smaller(Vf a, Vf b) { return L::blend(a < b, a, b); }
+    [[gnu::always_inline]] static Vf smaller(Vf a, Vf b) { return a < b ? a : b; }
 
     [[gnu::always_inline]] void apply(const Vf* v, Vf* out, std::size_t d) const {
         const Vi abs_mask = Vi{} + 0x7FFFFFFF;
