@@ -35,13 +35,14 @@ std::vector<std::vector<float>> noisy_words(const Ldpc& ldpc, double ebn0_db) {
 }
 
 // Items are information bits; "converged" is the share of words that decoded to a codeword.
-void ldpc_decode(benchmark::State& state, LdpcCode code, LdpcDecodeRule::Kind kind, double ebn0_db) {
+void ldpc_decode(benchmark::State& state, LdpcCode code, LdpcDecodeRule::Kind kind, double ebn0_db,
+                 kavro::SimdLevel level = kavro::best_simd_level()) {
     const Ldpc ldpc = Ldpc::build(code);
     const auto words = noisy_words(ldpc, ebn0_db);
     const LdpcDecodeRule rule{kind, 0.75f};
     std::size_t w = 0, converged = 0, decoded = 0;
     for (auto _ : state) {
-        const auto result = ldpc.decode(words[w], rule);
+        const auto result = ldpc.decode(words[w], rule, level);
         converged += result.converged;
         ++decoded;
         w = (w + 1) % kWords;
@@ -52,6 +53,8 @@ void ldpc_decode(benchmark::State& state, LdpcCode code, LdpcDecodeRule::Kind ki
 BENCHMARK_CAPTURE(ldpc_decode, n512r12_min_sum_4db, LdpcCode::N512R12, LdpcDecodeRule::Kind::MinSum, 4.0);
 BENCHMARK_CAPTURE(ldpc_decode, n512r12_min_sum_all_iterations, LdpcCode::N512R12, LdpcDecodeRule::Kind::MinSum,
                   -6.0);
+BENCHMARK_CAPTURE(ldpc_decode, n512r12_min_sum_all_iterations_portable, LdpcCode::N512R12,
+                  LdpcDecodeRule::Kind::MinSum, -6.0, kavro::SimdLevel::Portable);
 BENCHMARK_CAPTURE(ldpc_decode, n512r12_sum_product_4db, LdpcCode::N512R12, LdpcDecodeRule::Kind::SumProduct, 4.0);
 BENCHMARK_CAPTURE(ldpc_decode, n512r12_sum_product_all_iterations, LdpcCode::N512R12,
                   LdpcDecodeRule::Kind::SumProduct, -6.0);

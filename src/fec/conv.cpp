@@ -1,16 +1,18 @@
 #include "fec/conv.hpp"
 
+// 32-byte vectors never cross a call boundary here: every helper is inlined into its build.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
 
-#include "core/internal_fault.hpp"
-#include "fec/conv_tables.hpp"
+#include <immintrin.h>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "core/internal_fault.hpp"
+#include "core/lanes.hpp"
+#include "fec/conv_tables.hpp"
 
 namespace kavro::fec {
 
@@ -33,13 +35,248 @@ const PuncturePattern& pattern(PunctureRate rate) {
 
 unsigned parity(unsigned x) { return static_cast<unsigned>(std::popcount(x) & 1); }
 
-// True when every soft value is finite and small enough that no path metric over `steps` steps
-// can approach kUnreached or overflow (a branch metric is at most twice the largest magnitude).
-bool tame_input(std::span<const float> soft, std::size_t steps) {
+// The vector add-compare-select runs eight butterflies at once (one lane each), built for the
+// baseline and for AVX2. Each lane performs the scalar operations of its butterfly, so both
+// builds give the decisions of the literal recursion.
+using L = Lanes<8>;
+using Vf = L::Floats;
+using Vi = L::Ints;
+
+// Eight float lanes: one AVX vector in the AVX2 build, two 128-bit halves in the baseline build
+// (where GCC would keep a 32-byte vector in memory and compare it element by element).
+template <SimdLevel Level>
+struct Eight {
+    using F = Vf;
+    using M = Vi;
+    [[gnu::always_inline]] static F load(const float* p) { return L::load(p); }
+    [[gnu::always_inline]] static void store(float* p, F x) { L::store(p, x); }
+    [[gnu::always_inline]] static M load_mask(const std::int32_t* p) {
+        M m;
+        __builtin_memcpy(&m, p, sizeof m);
+        return m;
+    }
+    [[gnu::always_inline]] static F splat(float x) { return L::splat(x); }
+    [[gnu::always_inline]] static M greater(F a, F b) { return a > b; }
+    [[gnu::always_inline]] static M at_most(F a, F b) { return a <= b; }
+    // Lanes of m are all ones or all zeros; the blend reads their sign bits.
+    [[gnu::always_inline]] static F select(M m, F x, F y) {
+        return (F)__builtin_ia32_blendvps256((__v8sf)y, (__v8sf)x, (__v8sf)m);
+    }
+    [[gnu::always_inline]] static F bit_xor(F x, M bits) { return (F)((M)x ^ bits); }
+    [[gnu::always_inline]] static F bit_and(F x, M bits) { return (F)((M)x & bits); }
+    [[gnu::always_inline]] static unsigned lane_bits(M m) {
+        return static_cast<unsigned>(__builtin_ia32_movmskps256((__v8sf)m));
+    }
+    // Lanes 0 2 of a, 0 2 of b in each 128-bit half; 1 3 of each; the low halves; the high halves.
+    [[gnu::always_inline]] static F even_in_halves(F a, F b) { return __builtin_shufflevector(a, b, 0, 2, 8, 10, 4, 6, 12, 14); }
+    [[gnu::always_inline]] static F odd_in_halves(F a, F b) { return __builtin_shufflevector(a, b, 1, 3, 9, 11, 5, 7, 13, 15); }
+    [[gnu::always_inline]] static F low_halves(F a, F b) { return __builtin_shufflevector(a, b, 0, 1, 2, 3, 8, 9, 10, 11); }
+    [[gnu::always_inline]] static F high_halves(F a, F b) { return __builtin_shufflevector(a, b, 4, 5, 6, 7, 12, 13, 14, 15); }
+    [[gnu::always_inline]] static F swap_pairs(F x) { return __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6); }
+};
+
+typedef float Float4 __attribute__((vector_size(16)));
+typedef std::int32_t Int4 __attribute__((vector_size(16)));
+
+struct FloatHalves {
+    Float4 lo, hi;
+    friend FloatHalves operator+(FloatHalves a, FloatHalves b) { return {a.lo + b.lo, a.hi + b.hi}; }
+    friend FloatHalves operator-(FloatHalves a, FloatHalves b) { return {a.lo - b.lo, a.hi - b.hi}; }
+};
+struct MaskHalves {
+    Int4 lo, hi;
+    friend MaskHalves operator&(MaskHalves a, MaskHalves b) { return {a.lo & b.lo, a.hi & b.hi}; }
+};
+
+template <>
+struct Eight<SimdLevel::Portable> {
+    using F = FloatHalves;
+    using M = MaskHalves;
+    [[gnu::always_inline]] static F load(const float* p) {
+        F x;
+        __builtin_memcpy(&x.lo, p, sizeof x.lo);
+        __builtin_memcpy(&x.hi, p + 4, sizeof x.hi);
+        return x;
+    }
+    [[gnu::always_inline]] static void store(float* p, F x) {
+        __builtin_memcpy(p, &x.lo, sizeof x.lo);
+        __builtin_memcpy(p + 4, &x.hi, sizeof x.hi);
+    }
+    [[gnu::always_inline]] static M load_mask(const std::int32_t* p) {
+        M m;
+        __builtin_memcpy(&m.lo, p, sizeof m.lo);
+        __builtin_memcpy(&m.hi, p + 4, sizeof m.hi);
+        return m;
+    }
+    [[gnu::always_inline]] static F splat(float x) { return {Float4{} + x, Float4{} + x}; }
+    [[gnu::always_inline]] static M greater(F a, F b) { return {a.lo > b.lo, a.hi > b.hi}; }
+    [[gnu::always_inline]] static M at_most(F a, F b) { return {a.lo <= b.lo, a.hi <= b.hi}; }
+    [[gnu::always_inline]] static Float4 pick(Int4 m, Float4 x, Float4 y) { return (Float4)((m & (Int4)x) | (~m & (Int4)y)); }
+    [[gnu::always_inline]] static F select(M m, F x, F y) { return {pick(m.lo, x.lo, y.lo), pick(m.hi, x.hi, y.hi)}; }
+    [[gnu::always_inline]] static F bit_xor(F x, M bits) { return {(Float4)((Int4)x.lo ^ bits.lo), (Float4)((Int4)x.hi ^ bits.hi)}; }
+    [[gnu::always_inline]] static F bit_and(F x, M bits) { return {(Float4)((Int4)x.lo & bits.lo), (Float4)((Int4)x.hi & bits.hi)}; }
+    [[gnu::always_inline]] static unsigned lane_bits(M m) {
+        return static_cast<unsigned>(__builtin_ia32_movmskps((Float4)m.lo) | (__builtin_ia32_movmskps((Float4)m.hi) << 4));
+    }
+    [[gnu::always_inline]] static F even_in_halves(F a, F b) {
+        return {__builtin_shufflevector(a.lo, b.lo, 0, 2, 4, 6), __builtin_shufflevector(a.hi, b.hi, 0, 2, 4, 6)};
+    }
+    [[gnu::always_inline]] static F odd_in_halves(F a, F b) {
+        return {__builtin_shufflevector(a.lo, b.lo, 1, 3, 5, 7), __builtin_shufflevector(a.hi, b.hi, 1, 3, 5, 7)};
+    }
+    [[gnu::always_inline]] static F low_halves(F a, F b) { return {a.lo, b.lo}; }
+    [[gnu::always_inline]] static F high_halves(F a, F b) { return {a.hi, b.hi}; }
+    [[gnu::always_inline]] static F swap_pairs(F x) {
+        return {__builtin_shufflevector(x.lo, x.lo, 1, 0, 3, 2), __builtin_shufflevector(x.hi, x.hi, 1, 0, 3, 2)};
+    }
+};
+
+// The metrics live in 2G vectors (G groups of eight butterflies), vector u lane l holding state
+// 8u + P(l) for a lane order P that cycles with the step: the deinterleaving that pairs states 2j
+// and 2j + 1 into lanes then takes one shuffle per vector. Reading order identity, a shuffle
+// within 128-bit halves leaves the new states in order kLaneOrder[0]; reading that, the same
+// shuffle leaves kLaneOrder[1]; reading that, taking whole halves restores the identity.
+constexpr unsigned kPhases = 3;
+constexpr unsigned kLaneOrder[kPhases][8] = {
+    {0, 1, 4, 5, 2, 3, 6, 7}, {0, 2, 4, 6, 1, 3, 5, 7}, {0, 1, 2, 3, 4, 5, 6, 7}};
+
+// Per phase and lane of each group: all ones when the butterfly's branch metric is built on
+// L0 + L1 (else L0 - L1), and the sign bit when it is negated.
+template <unsigned G>
+struct ButterflyMasks {
+    alignas(32) std::int32_t use_sum[kPhases][G][8];
+    alignas(32) std::int32_t negate[kPhases][G][8];
+};
+
+// The decision word of a step of phase p has bit 8u + l for state 8u + kLaneOrder[p][l]; these
+// put every bit at its state's position.
+constexpr std::uint64_t kBytes = 0x0101010101010101ULL;
+inline std::uint64_t swap_lane_bits_1_2(std::uint64_t x) {
+    return (x & 0xC3 * kBytes) | ((x & 0x0C * kBytes) << 2) | ((x & 0x30 * kBytes) >> 2);
+}
+inline std::uint64_t state_order(std::uint64_t x, unsigned phase) {
+    if (phase == 2) return x;
+    x = swap_lane_bits_1_2(x);
+    if (phase == 0) return x;
+    return (x & 0x99 * kBytes) | ((x & 0x22 * kBytes) << 1) | ((x & 0x44 * kBytes) >> 1);
+}
+
+// One trellis step of phase `Phase`: metrics from `old` into `cur`, returns the decision word in
+// lane order. `branch` holds the step's L0 + L1 and L0 - L1.
+template <unsigned G, unsigned Phase, SimdLevel Level>
+[[gnu::always_inline]] inline std::uint64_t butterfly_step(const typename Eight<Level>::F* old,
+                                                           typename Eight<Level>::F* cur, const float* branch,
+                                                           const ButterflyMasks<G>& masks) {
+    using O = Eight<Level>;
+    using F = typename O::F;
+    const F sum = O::splat(branch[0]);
+    const F diff = O::splat(branch[1]);
+    std::uint64_t dec = 0;
+#pragma GCC unroll 8
+    for (unsigned g = 0; g < G; ++g) {
+        const F a = old[2 * g], b = old[2 * g + 1];
+        F even, odd;
+        if constexpr (Phase == 2) {
+            even = O::low_halves(a, b);
+            odd = O::high_halves(a, b);
+        } else {
+            even = O::even_in_halves(a, b);
+            odd = O::odd_in_halves(a, b);
+        }
+        const F base = O::select(O::load_mask(masks.use_sum[Phase][g]), sum, diff);
+        const F m = O::bit_xor(base, O::load_mask(masks.negate[Phase][g]));
+        const F c0 = even + m, c1 = odd - m;
+        const F d0 = even - m, d1 = odd + m;
+        const auto low = O::greater(c1, c0), high = O::greater(d1, d0);
+        cur[g] = O::select(low, c1, c0);
+        cur[G + g] = O::select(high, d1, d0);
+        dec |= (std::uint64_t{O::lane_bits(low)} << (8 * g)) | (std::uint64_t{O::lane_bits(high)} << (8 * (G + g)));
+    }
+    return dec;
+}
+
+// Steps from metrics `metric` in state order (every state reached), writing one decision word
+// per step in state order.
+template <unsigned G, SimdLevel Level>
+[[gnu::always_inline]] inline void butterfly_steps(const ButterflyMasks<G>& masks, const float* branch,
+                                                   std::size_t steps, const float* metric, std::uint64_t* decisions) {
+    using O = Eight<Level>;
+    typename O::F a[2 * G], b[2 * G];
+    for (unsigned v = 0; v < 2 * G; ++v) a[v] = O::load(metric + 8 * v);
+    std::size_t t = 0;
+    for (; t + 2 * kPhases <= steps; t += 2 * kPhases) {
+        const float* x = branch + 2 * t;
+        const std::uint64_t d0 = butterfly_step<G, 0, Level>(a, b, x, masks);
+        const std::uint64_t d1 = butterfly_step<G, 1, Level>(b, a, x + 2, masks);
+        const std::uint64_t d2 = butterfly_step<G, 2, Level>(a, b, x + 4, masks);
+        const std::uint64_t d3 = butterfly_step<G, 0, Level>(b, a, x + 6, masks);
+        const std::uint64_t d4 = butterfly_step<G, 1, Level>(a, b, x + 8, masks);
+        const std::uint64_t d5 = butterfly_step<G, 2, Level>(b, a, x + 10, masks);
+        decisions[t] = state_order(d0, 0);
+        decisions[t + 1] = state_order(d1, 1);
+        decisions[t + 2] = d2;
+        decisions[t + 3] = state_order(d3, 0);
+        decisions[t + 4] = state_order(d4, 1);
+        decisions[t + 5] = d5;
+    }
+    for (unsigned phase = 0; t < steps; ++t, phase = (phase + 1) % kPhases) {
+        const float* x = branch + 2 * t;
+        const std::uint64_t d = phase == 0   ? butterfly_step<G, 0, Level>(a, b, x, masks)
+                                : phase == 1 ? butterfly_step<G, 1, Level>(a, b, x, masks)
+                                             : butterfly_step<G, 2, Level>(a, b, x, masks);
+        decisions[t] = state_order(d, phase);
+        for (unsigned v = 0; v < 2 * G; ++v) a[v] = b[v];
+    }
+}
+
+// Writes L0 + L1 and L0 - L1 of every step to `branch` and returns true when every soft value
+// is finite and small enough that no path metric over the steps can approach kUnreached or
+// overflow (a branch metric is at most twice the largest magnitude).
+template <SimdLevel Level>
+[[gnu::always_inline]] inline bool prepare_steps(const float* soft, std::size_t steps, float* branch) {
+    using O = Eight<Level>;
     const float limit = 5e36f / static_cast<float>(std::max<std::size_t>(steps, 1));
-    for (const float x : soft)
-        if (!(std::fabs(x) <= limit)) return false;  // also refuses NaN
-    return true;
+    const std::int32_t magnitude_bits[8] = {0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF,
+                                            0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF};
+    const std::int32_t even_bits[8] = {-1, 0, -1, 0, -1, 0, -1, 0};
+    const auto magnitude = O::load_mask(magnitude_bits);
+    const auto even_lanes = O::load_mask(even_bits);
+    auto tame = O::load_mask(even_bits);
+    tame = O::at_most(O::splat(0.0f), O::splat(0.0f));  // all set
+    std::size_t i = 0;
+    for (; i + 8 <= 2 * steps; i += 8) {
+        const auto x = O::load(soft + i);
+        const auto swapped = O::swap_pairs(x);
+        O::store(branch + i, O::select(even_lanes, x + swapped, swapped - x));
+        tame = tame & O::at_most(O::bit_and(x, magnitude), O::splat(limit));  // NaN fails
+    }
+    bool all = O::lane_bits(tame) == 0xFF;
+    for (; i < 2 * steps; i += 2) {
+        branch[i] = soft[i] + soft[i + 1];
+        branch[i + 1] = soft[i] - soft[i + 1];
+        all = all && std::fabs(soft[i]) <= limit && std::fabs(soft[i + 1]) <= limit;
+    }
+    return all;
+}
+
+bool prepare_steps_portable(const float* soft, std::size_t steps, float* branch) {
+    return prepare_steps<SimdLevel::Portable>(soft, steps, branch);
+}
+
+KAVRO_TARGET_AVX2 bool prepare_steps_avx2(const float* soft, std::size_t steps, float* branch) {
+    return prepare_steps<SimdLevel::Avx2>(soft, steps, branch);
+}
+
+template <unsigned G>
+void butterflies_portable(const ButterflyMasks<G>& masks, const float* branch, std::size_t steps, const float* metric,
+                          std::uint64_t* decisions) {
+    butterfly_steps<G, SimdLevel::Portable>(masks, branch, steps, metric, decisions);
+}
+
+template <unsigned G>
+KAVRO_TARGET_AVX2 void butterflies_avx2(const ButterflyMasks<G>& masks, const float* branch, std::size_t steps,
+                                        const float* metric, std::uint64_t* decisions) {
+    butterfly_steps<G, SimdLevel::Avx2>(masks, branch, steps, metric, decisions);
 }
 
 }  // namespace
@@ -125,36 +362,44 @@ ViterbiDecoder::ViterbiDecoder(ConvKind kind)
     }
 }
 
-void ViterbiDecoder::decode(std::span<const float> soft, std::span<std::uint8_t> decided) {
+void ViterbiDecoder::decode(std::span<const float> soft, std::span<std::uint8_t> decided, SimdLevel level) {
     const std::size_t steps = soft.size() / 2;
     if (soft.size() != 2 * steps || decided.size() != steps)
         internal_fault("Viterbi input must hold two soft values per decided bit");
     if (steps == 0) return;
     if (decisions_.size() < steps) decisions_.resize(steps);
-    const bool tame = tame_input(soft, steps);
-    if (constraint_length_ == 5)
-        run<5>(soft.data(), steps, tame);
-    else
-        run<7>(soft.data(), steps, tame);
+    if (branch_.size() < 2 * steps) branch_.resize(2 * steps);
+    const bool tame = level == SimdLevel::Avx2 ? prepare_steps_avx2(soft.data(), steps, branch_.data())
+                                               : prepare_steps_portable(soft.data(), steps, branch_.data());
+    if (constraint_length_ == 5) {
+        run<5>(soft.data(), steps, tame, level);
+        trace_back<5>(decisions_.data(), decided);
+    } else {
+        run<7>(soft.data(), steps, tame, level);
+        trace_back<7>(decisions_.data(), decided);
+    }
+}
 
-    // Trace back from state 0 at the last step; the decided bit of a step is the newest bit of the
-    // state it leads to.
-    const unsigned top = constraint_length_ - 2;
-    const unsigned mask = static_cast<unsigned>(states_ - 1);
-    unsigned state = 0;
-    for (std::size_t t = steps; t-- > 0;) {
-        decided[t] = static_cast<std::uint8_t>((state >> top) & 1u);
-        const unsigned odd = static_cast<unsigned>((decisions_[t] >> state) & 1u);
-        state = ((state << 1) & mask) | odd;
+// Traces back from state 0 at the last step; the decided bit of a step is the newest bit of the
+// state it leads to. The state runs unmasked as s -> 2 s + odd, since only its low K - 1 bits
+// are read: the bit test takes its offset modulo 64, and K = 5 words hold their 16 bits four
+// times over. Bit test and add-with-carry keep the chain at two instructions a step.
+template <unsigned K>
+void ViterbiDecoder::trace_back(const std::uint64_t* decisions, std::span<std::uint8_t> decided) {
+    std::uint64_t state = 0;
+    for (std::size_t t = decided.size(); t-- > 0;) {
+        decided[t] = static_cast<std::uint8_t>((state >> (K - 2)) & 1u);
+        std::uint64_t word = decisions[t];
+        if constexpr (K == 5) word = (word & 0xFFFF) * 0x0001000100010001ULL;
+        asm("bt %0, %1\n\tadc %0, %0" : "+r"(state) : "r"(word) : "cc");
     }
 }
 
 template <unsigned K>
-void ViterbiDecoder::run(const float* soft, std::size_t steps, bool tame) {
+void ViterbiDecoder::run(const float* soft, std::size_t steps, bool tame, SimdLevel level) {
     constexpr unsigned S = 1u << (K - 1);
-    constexpr unsigned half = S / 2;
-    alignas(16) float metric_a[S];
-    alignas(16) float metric_b[S];
+    alignas(32) float metric_a[S];
+    alignas(32) float metric_b[S];
     float* old = metric_a;
     float* cur = metric_b;
     for (unsigned s = 0; s < S; ++s) old[s] = kUnreached;
@@ -196,62 +441,20 @@ void ViterbiDecoder::run(const float* soft, std::size_t steps, bool tame) {
     // greater. Per butterfly j with m = branch metric of label l: state j takes
     // max(old[2j] + m, old[2j+1] - m), state j + S/2 takes max(old[2j] - m, old[2j+1] + m).
     // Branch metric of label l: L0 + L1, L0 - L1 and their negations (labels 0, 1, 2, 3).
-    alignas(16) std::uint32_t use_sum[half];
-    alignas(16) std::uint32_t negate[half];
-    for (unsigned j = 0; j < half; ++j) {
-        const unsigned label = branches_[4 * j].label;
-        use_sum[j] = (label == 0 || label == 3) ? 0xFFFFFFFFu : 0u;
-        negate[j] = label >= 2 ? 0x80000000u : 0u;
-    }
-
-#if defined(__SSE2__)
-    for (; t < steps; ++t) {
-        const float l0 = soft[2 * t];
-        const float l1 = soft[2 * t + 1];
-        const __m128 sum = _mm_set1_ps(l0 + l1);
-        const __m128 diff = _mm_set1_ps(l0 - l1);
-        std::uint64_t dec = 0;
-        for (unsigned g = 0; g < half / 4; ++g) {
-            const __m128 a = _mm_load_ps(old + 8 * g);
-            const __m128 b = _mm_load_ps(old + 8 * g + 4);
-            const __m128 even = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
-            const __m128 odd = _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
-            const __m128 sel = _mm_load_ps(reinterpret_cast<const float*>(use_sum + 4 * g));
-            const __m128 neg = _mm_load_ps(reinterpret_cast<const float*>(negate + 4 * g));
-            const __m128 m = _mm_xor_ps(_mm_or_ps(_mm_and_ps(sel, sum), _mm_andnot_ps(sel, diff)), neg);
-            const __m128 c0 = _mm_add_ps(even, m);
-            const __m128 c1 = _mm_sub_ps(odd, m);
-            const __m128 d0 = _mm_sub_ps(even, m);
-            const __m128 d1 = _mm_add_ps(odd, m);
-            _mm_store_ps(cur + 4 * g, _mm_max_ps(c1, c0));
-            _mm_store_ps(cur + half + 4 * g, _mm_max_ps(d1, d0));
-            const auto lo = static_cast<std::uint64_t>(_mm_movemask_ps(_mm_cmpgt_ps(c1, c0)));
-            const auto hi = static_cast<std::uint64_t>(_mm_movemask_ps(_mm_cmpgt_ps(d1, d0)));
-            dec |= (lo << (4 * g)) | (hi << (half + 4 * g));
+    constexpr unsigned G = S / 16;
+    ButterflyMasks<G> masks;
+    for (unsigned p = 0; p < kPhases; ++p)
+        for (unsigned g = 0; g < G; ++g) {
+            for (unsigned l = 0; l < 8; ++l) {
+                const unsigned label = branches_[4 * (8 * g + kLaneOrder[p][l])].label;
+                masks.use_sum[p][g][l] = (label == 0 || label == 3) ? -1 : 0;
+                masks.negate[p][g][l] = label >= 2 ? INT32_MIN : 0;
+            }
         }
-        decisions_[t] = dec;
-        std::swap(old, cur);
-    }
-#else
-    for (; t < steps; ++t) {
-        const float l0 = soft[2 * t];
-        const float l1 = soft[2 * t + 1];
-        const float sum = l0 + l1;
-        const float diff = l0 - l1;
-        std::uint64_t dec = 0;
-        for (unsigned j = 0; j < half; ++j) {
-            float m = use_sum[j] ? sum : diff;
-            if (negate[j]) m = -m;
-            const float c0 = old[2 * j] + m, c1 = old[2 * j + 1] - m;
-            const float d0 = old[2 * j] - m, d1 = old[2 * j + 1] + m;
-            cur[j] = c1 > c0 ? c1 : c0;
-            cur[j + half] = d1 > d0 ? d1 : d0;
-            dec |= (std::uint64_t{c1 > c0} << j) | (std::uint64_t{d1 > d0} << (j + half));
-        }
-        decisions_[t] = dec;
-        std::swap(old, cur);
-    }
-#endif
+    if (level == SimdLevel::Avx2)
+        butterflies_avx2<G>(masks, branch_.data() + 2 * t, steps - t, old, decisions_.data() + t);
+    else
+        butterflies_portable<G>(masks, branch_.data() + 2 * t, steps - t, old, decisions_.data() + t);
 }
 
 }  // namespace kavro::fec

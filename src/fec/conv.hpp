@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "core/simd_level.hpp"
 #include "fec/code_kinds.hpp"
 
 // Rate-1/2 convolutional codes of constraint length 5 and 7, punctured to rates 1/2..7/8, with a
@@ -55,12 +56,15 @@ public:
     std::span<const ConvBranch> trellis() const { return {branches_.data(), 2 * states_}; }
 
     // soft holds 2 L values (out0, out1 of each step); decided receives all L decisions, the
-    // tail decisions included.
-    void decode(std::span<const float> soft, std::span<std::uint8_t> decided);
+    // tail decisions included. `level` picks the build of the vector kernel; every level gives
+    // the same bits.
+    void decode(std::span<const float> soft, std::span<std::uint8_t> decided, SimdLevel level = best_simd_level());
 
 private:
     template <unsigned K>
-    void run(const float* soft, std::size_t steps, bool tame);
+    void run(const float* soft, std::size_t steps, bool tame, SimdLevel level);
+    template <unsigned K>
+    static void trace_back(const std::uint64_t* decisions, std::span<std::uint8_t> decided);
 
     ConvKind kind_;
     unsigned constraint_length_;
@@ -69,6 +73,8 @@ private:
     // Survivor memory: one word per step, bit s set when state s was reached from the odd one of
     // its two predecessors (2 (s mod S/2) + 1), clear for the even one.
     std::vector<std::uint64_t> decisions_;
+    // L0 + L1 and L0 - L1 of each step.
+    std::vector<float> branch_;
 };
 
 }  // namespace kavro::fec

@@ -4,6 +4,7 @@
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 #include <algorithm>
+#include <immintrin.h>
 #include <limits>
 #include <string>
 
@@ -53,16 +54,23 @@ using L = Lanes<kLanes>;
 using Vf = L::Floats;
 using Vi = L::Ints;
 
-// Forms the variable-to-check messages v = post - c of one group of rows, returns the number of
-// its rows whose hard bits (1 where the posterior is 0 or negative) XOR to 1.
-[[gnu::always_inline]] inline unsigned gather_group(const float* post, const std::uint16_t* vars, const float* c, Vf* v, std::size_t d) {
-    Vi parity{};
-    for (std::size_t j = 0; j < d; ++j) {
-        const Vf p = L::gather(post, vars + j * kLanes);
-        parity ^= p <= L::splat(0.0f);
-        v[j] = p - L::load(c + j * kLanes);
+// base[index[i]] in lane i, element by element: on the machines measured this beats the
+// hardware gather, and the lanes are built in registers rather than through memory.
+[[gnu::always_inline]] inline Vf gather(const float* base, const std::int32_t* index) {
+    return Vf{base[index[0]], base[index[1]], base[index[2]], base[index[3]],
+              base[index[4]], base[index[5]], base[index[6]], base[index[7]]};
+}
+
+// The same through the hardware gather, which runs beside element-wise gathers.
+template <SimdLevel Level>
+[[gnu::always_inline]] inline Vf gather_unit(const float* base, const std::int32_t* index) {
+    if constexpr (Level == SimdLevel::Avx2) {
+        Vi lanes;
+        __builtin_memcpy(&lanes, index, sizeof lanes);
+        return (Vf)__builtin_ia32_gathersiv8sf((__v8sf)Vf{}, base, (__v8si)lanes, (__v8sf)(Vi{} - 1), 4);
+    } else {
+        return gather(base, index);
     }
-    return L::count_set(parity);
 }
 
 // Check rules map the d incoming messages of each row of a group to its d outgoing messages.
@@ -72,9 +80,10 @@ using Vi = L::Ints;
 // A and B the products of the other edges' 1 - u and 1 + u in row order, capped at 17.33; the
 // sign is the product of the other signs (zero counts as positive).
 struct SumProductRule {
-    [[gnu::always_inline]] void apply(const Vf* v, float* out, std::size_t d) const {
+    [[gnu::always_inline]] void apply(const Vf* v, Vf* out, std::size_t d) const {
         Vf minus[kMaxRowWeight], plus[kMaxRowWeight];
         Vi negative{};
+        #pragma GCC unroll 16
         for (std::size_t j = 0; j < d; ++j) {
             const Vf u = check_math::exp_minus_magnitude(v[j]);
             minus[j] = 1.0f - u;
@@ -82,8 +91,10 @@ struct SumProductRule {
             negative ^= v[j] < 0.0f;
         }
         const Vi sign_bit = Vi{} + INT32_MIN;
+        #pragma GCC unroll 16
         for (std::size_t j = 0; j < d; ++j) {
             Vf a = L::splat(1.0f), b = a;
+            #pragma GCC unroll 16
             for (std::size_t i = 0; i < d; ++i)
                 if (i != j) {
                     a *= minus[i];
@@ -91,86 +102,171 @@ struct SumProductRule {
                 }
             const Vf magnitude = check_math::twice_atanh_of_ratio(a, b);
             const Vi flip = (negative ^ (v[j] < 0.0f)) & sign_bit;
-            L::store(out + j * kLanes, (Vf)((Vi)magnitude ^ flip));
+            out[j] = (Vf)((Vi)magnitude ^ flip);
         }
     }
 };
 
 // Min-sum (scale 1) and scaled min-sum: magnitude = the smallest other magnitude, sign = the
-// product of the other signs (zero counts as positive).
+// product of the other signs (zero counts as positive). The smallest other magnitude of edge j
+// is the smaller of the minima before and after it, both built from +infinity with the x86
+// minimum "a < b ? a : b" taking each new magnitude first, so that NaN never enters a minimum
+// (as a NaN message never becomes the smallest one).
 template <bool Scaled>
 struct MinSumRule {
     float scale;
 
-    [[gnu::always_inline]] void apply(const Vf* v, float* out, std::size_t d) const {
+    [[gnu::always_inline]] static Vf smaller(Vf a, Vf b) { return a < b ? a : b; }
+
+    [[gnu::always_inline]] void apply(const Vf* v, Vf* out, std::size_t d) const {
         const Vi abs_mask = Vi{} + 0x7FFFFFFF;
         const Vi sign_bit = ~abs_mask;
-        Vf min1 = L::splat(std::numeric_limits<float>::infinity());
-        Vf min2 = min1;
-        Vi pos{};
+        const Vf infinity = L::splat(std::numeric_limits<float>::infinity());
+        Vf before[kMaxRowWeight], after[kMaxRowWeight];
+        Vi below[kMaxRowWeight];
         Vi negative{};
-        // a < min1 moves min1 to min2 and takes its place (recording j); otherwise a < min2
-        // replaces min2, so a value equal to min1 becomes min2.
+        Vf running = infinity;
+        #pragma GCC unroll 16
         for (std::size_t j = 0; j < d; ++j) {
-            const Vf a = (Vf)((Vi)v[j] & abs_mask);
-            negative ^= v[j] < 0.0f;
-            const Vi smaller = a < min1;
-            const auto jj = static_cast<std::int32_t>(j);
-            pos = (smaller & (Vi{} + jj)) | (~smaller & pos);
-            const Vf larger = L::blend(smaller, min1, a);
-            min2 = L::blend(larger < min2, larger, min2);
-            min1 = L::blend(smaller, a, min1);
+            before[j] = running;
+            running = smaller((Vf)((Vi)v[j] & abs_mask), running);
+            below[j] = v[j] < 0.0f;
+            negative ^= below[j];
         }
-        const Vf mag1 = Scaled ? scale * min1 : min1;
-        const Vf mag2 = Scaled ? scale * min2 : min2;
+        running = infinity;
+        #pragma GCC unroll 16
+        for (std::size_t i = 0; i < d; ++i) {
+            const std::size_t j = d - 1 - i;
+            after[j] = running;
+            running = smaller((Vf)((Vi)v[j] & abs_mask), running);
+        }
+        #pragma GCC unroll 16
         for (std::size_t j = 0; j < d; ++j) {
-            const auto jj = static_cast<std::int32_t>(j);
-            const Vf mag = L::blend(pos == (Vi{} + jj), mag2, mag1);
-            const Vi flip = (negative ^ (v[j] < 0.0f)) & sign_bit;
-            L::store(out + j * kLanes, (Vf)((Vi)mag ^ flip));
+            const Vf others = smaller(before[j], after[j]);
+            const Vf mag = Scaled ? scale * others : others;
+            out[j] = (Vf)((Vi)mag ^ ((negative ^ below[j]) & sign_bit));
         }
     }
 };
 
-// One pass over every row group with the row weight fixed at compile time where possible.
-template <std::size_t D, typename Rule>
-[[gnu::always_inline]] inline std::size_t update_rows(const Rule& rule, const float* post, const std::uint16_t* slot_var, float* c,
-                        std::size_t groups, std::size_t dynamic_d) {
-    const std::size_t d = D != 0 ? D : dynamic_d;
-    const std::size_t stride = d * kLanes;
-    Vf v[kMaxRowWeight];
-    std::size_t failed = 0;
-    for (std::size_t g = 0; g < groups; ++g) {
-        failed += gather_group(post, slot_var + g * stride, c + g * stride, v, d);
-        rule.apply(v, c + g * stride, d);
+// The decoder's working arrays over one word (see the layout in the header).
+struct Messages {
+    float* msg;     // message edges, by slot
+    float* parity;  // edge of row r to column k + r
+    float* stair;   // edge of row r to column k + r - 1; row 0's is padding, kept at 0
+    float* post;    // posteriors: k message columns, +infinity, then the m parity columns
+};
+
+struct Layout {
+    std::size_t k, m;
+    const std::int32_t* msg_var;
+    const std::int32_t* msg_slot;
+};
+
+// One check pass over every row group: forms v = post - c, counts the rows whose hard bits (1
+// where the posterior is 0 or negative) XOR to 1, and writes the new check-to-variable messages.
+template <std::size_t W, SimdLevel Level, typename Rule>
+[[gnu::always_inline]] inline std::size_t check_pass(const Rule& rule, const Layout& layout, const Messages& x) {
+    constexpr std::size_t d = W + 2;
+    Vi failed{};  // per lane, minus the number of failed rows
+    for (std::size_t g = 0; g < layout.m / kLanes; ++g) {
+        Vf v[d];
+        Vi parity{};
+        float* msg = x.msg + g * W * kLanes;
+        #pragma GCC unroll 16
+        for (std::size_t j = 0; j < W; ++j) {
+            const Vf p = gather(x.post, layout.msg_var + (g * W + j) * kLanes);
+            parity ^= p <= 0.0f;
+            v[j] = p - L::load(msg + j * kLanes);
+        }
+        const Vf along = L::load(x.post + layout.k + 1 + g * kLanes);
+        const Vf before = L::load(x.post + layout.k + g * kLanes);
+        parity ^= along <= 0.0f;
+        parity ^= before <= 0.0f;
+        v[W] = along - L::load(x.parity + g * kLanes);
+        v[W + 1] = before - L::load(x.stair + g * kLanes);
+        failed += parity;
+        Vf out[d];
+        rule.apply(v, out, d);
+        #pragma GCC unroll 16
+        for (std::size_t j = 0; j < W; ++j) L::store(msg + j * kLanes, out[j]);
+        L::store(x.parity + g * kLanes, out[W]);
+        L::store(x.stair + g * kLanes, out[W + 1]);
     }
-    return failed;
+    x.stair[0] = 0.0f;
+    return L::count_set(failed);
 }
 
-template <typename Rule>
-[[gnu::always_inline]] inline std::size_t update_rows_any(const Rule& rule, const float* post,
-                                                          const std::uint16_t* slot_var, float* c,
-                                                          std::size_t groups, std::size_t d) {
-    // The padded row weights of the three codes: 3, 6 or 9 message columns and two parity columns.
-    switch (d) {
-    case 5: return update_rows<5>(rule, post, slot_var, c, groups, d);
-    case 8: return update_rows<8>(rule, post, slot_var, c, groups, d);
-    case 11: return update_rows<11>(rule, post, slot_var, c, groups, d);
-    default: return update_rows<0>(rule, post, slot_var, c, groups, d);
+// Posteriors: the channel value plus the incoming check messages in var_checks order.
+template <SimdLevel Level>
+[[gnu::always_inline]] inline void posterior_pass(const Layout& layout, const float* llr, const Messages& x) {
+    for (std::size_t c = 0; c < layout.k; c += kLanes) {
+        const std::int32_t* slot = layout.msg_slot + c * Ldpc::kColumnWeight;
+        Vf sum = L::load(llr + c);
+        sum += gather_unit<Level>(x.msg, slot);
+        #pragma GCC unroll 16
+        for (std::size_t t = 1; t < Ldpc::kColumnWeight; ++t) sum += gather(x.msg, slot + t * kLanes);
+        L::store(x.post + c, sum);
     }
+    // Parity column k + j sits on rows j and j + 1; the last one only on row m - 1.
+    const float* channel = llr + layout.k;
+    float* post = x.post + layout.k + 1;
+    std::size_t j = 0;
+    for (; j + kLanes < layout.m; j += kLanes)
+        L::store(post + j, L::load(channel + j) + L::load(x.parity + j) + L::load(x.stair + j + 1));
+    for (; j + 1 < layout.m; ++j) post[j] = channel[j] + x.parity[j] + x.stair[j + 1];
+    post[layout.m - 1] = channel[layout.m - 1] + x.parity[layout.m - 1];
 }
 
-// The two builds of one check-update pass; the rule and row weight are fixed inside.
+// Flooding belief propagation from posts = llr and zero messages. Pass `iter` counts the failed
+// checks of the hard word of the current posteriors (the channel decision for iter 0, the word
+// after iteration iter otherwise) while it already runs the check update of the next iteration
+// over the same rows; that update is simply unused when the word satisfies every check or the
+// iterations are spent. Keeps the message bits of the word with the fewest failed checks in
+// `best`; returns that count.
+template <std::size_t W, SimdLevel Level, typename Rule>
+[[gnu::always_inline]] inline std::size_t propagate(const Rule& rule, const Layout& layout, const float* llr,
+                                                    const Messages& x, std::uint8_t* best) {
+    std::size_t best_failed = std::numeric_limits<std::size_t>::max();
+    for (std::size_t iter = 0;; ++iter) {
+        const std::size_t failed = check_pass<W, Level>(rule, layout, x);
+        if (failed < best_failed) {
+            for (std::size_t i = 0; i < layout.k; i += kLanes) {
+                typedef std::uint8_t Bytes __attribute__((vector_size(kLanes)));
+                const Bytes bits = __builtin_convertvector((L::load(x.post + i) <= 0.0f) & 1, Bytes);
+                __builtin_memcpy(best + i, &bits, sizeof bits);
+            }
+            best_failed = failed;
+        }
+        if (best_failed == 0 || iter == Ldpc::kMaxIterations) break;
+        posterior_pass<Level>(layout, llr, x);
+    }
+    return best_failed;
+}
+
+template <SimdLevel Level, typename Rule>
+[[gnu::always_inline]] inline std::size_t propagate_any(const Rule& rule, const Layout& layout, const float* llr,
+                                                        const Messages& x, std::uint8_t* best, std::size_t w) {
+    // The row weights of the three codes: 3, 6 or 9 message columns.
+    switch (w) {
+    case 3: return propagate<3, Level>(rule, layout, llr, x, best);
+    case 6: return propagate<6, Level>(rule, layout, llr, x, best);
+    case 9: return propagate<9, Level>(rule, layout, llr, x, best);
+    }
+    internal_fault("LDPC row weight without a decoder build");
+}
+
+// The two builds of the decoder; the rule and row weight are fixed inside.
 template <typename Rule>
-std::size_t update_rows_portable(const Rule& rule, const float* post, const std::uint16_t* slot_var, float* c,
-                                 std::size_t groups, std::size_t d) {
-    return update_rows_any(rule, post, slot_var, c, groups, d);
+std::size_t propagate_portable(const Rule& rule, const Layout& layout, const float* llr, const Messages& x,
+                               std::uint8_t* best, std::size_t w) {
+    return propagate_any<SimdLevel::Portable>(rule, layout, llr, x, best, w);
 }
 
 template <typename Rule>
-KAVRO_TARGET_AVX2 std::size_t update_rows_avx2(const Rule& rule, const float* post, const std::uint16_t* slot_var,
-                                               float* c, std::size_t groups, std::size_t d) {
-    return update_rows_any(rule, post, slot_var, c, groups, d);
+KAVRO_TARGET_AVX2 std::size_t propagate_avx2(const Rule& rule, const Layout& layout, const float* llr,
+                                             const Messages& x, std::uint8_t* best, std::size_t w) {
+    return propagate_any<SimdLevel::Avx2>(rule, layout, llr, x, best, w);
 }
 
 }  // namespace
@@ -272,26 +368,24 @@ Ldpc Ldpc::build(LdpcCode code) {
         ldpc.var_start_.push_back(static_cast<std::uint32_t>(ldpc.var_check_.size()));
     }
 
-    // Decoder layout (see the header): groups of kLanes rows, each padded to the largest weight.
-    std::size_t weight = 0;
-    for (const auto& row : check_vars) weight = std::max(weight, row.size());
-    if (weight > kMaxRowWeight) internal_fault("LDPC check row too heavy");
-    ldpc.row_weight_ = weight;
-    ldpc.groups_ = (m + kLanes - 1) / kLanes;
-    ldpc.slot_var_.assign(ldpc.groups_ * weight * kLanes, static_cast<std::uint16_t>(n));
-    const auto slot = [&](std::size_t r, std::size_t j) {
-        return static_cast<std::uint32_t>((r / kLanes * weight + j) * kLanes + r % kLanes);
-    };
-    for (std::size_t r = 0; r < ldpc.groups_ * kLanes; ++r)
-        for (std::size_t j = 0; j < weight; ++j) {
-            if (r < m && j < check_vars[r].size())
-                ldpc.slot_var_[slot(r, j)] = check_vars[r][j];
-            else
-                ldpc.pad_slots_.push_back(slot(r, j));
+    // Decoder layout (see the header): every row has the same number of message columns, and
+    // rows and message columns come in whole vectors.
+    const std::size_t w = check_vars[0].size() - 1;
+    for (std::size_t r = 1; r < m; ++r)
+        if (check_vars[r].size() != w + 2) internal_fault("LDPC rows of unequal weight");
+    if (m % kLanes != 0 || k % kLanes != 0 || w + 2 > kMaxRowWeight) internal_fault("LDPC decoder layout");
+    ldpc.row_message_columns_ = w;
+    ldpc.msg_var_.resize(m * w);
+    ldpc.msg_slot_.resize(k * kColumnWeight);
+    const auto slot = [&](std::size_t r, std::size_t j) { return (r / kLanes * w + j) * kLanes + r % kLanes; };
+    for (std::size_t r = 0; r < m; ++r)
+        for (std::size_t j = 0; j < w; ++j) ldpc.msg_var_[slot(r, j)] = check_vars[r][j];
+    for (std::size_t c = 0; c < k; ++c)
+        for (std::size_t t = 0; t < kColumnWeight; ++t) {
+            const std::uint32_t e = ldpc.var_start_[c] + static_cast<std::uint32_t>(t);
+            ldpc.msg_slot_[(c / kLanes * kColumnWeight + t) * kLanes + c % kLanes] =
+                static_cast<std::int32_t>(slot(ldpc.var_check_[e], ldpc.var_edge_pos_[e]));
         }
-    for (std::size_t c = 0; c < n; ++c)
-        for (std::uint32_t e = ldpc.var_start_[c]; e < ldpc.var_start_[c + 1]; ++e)
-            ldpc.var_slot_.push_back(slot(ldpc.var_check_[e], ldpc.var_edge_pos_[e]));
     return ldpc;
 }
 
@@ -358,48 +452,20 @@ LdpcDecoded Ldpc::run_decoder(std::span<const float> llr, const Rule& rule, Simd
         return {std::move(message), true};
     }
 
-    // c: check-to-variable messages per slot; post: posterior per variable, plus the +infinity
-    // of the padding variable n. The variable-to-check message of an edge is post - c, formed when
-    // its row is next updated; with c = 0 and post = llr it starts as the channel value.
-    const std::size_t n_slots = slot_var_.size();
-    std::vector<float> work(n_slots + n + 1);
-    float* c = work.data();
-    float* post = work.data() + n_slots;
-    std::fill(c, c + n_slots, 0.0f);
-    std::copy(llr.begin(), llr.end(), post);
-    post[n] = std::numeric_limits<float>::infinity();
-    std::vector<std::uint8_t> best(n);
-
-    const std::uint32_t* msg_slot = var_slot_.data();  // three per message column
-    const std::uint32_t* parity_slot = var_slot_.data() + kColumnWeight * k_;
-    std::size_t best_failed = std::numeric_limits<std::size_t>::max();
-
-    // Pass `iter` counts the failed checks of the hard word of the current posteriors (the channel
-    // decision for iter 0, the word after iteration iter otherwise) while it already runs the
-    // check update of the next iteration over the same rows; that update is simply unused when
-    // the word satisfies every check or the iterations are spent.
-    for (std::size_t iter = 0;; ++iter) {
-        const std::size_t failed =
-            level == SimdLevel::Avx2 ? update_rows_avx2(rule, post, slot_var_.data(), c, groups_, row_weight_)
-                                     : update_rows_portable(rule, post, slot_var_.data(), c, groups_, row_weight_);
-        for (const std::uint32_t s : pad_slots_) c[s] = 0.0f;
-        if (failed < best_failed) {
-            for (std::size_t i = 0; i < n; ++i) best[i] = post[i] <= 0.0f;
-            best_failed = failed;
-        }
-        if (best_failed == 0 || iter == kMaxIterations) break;
-
-        // Posterior: the channel value plus the incoming check messages in var_checks order.
-        for (std::size_t i = 0; i < k_; ++i) {
-            const std::uint32_t* e = msg_slot + kColumnWeight * i;
-            post[i] = llr[i] + c[e[0]] + c[e[1]] + c[e[2]];
-        }
-        // Parity column k + j sits on rows j and j + 1; the last one only on row m - 1.
-        for (std::size_t j = 0; j + 1 < rows; ++j)
-            post[k_ + j] = llr[k_ + j] + c[parity_slot[2 * j]] + c[parity_slot[2 * j + 1]];
-        post[n - 1] = llr[n - 1] + c[parity_slot[2 * (rows - 1)]];
-    }
-    best.resize(k_);
+    // Messages start at 0 and posteriors at the channel values, so the first variable-to-check
+    // message of every edge is its channel value.
+    const std::size_t w = row_message_columns_;
+    std::vector<float> work(m() * w + m() + (m() + 1) + (n + 1), 0.0f);
+    const Messages x{work.data(), work.data() + m() * w, work.data() + m() * w + m(),
+                     work.data() + m() * w + 2 * m() + 1};
+    std::copy(llr.begin(), llr.begin() + static_cast<std::ptrdiff_t>(k_), x.post);
+    x.post[k_] = std::numeric_limits<float>::infinity();
+    std::copy(llr.begin() + static_cast<std::ptrdiff_t>(k_), llr.end(), x.post + k_ + 1);
+    const Layout layout{k_, m(), msg_var_.data(), msg_slot_.data()};
+    std::vector<std::uint8_t> best(k_);
+    const std::size_t best_failed =
+        level == SimdLevel::Avx2 ? propagate_avx2(rule, layout, llr.data(), x, best.data(), w)
+                                 : propagate_portable(rule, layout, llr.data(), x, best.data(), w);
     return {std::move(best), best_failed == 0};
 }
 

@@ -82,18 +82,16 @@ private:
     std::vector<std::uint16_t> var_check_;
     std::vector<std::uint16_t> var_edge_pos_;
 
-    // The decoder's message layout: rows in groups of kRowsPerGroup (one vector lane each), every
-    // row padded to row_weight_ slots, slot (group, j, lane) holding edge j of row
-    // kRowsPerGroup group + lane.
-    // Padding slots point at variable n, whose posterior is +infinity, and are reset to 0 after
-    // each update, which leaves every check rule and parity unchanged.
-    std::size_t row_weight_ = 0;
-    std::size_t groups_ = 0;
-    std::vector<std::uint16_t> slot_var_;
-    std::vector<std::uint32_t> pad_slots_;
-    // For each column, the slots of its edges in var_checks order (message columns: 3 each;
-    // parity column k + j: 2 each, the last one 1).
-    std::vector<std::uint32_t> var_slot_;
+    // The decoder's message layout: rows in groups of kRowsPerGroup, one vector lane each. Every
+    // row holds row_message_columns_ message columns and the staircase columns k + r and k + r - 1
+    // (row 0 has only the first; its missing edge reads a posterior of +infinity, which leaves
+    // every check rule and parity unchanged). Check-to-variable messages of message edges sit at
+    // (group, j, lane) for edge j of row kRowsPerGroup group + lane; msg_var_ holds their columns,
+    // msg_slot_ the slots of each message column's three edges in var_checks order, column-major
+    // by eight columns: slot of edge t of column c at (c / 8, t, c mod 8).
+    std::size_t row_message_columns_ = 0;
+    std::vector<std::int32_t> msg_var_;
+    std::vector<std::int32_t> msg_slot_;
 };
 
 // Sizes of code index q: n, k.

@@ -70,10 +70,10 @@ Bits reference_viterbi(const std::vector<float>& soft, unsigned k, unsigned g0, 
     return out;
 }
 
-Bits run_decoder(ConvKind kind, const std::vector<float>& soft) {
+Bits run_decoder(ConvKind kind, const std::vector<float>& soft, kavro::SimdLevel level) {
     ViterbiDecoder decoder(kind);
     Bits out(soft.size() / 2);
-    decoder.decode(soft, out);
+    decoder.decode(soft, out, level);
     return out;
 }
 
@@ -178,7 +178,11 @@ TEST_P(ViterbiMatchesReference, OnRandomInputsTiesIncluded) {
             default: x = (rng() % 4 == 0) ? 0.0f : gauss(rng); break;  // punctured-like zeros
             }
         }
-        ASSERT_EQ(run_decoder(kind, soft), reference_viterbi(soft, k, g0, g1)) << "trial " << trial;
+        const Bits want = reference_viterbi(soft, k, g0, g1);
+        for (const auto level : kavro::kSimdLevels) {
+            if (!kavro::simd_level_available(level)) continue;
+            ASSERT_EQ(run_decoder(kind, soft, level), want) << "trial " << trial << ", level " << static_cast<int>(level);
+        }
     }
     // Decoding twice with one decoder gives the same bits (no state survives a call).
     ViterbiDecoder decoder(kind);
@@ -202,10 +206,14 @@ TEST_P(ViterbiMatchesReference, NonFiniteAndHugeSoftValuesGiveBits) {
         std::vector<float> soft(2 * (1 + rng() % 200));
         for (auto& x : soft) x = specials[rng() % std::size(specials)];
         if (trial == 0) std::fill(soft.begin(), soft.end(), std::numeric_limits<float>::quiet_NaN());
-        const Bits bits = run_decoder(kind, soft);
-        ASSERT_EQ(bits.size(), soft.size() / 2);
-        for (const auto b : bits) ASSERT_LE(b, 1);
-        EXPECT_EQ(bits, reference_viterbi(soft, k, g0, g1)) << "trial " << trial;
+        const Bits want = reference_viterbi(soft, k, g0, g1);
+        for (const auto level : kavro::kSimdLevels) {
+            if (!kavro::simd_level_available(level)) continue;
+            const Bits bits = run_decoder(kind, soft, level);
+            ASSERT_EQ(bits.size(), soft.size() / 2);
+            for (const auto b : bits) ASSERT_LE(b, 1);
+            EXPECT_EQ(bits, want) << "trial " << trial << ", level " << static_cast<int>(level);
+        }
     }
 }
 
