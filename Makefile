@@ -11,6 +11,8 @@ PYTHON313 ?= $(call find_python,3.13)
 # The demo needs a compiler and FFTW only; the tests add GoogleTest and their oracles and peers.
 DEMO_APT_PACKAGES := build-essential cmake pkg-config libfftw3-dev
 TEST_APT_PACKAGES := $(DEMO_APT_PACKAGES) googletest libgtest-dev libbenchmark-dev libliquid-dev libfec-dev wsjtx
+# GNU Radio is a benchmark peer only.
+BENCH_APT_PACKAGES := $(TEST_APT_PACKAGES) gnuradio
 VENV := .venv
 VENV313 := .venv313
 BUILD := build/test
@@ -27,7 +29,7 @@ demo: $(VENV)/.stamp
 
 test: test-unit test-python test-python313 wheel
 
-# build/.apt-demo-stamp and build/.apt-test-stamp
+# build/.apt-demo-stamp, build/.apt-test-stamp and build/.apt-bench-stamp
 build/.apt-%-stamp:
 	@mkdir -p build
 	@if ! dpkg -s $(PACKAGES) >/dev/null 2>&1; then \
@@ -35,6 +37,7 @@ build/.apt-%-stamp:
 	touch $@
 build/.apt-demo-stamp: PACKAGES = $(DEMO_APT_PACKAGES)
 build/.apt-test-stamp: PACKAGES = $(TEST_APT_PACKAGES)
+build/.apt-bench-stamp: PACKAGES = $(BENCH_APT_PACKAGES)
 
 $(VENV)/.stamp: build/.apt-demo-stamp
 	test -n "$(PYTHON312)" || { echo "Python 3.12 not found"; exit 1; }
@@ -79,7 +82,7 @@ wheel: $(VENV)/.stamp
 BENCH_CORE ?= 2
 BENCH_REPETITIONS ?= 9
 BENCH_PYTHON := PYTHONPATH=build/bench KAVRO_BENCH_CORE=$(BENCH_CORE) taskset -c $(BENCH_CORE) $(VENV)/bin/python
-bench: $(VENV)/.stamp build/.apt-test-stamp
+bench: $(VENV)/.stamp build/.apt-bench-stamp
 	cmake -S . -B build/bench -DKAVRO_BUILD_BENCH=ON -DPython_EXECUTABLE=$(abspath $(VENV))/bin/python >/dev/null
 	cmake --build build/bench -j $(JOBS)
 	taskset -c $(BENCH_CORE) build/bench/bench/kavro_bench --benchmark_repetitions=$(BENCH_REPETITIONS) \
