@@ -5,9 +5,10 @@
 //     against liquid with no FEC; coded 1: kavro's default ladder entry 1 (LDPC n512r12 inside
 //     BCH t=8, rate 0.47) against liquid's Golay (24,12) inside Hamming (12,8) (rate 1/3; its
 //     convolutional codes need a libfec build it does not have here). CRC-32 on both sides.
-//   - BM_FrameRx/<payload>/<coded>/<snr_db>: one frame with 200 samples of lead and tail, noise
-//     at the given SNR over the frame's mean sample power, fed whole to OfdmFrameStreamDemod and
-//     to ofdmflexframesync; decoded_share must be 1 on both sides.
+//   - BM_FrameRx/<payload>/<coded>/<snr_db>/<chunk>: one frame with 200 samples of lead and
+//     tail, noise at the given SNR over the frame's mean sample power, fed to OfdmFrameStreamDemod
+//     and to ofdmflexframesync whole or in chunks of the given length; decoded_share is the share
+//     of frames each decodes (1 at 20 dB).
 //   - BM_StreamChunks/<chunk>: 20 noisy 1500-byte frames (entry 1, 20 dB, random gaps) fed in
 //     chunks of the given size; ms_per_frame is the cost per frame. BM_LiquidStream: the same
 //     number of liquid frames, gaps and SNR, through one ofdmflexframesync.
@@ -15,9 +16,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <span>
 #include <random>
 #include <vector>
 
@@ -175,11 +178,14 @@ void BM_KavroFrameRx(benchmark::State& state) {
     std::vector<Samples> frames;
     for (std::uint32_t seq = 0; seq < 8; ++seq)
         frames.push_back(with_margins(*link.mod.modulate_frame(link.packet(static_cast<std::size_t>(state.range(0)), seq), 0), snr, seq));
+    const auto chunk = static_cast<std::size_t>(state.range(3));
     OfdmFrameStreamDemod rx = link.receiver();
     std::size_t decoded = 0, tries = 0;
     for (auto _ : state) {
         rx.clear();
-        for (const auto& attempt : rx.feed(frames[tries++ % frames.size()])) decoded += attempt.has_value();
+        const std::span<const Complex> x = frames[tries++ % frames.size()];
+        for (std::size_t at = 0; at < x.size(); at += chunk)
+            for (const auto& attempt : rx.feed(x.subspan(at, std::min(chunk, x.size() - at)))) decoded += attempt.has_value();
     }
     state.counters["frames_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["decoded_share"] = static_cast<double>(decoded) / static_cast<double>(tries);
@@ -193,11 +199,14 @@ void BM_LiquidFrameRx(benchmark::State& state) {
         frames.push_back(with_margins(link.frame(test::random_bytes(static_cast<std::size_t>(state.range(0)), seq)), snr, seq));
     LiquidCount count;
     ofdmflexframesync sync = ofdmflexframesync_create(64, 16, 0, nullptr, count_liquid_frame, &count);
+    const auto chunk = static_cast<std::size_t>(state.range(3));
     std::size_t tries = 0;
     for (auto _ : state) {
         ofdmflexframesync_reset(sync);
         LiquidSamples& x = frames[tries++ % frames.size()];
-        ofdmflexframesync_execute(sync, reinterpret_cast<liquid_float_complex*>(x.data()), static_cast<unsigned>(x.size()));
+        for (std::size_t at = 0; at < x.size(); at += chunk)
+            ofdmflexframesync_execute(sync, reinterpret_cast<liquid_float_complex*>(x.data() + at),
+                                      static_cast<unsigned>(std::min(chunk, x.size() - at)));
     }
     ofdmflexframesync_destroy(sync);
     state.counters["frames_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
@@ -208,11 +217,14 @@ void frame_args(benchmark::internal::Benchmark* b) {
     for (const int bytes : {100, 1500})
         for (const int coded : {0, 1}) b->Args({bytes, coded});
 }
+// Payload bytes, coded, SNR in dB, chunk length: whole frames at 20 dB, and near the threshold
+// (8 dB) both whole and fed in 1024-sample chunks.
 void rx_args(benchmark::internal::Benchmark* b) {
+    constexpr int whole = 1 << 30;
     for (const int bytes : {100, 1500})
-        for (const int coded : {0, 1}) b->Args({bytes, coded, 20});
-    b->Args({100, 1, 8});
-    b->Args({1500, 1, 8});
+        for (const int coded : {0, 1}) b->Args({bytes, coded, 20, whole});
+    for (const int bytes : {100, 1500})
+        for (const int chunk : {whole, 1024}) b->Args({bytes, 1, 8, chunk});
 }
 BENCHMARK(BM_KavroFrameTx)->Apply(frame_args)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LiquidFrameTx)->Apply(frame_args)->Unit(benchmark::kMicrosecond);
