@@ -29,6 +29,13 @@ struct PhasorNco {
 
     void rotate() { phasor = phasor * step; }
 
+    // The rotation with each part fused: re' = fma(re, cos, -(im sin)), im' = fma(im, cos, re sin),
+    // the inner product rounded first. Loops calling it belong in KAVRO_FMA_CLONES functions.
+    void rotate_fused() {
+        const Complex p = phasor;
+        phasor = {std::fma(p.re, step.re, -(p.im * step.im)), std::fma(p.im, step.re, p.re * step.im)};
+    }
+
     // Counts one sample and reports whether the count reached a multiple of 1024.
     bool count() { return (++counter & 1023u) == 0; }
 

@@ -53,3 +53,18 @@ def levenshtein(a, b):
             current.append(min(previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (x != y)))
         previous = current
     return previous[-1]
+
+
+def edit_distance(a, b):
+    """Levenshtein distance of two byte strings, one NumPy row per character of `a`: the
+    insertions along a row are a running minimum of (row - j) plus j."""
+    a = np.frombuffer(bytes(a), np.uint8)
+    b = np.frombuffer(bytes(b), np.uint8)
+    j = np.arange(b.size + 1)
+    previous = j.copy()
+    for i, x in enumerate(a, 1):
+        current = np.empty_like(previous)
+        current[0] = i
+        current[1:] = np.minimum(previous[1:] + 1, previous[:-1] + (b != x))
+        previous = np.minimum.accumulate(current - j) + j
+    return int(previous[-1])

@@ -1,0 +1,211 @@
+#include "codec/psk31.hpp"
+
+#include <algorithm>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace kavro::codec {
+
+namespace {
+
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
+
+// While every metric stays below this, no candidate can reach QPSK31_UNREACHED or overflow, so
+// the add-compare-select needs no unreached or non-finite cases.
+constexpr float kTameLimit = 1e37f;
+
+constexpr unsigned rotation_of(unsigned state, unsigned input) {
+    return qpsk31_encode_step(static_cast<std::uint8_t>(state), static_cast<std::uint8_t>(input)).rotation;
+}
+
+// The trellis is made of butterflies: states 2j and 2j + 1 lead to j (input 0) and j + 8
+// (input 1), and the branch into j from 2j carries rotation j mod 4, the others that rotation
+// or its opposite (index xor 3). The vector step below relies on exactly this.
+constexpr bool butterflies() {
+    for (unsigned j = 0; j < 8; ++j) {
+        const unsigned e = j & 3u;
+        if (qpsk31_encode_step(static_cast<std::uint8_t>(2 * j), 0).next_state != j ||
+            qpsk31_encode_step(static_cast<std::uint8_t>(2 * j + 1), 1).next_state != j + 8)
+            return false;
+        if (rotation_of(2 * j, 0) != e || rotation_of(2 * j + 1, 0) != (e ^ 3u) || rotation_of(2 * j, 1) != (e ^ 3u) ||
+            rotation_of(2 * j + 1, 1) != e)
+            return false;
+    }
+    return true;
+}
+static_assert(butterflies());
+
+float distance(float re, float im, Complex r) {
+    const float dx = re - r.re;
+    const float dy = im - r.im;
+    return dx * dx + dy * dy;
+}
+
+}  // namespace
+
+// Every state is reached and every candidate finite: state j takes the smaller of
+// m[2j] + d[j mod 4] and m[2j+1] + d[(j mod 4) xor 3], keeping the even one on a tie; state
+// j + 8 the smaller of m[2j] + d[(j mod 4) xor 3] and m[2j+1] + d[j mod 4].
+std::uint16_t qpsk31_butterflies_portable(std::array<float, 16>& m, const std::array<float, 4>& d) {
+    std::array<float, 16> next;
+    unsigned decisions = 0;
+    for (unsigned j = 0; j < 8; ++j) {
+        const float same = d[j & 3u], opposite = d[(j & 3u) ^ 3u];
+        const float c0 = m[2 * j] + same, c1 = m[2 * j + 1] + opposite;
+        const float e0 = m[2 * j] + opposite, e1 = m[2 * j + 1] + same;
+        next[j] = c1 < c0 ? c1 : c0;
+        next[j + 8] = e1 < e0 ? e1 : e0;
+        decisions |= (unsigned{c1 < c0} << j) | (unsigned{e1 < e0} << (j + 8));
+    }
+    m = next;
+    return static_cast<std::uint16_t>(decisions);
+}
+
+#if defined(__SSE2__)
+std::uint16_t qpsk31_butterflies_sse2(std::array<float, 16>& m, const std::array<float, 4>& dist) {
+    alignas(16) std::array<float, 16> next;
+    const __m128 d = _mm_loadu_ps(dist.data());
+    const __m128 opposite = _mm_shuffle_ps(d, d, _MM_SHUFFLE(0, 1, 2, 3));
+    unsigned low = 0, high = 0;
+    for (unsigned g = 0; g < 2; ++g) {
+        const __m128 a = _mm_loadu_ps(m.data() + 8 * g);
+        const __m128 b = _mm_loadu_ps(m.data() + 8 * g + 4);
+        const __m128 even = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 odd = _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
+        const __m128 c0 = _mm_add_ps(even, d), c1 = _mm_add_ps(odd, opposite);
+        const __m128 e0 = _mm_add_ps(even, opposite), e1 = _mm_add_ps(odd, d);
+        // minps(x, y) is x < y ? x : y: the even candidate stays on a tie.
+        _mm_store_ps(next.data() + 4 * g, _mm_min_ps(c1, c0));
+        _mm_store_ps(next.data() + 8 + 4 * g, _mm_min_ps(e1, e0));
+        low |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(c1, c0))) << (4 * g);
+        high |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(e1, e0))) << (4 * g);
+    }
+    m = next;
+    return static_cast<std::uint16_t>(low | (high << 8));
+}
+#endif
+
+Qpsk31Metrics::Qpsk31Metrics() : ceiling_(kInfinity) {
+    m.fill(QPSK31_UNREACHED);
+    m[0] = 0.0f;  // the encoder starts in state 0
+}
+
+std::uint16_t Qpsk31Metrics::literal_step(float re, float im) {
+    std::array<float, 16> next;
+    next.fill(QPSK31_UNREACHED);
+    std::uint16_t decisions = 0;
+    for (unsigned s = 0; s < 16; ++s) {
+        if (!(m[s] < QPSK31_UNREACHED)) continue;
+        for (unsigned b = 0; b < 2; ++b) {
+            const Qpsk31Step branch = qpsk31_encode_step(static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(b));
+            const float candidate = m[s] + distance(re, im, QPSK31_PHASE_STEPS[branch.rotation]);
+            if (candidate < next[branch.next_state]) {
+                next[branch.next_state] = candidate;
+                const auto bit = static_cast<std::uint16_t>(1u << branch.next_state);
+                decisions = static_cast<std::uint16_t>((s & 1u) ? (decisions | bit) : (decisions & ~bit));
+            }
+        }
+    }
+    m = next;
+    return decisions;
+}
+
+void Qpsk31Metrics::update_ceiling() {
+    float top = 0.0f;
+    for (const float v : m) {
+        if (!(v < QPSK31_UNREACHED)) {
+            ceiling_ = kInfinity;
+            return;
+        }
+        top = std::max(top, v);
+    }
+    ceiling_ = top;
+}
+
+std::uint16_t Qpsk31Metrics::step(float re, float im) {
+    const float d0 = distance(re, im, QPSK31_PHASE_STEPS[0]);
+    const float d1 = distance(re, im, QPSK31_PHASE_STEPS[1]);
+    const float d2 = distance(re, im, QPSK31_PHASE_STEPS[2]);
+    const float d3 = distance(re, im, QPSK31_PHASE_STEPS[3]);
+    const float spread = ((d0 + d1) + (d2 + d3));  // at least the largest; NaN stays NaN
+    if (!(ceiling_ + spread < kTameLimit)) {
+        const std::array<float, 16> before = m;
+        std::uint16_t decisions = literal_step(re, im);
+        if (std::none_of(m.begin(), m.end(), [](float v) { return v < QPSK31_UNREACHED; })) {
+            m = before;
+            decisions = literal_step(0.0f, 0.0f);
+        }
+        update_ceiling();
+        return decisions;
+    }
+    ceiling_ = ceiling_ + spread;
+
+    const std::array<float, 4> d{d0, d1, d2, d3};
+#if defined(__SSE2__)
+    return qpsk31_butterflies_sse2(m, d);
+#else
+    return qpsk31_butterflies_portable(m, d);
+#endif
+}
+
+void Qpsk31Metrics::renormalise() {
+    float lowest = QPSK31_UNREACHED;
+    for (const float v : m)
+        if (v < lowest) lowest = v;
+    if (lowest > 0.0f)
+        for (float& v : m)
+            if (v < QPSK31_UNREACHED) v -= lowest;
+    update_ceiling();
+}
+
+unsigned Qpsk31Metrics::best_state() const {
+    unsigned best = 0;
+    for (unsigned s = 1; s < 16; ++s)
+        if (m[s] < m[best]) best = s;
+    return best;
+}
+
+namespace {
+
+unsigned predecessor(unsigned state, std::uint16_t decisions) {
+    return ((state & 7u) << 1) | ((decisions >> state) & 1u);
+}
+
+// Metrics are renormalised after every 256th pair, counting from the first.
+bool renormalises_after(std::uint64_t index) { return index % 256 == 255; }
+
+}  // namespace
+
+std::optional<std::uint8_t> StreamingViterbi::feed_symbol(float re, float im) {
+    const std::size_t w = write_idx_;
+    decisions_[w] = metrics_.step(re, im);
+    if (renormalises_after(count_)) metrics_.renormalise();
+    write_idx_ = (w + 1) % decisions_.size();
+    ++count_;
+    if (count_ <= depth) return std::nullopt;
+    unsigned state = metrics_.best_state();
+    for (std::size_t k = 0; k < depth; ++k) state = predecessor(state, decisions_[(w - k) % decisions_.size()]);
+    return static_cast<std::uint8_t>((state >> 3) & 1u);
+}
+
+std::vector<std::uint8_t> viterbi_decode(std::span<const float> soft) {
+    const std::size_t n = soft.size() / 2;
+    std::vector<std::uint16_t> decisions(n);
+    Qpsk31Metrics metrics;
+    for (std::size_t k = 0; k < n; ++k) {
+        decisions[k] = metrics.step(soft[2 * k], soft[2 * k + 1]);
+        if (renormalises_after(k)) metrics.renormalise();
+    }
+    std::vector<std::uint8_t> bits(n);
+    unsigned state = metrics.best_state();
+    for (std::size_t k = n; k-- > 0;) {
+        bits[k] = static_cast<std::uint8_t>((state >> 3) & 1u);
+        state = predecessor(state, decisions[k]);
+    }
+    return bits;
+}
+
+}  // namespace kavro::codec

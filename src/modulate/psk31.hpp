@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <vector>
+
+#include "core/complex.hpp"
+#include "core/phasor_nco.hpp"
+#include "demodulate/psk31.hpp"
+
+// PSK31 transmitters at 31.25 symbols per second. Each symbol moves from the previous value to
+// the new one along the rising half-cosine shape, is scaled by gain and carried up to rf_hz.
+// The up-mix oscillator runs on from call to call, so a stream may be modulated in pieces.
+// Sample rates giving more than kPsk31MaxSamplesPerSymbol samples per symbol are refused;
+// a rate giving none yields empty outputs. Outputs too large to count or hold throw
+// std::length_error or std::bad_alloc before any state changes.
+
+namespace kavro {
+
+// Zeros before and ones after a text when the caller names no other count.
+inline constexpr std::size_t kPsk31DefaultPreambleBits = 32;
+inline constexpr std::size_t kPsk31DefaultPostambleBits = 32;
+
+// The state and up-mix both modulators share.
+struct Psk31ModCore {
+    std::vector<float> shape;
+    std::size_t sps = 0;
+    float gain = 1.0f;
+    bool mix_on = false;
+    PhasorNco nco;
+
+    Psk31ModCore(std::size_t samples_per_symbol, float fs, float rf_hz, float gain);
+    // sps × symbols, or std::length_error when it does not fit a size.
+    std::size_t samples_for(std::size_t symbols) const;
+    void reset_carrier();
+};
+
+// Bit 0 reverses the phase, any other byte keeps it.
+class Bpsk31Mod {
+public:
+    static std::expected<Bpsk31Mod, Psk31RateError> create(float fs, float rf_hz, float gain);
+
+    std::vector<Complex> modulate_bits(std::span<const std::uint8_t> bits);
+    // Preamble zeros, the text's Varicode and the postamble ones.
+    std::vector<Complex> modulate_text(std::span<const std::uint8_t> text, std::size_t preamble_bits,
+                                       std::size_t postamble_bits);
+    void reset();
+    void set_gain(float gain) { core_.gain = gain; }
+
+private:
+    explicit Bpsk31Mod(Psk31ModCore core) : core_(std::move(core)) {}
+    Psk31ModCore core_;
+    float level_ = 1.0f;
+};
+
+// Each bit (bit 0 of each byte) through the QPSK31 encoder; the carrier phasor turns by the
+// step's rotation.
+class Qpsk31Mod {
+public:
+    static std::expected<Qpsk31Mod, Psk31RateError> create(float fs, float rf_hz, float gain);
+
+    std::vector<Complex> modulate_bits(std::span<const std::uint8_t> bits);
+    std::vector<Complex> modulate_text(std::span<const std::uint8_t> text, std::size_t preamble_bits,
+                                       std::size_t postamble_bits);
+    void reset();
+    void set_gain(float gain) { core_.gain = gain; }
+
+private:
+    explicit Qpsk31Mod(Psk31ModCore core) : core_(std::move(core)) {}
+    Psk31ModCore core_;
+    Complex phasor_{1.0f, 0.0f};
+    std::uint8_t enc_state_ = 0;
+};
+
+}  // namespace kavro
