@@ -61,6 +61,15 @@ struct Lanes {
         return (Floats)((mask & (Ints)x) | (~mask & (Ints)y));
     }
 
+    // The sum of the lanes.
+    [[gnu::always_inline]] static std::uint32_t lane_sum(Ints v) {
+        std::int32_t lanes[N];
+        __builtin_memcpy(lanes, &v, sizeof v);
+        std::uint32_t sum = 0;
+        for (std::size_t i = 0; i < N; ++i) sum += static_cast<std::uint32_t>(lanes[i]);
+        return sum;
+    }
+
     // Number of set lanes of a comparison result.
     [[gnu::always_inline]] static unsigned count_set(Ints mask) {
         std::int32_t lanes[N];

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -17,6 +18,7 @@
 
 #include "codec/ft8.hpp"
 #include "codec/ldpc.hpp"
+#include "codec/psk31.hpp"
 #include "core/simd_level.hpp"
 #include "demodulate/am.hpp"
 #include "demodulate/ft4.hpp"
@@ -241,6 +243,19 @@ Bits waterfall_bits(SimdLevel level, std::size_t n) {
     return bits_of(std::span<const float>(cells));
 }
 
+// Metrics and branch distances with ties (values on a half-unit grid) and specials.
+Bits qpsk31_butterfly_bits(SimdLevel level, std::size_t seed) {
+    const auto values = mixed_floats(20, 27 + seed);
+    std::array<float, 16> m;
+    std::array<float, 4> d;
+    for (std::size_t i = 0; i < 16; ++i) m[i] = std::round(values[i] * 4.0f) * 0.5f;
+    for (std::size_t i = 0; i < 4; ++i) d[i] = seed % 2 == 0 ? std::round(values[16 + i] * 2.0f) : values[16 + i];
+    const std::uint16_t decisions = codec::qpsk31_butterflies(m, d, level);
+    Bits out = bits_of(std::span<const float>(m));
+    out.push_back(decisions);
+    return out;
+}
+
 Bits qam_bits(SimdLevel level, std::size_t n) {
     Bits out;
     for (const std::uint32_t order : {16u, 64u, 256u}) {
@@ -277,6 +292,7 @@ const KernelCase kKernels[] = {
     {"ft8_tone_decisions", tone_decision_bits<8>},
     {"ft4_tone_decisions", tone_decision_bits<4>},
     {"ft8_ldpc", ft8_ldpc_bits},
+    {"qpsk31_butterflies", qpsk31_butterfly_bits},
     {"waterfall_rows", waterfall_bits},
     {"qam_decisions", qam_bits},
     {"ldpc_codes", ldpc_codes_bits},
