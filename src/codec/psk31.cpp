@@ -46,7 +46,8 @@ using L = Lanes<4>;
 
 // Four butterflies at once: lane i of group g handles j = 4g + i, whose branch distances are
 // d[i] and d[i xor 3] (j mod 4 = i).
-[[gnu::always_inline]] inline std::uint16_t butterfly_groups(std::array<float, 16>& m, const std::array<float, 4>& dist) {
+[[gnu::always_inline]] inline std::uint16_t butterfly_groups(std::array<float, 16>& m,
+                                                             const std::array<float, 4>& dist) {
     std::array<float, 16> next;
     const L::Floats d = L::load(dist.data());
     const L::Floats opposite = __builtin_shuffle(d, L::Ints{3, 2, 1, 0});

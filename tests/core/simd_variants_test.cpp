@@ -309,8 +309,8 @@ testing::AssertionResult same_bits(const Bits& got, const Bits& want) {
         return testing::AssertionFailure() << got.size() << " output words, the portable build gives " << want.size();
     for (std::size_t i = 0; i < got.size(); ++i)
         if (got[i] != want[i] && !(is_nan(got[i]) && is_nan(want[i])))
-            return testing::AssertionFailure() << "word " << i << " is " << std::hex << got[i] << ", the portable build gives "
-                                               << want[i];
+            return testing::AssertionFailure() << "word " << i << " is " << std::hex << got[i]
+                                               << ", the portable build gives " << want[i];
     return testing::AssertionSuccess();
 }
 
@@ -324,7 +324,8 @@ TEST_P(SimdVariants, EveryBuildGivesThePortableBits) {
         const Bits want = kernel.run(SimdLevel::Portable, n);
         for (const SimdLevel level : kSimdLevels) {
             if (level == SimdLevel::Portable || !simd_level_available(level)) continue;
-            ASSERT_TRUE(same_bits(kernel.run(level, n), want)) << "length " << n << ", level " << static_cast<int>(level);
+            ASSERT_TRUE(same_bits(kernel.run(level, n), want))
+                << "length " << n << ", level " << static_cast<int>(level);
         }
     }
 }
