@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <random>
@@ -71,8 +71,8 @@ std::vector<Complex> mixed_complex(std::size_t count, std::uint64_t seed, std::s
 using Bits = std::vector<std::uint32_t>;
 
 Bits bits_of(std::span<const float> values) {
-    Bits bits(values.size());
-    std::memcpy(bits.data(), values.data(), values.size() * sizeof(float));
+    Bits bits;
+    for (const float v : values) bits.push_back(std::bit_cast<std::uint32_t>(v));
     return bits;
 }
 
