@@ -50,19 +50,19 @@ void ft4_demodulate(benchmark::State& state) {
 }
 BENCHMARK(ft4_demodulate)->Unit(benchmark::kMicrosecond);
 
-void baseline_decisions(benchmark::State& state, bool ft8) {
+void portable_decisions(benchmark::State& state, bool ft8) {
     const auto iq = frame_samples(ft8);
     const kavro::ToneFrame& frame = ft8 ? kavro::FT8_FRAME : kavro::FT4_FRAME;
     const std::span<const float> offsets = ft8 ? std::span<const float>(kavro::FT8_TONE_OFFSETS_HZ)
                                                : std::span<const float>(kavro::FT4_TONE_OFFSETS_HZ);
     std::vector<std::uint8_t> tones(frame.data_tones);
     for (auto _ : state) {
-        kavro::decide_data_tones_baseline(frame, offsets, 12000.0f, 1500.0f, iq, tones);
+        kavro::decide_data_tones(frame, offsets, 12000.0f, 1500.0f, iq, tones, kavro::SimdLevel::Portable);
         benchmark::DoNotOptimize(tones.data());
     }
 }
-BENCHMARK_CAPTURE(baseline_decisions, ft8_demodulate_baseline, true)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(baseline_decisions, ft4_demodulate_baseline, false)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(portable_decisions, ft8_demodulate_portable, true)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(portable_decisions, ft4_demodulate_portable, false)->Unit(benchmark::kMicrosecond);
 
 void liquid_fskdem(benchmark::State& state, bool ft8, unsigned m, float bandwidth) {
     auto iq = frame_samples(ft8);

@@ -28,7 +28,7 @@ void BM_WaterfallFt8FullBandPortable(benchmark::State& state) {
     std::vector<kavro::WaterfallRow> blocks;
     for (std::size_t r = 0; r < rows; ++r) blocks.push_back({samples.data() + r * row_len, row_len, out.data() + r * bins});
     for (auto _ : state) {
-        kavro::detail::waterfall_rows_portable(blocks, steps.data(), bins);
+        kavro::waterfall_rows(blocks, steps.data(), bins, kavro::SimdLevel::Portable);
         benchmark::DoNotOptimize(out.data());
     }
 }

@@ -1,7 +1,3 @@
-// Eight-lane vectors in the baseline clone draw GCC's calling-convention note; every helper that
-// takes one is inlined (see core/lanes.hpp).
-#pragma GCC diagnostic ignored "-Wpsabi"
-
 #include "codec/ldpc.hpp"
 
 #include <algorithm>
@@ -112,8 +108,7 @@ constexpr auto BIT_SLOTS = [] {
 
 // Iterates from a raw decision (already in `best_hard`) that failed `best` checks; returns the
 // fewest failed checks seen, with that decision in `best_hard`.
-[[gnu::always_inline]] inline std::size_t propagate_body(const float* llr, std::uint8_t* best_hard,
-                                                         std::size_t best) {
+[[gnu::always_inline]] inline std::size_t propagate(const float* llr, std::uint8_t* best_hard, std::size_t best) {
     alignas(32) float m[SLOTS];
     alignas(32) float e[SLOTS];
     std::array<std::uint8_t, LDPC_N> hard;
@@ -131,24 +126,6 @@ constexpr auto BIT_SLOTS = [] {
         }
     }
     return best;
-}
-
-__attribute__((target_clones("avx2", "default"), noinline)) std::size_t propagate(const float* llr,
-                                                                                   std::uint8_t* best_hard,
-                                                                                   std::size_t best) {
-    return propagate_body(llr, best_hard, best);
-}
-
-__attribute__((noinline)) std::size_t propagate_baseline(const float* llr, std::uint8_t* best_hard,
-                                                         std::size_t best) {
-    return propagate_body(llr, best_hard, best);
-}
-
-template <auto Propagate>
-std::size_t decode_with(std::span<const float, LDPC_N> llr, std::span<std::uint8_t, LDPC_N> hard) {
-    for (std::size_t n = 0; n < LDPC_N; ++n) hard[n] = llr[n] <= 0.0f;
-    const std::size_t failed = ldpc_count_errors(hard);
-    return failed == 0 ? 0 : Propagate(llr.data(), hard.data(), failed);
 }
 
 }  // namespace
@@ -177,12 +154,12 @@ std::size_t ldpc_count_errors(std::span<const std::uint8_t, LDPC_N> hard) {
     return failed;
 }
 
-std::size_t ldpc_decode_soft(std::span<const float, LDPC_N> llr, std::span<std::uint8_t, LDPC_N> hard) {
-    return decode_with<propagate>(llr, hard);
-}
-
-std::size_t ldpc_decode_soft_baseline(std::span<const float, LDPC_N> llr, std::span<std::uint8_t, LDPC_N> hard) {
-    return decode_with<propagate_baseline>(llr, hard);
+std::size_t ldpc_decode_soft(std::span<const float, LDPC_N> llr, std::span<std::uint8_t, LDPC_N> hard,
+                             SimdLevel level) {
+    for (std::size_t n = 0; n < LDPC_N; ++n) hard[n] = llr[n] <= 0.0f;
+    const std::size_t failed = ldpc_count_errors(hard);
+    if (failed == 0) return 0;
+    return with_simd_level(level, [&] [[gnu::always_inline]] { return propagate(llr.data(), hard.data(), failed); });
 }
 
 }  // namespace kavro::codec

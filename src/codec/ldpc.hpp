@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <span>
 
+#include "core/simd_level.hpp"
+
 // The systematic LDPC(174,91) code of FT8 and FT4. Packed words are most significant bit first
 // (bit i is bit 7 - i % 8 of byte i / 8): the 12-byte protected message holds bits 0-90, the
 // 22-byte codeword the protected message in bits 0-90 and parity bits 0-82 in bits 91-173.
@@ -26,11 +28,9 @@ std::size_t ldpc_count_errors(std::span<const std::uint8_t, LDPC_N> hard);
 // Sum-product belief propagation with rational tanh/atanh approximations, at most 20 iterations.
 // Writes the decision with the fewest failed checks among the raw decision and every iteration's
 // (the earliest among equals) and returns its count; 0 means a codeword. A raw decision that is
-// already a codeword costs one check count and nothing else.
-std::size_t ldpc_decode_soft(std::span<const float, LDPC_N> llr, std::span<std::uint8_t, LDPC_N> hard);
-
-// The same decoder built for the baseline instruction set only, whatever the processor offers:
-// the twin of the variant the loader picks elsewhere, kept callable so it can be checked here.
-std::size_t ldpc_decode_soft_baseline(std::span<const float, LDPC_N> llr, std::span<std::uint8_t, LDPC_N> hard);
+// already a codeword costs one check count and nothing else. `level` picks the build of the
+// iterations; every level gives the same result.
+std::size_t ldpc_decode_soft(std::span<const float, LDPC_N> llr, std::span<std::uint8_t, LDPC_N> hard,
+                             SimdLevel level = best_simd_level());
 
 }  // namespace kavro::codec

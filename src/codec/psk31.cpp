@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "core/lanes.hpp"
 
 namespace kavro::codec {
 
@@ -44,49 +42,42 @@ float distance(float re, float im, Complex r) {
     return dx * dx + dy * dy;
 }
 
+using L = Lanes<4>;
+
+// Four butterflies at once: lane i of group g handles j = 4g + i, whose branch distances are
+// d[i] and d[i xor 3] (j mod 4 = i).
+[[gnu::always_inline]] inline std::uint16_t butterfly_groups(std::array<float, 16>& m,
+                                                             const std::array<float, 4>& dist) {
+    std::array<float, 16> next;
+    const L::Floats d = L::load(dist.data());
+    const L::Floats opposite = __builtin_shuffle(d, L::Ints{3, 2, 1, 0});
+    unsigned low = 0, high = 0;
+    for (unsigned g = 0; g < 2; ++g) {
+        const L::Floats a = L::load(m.data() + 8 * g), b = L::load(m.data() + 8 * g + 4);
+        const L::Floats even = __builtin_shuffle(a, b, L::Ints{0, 2, 4, 6});
+        const L::Floats odd = __builtin_shuffle(a, b, L::Ints{1, 3, 5, 7});
+        const L::Floats c0 = even + d, c1 = odd + opposite;
+        const L::Floats e0 = even + opposite, e1 = odd + d;
+        // The even candidate stays on a tie.
+        const L::Ints c_odd = c1 < c0, e_odd = e1 < e0;
+        L::store(next.data() + 4 * g, L::blend(c_odd, c1, c0));
+        L::store(next.data() + 8 + 4 * g, L::blend(e_odd, e1, e0));
+        const L::Ints weights{1, 2, 4, 8};
+        low |= L::lane_sum(c_odd & weights) << (4 * g);
+        high |= L::lane_sum(e_odd & weights) << (4 * g);
+    }
+    m = next;
+    return static_cast<std::uint16_t>(low | (high << 8));
+}
+
 }  // namespace
 
 // Every state is reached and every candidate finite: state j takes the smaller of
 // m[2j] + d[j mod 4] and m[2j+1] + d[(j mod 4) xor 3], keeping the even one on a tie; state
 // j + 8 the smaller of m[2j] + d[(j mod 4) xor 3] and m[2j+1] + d[j mod 4].
-std::uint16_t qpsk31_butterflies_portable(std::array<float, 16>& m, const std::array<float, 4>& d) {
-    std::array<float, 16> next;
-    unsigned decisions = 0;
-    for (unsigned j = 0; j < 8; ++j) {
-        const float same = d[j & 3u], opposite = d[(j & 3u) ^ 3u];
-        const float c0 = m[2 * j] + same, c1 = m[2 * j + 1] + opposite;
-        const float e0 = m[2 * j] + opposite, e1 = m[2 * j + 1] + same;
-        next[j] = c1 < c0 ? c1 : c0;
-        next[j + 8] = e1 < e0 ? e1 : e0;
-        decisions |= (unsigned{c1 < c0} << j) | (unsigned{e1 < e0} << (j + 8));
-    }
-    m = next;
-    return static_cast<std::uint16_t>(decisions);
+std::uint16_t qpsk31_butterflies(std::array<float, 16>& m, const std::array<float, 4>& d, SimdLevel level) {
+    return with_simd_level(level, [&] [[gnu::always_inline]] { return butterfly_groups(m, d); });
 }
-
-#if defined(__SSE2__)
-std::uint16_t qpsk31_butterflies_sse2(std::array<float, 16>& m, const std::array<float, 4>& dist) {
-    alignas(16) std::array<float, 16> next;
-    const __m128 d = _mm_loadu_ps(dist.data());
-    const __m128 opposite = _mm_shuffle_ps(d, d, _MM_SHUFFLE(0, 1, 2, 3));
-    unsigned low = 0, high = 0;
-    for (unsigned g = 0; g < 2; ++g) {
-        const __m128 a = _mm_loadu_ps(m.data() + 8 * g);
-        const __m128 b = _mm_loadu_ps(m.data() + 8 * g + 4);
-        const __m128 even = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
-        const __m128 odd = _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
-        const __m128 c0 = _mm_add_ps(even, d), c1 = _mm_add_ps(odd, opposite);
-        const __m128 e0 = _mm_add_ps(even, opposite), e1 = _mm_add_ps(odd, d);
-        // minps(x, y) is x < y ? x : y: the even candidate stays on a tie.
-        _mm_store_ps(next.data() + 4 * g, _mm_min_ps(c1, c0));
-        _mm_store_ps(next.data() + 8 + 4 * g, _mm_min_ps(e1, e0));
-        low |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(c1, c0))) << (4 * g);
-        high |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(e1, e0))) << (4 * g);
-    }
-    m = next;
-    return static_cast<std::uint16_t>(low | (high << 8));
-}
-#endif
 
 Qpsk31Metrics::Qpsk31Metrics() : ceiling_(kInfinity) {
     m.fill(QPSK31_UNREACHED);
@@ -144,11 +135,7 @@ std::uint16_t Qpsk31Metrics::step(float re, float im) {
     ceiling_ = ceiling_ + spread;
 
     const std::array<float, 4> d{d0, d1, d2, d3};
-#if defined(__SSE2__)
-    return qpsk31_butterflies_sse2(m, d);
-#else
-    return qpsk31_butterflies_portable(m, d);
-#endif
+    return qpsk31_butterflies(m, d);
 }
 
 void Qpsk31Metrics::renormalise() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/complex.hpp"
+#include "core/simd_level.hpp"
 #include "fec/conv_tables.hpp"
 
 // The QPSK31 code: the library's rate-1/2, K = 5 convolutional code (generators 1 + D^2 + D^4
@@ -64,11 +65,10 @@ private:
 };
 
 // The add-compare-select step once every state is reached and no candidate can leave the finite
-// range, given the four branch distances by rotation index: a plain loop and its SSE2 twin.
-std::uint16_t qpsk31_butterflies_portable(std::array<float, 16>& m, const std::array<float, 4>& d);
-#if defined(__SSE2__)
-std::uint16_t qpsk31_butterflies_sse2(std::array<float, 16>& m, const std::array<float, 4>& d);
-#endif
+// range, given the four branch distances by rotation index. Bit t of the result is set where
+// state t took its odd predecessor. `level` picks the build; every level gives the same bits.
+std::uint16_t qpsk31_butterflies(std::array<float, 16>& m, const std::array<float, 4>& d,
+                                 SimdLevel level = best_simd_level());
 
 // Takes one soft pair per symbol and decides the data bit of the symbol fed 32 calls earlier.
 class StreamingViterbi {

@@ -30,7 +30,7 @@ struct PhasorNco {
     void rotate() { phasor = phasor * step; }
 
     // The rotation with each part fused: re' = fma(re, cos, -(im sin)), im' = fma(im, cos, re sin),
-    // the inner product rounded first. Loops calling it belong in KAVRO_FMA_CLONES functions.
+    // the inner product rounded first. Loops calling it run through with_simd_level.
     void rotate_fused() {
         const Complex p = phasor;
         phasor = {std::fma(p.re, step.re, -(p.im * step.im)), std::fma(p.im, step.re, p.re * step.im)};

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/complex.hpp"
+#include "core/simd_level.hpp"
 #include "dsp/biquad_lowpass.hpp"
 #include "dsp/dc_blocker.hpp"
 
@@ -27,11 +28,14 @@ class AmEnvelopeDemod {
 public:
     AmEnvelopeDemod(double fs, double audio_bw_hz, bool abs_approx = false);
 
-    std::vector<float> process(std::span<const Complex> iq);
+    std::vector<float> process(std::span<const Complex> iq) { return process_at(iq, best_simd_level()); }
+    // `level` picks the build of the sample loop; every level gives the same bits.
+    std::vector<float> process_at(std::span<const Complex> iq, SimdLevel level);
 
 private:
-    std::vector<float> process_exact(std::span<const Complex> iq);
-    std::vector<float> process_approx(std::span<const Complex> iq);
+    // The sample loop of either mode, writing out[n] for iq[n].
+    template <bool Approx>
+    void detect(std::span<const Complex> iq, std::span<float> out);
 
     bool abs_approx_;
     dsp::BiquadCoefficients lowpass_;

@@ -1,7 +1,3 @@
-// Eight-lane vectors in the baseline clone draw GCC's calling-convention note; every helper that
-// takes one is inlined (see core/lanes.hpp).
-#pragma GCC diagnostic ignored "-Wpsabi"
-
 #include "demodulate/ft8.hpp"
 
 #include <cmath>
@@ -77,33 +73,10 @@ template <std::size_t K>
     }
 }
 
-using Kernel = void (*)(const float*, const float*, std::size_t, const Complex* const*, std::size_t, float*,
-                        std::uint8_t*);
+}  // namespace
 
-__attribute__((target_clones("avx2", "default"))) void decide8(const float* step_re, const float* step_im,
-                                                               std::size_t length, const Complex* const* symbols,
-                                                               std::size_t count, float* table, std::uint8_t* out) {
-    decide_body<8>(step_re, step_im, length, symbols, count, table, out);
-}
-
-__attribute__((target_clones("avx2", "default"))) void decide4(const float* step_re, const float* step_im,
-                                                               std::size_t length, const Complex* const* symbols,
-                                                               std::size_t count, float* table, std::uint8_t* out) {
-    decide_body<4>(step_re, step_im, length, symbols, count, table, out);
-}
-
-void decide8_baseline(const float* step_re, const float* step_im, std::size_t length, const Complex* const* symbols,
-                      std::size_t count, float* table, std::uint8_t* out) {
-    decide_body<8>(step_re, step_im, length, symbols, count, table, out);
-}
-
-void decide4_baseline(const float* step_re, const float* step_im, std::size_t length, const Complex* const* symbols,
-                      std::size_t count, float* table, std::uint8_t* out) {
-    decide_body<4>(step_re, step_im, length, symbols, count, table, out);
-}
-
-void decide_with(Kernel eight, Kernel four, const ToneFrame& frame, std::span<const float> offsets_hz, float fs,
-                 float base_hz, std::span<const Complex> iq, std::span<std::uint8_t> tones) {
+void decide_data_tones(const ToneFrame& frame, std::span<const float> offsets_hz, float fs, float base_hz,
+                       std::span<const Complex> iq, std::span<std::uint8_t> tones, SimdLevel level) {
     const std::size_t k = frame.alphabet;
     if ((k != 8 && k != 4) || offsets_hz.size() != k || iq.size() < frame.frame_samples() ||
         tones.size() != frame.data_tones)
@@ -118,20 +91,14 @@ void decide_with(Kernel eight, Kernel four, const ToneFrame& frame, std::span<co
     for (std::size_t s = 0; s < frame.symbols(); ++s)
         if (frame.layout[s] == DATA_SYMBOL) symbols.push_back(iq.data() + s * frame.symbol_samples);
     std::vector<float> table(frame.symbol_samples * 2 * k);
-    (k == 8 ? eight : four)(step_re, step_im, frame.symbol_samples, symbols.data(), symbols.size(), table.data(),
-                            tones.data());
-}
-
-}  // namespace
-
-void decide_data_tones(const ToneFrame& frame, std::span<const float> offsets_hz, float fs, float base_hz,
-                       std::span<const Complex> iq, std::span<std::uint8_t> tones) {
-    decide_with(decide8, decide4, frame, offsets_hz, fs, base_hz, iq, tones);
-}
-
-void decide_data_tones_baseline(const ToneFrame& frame, std::span<const float> offsets_hz, float fs, float base_hz,
-                                std::span<const Complex> iq, std::span<std::uint8_t> tones) {
-    decide_with(decide8_baseline, decide4_baseline, frame, offsets_hz, fs, base_hz, iq, tones);
+    with_simd_level(level, [&] [[gnu::always_inline]] {
+        if (k == 8)
+            decide_body<8>(step_re, step_im, frame.symbol_samples, symbols.data(), symbols.size(), table.data(),
+                           tones.data());
+        else
+            decide_body<4>(step_re, step_im, frame.symbol_samples, symbols.data(), symbols.size(), table.data(),
+                           tones.data());
+    });
 }
 
 std::expected<std::vector<std::uint8_t>, FtLengthError> Ft8Demod::demodulate(std::span<const Complex> iq) const {

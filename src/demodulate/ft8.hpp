@@ -8,6 +8,7 @@
 
 #include "codec/ft8.hpp"
 #include "core/complex.hpp"
+#include "core/simd_level.hpp"
 
 // FT8 demodulator, and the hard tone decisions it shares with FT4, for a frame already aligned in
 // time and frequency: the energy of each symbol at each tone frequency, measured by correlating
@@ -22,14 +23,10 @@ inline constexpr std::array<float, 8> FT8_TONE_OFFSETS_HZ{0.0f, 6.25f, 12.5f, 18
 
 // Decides the frame.data_tones data symbols of the frame starting at iq[0] (iq holds at least
 // frame.frame_samples() samples) into `tones`. `offsets_hz` has one entry per tone of the
-// alphabet (8 or 4).
+// alphabet (8 or 4). `level` picks the build of the correlations; every level decides alike.
 void decide_data_tones(const ToneFrame& frame, std::span<const float> offsets_hz, float fs, float base_hz,
-                       std::span<const Complex> iq, std::span<std::uint8_t> tones);
-
-// The same, built for the baseline instruction set only, whatever the processor offers: the twin of
-// the variant the loader picks elsewhere, kept callable so it can be checked here.
-void decide_data_tones_baseline(const ToneFrame& frame, std::span<const float> offsets_hz, float fs, float base_hz,
-                                std::span<const Complex> iq, std::span<std::uint8_t> tones);
+                       std::span<const Complex> iq, std::span<std::uint8_t> tones,
+                       SimdLevel level = best_simd_level());
 
 class Ft8Demod {
 public:

@@ -7,19 +7,21 @@ namespace kavro {
 PhaseStepDetector::PhaseStepDetector(double fs, double audio_bw_hz)
     : lowpass_(dsp::design_biquad_lowpass(static_cast<float>(fs), static_cast<float>(audio_bw_hz))) {}
 
-KAVRO_FMA_CLONES std::vector<float> PhaseStepDetector::process(std::span<const Complex> iq, float factor) {
+std::vector<float> PhaseStepDetector::process(std::span<const Complex> iq, float factor, SimdLevel level) {
     std::vector<float> out(iq.size());
-    const dsp::BiquadCoefficients lp = lowpass_;
-    dsp::BiquadMemory s1 = section1_, s2 = section2_;
-    Complex previous = previous_;
-    for (std::size_t n = 0; n < iq.size(); ++n) {
-        const float theta = dsp::phase_step(previous, iq[n]);
-        previous = iq[n];
-        out[n] = dsp::biquad_step(lp, s2, dsp::biquad_step(lp, s1, theta * factor));
-    }
-    previous_ = previous;
-    section1_ = s1;
-    section2_ = s2;
+    with_simd_level(level, [&] [[gnu::always_inline]] {
+        const dsp::BiquadCoefficients lp = lowpass_;
+        dsp::BiquadMemory s1 = section1_, s2 = section2_;
+        Complex previous = previous_;
+        for (std::size_t n = 0; n < iq.size(); ++n) {
+            const float theta = dsp::phase_step(previous, iq[n]);
+            previous = iq[n];
+            out[n] = dsp::biquad_step(lp, s2, dsp::biquad_step(lp, s1, theta * factor));
+        }
+        previous_ = previous;
+        section1_ = s1;
+        section2_ = s2;
+    });
     return out;
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/complex.hpp"
+#include "core/simd_level.hpp"
 #include "dsp/biquad_lowpass.hpp"
 
 namespace kavro {
@@ -15,7 +16,8 @@ class PhaseStepDetector {
 public:
     PhaseStepDetector(double fs, double audio_bw_hz);
 
-    std::vector<float> process(std::span<const Complex> iq, float factor);
+    // `level` picks the build of the sample loop; every level gives the same bits.
+    std::vector<float> process(std::span<const Complex> iq, float factor, SimdLevel level = best_simd_level());
 
 private:
     Complex previous_{1.0f, 0.0f};

@@ -5,7 +5,6 @@
 #include <numbers>
 
 #include "codec/psk31.hpp"
-#include "dsp/biquad_lowpass.hpp"
 
 namespace kavro {
 
@@ -164,8 +163,8 @@ std::expected<Bpsk31Demod, Psk31RateError> Bpsk31Demod::create(float fs, float r
     return Bpsk31Demod(Psk31DemodState(*sps, fs, rf_hz, gain));
 }
 
-KAVRO_FMA_CLONES std::size_t Bpsk31Demod::process(std::span<const Complex> input, std::span<float> output) {
-    return dispatch<false>(state_, input, output);
+std::size_t Bpsk31Demod::process_at(std::span<const Complex> input, std::span<float> output, SimdLevel level) {
+    return with_simd_level(level, [&] [[gnu::always_inline]] { return dispatch<false>(state_, input, output); });
 }
 
 std::vector<float> Bpsk31Demod::process_all(std::span<const Complex> iq) {
@@ -180,8 +179,8 @@ std::expected<Qpsk31Demod, Psk31RateError> Qpsk31Demod::create(float fs, float r
     return Qpsk31Demod(Psk31DemodState(*sps, fs, rf_hz, gain));
 }
 
-KAVRO_FMA_CLONES std::size_t Qpsk31Demod::process(std::span<const Complex> input, std::span<float> output) {
-    return dispatch<true>(state_, input, output);
+std::size_t Qpsk31Demod::process_at(std::span<const Complex> input, std::span<float> output, SimdLevel level) {
+    return with_simd_level(level, [&] [[gnu::always_inline]] { return dispatch<true>(state_, input, output); });
 }
 
 std::vector<float> Qpsk31Demod::process_buffered(std::span<const Complex> iq) {

@@ -9,6 +9,7 @@
 
 #include "core/complex.hpp"
 #include "core/phasor_nco.hpp"
+#include "core/simd_level.hpp"
 
 // PSK31 symbol timing and the BPSK31/QPSK31 demodulators. A demodulator mixes rf_hz down,
 // integrates each symbol against the rising half-cosine window while subtracting the previous
@@ -70,7 +71,11 @@ public:
 
     static std::expected<Bpsk31Demod, Psk31RateError> create(float fs, float rf_hz, float gain);
 
-    std::size_t process(std::span<const Complex> input, std::span<float> output);
+    std::size_t process(std::span<const Complex> input, std::span<float> output) {
+        return process_at(input, output, best_simd_level());
+    }
+    // `level` picks the build of the sample loop; every level gives the same bits.
+    std::size_t process_at(std::span<const Complex> input, std::span<float> output, SimdLevel level);
     // Every symbol the samples complete.
     std::vector<float> process_all(std::span<const Complex> iq);
     void reset() { state_.reset(); }
@@ -90,7 +95,11 @@ public:
 
     static std::expected<Qpsk31Demod, Psk31RateError> create(float fs, float rf_hz, float gain);
 
-    std::size_t process(std::span<const Complex> input, std::span<float> output);
+    std::size_t process(std::span<const Complex> input, std::span<float> output) {
+        return process_at(input, output, best_simd_level());
+    }
+    // `level` picks the build of the sample loop; every level gives the same bits.
+    std::size_t process_at(std::span<const Complex> input, std::span<float> output, SimdLevel level);
     // Every pair the samples complete, also appended to the soft buffer.
     std::vector<float> process_buffered(std::span<const Complex> iq);
     // Viterbi decisions of the buffered pairs; empties the buffer.

@@ -1,8 +1,5 @@
 #include "demodulate/qam.hpp"
 
-// 32-byte vectors never cross a call boundary here: every helper is inlined into its build.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
 #include <cstring>
 
 #include "core/lanes.hpp"

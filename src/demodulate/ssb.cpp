@@ -9,22 +9,24 @@ SsbProductDemod::SsbProductDemod(double fs, double bfo_hz, double audio_bw_hz)
       lowpass_(dsp::design_biquad_lowpass(static_cast<float>(fs), static_cast<float>(audio_bw_hz))),
       bfo_(bfo_hz, fs) {}
 
-KAVRO_FMA_CLONES std::vector<float> SsbProductDemod::process(std::span<const Complex> iq) {
+std::vector<float> SsbProductDemod::process_at(std::span<const Complex> iq, SimdLevel level) {
     std::vector<float> out(iq.size());
-    const dsp::BiquadCoefficients lp = lowpass_;
-    dsp::BiquadMemory a = section_a_, b = section_b_;
-    dsp::DcBlocker dc = dc_blocker_;
-    PhasorNco bfo = bfo_;
-    for (std::size_t n = 0; n < iq.size(); ++n) {
-        const Complex x = iq[n];
-        const Complex p = bfo.next();
-        const float v = std::fma(x.re, p.re, x.im * p.im);  // Re(x · conj(p))
-        out[n] = dc.process(dsp::biquad_step(lp, b, dsp::biquad_step(lp, a, v)));
-    }
-    section_a_ = a;
-    section_b_ = b;
-    dc_blocker_ = dc;
-    bfo_ = bfo;
+    with_simd_level(level, [&] [[gnu::always_inline]] {
+        const dsp::BiquadCoefficients lp = lowpass_;
+        dsp::BiquadMemory a = section_a_, b = section_b_;
+        dsp::DcBlocker dc = dc_blocker_;
+        PhasorNco bfo = bfo_;
+        for (std::size_t n = 0; n < iq.size(); ++n) {
+            const Complex x = iq[n];
+            const Complex p = bfo.next();
+            const float v = std::fma(x.re, p.re, x.im * p.im);  // Re(x · conj(p))
+            out[n] = dc.process(dsp::biquad_step(lp, b, dsp::biquad_step(lp, a, v)));
+        }
+        section_a_ = a;
+        section_b_ = b;
+        dc_blocker_ = dc;
+        bfo_ = bfo;
+    });
     return out;
 }
 

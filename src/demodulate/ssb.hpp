@@ -5,6 +5,7 @@
 
 #include "core/complex.hpp"
 #include "core/phasor_nco.hpp"
+#include "core/simd_level.hpp"
 #include "dsp/biquad_lowpass.hpp"
 #include "dsp/dc_blocker.hpp"
 
@@ -16,7 +17,9 @@ class SsbProductDemod {
 public:
     SsbProductDemod(double fs, double bfo_hz, double audio_bw_hz);
 
-    std::vector<float> process(std::span<const Complex> iq);
+    std::vector<float> process(std::span<const Complex> iq) { return process_at(iq, best_simd_level()); }
+    // `level` picks the build of the sample loop; every level gives the same bits.
+    std::vector<float> process_at(std::span<const Complex> iq, SimdLevel level);
 
 private:
     dsp::BiquadMemory section_a_;

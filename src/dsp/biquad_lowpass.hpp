@@ -5,15 +5,6 @@
 // Second-order Butterworth low-pass section (quality factor 1/√2) in transposed direct form II.
 // The audio rails of the SSB modulator and of the analog demodulators cascade two of these.
 
-// Loops built on std::fma are compiled twice on x86-64: once for processors with the FMA
-// instruction, where std::fma is a single instruction, and once for the baseline, where it is a
-// call into the maths library. The loader picks one; both round identically.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define KAVRO_FMA_CLONES __attribute__((target_clones("fma", "default")))
-#else
-#define KAVRO_FMA_CLONES
-#endif
-
 namespace kavro::dsp {
 
 // Coefficients already divided by a0.
@@ -35,7 +26,8 @@ struct BiquadMemory {
 BiquadCoefficients design_biquad_lowpass(float fs, float audio_bw_hz);
 
 // One sample through one section: y = b0·x + z1 and z1' = b1·x + z2 are each fused; the
-// feedback terms are separate products.
+// feedback terms are separate products. Sample loops run it through with_simd_level, so that the
+// fused steps are instructions where the CPU has them.
 inline float biquad_step(const BiquadCoefficients& c, BiquadMemory& m, float x) {
     const float y = std::fma(c.b0, x, m.z1);
     m.z1 = std::fma(c.b1, x, m.z2) - c.a1 * y;

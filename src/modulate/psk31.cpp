@@ -5,7 +5,6 @@
 
 #include "codec/psk31.hpp"
 #include "codec/varicode.hpp"
-#include "dsp/biquad_lowpass.hpp"
 
 namespace kavro {
 
@@ -15,17 +14,6 @@ std::expected<std::size_t, Psk31RateError> transmitter_sps(float fs, Psk31Compon
     const std::uint64_t sps = psk31_samples_per_symbol(fs);
     if (sps > kPsk31MaxSamplesPerSymbol) return std::unexpected(Psk31RateError{component, sps});
     return static_cast<std::size_t>(sps);
-}
-
-// Carries the baseband samples up to rf_hz in place with the running oscillator.
-KAVRO_FMA_CLONES void upmix(PhasorNco& running, std::span<Complex> samples) {
-    PhasorNco nco = running;
-    for (Complex& x : samples) {
-        nco.rotate_fused();
-        if (nco.count()) nco.renormalise();
-        x = x * nco.phasor;
-    }
-    running = nco;
 }
 
 std::vector<std::uint8_t> varicode_bits(std::span<const std::uint8_t> text, std::size_t preamble, std::size_t postamble) {
@@ -55,6 +43,18 @@ void Psk31ModCore::reset_carrier() {
     nco.counter = 0;
 }
 
+void Psk31ModCore::upmix(std::span<Complex> samples, SimdLevel level) {
+    with_simd_level(level, [&] [[gnu::always_inline]] {
+        PhasorNco running = nco;
+        for (Complex& x : samples) {
+            running.rotate_fused();
+            if (running.count()) running.renormalise();
+            x = x * running.phasor;
+        }
+        nco = running;
+    });
+}
+
 std::expected<Bpsk31Mod, Psk31RateError> Bpsk31Mod::create(float fs, float rf_hz, float gain) {
     const auto sps = transmitter_sps(fs, Psk31Component::Bpsk31Mod);
     if (!sps) return std::unexpected(sps.error());
@@ -73,7 +73,7 @@ std::vector<Complex> Bpsk31Mod::modulate_bits(std::span<const std::uint8_t> bits
         const float change = level_ - old;
         for (std::size_t i = 0; i < core_.sps; ++i) *y++ = {gain * (old + change * shape[i]), im};
     }
-    if (core_.mix_on) upmix(core_.nco, out);
+    if (core_.mix_on) core_.upmix(out);
     return out;
 }
 
@@ -107,7 +107,7 @@ std::vector<Complex> Qpsk31Mod::modulate_bits(std::span<const std::uint8_t> bits
         const Complex change = phasor_ - old;
         for (std::size_t i = 0; i < core_.sps; ++i) *y++ = (old + change * shape[i]) * gain;
     }
-    if (core_.mix_on) upmix(core_.nco, out);
+    if (core_.mix_on) core_.upmix(out);
     return out;
 }
 

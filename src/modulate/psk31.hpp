@@ -7,6 +7,7 @@
 
 #include "core/complex.hpp"
 #include "core/phasor_nco.hpp"
+#include "core/simd_level.hpp"
 #include "demodulate/psk31.hpp"
 
 // PSK31 transmitters at 31.25 symbols per second. Each symbol moves from the previous value to
@@ -34,6 +35,9 @@ struct Psk31ModCore {
     // sps × symbols, or std::length_error when it does not fit a size.
     std::size_t samples_for(std::size_t symbols) const;
     void reset_carrier();
+    // Carries baseband samples up to rf_hz in place with the running oscillator; `level` picks the
+    // build of the loop, every level giving the same bits.
+    void upmix(std::span<Complex> samples, SimdLevel level = best_simd_level());
 };
 
 // Bit 0 reverses the phase, any other byte keeps it.

@@ -5,6 +5,7 @@
 
 #include "core/complex.hpp"
 #include "core/phasor_nco.hpp"
+#include "core/simd_level.hpp"
 #include "dsp/biquad_lowpass.hpp"
 
 namespace kavro {
@@ -17,7 +18,9 @@ class SsbPhasingMod {
 public:
     SsbPhasingMod(double fs, double audio_bw_hz, double audio_if_hz, double rf_hz, bool usb);
 
-    std::vector<Complex> process(std::span<const float> audio);
+    std::vector<Complex> process(std::span<const float> audio) { return process_at(audio, best_simd_level()); }
+    // `level` picks the build of the sample loop; every level gives the same bits.
+    std::vector<Complex> process_at(std::span<const float> audio, SimdLevel level);
 
 private:
     dsp::BiquadCoefficients lowpass_;

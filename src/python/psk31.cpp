@@ -27,7 +27,7 @@ std::vector<Complex> modulate_text(Mod& mod, BytesArg text, std::optional<std::u
 // The mode word is lowered by the interpreter's own str.lower on a plain str, so the full Unicode
 // mapping applies and a subclass's override does not.
 std::expected<Psk31Stream, ErrorAlreadySet> make_stream(std::string_view mode, float fs, float carrier_hz,
-                                                        std::optional<float> gain) {
+                                                        float gain) {
     PyObject* plain = PyUnicode_FromStringAndSize(mode.data(), static_cast<Py_ssize_t>(mode.size()));
     if (plain == nullptr) return std::unexpected(ErrorAlreadySet{});
     PyObject* lowered = PyObject_CallMethod(plain, "lower", nullptr);
@@ -39,20 +39,13 @@ std::expected<Psk31Stream, ErrorAlreadySet> make_stream(std::string_view mode, f
         Py_DECREF(lowered);
         return std::unexpected(ErrorAlreadySet{});
     }
-    auto stream = Psk31Stream::create({text, static_cast<std::size_t>(size)}, mode, fs, carrier_hz, gain.value_or(1.0f));
+    auto stream = Psk31Stream::create({text, static_cast<std::size_t>(size)}, mode, fs, carrier_hz, gain);
     Py_DECREF(lowered);
     if (!stream) {
         raise_value_error(error_message(stream.error()));
         return std::unexpected(ErrorAlreadySet{});
     }
     return std::move(*stream);
-}
-
-std::expected<std::vector<Psk31SyncResult>, Psk31SyncError> psk31_sync_entry(
-    std::span<const Complex> iq, float fs, float base_hz, float max_hz, std::optional<std::uint64_t> min_carrier_syms,
-    std::optional<float> peak_margin_db, std::optional<std::uint64_t> n_bits, std::optional<std::uint64_t> max_cand) {
-    return psk31_sync(iq, fs, base_hz, max_hz, min_carrier_syms.value_or(8), peak_margin_db.value_or(6.0f),
-                      n_bits.value_or(1024), max_cand.value_or(10));
 }
 
 // Reads the keys of one candidate in the given order; empty with the exception set on failure.
@@ -252,7 +245,7 @@ int register_classes(PyObject* module) {
                                   "Returns a list of dicts:\n"
                                   "  {\"time_sym\": int, \"freq_bin\": int, \"carrier_hz\": float, \"score\": float, "
                                   "\"soft_bits\": float32[N]}",
-                                  &psk31_sync_entry>,
+                                  &psk31_sync>,
                      add_function<"best_psk31_sync(candidates, carrier_hz, baud=...)\n--\n\n"
                                   "Pick the best PSK31 sync result nearest to `carrier_hz`.\n"
                                   "\n"

@@ -1,13 +1,12 @@
 #include "sync/waterfall.hpp"
 
-#include <immintrin.h>
-
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
 
 #include "core/internal_fault.hpp"
+#include "core/lanes.hpp"
 
 namespace kavro {
 
@@ -16,15 +15,9 @@ namespace {
 constexpr float minus_two_pi = -6.2831855f;
 constexpr float power_floor = 1e-12f;
 
-// Read once at load time; __builtin_cpu_init makes the query safe before other initialisers.
-bool detect_avx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-}
-
-const bool has_avx2 = detect_avx2();
-
 constexpr std::size_t chunk_samples = 64;  // phasor table rows formed at a time, kept in L1
+
+using L = Lanes<8>;
 
 // Bins [0, count) of `steps` (count ≤ 8V) over every row, eight bins per vector and V vectors
 // side by side. The phasors of the next chunk of samples are tabulated once (the recurrence is
@@ -32,22 +25,20 @@ constexpr std::size_t chunk_samples = 64;  // phasor table rows formed at a time
 // accumulators, keeping each cell's additions in sample order. Each lane does exactly the scalar
 // operations of its bin.
 template <int V>
-__attribute__((target("avx2,fma"), always_inline)) inline void bins_avx2(std::span<const WaterfallRow> rows,
-                                                                         std::size_t first_bin, const Complex* steps,
-                                                                         std::size_t count, float* acc,
-                                                                         float* table) {
+[[gnu::always_inline]] inline void bins(std::span<const WaterfallRow> rows, std::size_t first_bin,
+                                        const Complex* steps, std::size_t count, float* acc, float* table) {
     constexpr std::size_t width = 8 * V;
-    alignas(32) float w_re[width] = {}, w_im[width] = {};
+    float w_re[width] = {}, w_im[width] = {};
     for (std::size_t k = 0; k < count; ++k) {
         w_re[k] = steps[k].re;
         w_im[k] = steps[k].im;
     }
-    __m256 wr[V], wi[V], pr[V], pi[V];
+    L::Floats wr[V], wi[V], pr[V], pi[V];
     for (int v = 0; v < V; ++v) {
-        wr[v] = _mm256_load_ps(w_re + 8 * v);
-        wi[v] = _mm256_load_ps(w_im + 8 * v);
-        pr[v] = _mm256_set1_ps(1.0f);
-        pi[v] = _mm256_setzero_ps();
+        wr[v] = L::load(w_re + 8 * v);
+        wi[v] = L::load(w_im + 8 * v);
+        pr[v] = L::splat(1.0f);
+        pi[v] = L::splat(0.0f);
     }
     std::size_t longest = 0;
     for (const WaterfallRow& row : rows) longest = std::max(longest, row.len);
@@ -56,49 +47,66 @@ __attribute__((target("avx2,fma"), always_inline)) inline void bins_avx2(std::sp
         const std::size_t chunk = std::min(chunk_samples, longest - n0);
         for (std::size_t n = 0; n < chunk; ++n) {
             for (int v = 0; v < V; ++v) {
-                _mm256_store_ps(table + 2 * width * n + 8 * v, pr[v]);
-                _mm256_store_ps(table + 2 * width * n + width + 8 * v, pi[v]);
-                const __m256 next_re = _mm256_fmsub_ps(pr[v], wr[v], _mm256_mul_ps(pi[v], wi[v]));
-                pi[v] = _mm256_fmadd_ps(pi[v], wr[v], _mm256_mul_ps(pr[v], wi[v]));
+                L::store(table + 2 * width * n + 8 * v, pr[v]);
+                L::store(table + 2 * width * n + width + 8 * v, pi[v]);
+                const L::Floats next_re = L::fused(pr[v], wr[v], -(pi[v] * wi[v]));
+                pi[v] = L::fused(pi[v], wr[v], pr[v] * wi[v]);
                 pr[v] = next_re;
             }
         }
         float* row_acc = acc;
         for (const WaterfallRow& row : rows) {
             const std::size_t end = row.len > n0 ? std::min(chunk, row.len - n0) : 0;
-            __m256 ar[V], ai[V];
+            L::Floats ar[V], ai[V];
             for (int v = 0; v < V; ++v) {
-                ar[v] = _mm256_load_ps(row_acc + 8 * v);
-                ai[v] = _mm256_load_ps(row_acc + width + 8 * v);
+                ar[v] = L::load(row_acc + 8 * v);
+                ai[v] = L::load(row_acc + width + 8 * v);
             }
             const Complex* x = row.samples + n0;
             for (std::size_t n = 0; n < end; ++n) {
-                const __m256 xr = _mm256_set1_ps(x[n].re), xi = _mm256_set1_ps(x[n].im);
+                const L::Floats xr = L::splat(x[n].re), xi = L::splat(x[n].im);
                 const float* p = table + 2 * width * n;
                 for (int v = 0; v < V; ++v) {
-                    const __m256 p_re = _mm256_load_ps(p + 8 * v), p_im = _mm256_load_ps(p + width + 8 * v);
-                    ar[v] = _mm256_add_ps(ar[v], _mm256_sub_ps(_mm256_mul_ps(xr, p_re), _mm256_mul_ps(xi, p_im)));
-                    ai[v] = _mm256_add_ps(ai[v], _mm256_add_ps(_mm256_mul_ps(xr, p_im), _mm256_mul_ps(xi, p_re)));
+                    const L::Floats p_re = L::load(p + 8 * v), p_im = L::load(p + width + 8 * v);
+                    ar[v] = ar[v] + (xr * p_re - xi * p_im);
+                    ai[v] = ai[v] + (xr * p_im + xi * p_re);
                 }
             }
             for (int v = 0; v < V; ++v) {
-                _mm256_store_ps(row_acc + 8 * v, ar[v]);
-                _mm256_store_ps(row_acc + width + 8 * v, ai[v]);
+                L::store(row_acc + 8 * v, ar[v]);
+                L::store(row_acc + width + 8 * v, ai[v]);
             }
             row_acc += 2 * width;
         }
     }
-    const __m256 floor = _mm256_set1_ps(power_floor);
-    alignas(32) float power[width];
+    float power[width];
     const float* row_acc = acc;
     for (const WaterfallRow& row : rows) {
         for (int v = 0; v < V; ++v) {
-            const __m256 ar = _mm256_load_ps(row_acc + 8 * v), ai = _mm256_load_ps(row_acc + width + 8 * v);
-            const __m256 sq = _mm256_add_ps(_mm256_mul_ps(ar, ar), _mm256_mul_ps(ai, ai));
-            _mm256_store_ps(power + 8 * v, _mm256_add_ps(sq, floor));
+            const L::Floats ar = L::load(row_acc + 8 * v), ai = L::load(row_acc + width + 8 * v);
+            L::store(power + 8 * v, (ar * ar + ai * ai) + power_floor);
         }
         for (std::size_t k = 0; k < count; ++k) row.out[first_bin + k] = ::logf(power[k]);
         row_acc += 2 * width;
+    }
+}
+
+// Every bin over every row: wide groups of five vectors, then the remaining bins side by side as
+// well, the last vector partly filled.
+[[gnu::always_inline]] inline void all_bins(std::span<const WaterfallRow> rows, const Complex* steps,
+                                            std::size_t n_bins, float* acc, float* table) {
+    constexpr int vectors = 5;
+    constexpr std::size_t wide = 8 * vectors;
+    std::size_t k = 0;
+    for (; k + wide <= n_bins; k += wide) bins<vectors>(rows, k, steps + k, wide, acc, table);
+    const std::size_t rest = n_bins - k;
+    switch ((rest + 7) / 8) {
+        case 1: bins<1>(rows, k, steps + k, rest, acc, table); break;
+        case 2: bins<2>(rows, k, steps + k, rest, acc, table); break;
+        case 3: bins<3>(rows, k, steps + k, rest, acc, table); break;
+        case 4: bins<4>(rows, k, steps + k, rest, acc, table); break;
+        case 5: bins<5>(rows, k, steps + k, rest, acc, table); break;
+        default: break;
     }
 }
 
@@ -121,59 +129,12 @@ std::vector<Complex> waterfall_steps(std::size_t n_bins, float fs, float f0, flo
     return steps;
 }
 
-namespace detail {
-
-bool waterfall_has_avx2() { return has_avx2; }
-
-void waterfall_rows_portable(std::span<const WaterfallRow> rows, const Complex* steps, std::size_t n_bins) {
-    for (const WaterfallRow& row : rows) {
-        for (std::size_t k = 0; k < n_bins; ++k) {
-            const Complex w = steps[k];
-            float pr = 1.0f, pi = 0.0f, ar = 0.0f, ai = 0.0f;
-            for (std::size_t n = 0; n < row.len; ++n) {
-                const Complex x = row.samples[n];
-                ar = ar + (x.re * pr - x.im * pi);
-                ai = ai + (x.re * pi + x.im * pr);
-                const float next_re = std::fma(pr, w.re, -(pi * w.im));
-                pi = std::fma(pi, w.re, pr * w.im);
-                pr = next_re;
-            }
-            row.out[k] = ::logf((ar * ar + ai * ai) + power_floor);
-        }
-    }
-}
-
-__attribute__((target("avx2,fma"))) void waterfall_rows_avx2(std::span<const WaterfallRow> rows,
-                                                             const Complex* steps, std::size_t n_bins) {
+void waterfall_rows(std::span<const WaterfallRow> rows, const Complex* steps, std::size_t n_bins, SimdLevel level) {
     if (rows.empty()) return;
-    constexpr int vectors = 5;
-    constexpr std::size_t wide = 8 * vectors;
-    // Accumulators of every row and the phasor table of one chunk, re and im halves side by side.
-    struct alignas(32) Lanes {
-        float values[8];
-    };
-    std::vector<Lanes> acc(2 * vectors * rows.size()), table(2 * vectors * chunk_samples);
-    float* const a = reinterpret_cast<float*>(acc.data());
-    float* const t = reinterpret_cast<float*>(table.data());
-    std::size_t k = 0;
-    for (; k + wide <= n_bins; k += wide) bins_avx2<vectors>(rows, k, steps + k, wide, a, t);
-    // The remaining bins side by side as well, the last vector partly filled.
-    const std::size_t rest = n_bins - k;
-    switch ((rest + 7) / 8) {
-        case 1: bins_avx2<1>(rows, k, steps + k, rest, a, t); break;
-        case 2: bins_avx2<2>(rows, k, steps + k, rest, a, t); break;
-        case 3: bins_avx2<3>(rows, k, steps + k, rest, a, t); break;
-        case 4: bins_avx2<4>(rows, k, steps + k, rest, a, t); break;
-        case 5: bins_avx2<5>(rows, k, steps + k, rest, a, t); break;
-        default: break;
-    }
-}
-
-}  // namespace detail
-
-void waterfall_rows(std::span<const WaterfallRow> rows, const Complex* steps, std::size_t n_bins) {
-    if (has_avx2) detail::waterfall_rows_avx2(rows, steps, n_bins);
-    else detail::waterfall_rows_portable(rows, steps, n_bins);
+    // Accumulators of every row (five vectors of re, then of im) and the phasor table of one chunk.
+    constexpr std::size_t wide = 2 * 5 * L::count;
+    std::vector<float> acc(wide * rows.size()), table(wide * chunk_samples);
+    with_simd_level(level, [&] [[gnu::always_inline]] { all_bins(rows, steps, n_bins, acc.data(), table.data()); });
 }
 
 Waterfall compute_waterfall(std::span<const Complex> iq, std::size_t block_len, std::size_t n_rows,

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/complex.hpp"
+#include "core/simd_level.hpp"
 
 // A time-frequency grid of log powers: one row per block of consecutive samples, one bin per
 // analysis frequency f0 + k·df. Every cell is a direct single-frequency Fourier sum over its
@@ -44,17 +45,8 @@ struct WaterfallRow {
 // four rounded products, then p = (fma(p.re, w.re, -(p.im·w.im)), fma(p.im, w.re, p.re·w.im))
 // with the inner products rounded; the cell is logf((a.re² + a.im²) + 1e-12). The phasor
 // sequence of a bin starts at 1 in every row, so it is formed once per call and shared by all
-// rows. Every variant gives the same bits.
-void waterfall_rows(std::span<const WaterfallRow> rows, const Complex* steps, std::size_t n_bins);
-
-namespace detail {
-
-// The variants behind waterfall_rows, callable directly so that tests run each of them.
-void waterfall_rows_portable(std::span<const WaterfallRow> rows, const Complex* steps, std::size_t n_bins);
-void waterfall_rows_avx2(std::span<const WaterfallRow> rows, const Complex* steps, std::size_t n_bins);
-// Whether this processor runs the AVX2+FMA variant (the one waterfall_rows then uses).
-bool waterfall_has_avx2();
-
-}  // namespace detail
+// rows. `level` picks the build of the loops; every level gives the same bits.
+void waterfall_rows(std::span<const WaterfallRow> rows, const Complex* steps, std::size_t n_bins,
+                    SimdLevel level = best_simd_level());
 
 }  // namespace kavro

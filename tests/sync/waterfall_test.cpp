@@ -90,23 +90,25 @@ INSTANTIATE_TEST_SUITE_P(
 // (longer than a tabulated chunk of phasors, shorter, and empty).
 TEST(WaterfallRows, EveryVariantMatchesTheLiteralLoop) {
     const std::vector<Complex> iq = noisy_samples(700, 99);
-    ASSERT_TRUE(detail::waterfall_has_avx2()) << "this machine should run the vector variant";
+    ASSERT_TRUE(simd_level_available(SimdLevel::Avx2)) << "this machine should run the vector variant";
     const std::size_t lengths[] = {333, 64, 65, 0, 1, 200};
     const std::size_t starts[] = {0, 333, 20, 500, 699, 500};
     for (std::size_t n_bins : {1u, 7u, 8u, 9u, 20u, 30u, 39u, 40u, 41u, 48u, 66u, 87u, 120u}) {
         const std::vector<Complex> steps = waterfall_steps(n_bins, 12000.0f, -917.0f, 6.25f);
-        std::vector<float> want, portable(6 * n_bins), vector(6 * n_bins);
-        std::vector<WaterfallRow> portable_rows, vector_rows;
+        std::vector<float> want;
         for (std::size_t r = 0; r < 6; ++r) {
             const auto row = test::reference_waterfall(iq, lengths[r], 1, n_bins, starts[r], 12000.0f, -917.0f, 6.25f);
             want.insert(want.end(), row.data.begin(), row.data.end());
-            portable_rows.push_back({iq.data() + starts[r], lengths[r], portable.data() + r * n_bins});
-            vector_rows.push_back({iq.data() + starts[r], lengths[r], vector.data() + r * n_bins});
         }
-        detail::waterfall_rows_portable(portable_rows, steps.data(), n_bins);
-        detail::waterfall_rows_avx2(vector_rows, steps.data(), n_bins);
-        expect_same_bits(portable, want, "portable, bins " + std::to_string(n_bins));
-        expect_same_bits(vector, want, "avx2, bins " + std::to_string(n_bins));
+        for (const SimdLevel level : kSimdLevels) {
+            std::vector<float> cells(6 * n_bins);
+            std::vector<WaterfallRow> rows;
+            for (std::size_t r = 0; r < 6; ++r)
+                rows.push_back({iq.data() + starts[r], lengths[r], cells.data() + r * n_bins});
+            waterfall_rows(rows, steps.data(), n_bins, level);
+            expect_same_bits(cells, want, "level " + std::to_string(static_cast<int>(level)) + ", bins " +
+                                              std::to_string(n_bins));
+        }
     }
 }
 
