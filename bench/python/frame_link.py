@@ -12,14 +12,13 @@ Run: PYTHONPATH=build/<dir> python bench/python/frame_link.py [--frames N] [--no
 
 import argparse
 import pathlib
-import statistics
 import sys
-import time
 
 import numpy as np
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tests" / "python"))
 import support  # noqa: E402
+from timing import median_seconds  # noqa: E402
 
 import kavro_sdr  # noqa: E402
 
@@ -55,26 +54,17 @@ def frame_error_rate(mod, rx, entry, snr_db, frames, seed):
     return lost / frames
 
 
-def median_time(call, repeat=15):
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
-
-
 def throughput(mod, demod, rx):
     rng = np.random.default_rng(5)
     packet = kavro_sdr.FramePacket(support.random_bytes(rng, 1500), 1, 1)
     frame = mod.modulate_frame(packet)
-    seconds = median_time(lambda: mod.modulate_frame(packet), 50)
+    seconds = median_seconds(lambda: mod.modulate_frame(packet), repeat=50)
     print(f"modulate_frame 1500 B QPSK      {seconds * 1e3:8.3f} ms  {frame.size / seconds / 1e6:7.1f} Msample/s")
     lowpass = kavro_sdr.OfdmFrameMod(config().with_tx_lowpass(31), kavro_sdr.McsTable.default_ladder())
-    seconds = median_time(lambda: lowpass.modulate_frame(packet), 50)
+    seconds = median_seconds(lambda: lowpass.modulate_frame(packet), repeat=50)
     print(f"  with a 31-tap low-pass        {seconds * 1e3:8.3f} ms  {frame.size / seconds / 1e6:7.1f} Msample/s")
     body = (frame[144:] + noise(rng, frame.size - 144, 14.5)).astype(np.complex64)
-    seconds = median_time(lambda: demod.decode(body), 50)
+    seconds = median_seconds(lambda: demod.decode(body), repeat=50)
     print(f"OfdmFrameDemod.decode at 14.5 dB {seconds * 1e3:7.3f} ms")
     stream = np.concatenate([mod.modulate_frame(kavro_sdr.FramePacket(packet.payload, i, 1)) for i in range(50)])
     stream = (stream + noise(rng, stream.size, 14.5)).astype(np.complex64)
@@ -83,7 +73,7 @@ def throughput(mod, demod, rx):
         rx.clear()
         count = sum(len(rx.feed(stream[i:i + 16384])) for i in range(0, stream.size, 16384))
         assert count == 50
-    seconds = median_time(feed_all, 5)
+    seconds = median_seconds(feed_all, repeat=5)
     print(f"OfdmFrameStreamDemod.feed 16384  {stream.size / seconds / 1e6:7.1f} Msample/s (50 back-to-back frames)")
 
 
