@@ -92,11 +92,11 @@ BENCHMARK(BM_BatchDecode)->Unit(benchmark::kMicrosecond);
 
 std::size_t feed_chunks(OfdmFrameStreamDemod& rx, const Samples& x, std::size_t chunk, std::vector<double>* times = nullptr) {
     std::size_t decoded = 0;
-    for (std::size_t at = 0; at < x.size(); at += chunk) {
+    test::feed_in_chunks(std::span(x), chunk, [&](std::span<const Complex> piece) {
         const auto start = std::chrono::steady_clock::now();
-        for (const auto& attempt : rx.feed(std::span(x).subspan(at, std::min(chunk, x.size() - at)))) decoded += attempt.has_value();
+        for (const auto& attempt : rx.feed(piece)) decoded += attempt.has_value();
         if (times) times->push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
+    });
     return decoded;
 }
 

@@ -229,9 +229,9 @@ void BM_StreamChunks(benchmark::State& state) {
     std::size_t decoded = 0;
     for (auto _ : state) {
         OfdmFrameStreamDemod rx = link.receiver();
-        for (std::size_t at = 0; at < x.size(); at += chunk)
-            for (const auto& attempt : rx.feed(std::span(x).subspan(at, std::min(chunk, x.size() - at))))
-                decoded += attempt.has_value();
+        test::feed_in_chunks(std::span(x), chunk, [&](std::span<const Complex> piece) {
+            for (const auto& attempt : rx.feed(piece)) decoded += attempt.has_value();
+        });
     }
     if (decoded != kStreamFrames * state.iterations()) state.SkipWithError("frames lost");
     state.counters["ms_per_frame"] = benchmark::Counter(static_cast<double>(state.iterations() * kStreamFrames) * 1e-3,

@@ -57,11 +57,10 @@ std::vector<float> run(Demod& d, const std::vector<Complex>& iq, std::size_t chu
     std::vector<float> out;
     if (chunk == 0) chunk = iq.size();
     std::vector<float> buffer(2 * (chunk / 256 + 2));  // every test runs at 256 or more samples per symbol
-    for (std::size_t at = 0; at < iq.size(); at += chunk) {
-        const std::size_t n = std::min(chunk, iq.size() - at);
-        const std::size_t got = d.process(std::span(iq).subspan(at, n), buffer);
+    kavro::test::feed_in_chunks(std::span(iq), chunk, [&](std::span<const Complex> piece) {
+        const std::size_t got = d.process(piece, buffer);
         out.insert(out.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(got));
-    }
+    });
     return out;
 }
 

@@ -71,6 +71,25 @@ inline std::vector<std::vector<std::size_t>> chunk_plans(std::size_t total) {
     return plans;
 }
 
+// Calls feed(piece) on consecutive pieces of `input` until it is used up: `sizes` gives their
+// lengths in turn, starting over when it runs out, and the last piece may be shorter. At least one
+// size must be non-zero.
+template <class T, class Feed>
+void feed_in_chunks(std::span<T> input, std::span<const std::size_t> sizes, Feed&& feed) {
+    std::size_t at = 0;
+    for (std::size_t i = 0; at < input.size(); ++i) {
+        const std::size_t n = std::min(sizes[i % sizes.size()], input.size() - at);
+        feed(input.subspan(at, n));
+        at += n;
+    }
+}
+
+// Pieces of `chunk` samples each, the last one shorter.
+template <class T, class Feed>
+void feed_in_chunks(std::span<T> input, std::size_t chunk, Feed&& feed) {
+    feed_in_chunks(input, std::span<const std::size_t>(&chunk, 1), feed);
+}
+
 // Mean |x|^2 of `samples` (0 for none).
 inline double mean_power(std::span<const Complex> samples) {
     double power = 0.0;

@@ -58,15 +58,12 @@ std::vector<std::string> describe(const std::vector<OfdmFrameStreamDemod::Attemp
     return out;
 }
 
-std::vector<OfdmFrameStreamDemod::Attempt> feed_in_chunks(OfdmFrameStreamDemod rx, const Samples& x,
-                                                           const std::vector<std::size_t>& chunks) {
+std::vector<OfdmFrameStreamDemod::Attempt> feed_stream(OfdmFrameStreamDemod rx, const Samples& x,
+                                                        const std::vector<std::size_t>& chunks) {
     std::vector<OfdmFrameStreamDemod::Attempt> all;
-    std::size_t at = 0;
-    for (std::size_t i = 0; at < x.size(); ++i) {
-        const std::size_t n = std::min(chunks[i % chunks.size()], x.size() - at);
-        for (auto& a : rx.feed(std::span(x).subspan(at, n))) all.push_back(std::move(a));
-        at += n;
-    }
+    test::feed_in_chunks(std::span(x), chunks, [&](std::span<const Complex> piece) {
+        for (auto& a : rx.feed(piece)) all.push_back(std::move(a));
+    });
     for (auto& a : rx.flush()) all.push_back(std::move(a));
     return all;
 }
@@ -192,7 +189,7 @@ TEST(StreamReceiver, ChunkingDoesNotChangeTheResult) {
         channel.append(link.frame(sent.back()), threshold_db[entry], amplitude);
     }
     const Samples x = channel.output(0.37f);
-    const auto attempts = feed_in_chunks(link.receiver(), x, {x.size()});
+    const auto attempts = feed_stream(link.receiver(), x, {x.size()});
     const auto whole = describe(attempts);
     ASSERT_EQ(attempts.size(), sent.size());
     for (std::size_t i = 0; i < sent.size(); ++i) {
@@ -200,8 +197,8 @@ TEST(StreamReceiver, ChunkingDoesNotChangeTheResult) {
         EXPECT_EQ(attempts[i]->payload, sent[i].payload) << i;
         EXPECT_EQ(std::tie(attempts[i]->sequence_num, attempts[i]->mcs_index), std::tie(sent[i].sequence_num, sent[i].mcs_index));
     }
-    EXPECT_EQ(describe(feed_in_chunks(link.receiver(), x, {997})), whole);
-    EXPECT_EQ(describe(feed_in_chunks(link.receiver(), x, {1, 7, 4096, 150, 33})), whole);
+    EXPECT_EQ(describe(feed_stream(link.receiver(), x, {997})), whole);
+    EXPECT_EQ(describe(feed_stream(link.receiver(), x, {1, 7, 4096, 150, 33})), whole);
 }
 
 }  // namespace
