@@ -1,5 +1,6 @@
-"""Helpers shared by the Python tests: seeded bits and bytes, complex noise, chunked feeding and
-edit distance. Import it as `import support` from any test under tests/python."""
+"""Helpers shared by the Python tests and benchmarks: seeded bits and bytes, complex noise and its
+level for an SNR, chunked feeding, edit distance and the frame link's reference configuration.
+Import it as `import support` from any test under tests/python."""
 
 import numpy as np
 

@@ -1,7 +1,11 @@
 #pragma once
 
 // Helpers shared by the unit tests and the benchmarks: seeded random bits and bytes, complex
-// Gaussian noise and the chunk plans a stream is split into.
+// Gaussian noise and its level for an SNR, BPSK soft values, and the chunk plans and chunked
+// feeding of a stream. Family helpers sit beside this file: analog_support.hpp (tones, chunk
+// invariance of the analog modems), frame_link_support.hpp (the frame link's reference setup),
+// ofdm_sync_reference.hpp (the literal preamble search) and ft8_support.hpp (FT8/FT4 payloads and
+// noise).
 
 #include <algorithm>
 #include <cmath>
