@@ -3,12 +3,12 @@
 
 #include <benchmark/benchmark.h>
 
-#include <random>
 #include <span>
 #include <vector>
 
 #include "demodulate/ofdm.hpp"
 #include "modulate/ofdm.hpp"
+#include "support/test_support.hpp"
 
 namespace {
 
@@ -27,10 +27,7 @@ kavro::OfdmConfig config(std::string_view constellation) {
 }
 
 std::vector<Complex> one_symbol(const kavro::OfdmConfig& cfg) {
-    std::mt19937 rng(1);
-    std::vector<std::uint8_t> bits(cfg.bits_per_ofdm_symbol());
-    for (auto& b : bits) b = static_cast<std::uint8_t>(rng() & 1);
-    return kavro::OfdmMod::create(cfg)->modulate(bits);
+    return kavro::OfdmMod::create(cfg)->modulate(kavro::test::random_bits(cfg.bits_per_ofdm_symbol(), 1));
 }
 
 void BM_OfdmDemodulate(benchmark::State& state, const char* constellation, const char* equalizer) {

@@ -1,12 +1,12 @@
 #include <benchmark/benchmark.h>
 
 #include <complex>
-#include <random>
 #include <vector>
 
 #include <liquid/liquid.h>
 
 #include "modulate/ofdm.hpp"
+#include "support/test_support.hpp"
 
 namespace {
 
@@ -28,16 +28,9 @@ kavro::OfdmConfig bench_config() {
                                       1.0f, "qpsk", std::nullopt);
 }
 
-std::vector<std::uint8_t> random_bits(std::size_t n) {
-    std::mt19937 rng(7);
-    std::vector<std::uint8_t> bits(n);
-    for (auto& b : bits) b = static_cast<std::uint8_t>(rng() & 1);
-    return bits;
-}
-
 void BM_KavroOfdmMod(benchmark::State& state) {
     auto mod = *kavro::OfdmMod::create(bench_config());
-    const auto bits = random_bits(symbols_per_call * mod.bits_per_ofdm_symbol());
+    const auto bits = kavro::test::random_bits(symbols_per_call * mod.bits_per_ofdm_symbol(), 7);
     for (auto _ : state) {
         auto out = mod.modulate(bits);
         benchmark::DoNotOptimize(out.data());
@@ -60,7 +53,7 @@ void BM_LiquidOfdmFrameGen(benchmark::State& state) {
     ofdmframegen gen = ofdmframegen_create(n_fft, cp_len, 0, allocation.data());
     modem qpsk = modem_create(LIQUID_MODEM_QPSK);
 
-    const auto bits = random_bits(symbols_per_call * 2 * data_bins.size());
+    const auto bits = kavro::test::random_bits(symbols_per_call * 2 * data_bins.size(), 7);
     std::vector<unsigned int> qpsk_symbols(bits.size() / 2);
     for (std::size_t i = 0; i < qpsk_symbols.size(); ++i) qpsk_symbols[i] = (bits[2 * i] << 1) | bits[2 * i + 1];
     std::vector<std::complex<float>> grid(n_fft);

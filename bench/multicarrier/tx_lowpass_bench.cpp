@@ -1,9 +1,9 @@
 #include <benchmark/benchmark.h>
 
-#include <random>
 #include <vector>
 
 #include "multicarrier/tx_lowpass.hpp"
+#include "support/test_support.hpp"
 
 namespace {
 
@@ -12,10 +12,7 @@ namespace {
 void BM_TxLowpassApply(benchmark::State& state) {
     const auto taps = static_cast<std::size_t>(state.range(0));
     const kavro::TxLowpass lowpass{taps, kavro::tx_lowpass_cutoff(taps, 60.0f, 27, 64), 60.0f};
-    std::mt19937 rng(1);
-    std::normal_distribution<float> g;
-    std::vector<kavro::Complex> x(100000);
-    for (auto& v : x) v = {g(rng), g(rng)};
+    const std::vector<kavro::Complex> x = kavro::test::complex_noise(100000, 2.0, 1);
     std::vector<kavro::Complex> y(x.size());
     for (auto _ : state) {
         state.PauseTiming();

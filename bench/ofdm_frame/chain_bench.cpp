@@ -12,6 +12,7 @@
 
 #include "demodulate/ofdm_frame/rx_chain.hpp"
 #include "modulate/ofdm_frame/tx_chain.hpp"
+#include "support/test_support.hpp"
 
 namespace {
 
@@ -31,19 +32,12 @@ struct Link {
     std::vector<float> noisy;
 
     Link() {
-        std::mt19937 rng(2024);
-        payload.resize(kPayloadLen);
-        for (auto& b : payload) b = static_cast<std::uint8_t>(rng());
+        payload = test::random_bytes(kPayloadLen, 2024);
         plan = block_plan(kPayloadLen, fec::CrcKind::Crc32, kOuter, kInner, {}, {}, cache);
         coded = encode(payload);
-        const double es_n0 = std::pow(10.0, 0.1);
-        const float sigma2 = static_cast<float>(1.0 / (2.0 * es_n0));
-        std::normal_distribution<float> noise(0.0f, std::sqrt(sigma2));
-        for (const std::uint8_t bit : coded) {
-            const float x = bit ? -1.0f : 1.0f;
-            clean.push_back(2.0f * x / sigma2);
-            noisy.push_back(2.0f * (x + noise(rng)) / sigma2);
-        }
+        const double sigma2 = test::noise_variance_at_snr(0.5, 1.0);  // BPSK at Es/N0 1 dB
+        for (const std::uint8_t bit : coded) clean.push_back(static_cast<float>((bit ? -2.0 : 2.0) / sigma2));
+        noisy = test::bpsk_llrs(coded, sigma2, 2025);
     }
 
     std::vector<std::uint8_t> encode(const std::vector<std::uint8_t>& bytes) {

@@ -27,6 +27,8 @@
 #include "demodulate/ofdm_frame/frame_body_decoder.hpp"
 #include "demodulate/ofdm_frame/stream_receiver.hpp"
 #include "modulate/ofdm_frame/frame_assembly.hpp"
+#include "support/frame_link_support.hpp"
+#include "support/test_support.hpp"
 
 namespace {
 
@@ -35,37 +37,17 @@ using Samples = std::vector<Complex>;
 
 constexpr std::size_t kPayload = 1500;
 constexpr float kSnrDb = 14.5f;
-constexpr std::size_t kPreambleSpan = 64 + 80;
+constexpr std::size_t kPreambleSpan = test::frame_preamble_span;
 
-OfdmConfig reference_config() {
-    const std::vector<std::int32_t> pilots{-21, -7, 7, 21};
-    const std::vector<Complex> values(4, Complex{1.0f, 0.0f});
-    return OfdmConfig::create(64, 16, std::span<const std::int32_t>{}, pilots, values, 1e6f, 0.0f, 1.0f, "qpsk", 4)
-        ->with_rx_window_backoff(4);
+// Seeded payloads and noise for a per-carrier Es/N0.
+void add_noise(Samples& x, float es_n0_db, std::uint64_t seed) {
+    test::add_noise(x, test::per_carrier_noise_variance(es_n0_db, 64), seed);
 }
 
-std::vector<std::uint8_t> random_bytes(std::size_t n, std::mt19937& rng) {
-    std::vector<std::uint8_t> bytes(n);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-    return bytes;
-}
-
-// Complex noise of variance sigma2 per sample.
-void add_noise(std::span<Complex> x, float sigma2, std::mt19937& rng) {
-    std::normal_distribution<float> normal(0.0f, std::sqrt(sigma2 / 2.0f));
-    for (Complex& s : x) s = s + Complex{normal(rng), normal(rng)};
-}
-
-float per_carrier_sigma2(float snr_db) { return 1.0f / (64.0f * std::pow(10.0f, snr_db / 10.0f)); }
-
-struct Link {
-    OfdmConfig cfg = reference_config();
-    McsTable table = McsTable::default_ladder();
-    std::shared_ptr<CodecCache> cache = std::make_shared<CodecCache>();
-    OfdmFrameMod mod = *OfdmFrameMod::create(cfg, table.entries(), 4, 16, cache);
+struct Link : test::ReferenceLink {
     std::mt19937 rng{7};
 
-    FramePacket packet(std::uint32_t seq) { return FramePacket{random_bytes(kPayload, rng), seq, 1, 0}; }
+    FramePacket packet(std::uint32_t seq) { return FramePacket{test::random_bytes(kPayload, rng()), seq, 1, 0}; }
 
     // Back-to-back noisy frames.
     Samples stream(std::size_t frames) {
@@ -74,11 +56,9 @@ struct Link {
             const Samples f = *mod.modulate_frame(packet(i), 0);
             x.insert(x.end(), f.begin(), f.end());
         }
-        add_noise(x, per_carrier_sigma2(kSnrDb), rng);
+        add_noise(x, kSnrDb, rng());
         return x;
     }
-
-    OfdmFrameStreamDemod receiver() const { return *OfdmFrameStreamDemod::create(cfg, table.entries(), 4, 16, cache); }
 };
 
 void BM_ModulateFrame(benchmark::State& state) {
@@ -100,7 +80,7 @@ void BM_BatchDecode(benchmark::State& state) {
     Link link;
     const Samples frame = *link.mod.modulate_frame(link.packet(1), 0);
     Samples body(frame.begin() + kPreambleSpan, frame.end());
-    add_noise(body, per_carrier_sigma2(kSnrDb), link.rng);
+    add_noise(body, kSnrDb, link.rng());
     const OfdmFrameDemod demod = *OfdmFrameDemod::create(link.cfg, link.table.entries(), link.cache);
     for (auto _ : state) {
         const auto packet = demod.decode(body);
@@ -112,11 +92,11 @@ BENCHMARK(BM_BatchDecode)->Unit(benchmark::kMicrosecond);
 
 std::size_t feed_chunks(OfdmFrameStreamDemod& rx, const Samples& x, std::size_t chunk, std::vector<double>* times = nullptr) {
     std::size_t decoded = 0;
-    for (std::size_t at = 0; at < x.size(); at += chunk) {
+    test::feed_in_chunks(std::span(x), chunk, [&](std::span<const Complex> piece) {
         const auto start = std::chrono::steady_clock::now();
-        for (const auto& attempt : rx.feed(std::span(x).subspan(at, std::min(chunk, x.size() - at)))) decoded += attempt.has_value();
+        for (const auto& attempt : rx.feed(piece)) decoded += attempt.has_value();
         if (times) times->push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
+    });
     return decoded;
 }
 
@@ -157,7 +137,7 @@ BENCHMARK(BM_StreamLongRun)->Unit(benchmark::kMillisecond)->Iterations(3);
 void BM_StreamIdleNoise(benchmark::State& state) {
     Link link;
     Samples noise(10'000'000);
-    add_noise(noise, per_carrier_sigma2(10.0f), link.rng);
+    add_noise(noise, 10.0f, link.rng());
     std::size_t most = 0;
     for (auto _ : state) {
         OfdmFrameStreamDemod rx = link.receiver();
@@ -180,7 +160,7 @@ struct LiquidLink {
     unsigned char header[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     std::vector<std::uint8_t> payload;
 
-    explicit LiquidLink(std::mt19937& rng) : payload(random_bytes(kPayload, rng)) {
+    explicit LiquidLink(std::mt19937& rng) : payload(test::random_bytes(kPayload, rng())) {
         ofdmflexframegenprops_init_default(&props);
         props.check = LIQUID_CRC_32;
         props.fec0 = LIQUID_FEC_GOLAY2412;
@@ -234,11 +214,11 @@ template <class Sample>
 void add_relative_noise(std::vector<Sample>& x, float snr_db, std::mt19937& rng) {
     double power = 0.0;
     for (const Sample& s : x) power += static_cast<double>(std::norm(std::complex<float>(s.re, s.im)));
-    const float sigma2 = static_cast<float>(power / static_cast<double>(x.size())) / std::pow(10.0f, snr_db / 10.0f);
-    std::normal_distribution<float> normal(0.0f, std::sqrt(sigma2 / 2.0f));
+    const double variance = test::noise_variance_at_snr(power / static_cast<double>(x.size()), snr_db);
     x.insert(x.begin(), 200, Sample{});
     x.insert(x.end(), 200, Sample{});
-    for (Sample& s : x) s = s + Sample{normal(rng), normal(rng)};
+    const auto noise = test::complex_noise(x.size(), variance, rng());
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] = x[i] + Sample{noise[i].re, noise[i].im};
 }
 
 struct LiquidSample {

@@ -28,6 +28,7 @@
 
 #include "demodulate/ofdm_frame/stream_receiver.hpp"
 #include "modulate/ofdm_frame/frame_assembly.hpp"
+#include "support/frame_link_support.hpp"
 #include "support/test_support.hpp"
 
 namespace {
@@ -35,13 +36,6 @@ namespace {
 using namespace kavro;
 using Samples = std::vector<Complex>;
 using LiquidSamples = std::vector<std::complex<float>>;
-
-OfdmConfig reference_config() {
-    const std::vector<std::int32_t> pilots{-21, -7, 7, 21};
-    const std::vector<Complex> values(4, Complex{1.0f, 0.0f});
-    return OfdmConfig::create(64, 16, std::span<const std::int32_t>{}, pilots, values, 1e6f, 0.0f, 1.0f, "qpsk", 4)
-        ->with_rx_window_backoff(4);
-}
 
 McsTable table_for(bool coded) {
     if (coded) return McsTable::default_ladder();
@@ -51,7 +45,7 @@ McsTable table_for(bool coded) {
 }
 
 struct KavroLink {
-    OfdmConfig cfg = reference_config();
+    OfdmConfig cfg = test::frame_link_rx_config();
     McsTable table;
     std::shared_ptr<CodecCache> cache = std::make_shared<CodecCache>();
     OfdmFrameMod mod;
@@ -112,16 +106,10 @@ int count_liquid_frame(unsigned char*, int header_valid, unsigned char*, unsigne
     return 0;
 }
 
-double mean_power(const Samples& x) {
-    double power = 0.0;
-    for (const Complex& s : x) power += static_cast<double>(norm(s));
-    return power / static_cast<double>(x.size());
-}
-
 // Noise at snr_db over `power`, as complex<float> for liquid or Complex for kavro.
 template <class Sample>
 void add_noise_at(std::vector<Sample>& x, double power, float snr_db, std::uint64_t seed) {
-    const auto noise = test::complex_noise(x.size(), power / std::pow(10.0, snr_db / 10.0), seed);
+    const auto noise = test::complex_noise(x.size(), test::noise_variance_at_snr(power, snr_db), seed);
     for (std::size_t i = 0; i < x.size(); ++i) x[i] = x[i] + Sample{noise[i].re, noise[i].im};
 }
 
@@ -129,7 +117,7 @@ Samples with_margins(const Samples& frame, float snr_db, std::uint64_t seed) {
     Samples x(200);
     x.insert(x.end(), frame.begin(), frame.end());
     x.resize(x.size() + 200);
-    add_noise_at(x, mean_power(frame), snr_db, seed);
+    add_noise_at(x, test::mean_power(frame), snr_db, seed);
     return x;
 }
 
@@ -253,9 +241,9 @@ void BM_StreamChunks(benchmark::State& state) {
     std::size_t decoded = 0;
     for (auto _ : state) {
         OfdmFrameStreamDemod rx = link.receiver();
-        for (std::size_t at = 0; at < x.size(); at += chunk)
-            for (const auto& attempt : rx.feed(std::span(x).subspan(at, std::min(chunk, x.size() - at))))
-                decoded += attempt.has_value();
+        test::feed_in_chunks(std::span(x), chunk, [&](std::span<const Complex> piece) {
+            for (const auto& attempt : rx.feed(piece)) decoded += attempt.has_value();
+        });
     }
     if (decoded != kStreamFrames * state.iterations()) state.SkipWithError("frames lost");
     state.counters["ms_per_frame"] = benchmark::Counter(static_cast<double>(state.iterations() * kStreamFrames) * 1e-3,

@@ -11,12 +11,16 @@ Run: PYTHONPATH=build/<dir> python bench/python/frame_link.py [--frames N] [--no
 """
 
 import argparse
-import statistics
-import time
+import pathlib
+import sys
 
 import numpy as np
 
-import kavro_sdr
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tests" / "python"))
+import support  # noqa: E402
+from timing import median_seconds  # noqa: E402
+
+import kavro_sdr  # noqa: E402
 
 N_FFT = 64
 CURVES = {  # ladder entry: per-carrier Es/N0 points in dB; the last is the 1% target
@@ -28,20 +32,18 @@ CURVES = {  # ladder entry: per-carrier Es/N0 points in dB; the last is the 1% t
 
 
 def config():
-    return kavro_sdr.OfdmConfig(64, 16, np.zeros(0, np.int32), np.array([-21, -7, 7, 21], np.int32),
-                                np.ones(4, np.complex64), 1e6, 0.0, 1.0, "qpsk", edge_guard=4).with_rx_window_backoff(4)
+    return support.frame_link_config().with_rx_window_backoff(4)
 
 
 def noise(rng, n, snr_db):
-    sigma = np.sqrt(1.0 / (N_FFT * 10 ** (snr_db / 10)) / 2)
-    return sigma * (rng.normal(size=n) + 1j * rng.normal(size=n))
+    return support.complex_noise(rng, n, support.per_carrier_noise_variance(snr_db, N_FFT))
 
 
 def frame_error_rate(mod, rx, entry, snr_db, frames, seed):
     rng = np.random.default_rng(seed)
     lost = 0
     for seq in range(frames):
-        payload = rng.integers(0, 256, 100, dtype=np.uint8)
+        payload = support.random_bytes(rng, 100)
         frame = mod.modulate_frame(kavro_sdr.FramePacket(payload, seq, entry)).astype(np.complex128)
         x = np.concatenate([np.zeros(int(rng.integers(0, 400))), frame, np.zeros(200)])
         x = x + noise(rng, x.size, snr_db)
@@ -52,26 +54,17 @@ def frame_error_rate(mod, rx, entry, snr_db, frames, seed):
     return lost / frames
 
 
-def median_time(call, repeat=15):
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
-
-
 def throughput(mod, demod, rx):
     rng = np.random.default_rng(5)
-    packet = kavro_sdr.FramePacket(rng.integers(0, 256, 1500, dtype=np.uint8), 1, 1)
+    packet = kavro_sdr.FramePacket(support.random_bytes(rng, 1500), 1, 1)
     frame = mod.modulate_frame(packet)
-    seconds = median_time(lambda: mod.modulate_frame(packet), 50)
+    seconds = median_seconds(lambda: mod.modulate_frame(packet), repeat=50)
     print(f"modulate_frame 1500 B QPSK      {seconds * 1e3:8.3f} ms  {frame.size / seconds / 1e6:7.1f} Msample/s")
     lowpass = kavro_sdr.OfdmFrameMod(config().with_tx_lowpass(31), kavro_sdr.McsTable.default_ladder())
-    seconds = median_time(lambda: lowpass.modulate_frame(packet), 50)
+    seconds = median_seconds(lambda: lowpass.modulate_frame(packet), repeat=50)
     print(f"  with a 31-tap low-pass        {seconds * 1e3:8.3f} ms  {frame.size / seconds / 1e6:7.1f} Msample/s")
     body = (frame[144:] + noise(rng, frame.size - 144, 14.5)).astype(np.complex64)
-    seconds = median_time(lambda: demod.decode(body), 50)
+    seconds = median_seconds(lambda: demod.decode(body), repeat=50)
     print(f"OfdmFrameDemod.decode at 14.5 dB {seconds * 1e3:7.3f} ms")
     stream = np.concatenate([mod.modulate_frame(kavro_sdr.FramePacket(packet.payload, i, 1)) for i in range(50)])
     stream = (stream + noise(rng, stream.size, 14.5)).astype(np.complex64)
@@ -80,7 +73,7 @@ def throughput(mod, demod, rx):
         rx.clear()
         count = sum(len(rx.feed(stream[i:i + 16384])) for i in range(0, stream.size, 16384))
         assert count == 50
-    seconds = median_time(feed_all, 5)
+    seconds = median_seconds(feed_all, repeat=5)
     print(f"OfdmFrameStreamDemod.feed 16384  {stream.size / seconds / 1e6:7.1f} Msample/s (50 back-to-back frames)")
 
 

@@ -6,16 +6,15 @@ temporary directory after one untimed run there (its first run plans FFTs), at i
 and with `-d 3`. Medians of repeated runs; decode counts for both."""
 
 import pathlib
-import statistics
 import subprocess
 import sys
 import tempfile
-import time
 
 import numpy as np
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tests" / "python" / "ft8"))
 import wsjtx  # noqa: E402
+from timing import median_seconds  # noqa: E402
 
 import kavro_sdr  # noqa: E402
 
@@ -49,15 +48,6 @@ def ours(samples):
     return payloads
 
 
-def median_seconds(call, repeat):
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
-
-
 def jt9(directory, flags):
     out = subprocess.run(["jt9", "-8", "-p", "15", *flags, "input.wav"], cwd=directory, capture_output=True, text=True,
                          check=True).stdout
@@ -68,7 +58,7 @@ def main():
     samples = recording()
     sent = {wsjtx.ft8code(m).payload for m in MESSAGES}
     decoded = ours(samples)
-    our_time = median_seconds(lambda: ours(samples), 9)
+    our_time = median_seconds(lambda: ours(samples), repeat=9)
     print(f"ours: ft8_sync + decode_soft  {our_time * 1e3:7.1f} ms  decoded {len(sent & set(decoded))} of 10"
           f" ({len(set(decoded) - sent)} not sent)")
     with tempfile.TemporaryDirectory(prefix="jt9-bench-") as directory:
@@ -76,7 +66,7 @@ def main():
         for label, flags in [("default depth", []), ("-d 3", ["-d", "3"])]:
             jt9(directory, flags)  # untimed: plans FFTs
             found = jt9(directory, flags)
-            seconds = median_seconds(lambda: jt9(directory, flags), 5)
+            seconds = median_seconds(lambda: jt9(directory, flags), repeat=5)
             print(f"jt9 -8 -p 15 {label:14s}  {seconds * 1e3:7.1f} ms  decoded {len(found)} of 10"
                   f"   ratio ours/jt9 {our_time / seconds:5.2f}")
 

@@ -1,16 +1,10 @@
 """The message functions through Python, call included: medians of 15 runs of 10^5 calls. No peer
 packs messages in process; a one-element BpskDemod.process call is timed beside them for scale."""
 
-import statistics
-import timeit
-
 import numpy as np
 
 import kavro_sdr
-
-
-def median_seconds(call, number=100_000, repeat=15):
-    return statistics.median(timeit.repeat(call, number=number, repeat=repeat)) / number
+from timing import median_seconds
 
 
 def main():
@@ -24,7 +18,7 @@ def main():
         ("BpskDemod.process, 1 element (scale)", lambda: demod.process(one), None),
     ]
     for label, call, goal_us in rows:
-        us = median_seconds(call) * 1e6
+        us = median_seconds(call, 100_000) * 1e6
         goal = f"  goal <= {goal_us:.1f} us" if goal_us else ""
         print(f"{label:38s} {us:6.3f} us/call{goal}")
 

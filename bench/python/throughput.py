@@ -1,16 +1,10 @@
 """End-to-end throughput through Python: per-call overhead and modem rates, each beside a
 NumPy-only counterpart timed in the same run."""
 
-import statistics
-import timeit
-
 import numpy as np
 
 import kavro_sdr
-
-
-def median_seconds(call, number, repeat=15):
-    return statistics.median(timeit.repeat(call, number=number, repeat=repeat)) / number
+from timing import median_seconds
 
 
 def report(label, ours, peer, unit_count=None, unit="call"):

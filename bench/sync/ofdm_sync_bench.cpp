@@ -15,6 +15,8 @@
 #include <liquid/liquid.h>
 
 #include "modulate/ofdm.hpp"
+#include "support/ofdm_sync_reference.hpp"
+#include "support/test_support.hpp"
 #include "sync/ofdm_sync.hpp"
 
 namespace {
@@ -28,38 +30,20 @@ constexpr float fs = 48000.0f;
 constexpr double es_n0_db = 10.0;
 const kavro::PreambleParams layout{4, 16, kavro::TrainingShape{64, 16}};
 
-kavro::OfdmConfig config() {
-    std::vector<std::int32_t> data;
-    for (std::int32_t k = -26; k <= 26; ++k)
-        if (k != 0) data.push_back(k);
-    return *kavro::OfdmConfig::create(64, 16, std::span<const std::int32_t>(data), std::span<const std::int32_t>(),
-                                      std::span<const Complex>(), fs, 0.0f, 1.0f, "qpsk", std::nullopt);
-}
-
-void add_noise(std::vector<Complex>& x, unsigned seed) {
-    const double sigma2 = 1.0 / (64.0 * std::pow(10.0, es_n0_db / 10.0));
-    std::mt19937 rng(seed);
-    std::normal_distribution<float> noise(0.0f, static_cast<float>(std::sqrt(sigma2 / 2.0)));
-    for (Complex& v : x) v = v + Complex{noise(rng), noise(rng)};
-}
-
 // Bursts of preamble + five QPSK symbols every `spacing` samples, from sample 500 on.
 const std::vector<Complex>& stream() {
     static const std::vector<Complex> x = [] {
-        const kavro::OfdmConfig cfg = config();
+        const kavro::OfdmConfig cfg = kavro::test::sync_test_config(fs);
         const std::vector<Complex> preamble = *kavro::generate_ofdm_preamble(cfg, layout);
         kavro::OfdmMod mod = *kavro::OfdmMod::create(cfg);
-        std::mt19937 rng(4);
-        std::vector<std::uint8_t> bits(5 * cfg.bits_per_ofdm_symbol());
         std::vector<Complex> v(total);
         for (std::size_t b = 0; b < bursts; ++b) {
-            for (auto& bit : bits) bit = static_cast<std::uint8_t>(rng() & 1);
-            const std::vector<Complex> data = mod.modulate(bits);
+            const std::vector<Complex> data = mod.modulate(kavro::test::random_bits(5 * cfg.bits_per_ofdm_symbol(), b));
             const std::size_t at = 500 + b * spacing;
             std::copy(preamble.begin(), preamble.end(), v.begin() + static_cast<std::ptrdiff_t>(at));
             std::copy(data.begin(), data.end(), v.begin() + static_cast<std::ptrdiff_t>(at + preamble.size()));
         }
-        add_noise(v, 5);
+        kavro::test::add_noise(v, kavro::test::per_carrier_noise_variance(es_n0_db, 64), 5);
         return v;
     }();
     return x;
@@ -101,19 +85,7 @@ void BM_OfdmSyncFromScratchScan(benchmark::State& state) {
     for (auto _ : state) {
         float acc = 0.0f;
         for (std::size_t d = 0; d < offsets; ++d) {
-            float pre = 0.0f, pim = 0.0f, e = 0.0f;
-            for (std::size_t m = 0; m + 1 < repeats; ++m) {
-                float sr = 0.0f, si = 0.0f, se = 0.0f;
-                for (std::size_t n = 0; n < r; ++n) {
-                    const Complex a = x[d + m * r + n], b = x[d + (m + 1) * r + n];
-                    sr = sr + (a.re * b.re + a.im * b.im);
-                    si = si + (a.re * b.im - a.im * b.re);
-                    se = se + (b.re * b.re + b.im * b.im);
-                }
-                pre = pre + sr;
-                pim = pim + si;
-                e = e + se;
-            }
+            const auto [pre, pim, e] = kavro::test::literal_repeat_sums(x, d, r, repeats);
             acc = acc + std::min((pre * pre + pim * pim) / (e * e), 1.0f) + std::atan2(pim, pre);
         }
         benchmark::DoNotOptimize(acc);
@@ -162,10 +134,9 @@ const LiquidStream& liquid_stream() {
         ofdmframe_init_default_sctype(64, allocation);
         unsigned int nulls = 0, pilots = 0, data = 0;
         ofdmframe_validate_sctype(allocation, 64, &nulls, &pilots, &data);
-        const double sigma2 = 64.0 / (static_cast<double>(pilots + data) * std::pow(10.0, es_n0_db / 10.0));
-        std::mt19937 noise_rng(7);
-        std::normal_distribution<float> noise(0.0f, static_cast<float>(std::sqrt(sigma2 / 2.0)));
-        for (auto& v : out.samples) v += std::complex<float>(noise(noise_rng), noise(noise_rng));
+        const double sigma2 = kavro::test::noise_variance_at_snr(64.0 / static_cast<double>(pilots + data), es_n0_db);
+        const auto noise = kavro::test::complex_noise(out.samples.size(), sigma2, 7);
+        for (std::size_t i = 0; i < out.samples.size(); ++i) out.samples[i] += std::complex<float>(noise[i].re, noise[i].im);
         return out;
     }();
     return s;

@@ -9,6 +9,7 @@
 #include "codec/crc.hpp"
 #include "codec/ft4.hpp"
 #include "codec/ldpc.hpp"
+#include "support/ft8_support.hpp"
 #include "support/test_support.hpp"
 
 namespace kavro {
@@ -26,24 +27,20 @@ TEST_P(Ft8SoftDecoding, DecodesMostWordsAndNeverAWrongPayload) {
     const auto [ebn0_db, min_decoded] = GetParam();
     const double sigma2 = 1.0 / (2.0 * (91.0 / 174.0) * std::pow(10.0, ebn0_db / 10.0));
     std::mt19937_64 rng(174091);
-    std::normal_distribution<double> noise(0.0, std::sqrt(sigma2));
     constexpr int trials = 2000;
     int decoded = 0;
     for (int t = 0; t < trials; ++t) {
-        const auto bytes = test::random_bytes(10, rng());
-        Payload payload;
-        std::copy(bytes.begin(), bytes.end(), payload.begin());
-        payload[9] &= 0xF8;
+        const Payload payload = test::random_ft8_payload(rng());
         std::array<std::uint8_t, 12> word{};
         std::copy(payload.begin(), payload.end(), word.begin());
         codec::put_crc14(word, codec::crc14(word));
         std::array<std::uint8_t, 22> codeword;
         codec::ldpc_encode(word, codeword);
+        std::array<std::uint8_t, 174> bits;
+        for (std::size_t n = 0; n < 174; ++n) bits[n] = (codeword[n / 8] >> (7 - n % 8)) & 1;
+        const std::vector<float> soft = test::bpsk_llrs(bits, sigma2, rng());
         std::array<float, 174> llr;
-        for (std::size_t n = 0; n < 174; ++n) {
-            const int bit = (codeword[n / 8] >> (7 - n % 8)) & 1;
-            llr[n] = static_cast<float>(2.0 * ((1 - 2 * bit) + noise(rng)) / sigma2);
-        }
+        std::copy(soft.begin(), soft.end(), llr.begin());
         const auto result = Ft8Codec::decode_soft(llr);
         ASSERT_TRUE(result.has_value());
         if (*result) {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "../dsp/analog_test_support.hpp"
+#include "support/analog_support.hpp"
 #include "demodulate/am.hpp"
 #include "modulate/am.hpp"
 

@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "../dsp/analog_test_support.hpp"
+#include "support/analog_support.hpp"
 #include "demodulate/am.hpp"
 #include "demodulate/cw.hpp"
 #include "demodulate/fm.hpp"

@@ -4,7 +4,7 @@
 #include <limits>
 #include <vector>
 
-#include "../dsp/analog_test_support.hpp"
+#include "support/analog_support.hpp"
 #include "demodulate/fm.hpp"
 #include "modulate/fm.hpp"
 

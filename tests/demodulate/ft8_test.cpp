@@ -11,6 +11,7 @@
 #include "demodulate/ft4.hpp"
 #include "modulate/ft4.hpp"
 #include "modulate/ft8.hpp"
+#include "support/ft8_support.hpp"
 #include "support/test_support.hpp"
 
 namespace kavro {
@@ -144,13 +145,10 @@ TEST_P(Ft8DemodModes, AlignedFramesDecodeAtLowSnr) {
     constexpr int trials = 300;
     int decoded = 0;
     for (int t = 0; t < trials; ++t) {
-        const auto bytes = test::random_bytes(10, rng());
-        Payload payload;
-        std::copy(bytes.begin(), bytes.end(), payload.begin());
-        payload[9] &= 0xF8;
+        const Payload payload = test::random_ft8_payload(rng());
         const auto tones = mode.ft8 ? *Ft8Codec::encode(payload) : *Ft4Codec::encode(payload);
         auto iq = modulated(mode, tones, 1500.0f, 1.0f);
-        test::add_noise(iq, 4.8 * std::pow(10.0, -snr_db / 10.0), rng());
+        test::add_noise(iq, test::ft8_noise_variance(snr_db), rng());
         const auto received = demodulated(mode, iq, 1500.0f);
         const auto result = mode.ft8 ? Ft8Codec::decode_hard(received) : Ft4Codec::decode_hard(received);
         if (result.value()) {

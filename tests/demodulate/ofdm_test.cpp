@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "modulate/ofdm.hpp"
+#include "support/test_support.hpp"
 #include "sync/ofdm_sync.hpp"
 
 namespace kavro {
@@ -39,13 +40,6 @@ OfdmConfig dense_pilot_config(std::string_view constellation) {
     }
     return *OfdmConfig::create(64, 16, std::span<const std::int32_t>(data), std::span<const std::int32_t>(pilot_indices),
                                std::span<const Complex>(pilot_values), 48000.0f, 0.0f, 1.0f, constellation, std::nullopt);
-}
-
-std::vector<std::uint8_t> random_bits(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::vector<std::uint8_t> bits(n);
-    for (auto& b : bits) b = static_cast<std::uint8_t>(rng() & 1);
-    return bits;
 }
 
 std::vector<Complex> training_symbol(const OfdmConfig& cfg) {
@@ -81,7 +75,7 @@ TEST_P(OfdmRoundTrip, ReturnsTheBitsExactly) {
     constexpr std::size_t symbols = 6;
     const std::size_t b = cfg.bits_per_ofdm_symbol();
     const std::size_t s = cfg.samples_per_ofdm_symbol();
-    const std::vector<std::uint8_t> bits = random_bits(symbols * b, static_cast<unsigned>(b) + 3);
+    const std::vector<std::uint8_t> bits = test::random_bits(symbols * b, static_cast<unsigned>(b) + 3);
     std::vector<Complex> stream = training_symbol(cfg);
     const std::vector<Complex> data = mod.modulate(bits);
     stream.insert(stream.end(), data.begin(), data.end());
@@ -114,14 +108,6 @@ std::vector<RoundTrip> round_trips() {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllConstellations, OfdmRoundTrip, testing::ValuesIn(round_trips()));
-
-// Adds complex noise of variance 1/(N·Es/N0) per sample: per-carrier Es/N0 after the unscaled FFT.
-void add_noise(std::vector<Complex>& x, double es_n0_db, std::size_t n_fft, unsigned seed) {
-    const double sigma2 = 1.0 / (static_cast<double>(n_fft) * std::pow(10.0, es_n0_db / 10.0));
-    std::mt19937 rng(seed);
-    std::normal_distribution<float> noise(0.0f, static_cast<float>(std::sqrt(sigma2 / 2.0)));
-    for (Complex& v : x) v = v + Complex{noise(rng), noise(rng)};
-}
 
 class HardDecisions : public testing::TestWithParam<ConstellationOrder> {};
 
@@ -156,9 +142,9 @@ TEST(OfdmDemodAwgn, QpskBitErrorRateFollowsTheory) {
     const std::size_t b = cfg.bits_per_ofdm_symbol();
     const std::size_t s = cfg.samples_per_ofdm_symbol();
     const std::size_t symbols = 1000000 / b + 1;
-    const std::vector<std::uint8_t> bits = random_bits(symbols * b, 77);
+    const std::vector<std::uint8_t> bits = test::random_bits(symbols * b, 77);
     std::vector<Complex> rx = mod.modulate(bits);
-    add_noise(rx, 10.0, 64, 78);
+    test::add_noise(rx, test::per_carrier_noise_variance(10.0, 64), 78);
 
     std::size_t errors = 0;
     for (std::size_t m = 0; m < symbols; ++m) {
@@ -179,10 +165,10 @@ TEST_P(OfdmDemodEvm, MatchesTheNoiseLevel) {
     const std::size_t s = cfg.samples_per_ofdm_symbol();
     constexpr std::size_t symbols = 300;
     std::vector<Complex> stream = training_symbol(cfg);
-    const std::vector<Complex> data = mod.modulate(random_bits(symbols * cfg.bits_per_ofdm_symbol(), 5));
+    const std::vector<Complex> data = mod.modulate(test::random_bits(symbols * cfg.bits_per_ofdm_symbol(), 5));
     stream.insert(stream.end(), data.begin(), data.end());
     ASSERT_TRUE(demod.estimate_channel(std::span(stream).first(s)).has_value());  // noiseless estimate
-    add_noise(stream, 25.0, 64, 6);
+    test::add_noise(stream, test::per_carrier_noise_variance(25.0, 64), 6);
 
     std::vector<Complex> cells;
     std::vector<std::uint8_t> bits;
@@ -224,7 +210,7 @@ TEST_P(OfdmDemodShortInput, NamesTheLengthsAndLeavesTheEqualizer) {
 
     // Three symbols in: the first symbol's bits out, whatever the equaliser was given.
     OfdmMod mod = *OfdmMod::create(cfg);
-    const std::vector<std::uint8_t> bits = random_bits(3 * cfg.bits_per_ofdm_symbol(), 9);
+    const std::vector<std::uint8_t> bits = test::random_bits(3 * cfg.bits_per_ofdm_symbol(), 9);
     const std::vector<Complex> iq = mod.modulate(bits);
     const auto got = demod.demodulate(iq);
     ASSERT_TRUE(got.has_value());
@@ -241,7 +227,7 @@ TEST(OfdmDemod, EstimateChannelIsANoOpForThePilotEqualizer) {
     EXPECT_TRUE(estimated.estimate_channel(garbage).has_value());
 
     OfdmMod mod = *OfdmMod::create(cfg);
-    const std::vector<Complex> iq = mod.modulate(random_bits(cfg.bits_per_ofdm_symbol(), 4));
+    const std::vector<Complex> iq = mod.modulate(test::random_bits(cfg.bits_per_ofdm_symbol(), 4));
     EXPECT_EQ(fresh.demodulate_soft(iq)->first, estimated.demodulate_soft(iq)->first);
 }
 

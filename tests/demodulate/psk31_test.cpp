@@ -57,11 +57,10 @@ std::vector<float> run(Demod& d, const std::vector<Complex>& iq, std::size_t chu
     std::vector<float> out;
     if (chunk == 0) chunk = iq.size();
     std::vector<float> buffer(2 * (chunk / 256 + 2));  // every test runs at 256 or more samples per symbol
-    for (std::size_t at = 0; at < iq.size(); at += chunk) {
-        const std::size_t n = std::min(chunk, iq.size() - at);
-        const std::size_t got = d.process(std::span(iq).subspan(at, n), buffer);
+    kavro::test::feed_in_chunks(std::span(iq), chunk, [&](std::span<const Complex> piece) {
+        const std::size_t got = d.process(piece, buffer);
         out.insert(out.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(got));
-    }
+    });
     return out;
 }
 
@@ -212,38 +211,12 @@ TEST(Psk31Demod, RefusedRatesAndDecider) {
     EXPECT_EQ(decider.process(soft), (std::vector<std::uint8_t>{1, 1, 0, 0, 1}));
 }
 
-// Complex Gaussian noise of the given variance added in place: Box-Muller on a splitmix64 stream,
-// quicker than the shared helper for the tens of millions of samples an error rate needs.
-void add_gaussian_noise(std::vector<Complex>& iq, double variance, std::uint64_t seed) {
-    std::uint64_t state = seed;
-    const auto uniform = [&state] {
-        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        z ^= z >> 31;
-        // Two 24-bit uniforms in (0, 1) from one draw.
-        return std::pair{(static_cast<float>(z >> 40) + 0.5f) * 0x1.0p-24f, static_cast<float>((z >> 16) & 0xFFFFFF) * 0x1.0p-24f};
-    };
-    const float sigma = static_cast<float>(std::sqrt(variance / 2.0));
-    for (Complex& x : iq) {
-        const auto [u, v] = uniform();
-        const float r = sigma * std::sqrt(-2.0f * std::log(u));
-        float sn = 0.0f, cs = 0.0f;
-        ::sincosf(6.2831855f * v, &sn, &cs);
-        x.re += r * cs;
-        x.im += r * sn;
-    }
-}
-
 // Raw BPSK31 bit errors with Eb = P·sps and N0 the complex noise variance per sample.
 double bpsk31_ber(double eb_n0_db, float rx_offset_hz, std::uint64_t seed) {
     const std::size_t n = 100000;
     const auto bits = kavro::test::random_bits(n, seed);
     auto iq = Mode<false>::send(bits, 8000, 1000);
-    double power = 0.0;
-    for (const Complex& x : iq) power += x.re * x.re + x.im * x.im;
-    power /= static_cast<double>(iq.size());
-    add_gaussian_noise(iq, power * 256.0 / std::pow(10.0, eb_n0_db / 10.0), seed + 1);
+    kavro::test::add_fast_noise(iq, kavro::test::noise_variance_at_snr(kavro::test::mean_power(iq) * 256.0, eb_n0_db), seed + 1);
     auto d = Mode<false>::receiver(8000, 1000 + rx_offset_hz);
     const auto soft = run(d, iq);
     std::size_t wrong = 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dsp/fir_design.hpp"
+#include "support/test_support.hpp"
 
 namespace kavro::dsp {
 namespace {
@@ -38,10 +39,7 @@ class CentredFilter : public testing::TestWithParam<std::pair<std::size_t, std::
 TEST_P(CentredFilter, EqualsTheDelayLineBitForBit) {
     const auto [num_taps, len] = GetParam();
     const std::vector<float> taps = kaiser_lowpass(num_taps, 0.21f, 55.0f);
-    std::mt19937 rng(static_cast<unsigned>(num_taps * 1000 + len));
-    std::normal_distribution<float> g;
-    std::vector<Complex> x(len);
-    for (Complex& v : x) v = {g(rng), g(rng)};
+    const std::vector<Complex> x = test::complex_noise(len, 2.0, num_taps * 1000 + len);
     std::vector<Complex> y = x;
     filter_centred_in_place(taps, y);
     EXPECT_EQ(y, delay_line_reference(taps, x));

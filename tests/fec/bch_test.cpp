@@ -7,6 +7,7 @@
 
 #include "core/internal_fault.hpp"
 #include "fec/bch.hpp"
+#include "support/test_support.hpp"
 
 namespace {
 
@@ -20,12 +21,6 @@ Bch message120(std::size_t t) {
     auto code = Bch::shortened(120 + probe->deg(), t);
     if (!code) ADD_FAILURE() << "t " << t << ": " << error_message(code.error());
     return *std::move(code);
-}
-
-std::vector<std::uint8_t> random_bits(std::mt19937& rng, std::size_t count) {
-    std::vector<std::uint8_t> out(count);
-    for (auto& b : out) b = static_cast<std::uint8_t>(rng() & 1);
-    return out;
 }
 
 std::vector<std::uint8_t> codeword(const Bch& bch, const std::vector<std::uint8_t>& message) {
@@ -78,7 +73,7 @@ TEST_P(BchCorrects, UpToTFlipsWithTheRightCount) {
     EXPECT_EQ(bch.encode(std::vector<std::uint8_t>(120, 0)), std::vector<std::uint8_t>(bch.deg(), 0));
     for (std::size_t errors = 0; errors <= t; ++errors)
         for (int trial = 0; trial < 20; ++trial) {
-            const auto message = random_bits(rng, 120);
+            const auto message = kavro::test::random_bits(120, rng());
             auto word = codeword(bch, message);
             flip(rng, word, errors);
             const auto decoded = bch.decode(word);
@@ -93,7 +88,7 @@ TEST_P(BchCorrects, OneFlipTooManyNeverClaimsTheSentMessage) {
     const Bch bch = message120(t);
     std::mt19937 rng(static_cast<unsigned>(200 + t));
     for (int trial = 0; trial < 50; ++trial) {
-        const auto message = random_bits(rng, 120);
+        const auto message = kavro::test::random_bits(120, rng());
         auto word = codeword(bch, message);
         flip(rng, word, t + 1);
         const auto received = word;

@@ -8,18 +8,12 @@
 #include "core/internal_fault.hpp"
 #include "fec/bit_packing.hpp"
 #include "fec/interleaver.hpp"
+#include "support/test_support.hpp"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using namespace kavro::fec;
-
-Bytes random_bits(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    Bytes bits(n);
-    for (auto& b : bits) b = static_cast<std::uint8_t>(rng() & 1u);
-    return bits;
-}
 
 // Soft values tagged with their own position, so a de-interleaver's output names the received
 // position each value came from.
@@ -65,7 +59,7 @@ TEST(ConvInterleaver, FlushLength) {
     EXPECT_EQ(conv_interleaver_flush_bytes(12, 17), 2244u);
     EXPECT_EQ(conv_interleaver_flush_bytes(1, 17), 0u);
     // 100 bytes padded to 108 (a multiple of 12), plus the flush.
-    EXPECT_EQ(conv_interleave_bits(random_bits(800, 1), 12, 17).size(), 8u * (108 + 2244));
+    EXPECT_EQ(conv_interleave_bits(kavro::test::random_bits(800, 1), 12, 17).size(), 8u * (108 + 2244));
 }
 
 TEST(ConvInterleaver, StatefulFeedDelaysBranchJByJTimesIM) {
@@ -95,7 +89,7 @@ TEST(ConvInterleaver, StatefulFeedDelaysBranchJByJTimesIM) {
 
 TEST(ConvDeinterleaver, ShortOrRaggedReceiveSide) {
     // 40 bits with I = 2, M = 1: 5 bytes padded to 6, plus 2 flush bytes on the air.
-    const Bytes sent = random_bits(40, 9);
+    const Bytes sent = kavro::test::random_bits(40, 9);
     Bytes on_air = conv_interleave_bits(sent, 2, 1);
     ASSERT_EQ(on_air.size(), 64u);
 
@@ -139,7 +133,7 @@ class InterleaverSetting : public ::testing::TestWithParam<Kind> {};
 TEST_P(InterleaverSetting, PredictedSizeAndRoundTrip) {
     const Kind kind = GetParam();
     for (const std::size_t n : {0u, 1u, 8u, 77u, 1024u, 3001u}) {
-        const Bytes sent = random_bits(n, static_cast<unsigned>(n + 5));
+        const Bytes sent = kavro::test::random_bits(n, static_cast<unsigned>(n + 5));
         const Bytes on_air = interleave_bits(kind, sent);
         ASSERT_EQ(on_air.size(), interleaved_bit_count(kind, n)) << n;
         // The inverse returns the data with the transmit padding (zero bits) still attached.

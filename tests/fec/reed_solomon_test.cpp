@@ -7,6 +7,7 @@
 
 #include "core/internal_fault.hpp"
 #include "fec/reed_solomon.hpp"
+#include "support/test_support.hpp"
 
 extern "C" {
 #include <fec.h>
@@ -21,13 +22,6 @@ ReedSolomon make_rs(std::size_t n, std::size_t n_parity) {
     auto rs = ReedSolomon::construct(n, n_parity);
     if (!rs) ADD_FAILURE() << "construct(" << n << ", " << n_parity << "): " << error_message(rs.error());
     return *std::move(rs);
-}
-
-std::vector<std::uint8_t> random_bytes(std::mt19937& rng, std::size_t count) {
-    std::uniform_int_distribution<int> byte(0, 255);
-    std::vector<std::uint8_t> out(count);
-    for (auto& b : out) b = static_cast<std::uint8_t>(byte(rng));
-    return out;
 }
 
 std::vector<std::uint8_t> codeword(const ReedSolomon& rs, const std::vector<std::uint8_t>& message) {
@@ -74,7 +68,7 @@ TEST(ReedSolomon, Rs204MatchesAnIndependentImplementation) {
 
     std::mt19937 rng(204);
     for (int trial = 0; trial < 50; ++trial) {
-        const auto message = random_bytes(rng, 188);
+        const auto message = kavro::test::random_bytes(188, rng());
         ASSERT_EQ(rs.encode(message), oracle.parity(message, 16)) << "trial " << trial;
     }
     EXPECT_EQ(rs.encode(std::vector<std::uint8_t>(188, 0)), std::vector<std::uint8_t>(16, 0));
@@ -93,7 +87,7 @@ TEST_P(RsCorrects, UpToHalfTheParityAnywhereWithTheRightCount) {
     std::mt19937 rng(static_cast<unsigned>(n * 1000 + n_parity));
     for (std::size_t errors = 0; errors <= n_parity / 2; ++errors)
         for (int trial = 0; trial < 20; ++trial) {
-            const auto message = random_bytes(rng, rs.k());
+            const auto message = kavro::test::random_bytes(rs.k(), rng());
             auto word = codeword(rs, message);
             corrupt(rng, word, errors);
             const auto decoded = rs.decode(word);
@@ -118,7 +112,7 @@ TEST(ReedSolomon, BeyondCapabilityNeverClaimsTheSentMessage) {
     int refused = 0;
     for (std::size_t errors : {9u, 10u})
         for (int trial = 0; trial < 100; ++trial) {
-            const auto message = random_bytes(rng, rs.k());
+            const auto message = kavro::test::random_bytes(rs.k(), rng());
             auto word = codeword(rs, message);
             corrupt(rng, word, errors);
             const auto received = word;

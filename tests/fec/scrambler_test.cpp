@@ -7,6 +7,7 @@
 #include "core/internal_fault.hpp"
 #include "fec/bit_packing.hpp"
 #include "fec/scrambler.hpp"
+#include "support/test_support.hpp"
 
 namespace {
 
@@ -58,9 +59,7 @@ TEST_P(PnScramblerSettings, MatchesBitwiseModelAndIsAnInvolution) {
     const PnScrambler s = make(poly, width, seed);
     EXPECT_EQ(keystream_bytes(s, 64), reference_keystream_lsb_first(poly, width, s.state(), 64));
 
-    std::mt19937 rng(seed);
-    Bytes data(257);
-    for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+    const Bytes data = kavro::test::random_bytes(257, seed);
     Bytes work = data;
     s.scramble(work);
     EXPECT_NE(work, data);
@@ -139,13 +138,6 @@ TEST(PnScrambler, SoftValuesFlipExactlyWhereTheKeystreamIsOne) {
     for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(flipped[i], key[i] ? -llrs[i] : llrs[i]) << i;
 }
 
-Bytes random_bytes(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    Bytes bytes(n);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-    return bytes;
-}
-
 TEST(ScrambleBytes, DvbTSettingGivesTheEnergyDispersalSequence) {
     Bytes bytes(8, 0);
     kavro::fec::scramble_bytes(ScramblerKind::dvb_t(), 0, bytes);
@@ -170,7 +162,7 @@ TEST(ScrambleBytes, LfsrSeedSources) {
 class ScrambleBytesTwice : public ::testing::TestWithParam<ScramblerKind> {};
 
 TEST_P(ScrambleBytesTwice, RestoresTheInput) {
-    const Bytes data = random_bytes(333, 11);
+    const Bytes data = kavro::test::random_bytes(333, 11);
     Bytes work = data;
     kavro::fec::scramble_bytes(GetParam(), 0xBEEF, work);
     if (GetParam().kind != ScramblerKind::Kind::None) {
@@ -209,7 +201,7 @@ TEST(CodedBitScrambling, HardAndSoftAgree) {
     EXPECT_EQ(coded, (Bytes{1, 0, 1, 0, 0, 1, 1, 1, 1, 1, 1, 0, 0}));
 
     // The receiver's sign flips turn the LLRs of the scrambled bits into those of the original.
-    const Bytes original = random_bytes(1001, 3);
+    const Bytes original = kavro::test::random_bytes(1001, 3);
     Bytes sent(original.size());
     for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = original[i] & 1u;
     const Bytes clear = sent;

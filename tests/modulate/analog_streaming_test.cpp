@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "../dsp/analog_test_support.hpp"
+#include "support/analog_support.hpp"
 #include "modulate/am.hpp"
 #include "modulate/cw.hpp"
 #include "modulate/fm.hpp"

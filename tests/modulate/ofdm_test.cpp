@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "multicarrier/fft_block.hpp"
+#include "support/test_support.hpp"
 
 namespace kavro {
 namespace {
@@ -21,13 +22,6 @@ OfdmConfig config(std::string_view constellation, float rf_hz = 0.0f, float gain
     const std::vector<Complex> pilot_values{{1, 0}, {1, 0}, {1, 0}, {-1, 0}};
     return *OfdmConfig::create(64, cp_len, std::span(data), std::span(pilot_indices), std::span(pilot_values), 48000.0f,
                                rf_hz, gain, constellation, std::nullopt);
-}
-
-std::vector<std::uint8_t> random_bits(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::vector<std::uint8_t> bits(n);
-    for (auto& b : bits) b = static_cast<std::uint8_t>(rng() & 1);
-    return bits;
 }
 
 TEST(OfdmMod, RefusesAPrefixLongerThanTheSymbol) {
@@ -69,7 +63,7 @@ TEST_P(OfdmModSpectrum, BodyTransformsBackToCellsAndPilots) {
     auto mod = *OfdmMod::create(cfg);
     const std::size_t b = mod.bits_per_ofdm_symbol();
     ASSERT_EQ(b, cfg.bits_per_ofdm_symbol());
-    const std::vector<std::uint8_t> bits = random_bits(3 * b, 11);
+    const std::vector<std::uint8_t> bits = test::random_bits(3 * b, 11);
     const std::vector<Complex> out = mod.modulate(bits);
     ASSERT_EQ(out.size(), 3 * 80u);
 
@@ -137,7 +131,7 @@ TEST_P(OfdmModChunks, SplittingAtSymbolBoundariesChangesNothing) {
     auto whole = *OfdmMod::create(cfg);
     auto pieces = *OfdmMod::create(cfg);
     const std::size_t b = whole.bits_per_ofdm_symbol();
-    const std::vector<std::uint8_t> bits = random_bits(40 * b, 5);  // 3200 samples: renormalises twice
+    const std::vector<std::uint8_t> bits = test::random_bits(40 * b, 5);  // 3200 samples: renormalises twice
     const std::vector<Complex> once = whole.modulate(bits);
 
     std::vector<Complex> joined;
@@ -153,7 +147,7 @@ TEST_P(OfdmModChunks, SplittingAtSymbolBoundariesChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(Frequencies, OfdmModChunks, testing::Values(0.0f, 3000.0f));
 
 TEST(OfdmMod, MixesWithTheOscillatorThenAppliesTheGain) {
-    const std::vector<std::uint8_t> bits = random_bits(3 * 96, 9);
+    const std::vector<std::uint8_t> bits = test::random_bits(3 * 96, 9);
     auto baseband = *OfdmMod::create(config("qpsk"));
     auto mixed = *OfdmMod::create(config("qpsk", 5000.0f, 0.25f));
     const std::vector<Complex> base = baseband.modulate(bits);

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "../dsp/analog_test_support.hpp"
+#include "support/analog_support.hpp"
 #include "modulate/ssb.hpp"
 
 namespace {

@@ -8,20 +8,13 @@
 #include <vector>
 
 #include "multicarrier/ifft_block.hpp"
+#include "support/test_support.hpp"
 
 namespace kavro {
 namespace {
 
 static_assert(BlockStage<FftBlock>);
 static_assert(BlockStage<IfftBlock>);
-
-std::vector<Complex> random_samples(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
-    std::vector<Complex> x(n);
-    for (Complex& v : x) v = {u(rng), u(rng)};
-    return x;
-}
 
 // Direct DFT in double precision; sign -1 forward, +1 inverse (both unscaled).
 std::vector<std::complex<double>> dft(const std::vector<Complex>& x, int sign) {
@@ -55,7 +48,7 @@ class FftAgainstDft : public testing::TestWithParam<std::size_t> {};
 
 TEST_P(FftAgainstDft, MatchesTheDirectTransformBothWays) {
     const std::size_t n = GetParam();
-    const std::vector<Complex> x = random_samples(n, static_cast<unsigned>(n));
+    const std::vector<Complex> x = test::complex_noise(n, 2.0 / 3.0, n);
     FftBlock fft(n);
     IfftBlock ifft(n);
     std::vector<Complex> forward(n), inverse(n), round_trip(n);
@@ -105,7 +98,7 @@ TEST(FftBlock, LongSlicesUseOnlyTheFirstBlock) {
 }
 
 TEST(FftBlock, CopiesAndMovesKeepWorking) {
-    const std::vector<Complex> x = random_samples(64, 3);
+    const std::vector<Complex> x = test::complex_noise(64, 2.0 / 3.0, 3);
     FftBlock original(64);
     std::vector<Complex> want(64), copied_out(64), moved_out(64);
     original.process(x, want);

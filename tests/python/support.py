@@ -1,5 +1,6 @@
-"""Helpers shared by the Python tests: seeded bits and bytes, complex noise, chunked feeding and
-edit distance. Import it as `import support` from any test under tests/python."""
+"""Helpers shared by the Python tests and benchmarks: seeded bits and bytes, complex noise and its
+level for an SNR, chunked feeding, edit distance and the frame link's reference configuration.
+Import it as `import support` from any test under tests/python."""
 
 import numpy as np
 
@@ -68,3 +69,35 @@ def edit_distance(a, b):
         current[1:] = np.minimum(previous[1:] + 1, previous[:-1] + (b != x))
         previous = np.minimum.accumulate(current - j) + j
     return int(previous[-1])
+
+
+def noise_variance_at_snr(signal_power, snr_db):
+    """Noise variance that sits `snr_db` below a signal of mean power `signal_power`."""
+    return signal_power / 10 ** (snr_db / 10)
+
+
+def per_carrier_noise_variance(es_n0_db, n_fft):
+    """Noise variance per sample for a per-carrier Es/N0 on an `n_fft`-point OFDM symbol whose
+    cells have unit energy (the unitary inverse FFT spreads each over n_fft samples)."""
+    return noise_variance_at_snr(1.0 / n_fft, es_n0_db)
+
+
+def add_noise(rng, samples, variance):
+    """`samples` plus complex Gaussian noise of the given variance, as complex64."""
+    return (samples + complex_noise(rng, samples.size, variance)).astype(np.complex64)
+
+
+def add_fast_noise(rng, iq, variance):
+    """complex64 `iq` plus Gaussian noise of the given variance, drawn in single precision: quicker
+    than complex_noise for the millions of samples an error rate needs."""
+    sigma = np.float32(np.sqrt(variance / 2))
+    return iq + rng.standard_normal(2 * iq.size, dtype=np.float32).view(np.complex64) * sigma
+
+
+def frame_link_config(rf_hz=0.0, constellation="qpsk", **keywords):
+    """The frame link's reference configuration: 64-point FFT, 16-sample prefix, pilots at ±7 and
+    ±21 with edge guard 4 (50 data carriers), 1 Msample/s."""
+    import kavro_sdr
+
+    return kavro_sdr.OfdmConfig(64, 16, np.zeros(0, np.int32), np.array([-21, -7, 7, 21], np.int32),
+                                np.ones(4, np.complex64), 1e6, rf_hz, 1.0, constellation, edge_guard=4, **keywords)

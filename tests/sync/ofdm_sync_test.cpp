@@ -13,6 +13,8 @@
 #include "modulate/ofdm.hpp"
 #include "multicarrier/fft_block.hpp"
 #include "multicarrier/symbol_fft.hpp"
+#include "support/ofdm_sync_reference.hpp"
+#include "support/test_support.hpp"
 #include "sync/pseudo_random.hpp"
 
 namespace kavro {
@@ -20,36 +22,13 @@ namespace {
 
 constexpr float fs = 48000.0f;
 
-// Data on -26..26 without DC (52 carriers), no pilots; or 48 data carriers and 4 pilots.
-OfdmConfig config(bool with_pilots = false, float gain = 1.0f) {
-    std::vector<std::int32_t> data, pilot_indices;
-    std::vector<Complex> pilot_values;
-    for (std::int32_t k = -26; k <= 26; ++k) {
-        if (k == 0) continue;
-        if (with_pilots && (k == -21 || k == -7 || k == 7 || k == 21)) {
-            pilot_indices.push_back(k);
-            pilot_values.push_back({1, 0});
-        } else {
-            data.push_back(k);
-        }
-    }
-    return *OfdmConfig::create(64, 16, std::span<const std::int32_t>(data), std::span<const std::int32_t>(pilot_indices),
-                               std::span<const Complex>(pilot_values), fs, 0.0f, gain, "qpsk", std::nullopt);
-}
+OfdmConfig config(bool with_pilots = false, float gain = 1.0f) { return test::sync_test_config(fs, with_pilots, gain); }
 
 std::vector<Complex> fft(std::span<const Complex> x) {
     FftBlock block(x.size());
     std::vector<Complex> out(x.size());
     block.process(x, out);
     return out;
-}
-
-std::vector<Complex> random_samples(std::size_t n, unsigned seed, float scale = 0.2f) {
-    std::mt19937 rng(seed);
-    std::normal_distribution<float> g(0.0f, scale);
-    std::vector<Complex> x(n);
-    for (Complex& v : x) v = {g(rng), g(rng)};
-    return x;
 }
 
 // ---- The preamble --------------------------------------------------------------------------
@@ -130,78 +109,6 @@ TEST(GenerateOfdmPreamble, RefusesLayoutsItCannotBuild) {
 
 // ---- The search ----------------------------------------------------------------------------
 
-// Every offset recomputed from scratch, as the search is defined; the library reuses segment sums
-// and must agree bit for bit.
-std::vector<OfdmSyncResult> literal_ofdm_sync(std::span<const Complex> iq, const PreambleParams& p,
-                                              std::size_t search_start, std::size_t search_end, float rate) {
-    const std::size_t r = p.repeat_len, repeats = p.num_repeats;
-    if (!(rate > 0.0f) || r == 0 || repeats <= 1) return {};
-    const std::optional<std::size_t> needed = p.total_len();
-    if (!needed) return {};
-    const std::size_t last = std::min(iq.size() >= *needed ? iq.size() - *needed : 0, search_end);
-    const float divisor = (static_cast<float>(r) * 6.2831855f) / rate;
-
-    struct Cand {
-        std::size_t d;
-        float cfo, metric, e;
-    };
-    std::vector<Cand> cands;
-    for (std::size_t d = search_start; d < last; ++d) {
-        float pre = 0.0f, pim = 0.0f, e = 0.0f;
-        for (std::size_t m = 0; m + 1 < repeats; ++m) {
-            float sr = 0.0f, si = 0.0f, se = 0.0f;
-            for (std::size_t n = 0; n < r; ++n) {
-                const Complex a = iq[d + m * r + n], b = iq[d + (m + 1) * r + n];
-                sr = sr + (a.re * b.re + a.im * b.im);
-                si = si + (a.re * b.im - a.im * b.re);
-                se = se + (b.re * b.re + b.im * b.im);
-            }
-            pre = pre + sr;
-            pim = pim + si;
-            e = e + se;
-        }
-        if (!(e > 0.0f)) continue;
-        const float den = e * e;
-        const float ratio = std::isinf(den)
-                                ? static_cast<float>((static_cast<double>(pre) * pre + static_cast<double>(pim) * pim) /
-                                                     (static_cast<double>(e) * e))
-                                : (pre * pre + pim * pim) / den;
-        if (std::isnan(ratio)) continue;
-        cands.push_back({d, std::atan2(pim, pre) / divisor, std::min(ratio, 1.0f), e});
-    }
-    float e_max = 0.0f;
-    for (const Cand& c : cands)
-        if (std::isfinite(c.e)) e_max = std::max(e_max, c.e);
-    if (cands.empty() || !(e_max > 0.0f)) return {};
-
-    std::vector<OfdmSyncResult> out;
-    for (const Cand& c : cands) out.push_back({c.d, c.cfo, 0, c.metric * std::min(c.e / e_max, 1.0f)});
-    std::stable_sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.score > b.score; });
-
-    if (!p.training || p.training->n_fft == 0) return out;
-    const std::size_t n_t = p.training->n_fft, cp_t = p.training->cp_len;
-    const std::vector<Complex> x = pseudo_random_unit_sequence(n_t, TRAINING_SEED);
-    for (std::size_t i = 0; i < std::min<std::size_t>(5, out.size()); ++i) {
-        const std::size_t s0 = out[i].start_sample + repeats * r;
-        PhasorNco nco(-static_cast<double>(out[i].cfo_hz), rate);
-        std::vector<Complex> block(n_t + cp_t);
-        for (std::size_t k = 0; k < block.size(); ++k) block[k] = iq[s0 + k] * nco.next();
-        SymbolFft sfft(n_t, cp_t);
-        const std::vector<Complex> y(sfft.process_symbol(block)->begin(), sfft.process_symbol(block)->end());
-        const auto n = static_cast<std::int64_t>(n_t);
-        float best = -1.0f;
-        for (std::int64_t s = -n / 2; s <= n / 2; ++s) {
-            Complex c{};
-            for (std::int64_t k = 0; k < n; ++k) c = c + y[static_cast<std::size_t>(((k + s) % n + n) % n)] * conj(x[static_cast<std::size_t>(k)]);
-            if (c.re * c.re + c.im * c.im > best) {
-                best = c.re * c.re + c.im * c.im;
-                out[i].integer_cfo_bins = static_cast<std::int32_t>(s);
-            }
-        }
-    }
-    return out;
-}
-
 void expect_identical(const std::vector<OfdmSyncResult>& got, const std::vector<OfdmSyncResult>& want) {
     ASSERT_EQ(got.size(), want.size());
     for (std::size_t i = 0; i < got.size(); ++i) {
@@ -223,7 +130,7 @@ class OfdmSyncAgainstLiteral : public testing::TestWithParam<ScanCase> {};
 
 TEST_P(OfdmSyncAgainstLiteral, IsBitIdenticalOnRandomData) {
     const ScanCase c = GetParam();
-    std::vector<Complex> iq = random_samples(c.len, static_cast<unsigned>(c.len + c.r));
+    std::vector<Complex> iq = test::complex_noise(c.len, 0.08, c.len + c.r);
     // Power steps and a periodic stretch, so that scores spread and E_max is not the first offset.
     for (std::size_t i = c.len / 3; i < c.len / 2; ++i) iq[i] = iq[i] * 3.0f;
     for (std::size_t i = c.len / 2 + c.r; i < c.len / 2 + 6 * c.r && i < c.len; ++i) iq[i] = iq[i - c.r];
@@ -234,7 +141,7 @@ TEST_P(OfdmSyncAgainstLiteral, IsBitIdenticalOnRandomData) {
     const PreambleParams params{c.repeats, c.r, c.training};
     const auto got = ofdm_sync(iq, params, c.search_start, c.search_end, fs);
     ASSERT_FALSE(got.empty());
-    expect_identical(got, literal_ofdm_sync(iq, params, c.search_start, c.search_end, fs));
+    expect_identical(got, test::literal_ofdm_sync(iq, params, c.search_start, c.search_end, fs));
     for (const OfdmSyncResult& result : got) ASSERT_TRUE(result.score >= 0.0f && result.score <= 1.0f);
 }
 
@@ -261,9 +168,7 @@ Burst burst(const OfdmConfig& cfg, std::size_t silence, const PreambleParams& pa
     Burst b{std::vector<Complex>(silence), silence};
     const std::vector<Complex> preamble = *generate_ofdm_preamble(cfg, params);
     b.iq.insert(b.iq.end(), preamble.begin(), preamble.end());
-    std::mt19937 rng(3);
-    std::vector<std::uint8_t> bits(5 * cfg.bits_per_ofdm_symbol());
-    for (auto& bit : bits) bit = static_cast<std::uint8_t>(rng() & 1);
+    const std::vector<std::uint8_t> bits = test::random_bits(5 * cfg.bits_per_ofdm_symbol(), 3);
     const std::vector<Complex> data = OfdmMod::create(cfg)->modulate(bits);
     b.iq.insert(b.iq.end(), data.begin(), data.end());
     for (Complex& x : b.iq) x = x * amplitude;
@@ -321,13 +226,10 @@ INSTANTIATE_TEST_SUITE_P(Sweep, OfdmSyncCfo,
 // segment of this plan ends in three weak samples, which flattens its peak towards earlier starts.
 TEST(OfdmSync, FindsTheStartAtFiveDecibels) {
     const PreambleParams long_segments{4, 32, TrainingShape{64, 16}};
-    const double sigma2 = 1.0 / (64.0 * std::pow(10.0, 0.5));
     int hits = 0;
     for (unsigned trial = 0; trial < 1000; ++trial) {
         Burst b = burst(config(true), 300, long_segments);
-        std::mt19937 rng(trial);
-        std::normal_distribution<float> noise(0.0f, static_cast<float>(std::sqrt(sigma2 / 2.0)));
-        for (Complex& x : b.iq) x = x + Complex{noise(rng), noise(rng)};
+        test::add_noise(b.iq, test::per_carrier_noise_variance(5.0, 64), trial);
         const auto results = ofdm_sync(b.iq, long_segments, 0, all, fs);
         hits += !results.empty() && std::abs(static_cast<long>(results[0].start_sample) - static_cast<long>(b.start)) <= 2;
     }

@@ -18,6 +18,7 @@
 #include "codec/ft8.hpp"
 #include "modulate/ft4.hpp"
 #include "modulate/ft8.hpp"
+#include "support/ft8_support.hpp"
 #include "support/test_support.hpp"
 #include "sync/costas.hpp"
 #include "sync/ft4_sync.hpp"
@@ -37,13 +38,6 @@ struct ModeCase {
 
 const ModeCase ft8_case{"ft8", false, 1920, 6.25f, 79};
 const ModeCase ft4_case{"ft4", true, 576, 20.833334f, 105};
-
-Payload random_payload(std::mt19937_64& rng) {
-    Payload p{};
-    for (auto& b : p) b = static_cast<std::uint8_t>(rng());
-    p[9] &= 0xF8;
-    return p;
-}
 
 std::vector<std::uint8_t> data_tones(const ModeCase& mode, const Payload& payload) {
     std::vector<std::uint8_t> tones(mode.ft4 ? 87 : 58);
@@ -120,10 +114,8 @@ Outcome run_trials(int count, const std::function<Outcome(int)>& trial) {
     return total;
 }
 
-double noise_variance(double snr_db) { return 4.8 * std::pow(10.0, -snr_db / 10.0); }
-
 std::vector<Complex> noise(const ModeCase& mode, double snr_db, std::uint64_t seed) {
-    return test::complex_noise((mode.symbols + 16) * mode.row, noise_variance(snr_db), seed);
+    return test::complex_noise((mode.symbols + 16) * mode.row, test::ft8_noise_variance(snr_db), seed);
 }
 
 class SearchChannel : public testing::TestWithParam<ModeCase> {};
@@ -131,7 +123,7 @@ class SearchChannel : public testing::TestWithParam<ModeCase> {};
 TEST_P(SearchChannel, CleanAlignedFrameGivesItsCodewordBits) {
     const ModeCase& mode = GetParam();
     std::mt19937_64 rng(1);
-    const Payload payload = random_payload(rng);
+    const Payload payload = test::random_ft8_payload(rng());
     const float base_hz = 1000.0f;
     const std::vector<Complex> iq = frame(mode, payload, base_hz);
     const auto results = search(mode, iq, base_hz, base_hz, 0, 5);
@@ -163,7 +155,7 @@ TEST_P(SearchChannel, StrongSignalAtEveryQuarterOffset) {
     const Outcome outcome = run_trials(16, [&](int trial) {
         const int k = trial / 4, j = trial % 4;
         std::mt19937_64 rng(100 + trial);
-        const Payload payload = random_payload(rng);
+        const Payload payload = test::random_ft8_payload(rng());
         std::vector<Complex> iq = noise(mode, 0.0, 200 + trial);
         const float tone0 = 1000.0f + (8.0f + 0.25f * float(j)) * mode.spacing;
         place(iq, frame(mode, payload, tone0), 3 * mode.row + std::size_t(k) * mode.row / 4, 0.7 * trial);
@@ -186,7 +178,7 @@ TEST_P(SearchChannel, StrongSignalAtRandomOffsets) {
     const ModeCase& mode = GetParam();
     const Outcome outcome = run_trials(100, [&](int trial) {
         std::mt19937_64 rng(1000 + trial);
-        const Payload payload = random_payload(rng);
+        const Payload payload = test::random_ft8_payload(rng());
         const std::size_t start = 3 * mode.row + rng() % mode.row;
         const double bins = 8.0 + std::uniform_real_distribution<double>(0.0, 1.0)(rng);
         const float tone0 = 1000.0f + static_cast<float>(bins * mode.spacing);
@@ -212,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, SearchChannel, testing::Values(ft8_case, ft4_cas
 // of a spacing above bin 8.
 Outcome sensitivity_trial(const ModeCase& mode, double snr_db, std::uint64_t seed) {
     std::mt19937_64 rng(seed);
-    const Payload payload = random_payload(rng);
+    const Payload payload = test::random_ft8_payload(rng());
     const std::size_t start = 3 * mode.row + rng() % mode.row;
     const double bins = 8.0 + std::uniform_real_distribution<double>(0.0, 1.0)(rng);
     const double phase = std::uniform_real_distribution<double>(0.0, 2.0 * M_PI)(rng);
@@ -285,7 +277,7 @@ TEST_P(BusyBand, DecodesNearlyEverySignal) {
             }
         }
         for (double f : tones) {
-            sent.push_back(random_payload(rng));
+            sent.push_back(test::random_ft8_payload(rng()));
             const std::size_t start = 3 * mode.row + rng() % (4 * mode.row);
             const double phase = std::uniform_real_distribution<double>(0.0, 2.0 * M_PI)(rng);
             place(iq, frame(mode, sent.back(), static_cast<float>(f)), start, phase);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "modulate/dvb_t_frame.hpp"
+#include "support/test_support.hpp"
 #include "waveform/dvb_t_soft_llr.hpp"
 
 namespace {
@@ -99,10 +100,7 @@ TEST_P(SoftLlrByOrder, MatchesMaxLogOverThePlaneAtRandomCells) {
 
 TEST_P(SoftLlrByOrder, EveryWholeSymbolVariantMatchesCellByCell) {
     const unsigned b = GetParam();
-    std::vector<Complex> cells(37);
-    std::mt19937 rng(9);
-    std::normal_distribution<float> g(0.0f, 0.7f);
-    for (auto& x : cells) x = {g(rng), g(rng)};
+    std::vector<Complex> cells = kavro::test::complex_noise(37, 0.98, 9);
     cells[3] = {NAN, 0.2f};
     cells[9] = {INFINITY, -INFINITY};
     cells[20] = {0.0f, -0.0f};

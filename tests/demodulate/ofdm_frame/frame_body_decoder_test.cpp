@@ -9,6 +9,8 @@
 #include "demodulate/ofdm_frame/frame_body_decoder.hpp"
 #include "modulate/ofdm.hpp"
 #include "multicarrier/fft_block.hpp"
+#include "support/frame_link_support.hpp"
+#include "support/test_support.hpp"
 
 namespace {
 
@@ -16,20 +18,7 @@ using namespace kavro;
 using Samples = std::vector<Complex>;
 using fec::RxError;
 
-constexpr std::size_t kPreamble = 64 + 80;  // repeated segments and training symbol
-
-OfdmConfig reference_config(float gain = 1.0f) {
-    const std::vector<std::int32_t> pilots{-21, -7, 7, 21};
-    const std::vector<Complex> values(4, Complex{1.0f, 0.0f});
-    return *OfdmConfig::create(64, 16, std::span<const std::int32_t>{}, pilots, values, 1e6f, 0.0f, gain, "qpsk", 4);
-}
-
-std::vector<std::uint8_t> random_bytes(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::vector<std::uint8_t> bytes(n);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-    return bytes;
-}
+constexpr std::size_t kPreamble = test::frame_preamble_span;
 
 Samples modulate(const OfdmConfig& cfg, const FramePacket& packet, const McsTable& table = McsTable::default_ladder()) {
     return *OfdmFrameMod::create(cfg, table.entries(), 4, 16, nullptr)->modulate_frame(packet, 0);
@@ -46,12 +35,6 @@ Samples training_bins_of(const Samples& frame, std::size_t backoff) {
     return bins;
 }
 
-void add_noise(Samples& samples, float snr_db, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::normal_distribution<float> normal(0.0f, std::sqrt(1.0f / (64.0f * std::pow(10.0f, snr_db / 10.0f)) / 2.0f));
-    for (Complex& s : samples) s = s + Complex{normal(rng), normal(rng)};
-}
-
 void rotate(std::span<Complex> samples, float angle) {
     const Complex turn{std::cos(angle), std::sin(angle)};
     for (Complex& s : samples) s = s * turn;
@@ -64,9 +47,9 @@ std::expected<FramePacket, RxError> batch_decode(const OfdmConfig& cfg, const Sa
 }
 
 TEST(FrameBodyDecoder, BatchRoundTripsEveryLadderEntry) {
-    const OfdmConfig cfg = reference_config();
+    const OfdmConfig cfg = test::frame_link_config();
     for (std::uint8_t entry = 0; entry < 4; ++entry) {
-        const FramePacket packet{random_bytes(100, entry), 0xFFFFFFFF, entry, 0x81};
+        const FramePacket packet{test::random_bytes(100, entry), 0xFFFFFFFF, entry, 0x81};
         const auto decoded = batch_decode(cfg, body_of(modulate(cfg, packet)));
         ASSERT_TRUE(decoded.has_value()) << int(entry);
         EXPECT_EQ(*decoded, packet);
@@ -74,9 +57,9 @@ TEST(FrameBodyDecoder, BatchRoundTripsEveryLadderEntry) {
 }
 
 TEST(FrameBodyDecoder, TrainingBinsOfItsOwnFrameDecodeAndCountConsumedSamples) {
-    const OfdmConfig cfg = reference_config().with_rx_window_backoff(4);
+    const OfdmConfig cfg = test::frame_link_config().with_rx_window_backoff(4);
     const McsTable table = McsTable::default_ladder();
-    const FramePacket packet{random_bytes(100, 2), 7, 1, 0};
+    const FramePacket packet{test::random_bytes(100, 2), 7, 1, 0};
     const Samples frame = modulate(cfg, packet);
     const Samples bins = training_bins_of(frame, 4);
     FrameScratch scratch;
@@ -94,9 +77,9 @@ TEST(FrameBodyDecoder, TrainingBinsOfItsOwnFrameDecodeAndCountConsumedSamples) {
 }
 
 TEST(FrameBodyDecoder, NeedsEveryPayloadSymbolAndNoMore) {
-    const OfdmConfig cfg = reference_config();
+    const OfdmConfig cfg = test::frame_link_config();
     const McsTable table = McsTable::default_ladder();
-    const Samples body = body_of(modulate(cfg, FramePacket{random_bytes(100, 3), 1, 3, 0}));
+    const Samples body = body_of(modulate(cfg, FramePacket{test::random_bytes(100, 3), 1, 3, 0}));
     CodecCache cache;
     FrameScratch scratch;
     const auto short_by_one =
@@ -112,8 +95,8 @@ TEST(FrameBodyDecoder, NeedsEveryPayloadSymbolAndNoMore) {
 }
 
 TEST(FrameBodyDecoder, FailuresNameTheirCause) {
-    const OfdmConfig cfg = reference_config();
-    const Samples body = body_of(modulate(cfg, FramePacket{random_bytes(100, 4), 1, 3, 0}));
+    const OfdmConfig cfg = test::frame_link_config();
+    const Samples body = body_of(modulate(cfg, FramePacket{test::random_bytes(100, 4), 1, 3, 0}));
 
     // A header naming an entry the receiver's table lacks.
     McsTable two;
@@ -135,7 +118,7 @@ TEST(FrameBodyDecoder, FailuresNameTheirCause) {
 
 // A corrupted length field must not make a receiver wait for gigabytes.
 TEST(FrameBodyDecoder, HeaderClaimingMoreThanTheLimitIsMalformed) {
-    const OfdmConfig cfg = reference_config();
+    const OfdmConfig cfg = test::frame_link_config();
     CodecCache cache;
     for (const std::uint32_t length : {std::uint32_t{1} << 20, (std::uint32_t{1} << 20) + 1}) {
         const FrameHeader header{0, length, 1, 0, 0};
@@ -150,21 +133,21 @@ TEST(FrameBodyDecoder, HeaderClaimingMoreThanTheLimitIsMalformed) {
 
 // A fault inside an attempt (here a poisoned BCH list) fails that frame only.
 TEST(FrameBodyDecoder, InternalFaultBecomesMalformedHeader) {
-    const OfdmConfig cfg = reference_config();
+    const OfdmConfig cfg = test::frame_link_config();
     auto cache = std::make_shared<CodecCache>();
     EXPECT_THROW(cache->bch(20), InternalFault);
-    const Samples body = body_of(modulate(cfg, FramePacket{random_bytes(10, 5), 1, 0, 0}));
+    const Samples body = body_of(modulate(cfg, FramePacket{test::random_bytes(10, 5), 1, 0, 0}));
     EXPECT_EQ(batch_decode(cfg, body, McsTable::default_ladder(), cache).error(), RxError::MalformedHeader);
 }
 
 // QAM soft values are scaled by the header's noise estimate; without it sum-product decoding of
 // 64-QAM fails long before the constellation does.
 TEST(FrameBodyDecoder, NoisyQamPayloadsDecodeInBatch) {
-    const OfdmConfig cfg = reference_config();
+    const OfdmConfig cfg = test::frame_link_config();
     for (unsigned trial = 0; trial < 10; ++trial) {
-        const FramePacket packet{random_bytes(300, trial), trial, 3, 0};
+        const FramePacket packet{test::random_bytes(300, trial), trial, 3, 0};
         Samples body = body_of(modulate(cfg, packet));
-        add_noise(body, 16.0f, trial);
+        test::add_noise(body, test::per_carrier_noise_variance(16.0, 64), trial);
         const auto decoded = batch_decode(cfg, body);
         ASSERT_TRUE(decoded.has_value()) << trial;
         EXPECT_EQ(*decoded, packet);
@@ -173,9 +156,9 @@ TEST(FrameBodyDecoder, NoisyQamPayloadsDecodeInBatch) {
 
 // The batch path has no equaliser: QAM needs unit gain, BPSK and QPSK only need the sign.
 TEST(FrameBodyDecoder, BatchDecodingNeedsUnitGainForQam) {
-    const OfdmConfig cfg = reference_config(3.0f);
-    EXPECT_TRUE(batch_decode(cfg, body_of(modulate(cfg, FramePacket{random_bytes(50, 1), 1, 1, 0}))).has_value());
-    const auto qam = batch_decode(cfg, body_of(modulate(cfg, FramePacket{random_bytes(50, 1), 1, 2, 0})));
+    const OfdmConfig cfg = test::frame_link_config(0.0f, 3.0f);
+    EXPECT_TRUE(batch_decode(cfg, body_of(modulate(cfg, FramePacket{test::random_bytes(50, 1), 1, 1, 0}))).has_value());
+    const auto qam = batch_decode(cfg, body_of(modulate(cfg, FramePacket{test::random_bytes(50, 1), 1, 2, 0})));
     ASSERT_FALSE(qam.has_value());
     EXPECT_EQ(qam.error(), RxError::PayloadCrcMismatch);
 }
@@ -183,9 +166,9 @@ TEST(FrameBodyDecoder, BatchDecodingNeedsUnitGainForQam) {
 // With an equaliser a section of four or more symbols has its common phase removed; three or
 // fewer are left as equalised.
 TEST(FrameBodyDecoder, PhaseTrackingNeedsFourSymbols) {
-    const OfdmConfig cfg = reference_config();
+    const OfdmConfig cfg = test::frame_link_config();
     const OfdmConfig qpsk = symbol_config(cfg, ConstellationOrder::Qpsk);
-    const auto bits = random_bytes(4 * 100, 9);
+    const auto bits = test::random_bytes(4 * 100, 9);
     std::vector<std::uint8_t> bit_values(bits.size());
     for (std::size_t i = 0; i < bits.size(); ++i) bit_values[i] = bits[i] & 1;
     const Samples clean = OfdmMod::create(qpsk)->modulate(bit_values);
@@ -221,15 +204,15 @@ namespace {
 // their noise up, and their soft values must count for that much less, or a handful of them outvote
 // the rest of the frame.
 TEST(FrameBodyDecoder, CarriersInADeepFadeDoNotOutvoteTheOthers) {
-    const OfdmConfig cfg = reference_config().with_rx_window_backoff(4);
+    const OfdmConfig cfg = test::frame_link_config().with_rx_window_backoff(4);
     const Complex echo = Complex{std::cos(0.9f), std::sin(0.9f)} * -0.97f;
     std::size_t decoded_frames = 0;
     for (unsigned seed = 0; seed < 6; ++seed) {
-        const FramePacket packet{random_bytes(200, seed), seed, 1, 0};
+        const FramePacket packet{test::random_bytes(200, seed), seed, 1, 0};
         const Samples sent = modulate(cfg, packet);
         Samples frame(sent.size());
         for (std::size_t n = 0; n < sent.size(); ++n) frame[n] = sent[n] + (n > 0 ? sent[n - 1] * echo : Complex{});
-        add_noise(frame, 13.0f, 40 + seed);
+        test::add_noise(frame, test::per_carrier_noise_variance(13.0, 64), 40 + seed);
         const Samples training = training_bins_of(frame, 4);
         FrameScratch scratch;
         const auto decoded = decode_frame_body(cfg, McsTable::default_ladder().entries(), body_of(frame),

@@ -13,6 +13,7 @@
 #include "fec/conv.hpp"
 #include "fec/interleaver.hpp"
 #include "fec/rx_error.hpp"
+#include "support/test_support.hpp"
 
 namespace {
 
@@ -68,12 +69,6 @@ std::expected<ChainOutcome, RxError> decode(const Settings& s, std::span<const f
                                             LdpcDecodeRule rule = {}) {
     return decode_chain(llrs, plan_of(s, cache), s.crc, s.outer, s.inner, s.outer_il, s.inner_il, s.scrambler, s.position,
                         s.seed, cache, rule);
-}
-
-Bytes random_bytes(std::size_t n, std::mt19937& rng) {
-    Bytes bytes(n);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-    return bytes;
 }
 
 // Noiseless soft values of varying confidence: positive for bit 0.
@@ -133,7 +128,7 @@ TEST_P(ChainRoundTrip, PlanMatchesAndNoiselessDecodeIsClean) {
     SCOPED_TRACE(describe(s));
     std::mt19937 rng(GetParam());
     CodecCache cache;
-    const Bytes payload = random_bytes(s.payload_len, rng);
+    const Bytes payload = test::random_bytes(s.payload_len, rng());
 
     const BlockPlan plan = plan_of(s, cache);
     const EncodedStages stages = encode(s, payload, cache);
@@ -168,7 +163,7 @@ TEST(DecodeChain, UncorrectableReedSolomonWordKeepsItsBytesWhileTheOthersAreCorr
     s.payload_len = 3 * 188 - 4;  // with the CRC-32, exactly three RS(204, 188) words
     s.crc = CrcKind::Crc32;
     s.outer = OuterFec::reed_solomon(204, 16);
-    const Bytes payload = random_bytes(s.payload_len, rng);
+    const Bytes payload = test::random_bytes(s.payload_len, rng());
     std::vector<float> llrs = clean_llrs(encode(s, payload, cache).coded, rng);
 
     for (const std::size_t b : {3u, 100u, 200u}) corrupt_byte(llrs, b);                                   // word 0
@@ -195,7 +190,7 @@ TEST(DecodeChain, CorruptedCrcIsAFlagNotAnError) {
     Settings s;
     s.payload_len = 20;
     s.crc = CrcKind::Crc32;
-    const Bytes payload = random_bytes(s.payload_len, rng);
+    const Bytes payload = test::random_bytes(s.payload_len, rng());
     std::vector<float> llrs = clean_llrs(encode(s, payload, cache).coded, rng);
     corrupt_byte(llrs, 23);
     const auto outcome = decode(s, llrs, cache);
@@ -215,7 +210,7 @@ TEST(DecodeChain, MissingSoftValues) {
     s.crc = CrcKind::Crc16;
     s.inner = InnerFec::ldpc(LdpcCode::N512R12);
     s.outer_il = InterleaverKind::block(1, 1024);
-    const Bytes payload = random_bytes(s.payload_len, rng);
+    const Bytes payload = test::random_bytes(s.payload_len, rng());
     const std::vector<float> llrs = clean_llrs(encode(s, payload, cache).coded, rng);
     ASSERT_EQ(llrs.size(), 2048u);
     const auto first = [&](std::size_t n) { return std::span<const float>(llrs).first(n); };
@@ -243,7 +238,7 @@ TEST(DecodeChain, MissingSoftValues) {
     // Without an inner code, a vector that ends inside a framed byte is short as well.
     Settings bare;
     bare.payload_len = 5;
-    const std::vector<float> bare_llrs = clean_llrs(encode(bare, random_bytes(5, rng), cache).coded, rng);
+    const std::vector<float> bare_llrs = clean_llrs(encode(bare, test::random_bytes(5, rng()), cache).coded, rng);
     const auto short_by_bits = decode(bare, std::span<const float>(bare_llrs).first(37), cache);
     ASSERT_FALSE(short_by_bits);
     EXPECT_EQ(short_by_bits.error(), RxError::MalformedHeader);
@@ -266,7 +261,7 @@ TEST(DecodeChain, TruncationNeverFaults) {
     };
     for (const Settings& s : cases) {
         SCOPED_TRACE(describe(s));
-        const std::vector<float> llrs = clean_llrs(encode(s, random_bytes(s.payload_len, rng), cache).coded, rng);
+        const std::vector<float> llrs = clean_llrs(encode(s, test::random_bytes(s.payload_len, rng()), cache).coded, rng);
         std::vector<std::size_t> cuts;
         for (std::size_t n = 0; n < llrs.size(); n += 1 + llrs.size() / 150) cuts.push_back(n);
         for (std::size_t back = 1; back <= 9 && back <= llrs.size(); ++back) cuts.push_back(llrs.size() - back);
@@ -317,19 +312,12 @@ TEST_P(NoisyDefaultLadder, DecodesAtFourDbEbN0) {
     s.crc = CrcKind::Crc32;
     s.outer = OuterFec::bch(8);
     s.inner = InnerFec::ldpc(LdpcCode::N512R12);
-    const Bytes payload = random_bytes(s.payload_len, rng);
+    const Bytes payload = test::random_bytes(s.payload_len, rng());
     const Bytes coded = encode(s, payload, cache).coded;
 
-    const double es_n0 = std::pow(10.0, 0.1);
-    const float sigma2 = static_cast<float>(1.0 / (2.0 * es_n0));
-    std::normal_distribution<float> noise(0.0f, std::sqrt(sigma2));
-    std::vector<float> llrs(coded.size());
+    const std::vector<float> llrs = test::bpsk_llrs(coded, test::noise_variance_at_snr(0.5, 1.0), rng());
     std::size_t raw_errors = 0;
-    for (std::size_t i = 0; i < coded.size(); ++i) {
-        const float y = (coded[i] ? -1.0f : 1.0f) + noise(rng);
-        llrs[i] = 2.0f * y / sigma2;
-        raw_errors += (y <= 0.0f) != (coded[i] == 1);
-    }
+    for (std::size_t i = 0; i < coded.size(); ++i) raw_errors += (llrs[i] <= 0.0f) != (coded[i] == 1);
     ASSERT_GT(raw_errors, coded.size() / 20);  // the channel does make errors
 
     const auto outcome = decode(s, llrs, cache, GetParam().rule);
@@ -398,7 +386,7 @@ TEST(DecodeChain, ReedSolomonBehindAConvolutionalInterleaverMatchesTheBitwiseSta
             s.inner = InnerFec::conv_k7(rate);
             s.outer_il = InterleaverKind::convolutional(branches, depth);
             CodecCache cache;
-            std::vector<float> llrs = clean_llrs(encode(s, random_bytes(s.payload_len, rng), cache).coded, rng);
+            std::vector<float> llrs = clean_llrs(encode(s, test::random_bytes(s.payload_len, rng()), cache).coded, rng);
             for (auto& v : llrs) v += sigma * noise(rng);
             llrs.resize(llrs.size() - cut);                // a short tail: erased values
             std::uint32_t corrections = 0;

@@ -9,6 +9,8 @@
 
 #include "core/internal_fault.hpp"
 #include "demodulate/ofdm_frame/stream_receiver.hpp"
+#include "support/frame_link_support.hpp"
+#include "support/test_support.hpp"
 
 namespace {
 
@@ -16,20 +18,7 @@ using namespace kavro;
 using Samples = std::vector<Complex>;
 using fec::RxError;
 
-constexpr std::size_t kSpan = 64 + 80;  // W: repeated segments and training symbol
-
-OfdmConfig reference_config() {
-    const std::vector<std::int32_t> pilots{-21, -7, 7, 21};
-    const std::vector<Complex> values(4, Complex{1.0f, 0.0f});
-    return OfdmConfig::create(64, 16, std::span<const std::int32_t>{}, pilots, values, 1e6f, 0.0f, 1.0f, "qpsk", 4)
-        ->with_rx_window_backoff(4);
-}
-
-std::vector<std::uint8_t> random_bytes(std::size_t n, std::mt19937& rng) {
-    std::vector<std::uint8_t> bytes(n);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-    return bytes;
-}
+constexpr std::size_t kSpan = test::frame_preamble_span;  // W
 
 // A stream of samples with noise at a per-carrier SNR and a carrier offset applied at the end.
 class Channel {
@@ -38,7 +27,7 @@ public:
 
     void silence(std::size_t n, float snr_db = 30.0f) { append(Samples(n), snr_db); }
     void append(const Samples& signal, float snr_db = 30.0f, float amplitude = 1.0f) {
-        std::normal_distribution<float> normal(0.0f, amplitude * std::sqrt(1.0f / (64.0f * std::pow(10.0f, snr_db / 10.0f)) / 2.0f));
+        std::normal_distribution<float> normal(0.0f, amplitude * std::sqrt(test::per_carrier_noise_variance(snr_db, 64) / 2.0));
         for (const Complex& s : signal) samples_.push_back(s * amplitude + Complex{normal(rng_), normal(rng_)});
     }
     Samples output(float offset_bins) const {
@@ -57,15 +46,7 @@ private:
     Samples samples_;
 };
 
-struct Link {
-    OfdmConfig cfg = reference_config();
-    McsTable table = McsTable::default_ladder();
-    std::shared_ptr<CodecCache> cache = std::make_shared<CodecCache>();
-    OfdmFrameMod mod = *OfdmFrameMod::create(cfg, table.entries(), 4, 16, cache);
-
-    OfdmFrameStreamDemod receiver() const { return *OfdmFrameStreamDemod::create(cfg, table.entries(), 4, 16, cache); }
-    Samples frame(const FramePacket& packet) const { return *mod.modulate_frame(packet, 0); }
-};
+using Link = test::ReferenceLink;
 
 // "ok <seq> <size>" for a frame, the error text otherwise.
 std::vector<std::string> describe(const std::vector<OfdmFrameStreamDemod::Attempt>& attempts) {
@@ -77,15 +58,12 @@ std::vector<std::string> describe(const std::vector<OfdmFrameStreamDemod::Attemp
     return out;
 }
 
-std::vector<OfdmFrameStreamDemod::Attempt> feed_in_chunks(OfdmFrameStreamDemod rx, const Samples& x,
-                                                           const std::vector<std::size_t>& chunks) {
+std::vector<OfdmFrameStreamDemod::Attempt> feed_stream(OfdmFrameStreamDemod rx, const Samples& x,
+                                                        const std::vector<std::size_t>& chunks) {
     std::vector<OfdmFrameStreamDemod::Attempt> all;
-    std::size_t at = 0;
-    for (std::size_t i = 0; at < x.size(); ++i) {
-        const std::size_t n = std::min(chunks[i % chunks.size()], x.size() - at);
-        for (auto& a : rx.feed(std::span(x).subspan(at, n))) all.push_back(std::move(a));
-        at += n;
-    }
+    test::feed_in_chunks(std::span(x), chunks, [&](std::span<const Complex> piece) {
+        for (auto& a : rx.feed(piece)) all.push_back(std::move(a));
+    });
     for (auto& a : rx.flush()) all.push_back(std::move(a));
     return all;
 }
@@ -94,7 +72,7 @@ TEST(StreamReceiver, FrameAfterAnyLeadComesBackAndLeavesOnlyWhatFollows) {
     const Link link;
     for (const std::size_t lead : {std::size_t{0}, std::size_t{1}, std::size_t{517}, std::size_t{3000}}) {
         Channel channel(static_cast<unsigned>(lead));
-        const FramePacket packet{random_bytes(100, channel.rng()), static_cast<std::uint32_t>(lead), 1, 3};
+        const FramePacket packet{test::random_bytes(100, channel.rng()()), static_cast<std::uint32_t>(lead), 1, 3};
         channel.silence(lead);
         channel.append(link.frame(packet));
         channel.silence(50);
@@ -110,8 +88,8 @@ TEST(StreamReceiver, FrameAfterAnyLeadComesBackAndLeavesOnlyWhatFollows) {
 TEST(StreamReceiver, BackToBackFramesReturnInOrderAndSplitsWait) {
     const Link link;
     Channel channel(2);
-    const FramePacket first{random_bytes(300, channel.rng()), 1, 2, 0};
-    const FramePacket second{random_bytes(5, channel.rng()), 2, 0, 0};
+    const FramePacket first{test::random_bytes(300, channel.rng()()), 1, 2, 0};
+    const FramePacket second{test::random_bytes(5, channel.rng()()), 2, 0, 0};
     channel.silence(200);
     channel.append(link.frame(first));
     channel.append(link.frame(second));
@@ -130,12 +108,12 @@ TEST(StreamReceiver, BackToBackFramesReturnInOrderAndSplitsWait) {
 TEST(StreamReceiver, FailedHeaderIsReportedAndTheStreamGoesOn) {
     const Link link;
     Channel channel(3);
-    Samples broken = link.frame(FramePacket{random_bytes(50, channel.rng()), 1, 1, 0});
+    Samples broken = link.frame(FramePacket{test::random_bytes(50, channel.rng()()), 1, 1, 0});
     for (std::size_t i = kSpan + 160; i < kSpan + 400; ++i) broken[i] = broken[i] * -1.0f;
     channel.silence(100);
     channel.append(broken);
     channel.silence(300);
-    channel.append(link.frame(FramePacket{random_bytes(60, channel.rng()), 2, 0, 0}));
+    channel.append(link.frame(FramePacket{test::random_bytes(60, channel.rng()()), 2, 0, 0}));
     auto rx = link.receiver();
     EXPECT_EQ(describe(rx.feed(channel.output(0.0f))), (std::vector<std::string>{"header CRC mismatch", "ok 2 60"}));
     EXPECT_EQ(rx.buffered(), 0u);
@@ -161,7 +139,7 @@ TEST(StreamReceiver, IdleInputKeepsTheBufferBounded) {
 TEST(StreamReceiver, DegenerateLayoutsNeverFindAFrame) {
     const Link link;
     Channel channel(5);
-    channel.append(link.frame(FramePacket{random_bytes(10, channel.rng()), 1, 0, 0}));
+    channel.append(link.frame(FramePacket{test::random_bytes(10, channel.rng()()), 1, 0, 0}));
     channel.silence(1000);
     const Samples x = channel.output(0.0f);
     for (const auto& [repeats, length] : {std::pair{1, 16}, std::pair{4, 0}}) {
@@ -176,7 +154,7 @@ TEST(StreamReceiver, BackoffBeyondThePrefixActsAsThePrefix) {
     link.cfg = link.cfg.with_rx_window_backoff(1000);
     Channel channel(6);
     channel.silence(30);
-    channel.append(link.frame(FramePacket{random_bytes(80, channel.rng()), 5, 3, 0}));
+    channel.append(link.frame(FramePacket{test::random_bytes(80, channel.rng()()), 5, 3, 0}));
     EXPECT_EQ(describe(link.receiver().feed(channel.output(0.37f))), (std::vector<std::string>{"ok 5 80"}));
 }
 
@@ -190,7 +168,7 @@ TEST(StreamReceiver, InternalFaultFailsOnlyItsAttempt) {
     Channel channel(7);
     for (std::uint32_t i = 0; i < 3; ++i) {
         channel.silence(100);
-        channel.append(link.frame(FramePacket{random_bytes(40, channel.rng()), i, static_cast<std::uint8_t>(i == 1), 0}));
+        channel.append(link.frame(FramePacket{test::random_bytes(40, channel.rng()()), i, static_cast<std::uint8_t>(i == 1), 0}));
     }
     EXPECT_THROW(link.cache->bch(20), InternalFault);
     EXPECT_EQ(describe(link.receiver().feed(channel.output(0.0f))),
@@ -207,11 +185,11 @@ TEST(StreamReceiver, ChunkingDoesNotChangeTheResult) {
         const auto entry = static_cast<std::uint8_t>(channel.rng()() % 4);
         const float amplitude = std::pow(10.0f, (static_cast<float>(channel.rng()() % 61) - 30.0f) / 200.0f);
         channel.silence(channel.rng()() % 3001, threshold_db[entry]);
-        sent.push_back(FramePacket{random_bytes(channel.rng()() % 700, channel.rng()), i, entry, 0});
+        sent.push_back(FramePacket{test::random_bytes(channel.rng()() % 700, channel.rng()()), i, entry, 0});
         channel.append(link.frame(sent.back()), threshold_db[entry], amplitude);
     }
     const Samples x = channel.output(0.37f);
-    const auto attempts = feed_in_chunks(link.receiver(), x, {x.size()});
+    const auto attempts = feed_stream(link.receiver(), x, {x.size()});
     const auto whole = describe(attempts);
     ASSERT_EQ(attempts.size(), sent.size());
     for (std::size_t i = 0; i < sent.size(); ++i) {
@@ -219,8 +197,8 @@ TEST(StreamReceiver, ChunkingDoesNotChangeTheResult) {
         EXPECT_EQ(attempts[i]->payload, sent[i].payload) << i;
         EXPECT_EQ(std::tie(attempts[i]->sequence_num, attempts[i]->mcs_index), std::tie(sent[i].sequence_num, sent[i].mcs_index));
     }
-    EXPECT_EQ(describe(feed_in_chunks(link.receiver(), x, {997})), whole);
-    EXPECT_EQ(describe(feed_in_chunks(link.receiver(), x, {1, 7, 4096, 150, 33})), whole);
+    EXPECT_EQ(describe(feed_stream(link.receiver(), x, {997})), whole);
+    EXPECT_EQ(describe(feed_stream(link.receiver(), x, {1, 7, 4096, 150, 33})), whole);
 }
 
 }  // namespace
@@ -238,7 +216,7 @@ TEST(StreamReceiver, ForgedHeadersCostWorkInProportionToTheStream) {
     Samples x;
     for (int i = 0; i < 10; ++i) x.insert(x.end(), forged.begin(), forged.end());
     for (std::uint32_t seq = 1; seq <= 3; ++seq) {
-        const Samples good = link.frame(FramePacket{random_bytes(200, rng), seq, 1, 0});
+        const Samples good = link.frame(FramePacket{test::random_bytes(200, rng()), seq, 1, 0});
         x.insert(x.end(), good.begin(), good.end());
     }
     x.resize(x.size() + 100);

@@ -11,26 +11,14 @@
 #include "modulate/ofdm_frame/frame_header.hpp"
 #include "modulate/ofdm_frame/tx_chain.hpp"
 #include "multicarrier/symbol_window.hpp"
+#include "support/frame_link_support.hpp"
+#include "support/test_support.hpp"
 #include "sync/ofdm_sync.hpp"
 
 namespace {
 
 using namespace kavro;
 using Samples = std::vector<Complex>;
-
-// 64-point FFT, 16-sample prefix, pilots at ±7 and ±21, edge guard 4: 50 data carriers.
-OfdmConfig reference_config(float rf_hz = 0.0f, float gain = 1.0f) {
-    const std::vector<std::int32_t> pilots{-21, -7, 7, 21};
-    const std::vector<Complex> values(4, Complex{1.0f, 0.0f});
-    return *OfdmConfig::create(64, 16, std::span<const std::int32_t>{}, pilots, values, 1e6f, rf_hz, gain, "qpsk", 4);
-}
-
-std::vector<std::uint8_t> random_bytes(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::vector<std::uint8_t> bytes(n);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-    return bytes;
-}
 
 OfdmFrameMod make_mod(const OfdmConfig& cfg, const McsTable& table = McsTable::default_ladder()) {
     return *OfdmFrameMod::create(cfg, table.entries(), 4, 16, nullptr);
@@ -59,10 +47,10 @@ Samples reference_frame(const OfdmConfig& cfg, const Mcs& entry, const FramePack
 }
 
 TEST(FrameAssembly, FrameLengthsOfTheDefaultLadder) {
-    const OfdmFrameMod mod = make_mod(reference_config());
+    const OfdmFrameMod mod = make_mod(test::frame_link_config());
     const std::size_t expected[] = {5984, 3504, 2304, 1904};
     for (std::uint8_t entry = 0; entry < 4; ++entry) {
-        const auto frame = mod.modulate_frame(FramePacket{random_bytes(100, entry), 1, entry, 0}, 0);
+        const auto frame = mod.modulate_frame(FramePacket{test::random_bytes(100, entry), 1, entry, 0}, 0);
         ASSERT_TRUE(frame.has_value());
         EXPECT_EQ(frame->size(), expected[entry]) << "entry " << int(entry);
     }
@@ -72,15 +60,15 @@ TEST(FrameAssembly, FrameLengthsOfTheDefaultLadder) {
 TEST(FrameAssembly, FrameIsPreambleHeaderAndPayloadSymbols) {
     CodecCache cache;
     for (const char* format : {"kavro_sdr", "none"}) {
-        const OfdmConfig cfg = *reference_config(0.0f, 2.5f).with_header_format(format);
+        const OfdmConfig cfg = *test::frame_link_config(0.0f, 2.5f).with_header_format(format);
         const McsTable table = McsTable::default_ladder();
         const OfdmFrameMod mod = make_mod(cfg, table);
-        const FramePacket packet{random_bytes(77, 3), 9, 2, 1};
+        const FramePacket packet{test::random_bytes(77, 3), 9, 2, 1};
         const Samples frame = *mod.modulate_frame(packet, 5);
         EXPECT_EQ(frame, reference_frame(cfg, table.entries()[2], packet, 5, cache)) << format;
     }
-    const Samples native = *make_mod(reference_config()).modulate_frame(FramePacket{{}, 0, 0, 0}, 0);
-    const Samples bare = *make_mod(*reference_config().with_header_format("none")).modulate_frame(FramePacket{}, 0);
+    const Samples native = *make_mod(test::frame_link_config()).modulate_frame(FramePacket{{}, 0, 0, 0}, 0);
+    const Samples bare = *make_mod(*test::frame_link_config().with_header_format("none")).modulate_frame(FramePacket{}, 0);
     EXPECT_EQ(native.size() - bare.size(), 11u * 80u);  // ceil(512 / 50) header symbols
 
     // Written out for a bare QPSK entry without header or CRC: four 16-sample repeats, the training
@@ -88,8 +76,8 @@ TEST(FrameAssembly, FrameIsPreambleHeaderAndPayloadSymbols) {
     // on carriers -27..27 without DC and pilots, read back by a literal DFT.
     McsTable qpsk;
     ASSERT_TRUE(qpsk.add("qpsk").has_value());
-    const auto literal_cfg = reference_config(0.0f, 2.5f).with_header_format("none")->with_payload_crc("none");
-    const std::vector<std::uint8_t> payload = random_bytes(30, 4);
+    const auto literal_cfg = test::frame_link_config(0.0f, 2.5f).with_header_format("none")->with_payload_crc("none");
+    const std::vector<std::uint8_t> payload = test::random_bytes(30, 4);
     const Samples frame = *make_mod(*literal_cfg, qpsk).modulate_frame(FramePacket{payload, 0, 0, 0}, 0);
     ASSERT_EQ(frame.size(), 64u + 80u + 3u * 80u);
     for (std::size_t i = 16; i < 64; ++i) ASSERT_EQ(frame[i], frame[i - 16]) << i;
@@ -119,8 +107,8 @@ TEST(FrameAssembly, FrameIsPreambleHeaderAndPayloadSymbols) {
 }
 
 TEST(FrameAssembly, TaperCoversEverySymbolAfterTheRepeatedSegments) {
-    const OfdmConfig plain = reference_config();
-    const FramePacket packet{random_bytes(40, 8), 1, 1, 0};
+    const OfdmConfig plain = test::frame_link_config();
+    const FramePacket packet{test::random_bytes(40, 8), 1, 1, 0};
     const Samples untapered = *make_mod(plain).modulate_frame(packet, 0);
     for (const std::size_t roll_off : {std::size_t{6}, std::size_t{200}}) {
         const Samples tapered = *make_mod(plain.with_symbol_window(roll_off)).modulate_frame(packet, 0);
@@ -136,9 +124,9 @@ TEST(FrameAssembly, TaperCoversEverySymbolAfterTheRepeatedSegments) {
 // The seed travels in the header; only a per-frame LFSR lets it reach the payload symbols.
 TEST(FrameAssembly, PerFrameSeedChangesHeaderAndOnlyPerFramePayloads) {
     const std::size_t header_end = 64 + 80 + 11 * 80;
-    const FramePacket packet{random_bytes(100, 6), 3, 1, 0};
+    const FramePacket packet{test::random_bytes(100, 6), 3, 1, 0};
     for (const bool per_frame : {false, true}) {
-        const OfdmConfig cfg = *reference_config().with_scrambler(0x60, 7, 1, per_frame);
+        const OfdmConfig cfg = *test::frame_link_config().with_scrambler(0x60, 7, 1, per_frame);
         const OfdmFrameMod mod = make_mod(cfg);
         const Samples a = *mod.modulate_frame(packet, 11);
         EXPECT_EQ(a, *mod.modulate_frame(packet, 11));
@@ -157,38 +145,38 @@ std::string construction_error(const OfdmConfig& cfg, const McsTable& table, std
 
 TEST(FrameAssembly, ConstructionChecksInOrder) {
     const McsTable ladder = McsTable::default_ladder();
-    EXPECT_EQ(construction_error(reference_config(1000.0f), McsTable{}), "McsTable must have at least one entry");
-    EXPECT_EQ(construction_error(reference_config(1000.0f), ladder),
+    EXPECT_EQ(construction_error(test::frame_link_config(1000.0f), McsTable{}), "McsTable must have at least one entry");
+    EXPECT_EQ(construction_error(test::frame_link_config(1000.0f), ladder),
               "OFDM frame assembly is baseband-only: got rf_hz = 1000 Hz. Modulate at rf_hz = 0.0 and upconvert "
               "the whole burst with one continuous Rotator.");
-    EXPECT_NE(construction_error(reference_config(0.1f), ladder).find("rf_hz = 0.1 Hz."), std::string::npos);
-    EXPECT_NE(construction_error(reference_config(-2.5f), ladder).find("rf_hz = -2.5 Hz."), std::string::npos);
+    EXPECT_NE(construction_error(test::frame_link_config(0.1f), ladder).find("rf_hz = 0.1 Hz."), std::string::npos);
+    EXPECT_NE(construction_error(test::frame_link_config(-2.5f), ladder).find("rf_hz = -2.5 Hz."), std::string::npos);
 
     const std::vector<std::int32_t> data{1, 2, 3};
     const auto long_prefix = *OfdmConfig::create(8, 9, data, {}, {}, 1e6f, 0.0f, 1.0f, "bpsk", std::nullopt);
     EXPECT_EQ(construction_error(long_prefix, ladder), "OfdmMod: cp_len (9) must not exceed n_fft (8)");
 
     const std::string span_text = "frame preamble span num_repeats (";
-    EXPECT_EQ(construction_error(reference_config(), ladder, std::size_t{1} << 40, std::size_t{1} << 40).rfind(span_text, 0), 0u);
-    EXPECT_EQ(construction_error(reference_config(), ladder, 1, (std::size_t{1} << 24) - 79).rfind(span_text, 0), 0u);
-    EXPECT_EQ(construction_error(reference_config(), ladder, 1, (std::size_t{1} << 24) - 80), "built");
-    EXPECT_EQ(construction_error(reference_config(), ladder, 0, 0), "built");
-    EXPECT_EQ(construction_error(reference_config(), ladder, 1, 16), "built");
+    EXPECT_EQ(construction_error(test::frame_link_config(), ladder, std::size_t{1} << 40, std::size_t{1} << 40).rfind(span_text, 0), 0u);
+    EXPECT_EQ(construction_error(test::frame_link_config(), ladder, 1, (std::size_t{1} << 24) - 79).rfind(span_text, 0), 0u);
+    EXPECT_EQ(construction_error(test::frame_link_config(), ladder, 1, (std::size_t{1} << 24) - 80), "built");
+    EXPECT_EQ(construction_error(test::frame_link_config(), ladder, 0, 0), "built");
+    EXPECT_EQ(construction_error(test::frame_link_config(), ladder, 1, 16), "built");
 
-    EXPECT_EQ(construction_error(*reference_config().with_scrambler(0x3, 33), ladder), "LFSR width must be in 2..=32");
-    EXPECT_EQ(construction_error(*reference_config().with_scrambler(0x100, 8), ladder),
+    EXPECT_EQ(construction_error(*test::frame_link_config().with_scrambler(0x3, 33), ladder), "LFSR width must be in 2..=32");
+    EXPECT_EQ(construction_error(*test::frame_link_config().with_scrambler(0x100, 8), ladder),
               "LFSR taps must fit in `width` bits");
 }
 
 TEST(FrameAssembly, ModulateRefusesIndicesOutsideTheTableAndOversizedPayloads) {
     McsTable table = McsTable::default_ladder();
-    const OfdmFrameMod mod = make_mod(reference_config(), table);
+    const OfdmFrameMod mod = make_mod(test::frame_link_config(), table);
     table.add("qam256").value();  // not seen by the modulator built before
     const auto outside = mod.modulate_frame(FramePacket{{1, 2}, 0, 4, 0}, 0);
     ASSERT_FALSE(outside.has_value());
     EXPECT_EQ(error_message(outside.error()), "mcs_index must be in the MCS table");
 
-    const OfdmFrameMod uncoded = make_mod(reference_config(), table);
+    const OfdmFrameMod uncoded = make_mod(test::frame_link_config(), table);
     const auto too_long = uncoded.modulate_frame(FramePacket{std::vector<std::uint8_t>(max_frame_payload_bytes + 1), 0, 4, 0}, 0);
     ASSERT_FALSE(too_long.has_value());
     EXPECT_EQ(error_message(too_long.error()), "modulate_frame: payload of 1048577 bytes exceeds the limit of 1048576 bytes");

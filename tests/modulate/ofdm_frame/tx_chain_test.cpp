@@ -12,6 +12,7 @@ extern "C" {
 #include "core/internal_fault.hpp"
 #include "fec/bit_packing.hpp"
 #include "modulate/ofdm_frame/tx_chain.hpp"
+#include "support/test_support.hpp"
 
 namespace kavro {
 void PrintTo(const BlockPlan& p, std::ostream* os) {
@@ -33,13 +34,6 @@ using fec::PunctureRate;
 using fec::ScramblerKind;
 using fec::ScramblerPosition;
 using fec::ScramblerSeed;
-
-Bytes random_bytes(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    Bytes bytes(n);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-    return bytes;
-}
 
 // The additive LFSR written out literally: per byte, bits 0..7 (least significant first), output
 // register bit 0, then shift right and feed parity(register & poly) in at the top.
@@ -77,7 +71,7 @@ TEST_P(BlockPlanExamples, SizesOfEveryStage) {
     CodecCache cache;
     const BlockPlan plan = block_plan(c.payload_len, c.crc, c.outer, c.inner, c.outer_interleaver, c.inner_interleaver, cache);
     EXPECT_EQ(plan, c.expected);
-    const EncodedStages stages = encode_chain_stages(random_bytes(c.payload_len, 5), c.crc, c.outer, c.inner,
+    const EncodedStages stages = encode_chain_stages(test::random_bytes(c.payload_len, 5), c.crc, c.outer, c.inner,
                                                      c.outer_interleaver, c.inner_interleaver, {},
                                                      ScramblerPosition::BeforeOuter, 0, cache);
     EXPECT_EQ(stages.outer_stage.size(), plan.outer_stage_bits);
@@ -119,7 +113,7 @@ TEST(EncodeChainStages, ScramblerAfterInnerXorsTheKeystreamInCodedBitOrder) {
     EXPECT_EQ(reference_lfsr_keystream(0x3, 2, 1, 2), (Bytes{0x6D, 0xDB}));
 
     CodecCache cache;
-    const Bytes payload = random_bytes(57, 11);
+    const Bytes payload = test::random_bytes(57, 11);
     const InnerFec inner = InnerFec::conv_k5(PunctureRate::R56);  // an odd coded length
     const InterleaverKind inner_il = InterleaverKind::block(5, 3);
     const EncodedStages plain =
@@ -143,7 +137,7 @@ TEST(EncodeChainStages, ScramblerAfterInnerXorsTheKeystreamInCodedBitOrder) {
 // Before the outer code the scrambler works on the framed bytes, CRC included.
 TEST(EncodeChainStages, ScramblerBeforeOuterWorksOnTheFramedBytes) {
     CodecCache cache;
-    const Bytes payload = random_bytes(40, 12);
+    const Bytes payload = test::random_bytes(40, 12);
     const ScramblerKind lfsr = ScramblerKind::lfsr(0x48, 7, ScramblerSeed::fixed(0x5D));
     const EncodedStages scrambled =
         encode_chain_stages(payload, CrcKind::Crc32, {}, {}, {}, {}, lfsr, ScramblerPosition::BeforeOuter, 0, cache);
@@ -167,7 +161,7 @@ TEST(EncodeChainStages, ScramblerBeforeOuterWorksOnTheFramedBytes) {
 // its parity; checked against libfec's encoder.
 TEST(EncodeChainStages, ReedSolomonBlocksMatchLibfec) {
     CodecCache cache;
-    const Bytes payload = random_bytes(400, 13);  // 404 framed bytes: 3 words of RS(204, 188)
+    const Bytes payload = test::random_bytes(400, 13);  // 404 framed bytes: 3 words of RS(204, 188)
     const EncodedStages stages = encode_chain_stages(payload, CrcKind::Crc32, OuterFec::reed_solomon(204, 16), {}, {}, {},
                                                      {}, ScramblerPosition::BeforeOuter, 0, cache);
     const Bytes coded = fec::bits_to_bytes(stages.coded);

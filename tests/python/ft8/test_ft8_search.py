@@ -5,14 +5,14 @@ import numpy as np
 import pytest
 
 import kavro_sdr
+import support
 
 SEARCHES = [(kavro_sdr.ft8_sync, "FT8"), (kavro_sdr.ft4_sync, "FT4")]
 INT32_ERROR = "out of range integral type conversion attempted"
 
 
 def noise(count, seed=5):
-    rng = np.random.default_rng(seed)
-    return (rng.normal(size=count) + 1j * rng.normal(size=count)).astype(np.complex64)
+    return support.complex_noise(np.random.default_rng(seed), count, 2.0)
 
 
 @pytest.mark.parametrize("search, mode", SEARCHES)

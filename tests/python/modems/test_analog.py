@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 import kavro_sdr
+import support
 
 FS = 48_000.0
 
@@ -51,14 +52,14 @@ def test_cw_process_docstring_has_its_extra_line():
 
 def chunked(make, signal, rng):
     whole = make().process(signal)
-    splits = {
-        "ones": np.arange(1, signal.size),
-        "997": np.arange(997, signal.size, 997),
-        "random": np.sort(rng.integers(0, signal.size, 40)),  # repeats give empty chunks
+    random_cuts = np.sort(rng.integers(0, signal.size, 40))  # repeats give empty chunks
+    plans = {
+        "ones": support.chunk_sizes(signal.size, 1),
+        "997": support.chunk_sizes(signal.size, 997),
+        "random": np.diff(random_cuts, prepend=0, append=signal.size),
     }
-    for name, cuts in splits.items():
-        stage = make()
-        pieces = [stage.process(piece) for piece in np.split(signal, cuts)]
+    for name, sizes in plans.items():
+        pieces = support.feed_in_chunks(make().process, signal, sizes)
         assert np.array_equal(np.concatenate(pieces).view(np.uint32), whole.view(np.uint32)), name
     return whole
 

@@ -7,6 +7,7 @@ import numpy as np
 import pytest
 
 import kavro_sdr
+import support
 
 QAM_ORDERS = [16, 64, 256]
 
@@ -113,7 +114,7 @@ class TestOscillator:
     @pytest.mark.parametrize("name, make, width", MODULATORS)
     def test_splitting_a_stream_changes_nothing(self, name, make, width, rng):
         symbols = 3000
-        bits = rng.integers(0, 2, symbols * width, dtype=np.uint8)
+        bits = support.random_bits(rng, symbols * width)
         whole = make(48000.0, 1234.5, 0.7).process(bits)
         cuts = np.sort(rng.integers(0, symbols, 12)) * width
         cuts = np.concatenate([[0], cuts, [1024 * width, 2048 * width], [len(bits)]])
@@ -130,7 +131,7 @@ class TestOscillator:
         assert np.array_equal(modulator.process(np.zeros(2, np.uint8)), reference)
 
     def test_gain_multiplies_last_in_single_precision(self, rng):
-        bits = rng.integers(0, 2, 5000, dtype=np.uint8)
+        bits = support.random_bits(rng, 5000)
         unit = kavro_sdr.BpskMod(44100.0, 3000.0, 1.0).process(bits)
         scaled = kavro_sdr.BpskMod(44100.0, 3000.0, 0.37).process(bits)
         gain = np.float32(0.37)
@@ -138,7 +139,7 @@ class TestOscillator:
         assert np.array_equal(scaled.view(np.float32), expected.astype(np.complex64).view(np.float32))
 
     def test_set_gain_applies_from_the_next_call_and_the_carrier_runs_on(self, rng):
-        bits = rng.integers(0, 2, 64, dtype=np.uint8)
+        bits = support.random_bits(rng, 64)
         modulator = kavro_sdr.QamMod(16, 48000.0, 700.0, 1.0)
         modulator.process(bits)
         modulator.set_gain(2.0)
@@ -182,18 +183,16 @@ ERROR_RATE_CASES = [
 @pytest.mark.parametrize("name, width, make_mod, make_demod, ebn0_list", ERROR_RATE_CASES, ids=[c[0] for c in ERROR_RATE_CASES])
 def test_awgn_bit_error_rate_matches_theory(name, width, make_mod, make_demod, ebn0_list, rng):
     bit_count = (1_200_000 // width) * width
-    bits = rng.integers(0, 2, bit_count, dtype=np.uint8)
+    bits = support.random_bits(rng, bit_count)
     symbols = make_mod().process(bits)
     for ebn0_db in ebn0_list:
         ebn0 = 10 ** (ebn0_db / 10)
-        n0 = 1.0 / (width * ebn0)  # Es = 1
-        sigma = math.sqrt(n0 / 2)
-        noise = (rng.normal(0, sigma, symbols.size) + 1j * rng.normal(0, sigma, symbols.size)).astype(np.complex64)
-        decided = make_demod().process((symbols + noise).astype(np.complex64))
+        n0 = support.noise_variance_at_snr(1.0 / width, ebn0_db)  # Es = 1
+        decided = make_demod().process(support.add_noise(rng, symbols, n0))
         measured = np.count_nonzero(decided != bits) / bit_count
         if width <= 2:
             theory = q_function(math.sqrt(2 * ebn0))
         else:
-            theory = gray_pam_bit_error_rate(2 ** (width // 2), sigma)
+            theory = gray_pam_bit_error_rate(2 ** (width // 2), math.sqrt(n0 / 2))
         assert theory >= 1e-3
         assert abs(measured / theory - 1) < 0.10, (ebn0_db, measured, theory)

@@ -4,6 +4,7 @@ import numpy as np
 import pytest
 
 import kavro_sdr
+import support
 
 PILOTS = np.array([-21, -7, 7, 21], np.int32)
 PILOT_VALUES = np.array([1, -1, 1j, 1], np.complex64)
@@ -35,7 +36,7 @@ def qam_cells(bits, constellation):
 @pytest.mark.parametrize("constellation", ["bpsk", "qpsk", "qam16", "qam64", "qam256"])
 def test_symbol_bodies_carry_cells_and_pilots(constellation, rng):
     cfg = make_config(constellation)
-    bits = rng.integers(0, 2, cfg.bits_per_ofdm_symbol * 3, dtype=np.uint8)
+    bits = support.random_bits(rng, cfg.bits_per_ofdm_symbol * 3)
     samples = kavro_sdr.OfdmMod(cfg).modulate(bits).reshape(3, 80)
     data_carriers = [k for k in range(-27, 28) if k != 0 and k not in PILOTS]
     for m, symbol in enumerate(samples):
@@ -62,7 +63,7 @@ def test_partial_symbol_is_zero_padded_and_empty_input_is_empty():
 @pytest.mark.parametrize("rf_hz", [0.0, 123_456.0])
 def test_calls_split_at_symbol_boundaries_equal_one_call(rf_hz, rng):
     cfg = make_config("qam16", rf_hz=rf_hz, gain=0.5)
-    bits = rng.integers(0, 2, cfg.bits_per_ofdm_symbol * 40, dtype=np.uint8)
+    bits = support.random_bits(rng, cfg.bits_per_ofdm_symbol * 40)
     whole = kavro_sdr.OfdmMod(cfg).modulate(bits)
     modulator = kavro_sdr.OfdmMod(cfg)
     cuts = np.array([0, 1, 13, 14, 40]) * cfg.bits_per_ofdm_symbol

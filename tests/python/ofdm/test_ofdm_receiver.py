@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 import kavro_sdr
+import support
 
 EMPTY_INT = np.zeros(0, np.int32)
 CONSTELLATIONS = ["bpsk", "qpsk", "qam16", "qam64", "qam256"]
@@ -63,7 +64,7 @@ def test_receiver_messages(call, error, message):
 def test_round_trip_through_multipath_after_a_training_estimate(constellation, rng):
     cfg = make_config(constellation)
     training = kavro_sdr.generate_ofdm_preamble(cfg, 0, 0, 64, 16)
-    bits = rng.integers(0, 2, cfg.bits_per_ofdm_symbol * 6, dtype=np.uint8)
+    bits = support.random_bits(rng, cfg.bits_per_ofdm_symbol * 6)
     sent = np.concatenate([training, kavro_sdr.OfdmMod(cfg).modulate(bits)])
     taps = np.array([0.9, 0.3 - 0.2j, 0.1j], np.complex64) * np.complex64(0.7 * np.exp(0.6j))
     received = np.convolve(sent, taps)[: sent.size].astype(np.complex64)
@@ -75,7 +76,7 @@ def test_round_trip_through_multipath_after_a_training_estimate(constellation, r
 
 def test_demodulate_returns_only_the_first_symbol(rng):
     cfg = make_config("qam16")
-    bits = rng.integers(0, 2, cfg.bits_per_ofdm_symbol * 3, dtype=np.uint8)
+    bits = support.random_bits(rng, cfg.bits_per_ofdm_symbol * 3)
     samples = kavro_sdr.OfdmMod(cfg).modulate(bits)
     assert np.array_equal(kavro_sdr.OfdmDemod(cfg).demodulate(samples), bits[: cfg.bits_per_ofdm_symbol])
 
@@ -85,30 +86,26 @@ def test_pilot_interpolation_with_dense_pilots_on_a_flat_channel(rng):
     pilots = pilots[pilots != 0]
     cfg = kavro_sdr.OfdmConfig(64, 16, np.array([k for k in range(-26, 27) if k and k not in pilots], np.int32), pilots,
                                np.ones(pilots.size, np.complex64), 1e6, 0.0, 1.0, "qam64")
-    bits = rng.integers(0, 2, cfg.bits_per_ofdm_symbol * 4, dtype=np.uint8)
+    bits = support.random_bits(rng, cfg.bits_per_ofdm_symbol * 4)
     received = (kavro_sdr.OfdmMod(cfg).modulate(bits) * np.complex64(0.5 * np.exp(1j))).astype(np.complex64)
     demod = kavro_sdr.OfdmDemod(cfg, equalizer="pilot_interp")
     decided = np.concatenate([demod.demodulate(s) for s in symbols_of(received, cfg)])
     assert np.array_equal(decided, bits)
 
 
-def add_noise(samples, esn0_db, rng, n_fft=64):
-    sigma2 = 1.0 / (n_fft * 10 ** (esn0_db / 10))
-    noise = rng.normal(0, math.sqrt(sigma2 / 2), (2, samples.size))
-    return (samples + noise[0] + 1j * noise[1]).astype(np.complex64)
-
-
 def test_uncoded_qpsk_error_rate_and_evm(rng):
     cfg = make_config("qpsk")
     symbols = 9300
-    bits = rng.integers(0, 2, cfg.bits_per_ofdm_symbol * symbols, dtype=np.uint8)
-    received = symbols_of(add_noise(kavro_sdr.OfdmMod(cfg).modulate(bits), 10.0, rng), cfg)
+    bits = support.random_bits(rng, cfg.bits_per_ofdm_symbol * symbols)
+    sent = kavro_sdr.OfdmMod(cfg).modulate(bits)
+    received = symbols_of(support.add_noise(rng, sent, support.per_carrier_noise_variance(10.0, 64)), cfg)
     demod = kavro_sdr.OfdmDemod(cfg)
     decided = np.concatenate([demod.demodulate(s) for s in received])
     theory = 0.5 * math.erfc(math.sqrt(10) / math.sqrt(2))
     assert abs(np.count_nonzero(decided != bits) / bits.size / theory - 1) < 0.15
 
-    clean = symbols_of(add_noise(kavro_sdr.OfdmMod(cfg).modulate(bits[: 200 * 108]), 25.0, rng), cfg)
+    sent = kavro_sdr.OfdmMod(cfg).modulate(bits[: 200 * 108])
+    clean = symbols_of(support.add_noise(rng, sent, support.per_carrier_noise_variance(25.0, 64)), cfg)
     soft_and_bits = [demod.demodulate_soft(s) for s in clean]
     cells = np.concatenate([c for c, _ in soft_and_bits])
     frame = kavro_sdr.build_ofdm_rx_frame(cfg, cells, np.concatenate([b for _, b in soft_and_bits]))
@@ -129,7 +126,7 @@ def test_sync_finds_a_clean_preamble_and_its_offset():
     cfg = make_config("qpsk")
     preamble = kavro_sdr.generate_ofdm_preamble(cfg, 4, 16, 64, 16)
     rng = np.random.default_rng(3)
-    tail = kavro_sdr.OfdmMod(cfg).modulate(rng.integers(0, 2, 108 * 3, dtype=np.uint8))
+    tail = kavro_sdr.OfdmMod(cfg).modulate(support.random_bits(rng, 108 * 3))
     buffer = np.concatenate([np.zeros(300, np.complex64), preamble, tail])
     results = kavro_sdr.ofdm_sync(buffer, 1e6, 4, 16, 0, buffer.size)
     assert list(results[0]) == ["start_sample", "cfo_hz", "integer_cfo_bins", "score"]

@@ -11,9 +11,7 @@ PREAMBLE = 4 * 16 + 64 + 16  # repeated segments plus training symbol
 HEADER = 11 * 80
 
 
-def config():
-    return kavro_sdr.OfdmConfig(64, 16, np.zeros(0, np.int32), np.array([-21, -7, 7, 21], np.int32),
-                                np.ones(4, np.complex64), 1e6, 0.0, 1.0, "qpsk", edge_guard=4)
+config = support.frame_link_config
 
 
 def table(*constellations, outer=("none", 0, 0)):

@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 import kavro_sdr
+import support
 
 FRAME_LINK = ["CodecCache", "FramePacket", "McsTable", "OfdmFrameMod", "OfdmFrameStreamDemod", "OfdmFrameDemod"]
 MODEM_OFDM_AND_FRAME_LINK_NAMES = [
@@ -17,9 +18,7 @@ MODEM_OFDM_AND_FRAME_LINK_NAMES = [
 ]
 
 
-def config(rf_hz=0.0, constellation="qpsk"):
-    return kavro_sdr.OfdmConfig(64, 16, np.zeros(0, np.int32), np.array([-21, -7, 7, 21], np.int32),
-                                np.ones(4, np.complex64), 1e6, rf_hz, 1.0, constellation, edge_guard=4)
+config = support.frame_link_config
 
 
 def test_frame_link_group_follows_the_ofdm_group():

@@ -4,20 +4,20 @@ import numpy as np
 import pytest
 
 import kavro_sdr
+import support
 
 PREAMBLE = 4 * 16 + 64 + 16  # repeated segments plus training symbol
 
 
 def config(**builders):
-    cfg = kavro_sdr.OfdmConfig(64, 16, np.zeros(0, np.int32), np.array([-21, -7, 7, 21], np.int32),
-                               np.ones(4, np.complex64), 1e6, 0.0, 1.0, "qpsk", edge_guard=4)
+    cfg = support.frame_link_config()
     for name, args in builders.items():
         cfg = getattr(cfg, name)(*args)
     return cfg
 
 
 def packet(rng, size, mcs_index=0):
-    return kavro_sdr.FramePacket(rng.integers(0, 256, size, dtype=np.uint8), int(rng.integers(0, 2**32)), mcs_index,
+    return kavro_sdr.FramePacket(support.random_bytes(rng, size), int(rng.integers(0, 2**32)), mcs_index,
                                  int(rng.integers(0, 256)))
 
 

@@ -4,19 +4,15 @@ import numpy as np
 import pytest
 
 import kavro_sdr
+import support
 
 N_FFT = 64
 THRESHOLD_DB = [10.0, 11.5, 14.5, 21.0]  # per-carrier Es/N0 for 1% frame errors, ladder entries 0..3
 
 
-def config():
-    return kavro_sdr.OfdmConfig(64, 16, np.zeros(0, np.int32), np.array([-21, -7, 7, 21], np.int32),
-                                np.ones(4, np.complex64), 1e6, 0.0, 1.0, "qpsk", edge_guard=4).with_rx_window_backoff(4)
-
-
 class Link:
     def __init__(self):
-        self.cfg = config()
+        self.cfg = support.frame_link_config().with_rx_window_backoff(4)
         self.ladder = kavro_sdr.McsTable.default_ladder()
         self.cache = kavro_sdr.CodecCache()
         self.mod = kavro_sdr.OfdmFrameMod(self.cfg, self.ladder, cache=self.cache)
@@ -34,8 +30,7 @@ def link():
 
 
 def noise(rng, n, snr_db, amplitude=1.0):
-    sigma = amplitude * np.sqrt(1.0 / (N_FFT * 10 ** (snr_db / 10)) / 2)
-    return sigma * (rng.normal(size=n) + 1j * rng.normal(size=n))
+    return support.complex_noise(rng, n, amplitude ** 2 * support.per_carrier_noise_variance(snr_db, N_FFT))
 
 
 def with_offset(x, bins, phase=0.0):
@@ -59,7 +54,7 @@ def test_new_receiver_and_short_input(link):
 
 @pytest.mark.parametrize("lead", [0, 1, 999, 3000])
 def test_one_frame_after_noise(link, rng, lead):
-    payload = rng.integers(0, 256, 100, dtype=np.uint8)
+    payload = support.random_bytes(rng, 100)
     x = np.concatenate([noise(rng, lead, 20), link.frame(payload, lead) + noise(rng, 3504, 20), noise(rng, 40, 20)])
     rx = link.receiver()
     received = rx.feed(with_offset(x, 0.37, phase=rng.uniform(0, 2 * np.pi)))
@@ -68,7 +63,7 @@ def test_one_frame_after_noise(link, rng, lead):
 
 
 def test_back_to_back_frames_and_a_split_inside_one(link, rng):
-    payloads = [rng.integers(0, 256, n, dtype=np.uint8) for n in (200, 0)]
+    payloads = [support.random_bytes(rng, n) for n in (200, 0)]
     x = with_offset(np.concatenate([link.frame(p, i, 2) for i, p in enumerate(payloads)]), 0.37)
     expected = [(i, bytes(p)) for i, p in enumerate(payloads)]
     assert frames(link.receiver().feed(x)) == expected
@@ -78,9 +73,9 @@ def test_back_to_back_frames_and_a_split_inside_one(link, rng):
 
 
 def test_feed_with_errors_reports_failed_attempts(link, rng):
-    bad = link.frame(rng.integers(0, 256, 60, dtype=np.uint8), 1)
+    bad = link.frame(support.random_bytes(rng, 60), 1)
     bad[300:500] *= -1  # inside the header
-    good = rng.integers(0, 256, 60, dtype=np.uint8)
+    good = support.random_bytes(rng, 60)
     x = with_offset(np.concatenate([np.zeros(100), bad, np.zeros(100), link.frame(good, 2)]), 0.0)
     results = link.receiver().feed_with_errors(x)
     assert [(None if f is None else f.sequence_num, e) for f, e in results] == [(None, "header CRC mismatch"), (2, None)]
@@ -112,22 +107,16 @@ def chunk_stream(link, seed, offset_bins, amplitude_db):
 
 
 def feed_in(link, x, sizes):
-    rx, received, at = link.receiver(), [], 0
-    for size in sizes:
-        received += rx.feed(x[at:at + size])
-        at += size
-    assert at >= x.size
+    rx = link.receiver()
+    received = [frame for results in support.feed_in_chunks(rx.feed, x, sizes) for frame in results]
     return frames(received + rx.flush())
 
 
 @pytest.mark.parametrize("offset_bins, amplitude_db", [(0.37, 0.0), (5.3, 0.0), (0.37, 3.0)])
 def test_chunking_gives_the_same_packets(link, offset_bins, amplitude_db):
     x, sent = chunk_stream(link, 17, offset_bins, amplitude_db)
-    random_sizes = np.random.default_rng(3).integers(1, 20001, x.size // 1000 + 1)
-    assert feed_in(link, x, [x.size]) == sent
-    for size in (4096, 997):
-        assert feed_in(link, x, [size] * (x.size // size + 1)) == sent
-    assert feed_in(link, x, random_sizes) == sent
+    for plan in ("whole", 4096, 997, "random"):
+        assert feed_in(link, x, support.chunk_sizes(x.size, plan, np.random.default_rng(3))) == sent, plan
 
 
 @pytest.mark.parametrize("entry", range(4))
@@ -136,7 +125,7 @@ def test_frame_error_rate_at_the_entry_threshold(link, entry):
     rng = np.random.default_rng(100 + entry)
     rx, lost, trials = link.receiver(), 0, 300
     for seq in range(trials):
-        payload = rng.integers(0, 256, 100, dtype=np.uint8)
+        payload = support.random_bytes(rng, 100)
         frame = link.frame(payload, seq, entry)
         x = np.concatenate([np.zeros(int(rng.integers(0, 400))), frame, np.zeros(200)])
         x = with_offset(x + noise(rng, x.size, THRESHOLD_DB[entry]), 0.37, rng.uniform(0, 2 * np.pi))

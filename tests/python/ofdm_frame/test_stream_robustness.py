@@ -10,9 +10,7 @@ import support
 QPSK_ENTRY = 1
 
 
-def small_config():
-    return kavro_sdr.OfdmConfig(64, 16, np.zeros(0, np.int32), np.array([-21, -7, 7, 21], np.int32),
-                                np.ones(4, np.complex64), 1e6, 0.0, 1.0, "qpsk", edge_guard=4)
+small_config = support.frame_link_config
 
 
 def large_config(n_fft, cp_len):

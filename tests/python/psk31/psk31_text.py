@@ -21,7 +21,8 @@ def noisy(iq, eb_n0_db, rng, sps=256, power=None):
     noiseless samples (or the given power) and N0 = σ², the noise variance per sample."""
     import numpy as np
 
+    import support
+
     if power is None:
         power = float(np.mean(np.abs(iq.astype(np.complex128)) ** 2))
-    sigma = np.float32(np.sqrt(power * sps / 10 ** (eb_n0_db / 10) / 2))
-    return iq + rng.standard_normal(2 * iq.size, dtype=np.float32).view(np.complex64) * sigma
+    return support.add_fast_noise(rng, iq, support.noise_variance_at_snr(power * sps, eb_n0_db))

@@ -1,6 +1,7 @@
 #pragma once
 
-// Helpers shared by the analog modem tests: chunked feeding and single-tone measurement.
+// Helpers shared by the analog modem tests: chunked feeding and single-tone generation and
+// measurement.
 
 #include <gtest/gtest.h>
 
