@@ -8,6 +8,7 @@
 
 #include "core/simd_level.hpp"
 #include "fec/conv.hpp"
+#include "support/test_support.hpp"
 
 extern "C" {
 #include <fec.h>
@@ -29,14 +30,9 @@ struct Frame {
 
 Frame noisy_frame(ConvKind kind, std::uint64_t seed) {
     std::mt19937_64 rng(seed);
-    Frame frame{std::vector<std::uint8_t>(kFrameBits), {}};
-    for (auto& b : frame.message) b = static_cast<std::uint8_t>(rng() & 1);
+    Frame frame{kavro::test::random_bits(rng, kFrameBits), {}};
     const auto coded = kavro::fec::conv_encode(frame.message, kind, PunctureRate::R12);
-    const double sigma2 = 1.0 / (2.0 * 0.5 * std::pow(10.0, 0.4));
-    std::normal_distribution<double> noise(0.0, std::sqrt(sigma2));
-    frame.soft.resize(coded.size());
-    for (std::size_t i = 0; i < coded.size(); ++i)
-        frame.soft[i] = static_cast<float>(2.0 * ((coded[i] ? -1.0 : 1.0) + noise(rng)) / sigma2);
+    frame.soft = kavro::test::bpsk_llrs(rng, coded, kavro::test::bpsk_noise_variance(0.5, 4.0));
     return frame;
 }
 

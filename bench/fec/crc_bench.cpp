@@ -8,15 +8,11 @@
 #include <liquid/liquid.h>
 
 #include "fec/crc.hpp"
+#include "support/test_support.hpp"
 
 namespace {
 
-std::vector<std::uint8_t> random_bytes(std::size_t n) {
-    std::mt19937 rng(1);
-    std::vector<std::uint8_t> bytes(n);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-    return bytes;
-}
+std::vector<std::uint8_t> random_bytes(std::size_t n) { return kavro::test::random_bytes(n, 1); }
 
 void BM_Crc32(benchmark::State& state) {
     const auto data = random_bytes(static_cast<std::size_t>(state.range(0)));

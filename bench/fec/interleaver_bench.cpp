@@ -8,6 +8,7 @@
 #include <liquid/liquid.h>
 
 #include "fec/interleaver.hpp"
+#include "support/test_support.hpp"
 
 // Every interleaver is linear in its input: the complexity fits over 2^12..2^20 bits should
 // report O(N).
@@ -16,12 +17,7 @@ namespace {
 
 using kavro::fec::InterleaverKind;
 
-std::vector<std::uint8_t> random_bits(std::size_t n) {
-    std::mt19937 rng(2);
-    std::vector<std::uint8_t> bits(n);
-    for (auto& b : bits) b = static_cast<std::uint8_t>(rng() & 1u);
-    return bits;
-}
+std::vector<std::uint8_t> random_bits(std::size_t n) { return kavro::test::random_bits(n, 2); }
 
 void interleave(benchmark::State& state, InterleaverKind kind) {
     const auto bits = random_bits(static_cast<std::size_t>(state.range(0)));

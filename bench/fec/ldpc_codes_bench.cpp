@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fec/ldpc_codes.hpp"
+#include "support/test_support.hpp"
 
 namespace {
 
@@ -19,18 +20,10 @@ constexpr std::size_t kWords = 128;
 std::vector<std::vector<float>> noisy_words(const Ldpc& ldpc, double ebn0_db) {
     std::mt19937_64 rng(42);
     const double rate = static_cast<double>(ldpc.k()) / static_cast<double>(ldpc.n());
-    const double sigma2 = 1.0 / (2.0 * rate * std::pow(10.0, ebn0_db / 10.0));
-    std::normal_distribution<double> noise(0.0, std::sqrt(sigma2));
+    const double sigma2 = kavro::test::bpsk_noise_variance(rate, ebn0_db);
     std::vector<std::vector<float>> words;
-    for (std::size_t w = 0; w < kWords; ++w) {
-        std::vector<std::uint8_t> message(ldpc.k());
-        for (auto& b : message) b = static_cast<std::uint8_t>(rng() & 1);
-        const auto code = ldpc.encode(message);
-        std::vector<float> llr(code.size());
-        for (std::size_t i = 0; i < code.size(); ++i)
-            llr[i] = static_cast<float>(2.0 * ((code[i] ? -1.0 : 1.0) + noise(rng)) / sigma2);
-        words.push_back(std::move(llr));
-    }
+    for (std::size_t w = 0; w < kWords; ++w)
+        words.push_back(kavro::test::bpsk_llrs(rng, ldpc.encode(kavro::test::random_bits(rng, ldpc.k())), sigma2));
     return words;
 }
 

@@ -3,15 +3,14 @@ transmitter in its own process on the same core (skipped when /usr/bin/python3 h
     dvb_t_throughput.py [CORE]"""
 
 import os
-import statistics
 import subprocess
 import sys
-import time
 from pathlib import Path
 
 import numpy as np
 
 import kavro_sdr
+from timing import median_seconds
 
 CASES = [("qpsk", "1/2", 9537), ("qam64", "7/8", 59653)]
 PEER = Path(__file__).with_name("dvb_t_gr_peer.py")
@@ -21,12 +20,8 @@ def ours(constellation, rate, size, repeat=40):
     mod = kavro_sdr.DvbTFrameMod(kavro_sdr.DvbTFrameParams("1/32", constellation, rate))
     payload = np.random.default_rng(1).integers(0, 256, size, dtype=np.uint8)
     samples = mod.modulate(payload).n_symbols * (2048 + 64)
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        mod.modulate(payload)
-        times.append(time.perf_counter() - start)
-    return samples / statistics.median(times), statistics.median(times)
+    seconds = median_seconds(lambda: mod.modulate(payload), 1, repeat)
+    return samples / seconds, seconds
 
 
 def peer(core, constellation, rate):

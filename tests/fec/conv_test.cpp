@@ -10,6 +10,7 @@
 
 #include "core/internal_fault.hpp"
 #include "fec/conv.hpp"
+#include "support/test_support.hpp"
 
 namespace {
 
@@ -23,11 +24,7 @@ constexpr PunctureRate kRates[] = {PunctureRate::R12, PunctureRate::R23, Punctur
                                    PunctureRate::R78};
 constexpr double kRateValue[] = {1.0 / 2, 2.0 / 3, 3.0 / 4, 5.0 / 6, 7.0 / 8};
 
-Bits random_bits(std::mt19937_64& rng, std::size_t count) {
-    Bits out(count);
-    for (auto& b : out) b = static_cast<std::uint8_t>(rng() & 1);
-    return out;
-}
+using kavro::test::random_bits;
 
 // The decoder as first described: full trellis of 16-bit predecessors, the correlation metric
 // maximised state by state in increasing order, the first of equal candidates kept, unreached
@@ -237,7 +234,7 @@ TEST_P(ConvBitErrorRate, OverAwgn) {
     const BerCase& bc = GetParam();
     const PunctureRate rate = kRates[bc.rate];
     // BPSK, bit 0 -> +1, sigma^2 = 1 / (2 R Eb/N0), LLR = 2 y / sigma^2.
-    const double sigma2 = 1.0 / (2.0 * kRateValue[bc.rate] * std::pow(10.0, bc.ebn0_db / 10.0));
+    const double sigma2 = kavro::test::bpsk_noise_variance(kRateValue[bc.rate], bc.ebn0_db);
     std::mt19937_64 rng(31 * bc.rate + static_cast<unsigned>(bc.kind));
     std::normal_distribution<double> noise(0.0, std::sqrt(sigma2));
     constexpr std::size_t kFrameBits = 4000, kFrames = 100;

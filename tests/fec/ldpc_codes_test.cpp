@@ -12,6 +12,7 @@
 #include "core/internal_fault.hpp"
 #include "fec/ldpc_check_math.hpp"
 #include "fec/ldpc_codes.hpp"
+#include "support/test_support.hpp"
 
 namespace {
 
@@ -38,21 +39,12 @@ const CodeCase kCodes[] = {
     {LdpcCode::N512R34, "n512r34", 512, 384, 9, {{{59, 71, 102}, {57, 74, 85}, {4, 34, 113}}}},
 };
 
-std::vector<std::uint8_t> random_bits(std::mt19937_64& rng, std::size_t count) {
-    std::vector<std::uint8_t> out(count);
-    for (auto& b : out) b = static_cast<std::uint8_t>(rng() & 1);
-    return out;
-}
+using kavro::test::random_bits;
 
-// BPSK over AWGN: bit 0 -> +1, noise variance sigma^2 = 1 / (2 R Eb/N0), LLR = 2 y / sigma^2.
+// BPSK over AWGN at Eb/N0 for a code of the given rate, drawn from the test's stream.
 std::vector<float> awgn_llrs(std::mt19937_64& rng, const std::vector<std::uint8_t>& bits, double rate,
                              double ebn0_db) {
-    const double sigma2 = 1.0 / (2.0 * rate * std::pow(10.0, ebn0_db / 10.0));
-    std::normal_distribution<double> noise(0.0, std::sqrt(sigma2));
-    std::vector<float> llr(bits.size());
-    for (std::size_t i = 0; i < bits.size(); ++i)
-        llr[i] = static_cast<float>(2.0 * ((bits[i] ? -1.0 : 1.0) + noise(rng)) / sigma2);
-    return llr;
+    return kavro::test::bpsk_llrs(rng, bits, kavro::test::bpsk_noise_variance(rate, ebn0_db));
 }
 
 using V4 = float __attribute__((vector_size(16)));

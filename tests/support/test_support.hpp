@@ -20,12 +20,17 @@
 
 namespace kavro::test {
 
-// `count` values of 0 or 1, the same for the same seed.
-inline std::vector<std::uint8_t> random_bits(std::size_t count, std::uint64_t seed) {
-    std::mt19937_64 rng(seed);
+// `count` values of 0 or 1 drawn from `rng`, for tests that draw words and noise from one stream.
+inline std::vector<std::uint8_t> random_bits(std::mt19937_64& rng, std::size_t count) {
     std::vector<std::uint8_t> bits(count);
     for (auto& bit : bits) bit = static_cast<std::uint8_t>(rng() & 1u);
     return bits;
+}
+
+// `count` values of 0 or 1, the same for the same seed.
+inline std::vector<std::uint8_t> random_bits(std::size_t count, std::uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    return random_bits(rng, count);
 }
 
 // `count` bytes, the same for the same seed.
@@ -135,12 +140,21 @@ inline void add_fast_noise(std::vector<Complex>& iq, double variance, std::uint6
 
 // Soft values of `bits` sent as BPSK (0 as +1, 1 as -1) through real Gaussian noise of variance
 // sigma2: 2y/sigma2, positive for bit 0.
-inline std::vector<float> bpsk_llrs(std::span<const std::uint8_t> bits, double sigma2, std::uint64_t seed) {
-    std::mt19937_64 rng(seed);
+inline std::vector<float> bpsk_llrs(std::mt19937_64& rng, std::span<const std::uint8_t> bits, double sigma2) {
     std::normal_distribution<double> normal(0.0, std::sqrt(sigma2));
     std::vector<float> llrs(bits.size());
     for (std::size_t i = 0; i < bits.size(); ++i) llrs[i] = static_cast<float>(2.0 * ((bits[i] ? -1.0 : 1.0) + normal(rng)) / sigma2);
     return llrs;
+}
+
+inline std::vector<float> bpsk_llrs(std::span<const std::uint8_t> bits, double sigma2, std::uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    return bpsk_llrs(rng, bits, sigma2);
+}
+
+// The noise variance of BPSK at Eb/N0 (dB) for a code of the given rate: 1 / (2 R Eb/N0).
+inline double bpsk_noise_variance(double rate, double ebn0_db) {
+    return 1.0 / (2.0 * rate * std::pow(10.0, ebn0_db / 10.0));
 }
 
 }  // namespace kavro::test

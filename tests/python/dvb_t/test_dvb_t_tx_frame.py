@@ -7,6 +7,7 @@ import numpy as np
 import pytest
 
 import kavro_sdr
+import support
 from kavro_sdr import DvbTFrameMod, DvbTFrameParams
 
 N_FFT = 2048
@@ -102,7 +103,7 @@ def data_carriers(phase):
 def test_every_symbol_spectrum_holds_pilots_tps_and_constellation_points(constellation, rng):
     guard = "1/8"
     frame = modulate(guard=guard, constellation=constellation, rate="2/3",
-                     payload=rng.integers(0, 256, 5000, dtype=np.uint8))
+                     payload=support.random_bytes(rng, 5000))
     x = spectra(frame, CP[guard])
     levels = LEVELS[constellation]
     for l, bins in enumerate(x):
@@ -166,7 +167,7 @@ def test_without_shaping_each_prefix_repeats_the_symbol_tail():
 
 def test_same_payload_twice_gives_the_same_frame(rng):
     mod = DvbTFrameMod(DvbTFrameParams("1/8", "qam64", "5/6", 3, 9)).with_symbol_window(20)
-    payload = rng.integers(0, 256, 3000, dtype=np.uint8)
+    payload = support.random_bytes(rng, 3000)
     np.testing.assert_array_equal(mod.modulate(payload).iq, mod.modulate(payload).iq)
 
 

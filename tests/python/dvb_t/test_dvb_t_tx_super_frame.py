@@ -5,6 +5,7 @@ import numpy as np
 import pytest
 
 import kavro_sdr
+import support
 from kavro_sdr import DvbTFrameMod, DvbTFrameParams, DvbTSuperFrameMod, DvbTSuperFrameParams
 
 
@@ -39,7 +40,7 @@ def separate_frames(guard, constellation, rate, cell_id, payload, roll_off):
     [("1/32", "qpsk", "1/2", 10, 0), ("1/8", "qam16", "3/4", 30001, 40), ("1/4", "qam64", "7/8", 5, 300)],
 )
 def test_quarters_are_the_frames_modulated_alone(guard, constellation, rate, length, roll_off, rng):
-    payload = rng.integers(0, 256, length, dtype=np.uint8)
+    payload = support.random_bytes(rng, length)
     mod = DvbTSuperFrameMod(DvbTSuperFrameParams(guard, constellation, rate, 0x1234)).with_symbol_window(roll_off)
     iq = mod.modulate(payload).iq
     expected = separate_frames(guard, constellation, rate, 0x1234, payload, roll_off)
@@ -47,7 +48,7 @@ def test_quarters_are_the_frames_modulated_alone(guard, constellation, rate, len
 
 
 def test_low_pass_runs_across_the_seams(rng):
-    payload = rng.integers(0, 256, 100, dtype=np.uint8)
+    payload = support.random_bytes(rng, 100)
     taps, delay = 45, 22
     super_frame = DvbTSuperFrameMod(DvbTSuperFrameParams("1/8", "qpsk", "2/3", 7)).with_symbol_window(20)
     iq = super_frame.with_tx_lowpass(taps).modulate(payload).iq
@@ -68,7 +69,7 @@ def test_low_pass_runs_across_the_seams(rng):
 
 
 def test_same_payload_gives_the_same_samples_and_builders_leave_their_source(rng):
-    payload = rng.integers(0, 256, 777, dtype=np.uint8)
+    payload = support.random_bytes(rng, 777)
     mod = DvbTSuperFrameMod(DvbTSuperFrameParams("1/16", "qam16", "1/2", 99))
     plain = mod.modulate(payload).iq
     np.testing.assert_array_equal(mod.modulate(payload).iq, plain)
