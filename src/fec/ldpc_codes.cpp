@@ -1,8 +1,5 @@
 #include "fec/ldpc_codes.hpp"
 
-// 32-byte vectors never cross a call boundary here: every helper is inlined into its build.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
 #include <algorithm>
 #include <immintrin.h>
 #include <limits>
@@ -256,19 +253,6 @@ template <SimdLevel Level, typename Rule>
     internal_fault("LDPC row weight without a decoder build");
 }
 
-// The two builds of the decoder; the rule and row weight are fixed inside.
-template <typename Rule>
-std::size_t propagate_portable(const Rule& rule, const Layout& layout, const float* llr, const Messages& x,
-                               std::uint8_t* best, std::size_t w) {
-    return propagate_any<SimdLevel::Portable>(rule, layout, llr, x, best, w);
-}
-
-template <typename Rule>
-KAVRO_TARGET_AVX2 std::size_t propagate_avx2(const Rule& rule, const Layout& layout, const float* llr,
-                                             const Messages& x, std::uint8_t* best, std::size_t w) {
-    return propagate_any<SimdLevel::Avx2>(rule, layout, llr, x, best, w);
-}
-
 }  // namespace
 
 LdpcSize ldpc_size(LdpcCode code) {
@@ -463,9 +447,10 @@ LdpcDecoded Ldpc::run_decoder(std::span<const float> llr, const Rule& rule, Simd
     std::copy(llr.begin() + static_cast<std::ptrdiff_t>(k_), llr.end(), x.post + k_ + 1);
     const Layout layout{k_, m(), msg_var_.data(), msg_slot_.data()};
     std::vector<std::uint8_t> best(k_);
-    const std::size_t best_failed =
-        level == SimdLevel::Avx2 ? propagate_avx2(rule, layout, llr.data(), x, best.data(), w)
-                                 : propagate_portable(rule, layout, llr.data(), x, best.data(), w);
+    // Each build has the rule and row weight fixed inside.
+    const std::size_t best_failed = with_simd_level(level, [&] [[gnu::always_inline]] (auto at) {
+        return propagate_any<at>(rule, layout, llr.data(), x, best.data(), w);
+    });
     return {std::move(best), best_failed == 0};
 }
 
