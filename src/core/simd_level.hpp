@@ -21,6 +21,8 @@
 // A kernel that needs to know its build (to pick a vector type that suits it) takes one
 // parameter, `[&] [[gnu::always_inline]] (auto at) { ... }`, and is handed SimdLevelTag<level>;
 // `at` converts to the SimdLevel at compile time.
+// Such a kernel can hold eight lanes as LaneHalves (core/lane_halves.hpp) in the portable build,
+// where GCC would compare and select a 32-byte vector one element at a time.
 
 namespace kavro {
 
