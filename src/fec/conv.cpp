@@ -8,6 +8,7 @@
 #include <immintrin.h>
 
 #include "core/internal_fault.hpp"
+#include "core/lane_halves.hpp"
 #include "core/lanes.hpp"
 #include "fec/conv_tables.hpp"
 
@@ -75,15 +76,8 @@ struct Eight {
 typedef float Float4 __attribute__((vector_size(16)));
 typedef std::int32_t Int4 __attribute__((vector_size(16)));
 
-struct FloatHalves {
-    Float4 lo, hi;
-    friend FloatHalves operator+(FloatHalves a, FloatHalves b) { return {a.lo + b.lo, a.hi + b.hi}; }
-    friend FloatHalves operator-(FloatHalves a, FloatHalves b) { return {a.lo - b.lo, a.hi - b.hi}; }
-};
-struct MaskHalves {
-    Int4 lo, hi;
-    friend MaskHalves operator&(MaskHalves a, MaskHalves b) { return {a.lo & b.lo, a.hi & b.hi}; }
-};
+using FloatHalves = LaneHalves<Float4>;
+using MaskHalves = LaneHalves<Int4>;
 
 template <>
 struct Eight<SimdLevel::Portable> {
