@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 // Vector kernels, and loops built on std::fma, are built twice: once for the baseline x86-64
 // instruction set (the portable build, which runs everywhere) and once for AVX2 with FMA. A
@@ -16,6 +17,12 @@
 //     void scale(std::span<float> x, float a, SimdLevel level) {
 //         with_simd_level(level, [&] [[gnu::always_inline]] { for (float& v : x) v *= a; });
 //     }
+//
+// A kernel that needs to know its build (to pick a vector type that suits it) takes one
+// parameter, `[&] [[gnu::always_inline]] (auto at) { ... }`, and is handed SimdLevelTag<level>;
+// `at` converts to the SimdLevel at compile time.
+// Such a kernel can hold eight lanes as LaneHalves (core/lane_halves.hpp) in the portable build,
+// where GCC would compare and select a 32-byte vector one element at a time.
 
 namespace kavro {
 
@@ -44,16 +51,27 @@ inline bool simd_level_available(SimdLevel level) {
 
 namespace kavro {
 
+template <SimdLevel Level>
+using SimdLevelTag = std::integral_constant<SimdLevel, Level>;
+
 namespace simd_detail {
+
+template <SimdLevel Level, class Kernel>
+[[gnu::always_inline]] inline decltype(auto) call(Kernel& kernel) {
+    if constexpr (std::is_invocable_v<Kernel&, SimdLevelTag<Level>>)
+        return kernel(SimdLevelTag<Level>{});
+    else
+        return kernel();
+}
 
 template <class Kernel>
 decltype(auto) run_portable(Kernel& kernel) {
-    return kernel();
+    return call<SimdLevel::Portable>(kernel);
 }
 
 template <class Kernel>
 KAVRO_TARGET_AVX2 decltype(auto) run_avx2(Kernel& kernel) {
-    return kernel();
+    return call<SimdLevel::Avx2>(kernel);
 }
 
 }  // namespace simd_detail

@@ -71,17 +71,6 @@ template <unsigned Axis>
     for (; k < iq.size(); ++k) slice_qam<Axis>(table, iq[k] * gain, out + width * k);
 }
 
-template <unsigned Axis>
-void slice_portable(const QamThresholds& table, float gain, std::span<const Complex> iq, std::uint8_t* out) {
-    slice_all<Axis>(table, gain, iq, out);
-}
-
-template <unsigned Axis>
-KAVRO_TARGET_AVX2 void slice_avx2(const QamThresholds& table, float gain, std::span<const Complex> iq,
-                                  std::uint8_t* out) {
-    slice_all<Axis>(table, gain, iq, out);
-}
-
 }  // namespace
 
 std::expected<QamDemod, QamOrderError> QamDemod::create(std::uint32_t order, float gain) {
@@ -94,10 +83,7 @@ std::vector<std::uint8_t> QamDemod::process_at(std::span<const Complex> iq, Simd
     return with_bits_per_axis(order_, [&](auto axis) {
         constexpr unsigned width = 2 * axis;
         std::vector<std::uint8_t> bits(width * iq.size());
-        if (level == SimdLevel::Avx2)
-            slice_avx2<axis>(table_, gain_, iq, bits.data());
-        else
-            slice_portable<axis>(table_, gain_, iq, bits.data());
+        with_simd_level(level, [&] [[gnu::always_inline]] { slice_all<axis>(table_, gain_, iq, bits.data()); });
         return bits;
     });
 }

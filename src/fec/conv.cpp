@@ -1,8 +1,5 @@
 #include "fec/conv.hpp"
 
-// 32-byte vectors never cross a call boundary here: every helper is inlined into its build.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -11,6 +8,7 @@
 #include <immintrin.h>
 
 #include "core/internal_fault.hpp"
+#include "core/lane_halves.hpp"
 #include "core/lanes.hpp"
 #include "fec/conv_tables.hpp"
 
@@ -78,15 +76,8 @@ struct Eight {
 typedef float Float4 __attribute__((vector_size(16)));
 typedef std::int32_t Int4 __attribute__((vector_size(16)));
 
-struct FloatHalves {
-    Float4 lo, hi;
-    friend FloatHalves operator+(FloatHalves a, FloatHalves b) { return {a.lo + b.lo, a.hi + b.hi}; }
-    friend FloatHalves operator-(FloatHalves a, FloatHalves b) { return {a.lo - b.lo, a.hi - b.hi}; }
-};
-struct MaskHalves {
-    Int4 lo, hi;
-    friend MaskHalves operator&(MaskHalves a, MaskHalves b) { return {a.lo & b.lo, a.hi & b.hi}; }
-};
+using FloatHalves = LaneHalves<Float4>;
+using MaskHalves = LaneHalves<Int4>;
 
 template <>
 struct Eight<SimdLevel::Portable> {
@@ -259,26 +250,6 @@ template <SimdLevel Level>
     return all;
 }
 
-bool prepare_steps_portable(const float* soft, std::size_t steps, float* branch) {
-    return prepare_steps<SimdLevel::Portable>(soft, steps, branch);
-}
-
-KAVRO_TARGET_AVX2 bool prepare_steps_avx2(const float* soft, std::size_t steps, float* branch) {
-    return prepare_steps<SimdLevel::Avx2>(soft, steps, branch);
-}
-
-template <unsigned G>
-void butterflies_portable(const ButterflyMasks<G>& masks, const float* branch, std::size_t steps, const float* metric,
-                          std::uint64_t* decisions) {
-    butterfly_steps<G, SimdLevel::Portable>(masks, branch, steps, metric, decisions);
-}
-
-template <unsigned G>
-KAVRO_TARGET_AVX2 void butterflies_avx2(const ButterflyMasks<G>& masks, const float* branch, std::size_t steps,
-                                        const float* metric, std::uint64_t* decisions) {
-    butterfly_steps<G, SimdLevel::Avx2>(masks, branch, steps, metric, decisions);
-}
-
 }  // namespace
 
 unsigned conv_constraint_length(ConvKind kind) { return generators(kind).constraint_length; }
@@ -369,8 +340,9 @@ void ViterbiDecoder::decode(std::span<const float> soft, std::span<std::uint8_t>
     if (steps == 0) return;
     if (decisions_.size() < steps) decisions_.resize(steps);
     if (branch_.size() < 2 * steps) branch_.resize(2 * steps);
-    const bool tame = level == SimdLevel::Avx2 ? prepare_steps_avx2(soft.data(), steps, branch_.data())
-                                               : prepare_steps_portable(soft.data(), steps, branch_.data());
+    const bool tame = with_simd_level(level, [&] [[gnu::always_inline]] (auto at) {
+        return prepare_steps<at>(soft.data(), steps, branch_.data());
+    });
     if (constraint_length_ == 5) {
         run<5>(soft.data(), steps, tame, level);
         trace_back<5>(decisions_.data(), decided);
@@ -451,10 +423,9 @@ void ViterbiDecoder::run(const float* soft, std::size_t steps, bool tame, SimdLe
                 masks.negate[p][g][l] = label >= 2 ? INT32_MIN : 0;
             }
         }
-    if (level == SimdLevel::Avx2)
-        butterflies_avx2<G>(masks, branch_.data() + 2 * t, steps - t, old, decisions_.data() + t);
-    else
-        butterflies_portable<G>(masks, branch_.data() + 2 * t, steps - t, old, decisions_.data() + t);
+    with_simd_level(level, [&] [[gnu::always_inline]] (auto at) {
+        butterfly_steps<G, at>(masks, branch_.data() + 2 * t, steps - t, old, decisions_.data() + t);
+    });
 }
 
 }  // namespace kavro::fec

@@ -1,11 +1,13 @@
 #pragma once
 
-// The functions of the sum-product check node in single precision, on GCC vector types (one
-// check row per lane): e^z and ln w as short polynomials (e^z within 4e-7 relative, ln w within 3e-6 absolute),
-// built only from additions, multiplications and bit operations, so every lane, vector width
-// and instruction set gives the same bits.
+// The functions of the sum-product check node in single precision, on GCC vector types or
+// LaneHalves (one check row per lane): e^z and ln w as short polynomials (e^z within 4e-7
+// relative, ln w within 3e-6 absolute), built only from additions, multiplications and bit
+// operations, so every lane, vector width and instruction set gives the same bits.
 
 #include <cstdint>
+
+#include "core/lane_halves.hpp"
 
 namespace kavro::fec::check_math {
 
@@ -18,8 +20,8 @@ inline constexpr float kLargestRatio = 33554432.0f;
 template <class V>
 [[gnu::always_inline]] inline V exp_nonpositive(V z) {
     using I = decltype(z < z);
-    const I n = __builtin_convertvector(z * 1.44269504088896341f - 0.5f, I);  // nearest, ties down
-    const V nf = __builtin_convertvector(n, V);
+    const I n = convert_lanes<I>(z * 1.44269504088896341f - 0.5f);  // nearest, ties down
+    const V nf = convert_lanes<V>(n);
     V r = z - nf * 0.693359375f;
     r = r - nf * -2.12194440e-4f;
     V p = V{} + 8.3664086e-3f;
@@ -50,7 +52,7 @@ template <class V>
     q = q * x + 3.3312850e-1f;
     const V x2 = x * x;
     const V ln_mantissa = (x - 0.5f * x2) + (q * x2) * x;
-    const V result = ln_mantissa + __builtin_convertvector(e, V) * 0.693147180559945309f;
+    const V result = ln_mantissa + convert_lanes<V>(e) * 0.693147180559945309f;
     const I number = w == w;
     return (V)((number & (I)result) | (~number & (I)w));
 }

@@ -1,14 +1,13 @@
 #include "fec/ldpc_codes.hpp"
 
-// 32-byte vectors never cross a call boundary here: every helper is inlined into its build.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
 #include <algorithm>
 #include <immintrin.h>
 #include <limits>
 #include <string>
+#include <type_traits>
 
 #include "core/internal_fault.hpp"
+#include "core/lane_halves.hpp"
 #include "core/lanes.hpp"
 #include "fec/ldpc_check_math.hpp"
 
@@ -47,29 +46,73 @@ private:
 };
 
 // The decoder updates kLanes check rows at once, one vector lane per row, with GCC vector
-// extensions, built for the baseline and for AVX2. Every operation is the scalar rule's own
-// operation per lane, so the results are those of a row-by-row update at either level.
+// extensions, built for the baseline and for AVX2: one AVX vector in the AVX2 build, two SSE
+// halves in the portable one. Every operation is the scalar rule's own operation per lane, so
+// the results are those of a row-by-row update at either level.
 constexpr std::size_t kLanes = Ldpc::kRowsPerGroup;
 using L = Lanes<kLanes>;
-using Vf = L::Floats;
-using Vi = L::Ints;
+using H = Lanes<kLanes / 2>;
+using Halves = LaneHalves<H::Floats>;
+
+template <SimdLevel Level>
+using Floats = std::conditional_t<Level == SimdLevel::Avx2, L::Floats, Halves>;
+template <class F>
+using MaskOf = decltype(F{} < F{});
+
+template <class F>
+[[gnu::always_inline]] inline F load(const float* p) {
+    if constexpr (std::is_same_v<F, Halves>) return {H::load(p), H::load(p + kLanes / 2)};
+    else return L::load(p);
+}
+
+[[gnu::always_inline]] inline void store(float* p, L::Floats v) { L::store(p, v); }
+[[gnu::always_inline]] inline void store(float* p, Halves v) {
+    H::store(p, v.lo);
+    H::store(p + kLanes / 2, v.hi);
+}
+
+[[gnu::always_inline]] inline unsigned count_set(L::Ints mask) { return L::count_set(mask); }
+[[gnu::always_inline]] inline unsigned count_set(MaskOf<Halves> mask) {
+    return H::count_set(mask.lo) + H::count_set(mask.hi);
+}
+
+// 1 where the value is 0 or below, else 0, one byte per lane.
+[[gnu::always_inline]] inline void store_hard_bits(std::uint8_t* out, L::Floats v) {
+    typedef std::uint8_t Bytes __attribute__((vector_size(kLanes)));
+    const Bytes bits = __builtin_convertvector((v <= 0.0f) & 1, Bytes);
+    __builtin_memcpy(out, &bits, sizeof bits);
+}
+[[gnu::always_inline]] inline void store_hard_bits(std::uint8_t* out, Halves v) {
+    typedef std::uint8_t Bytes __attribute__((vector_size(kLanes / 2)));
+    const Bytes low = __builtin_convertvector((v.lo <= 0.0f) & 1, Bytes);
+    const Bytes high = __builtin_convertvector((v.hi <= 0.0f) & 1, Bytes);
+    __builtin_memcpy(out, &low, sizeof low);
+    __builtin_memcpy(out + kLanes / 2, &high, sizeof high);
+}
 
 // base[index[i]] in lane i, element by element: on the machines measured this beats the
 // hardware gather, and the lanes are built in registers rather than through memory.
-[[gnu::always_inline]] inline Vf gather(const float* base, const std::int32_t* index) {
-    return Vf{base[index[0]], base[index[1]], base[index[2]], base[index[3]],
-              base[index[4]], base[index[5]], base[index[6]], base[index[7]]};
+template <class F>
+[[gnu::always_inline]] inline F gather(const float* base, const std::int32_t* index) {
+    if constexpr (std::is_same_v<F, Halves>)
+        return {H::Floats{base[index[0]], base[index[1]], base[index[2]], base[index[3]]},
+                H::Floats{base[index[4]], base[index[5]], base[index[6]], base[index[7]]}};
+    else
+        return F{base[index[0]], base[index[1]], base[index[2]], base[index[3]],
+                 base[index[4]], base[index[5]], base[index[6]], base[index[7]]};
 }
 
-// The same through the hardware gather, which runs beside element-wise gathers.
+// The same through the hardware gather in the AVX2 build, which runs beside element-wise gathers.
 template <SimdLevel Level>
-[[gnu::always_inline]] inline Vf gather_unit(const float* base, const std::int32_t* index) {
+[[gnu::always_inline]] inline Floats<Level> gather_unit(const float* base, const std::int32_t* index) {
     if constexpr (Level == SimdLevel::Avx2) {
+        using Vf = L::Floats;
+        using Vi = L::Ints;
         Vi lanes;
         __builtin_memcpy(&lanes, index, sizeof lanes);
         return (Vf)__builtin_ia32_gathersiv8sf((__v8sf)Vf{}, base, (__v8si)lanes, (__v8sf)(Vi{} - 1), 4);
     } else {
-        return gather(base, index);
+        return gather<Floats<Level>>(base, index);
     }
 }
 
@@ -80,7 +123,9 @@ template <SimdLevel Level>
 // A and B the products of the other edges' 1 - u and 1 + u in row order, capped at 17.33; the
 // sign is the product of the other signs (zero counts as positive).
 struct SumProductRule {
+    template <class Vf>
     [[gnu::always_inline]] void apply(const Vf* v, Vf* out, std::size_t d) const {
+        using Vi = MaskOf<Vf>;
         Vf minus[kMaxRowWeight], plus[kMaxRowWeight];
         Vi negative{};
         #pragma GCC unroll 16
@@ -93,7 +138,7 @@ struct SumProductRule {
         const Vi sign_bit = Vi{} + INT32_MIN;
         #pragma GCC unroll 16
         for (std::size_t j = 0; j < d; ++j) {
-            Vf a = L::splat(1.0f), b = a;
+            Vf a = Vf{} + 1.0f, b = a;
             #pragma GCC unroll 16
             for (std::size_t i = 0; i < d; ++i)
                 if (i != j) {
@@ -116,12 +161,17 @@ template <bool Scaled>
 struct MinSumRule {
     float scale;
 
-    [[gnu::always_inline]] static Vf smaller(Vf a, Vf b) { return a < b ? a : b; }
+    template <class Vf>
+    [[gnu::always_inline]] static Vf smaller(Vf a, Vf b) {
+        return choose_lanes(a < b, a, b);
+    }
 
+    template <class Vf>
     [[gnu::always_inline]] void apply(const Vf* v, Vf* out, std::size_t d) const {
+        using Vi = MaskOf<Vf>;
         const Vi abs_mask = Vi{} + 0x7FFFFFFF;
         const Vi sign_bit = ~abs_mask;
-        const Vf infinity = L::splat(std::numeric_limits<float>::infinity());
+        const Vf infinity = Vf{} + std::numeric_limits<float>::infinity();
         Vf before[kMaxRowWeight], after[kMaxRowWeight];
         Vi below[kMaxRowWeight];
         Vi negative{};
@@ -167,6 +217,8 @@ struct Layout {
 // where the posterior is 0 or negative) XOR to 1, and writes the new check-to-variable messages.
 template <std::size_t W, SimdLevel Level, typename Rule>
 [[gnu::always_inline]] inline std::size_t check_pass(const Rule& rule, const Layout& layout, const Messages& x) {
+    using Vf = Floats<Level>;
+    using Vi = MaskOf<Vf>;
     constexpr std::size_t d = W + 2;
     Vi failed{};  // per lane, minus the number of failed rows
     for (std::size_t g = 0; g < layout.m / kLanes; ++g) {
@@ -175,45 +227,46 @@ template <std::size_t W, SimdLevel Level, typename Rule>
         float* msg = x.msg + g * W * kLanes;
         #pragma GCC unroll 16
         for (std::size_t j = 0; j < W; ++j) {
-            const Vf p = gather(x.post, layout.msg_var + (g * W + j) * kLanes);
+            const Vf p = gather<Vf>(x.post, layout.msg_var + (g * W + j) * kLanes);
             parity ^= p <= 0.0f;
-            v[j] = p - L::load(msg + j * kLanes);
+            v[j] = p - load<Vf>(msg + j * kLanes);
         }
-        const Vf along = L::load(x.post + layout.k + 1 + g * kLanes);
-        const Vf before = L::load(x.post + layout.k + g * kLanes);
+        const Vf along = load<Vf>(x.post + layout.k + 1 + g * kLanes);
+        const Vf before = load<Vf>(x.post + layout.k + g * kLanes);
         parity ^= along <= 0.0f;
         parity ^= before <= 0.0f;
-        v[W] = along - L::load(x.parity + g * kLanes);
-        v[W + 1] = before - L::load(x.stair + g * kLanes);
+        v[W] = along - load<Vf>(x.parity + g * kLanes);
+        v[W + 1] = before - load<Vf>(x.stair + g * kLanes);
         failed += parity;
         Vf out[d];
         rule.apply(v, out, d);
         #pragma GCC unroll 16
-        for (std::size_t j = 0; j < W; ++j) L::store(msg + j * kLanes, out[j]);
-        L::store(x.parity + g * kLanes, out[W]);
-        L::store(x.stair + g * kLanes, out[W + 1]);
+        for (std::size_t j = 0; j < W; ++j) store(msg + j * kLanes, out[j]);
+        store(x.parity + g * kLanes, out[W]);
+        store(x.stair + g * kLanes, out[W + 1]);
     }
     x.stair[0] = 0.0f;
-    return L::count_set(failed);
+    return count_set(failed);
 }
 
 // Posteriors: the channel value plus the incoming check messages in var_checks order.
 template <SimdLevel Level>
 [[gnu::always_inline]] inline void posterior_pass(const Layout& layout, const float* llr, const Messages& x) {
+    using Vf = Floats<Level>;
     for (std::size_t c = 0; c < layout.k; c += kLanes) {
         const std::int32_t* slot = layout.msg_slot + c * Ldpc::kColumnWeight;
-        Vf sum = L::load(llr + c);
+        Vf sum = load<Vf>(llr + c);
         sum += gather_unit<Level>(x.msg, slot);
         #pragma GCC unroll 16
-        for (std::size_t t = 1; t < Ldpc::kColumnWeight; ++t) sum += gather(x.msg, slot + t * kLanes);
-        L::store(x.post + c, sum);
+        for (std::size_t t = 1; t < Ldpc::kColumnWeight; ++t) sum += gather<Vf>(x.msg, slot + t * kLanes);
+        store(x.post + c, sum);
     }
     // Parity column k + j sits on rows j and j + 1; the last one only on row m - 1.
     const float* channel = llr + layout.k;
     float* post = x.post + layout.k + 1;
     std::size_t j = 0;
     for (; j + kLanes < layout.m; j += kLanes)
-        L::store(post + j, L::load(channel + j) + L::load(x.parity + j) + L::load(x.stair + j + 1));
+        store(post + j, load<Vf>(channel + j) + load<Vf>(x.parity + j) + load<Vf>(x.stair + j + 1));
     for (; j + 1 < layout.m; ++j) post[j] = channel[j] + x.parity[j] + x.stair[j + 1];
     post[layout.m - 1] = channel[layout.m - 1] + x.parity[layout.m - 1];
 }
@@ -231,11 +284,8 @@ template <std::size_t W, SimdLevel Level, typename Rule>
     for (std::size_t iter = 0;; ++iter) {
         const std::size_t failed = check_pass<W, Level>(rule, layout, x);
         if (failed < best_failed) {
-            for (std::size_t i = 0; i < layout.k; i += kLanes) {
-                typedef std::uint8_t Bytes __attribute__((vector_size(kLanes)));
-                const Bytes bits = __builtin_convertvector((L::load(x.post + i) <= 0.0f) & 1, Bytes);
-                __builtin_memcpy(best + i, &bits, sizeof bits);
-            }
+            for (std::size_t i = 0; i < layout.k; i += kLanes)
+                store_hard_bits(best + i, load<Floats<Level>>(x.post + i));
             best_failed = failed;
         }
         if (best_failed == 0 || iter == Ldpc::kMaxIterations) break;
@@ -254,19 +304,6 @@ template <SimdLevel Level, typename Rule>
     case 9: return propagate<9, Level>(rule, layout, llr, x, best);
     }
     internal_fault("LDPC row weight without a decoder build");
-}
-
-// The two builds of the decoder; the rule and row weight are fixed inside.
-template <typename Rule>
-std::size_t propagate_portable(const Rule& rule, const Layout& layout, const float* llr, const Messages& x,
-                               std::uint8_t* best, std::size_t w) {
-    return propagate_any<SimdLevel::Portable>(rule, layout, llr, x, best, w);
-}
-
-template <typename Rule>
-KAVRO_TARGET_AVX2 std::size_t propagate_avx2(const Rule& rule, const Layout& layout, const float* llr,
-                                             const Messages& x, std::uint8_t* best, std::size_t w) {
-    return propagate_any<SimdLevel::Avx2>(rule, layout, llr, x, best, w);
 }
 
 }  // namespace
@@ -463,9 +500,10 @@ LdpcDecoded Ldpc::run_decoder(std::span<const float> llr, const Rule& rule, Simd
     std::copy(llr.begin() + static_cast<std::ptrdiff_t>(k_), llr.end(), x.post + k_ + 1);
     const Layout layout{k_, m(), msg_var_.data(), msg_slot_.data()};
     std::vector<std::uint8_t> best(k_);
-    const std::size_t best_failed =
-        level == SimdLevel::Avx2 ? propagate_avx2(rule, layout, llr.data(), x, best.data(), w)
-                                 : propagate_portable(rule, layout, llr.data(), x, best.data(), w);
+    // Each build has the rule and row weight fixed inside.
+    const std::size_t best_failed = with_simd_level(level, [&] [[gnu::always_inline]] (auto at) {
+        return propagate_any<at>(rule, layout, llr.data(), x, best.data(), w);
+    });
     return {std::move(best), best_failed == 0};
 }
 

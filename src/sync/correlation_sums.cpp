@@ -3,37 +3,30 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/lanes.hpp"
+
 namespace kavro {
 
 namespace {
 
-using Lanes = float __attribute__((vector_size(32)));
-// The same lanes at any float address, reached through this type (not through helper functions)
-// so that no vector passes by value, whose calling convention would differ between the clones.
-using LanesAt = float __attribute__((vector_size(32), aligned(4), may_alias));
-constexpr std::size_t lane_count = sizeof(Lanes) / sizeof(float);
+using L = Lanes<8>;
 
-#define KAVRO_LANES(p) (*reinterpret_cast<const LanesAt*>(p))
-#define KAVRO_LANES_OUT(p) (*reinterpret_cast<LanesAt*>(p))
-
-}  // namespace
-
-__attribute__((target_clones("avx2", "default"))) void segment_sums(const float* re, const float* im, std::size_t r,
-                                                                    std::size_t count, float* out_re, float* out_im,
-                                                                    float* out_energy) {
+[[gnu::always_inline]] inline void segment_sums_all(const float* re, const float* im, std::size_t r,
+                                                    std::size_t count, float* out_re, float* out_im,
+                                                    float* out_energy) {
     std::size_t x = 0;
-    for (; x + lane_count <= count; x += lane_count) {
-        Lanes sr{}, si{}, se{};
+    for (; x + L::count <= count; x += L::count) {
+        L::Floats sr{}, si{}, se{};
         for (std::size_t n = 0; n < r; ++n) {
-            const Lanes ar = KAVRO_LANES(re + x + n), ai = KAVRO_LANES(im + x + n);
-            const Lanes br = KAVRO_LANES(re + x + r + n), bi = KAVRO_LANES(im + x + r + n);
+            const L::Floats ar = L::load(re + x + n), ai = L::load(im + x + n);
+            const L::Floats br = L::load(re + x + r + n), bi = L::load(im + x + r + n);
             sr = sr + (ar * br + ai * bi);
             si = si + (ar * bi - ai * br);
             se = se + (br * br + bi * bi);
         }
-        KAVRO_LANES_OUT(out_re + x) = sr;
-        KAVRO_LANES_OUT(out_im + x) = si;
-        KAVRO_LANES_OUT(out_energy + x) = se;
+        L::store(out_re + x, sr);
+        L::store(out_im + x, si);
+        L::store(out_energy + x, se);
     }
     for (; x < count; ++x) {
         float sr = 0.0f, si = 0.0f, se = 0.0f;
@@ -49,22 +42,21 @@ __attribute__((target_clones("avx2", "default"))) void segment_sums(const float*
     }
 }
 
-__attribute__((target_clones("avx2", "default"))) void pair_totals(const float* t_re, const float* t_im,
-                                                                   const float* t_energy, std::size_t r,
-                                                                   std::size_t pairs, std::size_t count, float* p_re,
-                                                                   float* p_im, float* energy, float* ratio) {
+[[gnu::always_inline]] inline void pair_totals_all(const float* t_re, const float* t_im, const float* t_energy,
+                                                   std::size_t r, std::size_t pairs, std::size_t count, float* p_re,
+                                                   float* p_im, float* energy, float* ratio) {
     std::size_t d = 0;
-    for (; d + lane_count <= count; d += lane_count) {
-        Lanes pr{}, pi{}, pe{};
+    for (; d + L::count <= count; d += L::count) {
+        L::Floats pr{}, pi{}, pe{};
         for (std::size_t m = 0; m < pairs; ++m) {
-            pr = pr + KAVRO_LANES(t_re + d + m * r);
-            pi = pi + KAVRO_LANES(t_im + d + m * r);
-            pe = pe + KAVRO_LANES(t_energy + d + m * r);
+            pr = pr + L::load(t_re + d + m * r);
+            pi = pi + L::load(t_im + d + m * r);
+            pe = pe + L::load(t_energy + d + m * r);
         }
-        KAVRO_LANES_OUT(p_re + d) = pr;
-        KAVRO_LANES_OUT(p_im + d) = pi;
-        KAVRO_LANES_OUT(energy + d) = pe;
-        KAVRO_LANES_OUT(ratio + d) = ((pr * pr + pi * pi) / (pe * pe));
+        L::store(p_re + d, pr);
+        L::store(p_im + d, pi);
+        L::store(energy + d, pe);
+        L::store(ratio + d, (pr * pr + pi * pi) / (pe * pe));
     }
     for (; d < count; ++d) {
         float pr = 0.0f, pi = 0.0f, pe = 0.0f;
@@ -80,6 +72,22 @@ __attribute__((target_clones("avx2", "default"))) void pair_totals(const float* 
     }
 }
 
+}  // namespace
+
+void segment_sums(const float* re, const float* im, std::size_t r, std::size_t count, float* out_re, float* out_im,
+                  float* out_energy, SimdLevel level) {
+    with_simd_level(level, [&] [[gnu::always_inline]] {
+        segment_sums_all(re, im, r, count, out_re, out_im, out_energy);
+    });
+}
+
+void pair_totals(const float* t_re, const float* t_im, const float* t_energy, std::size_t r, std::size_t pairs,
+                 std::size_t count, float* p_re, float* p_im, float* energy, float* ratio, SimdLevel level) {
+    with_simd_level(level, [&] [[gnu::always_inline]] {
+        pair_totals_all(t_re, t_im, t_energy, r, pairs, count, p_re, p_im, energy, ratio);
+    });
+}
+
 float correlation_metric(float p_re, float p_im, float energy, float ratio) {
     if (!(energy > 0.0f)) return NAN;
     const float squared = energy * energy;
@@ -89,8 +97,5 @@ float correlation_metric(float p_re, float p_im, float energy, float ratio) {
     }
     return std::min(ratio, 1.0f);
 }
-
-#undef KAVRO_LANES
-#undef KAVRO_LANES_OUT
 
 }  // namespace kavro

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "core/simd_level.hpp"
+
 // The kernels of the repeated-segment search, shared by ofdm_sync and the streaming frame
 // receiver. For a start offset d with M segments of R samples the search needs
 // P(d) = Σ_m Σ_n conj(s[d+mR+n])·s[d+(m+1)R+n] and E(d) = Σ_m Σ_n |s[d+(m+1)R+n]|²,
@@ -17,12 +19,13 @@ namespace kavro {
 // T(x) and the segment energy for x in [0, count) over samples split into re/im, which hold
 // count + 2R - 1 values.
 void segment_sums(const float* re, const float* im, std::size_t r, std::size_t count, float* out_re, float* out_im,
-                  float* out_energy);
+                  float* out_energy, SimdLevel level = best_simd_level());
 
 // P, E and the single-precision ratio |P|² / E² for offsets [0, count), from segment sums held
 // from offset 0 on (count + (pairs - 1)·R of them).
 void pair_totals(const float* t_re, const float* t_im, const float* t_energy, std::size_t r, std::size_t pairs,
-                 std::size_t count, float* p_re, float* p_im, float* energy, float* ratio);
+                 std::size_t count, float* p_re, float* p_im, float* energy, float* ratio,
+                 SimdLevel level = best_simd_level());
 
 // min(|P|² / E², 1) from the single-precision ratio, or NaN when there is no candidate (E not
 // positive, or an undefined ratio). When E² overflows single precision or falls below its normal

@@ -7,6 +7,8 @@
 #include <limits>
 #include <vector>
 
+#include "core/lanes.hpp"
+
 namespace kavro {
 
 namespace {
@@ -17,12 +19,7 @@ constexpr float metric_weight = -0.95f;
 constexpr float cfo_scale = -1201173.0f;
 constexpr float two_pi_times_fft = 12867.964f;
 
-using Lanes = float __attribute__((vector_size(32)));
-using LanesAt = float __attribute__((vector_size(32), aligned(4), may_alias));
-constexpr std::size_t lane_count = sizeof(Lanes) / sizeof(float);
-
-#define KAVRO_LANES(p) (*reinterpret_cast<const LanesAt*>(p))
-#define KAVRO_LANES_OUT(p) (*reinterpret_cast<LanesAt*>(p))
+using L = Lanes<8>;
 
 std::size_t saturating_add(std::size_t a, std::size_t b) {
     const std::size_t sum = a + b;
@@ -69,47 +66,38 @@ float single_window_quality(std::span<const Complex> iq, std::size_t t, std::siz
 
 }  // namespace
 
-void gi_window_sums_portable(const float* re, const float* im, const float* power, std::size_t cp_len,
-                             std::size_t count, float* out_re, float* out_im, float* out_energy) {
-    for (std::size_t x = 0; x < count; ++x) {
-        float sr = 0.0f, si = 0.0f, se = 0.0f;
-        for (std::size_t n = 0; n < cp_len; ++n) {
-            const float ar = re[x + n], ai = im[x + n], br = re[x + lag + n], bi = im[x + lag + n];
-            sr = sr + (ar * br + ai * bi);
-            si = si + (ai * br - ar * bi);
-            se = se + (power[x + n] + power[x + lag + n]);
-        }
-        out_re[x] = sr;
-        out_im[x] = si;
-        out_energy[x] = se;
-    }
-}
-
 // Eight offsets side by side, one per lane; each lane repeats the plain loop's operations in the
 // same order, so the results are bit-identical to it.
-__attribute__((target("avx2"))) void gi_window_sums_avx2(const float* re, const float* im, const float* power,
-                                                         std::size_t cp_len, std::size_t count, float* out_re,
-                                                         float* out_im, float* out_energy) {
-    std::size_t x = 0;
-    for (; x + lane_count <= count; x += lane_count) {
-        Lanes sr{}, si{}, se{};
-        for (std::size_t n = 0; n < cp_len; ++n) {
-            const Lanes ar = KAVRO_LANES(re + x + n), ai = KAVRO_LANES(im + x + n);
-            const Lanes br = KAVRO_LANES(re + x + lag + n), bi = KAVRO_LANES(im + x + lag + n);
-            sr = sr + (ar * br + ai * bi);
-            si = si + (ai * br - ar * bi);
-            se = se + (KAVRO_LANES(power + x + n) + KAVRO_LANES(power + x + lag + n));
+void gi_window_sums(const float* re, const float* im, const float* power, std::size_t cp_len, std::size_t count,
+                    float* out_re, float* out_im, float* out_energy, SimdLevel level) {
+    with_simd_level(level, [&] [[gnu::always_inline]] {
+        std::size_t x = 0;
+        for (; x + L::count <= count; x += L::count) {
+            L::Floats sr{}, si{}, se{};
+            for (std::size_t n = 0; n < cp_len; ++n) {
+                const L::Floats ar = L::load(re + x + n), ai = L::load(im + x + n);
+                const L::Floats br = L::load(re + x + lag + n), bi = L::load(im + x + lag + n);
+                sr = sr + (ar * br + ai * bi);
+                si = si + (ai * br - ar * bi);
+                se = se + (L::load(power + x + n) + L::load(power + x + lag + n));
+            }
+            L::store(out_re + x, sr);
+            L::store(out_im + x, si);
+            L::store(out_energy + x, se);
         }
-        KAVRO_LANES_OUT(out_re + x) = sr;
-        KAVRO_LANES_OUT(out_im + x) = si;
-        KAVRO_LANES_OUT(out_energy + x) = se;
-    }
-    gi_window_sums_portable(re + x, im + x, power + x, cp_len, count - x, out_re + x, out_im + x, out_energy + x);
-}
-
-bool gi_window_sums_avx2_supported() {
-    static const bool supported = __builtin_cpu_supports("avx2");
-    return supported;
+        for (; x < count; ++x) {
+            float sr = 0.0f, si = 0.0f, se = 0.0f;
+            for (std::size_t n = 0; n < cp_len; ++n) {
+                const float ar = re[x + n], ai = im[x + n], br = re[x + lag + n], bi = im[x + lag + n];
+                sr = sr + (ar * br + ai * bi);
+                si = si + (ai * br - ar * bi);
+                se = se + (power[x + n] + power[x + lag + n]);
+            }
+            out_re[x] = sr;
+            out_im[x] = si;
+            out_energy[x] = se;
+        }
+    });
 }
 
 std::optional<GiSyncResult> dvb_t_gi_sync(std::span<const Complex> iq, std::size_t cp_len,
@@ -131,13 +119,12 @@ std::optional<GiSyncResult> dvb_t_gi_sync(std::span<const Complex> iq, std::size
     // Table records per offset: correlation re, im, metric M, half energy P.
     std::vector<float> table(4 * samples_per_symbol, 0.0f);
     std::vector<float> w_re(samples_per_symbol), w_im(samples_per_symbol), w_energy(samples_per_symbol);
-    const auto window_sums = gi_window_sums_avx2_supported() ? gi_window_sums_avx2 : gi_window_sums_portable;
     for (std::size_t k = 0; k < max_symbols; ++k) {
         // Offsets whose symbol k fits: d + (k + 1)·L <= len, a prefix of the offsets.
         const std::size_t end = (k + 1) * period;  // period <= len, so no wrap for k < 4
         if (end > iq.size()) break;
         const std::size_t count = std::min(samples_per_symbol, iq.size() - end + 1);
-        window_sums(re.data() + k * period, im.data() + k * period, power.data() + k * period, cp_len, count,
+        gi_window_sums(re.data() + k * period, im.data() + k * period, power.data() + k * period, cp_len, count,
                     w_re.data(), w_im.data(), w_energy.data());
         for (std::size_t d = 0; d < count; ++d) {
             table[4 * d] = table[4 * d] + w_re[d];
@@ -177,7 +164,5 @@ std::optional<GiSyncResult> dvb_t_gi_sync(std::span<const Complex> iq, std::size
     return result;
 }
 
-#undef KAVRO_LANES
-#undef KAVRO_LANES_OUT
 
 }  // namespace kavro

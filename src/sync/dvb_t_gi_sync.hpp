@@ -5,6 +5,7 @@
 #include <span>
 
 #include "core/complex.hpp"
+#include "core/simd_level.hpp"
 
 // Guard-interval acquisition of a preamble-less 2K-mode signal. For every candidate offset d in
 // [0, samples_per_symbol) the cyclic prefix of up to four symbols (period L = cp_len + 2048) is
@@ -35,15 +36,12 @@ inline constexpr std::size_t gi_sync_fft_len = 2048;
 std::optional<GiSyncResult> dvb_t_gi_sync(std::span<const Complex> iq, std::size_t cp_len,
                                           std::size_t samples_per_symbol);
 
-// The per-offset window sums behind the search, exposed so that every variant can be compared
-// with the plain one. For x in [0, count): over n in [0, cp_len), a = (re, im)[x + n] and
+// The per-offset window sums behind the search, exposed so that every build can be compared
+// with a plain loop. For x in [0, count): over n in [0, cp_len), a = (re, im)[x + n] and
 // b = (re, im)[x + 2048 + n], out_re[x] = Σ (a.re·b.re + a.im·b.im), out_im[x] = Σ (a.im·b.re -
 // a.re·b.im) and out_energy[x] = Σ (power[x + n] + power[x + 2048 + n]), each sum running from
 // zero in n order. The inputs hold at least count - 1 + cp_len + 2048 values.
-void gi_window_sums_portable(const float* re, const float* im, const float* power, std::size_t cp_len,
-                             std::size_t count, float* out_re, float* out_im, float* out_energy);
-void gi_window_sums_avx2(const float* re, const float* im, const float* power, std::size_t cp_len,
-                         std::size_t count, float* out_re, float* out_im, float* out_energy);
-bool gi_window_sums_avx2_supported();
+void gi_window_sums(const float* re, const float* im, const float* power, std::size_t cp_len, std::size_t count,
+                    float* out_re, float* out_im, float* out_energy, SimdLevel level = best_simd_level());
 
 }  // namespace kavro

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "core/lanes.hpp"
+
 namespace kavro::waveform {
 
 namespace {
@@ -74,47 +76,49 @@ void cells_llrs(std::span<const Complex> cells, float* out) {
     }
 }
 
-using Lanes = float __attribute__((vector_size(32)));
-constexpr std::size_t lane_count = sizeof(Lanes) / sizeof(float);
+// Cells per step: a whole AVX register, or an SSE one in the portable build, where GCC would
+// compare a 32-byte vector lane by lane.
+template <SimdLevel Level>
+constexpr std::size_t lane_width = Level == SimdLevel::Avx2 ? 8 : 4;
 
-// The scalar loop's operations on eight cells at once, one per lane, in the same order: the
-// level products are the same single-precision constants and the minimum keeps the first operand
+// The scalar loop's operations on N cells at once, one per lane, in the same order: the level
+// products are the same single-precision constants and the minimum keeps the first operand
 // unless the second is smaller, as std::min does.
-template <unsigned H>
-[[gnu::always_inline]] inline void lanes_axis(Lanes y, float (&out)[H][lane_count]) {
+template <unsigned H, std::size_t N>
+[[gnu::always_inline]] inline void lanes_axis(typename Lanes<N>::Floats y, float (&out)[H][N]) {
+    using F = typename Lanes<N>::Floats;
     constexpr unsigned count = 1u << H;
     const auto& levels = levels_of<H>();
     const float scale = level_scale[H - 1];
-    Lanes d[count];
+    F d[count];
     for (unsigned j = 0; j < count; ++j) {
-        const Lanes e = y - scale * levels[j];
+        const F e = y - scale * levels[j];
         d[j] = e * e;
     }
     for (unsigned i = 0; i < H; ++i) {
-        Lanes m[2];
+        F m[2];
         for (unsigned v = 0; v < 2; ++v) {
             const auto& group = index_groups<H>[i][v];
             m[v] = d[group[0]];
             for (std::size_t k = 1; k < group.size(); ++k) m[v] = d[group[k]] < m[v] ? d[group[k]] : m[v];
         }
-        const Lanes llr = m[1] - m[0];
-        for (std::size_t lane = 0; lane < lane_count; ++lane) out[i][lane] = llr[lane];
+        Lanes<N>::store(out[i], m[1] - m[0]);
     }
 }
 
-template <unsigned H>
+template <unsigned H, std::size_t N>
 [[gnu::always_inline]] inline void lanes_cells(std::span<const Complex> cells, float* out) {
     std::size_t c = 0;
-    for (; c + lane_count <= cells.size(); c += lane_count) {
-        Lanes re, im;
-        for (std::size_t lane = 0; lane < lane_count; ++lane) {
+    for (; c + N <= cells.size(); c += N) {
+        typename Lanes<N>::Floats re, im;
+        for (std::size_t lane = 0; lane < N; ++lane) {
             re[lane] = cells[c + lane].re;
             im[lane] = cells[c + lane].im;
         }
-        float i_llrs[H][lane_count], q_llrs[H][lane_count];
-        lanes_axis<H>(re, i_llrs);
-        lanes_axis<H>(im, q_llrs);
-        for (std::size_t lane = 0; lane < lane_count; ++lane)
+        float i_llrs[H][N], q_llrs[H][N];
+        lanes_axis<H, N>(re, i_llrs);
+        lanes_axis<H, N>(im, q_llrs);
+        for (std::size_t lane = 0; lane < N; ++lane)
             for (unsigned i = 0; i < H; ++i) {
                 out[(c + lane) * 2 * H + 2 * i] = i_llrs[i][lane];
                 out[(c + lane) * 2 * H + 2 * i + 1] = q_llrs[i][lane];
@@ -139,31 +143,16 @@ bool dvb_t_soft_llr_into(Complex cell, std::size_t bits_per_cell, std::span<floa
     }
 }
 
-bool dvb_t_soft_llr_cells_portable(std::span<const Complex> cells, std::size_t bits_per_cell, std::span<float> out) {
+bool dvb_t_soft_llr_cells(std::span<const Complex> cells, std::size_t bits_per_cell, std::span<float> out,
+                          SimdLevel level) {
     if (!fits(cells, bits_per_cell, out)) return false;
-    if (bits_per_cell == 2) cells_llrs<1>(cells, out.data());
-    else if (bits_per_cell == 4) cells_llrs<2>(cells, out.data());
-    else cells_llrs<3>(cells, out.data());
+    with_simd_level(level, [&] [[gnu::always_inline]] (auto at) {
+        constexpr std::size_t n = lane_width<at>;
+        if (bits_per_cell == 2) lanes_cells<1, n>(cells, out.data());
+        else if (bits_per_cell == 4) lanes_cells<2, n>(cells, out.data());
+        else lanes_cells<3, n>(cells, out.data());
+    });
     return true;
-}
-
-__attribute__((target("avx2"))) bool dvb_t_soft_llr_cells_avx2(std::span<const Complex> cells, std::size_t bits_per_cell,
-                                                               std::span<float> out) {
-    if (!fits(cells, bits_per_cell, out)) return false;
-    if (bits_per_cell == 2) lanes_cells<1>(cells, out.data());
-    else if (bits_per_cell == 4) lanes_cells<2>(cells, out.data());
-    else lanes_cells<3>(cells, out.data());
-    return true;
-}
-
-bool dvb_t_soft_llr_avx2_supported() {
-    static const bool supported = __builtin_cpu_supports("avx2");
-    return supported;
-}
-
-bool dvb_t_soft_llr_cells(std::span<const Complex> cells, std::size_t bits_per_cell, std::span<float> out) {
-    return dvb_t_soft_llr_avx2_supported() ? dvb_t_soft_llr_cells_avx2(cells, bits_per_cell, out)
-                                           : dvb_t_soft_llr_cells_portable(cells, bits_per_cell, out);
 }
 
 std::optional<std::vector<float>> dvb_t_soft_llr(Complex cell, std::size_t bits_per_cell) {

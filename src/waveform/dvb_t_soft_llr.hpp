@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/complex.hpp"
+#include "core/simd_level.hpp"
 
 // Max-log soft demapping of one equalised DVB-T cell. Each axis carries h = B/2 bits whose index
 // (most significant first) selects the DVB-T level
@@ -26,13 +27,8 @@ bool dvb_t_soft_llr_into(Complex cell, std::size_t bits_per_cell, std::span<floa
 
 // The values of every cell, cell after cell, into out[0 .. cells.size()·bits_per_cell); returns
 // false and writes nothing unless bits_per_cell is 2, 4 or 6 and out holds that many values.
-bool dvb_t_soft_llr_cells(std::span<const Complex> cells, std::size_t bits_per_cell, std::span<float> out);
-
-// The variants behind it, bit for bit the same: a plain loop, and eight cells per step for
-// processors with AVX2 (callable only where dvb_t_soft_llr_avx2_supported()).
-bool dvb_t_soft_llr_cells_portable(std::span<const Complex> cells, std::size_t bits_per_cell, std::span<float> out);
-bool dvb_t_soft_llr_cells_avx2(std::span<const Complex> cells, std::size_t bits_per_cell, std::span<float> out);
-bool dvb_t_soft_llr_avx2_supported();
+bool dvb_t_soft_llr_cells(std::span<const Complex> cells, std::size_t bits_per_cell, std::span<float> out,
+                          SimdLevel level = best_simd_level());
 
 // The scaled level of an axis index for bits_per_cell 2, 4 or 6 (index below 2^(bits_per_cell/2));
 // 0 for anything else.

@@ -28,11 +28,15 @@
 #include "demodulate/qam.hpp"
 #include "demodulate/ssb.hpp"
 #include "dsp/fir_filter.hpp"
+#include "fec/conv.hpp"
 #include "fec/ldpc_codes.hpp"
 #include "modulate/psk31.hpp"
 #include "modulate/ssb.hpp"
 #include "multicarrier/vector_kernels.hpp"
+#include "sync/correlation_sums.hpp"
+#include "sync/dvb_t_gi_sync.hpp"
 #include "sync/waterfall.hpp"
+#include "waveform/dvb_t_soft_llr.hpp"
 
 namespace kavro {
 namespace {
@@ -279,6 +283,62 @@ Bits ldpc_codes_bits(SimdLevel level, std::size_t seed) {
     return out;
 }
 
+// Segment sums over 1 to 17 samples per segment, and totals over 1 to 4 pairs of them.
+Bits correlation_sums_bits(SimdLevel level, std::size_t n) {
+    const std::size_t r = 1 + n % 17, pairs = 1 + n % 4;
+    const auto re = mixed_floats(n + 2 * r - 1, 28 + n), im = mixed_floats(n + 2 * r - 1, 29 + n);
+    std::vector<float> sums(3 * n), totals(4 * n);
+    segment_sums(re.data(), im.data(), r, n, sums.data(), sums.data() + n, sums.data() + 2 * n, level);
+    const std::size_t held = n + (pairs - 1) * r;
+    const auto t = mixed_floats(3 * held, 30 + n);
+    pair_totals(t.data(), t.data() + held, t.data() + 2 * held, r, pairs, n, totals.data(), totals.data() + n,
+                totals.data() + 2 * n, totals.data() + 3 * n, level);
+    Bits out = bits_of(std::span<const float>(sums));
+    append(out, bits_of(std::span<const float>(totals)));
+    return out;
+}
+
+Bits gi_window_sums_bits(SimdLevel level, std::size_t n) {
+    const std::size_t cp = 1 + n % 9;
+    const std::size_t held = n + cp - 1 + gi_sync_fft_len;
+    const auto re = mixed_floats(held, 31 + n), im = mixed_floats(held, 32 + n), power = mixed_floats(held, 33 + n);
+    std::vector<float> sums(3 * n);
+    gi_window_sums(re.data(), im.data(), power.data(), cp, n, sums.data(), sums.data() + n, sums.data() + 2 * n,
+                   level);
+    return bits_of(std::span<const float>(sums));
+}
+
+// Every order, with some cells on a level (and 0, among the specials, halfway between two).
+Bits dvb_t_soft_llr_bits(SimdLevel level, std::size_t n) {
+    Bits out;
+    for (const std::size_t b : {2u, 4u, 6u}) {
+        auto cells = mixed_complex(n, 34 + n);
+        for (std::size_t c = 0; c < n; c += 3)
+            cells[c].re = waveform::dvb_t_axis_level(b, static_cast<unsigned>(c % (1u << (b / 2))));
+        std::vector<float> llrs(b * n);
+        EXPECT_TRUE(waveform::dvb_t_soft_llr_cells(cells, b, llrs, level));
+        append(out, bits_of(std::span<const float>(llrs)));
+    }
+    return out;
+}
+
+// Both codes over n steps: soft values on a half-unit grid (ties between paths, every state
+// reached, so the vector trellis runs), and with specials (the literal trellis runs).
+Bits viterbi_bits(SimdLevel level, std::size_t n) {
+    Bits out;
+    for (const fec::ConvKind kind : {fec::ConvKind::K5, fec::ConvKind::K7}) {
+        fec::ViterbiDecoder decoder(kind);
+        auto soft = mixed_floats(2 * n, 35 + n, 2 * n);
+        for (float& v : soft) v = std::round(v * 2.0f) * 0.5f;
+        std::vector<std::uint8_t> decided(n);
+        decoder.decode(soft, decided, level);
+        append(out, bits_of(std::span<const std::uint8_t>(decided)));
+        decoder.decode(mixed_floats(2 * n, 36 + n), decided, level);
+        append(out, bits_of(std::span<const std::uint8_t>(decided)));
+    }
+    return out;
+}
+
 const KernelCase kKernels[] = {
     {"copy_complex", copy_complex_bits},
     {"scale_complex", scale_complex_bits},
@@ -296,6 +356,10 @@ const KernelCase kKernels[] = {
     {"waterfall_rows", waterfall_bits},
     {"qam_decisions", qam_bits},
     {"ldpc_codes", ldpc_codes_bits},
+    {"correlation_sums", correlation_sums_bits},
+    {"gi_window_sums", gi_window_sums_bits},
+    {"dvb_t_soft_llr", dvb_t_soft_llr_bits},
+    {"viterbi", viterbi_bits},
 };
 
 // Which NaN an operation on two NaNs passes on follows the operand order the compiler picks (IEEE

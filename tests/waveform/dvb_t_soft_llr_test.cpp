@@ -104,12 +104,11 @@ TEST_P(SoftLlrByOrder, EveryWholeSymbolVariantMatchesCellByCell) {
     cells[3] = {NAN, 0.2f};
     cells[9] = {INFINITY, -INFINITY};
     cells[20] = {0.0f, -0.0f};
-    using Variant = bool (*)(std::span<const Complex>, std::size_t, std::span<float>);
-    std::vector<Variant> variants{kavro::waveform::dvb_t_soft_llr_cells, kavro::waveform::dvb_t_soft_llr_cells_portable};
-    if (kavro::waveform::dvb_t_soft_llr_avx2_supported()) variants.push_back(kavro::waveform::dvb_t_soft_llr_cells_avx2);
-    for (std::size_t v = 0; v < variants.size(); ++v) {
+    for (const kavro::SimdLevel level : kavro::kSimdLevels) {
+        if (!kavro::simd_level_available(level)) continue;
+        const int v = static_cast<int>(level);
         std::vector<float> out(cells.size() * b + 1, -99.0f);
-        ASSERT_TRUE(variants[v](cells, b, out));
+        ASSERT_TRUE(kavro::waveform::dvb_t_soft_llr_cells(cells, b, out, level));
         for (std::size_t c = 0; c < cells.size(); ++c) {
             const auto one = dvb_t_soft_llr(cells[c], b);
             for (unsigned bit = 0; bit < b; ++bit)
@@ -118,8 +117,8 @@ TEST_P(SoftLlrByOrder, EveryWholeSymbolVariantMatchesCellByCell) {
         }
         EXPECT_EQ(out.back(), -99.0f);
         std::vector<float> short_out(cells.size() * b - 1);
-        EXPECT_FALSE(variants[v](cells, b, short_out));
-        EXPECT_FALSE(variants[v](cells, 8, out));
+        EXPECT_FALSE(kavro::waveform::dvb_t_soft_llr_cells(cells, b, short_out, level));
+        EXPECT_FALSE(kavro::waveform::dvb_t_soft_llr_cells(cells, 8, out, level));
     }
 }
 
