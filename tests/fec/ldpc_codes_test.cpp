@@ -312,6 +312,7 @@ struct RuleFerCase {
     LdpcCode code;
     double ebn0_db;
     int words;
+    const char* name;
 };
 
 class SumProductFrameErrorRate : public testing::TestWithParam<RuleFerCase> {};
@@ -339,10 +340,11 @@ TEST_P(SumProductFrameErrorRate, MatchesTextbookSumProduct) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, SumProductFrameErrorRate,
-                         testing::Values(RuleFerCase{LdpcCode::N512R12, 4.0, 4000},
-                                         RuleFerCase{LdpcCode::N512R12, 3.0, 2000},
-                                         RuleFerCase{LdpcCode::N576R23, 3.0, 2000},
-                                         RuleFerCase{LdpcCode::N512R34, 3.5, 2000}));
+                         testing::Values(RuleFerCase{LdpcCode::N512R12, 4.0, 4000, "n512r12_4db"},
+                                         RuleFerCase{LdpcCode::N512R12, 3.0, 2000, "n512r12_3db"},
+                                         RuleFerCase{LdpcCode::N576R23, 3.0, 2000, "n576r23_3db"},
+                                         RuleFerCase{LdpcCode::N512R34, 3.5, 2000, "n512r34_3_5db"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Ldpc, WrongSizesAreInternalFaults) {
     const Ldpc ldpc = Ldpc::build(LdpcCode::N512R12);
