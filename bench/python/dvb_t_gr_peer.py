@@ -20,12 +20,14 @@ def transport_stream(packets):
     return stream.ravel().tolist()
 
 
-def run_once(stream, constellation, rate):
+GUARDS = {"1/32": (64, dtv.GI_1_32), "1/16": (128, dtv.GI_1_16), "1/8": (256, dtv.GI_1_8), "1/4": (512, dtv.GI_1_4)}
+
+
+def transmit_chain(constellation, rate, guard="1/32"):
+    """The gr-dtv 2K transmit blocks from transport stream to cyclic prefix, in order."""
     c, r = CONSTELLATIONS[constellation], RATES[rate]
-    tb = gr.top_block()
-    source = blocks.vector_source_b(stream, False)
-    chain = [
-        source,
+    cp, gi = GUARDS[guard]
+    return [
         dtv.dvbt_energy_dispersal(1),
         dtv.dvbt_reed_solomon_enc(2, 8, 0x11D, 255, 239, 8, 51, 8),
         dtv.dvbt_convolutional_interleaver(136, 12, 17),
@@ -33,9 +35,14 @@ def run_once(stream, constellation, rate):
         dtv.dvbt_bit_inner_interleaver(1512, c, dtv.NH, dtv.T2k),
         dtv.dvbt_symbol_inner_interleaver(1512, dtv.T2k, 1),
         dtv.dvbt_map(1512, c, dtv.NH, dtv.T2k, 1.0),
-        dtv.dvbt_reference_signals(gr.sizeof_gr_complex, 1512, 2048, c, dtv.NH, r, r, dtv.GI_1_32, dtv.T2k, 1, 0),
-        digital.ofdm_cyclic_prefixer(2048, 2048 + 64, 0, ""),
+        dtv.dvbt_reference_signals(gr.sizeof_gr_complex, 1512, 2048, c, dtv.NH, r, r, gi, dtv.T2k, 0, 0),
+        digital.ofdm_cyclic_prefixer(2048, 2048 + cp, 0, ""),
     ]
+
+
+def run_once(stream, constellation, rate):
+    tb = gr.top_block()
+    chain = [blocks.vector_source_b(stream, False), *transmit_chain(constellation, rate)]
     sink = blocks.null_sink(gr.sizeof_gr_complex)
     tb.connect(*chain)
     tb.connect(chain[-1], sink)

@@ -51,13 +51,13 @@ def ours(guard, constellation, rate, size):
 
 def peer(guard, constellation, rate):
     """Samples per second of the gr-dtv 2K receive chain (runs under /usr/bin/python3)."""
-    from gnuradio import blocks, digital, dtv, fft, gr
+    from gnuradio import blocks, dtv, fft, gr
     from gnuradio.fft import window
 
-    cp = {"1/32": 64, "1/16": 128, "1/8": 256, "1/4": 512}[guard]
-    gi = {"1/32": dtv.GI_1_32, "1/16": dtv.GI_1_16, "1/8": dtv.GI_1_8, "1/4": dtv.GI_1_4}[guard]
-    mod = {"qpsk": dtv.MOD_QPSK, "qam16": dtv.MOD_16QAM, "qam64": dtv.MOD_64QAM}[constellation]
-    cr = {"1/2": dtv.C1_2, "2/3": dtv.C2_3, "3/4": dtv.C3_4, "5/6": dtv.C5_6, "7/8": dtv.C7_8}[rate]
+    from dvb_t_gr_peer import CONSTELLATIONS, GUARDS, RATES, transmit_chain
+
+    cp, gi = GUARDS[guard]
+    mod, cr = CONSTELLATIONS[constellation], RATES[rate]
     import random
 
     random.seed(1)
@@ -67,20 +67,8 @@ def peer(guard, constellation, rate):
         ts += [0x47] + [random.randrange(256) for _ in range(187)]
 
     tx = gr.top_block()
-    src = blocks.vector_source_b(ts, False)
-    chain = [
-        dtv.dvbt_energy_dispersal(1),
-        dtv.dvbt_reed_solomon_enc(2, 8, 0x11D, 255, 239, 8, 51, 8),
-        dtv.dvbt_convolutional_interleaver(136, 12, 17),
-        dtv.dvbt_inner_coder(1, 1512, mod, dtv.NH, cr),
-        dtv.dvbt_bit_inner_interleaver(1512, mod, dtv.NH, dtv.T2k),
-        dtv.dvbt_symbol_inner_interleaver(1512, dtv.T2k, 1),
-        dtv.dvbt_map(1512, mod, dtv.NH, dtv.T2k, 1),
-        dtv.dvbt_reference_signals(gr.sizeof_gr_complex, 1512, 2048, mod, dtv.NH, cr, cr, gi, dtv.T2k, 0, 0),
-        digital.ofdm_cyclic_prefixer(2048, 2048 + cp, 0, ""),
-    ]
     sink = blocks.vector_sink_c()
-    tx.connect(src, *chain, sink)
+    tx.connect(blocks.vector_source_b(ts, False), *transmit_chain(constellation, rate, guard), sink)
     tx.run()
     iq = sink.data()
 
