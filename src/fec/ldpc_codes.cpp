@@ -205,6 +205,7 @@ struct Messages {
     float* parity;  // edge of row r to column k + r
     float* stair;   // edge of row r to column k + r - 1; row 0's is padding, kept at 0
     float* post;    // posteriors: k message columns, +infinity, then the m parity columns
+    float* kept;    // the k message posteriors of the best word so far
 };
 
 struct Layout {
@@ -220,30 +221,42 @@ template <std::size_t W, SimdLevel Level, typename Rule>
     using Vf = Floats<Level>;
     using Vi = MaskOf<Vf>;
     constexpr std::size_t d = W + 2;
+    // Local copies: the vector stores may alias anything, which would reload every pointer.
+    const std::size_t groups = layout.m / kLanes;
+    const std::int32_t* msg_var = layout.msg_var;
+    const float* post = x.post;
+    const float* parity_post = x.post + layout.k;
+    float* msg = x.msg;
+    float* parity_msg = x.parity;
+    float* stair_msg = x.stair;
     Vi failed{};  // per lane, minus the number of failed rows
-    for (std::size_t g = 0; g < layout.m / kLanes; ++g) {
+    for (std::size_t g = 0; g < groups; ++g) {
         Vf v[d];
         Vi parity{};
-        float* msg = x.msg + g * W * kLanes;
         #pragma GCC unroll 16
         for (std::size_t j = 0; j < W; ++j) {
-            const Vf p = gather<Vf>(x.post, layout.msg_var + (g * W + j) * kLanes);
+            const Vf p = j == 0 ? gather_unit<Level>(post, msg_var + j * kLanes) : gather<Vf>(post, msg_var + j * kLanes);
             parity ^= p <= 0.0f;
             v[j] = p - load<Vf>(msg + j * kLanes);
         }
-        const Vf along = load<Vf>(x.post + layout.k + 1 + g * kLanes);
-        const Vf before = load<Vf>(x.post + layout.k + g * kLanes);
+        const Vf along = load<Vf>(parity_post + 1);
+        const Vf before = load<Vf>(parity_post);
         parity ^= along <= 0.0f;
         parity ^= before <= 0.0f;
-        v[W] = along - load<Vf>(x.parity + g * kLanes);
-        v[W + 1] = before - load<Vf>(x.stair + g * kLanes);
+        v[W] = along - load<Vf>(parity_msg);
+        v[W + 1] = before - load<Vf>(stair_msg);
         failed += parity;
         Vf out[d];
         rule.apply(v, out, d);
         #pragma GCC unroll 16
         for (std::size_t j = 0; j < W; ++j) store(msg + j * kLanes, out[j]);
-        store(x.parity + g * kLanes, out[W]);
-        store(x.stair + g * kLanes, out[W + 1]);
+        store(parity_msg, out[W]);
+        store(stair_msg, out[W + 1]);
+        msg_var += W * kLanes;
+        msg += W * kLanes;
+        parity_post += kLanes;
+        parity_msg += kLanes;
+        stair_msg += kLanes;
     }
     x.stair[0] = 0.0f;
     return count_set(failed);
@@ -253,44 +266,59 @@ template <std::size_t W, SimdLevel Level, typename Rule>
 template <SimdLevel Level>
 [[gnu::always_inline]] inline void posterior_pass(const Layout& layout, const float* llr, const Messages& x) {
     using Vf = Floats<Level>;
-    for (std::size_t c = 0; c < layout.k; c += kLanes) {
-        const std::int32_t* slot = layout.msg_slot + c * Ldpc::kColumnWeight;
+    const std::size_t k = layout.k;
+    const std::int32_t* slot = layout.msg_slot;
+    const float* msg = x.msg;
+    float* posts = x.post;
+    for (std::size_t c = 0; c < k; c += kLanes) {
         Vf sum = load<Vf>(llr + c);
-        sum += gather_unit<Level>(x.msg, slot);
+        sum += gather_unit<Level>(msg, slot);
         #pragma GCC unroll 16
-        for (std::size_t t = 1; t < Ldpc::kColumnWeight; ++t) sum += gather<Vf>(x.msg, slot + t * kLanes);
-        store(x.post + c, sum);
+        for (std::size_t t = 1; t < Ldpc::kColumnWeight; ++t) sum += gather<Vf>(msg, slot + t * kLanes);
+        store(posts + c, sum);
+        slot += Ldpc::kColumnWeight * kLanes;
     }
     // Parity column k + j sits on rows j and j + 1; the last one only on row m - 1.
-    const float* channel = llr + layout.k;
-    float* post = x.post + layout.k + 1;
+    const std::size_t m = layout.m;
+    const float* channel = llr + k;
+    const float* parity = x.parity;
+    const float* stair = x.stair;
+    float* post = x.post + k + 1;
     std::size_t j = 0;
-    for (; j + kLanes < layout.m; j += kLanes)
-        store(post + j, load<Vf>(channel + j) + load<Vf>(x.parity + j) + load<Vf>(x.stair + j + 1));
-    for (; j + 1 < layout.m; ++j) post[j] = channel[j] + x.parity[j] + x.stair[j + 1];
-    post[layout.m - 1] = channel[layout.m - 1] + x.parity[layout.m - 1];
+    for (; j + kLanes < m; j += kLanes)
+        store(post + j, load<Vf>(channel + j) + load<Vf>(parity + j) + load<Vf>(stair + j + 1));
+    for (; j + 1 < m; ++j) post[j] = channel[j] + parity[j] + stair[j + 1];
+    post[m - 1] = channel[m - 1] + parity[m - 1];
 }
 
 // Flooding belief propagation from posts = llr and zero messages. Pass `iter` counts the failed
 // checks of the hard word of the current posteriors (the channel decision for iter 0, the word
 // after iteration iter otherwise) while it already runs the check update of the next iteration
 // over the same rows; that update is simply unused when the word satisfies every check or the
-// iterations are spent. Keeps the message bits of the word with the fewest failed checks in
+// iterations are spent. Writes the message bits of the word with the fewest failed checks to
 // `best`; returns that count.
 template <std::size_t W, SimdLevel Level, typename Rule>
 [[gnu::always_inline]] inline std::size_t propagate(const Rule& rule, const Layout& layout, const float* llr,
                                                     const Messages& x, std::uint8_t* best) {
+    using Vf = Floats<Level>;
     std::size_t best_failed = std::numeric_limits<std::size_t>::max();
+    // The posteriors of the best word so far; their hard bits are taken once, at the end.
+    const float* best_post = x.kept;
     for (std::size_t iter = 0;; ++iter) {
         const std::size_t failed = check_pass<W, Level>(rule, layout, x);
+        const bool last = failed == 0 || iter == Ldpc::kMaxIterations;
         if (failed < best_failed) {
-            for (std::size_t i = 0; i < layout.k; i += kLanes)
-                store_hard_bits(best + i, load<Floats<Level>>(x.post + i));
             best_failed = failed;
+            if (last) {
+                best_post = x.post;
+            } else {
+                for (std::size_t i = 0; i < layout.k; i += kLanes) store(x.kept + i, load<Vf>(x.post + i));
+            }
         }
-        if (best_failed == 0 || iter == Ldpc::kMaxIterations) break;
+        if (last) break;
         posterior_pass<Level>(layout, llr, x);
     }
+    for (std::size_t i = 0; i < layout.k; i += kLanes) store_hard_bits(best + i, load<Vf>(best_post + i));
     return best_failed;
 }
 
@@ -492,9 +520,9 @@ LdpcDecoded Ldpc::run_decoder(std::span<const float> llr, const Rule& rule, Simd
     // Messages start at 0 and posteriors at the channel values, so the first variable-to-check
     // message of every edge is its channel value.
     const std::size_t w = row_message_columns_;
-    std::vector<float> work(m() * w + m() + (m() + 1) + (n + 1), 0.0f);
+    std::vector<float> work(m() * w + m() + (m() + 1) + (n + 1) + k_, 0.0f);
     const Messages x{work.data(), work.data() + m() * w, work.data() + m() * w + m(),
-                     work.data() + m() * w + 2 * m() + 1};
+                     work.data() + m() * w + 2 * m() + 1, work.data() + m() * w + 2 * m() + 1 + n + 1};
     std::copy(llr.begin(), llr.begin() + static_cast<std::ptrdiff_t>(k_), x.post);
     x.post[k_] = std::numeric_limits<float>::infinity();
     std::copy(llr.begin() + static_cast<std::ptrdiff_t>(k_), llr.end(), x.post + k_ + 1);
