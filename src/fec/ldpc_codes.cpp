@@ -97,9 +97,11 @@ template <class F>
     if constexpr (std::is_same_v<F, Halves>)
         return {H::Floats{base[index[0]], base[index[1]], base[index[2]], base[index[3]]},
                 H::Floats{base[index[4]], base[index[5]], base[index[6]], base[index[7]]}};
-    else
-        return F{base[index[0]], base[index[1]], base[index[2]], base[index[3]],
-                 base[index[4]], base[index[5]], base[index[6]], base[index[7]]};
+    else {
+        const H::Floats lo{base[index[0]], base[index[1]], base[index[2]], base[index[3]]};
+        const H::Floats hi{base[index[4]], base[index[5]], base[index[6]], base[index[7]]};
+        return __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
+    }
 }
 
 // The same through the hardware gather in the AVX2 build, which runs beside element-wise gathers.
