@@ -98,8 +98,13 @@ template <class F>
         return {H::Floats{base[index[0]], base[index[1]], base[index[2]], base[index[3]]},
                 H::Floats{base[index[4]], base[index[5]], base[index[6]], base[index[7]]}};
     else {
-        const H::Floats lo{base[index[0]], base[index[1]], base[index[2]], base[index[3]]};
-        const H::Floats hi{base[index[4]], base[index[5]], base[index[6]], base[index[7]]};
+        const auto at = [&](std::size_t i) {
+            std::uint64_t pair;
+            __builtin_memcpy(&pair, index + i / 2 * 2, sizeof pair);
+            return base[static_cast<std::uint32_t>(pair >> (32 * (i % 2)))];
+        };
+        const H::Floats lo{at(0), at(1), at(2), at(3)};
+        const H::Floats hi{at(4), at(5), at(6), at(7)};
         return __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
     }
 }
