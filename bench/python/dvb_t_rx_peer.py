@@ -99,25 +99,28 @@ def peer(guard, constellation, rate):
     return {"wall": len(iq) / wall, "cpu": len(iq) / cpu, "ts_bytes_out": len(decoded), "packets_checked_found": found}
 
 
+def with_peer(line, wall, cpu, guard, constellation, rate):
+    """`line` followed by gr-dtv's rates for the same frames and the ratios (run by /usr/bin/python3
+    in its own process), or by a note when GNU Radio is absent."""
+    if subprocess.run(["/usr/bin/python3", "-c", "import gnuradio"], capture_output=True).returncode != 0:
+        return line + "  (gr-dtv absent: no peer)"
+    result = subprocess.run(["/usr/bin/python3", __file__, "--peer", guard, constellation, rate],
+                            capture_output=True, text=True, check=True)
+    peer_result = json.loads(result.stdout.strip().splitlines()[-1])
+    return line + (f"  gr-dtv {peer_result['wall'] / 1e6:6.2f} (cpu {peer_result['cpu'] / 1e6:6.2f})"
+                   f"  ratio {wall / peer_result['wall']:4.2f} (cpu {cpu / peer_result['cpu']:4.2f})")
+
+
 def main():
+    os.sched_setaffinity(0, {CORE})
     if len(sys.argv) > 1 and sys.argv[1] == "--peer":
-        os.sched_setaffinity(0, {CORE})
         print(json.dumps(peer(*sys.argv[2:5])))
         return
-    os.sched_setaffinity(0, {CORE})
-    have_peer = subprocess.run(["/usr/bin/python3", "-c", "import gnuradio"], capture_output=True).returncode == 0
     for guard, constellation, rate, size in CASES:
         wall, cpu = ours(guard, constellation, rate, size)
         line = f"{constellation} {rate} {guard:5s} ours {wall / 1e6:6.2f} (cpu {cpu / 1e6:6.2f}) Msamples/s"
-        if have_peer:
-            result = subprocess.run(["/usr/bin/python3", __file__, "--peer", guard, constellation, rate],
-                                    capture_output=True, text=True, check=True)
-            peer_result = json.loads(result.stdout.strip().splitlines()[-1])
-            line += (f"  gr-dtv {peer_result['wall'] / 1e6:6.2f} (cpu {peer_result['cpu'] / 1e6:6.2f})"
-                     f"  ratio {wall / peer_result['wall']:4.2f} (cpu {cpu / peer_result['cpu']:4.2f})")
-        else:
-            line += "  (gr-dtv absent: no peer)"
-        print(line, flush=True)
+        print(with_peer(line, wall, cpu, guard, constellation, rate), flush=True)
+
 
 if __name__ == "__main__":
     main()

@@ -8,15 +8,11 @@ skipped when `import gnuradio` fails there. Timed in wall-clock and process CPU 
 Run from the build tree: PYTHONPATH=build/rel python bench/python/dvb_t_stream_peer.py
 """
 
-import json
 import os
-import pathlib
 import statistics
-import subprocess
 import time
 
-CORE = int(os.environ.get("KAVRO_BENCH_CORE", "5"))
-PEER = pathlib.Path(__file__).with_name("dvb_t_rx_peer.py")
+from dvb_t_rx_peer import CORE, with_peer
 
 
 def ours(chunk=8192, frames=20, size=9537, repeat=7):
@@ -44,15 +40,7 @@ def main():
     os.sched_setaffinity(0, {CORE})
     wall, cpu = ours()
     line = f"stream qpsk 1/2 1/4 ours {wall / 1e6:6.2f} (cpu {cpu / 1e6:6.2f}) Msamples/s"
-    if subprocess.run(["/usr/bin/python3", "-c", "import gnuradio"], capture_output=True).returncode == 0:
-        result = subprocess.run(["/usr/bin/python3", str(PEER), "--peer", "1/4", "qpsk", "1/2"],
-                                capture_output=True, text=True, check=True)
-        peer = json.loads(result.stdout.strip().splitlines()[-1])
-        line += (f"  gr-dtv {peer['wall'] / 1e6:6.2f} (cpu {peer['cpu'] / 1e6:6.2f})"
-                 f"  ratio {wall / peer['wall']:4.2f} (cpu {cpu / peer['cpu']:4.2f})")
-    else:
-        line += "  (gr-dtv absent: no peer)"
-    print(line, flush=True)
+    print(with_peer(line, wall, cpu, "1/4", "qpsk", "1/2"), flush=True)
 
 
 if __name__ == "__main__":
