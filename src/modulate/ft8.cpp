@@ -55,13 +55,4 @@ void synthesize_tone_frame(const ToneFrame& frame, std::span<const std::uint8_t>
     else synthesize<false>(frame, data_tones, fs, base_hz, gain, rf, out.data());
 }
 
-std::expected<std::vector<Complex>, FtLengthError> Ft8Mod::modulate(std::span<const std::uint8_t> tones) const {
-    if (tones.size() != FT8_FRAME.data_tones)
-        return std::unexpected(
-            FtLengthError{FtLengthError::Mode::Ft8, FtLengthError::Call::Modulate, FT8_FRAME.data_tones, tones.size()});
-    std::vector<Complex> samples(FT8_FRAME.frame_samples());
-    synthesize_tone_frame(FT8_FRAME, tones, fs_, base_hz_, rf_hz_, gain_, samples);
-    return samples;
-}
-
 }  // namespace kavro

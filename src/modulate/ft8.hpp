@@ -22,12 +22,21 @@ namespace kavro {
 void synthesize_tone_frame(const ToneFrame& frame, std::span<const std::uint8_t> data_tones, float fs, float base_hz,
                            float rf_hz, float gain, std::span<Complex> out);
 
-class Ft8Mod {
+// The modulator of one mode: one whole frame per call (Frame.frame_samples() samples carrying
+// Frame.data_tones tones), from fresh oscillators.
+template <FtLengthError::Mode M, const ToneFrame& Frame>
+class ToneFrameMod {
 public:
-    Ft8Mod(float fs, float base_hz, float rf_hz, float gain) : fs_(fs), base_hz_(base_hz), rf_hz_(rf_hz), gain_(gain) {}
+    ToneFrameMod(float fs, float base_hz, float rf_hz, float gain)
+        : fs_(fs), base_hz_(base_hz), rf_hz_(rf_hz), gain_(gain) {}
 
-    // 151680 samples of the frame carrying 58 data tones.
-    std::expected<std::vector<Complex>, FtLengthError> modulate(std::span<const std::uint8_t> tones) const;
+    std::expected<std::vector<Complex>, FtLengthError> modulate(std::span<const std::uint8_t> tones) const {
+        if (tones.size() != Frame.data_tones)
+            return std::unexpected(FtLengthError{M, FtLengthError::Call::Modulate, Frame.data_tones, tones.size()});
+        std::vector<Complex> samples(Frame.frame_samples());
+        synthesize_tone_frame(Frame, tones, fs_, base_hz_, rf_hz_, gain_, samples);
+        return samples;
+    }
 
 private:
     float fs_;
@@ -35,5 +44,8 @@ private:
     float rf_hz_;
     float gain_;
 };
+
+// 151680 samples of the frame carrying 58 data tones.
+using Ft8Mod = ToneFrameMod<FtLengthError::Mode::Ft8, FT8_FRAME>;
 
 }  // namespace kavro
