@@ -110,9 +110,10 @@ template <bool Qpsk>
     }
 }
 
-// The sample loop. Within a symbol it runs without tests; the stop rule is applied per symbol,
-// which is where either mode can stop (BPSK31 after the sample that fills the output, QPSK31
-// before any sample once fewer than two places remain, which can only happen at a boundary).
+// The sample loop. Within a symbol it runs without tests; the stop rule is applied per run of
+// samples up to the next symbol boundary or the end of the input: a run that would complete a
+// symbol with no room for its output is left unread. A run that completes nothing needs no room,
+// so the samples of a symbol in progress are always taken into the carried state.
 template <bool Qpsk, bool Mix>
 [[gnu::always_inline]] inline std::size_t run(Psk31DemodState& s, std::span<const Complex> input, std::span<float> output) {
     constexpr std::size_t per_symbol = Qpsk ? 2 : 1;
@@ -122,10 +123,11 @@ template <bool Qpsk, bool Mix>
     Complex acc = s.sym_acc;
     std::size_t written = 0;
     std::size_t i = 0;
-    while (i < input.size() && output.size() - written >= per_symbol) {
+    while (i < input.size()) {
         const Complex tail = s.prev_rx;
         const std::size_t start = s.sample_idx;
         const std::size_t run_end = start + std::min(s.sps - start, input.size() - i);
+        if (run_end == s.sps && output.size() - written < per_symbol) break;
         for (std::size_t k = start; k < run_end; ++k, ++i) {
             Complex x = input[i];
             if constexpr (Mix) {

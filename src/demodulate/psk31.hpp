@@ -59,11 +59,13 @@ struct Psk31DemodState {
 
     Psk31DemodState(std::size_t samples_per_symbol, float fs, float rf_hz, float gain);
     void reset();
-    // Symbols that n more samples complete.
+    // Symbols that n more samples complete: the output room that lets a call read all n.
     std::size_t symbols_in(std::size_t n) const { return (sample_idx + n) / sps; }
 };
 
-// Reads samples until the input is used up or the output is full, one float per symbol.
+// One float per symbol. A call reads every sample when the output has room for the symbols they
+// complete; otherwise it stops right after the last symbol that fits and leaves the rest unread.
+// A symbol in progress carries over to the next call, so any chunking gives the same values.
 class Bpsk31Demod {
 public:
     using Input = Complex;
@@ -86,8 +88,8 @@ private:
     Psk31DemodState state_;
 };
 
-// Two floats per symbol; stops before a sample once fewer than two output places remain. The
-// buffered form keeps every pair it returns until `flush` decodes them.
+// Two floats per symbol, read and stopped as Bpsk31Demod (a symbol fits when two places remain).
+// The buffered form keeps every pair it returns until `flush` decodes them.
 class Qpsk31Demod {
 public:
     using Input = Complex;

@@ -148,6 +148,24 @@ def test_published_loopback_examples():
     assert demod.flush().size == 0
 
 
+@pytest.mark.parametrize("mode", ["bpsk", "qpsk"])
+@pytest.mark.parametrize("fs", [8000, 48000])
+def test_any_chunking_gives_the_same_soft_values_and_text(mode, fs, rng):
+    mod, demod = (k.Bpsk31Mod, k.Bpsk31Demod) if mode == "bpsk" else (k.Qpsk31Mod, k.Qpsk31Demod)
+    iq = mod(fs, 1000, 1).modulate_text(b"in pieces")
+    symbols = iq.size // round(fs / 31.25)
+    for plan in ["whole", 1, 100, 4096, "random"]:
+        receiver = demod(fs, 1000, 1)
+        soft = np.concatenate(support.feed_in_chunks(receiver.process, iq, support.chunk_sizes(iq.size, plan, rng)))
+        whole = soft if plan == "whole" else whole
+        assert np.array_equal(soft, whole), plan
+        bits = k.Bpsk31Decider().process(soft) if mode == "bpsk" else receiver.flush()
+        assert bits.size == symbols, plan
+        decoder = k.VaricodeDecoder()
+        decoder.push_bits(np.concatenate([bits, np.zeros(2, np.uint8)]))
+        assert decoder.pop_bytes() == b"in pieces", plan
+
+
 def test_decider_edges():
     soft = np.array([0.0, -0.0, -1e-9, np.nan, 2.5], np.float32)
     assert k.Bpsk31Decider().process(soft).tolist() == [1, 1, 0, 0, 1]
