@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <limits>
+#include <numbers>
 #include <vector>
 
 #include "sync/psk31_sync.hpp"
@@ -107,6 +109,26 @@ TEST(Psk31Sync, LoudBinsAndSingleRows) {
     EXPECT_EQ(kavro::psk31_carrier_runs(one_row, 1, 1.0f), (std::vector<Psk31CarrierRun>{{0, 3, 9.0f}}));
     EXPECT_TRUE(kavro::psk31_carrier_runs(one_row, 2, 1.0f).empty());
     EXPECT_TRUE(kavro::psk31_carrier_runs(one_row, 1, 10.0f).empty());
+}
+
+// Equal tones in every bin but one 4 dB louder: only that bin's median stands out from the band,
+// by more than a 2 dB margin and less than a 6 dB one.
+TEST(Psk31Sync, MarginIsInDecibels) {
+    std::vector<kavro::Complex> iq(256 * 20);
+    for (std::size_t n = 0; n < iq.size(); ++n) {
+        std::complex<double> sum;
+        for (std::size_t bin = 0; bin < 17; ++bin) {
+            const double amplitude = bin == 8 ? std::pow(10.0, 4.0 / 20.0) : 1.0;
+            sum += std::polar(amplitude, 2.0 * std::numbers::pi * (500.0 + 31.25 * static_cast<double>(bin)) *
+                                             static_cast<double>(n) / 8000.0);
+        }
+        iq[n] = {static_cast<float>(sum.real()), static_cast<float>(sum.imag())};
+    }
+    const auto found = kavro::psk31_sync(iq, 8000, 500, 1000, 8, 2.0f, 4, 10);
+    ASSERT_EQ(found->size(), 1u);
+    EXPECT_EQ((*found)[0].freq_bin, 8u);
+    EXPECT_EQ((*found)[0].time_sym, 0u);
+    EXPECT_TRUE(kavro::psk31_sync(iq, 8000, 500, 1000, 8, 6.0f, 4, 10)->empty());
 }
 
 TEST(Psk31Sync, RefusesHugeWaterfallsAndNaN) {
