@@ -198,10 +198,19 @@ def test_sync_edge_cases():
     for n_bits, size in ((0, 0), (5, 5), (10**6, 40 - d["time_sym"])):
         [c] = [c for c in k.psk31_sync(tone, 8000, 500, 2500, 8, n_bits=n_bits) if c["freq_bin"] == 16]
         assert c["soft_bits"].size == size
-    assert isinstance(k.psk31_sync(np.full(8000, np.nan, np.complex64), 8000, 500, 1000), list)
+    assert k.psk31_sync(np.full(8000, np.nan, np.complex64), 8000, 500, 1000) == []
     nan_iq = tone.copy()
     nan_iq[::7] = np.nan
-    assert isinstance(k.psk31_sync(nan_iq, 8000, 500, 2500, 1), list)
+    assert k.psk31_sync(nan_iq, 8000, 500, 2500, 1) == []             # a NaN in every symbol
+    # NaN in symbols 18 and 19 splits the carrier: it is found on both sides, and every other
+    # symbol's soft value is the clean tone's, counted from the start of its run.
+    nan_iq = tone.copy()
+    nan_iq[[18 * 256 + 5, 19 * 256 + 100]] = np.nan
+    split = {c["time_sym"]: c["soft_bits"] for c in k.psk31_sync(nan_iq, 8000, 500, 2500, 8) if c["freq_bin"] == 16}
+    clean = d["soft_bits"]
+    assert d["time_sym"] == 0 and sorted(split) == [0, 20]
+    assert np.array_equal(split[0][:18], clean[:18]) and np.allclose(split[0][20:], clean[:20], atol=1e-4)
+    assert np.allclose(split[20], clean[:20], atol=1e-4)
 
 
 def min_carrier_syms_zero_is_one():
