@@ -206,16 +206,29 @@ TEST(Ft8LdpcDecoder, ValidRawDecisionIsReturnedAsItIs) {
         EXPECT_EQ(ldpc_decode_soft(llr, hard, SimdLevel::Portable), 0u);
         EXPECT_EQ(hard, bits);
     }
-    // 0.0 and -0.0 decide 1: a zero bit read that way breaks its three checks.
+    // 0.0 and -0.0 decide 1: with every one of the codeword soft zero the raw decision is the
+    // codeword (were zeros read as 0 it would be the all-zero codeword).
     for (const float zero : {0.0f, -0.0f}) {
-        std::array<float, 174> flipped = llr;
-        flipped[zero_bit] = zero;
-        std::array<std::uint8_t, 174> raw;
-        for (std::size_t n = 0; n < 174; ++n) raw[n] = flipped[n] <= 0.0f;
-        EXPECT_EQ(ldpc_count_errors(raw), 3u);
+        std::array<float, 174> zeros;
+        for (std::size_t n = 0; n < 174; ++n) zeros[n] = bits[n] ? zero : 10.0f;
         std::array<std::uint8_t, 174> hard{};
-        EXPECT_EQ(ldpc_decode_soft(flipped, hard), 0u);
+        EXPECT_EQ(ldpc_decode_soft(zeros, hard), 0u);
         EXPECT_EQ(hard, bits);
+    }
+}
+
+TEST(Ft8LdpcDecoder, SoftZerosCarryNothingAndDecideOne) {
+    // Every message stays 0, so no iteration improves on the raw decision: all ones, which fails
+    // the 24 checks of seven members.
+    std::array<float, 174> zeros{};
+    for (std::size_t n = 0; n < 174; n += 2) zeros[n] = -0.0f;
+    std::array<std::uint8_t, 174> ones;
+    ones.fill(1);
+    for (const SimdLevel level : kSimdLevels) {
+        if (!simd_level_available(level)) continue;
+        std::array<std::uint8_t, 174> hard{};
+        EXPECT_EQ(ldpc_decode_soft(zeros, hard, level), 24u);
+        EXPECT_EQ(hard, ones);
     }
 }
 

@@ -409,5 +409,18 @@ TEST(SimdLevel, TheKernelRunsOnceAtEveryLevelAndItsResultComesBack) {
     EXPECT_TRUE(simd_level_available(best_simd_level()));
 }
 
+// The two factors of scale_complex_twice round one after the other: 1e-30 scaled by 1e-20
+// underflows to zero, which 1e20 cannot bring back.
+TEST(SimdLevel, ScaleComplexTwiceAppliesItsFactorsInTurn) {
+    const std::vector<Complex> in(5, Complex{1e-30f, -1e-30f});  // eight lanes and a tail of two
+    for (const SimdLevel level : kSimdLevels) {
+        if (!simd_level_available(level)) continue;
+        std::vector<Complex> out(in.size());
+        detail::scale_complex_twice(in.data(), in.size(), 1e-20f, 1e20f, out.data(), level);
+        EXPECT_EQ(bits_of(std::span<const Complex>(out)), (Bits{0u, 0x80000000u, 0u, 0x80000000u, 0u, 0x80000000u,
+                                                                 0u, 0x80000000u, 0u, 0x80000000u}));
+    }
+}
+
 }  // namespace
 }  // namespace kavro

@@ -15,6 +15,10 @@ TEST(FirDesign, BesselI0) {
     EXPECT_NEAR(bessel_i0(5.65326f), 49.048469575463876, 5e-5);
 }
 
+TEST(FirDesign, KaiserBetaAtFiftyDecibelsTakesTheLowerFormula) {
+    EXPECT_NEAR(kaiser_beta(50.0f), 4.533514120981248, 2e-6);  // scipy.signal.kaiser_beta(50.0)
+}
+
 struct DesignCase {
     std::size_t num_taps;
     float cutoff;

@@ -219,11 +219,13 @@ TEST_P(LdpcCodes, WordWithoutInformationKeepsTheChannelDecision) {
     // decision (all ones, which fails the rows of odd weight), and that word is returned.
     const CodeCase& cc = GetParam();
     const Ldpc ldpc = Ldpc::build(cc.code);
-    for (const auto rule : {kSumProduct, kMinSum}) {
-        const auto decoded = ldpc.decode(std::vector<float>(cc.n, 0.0f), rule);
-        EXPECT_FALSE(decoded.converged);
-        EXPECT_EQ(decoded.message, std::vector<std::uint8_t>(cc.k, 1));
-    }
+    for (const auto rule : {kSumProduct, kMinSum, kScaledMinSum})
+        for (const auto level : kavro::kSimdLevels) {
+            if (!kavro::simd_level_available(level)) continue;
+            const auto decoded = ldpc.decode(std::vector<float>(cc.n, 0.0f), rule, level);
+            EXPECT_FALSE(decoded.converged);
+            EXPECT_EQ(decoded.message, std::vector<std::uint8_t>(cc.k, 1));
+        }
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, LdpcCodes, testing::ValuesIn(kCodes),

@@ -196,3 +196,15 @@ def test_modulated_frame_demodulates_to_its_tones(mode, rng):
     received = demod(12000, 1234.5).demodulate(padded)
     assert received.dtype == np.uint8
     assert np.array_equal(received, tones)
+
+
+def test_first_symbol_is_the_single_precision_synthesis():
+    """Tone 0 at 2^24 Hz, shifted down to about 1 kHz: the tone frequency (Costas tone 3 first)
+    and the shift each become a single-precision angle step, the former losing 0.75 Hz on the way."""
+    f32 = np.float32
+    fs, base_hz, rf_hz = 12000.0, 2.0**24, 1000.0 - 2.0**24
+    iq = kavro_sdr.Ft8Mod(fs, base_hz, rf_hz, 1.0).modulate(np.zeros(58, np.uint8))
+    omega = (f32(3) * f32(6.25) + f32(base_hz)) * f32(6.2831855) / f32(fs)
+    theta = f32(rf_hz) * f32(6.2831855) / f32(fs)
+    step = sum(np.angle(np.complex64(np.cos(float(w)) + 1j * np.sin(float(w)))) for w in (omega, theta))
+    assert np.allclose(iq[:1920], np.exp(1j * step * np.arange(1, 1921)), rtol=0, atol=1e-4)

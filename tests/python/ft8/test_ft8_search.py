@@ -9,6 +9,7 @@ import support
 
 SEARCHES = [(kavro_sdr.ft8_sync, "FT8"), (kavro_sdr.ft4_sync, "FT4")]
 INT32_ERROR = "out of range integral type conversion attempted"
+HELLO = bytes.fromhex("3c020b018da062ca0000")  # "HELLO" as free text
 
 
 def noise(count, seed=5):
@@ -31,7 +32,15 @@ def test_docstrings(search, mode):
 
 @pytest.mark.parametrize("search, mode", SEARCHES)
 def test_result_format(search, mode):
-    results = search(noise(40000), 12000.0, 300.0, 500.0, 0, 3, 5)
+    # A frame 3 symbols in, tone 0 at bin 80, in noise: found first, where it was put, and decodable.
+    mod, codec, row, spacing = {"FT8": (kavro_sdr.Ft8Mod, kavro_sdr.Ft8Codec, 1920, 6.25),
+                                "FT4": (kavro_sdr.Ft4Mod, kavro_sdr.Ft4Codec, 576, 20.833334)}[mode]
+    frame = mod(12000, 300 + 80 * spacing, 0, 1).modulate(codec.encode(HELLO))
+    iq = noise(3 * row + frame.size)
+    iq[3 * row:] += frame
+    results = search(iq, 12000.0, 300.0, 500.0 + 80 * spacing, 0, 6, 5)
+    assert (results[0]["time_sym"], results[0]["freq_bin"]) == (3, 80)
+    assert codec.decode_soft(results[0]["llr"]) == HELLO
     assert isinstance(results, list) and len(results) == 5
     scores = [r["score"] for r in results]
     assert scores == sorted(scores, reverse=True)
