@@ -9,6 +9,7 @@
 #include "core/head_buffer.hpp"
 #include "core/internal_fault.hpp"
 #include "sync/correlation_sums.hpp"
+#include "sync/impulse_screen.hpp"
 #include "sync/pseudo_random.hpp"
 
 namespace kavro {
@@ -60,20 +61,70 @@ double window_energy_of(const OfdmFrameStreamDemod::OffsetRecord& record) {
     return !std::isnan(record.metric) && std::isfinite(record.energy) ? record.true_energy() : 0.0;
 }
 
-// Samples whose largest component lies within 2^±40 are searched as they are: their sums cannot
-// leave single precision. Others are scaled by a power of two (exactly) that brings the largest
-// component near 1, and the sums carry the exponent back.
-int block_exponent(const Complex* samples, std::size_t count) {
-    // The magnitude bits of a float order as its absolute value (a NaN above infinity).
+// A sample whose power is more than this many times the combined power of the one segment of
+// samples after it is an impulse, and the search leaves it out. Within a repeated segment the
+// stretch after a sample holds that sample again one period later, so no sample there stands above
+// it; noise stands that far above its next 16 samples with a probability of 3^-16. A frame sample
+// left out (the odd peak of a body symbol) costs the search one term of its sums.
+constexpr float impulse_ratio = 2.0f;
+// Only powers from here up are judged: clear of the subnormal range, so that the judgement is
+// exact, and at least 2^40 below the largest sample's, which the copy keeps within 2^±80 of 1.
+constexpr float impulse_floor = 0x1p-120f;
+// Each round of the screen removes the impulses it sees and scales again: the first round sees the
+// impulse that set the scale, the next the samples that scale had pushed below the floor.
+constexpr int impulse_rounds = 3;
+
+// Copies count samples, split into re/im, for the search, with impulses and samples that are not
+// finite made zero, followed by `after` samples more that only judge the last ones (and are not
+// themselves judged). Impulses found are added to `blanked`. Samples whose largest component lies
+// within 2^±40 are searched as they are: their sums cannot leave single precision. Others are scaled
+// by a power of two (exactly) that brings the largest component near 1; the exponent is returned so
+// that the sums can carry it back.
+int copy_for_search(const Complex* in, std::size_t count, std::size_t after, float* re, float* im,
+                    const std::vector<std::size_t>& blanked) {
+    const auto finite = [](float v) { return (std::bit_cast<std::uint32_t>(v) & 0x7FFFFFFFu) < 0x7F800000u; };
+    for (std::size_t i = 0; i < count + after; ++i) {
+        const bool kept = finite(in[i].re) && finite(in[i].im);
+        re[i] = kept ? in[i].re : 0.0f;
+        im[i] = kept ? in[i].im : 0.0f;
+    }
+    for (const std::size_t i : blanked) re[i] = im[i] = 0.0f;
+    // The magnitude bits of a finite float order as its absolute value.
     std::uint32_t most = 0;
-    const auto* components = reinterpret_cast<const float*>(samples);
-    for (std::size_t i = 0; i < 2 * count; ++i) most = std::max(most, std::bit_cast<std::uint32_t>(components[i]) & 0x7FFFFFFFu);
+    for (std::size_t i = 0; i < count; ++i)
+        most = std::max({most, std::bit_cast<std::uint32_t>(re[i]) & 0x7FFFFFFFu,
+                         std::bit_cast<std::uint32_t>(im[i]) & 0x7FFFFFFFu});
     const float largest = std::bit_cast<float>(most);
-    if (!std::isfinite(largest) || largest == 0.0f || (largest >= 0x1p-40f && largest <= 0x1p40f)) return 0;
-    return std::ilogb(largest);
+    if (largest == 0.0f || (largest >= 0x1p-40f && largest <= 0x1p40f)) return 0;
+    const int exponent = std::ilogb(largest);
+    const float scale = std::ldexp(1.0f, -exponent);
+    for (std::size_t i = 0; i < count + after; ++i) {
+        re[i] *= scale;
+        im[i] *= scale;
+    }
+    return exponent;
 }
 
 }  // namespace
+
+int OfdmFrameStreamDemod::load_search_samples(std::uint64_t first, std::size_t count, float* re, float* im) {
+    // The judgement reads the stream alone (the search reads no sample closer than N + C to its
+    // end, so the samples after the last one have always arrived): every chunking leaves out the
+    // same samples.
+    const Complex* in = &sample_at(first);
+    const std::size_t after = impulse_span_;
+    impulse_power_.resize(count + after);
+    blanked_.clear();
+    int exponent = copy_for_search(in, count, after, re, im, blanked_);
+    for (int round = 0; round < impulse_rounds; ++round) {
+        if (count_impulses(re, im, count, after, impulse_ratio, impulse_floor, impulse_power_.data()) == 0) break;
+        for (std::size_t x = 0; x < count; ++x) {
+            if (is_impulse(impulse_power_.data(), x, after, impulse_ratio, impulse_floor)) blanked_.push_back(x);
+        }
+        exponent = copy_for_search(in, count, after, re, im, blanked_);
+    }
+    return exponent;
+}
 
 std::expected<OfdmFrameStreamDemod, FrameLinkError> OfdmFrameStreamDemod::create(const OfdmConfig& cfg,
                                                                                    std::span<const Mcs> entries,
@@ -95,6 +146,7 @@ OfdmFrameStreamDemod::OfdmFrameStreamDemod(FrameLink link, PreambleParams preamb
       preamble_len_(std::uint64_t{preamble.num_repeats} * preamble.repeat_len),
       span_(preamble_len_ + n_fft_ + cp_len_),
       reach_(n_fft_ + cp_len_),
+      impulse_span_(static_cast<std::size_t>(std::min<std::uint64_t>(preamble.repeat_len, reach_))),
       degenerate_(!(fs_ > 0.0f) || preamble.repeat_len == 0 || preamble.num_repeats <= 1),
       segment_power_(degenerate_ ? 1.0f : preamble_segment_power(link_.cfg, preamble_)),
       cfo_divisor_((static_cast<float>(preamble.repeat_len) * two_pi_f32) / fs_),
@@ -245,23 +297,27 @@ bool OfdmFrameStreamDemod::block_may_hold_preamble(std::uint64_t first, std::siz
     const std::size_t points = offsets + (pairs - 1) * step;
     // Segment sums at the grid points, each the sum of two half-segment sums (the stride is half
     // a segment), so every half is formed once.
-    sparse_work_.resize(3 * (points + 1) + 3 * points);
-    float* h_re = sparse_work_.data();
+    const std::size_t samples = (points + 1) * stride + r;
+    const std::size_t copied = samples + impulse_span_;
+    sparse_work_.resize(2 * copied + 3 * (points + 1) + 3 * points);
+    float* s_re = sparse_work_.data();
+    float* s_im = s_re + copied;
+    float* h_re = s_im + copied;
     float* h_im = h_re + points + 1;
     float* h_energy = h_im + points + 1;
     float* t_re = h_energy + points + 1;
     float* t_im = t_re + points;
     float* t_energy = t_im + points;
-    const Complex* in = &sample_at(first);
-    const float scale = std::ldexp(1.0f, -block_exponent(in, (points + 1) * stride + r));
+    load_search_samples(first, samples, s_re, s_im);
     for (std::size_t k = 0; k <= points; ++k) {
-        const Complex* a = in + k * stride;
+        const float* a_re = s_re + k * stride;
+        const float* a_im = s_im + k * stride;
         float re = 0.0f, im = 0.0f, energy = 0.0f;
         for (std::size_t n = 0; n < stride; ++n) {
-            const Complex x = a[n] * scale, y = a[n + r] * scale;
-            re = re + (x.re * y.re + x.im * y.im);
-            im = im + (x.re * y.im - x.im * y.re);
-            energy = energy + (y.re * y.re + y.im * y.im);
+            const float xr = a_re[n], xi = a_im[n], yr = a_re[n + r], yi = a_im[n + r];
+            re = re + (xr * yr + xi * yi);
+            im = im + (xr * yi - xi * yr);
+            energy = energy + (yr * yr + yi * yi);
         }
         h_re[k] = re;
         h_im[k] = im;
@@ -303,23 +359,18 @@ void OfdmFrameStreamDemod::compute_offsets(std::uint64_t end, bool sparse) {
         }
         const std::size_t sums = count + shared;
         const std::size_t samples = sums + 2 * r - 1;
-        scan_work_.resize(2 * samples + 3 * sums + 4 * count);
+        const std::size_t copied = samples + impulse_span_;
+        scan_work_.resize(2 * copied + 3 * sums + 4 * count);
         float* re = scan_work_.data();
-        float* im = re + samples;
-        float* t_re = im + samples;
+        float* im = re + copied;
+        float* t_re = im + copied;
         float* t_im = t_re + sums;
         float* t_energy = t_im + sums;
         float* p_re = t_energy + sums;
         float* p_im = p_re + count;
         float* energy = p_im + count;
         float* ratio = energy + count;
-        const Complex* in = &sample_at(first);
-        const int exponent = block_exponent(in, samples);
-        const float scale = std::ldexp(1.0f, -exponent);
-        for (std::size_t i = 0; i < samples; ++i) {
-            re[i] = in[i].re * scale;
-            im[i] = in[i].im * scale;
-        }
+        const int exponent = load_search_samples(first, samples, re, im);
         segment_sums(re, im, r, sums, t_re, t_im, t_energy);
         pair_totals(t_re, t_im, t_energy, r, pairs, count, p_re, p_im, energy, ratio);
         const std::size_t at = records_.size();

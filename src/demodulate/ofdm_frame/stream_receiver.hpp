@@ -35,7 +35,9 @@
 // symbol's prefix against its copy N samples later then refines the offset, and the attempt's
 // samples are scaled by a power of two that brings the preamble near its transmitted power, so
 // that no step of the decode depends on the stream's amplitude (the search's sums, likewise, are
-// formed on samples scaled by a power of two, with the exponent kept beside them).
+// formed on samples scaled by a power of two, with the exponent kept beside them). The search
+// leaves out impulses, samples that are not finite or stand far above the segment after them, so
+// that one wild sample near a frame neither swamps its score window nor sets the scale of its sums.
 //
 // A pass repeats: take the earliest offset scoring at least 0.5, choose the best-scored offset
 // within W of it, resolve its offset, derotate and decode. A decoded frame consumes everything up
@@ -129,6 +131,9 @@ private:
     std::optional<fec::RxError> advance_header(PendingAttempt& attempt, std::vector<Complex>& derotated);
     Attempt decode_payload(PendingAttempt& attempt);
     void derotate_to(PendingAttempt& attempt, std::vector<Complex>& derotated, std::uint64_t count);
+    // Copies count samples from stream offset `first` into re/im for the search (each holding
+    // count + impulse_span_ values) and returns their power-of-two exponent.
+    int load_search_samples(std::uint64_t first, std::size_t count, float* re, float* im);
     void compute_offsets(std::uint64_t end, bool sparse = false);
     bool block_may_hold_preamble(std::uint64_t first, std::size_t count);
     void judge_offsets(bool end_of_stream, std::uint64_t until);
@@ -148,6 +153,9 @@ private:
     float fs_;
     std::uint64_t n_fft_, cp_len_, preamble_len_, span_;  // N, C, M·R, W
     std::uint64_t reach_;  // N + C: the offsets after d whose segments end before d's frame body
+    // Samples after each searched sample that judge whether it is an impulse: the search reads no
+    // sample closer than N + C to the end of the stream, so they have always arrived.
+    std::size_t impulse_span_;
     bool degenerate_;
     float segment_power_;  // mean power of the transmitted repeated segment
     float cfo_divisor_;
@@ -171,6 +179,8 @@ private:
     // floor_ is where the current stretch of stream begins (its start, or the end of the last
     // consumed attempt): score windows do not reach below it.
     std::vector<float> scan_work_;  // the scan's per-block working rows
+    std::vector<float> impulse_power_;    // the impulse screen's sample powers
+    std::vector<std::size_t> blanked_;    // and the impulses it found in the current copy
     std::vector<OffsetRecord> records_;
     std::size_t record_head_ = 0;
     std::uint64_t record_base_ = 0;

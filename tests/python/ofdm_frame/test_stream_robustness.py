@@ -107,6 +107,23 @@ def test_frame_cut_short_is_given_up_and_the_frames_after_it_return(link, plan):
     assert packets(rx.feed(np.concatenate([frames[2], gap]))) == [(2, bytes(payloads[2]))]
 
 
+@pytest.mark.parametrize("spike", [1e20, 1e22, 1e30, 3e38, np.inf, np.nan])
+def test_one_wild_sample_near_a_frame_costs_nothing(link, rng, spike):
+    """A lone huge or non-finite sample in the silence just before or after a frame neither hides
+    the frame nor spoils it, in any chunking."""
+    payload = support.random_bytes(rng, 100)
+    frame = link.frame(payload, 5)
+    lead = 301
+    for at in (0, lead - 20, lead - 1, lead + frame.size, lead + frame.size + 100):
+        x = np.concatenate([np.zeros(lead, np.complex64), frame, np.zeros(3000, np.complex64)])
+        x[at] = spike
+        for plan in ("whole", 100, "random"):
+            rx = link.receiver()
+            results = sum(support.feed_in_chunks(rx.feed_with_errors, x, support.chunk_sizes(x.size, plan, rng)), [])
+            assert outcomes(results) == [5] and bytes(results[0][0].payload) == bytes(payload), (at, plan)
+            assert rx.flush() == []
+
+
 def test_forged_headers_cost_memory_in_proportion_to_the_stream(link, rng):
     forged = link.frame(np.zeros(1 << 18, np.uint8), 0, 0)[:4200]
     good = [support.random_bytes(rng, 200) for _ in range(3)]
