@@ -26,3 +26,18 @@ def noisy(iq, eb_n0_db, rng, sps=256, power=None):
     if power is None:
         power = float(np.mean(np.abs(iq.astype(np.complex128)) ** 2))
     return support.add_fast_noise(rng, iq, support.noise_variance_at_snr(power * sps, eb_n0_db))
+
+
+def clocked_audio(text, carrier_hz, ppm, phase=0.0, fs=8000.0):
+    """BPSK31 `text` as real audio of amplitude 1 from a sender whose sample clock runs `ppm` parts
+    per million fast: its baseband (nothing above about 100 Hz, so linear interpolation is exact
+    enough) read at the sender's instants, on a carrier moved by the same fraction."""
+    import numpy as np
+
+    import kavro_sdr
+
+    baseband = kavro_sdr.Bpsk31Mod(fs, 0.0, 1.0).modulate_text(text).astype(np.complex128)
+    rate = 1 + ppm * 1e-6
+    at = np.arange(int((baseband.size - 1) / rate)) * rate
+    carrier = np.exp(1j * (2 * np.pi * carrier_hz * at / fs + phase))
+    return np.real(np.interp(at, np.arange(baseband.size), baseband) * carrier)
