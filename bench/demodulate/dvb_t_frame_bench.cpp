@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "demodulate/dvb_t_frame.hpp"
-#include "demodulate/ofdm_frame/rx_chain.hpp"
+#include "fec/chain/rx_chain.hpp"
 #include "modulate/dvb_t_frame.hpp"
 #include "sync/dvb_t_gi_sync.hpp"
 #include "support/test_support.hpp"

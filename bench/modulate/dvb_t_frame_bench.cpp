@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "modulate/dvb_t_frame.hpp"
-#include "modulate/ofdm_frame/tx_chain.hpp"
+#include "fec/chain/tx_chain.hpp"
 #include "support/test_support.hpp"
 #include "waveform/dvb_t_ts.hpp"
 

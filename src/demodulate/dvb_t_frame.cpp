@@ -6,7 +6,7 @@
 #include <numbers>
 
 #include "core/internal_fault.hpp"
-#include "demodulate/ofdm_frame/rx_chain.hpp"
+#include "fec/chain/rx_chain.hpp"
 #include "multicarrier/ofdm_config.hpp"
 #include "multicarrier/ofdm_equalizer.hpp"
 #include "multicarrier/symbol_fft.hpp"

@@ -3,7 +3,7 @@
 #include <bit>
 
 #include "core/internal_fault.hpp"
-#include "waveform/dvb_t_energy_dispersal.hpp"
+#include "fec/dvb_t_energy_dispersal.hpp"
 
 namespace kavro::fec {
 
@@ -98,7 +98,7 @@ void scramble_bytes(const ScramblerKind& kind, std::uint32_t per_frame_seed, std
         case ScramblerKind::Kind::None: return;
         case ScramblerKind::Kind::Lfsr: lfsr_from_setting(kind, per_frame_seed).scramble(bytes); return;
         case ScramblerKind::Kind::DvbT: {
-            waveform::DvbTEnergyDispersal prbs;
+            DvbTEnergyDispersal prbs;
             prbs.feed_in_place(bytes);
             return;
         }

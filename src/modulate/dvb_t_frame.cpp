@@ -4,8 +4,8 @@
 #include <array>
 
 #include "core/internal_fault.hpp"
-#include "modulate/ofdm_frame/codec_cache.hpp"
-#include "modulate/ofdm_frame/tx_chain.hpp"
+#include "fec/chain/codec_cache.hpp"
+#include "fec/chain/tx_chain.hpp"
 #include "multicarrier/ifft_block.hpp"
 #include "multicarrier/symbol_window.hpp"
 #include "waveform/dvb_t.hpp"

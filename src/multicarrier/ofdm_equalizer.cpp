@@ -1,7 +1,7 @@
 #include "multicarrier/ofdm_equalizer.hpp"
 
 #include "core/internal_fault.hpp"
-#include "sync/pseudo_random.hpp"
+#include "core/pseudo_random.hpp"
 
 namespace kavro {
 

@@ -9,7 +9,7 @@
 #include "demodulate/ofdm_frame/stream_receiver.hpp"
 #include "modulate/ofdm_frame/frame_assembly.hpp"
 #include "modulate/ofdm_frame/frame_packet.hpp"
-#include "modulate/ofdm_frame/mcs_table.hpp"
+#include "fec/chain/mcs_table.hpp"
 #include "python/groups.hpp"
 #include "python/ofdm.hpp"
 #include "python/stream_results.hpp"

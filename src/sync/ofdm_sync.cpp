@@ -13,7 +13,7 @@
 #include "multicarrier/ifft_block.hpp"
 #include "multicarrier/symbol_fft.hpp"
 #include "sync/correlation_sums.hpp"
-#include "sync/pseudo_random.hpp"
+#include "core/pseudo_random.hpp"
 
 namespace kavro {
 

@@ -9,7 +9,7 @@
 #include "core/complex.hpp"
 #include "multicarrier/carrier_grid.hpp"
 #include "multicarrier/carrier_plan.hpp"
-#include "modulate/ofdm_frame/codec_cache.hpp"
+#include "fec/chain/codec_cache.hpp"
 #include "waveform/dvb_t_params.hpp"
 
 // The DVB-T 2K carrier layout: 1705 active carriers k = 0..1704 on a 2048-point FFT (carrier k in

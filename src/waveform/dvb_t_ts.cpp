@@ -4,8 +4,8 @@
 #include <array>
 
 #include "core/internal_fault.hpp"
-#include "modulate/ofdm_frame/tx_chain.hpp"
-#include "waveform/dvb_t_energy_dispersal.hpp"
+#include "fec/chain/tx_chain.hpp"
+#include "fec/dvb_t_energy_dispersal.hpp"
 
 namespace kavro::waveform {
 
@@ -43,7 +43,7 @@ constexpr std::size_t dispersal_group = 8;
 const std::array<std::uint8_t, dispersal_group * ts_packet_len - 1>& dispersal_group_sequence() {
     static const auto sequence = [] {
         std::array<std::uint8_t, dispersal_group * ts_packet_len - 1> bytes{};
-        DvbTEnergyDispersal prbs;
+        fec::DvbTEnergyDispersal prbs;
         prbs.feed_in_place(bytes);
         return bytes;
     }();

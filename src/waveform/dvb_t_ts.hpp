@@ -8,7 +8,7 @@
 
 #include "fec/frame.hpp"
 #include "fec/settings.hpp"
-#include "modulate/ofdm_frame/codec_cache.hpp"
+#include "fec/chain/codec_cache.hpp"
 #include "waveform/dvb_t_params.hpp"
 
 // The transport-stream side of a DVB-T frame: 188-byte packets (sync byte 0x47 and 187 payload

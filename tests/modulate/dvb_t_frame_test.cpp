@@ -8,7 +8,7 @@
 
 #include "modulate/dvb_t_frame.hpp"
 #include "modulate/dvb_t_super_frame.hpp"
-#include "modulate/ofdm_frame/tx_chain.hpp"
+#include "fec/chain/tx_chain.hpp"
 #include "multicarrier/fft_block.hpp"
 #include "support/test_support.hpp"
 #include "waveform/dvb_t.hpp"

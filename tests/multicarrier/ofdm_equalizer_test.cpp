@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/internal_fault.hpp"
-#include "sync/pseudo_random.hpp"
+#include "core/pseudo_random.hpp"
 
 namespace kavro {
 namespace {

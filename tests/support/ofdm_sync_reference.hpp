@@ -16,7 +16,7 @@
 #include "multicarrier/ofdm_config.hpp"
 #include "multicarrier/symbol_fft.hpp"
 #include "sync/ofdm_sync.hpp"
-#include "sync/pseudo_random.hpp"
+#include "core/pseudo_random.hpp"
 
 namespace kavro::test {
 

@@ -15,7 +15,7 @@
 #include "multicarrier/symbol_fft.hpp"
 #include "support/ofdm_sync_reference.hpp"
 #include "support/test_support.hpp"
-#include "sync/pseudo_random.hpp"
+#include "core/pseudo_random.hpp"
 
 namespace kavro {
 namespace {

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "core/internal_fault.hpp"
-#include "demodulate/ofdm_frame/rx_chain.hpp"
+#include "fec/chain/rx_chain.hpp"
 #include "multicarrier/carrier_grid.hpp"
 #include "multicarrier/fft_block.hpp"
 #include "multicarrier/ofdm_soft_demod.hpp"

@@ -10,7 +10,7 @@
 #include "core/internal_fault.hpp"
 #include "sync/correlation_sums.hpp"
 #include "sync/impulse_screen.hpp"
-#include "sync/pseudo_random.hpp"
+#include "core/pseudo_random.hpp"
 
 namespace kavro {
 

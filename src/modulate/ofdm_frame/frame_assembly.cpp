@@ -8,7 +8,7 @@
 #include "core/internal_fault.hpp"
 #include "modulate/ofdm.hpp"
 #include "modulate/ofdm_frame/frame_header.hpp"
-#include "modulate/ofdm_frame/tx_chain.hpp"
+#include "fec/chain/tx_chain.hpp"
 #include "multicarrier/symbol_window.hpp"
 
 namespace kavro {

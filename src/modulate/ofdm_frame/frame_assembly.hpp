@@ -13,10 +13,10 @@
 #include "core/complex.hpp"
 #include "core/constellation.hpp"
 #include "fec/scrambler.hpp"
-#include "modulate/ofdm_frame/codec_cache.hpp"
+#include "fec/chain/codec_cache.hpp"
 #include "modulate/ofdm_frame/frame_packet.hpp"
 #include "modulate/ofdm.hpp"
-#include "modulate/ofdm_frame/mcs_table.hpp"
+#include "fec/chain/mcs_table.hpp"
 #include "multicarrier/ofdm_config.hpp"
 #include "sync/ofdm_sync.hpp"
 

@@ -7,9 +7,9 @@
 #include <span>
 
 #include "fec/settings.hpp"
-#include "modulate/ofdm_frame/codec_cache.hpp"
+#include "fec/chain/codec_cache.hpp"
 #include "modulate/ofdm_frame/frame_packet.hpp"
-#include "modulate/ofdm_frame/tx_chain.hpp"
+#include "fec/chain/tx_chain.hpp"
 
 // The 14-byte frame header that tells a receiver how to decode the payload, and the fixed code
 // that protects it.

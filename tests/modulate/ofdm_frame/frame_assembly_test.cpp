@@ -9,7 +9,7 @@
 #include "modulate/ofdm.hpp"
 #include "modulate/ofdm_frame/frame_assembly.hpp"
 #include "modulate/ofdm_frame/frame_header.hpp"
-#include "modulate/ofdm_frame/tx_chain.hpp"
+#include "fec/chain/tx_chain.hpp"
 #include "multicarrier/symbol_window.hpp"
 #include "support/frame_link_support.hpp"
 #include "support/test_support.hpp"

@@ -10,8 +10,8 @@
 #include <random>
 #include <vector>
 
-#include "demodulate/ofdm_frame/rx_chain.hpp"
-#include "modulate/ofdm_frame/tx_chain.hpp"
+#include "fec/chain/rx_chain.hpp"
+#include "fec/chain/tx_chain.hpp"
 #include "support/test_support.hpp"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "modulate/ofdm_frame/tx_chain.hpp"
+#include "fec/chain/tx_chain.hpp"
 #include "support/test_support.hpp"
 
 namespace {

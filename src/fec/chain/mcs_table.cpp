@@ -1,4 +1,4 @@
-#include "modulate/ofdm_frame/mcs_table.hpp"
+#include "fec/chain/mcs_table.hpp"
 
 #include <initializer_list>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "sync/pseudo_random.hpp"
+#include "core/pseudo_random.hpp"
 
 namespace kavro {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "demodulate/ofdm_frame/rx_chain.hpp"
+#include "fec/chain/rx_chain.hpp"
 #include "fec/bit_packing.hpp"
 #include "fec/conv.hpp"
 #include "fec/interleaver.hpp"

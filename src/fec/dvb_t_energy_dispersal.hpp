@@ -9,7 +9,7 @@
 // sequence 100101010000000. The register carries over between calls, so successive calls continue
 // one sequence; its period is 32767 bits.
 
-namespace kavro::waveform {
+namespace kavro::fec {
 
 class DvbTEnergyDispersal {
 public:
@@ -31,4 +31,4 @@ private:
     std::uint16_t reg_ = kInitialRegister;
 };
 
-}  // namespace kavro::waveform
+}  // namespace kavro::fec

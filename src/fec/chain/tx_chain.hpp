@@ -11,7 +11,7 @@
 #include "fec/frame.hpp"
 #include "fec/scrambler.hpp"
 #include "fec/settings.hpp"
-#include "modulate/ofdm_frame/codec_cache.hpp"
+#include "fec/chain/codec_cache.hpp"
 
 // The transmit coding chain and the sizes it produces.
 //

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "modulate/ofdm_frame/codec_cache.hpp"
-#include "modulate/ofdm_frame/mcs_table.hpp"
+#include "fec/chain/codec_cache.hpp"
+#include "fec/chain/mcs_table.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "modulate/ofdm_frame/codec_cache.hpp"
+#include "fec/chain/codec_cache.hpp"
 
 #include <string>
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "core/internal_fault.hpp"
-#include "modulate/ofdm_frame/codec_cache.hpp"
-#include "modulate/ofdm_frame/tx_chain.hpp"
+#include "fec/chain/codec_cache.hpp"
+#include "fec/chain/tx_chain.hpp"
 
 namespace {
 

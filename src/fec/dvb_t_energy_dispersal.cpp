@@ -1,6 +1,6 @@
-#include "waveform/dvb_t_energy_dispersal.hpp"
+#include "fec/dvb_t_energy_dispersal.hpp"
 
-namespace kavro::waveform {
+namespace kavro::fec {
 
 namespace {
 
@@ -29,4 +29,4 @@ void DvbTEnergyDispersal::skip_bytes(std::size_t count) {
     reg_ = static_cast<std::uint16_t>(reg);
 }
 
-}  // namespace kavro::waveform
+}  // namespace kavro::fec

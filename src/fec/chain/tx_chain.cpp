@@ -1,4 +1,4 @@
-#include "modulate/ofdm_frame/tx_chain.hpp"
+#include "fec/chain/tx_chain.hpp"
 
 #include <algorithm>
 #include <string>

@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "fec/bit_packing.hpp"
-#include "waveform/dvb_t_energy_dispersal.hpp"
+#include "fec/dvb_t_energy_dispersal.hpp"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using kavro::waveform::DvbTEnergyDispersal;
+using kavro::fec::DvbTEnergyDispersal;
 
 constexpr std::size_t kPeriodBits = 32767;
 

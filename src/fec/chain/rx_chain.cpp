@@ -1,4 +1,4 @@
-#include "demodulate/ofdm_frame/rx_chain.hpp"
+#include "fec/chain/rx_chain.hpp"
 
 #include <algorithm>
 #include <cstring>

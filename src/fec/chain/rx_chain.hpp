@@ -10,8 +10,8 @@
 #include "fec/frame.hpp"
 #include "fec/rx_error.hpp"
 #include "fec/settings.hpp"
-#include "modulate/ofdm_frame/codec_cache.hpp"
-#include "modulate/ofdm_frame/tx_chain.hpp"
+#include "fec/chain/codec_cache.hpp"
+#include "fec/chain/tx_chain.hpp"
 
 // The receive decoding chain: undoes the transmit chain on soft values (single precision,
 // positive favouring bit 0, in the order the coded bits were sent) and reports how every stage

@@ -11,7 +11,7 @@ extern "C" {
 
 #include "core/internal_fault.hpp"
 #include "fec/bit_packing.hpp"
-#include "modulate/ofdm_frame/tx_chain.hpp"
+#include "fec/chain/tx_chain.hpp"
 #include "support/test_support.hpp"
 
 namespace kavro {
