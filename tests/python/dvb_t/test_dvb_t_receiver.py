@@ -144,6 +144,15 @@ def test_failures_raise_value_error_with_the_reason(qpsk_frame, case, text):
     assert str(raised.value) == text
 
 
+@pytest.mark.parametrize("value", [np.nan, np.inf])
+@pytest.mark.parametrize("ahead", [300, 2000, 2048 + CP["1/8"] - 1])
+def test_one_non_finite_sample_ahead_of_the_frame_costs_nothing(qpsk_frame, value, ahead):
+    params, payload, iq, n_symbols = qpsk_frame
+    lead = np.zeros(ahead, np.complex64)
+    lead[0] = value
+    assert decode(params, np.concatenate([lead, iq]), n_symbols, payload.size).payload == payload.tobytes()
+
+
 def test_a_weak_frame_still_decodes(qpsk_frame):
     params, payload, iq, n_symbols = qpsk_frame
     assert decode(params, (iq * np.float32(1e-2)).astype(np.complex64), n_symbols, payload.size).payload == payload.tobytes()

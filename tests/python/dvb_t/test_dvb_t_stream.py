@@ -1,6 +1,6 @@
 """DvbTFrameStreamDemod: chunk invariance and when frames appear, failures in place, finding frame
-starts again after an entry inside a frame or a gap, flush and clear, and the constructor's
-limits."""
+starts again after an entry inside a frame or a gap, one bad sample, flush and clear, and the
+constructor's limits."""
 
 import inspect
 
@@ -125,6 +125,15 @@ def test_gaps_cost_at_most_the_frame_after_a_long_one(frames):
     may_lose = {i + 1 for i, n in gap_after.items() if n >= S}
     assert all(p in got for i, p in enumerate(payloads) if i not in may_lose)
     assert got == [p for p in payloads if p in got]  # in order, none twice
+
+
+@pytest.mark.parametrize("value", [np.nan, np.inf])
+@pytest.mark.parametrize("ahead", [300, 2000, S - 1])
+def test_one_non_finite_sample_ahead_of_a_frame_costs_nothing(frames, value, ahead):
+    payloads, iqs, _ = frames
+    stream = np.concatenate([np.zeros(ahead, np.complex64), iqs[0], iqs[1], np.zeros(S, np.complex64)])
+    stream[0] = value
+    assert payloads_of(receiver().feed(stream)) == payloads[:2]
 
 
 def test_long_frames_entered_at_their_second_block(rng):
