@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,11 +18,13 @@
 // number of samples from the buffer's start, so the outcomes do not depend on how the stream
 // was cut into chunks.
 //
-// After a failed attempt the receiver looks for the next frame start in what the attempt saw:
-// a TPS sync pattern starting at a later symbol, a frame that was aligned but damaged (consumed
-// whole), or else it moves on by all but the last 22 symbols, so a start found later is not
-// skipped. A stream entered inside a frame or interrupted by a gap thus loses at most the frame
-// the disruption falls in.
+// After a failed attempt the receiver looks for the next frame start in what the attempt saw: a
+// TPS sync pattern starting at a later symbol, a frame that was aligned but damaged (consumed whole),
+// or else it moves on by all but the last 22 symbols, so a start found later on the grid is not
+// skipped, but never past the first symbol of a run of cyclic prefixes that lies off the
+// attempt's grid (a frame the attempt could not read). A stream entered inside a frame or
+// interrupted by a gap thus loses at most the frame the disruption falls in, and a gap shorter
+// than a symbol loses nothing.
 
 namespace kavro {
 
@@ -58,13 +61,19 @@ public:
 private:
     DvbTFrameStreamDemod(DvbTFrameDemod demod, std::uint64_t n_symbols, std::uint64_t payload_len);
 
+    bool aligned_but_damaged(const DvbTRxFailure& failure) const;
     // Samples of the attempt's slice to drop after a failure (the slice starts at the placed t).
-    std::size_t consumed_after(const DvbTRxFailure& failure) const;
+    std::size_t consumed_after(std::span<const Complex> slice, const DvbTRxFailure& failure) const;
+    // For the first run of cyclic prefixes in [from, to) not on the grid origin + l·S: where an
+    // attempt must start so as not to miss its first symbol. Nothing when there is none.
+    std::optional<std::size_t> off_grid_run(std::span<const Complex> iq, std::size_t origin, std::size_t from,
+                                            std::size_t to) const;
 
     DvbTFrameDemod demod_;
     std::uint64_t n_symbols_ = 0;
     std::uint64_t payload_len_ = 0;
     std::size_t period_ = 0;     // S
+    std::size_t cp_ = 0;
     std::size_t frame_len_ = 0;  // F
     std::vector<Complex> samples_;
     std::size_t head_ = 0;       // first unconsumed sample
