@@ -7,6 +7,7 @@
 #include "sync/dvb_t_gi_sync.hpp"
 #include "waveform/dvb_t.hpp"
 #include "waveform/dvb_t_tps.hpp"
+#include "waveform/dvb_t_tps_decoder.hpp"
 
 namespace kavro {
 
@@ -15,6 +16,11 @@ namespace {
 // Bits s1..s22 of every sent TPS block: a sync word, then the length indicator 011111.
 constexpr std::size_t sync_pattern_bits = 22;
 
+// Symbols at the end of a decoded frame among which the next frame is always looked for: a frame
+// cut short still decodes when its payload and TPS word survive.
+constexpr std::size_t kept_symbols = 3;
+constexpr std::size_t block_symbols = waveform::tps_word_bits;
+
 // Quality of four prefix windows above which they are taken for symbols rather than noise (noise
 // reaches it with a probability of about e^-23 with 64-sample windows, less with longer ones), the
 // single-window quality that counts a window at the top of its peak as one of those symbols, and
@@ -22,6 +28,9 @@ constexpr std::size_t sync_pattern_bits = 22;
 constexpr float run_quality = 0.3f;
 constexpr float symbol_quality = 0.25f;
 constexpr float near_symbol_quality = 0.2f;
+// Single-window quality below which a decoded frame's symbol no longer carries a prefix on the
+// frame's grid (noise reaches it with a probability of about e^-16).
+constexpr float grid_quality = 0.5f;
 
 // Whether bits read as the first bits.size() (at most 22) bits of s1..s22 of a block.
 bool starts_sync_pattern(std::span<const std::uint8_t> bits) {
@@ -34,10 +43,15 @@ bool starts_sync_pattern(std::span<const std::uint8_t> bits) {
     return even || odd;
 }
 
-// The first j >= 1 at which a TPS block starts: s1..s22 are the bits of symbols j+1..j+22.
-std::optional<std::size_t> block_start(std::span<const std::uint8_t> bits) {
-    for (std::size_t j = 1; j + sync_pattern_bits < bits.size(); ++j)
-        if (starts_sync_pattern(bits.subspan(j + 1, sync_pattern_bits))) return j;
+// The first j in [first, last] at which a TPS block starts: s1..s22 are the bits of symbols
+// j+1..j+22. With own_phase given, bits[0] is symbol own_phase (modulo 68) of a frame, and that
+// frame's own block starts are not counted.
+std::optional<std::size_t> block_start(std::span<const std::uint8_t> bits, std::size_t first, std::size_t last,
+                                       std::optional<std::size_t> own_phase = std::nullopt) {
+    for (std::size_t j = first; j <= last && j + sync_pattern_bits < bits.size(); ++j)
+        if ((!own_phase || (j + *own_phase) % block_symbols != 0) &&
+            starts_sync_pattern(bits.subspan(j + 1, sync_pattern_bits)))
+            return j;
     return std::nullopt;
 }
 
@@ -68,7 +82,10 @@ DvbTFrameStreamDemod::DvbTFrameStreamDemod(DvbTFrameDemod demod, std::uint64_t n
       payload_len_(payload_len),
       period_(demod_.params().samples_per_symbol()),
       cp_(demod_.params().cp_len()),
-      frame_len_(static_cast<std::size_t>(n_symbols) * period_) {}
+      frame_len_(static_cast<std::size_t>(n_symbols) * period_),
+      tps_fft_(waveform::dvb_t_n_fft, cp_) {
+    tps_fft_.set_backoff(demod_.rx_window_backoff());
+}
 
 std::vector<DvbTFrameStreamDemod::Outcome> DvbTFrameStreamDemod::feed(std::span<const Complex> iq) {
     samples_.insert(samples_.end(), iq.begin(), iq.end());
@@ -78,6 +95,7 @@ std::vector<DvbTFrameStreamDemod::Outcome> DvbTFrameStreamDemod::feed(std::span<
 void DvbTFrameStreamDemod::clear() {
     samples_.clear();
     head_ = 0;
+    kept_ = 0;
 }
 
 std::vector<DvbTFrameStreamDemod::Outcome> DvbTFrameStreamDemod::drain() {
@@ -85,6 +103,12 @@ std::vector<DvbTFrameStreamDemod::Outcome> DvbTFrameStreamDemod::drain() {
     // One symbol period of slack beyond the frame, for both the placing search and the decode.
     const std::size_t window = frame_len_ + period_;
     while (buffered() >= window) {
+        if (kept_ > 0) {
+            const std::span<const Complex> view = std::span<const Complex>(samples_).subspan(head_, kept_ + window);
+            drop_front(samples_, head_, resume_point(view));
+            kept_ = 0;
+            continue;
+        }
         const std::span<const Complex> buffer = std::span<const Complex>(samples_).subspan(head_);
         const auto sync = dvb_t_gi_sync(buffer.first(window), cp_, period_);
         if (!sync) break;
@@ -92,7 +116,10 @@ std::vector<DvbTFrameStreamDemod::Outcome> DvbTFrameStreamDemod::drain() {
         if (buffer.size() - t < window) break;
         const std::span<const Complex> slice = buffer.subspan(t, window);
         auto outcome = demod_.decode(slice, n_symbols_, payload_len_);
-        drop_front(samples_, head_, t + (outcome ? frame_len_ : consumed_after(slice, outcome.error())));
+        const Consumed consumed =
+            outcome ? frame_consumed(slice, outcome->tps_bits) : consumed_after(slice, outcome.error());
+        drop_front(samples_, head_, t + consumed.count - consumed.kept);
+        kept_ = consumed.kept;
         outcomes.push_back(std::move(outcome));
     }
     return outcomes;
@@ -106,16 +133,40 @@ bool DvbTFrameStreamDemod::aligned_but_damaged(const DvbTRxFailure& failure) con
            failure.tps->constellation == params.constellation && failure.tps->code_rate == params.code_rate;
 }
 
-std::size_t DvbTFrameStreamDemod::consumed_after(std::span<const Complex> slice, const DvbTRxFailure& failure) const {
-    if (!failure.timing) return frame_len_;  // failed before any symbol was read
+DvbTFrameStreamDemod::Consumed DvbTFrameStreamDemod::frame_consumed(std::span<const Complex> slice,
+                                                                    std::span<const std::uint8_t> bits) {
+    // The next frame may start among this frame's symbols if the frame was cut short: at any
+    // symbol j (not one of the frame's own block starts) whose following bits read as the start of
+    // a sync pattern (they are then the next frame's TPS, which the BCH decode took for at most
+    // two errors), or, off the grid, where the frame's last symbols stop carrying prefixes. One
+    // symbol more is kept before the earliest, so that the next attempt can start half a symbol
+    // early.
+    const std::size_t n = bits.size();
+    std::size_t first = n > kept_symbols ? n - kept_symbols : 0;
+    for (std::size_t j = 1; j < first; ++j) {
+        if (j % block_symbols == 0) continue;
+        if (starts_sync_pattern(bits.subspan(j + 1, std::min(sync_pattern_bits, n - 1 - j)))) {
+            first = j;
+            break;
+        }
+    }
+    while (first > 1 && dvb_t_gi_quality(slice, (first - 1) * period_, cp_, 1) < grid_quality) --first;
+    if (first > 0) --first;
+    kept_phase_ = first % block_symbols;
+    return {frame_len_, std::min<std::size_t>(n - first, n_symbols_) * period_};
+}
+
+DvbTFrameStreamDemod::Consumed DvbTFrameStreamDemod::consumed_after(std::span<const Complex> slice,
+                                                                    const DvbTRxFailure& failure) {
+    if (!failure.timing) return {frame_len_, 0};  // failed before any symbol was read
     const std::size_t start = *failure.timing;
     const std::span<const std::uint8_t> bits = failure.tps_bits;
     const std::size_t n = bits.size();
 
     // A block start at a later symbol j of the attempt's grid: the next attempt starts half a
     // symbol before it, so that a frame a little off the grid is still entered at its start.
-    if (const auto j = block_start(bits)) return start + *j * period_ - period_ / 2;
-    if (aligned_but_damaged(failure)) return frame_len_;
+    if (const auto j = block_start(bits, 1, n)) return {start + *j * period_ - period_ / 2, 0};
+    if (aligned_but_damaged(failure)) return frame_consumed(slice, bits);
 
     // Keep the last 22 symbols: a frame starting among them on the grid is found by the next
     // attempt. A frame starting off the grid before them was not seen by this attempt (its TPS
@@ -123,7 +174,29 @@ std::size_t DvbTFrameStreamDemod::consumed_after(std::span<const Complex> slice,
     const std::size_t skip = n > sync_pattern_bits + 1 ? n - sync_pattern_bits : 1;
     const std::size_t skipped = start + skip * period_;
     const auto run = off_grid_run(slice, start, start + period_, skipped);
-    return run ? std::min(*run, skipped) : skipped;
+    return {run ? std::min(*run, skipped) : skipped, 0};
+}
+
+std::size_t DvbTFrameStreamDemod::resume_point(std::span<const Complex> view) {
+    // The view starts with the kept symbols of the decoded frame, on its symbol grid. The next
+    // frame starts at the frame's end unless a TPS block starts among them (the frame was cut
+    // short) or a run of symbols starts among them off the grid.
+    const std::size_t kept_count = kept_ / period_;
+    const std::span<const std::uint8_t> bits = tps_bits(view, kept_count + sync_pattern_bits);
+    if (const auto j = block_start(bits, 1, kept_count - 1, kept_phase_)) return *j * period_ - period_ / 2;
+    const auto run = off_grid_run(view, 0, 0, kept_);
+    return run ? std::min(*run, kept_) : kept_;
+}
+
+std::span<const std::uint8_t> DvbTFrameStreamDemod::tps_bits(std::span<const Complex> grid, std::size_t count) {
+    waveform::TpsDecoder decoder(count);
+    for (std::size_t l = 0; l < count; ++l) {
+        const auto bins = tps_fft_.process_symbol(grid.subspan(std::min(l * period_, grid.size())));
+        if (!bins) break;
+        decoder.push_symbol(*bins);
+    }
+    bits_.assign(decoder.bits().begin(), decoder.bits().end());
+    return bits_;
 }
 
 std::optional<std::size_t> DvbTFrameStreamDemod::off_grid_run(std::span<const Complex> iq, std::size_t origin,

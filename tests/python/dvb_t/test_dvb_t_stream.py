@@ -1,6 +1,6 @@
 """DvbTFrameStreamDemod: chunk invariance and when frames appear, failures in place, finding frame
-starts again after an entry inside a frame or a gap, one bad sample, flush and clear, and the
-constructor's limits."""
+starts again after an entry inside a frame, a gap or a frame cut short, one bad sample, flush and
+clear, and the constructor's limits."""
 
 import inspect
 
@@ -149,6 +149,15 @@ def test_alternating_long_and_short_gaps_cost_at_most_the_frames_after_the_long_
     got = payloads_of(receiver().feed(np.concatenate(pieces + [np.zeros(S, np.complex64)])))
     assert all(p in got for p in payloads[1:14:2])
     assert got == [p for p in payloads[:14] if p in got]  # in order, none twice
+
+
+@pytest.mark.parametrize("cut", [S, 2 * S, 3 * S, 7 * S, 6 * S + 1000])
+def test_a_frame_cut_short_does_not_swallow_the_next(frames, cut):
+    # Each cut frame still decodes: its payload sits in its first symbols.
+    payloads, iqs, _ = frames
+    stream = np.concatenate([iqs[0][:-cut], iqs[1], iqs[2], np.zeros(S, np.complex64)])
+    outcomes = receiver().feed_with_errors(stream)
+    assert [(f.payload if f else None, e) for f, e in outcomes] == [(p, None) for p in payloads[:3]]
 
 
 @pytest.mark.parametrize("value", [np.nan, np.inf])
