@@ -60,6 +60,9 @@ def test_round_trip_of_every_constellation_and_rate(index):
         assert got.payload == payload.tobytes()
         assert repr(got.tps) == (f'TpsWord(frame_number={frame_number % 4}, constellation="{constellation}", '
                                  f'code_rate="{rate}", guard="{guard}", cell_id={cell_id})')
+        tps = got.tps
+        assert (tps.frame_number, tps.constellation, tps.code_rate, tps.guard, tps.cell_id) == (
+            frame_number % 4, constellation, rate, guard, cell_id)
 
 
 @pytest.mark.parametrize("size", [1, 187, 25000])
