@@ -290,6 +290,7 @@ std::expected<DvbTRxFrame, DvbTRxFailure> DvbTFrameDemod::decode(std::span<const
     auto payload = decode_payload(frame, symbols->llrs, params_, n_symbols, payload_len, pre_fec_diagnostics_);
     if (!payload) return failed(DvbTRxError::PayloadDecode);
     frame.payload = std::move(*payload);
+    frame.tps_bits = std::move(failure.tps_bits);
     return frame;
 }
 

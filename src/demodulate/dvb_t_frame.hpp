@@ -39,6 +39,7 @@ struct DvbTRxFrame {
     bool outer_ok = false;
     std::vector<std::uint8_t> payload;
     waveform::TpsWord tps;
+    std::vector<std::uint8_t> tps_bits;           // one TPS bit per symbol, as read
 };
 
 // What a failed decode keeps. Once the symbol loop has run, the timing, one TPS bit per symbol

@@ -32,10 +32,13 @@ std::int32_t total_order_key(float v) {
     return bits < 0 ? bits ^ 0x7FFFFFFF : bits;
 }
 
-// min(q, 1) with a NaN quotient giving 1.
+// min(num / den, 1) for a positive den; 0 when den is not positive or the quotient is not a
+// number (a sum that overflowed), so that such a window scores as nothing.
 float capped_quotient(float num, float den) {
+    if (!(den > 0.0f)) return 0.0f;
     const float q = num / den;
-    return q < 1.0f ? q : 1.0f;
+    if (q < 1.0f) return q;
+    return q >= 1.0f ? 1.0f : 0.0f;
 }
 
 struct WindowSum {
@@ -43,6 +46,10 @@ struct WindowSum {
     float im = 0.0f;
     float energy = 0.0f;
 };
+
+bool finite(float re, float im, float energy) {
+    return std::isfinite(re) && std::isfinite(im) && std::isfinite(energy);
+}
 
 WindowSum one_window(std::span<const Complex> iq, std::size_t x, std::size_t cp_len) {
     WindowSum s;
@@ -53,15 +60,6 @@ WindowSum one_window(std::span<const Complex> iq, std::size_t x, std::size_t cp_
         s.energy = s.energy + (norm(a) + norm(b));
     }
     return s;
-}
-
-// Single-window quality at t: 0 when the window runs past the buffer or holds no energy.
-float single_window_quality(std::span<const Complex> iq, std::size_t t, std::size_t cp_len) {
-    if (saturating_add(t, cp_len + lag) > iq.size()) return 0.0f;
-    const WindowSum s = one_window(iq, t, cp_len);
-    const float half = s.energy * 0.5f;
-    if (!(half > 0.0f)) return 0.0f;
-    return capped_quotient(std::hypot(s.re, s.im), half);
 }
 
 }  // namespace
@@ -116,8 +114,10 @@ std::optional<GiSyncResult> dvb_t_gi_sync(std::span<const Complex> iq, std::size
         power[i] = norm(iq[i]);
     }
 
-    // Table records per offset: correlation re, im, metric M, half energy P.
+    // Table records per offset: correlation re, im, metric M, half energy P. A window holding a
+    // non-finite sample (or whose sums overflowed) is left out of its offset's sums.
     std::vector<float> table(4 * samples_per_symbol, 0.0f);
+    std::vector<std::uint8_t> left_out(samples_per_symbol, 0);
     std::vector<float> w_re(samples_per_symbol), w_im(samples_per_symbol), w_energy(samples_per_symbol);
     for (std::size_t k = 0; k < max_symbols; ++k) {
         // Offsets whose symbol k fits: d + (k + 1)·L <= len, a prefix of the offsets.
@@ -127,12 +127,20 @@ std::optional<GiSyncResult> dvb_t_gi_sync(std::span<const Complex> iq, std::size
         gi_window_sums(re.data() + k * period, im.data() + k * period, power.data() + k * period, cp_len, count,
                     w_re.data(), w_im.data(), w_energy.data());
         for (std::size_t d = 0; d < count; ++d) {
+            if (!finite(w_re[d], w_im[d], w_energy[d])) {
+                ++left_out[d];
+                continue;
+            }
             table[4 * d] = table[4 * d] + w_re[d];
             table[4 * d + 1] = table[4 * d + 1] + w_im[d];
             table[4 * d + 3] = table[4 * d + 3] + w_energy[d];
         }
     }
 
+    // The largest M wins, the later offset on ties. An offset that lost windows has its M scaled to
+    // the windows it would have had, so that it competes on the same footing; one that kept none
+    // has no metric. A metric that is not a number ranks below every number, whatever its sign
+    // bit (which the vector and plain builds need not agree on).
     std::size_t best = 0;
     std::int32_t best_key = std::numeric_limits<std::int32_t>::min();
     for (std::size_t d = 0; d < samples_per_symbol; ++d) {
@@ -140,7 +148,14 @@ std::optional<GiSyncResult> dvb_t_gi_sync(std::span<const Complex> iq, std::size
         rec[3] = rec[3] * 0.5f;
         const float weighted = rec[3] * metric_weight;
         rec[2] = std::hypot(rec[0], rec[1]) + weighted;
-        const std::int32_t key = total_order_key(rec[2]);
+        if (left_out[d] != 0) {
+            const std::size_t fit = std::min(max_symbols, (iq.size() - d) / period);
+            const std::size_t kept = fit - left_out[d];
+            rec[2] = kept == 0 ? std::numeric_limits<float>::quiet_NaN()
+                               : rec[2] * static_cast<float>(fit) / static_cast<float>(kept);
+        }
+        const std::int32_t key =
+            std::isnan(rec[2]) ? std::numeric_limits<std::int32_t>::min() : total_order_key(rec[2]);
         if (key >= best_key) {
             best_key = key;
             best = d;
@@ -151,18 +166,31 @@ std::optional<GiSyncResult> dvb_t_gi_sync(std::span<const Complex> iq, std::size
     const std::size_t r = best % period;
     const std::size_t t0 = best - r;
     if (r != 0 && period - r <= cp_len - cp_len / 2) {
-        const float at_boundary = single_window_quality(iq, t0, cp_len);
-        const float at_peak = single_window_quality(iq, best, cp_len);
+        const float at_boundary = dvb_t_gi_quality(iq, t0, cp_len, 1);
+        const float at_peak = dvb_t_gi_quality(iq, best, cp_len, 1);
         if (at_boundary >= at_peak * 0.5f) timing = t0;
     }
 
     const float* rec = &table[4 * timing];
     GiSyncResult result;
     result.timing = timing;
-    result.metric = rec[3] > 0.0f ? capped_quotient(std::hypot(rec[0], rec[1]), rec[3]) : 0.0f;
+    result.metric = capped_quotient(std::hypot(rec[0], rec[1]), rec[3]);
     result.cfo_hz = (std::atan2(rec[1], rec[0]) * cfo_scale) / two_pi_times_fft;
     return result;
 }
 
+float dvb_t_gi_quality(std::span<const Complex> iq, std::size_t t, std::size_t cp_len, std::size_t windows) {
+    const std::size_t period = saturating_add(cp_len, lag);
+    WindowSum total;
+    for (std::size_t k = 0, x = t; k < windows; ++k, x = saturating_add(x, period)) {
+        if (saturating_add(x, period) > iq.size()) break;
+        const WindowSum s = one_window(iq, x, cp_len);
+        if (!finite(s.re, s.im, s.energy)) continue;
+        total.re = total.re + s.re;
+        total.im = total.im + s.im;
+        total.energy = total.energy + s.energy;
+    }
+    return capped_quotient(std::hypot(total.re, total.im), total.energy * 0.5f);
+}
 
 }  // namespace kavro

@@ -225,6 +225,36 @@ TEST(GiSync, NonFiniteSamplesNeitherCrashNorFault) {
     EXPECT_LT(n->timing, L);
 }
 
+// A window holding a non-finite sample is left out of its offset's sums, whatever the sign of the
+// NaN it makes (which the builds need not agree on): a bad sample ahead of the symbols never wins,
+// and one inside the first prefix leaves that offset the three windows after it.
+TEST(GiSync, ANonFiniteSampleNeitherWinsNorLosesTheSymbols) {
+    const std::size_t cp = 64, L = cp + kFft;
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const Samples symbols = cp_symbols(cp, 5, 11);
+    for (const Complex bad : {Complex{nan, 0.0f}, Complex{-nan, 0.0f}, Complex{0.0f, inf}, Complex{-inf, 1.0f}}) {
+        for (const std::size_t ahead : {std::size_t{300}, L - 1}) {
+            Samples iq(ahead, Complex{});
+            iq.insert(iq.end(), symbols.begin(), symbols.end());
+            iq[0] = bad;
+            const auto r = dvb_t_gi_sync(iq, cp, L);
+            ASSERT_TRUE(r);
+            EXPECT_EQ(r->timing, ahead) << bad.re << " " << bad.im << " ahead " << ahead;
+        }
+        Samples inside = symbols;
+        inside[10] = bad;
+        const auto r = dvb_t_gi_sync(inside, cp, L);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->timing, 0u);
+        EXPECT_GT(r->metric, 0.99f);
+    }
+    const auto all_nan = dvb_t_gi_sync(Samples(5 * L, Complex{nan, nan}), cp, L);
+    ASSERT_TRUE(all_nan);
+    EXPECT_EQ(all_nan->timing, 0u);
+    EXPECT_EQ(all_nan->metric, 0.0f);
+    EXPECT_EQ(all_nan->cfo_hz, 0.0f);
+}
+
 TEST(GiSync, WindowSumsAtEveryLevelEqualThePlainLoopBitForBit) {
     const std::size_t cp = 64, count = 37;
     const std::size_t n = count + cp + kFft;

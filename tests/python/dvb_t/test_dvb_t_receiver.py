@@ -60,6 +60,9 @@ def test_round_trip_of_every_constellation_and_rate(index):
         assert got.payload == payload.tobytes()
         assert repr(got.tps) == (f'TpsWord(frame_number={frame_number % 4}, constellation="{constellation}", '
                                  f'code_rate="{rate}", guard="{guard}", cell_id={cell_id})')
+        tps = got.tps
+        assert (tps.frame_number, tps.constellation, tps.code_rate, tps.guard, tps.cell_id) == (
+            frame_number % 4, constellation, rate, guard, cell_id)
 
 
 @pytest.mark.parametrize("size", [1, 187, 25000])
@@ -142,6 +145,15 @@ def test_failures_raise_value_error_with_the_reason(qpsk_frame, case, text):
     with pytest.raises(ValueError) as raised:
         decode(params, iq, n, length)
     assert str(raised.value) == text
+
+
+@pytest.mark.parametrize("value", [np.nan, np.inf])
+@pytest.mark.parametrize("ahead", [300, 2000, 2048 + CP["1/8"] - 1])
+def test_one_non_finite_sample_ahead_of_the_frame_costs_nothing(qpsk_frame, value, ahead):
+    params, payload, iq, n_symbols = qpsk_frame
+    lead = np.zeros(ahead, np.complex64)
+    lead[0] = value
+    assert decode(params, np.concatenate([lead, iq]), n_symbols, payload.size).payload == payload.tobytes()
 
 
 def test_a_weak_frame_still_decodes(qpsk_frame):

@@ -1,6 +1,6 @@
 """DvbTFrameStreamDemod: chunk invariance and when frames appear, failures in place, finding frame
-starts again after an entry inside a frame or a gap, flush and clear, and the constructor's
-limits."""
+starts again after an entry inside a frame, a gap or a frame cut short, one bad sample, flush and
+clear, and the constructor's limits."""
 
 import inspect
 
@@ -125,6 +125,48 @@ def test_gaps_cost_at_most_the_frame_after_a_long_one(frames):
     may_lose = {i + 1 for i, n in gap_after.items() if n >= S}
     assert all(p in got for i, p in enumerate(payloads) if i not in may_lose)
     assert got == [p for p in payloads if p in got]  # in order, none twice
+
+
+def test_a_short_gap_after_a_long_one_costs_nothing():
+    # The long gap's failed attempts sit on a grid that the next frames are not on.
+    mod, rng = k.DvbTFrameMod(PARAMS), np.random.default_rng(1)
+    payloads = [support.random_bytes(rng, LEN) for _ in range(3)]
+    a, b, c = (mod.modulate(p).iq for p in payloads)
+    noise = lambda n: (0.015 * (rng.standard_normal(n) + 1j * rng.standard_normal(n))).astype(np.complex64)
+    long_gap, short_gap = int(rng.integers(S, 2 * F)), int(rng.integers(1, S))
+    stream = np.concatenate([noise(long_gap), a, noise(short_gap), b, c, np.zeros(S, np.complex64)])
+    got = payloads_of(receiver().feed(stream))
+    assert got in ([p.tobytes() for p in payloads], [p.tobytes() for p in payloads[1:]])
+
+
+def test_alternating_long_and_short_gaps_cost_at_most_the_frames_after_the_long_ones(frames):
+    payloads, iqs, power = frames
+    rng = np.random.default_rng(26)
+    pieces = []
+    for i, iq in enumerate(iqs[:14]):
+        gap = int(rng.integers(S, 2 * F + 1)) if i % 2 == 0 else int(rng.integers(1, S))
+        pieces += [support.complex_noise(rng, gap, power), iq]
+    got = payloads_of(receiver().feed(np.concatenate(pieces + [np.zeros(S, np.complex64)])))
+    assert all(p in got for p in payloads[1:14:2])
+    assert got == [p for p in payloads[:14] if p in got]  # in order, none twice
+
+
+@pytest.mark.parametrize("cut", [S, 2 * S, 3 * S, 7 * S, 6 * S + 1000])
+def test_a_frame_cut_short_does_not_swallow_the_next(frames, cut):
+    # Each cut frame still decodes: its payload sits in its first symbols.
+    payloads, iqs, _ = frames
+    stream = np.concatenate([iqs[0][:-cut], iqs[1], iqs[2], np.zeros(S, np.complex64)])
+    outcomes = receiver().feed_with_errors(stream)
+    assert [(f.payload if f else None, e) for f, e in outcomes] == [(p, None) for p in payloads[:3]]
+
+
+@pytest.mark.parametrize("value", [np.nan, np.inf])
+@pytest.mark.parametrize("ahead", [300, 2000, S - 1])
+def test_one_non_finite_sample_ahead_of_a_frame_costs_nothing(frames, value, ahead):
+    payloads, iqs, _ = frames
+    stream = np.concatenate([np.zeros(ahead, np.complex64), iqs[0], iqs[1], np.zeros(S, np.complex64)])
+    stream[0] = value
+    assert payloads_of(receiver().feed(stream)) == payloads[:2]
 
 
 def test_long_frames_entered_at_their_second_block(rng):
