@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <numbers>
 
@@ -23,6 +24,9 @@ namespace {
 
 using waveform::dvb_t_data_carriers;
 using waveform::dvb_t_n_fft;
+
+// Scattered pilots of one symbol lie 12 carriers apart.
+constexpr std::size_t pilot_lag = 12;
 
 std::unexpected<DvbTRxFailure> fail(DvbTRxError error) {
     DvbTRxFailure failure;
@@ -59,14 +63,73 @@ std::optional<Acquisition> acquire(std::span<const Complex> iq, std::size_t cp, 
     return a;
 }
 
-// e^(+j2π·(i·b mod 2048)/2048) per bin: undoes the turn an FFT window b samples early gives bin i.
-std::vector<Complex> backoff_ramp(std::size_t backoff) {
-    std::vector<Complex> ramp(dvb_t_n_fft);
-    for (std::size_t i = 0; i < dvb_t_n_fft; ++i) {
-        const double angle = 2.0 * std::numbers::pi * static_cast<double>((i * backoff) % dvb_t_n_fft) / dvb_t_n_fft;
-        ramp[i] = Complex{static_cast<float>(std::cos(angle)), static_cast<float>(std::sin(angle))};
+// One scattered-pilot phase indexed by carrier number rather than FFT bin, so that the
+// equaliser interpolates in frequency order, across the carrier at DC as between any other two.
+struct CarrierLayout {
+    std::vector<GridPilot> pilots;  // bin = carrier number; the TPS carriers left out
+    std::vector<std::size_t> data;  // carrier numbers, ascending
+    // FFT bins of the pilots 12 carriers apart and the sign of their values' product: the lag of
+    // the delay-centre estimate.
+    struct Pair {
+        std::size_t low_bin = 0;
+        std::size_t high_bin = 0;
+        float sign = 1.0f;
+    };
+    std::vector<Pair> pairs;
+};
+
+std::size_t carrier_of_bin(std::size_t bin) { return (bin + waveform::dvb_t_centre_carrier) % dvb_t_n_fft; }
+
+CarrierLayout carrier_layout(const waveform::ScatteredGridCycle& cycle, std::size_t phase) {
+    CarrierLayout layout;
+    std::array<float, waveform::dvb_t_active_carriers> value{};  // 0 where there is no pilot
+    for (const GridPilot& pilot : cycle.pilots_without_tps[phase]) {
+        const std::size_t k = carrier_of_bin(pilot.bin);
+        layout.pilots.push_back({k, pilot.value});
+        value[k] = pilot.value.re;
     }
-    return ramp;
+    for (const std::size_t bin : cycle.grids[phase].data_bins) layout.data.push_back(carrier_of_bin(bin));
+    for (std::size_t k = 0; k + pilot_lag < value.size(); ++k)
+        if (value[k] != 0.0f && value[k + pilot_lag] != 0.0f)
+            layout.pairs.push_back({waveform::dvb_t_carrier_bin(k), waveform::dvb_t_carrier_bin(k + pilot_lag),
+                                    value[k] * value[k + pilot_lag] > 0.0f ? 1.0f : -1.0f});
+    return layout;
+}
+
+// The delay, in samples, about which the symbol's channel is centred: with H(k)·H*(k - 12)
+// summed over the pilot pairs, each path of delay τ adds its power at the angle -2π·12·τ/2048, so
+// the sum's angle gives the power-weighted centre of the paths (unambiguous within ±85 samples).
+// The known window back-off is taken out first and added back; the back-off alone when the sum
+// is 0 or not a number.
+double delay_centre(std::span<const Complex> raw, std::span<const CarrierLayout::Pair> pairs, std::size_t backoff) {
+    double re = 0.0, im = 0.0;
+    for (const auto& pair : pairs) {
+        const Complex a = raw[pair.high_bin], b = raw[pair.low_bin];
+        re += pair.sign * (static_cast<double>(a.re) * b.re + static_cast<double>(a.im) * b.im);
+        im += pair.sign * (static_cast<double>(a.im) * b.re - static_cast<double>(a.re) * b.im);
+    }
+    const double lag_turn = 2.0 * std::numbers::pi * pilot_lag / dvb_t_n_fft;
+    const double unwound = std::atan2(im, re) + lag_turn * static_cast<double>(backoff);
+    const double residual = std::remainder(unwound, 2.0 * std::numbers::pi);
+    if (!std::isfinite(residual) || (re == 0.0 && im == 0.0)) return static_cast<double>(backoff);
+    return static_cast<double>(backoff) - residual / lag_turn;
+}
+
+// turned[k] = raw[bin of k]·e^(+j2π·(k - 852)·delay/2048) for every carrier k: the bins in carrier
+// order with the channel's delay centre (window back-off included) moved to 0, which keeps the
+// phase ramp between pilots as small as the paths allow.
+void turn_to_carriers(std::span<const Complex> raw, double delay, std::span<Complex> turned) {
+    const double step = 2.0 * std::numbers::pi * delay / dvb_t_n_fft;
+    const double start = -static_cast<double>(waveform::dvb_t_centre_carrier) * step;
+    const double w_re = std::cos(step), w_im = std::sin(step);
+    double z_re = std::cos(start), z_im = std::sin(start);
+    for (std::size_t k = 0; k < waveform::dvb_t_active_carriers; ++k) {
+        const Complex x = raw[waveform::dvb_t_carrier_bin(k)];
+        turned[k] = Complex{static_cast<float>(x.re * z_re - x.im * z_im), static_cast<float>(x.re * z_im + x.im * z_re)};
+        const double next_re = z_re * w_re - z_im * w_im;
+        z_im = z_re * w_im + z_im * w_re;
+        z_re = next_re;
+    }
 }
 
 // Energies of the reference points nearest by the LLR decisions and of the errors, for EVM.
@@ -88,6 +151,24 @@ struct EvmSums {
     }
 };
 
+// Each data carrier's estimated |H|² over the mean of them all in this symbol, the weight of its
+// cell's soft values: a cell equalised by a weak estimate is mostly noise and must not vote as
+// loudly as the others. A carrier the equaliser zeroes (estimate below its floor, or not finite)
+// weighs 0.
+void channel_weights(std::span<const Complex> channel, std::span<const std::size_t> data,
+                     std::span<float> weights) {
+    double total = 0.0;
+    for (std::size_t c = 0; c < data.size(); ++c) {
+        const float power = norm(channel[data[c]]);
+        const bool usable = power >= OfdmEqualizer::min_channel_power && power <= std::numeric_limits<float>::max();
+        weights[c] = usable ? power : 0.0f;
+        total += weights[c];
+    }
+    const double mean = total / static_cast<double>(data.size());
+    const float scale = mean > 0.0 && std::isfinite(mean) ? static_cast<float>(1.0 / mean) : 0.0f;
+    for (std::size_t c = 0; c < data.size(); ++c) weights[c] = weights[c] * scale;
+}
+
 struct SymbolOutput {
     // Every value is written by the symbol loop, so the buffer is not cleared first.
     std::unique_ptr<float[]> llr_storage;
@@ -106,12 +187,14 @@ std::expected<SymbolOutput, DvbTRxError> run_symbols(std::span<const Complex> fr
     auto plans = waveform::dvb_t_2k_plans(params.guard);
     auto config = OfdmConfig::from_plan(plans[0], 1201173.0f, 0.0f, 1.0f, params.constellation);
     if (!config) internal_fault("DVB-T phase-0 plan refused");
-    waveform::ScatteredGridCycle cycle(params.guard);
+    const waveform::ScatteredGridCycle cycle(params.guard);
+    std::array<CarrierLayout, waveform::dvb_t_phases> layouts;
+    for (std::size_t p = 0; p < waveform::dvb_t_phases; ++p) layouts[p] = carrier_layout(cycle, p);
     OfdmEqualizer equalizer(*config, EqualizerMode::PilotInterp);
     SymbolFft fft(dvb_t_n_fft, cp);
     fft.set_backoff(backoff);
-    const std::vector<Complex> ramp = backoff > 0 ? backoff_ramp(backoff) : std::vector<Complex>{};
     std::vector<Complex> turned(dvb_t_n_fft), equalised(dvb_t_n_fft), cells(dvb_t_data_carriers);
+    std::vector<float> weights(dvb_t_data_carriers);
     SymbolOutput out{std::make_unique_for_overwrite<float[]>(llr_count), {}, waveform::TpsDecoder(n_symbols), {}};
     out.llrs = std::span<float>(out.llr_storage.get(), llr_count);
 
@@ -119,22 +202,20 @@ std::expected<SymbolOutput, DvbTRxError> run_symbols(std::span<const Complex> fr
         const auto bins = fft.process_symbol(frame.subspan(l * period));
         if (!bins || bins->size() < dvb_t_n_fft) return std::unexpected(DvbTRxError::TooFewSamples);
         out.tps.push_symbol(*bins);
-        std::span<const Complex> raw = *bins;
-        if (!ramp.empty()) {
-            for (std::size_t i = 0; i < dvb_t_n_fft; ++i) turned[i] = raw[i] * ramp[i];
-            raw = turned;
-        }
-        const std::size_t p = cycle.phase;
-        const auto& data_bins = cycle.grids[p].data_bins;
-        equalizer.select_pilot_layout(p, cycle.pilots_without_tps[p], data_bins);
-        equalizer.process(raw, equalised);
-        cycle.phase = (p + 1) % waveform::dvb_t_phases;
+        const std::size_t p = l % waveform::dvb_t_phases;
+        const CarrierLayout& layout = layouts[p];
+        turn_to_carriers(*bins, delay_centre(*bins, layout.pairs, backoff), turned);
+        equalizer.select_pilot_layout(p, layout.pilots, layout.data);
+        equalizer.process(turned, equalised);
 
-        for (std::size_t c = 0; c < dvb_t_data_carriers; ++c) cells[c] = equalised[data_bins[c]];
+        for (std::size_t c = 0; c < dvb_t_data_carriers; ++c) cells[c] = equalised[layout.data[c]];
         const std::span<float> symbol_llrs = out.llrs.subspan(l * dvb_t_data_carriers * b, dvb_t_data_carriers * b);
-        if (!waveform::dvb_t_soft_llr_cells(cells, b, symbol_llrs)) internal_fault("DVB-T order");
-        if (diagnostics)
+        if (diagnostics) {
+            if (!waveform::dvb_t_soft_llr_cells(cells, b, symbol_llrs)) internal_fault("DVB-T order");
             for (std::size_t c = 0; c < dvb_t_data_carriers; ++c) out.evm.add(cells[c], symbol_llrs.subspan(c * b, b));
+        }
+        channel_weights(equalizer.channel_estimate(), layout.data, weights);
+        if (!waveform::dvb_t_soft_llr_weighted_cells(cells, weights, b, symbol_llrs)) internal_fault("DVB-T order");
     }
     return out;
 }

@@ -15,9 +15,17 @@
 
 // Receiver of one preamble-less DVB-T 2K frame: guard-interval timing, an optional whole-carrier
 // offset search, one FFT per symbol (optionally moved earlier into the prefix), TPS bits from the
-// raw bins, per-symbol pilot equalisation, soft demapping, the DVB-T decoding chain, removal of
-// the energy dispersal and of the packet framing. Every call builds its own grids, equaliser, FFT
-// stage and codec cache; nothing is kept between calls.
+// raw bins, per-symbol pilot equalisation, soft demapping weighted by the channel, the DVB-T
+// decoding chain, removal of the energy dispersal and of the packet framing. Every call builds
+// its own grids, equaliser, FFT stage and codec cache; nothing is kept between calls.
+//
+// Equalisation: each symbol's channel is estimated from its own pilots and interpolated linearly
+// between them in carrier order (across the carrier at DC too), after the bins are turned so that
+// the delay centre of the channel's paths, measured from the pilots 12 carriers apart, sits at 0.
+// Each cell's soft values are multiplied by its carrier's estimated |H|² over the symbol's mean,
+// so that a carrier in an echo's notch, equalised by a near-zero estimate, counts for little.
+// Paths more than about 85 samples from that centre alias between the pilots and cannot be
+// equalised.
 //
 // The fractional carrier offset is measured and reported but not corrected.
 
