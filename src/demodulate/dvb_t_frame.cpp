@@ -1,13 +1,22 @@
 #include "demodulate/dvb_t_frame.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <numbers>
 
 #include "core/internal_fault.hpp"
-#include "demodulate/ofdm_frame/rx_chain.hpp"
+#include "fec/bit_packing.hpp"
+#include "fec/conv.hpp"
+#include "fec/conv_tables.hpp"
+#include "fec/interleaver.hpp"
+#include "fec/reed_solomon.hpp"
+#include "modulate/ofdm_frame/codec_cache.hpp"
+#include "modulate/ofdm_frame/tx_chain.hpp"
 #include "multicarrier/ofdm_config.hpp"
 #include "multicarrier/ofdm_equalizer.hpp"
 #include "multicarrier/symbol_fft.hpp"
@@ -169,83 +178,170 @@ void channel_weights(std::span<const Complex> channel, std::span<const std::size
     for (std::size_t c = 0; c < data.size(); ++c) weights[c] = weights[c] * scale;
 }
 
-struct SymbolOutput {
-    // Every value is written by the symbol loop, so the buffer is not cleared first.
-    std::unique_ptr<float[]> llr_storage;
-    std::span<float> llrs;
-    waveform::TpsDecoder tps;
-    EvmSums evm;
-};
-
-// Every symbol's FFT, TPS bit, equalisation and soft values. Sizes were checked by the caller: the
-// frame's samples and the LLR buffer fit.
-std::expected<SymbolOutput, DvbTRxError> run_symbols(std::span<const Complex> frame, std::size_t n_symbols,
-                                                     std::size_t llr_count, const waveform::DvbTFrameParams& params,
-                                                     std::size_t backoff, bool diagnostics) {
-    const std::size_t cp = params.cp_len(), period = cp + dvb_t_n_fft;
-    const std::size_t b = params.bits_per_cell();
-    auto plans = waveform::dvb_t_2k_plans(params.guard);
-    auto config = OfdmConfig::from_plan(plans[0], 1201173.0f, 0.0f, 1.0f, params.constellation);
+OfdmEqualizer pilot_equalizer(const waveform::DvbTFrameParams& params) {
+    auto config = OfdmConfig::from_plan(waveform::dvb_t_2k_plans(params.guard)[0], 1201173.0f, 0.0f, 1.0f,
+                                        params.constellation);
     if (!config) internal_fault("DVB-T phase-0 plan refused");
-    const waveform::ScatteredGridCycle cycle(params.guard);
-    std::array<CarrierLayout, waveform::dvb_t_phases> layouts;
-    for (std::size_t p = 0; p < waveform::dvb_t_phases; ++p) layouts[p] = carrier_layout(cycle, p);
-    OfdmEqualizer equalizer(*config, EqualizerMode::PilotInterp);
-    SymbolFft fft(dvb_t_n_fft, cp);
-    fft.set_backoff(backoff);
-    std::vector<Complex> turned(dvb_t_n_fft), equalised(dvb_t_n_fft), cells(dvb_t_data_carriers);
-    std::vector<float> weights(dvb_t_data_carriers);
-    SymbolOutput out{std::make_unique_for_overwrite<float[]>(llr_count), {}, waveform::TpsDecoder(n_symbols), {}};
-    out.llrs = std::span<float>(out.llr_storage.get(), llr_count);
+    return OfdmEqualizer(*config, EqualizerMode::PilotInterp);
+}
 
-    for (std::size_t l = 0; l < n_symbols; ++l) {
-        const auto bins = fft.process_symbol(frame.subspan(l * period));
-        if (!bins || bins->size() < dvb_t_n_fft) return std::unexpected(DvbTRxError::TooFewSamples);
-        out.tps.push_symbol(*bins);
-        const std::size_t p = l % waveform::dvb_t_phases;
-        const CarrierLayout& layout = layouts[p];
-        turn_to_carriers(*bins, delay_centre(*bins, layout.pairs, backoff), turned);
-        equalizer.select_pilot_layout(p, layout.pilots, layout.data);
-        equalizer.process(turned, equalised);
-
-        for (std::size_t c = 0; c < dvb_t_data_carriers; ++c) cells[c] = equalised[layout.data[c]];
-        const std::span<float> symbol_llrs = out.llrs.subspan(l * dvb_t_data_carriers * b, dvb_t_data_carriers * b);
-        if (diagnostics) {
-            if (!waveform::dvb_t_soft_llr_cells(cells, b, symbol_llrs)) internal_fault("DVB-T order");
-            for (std::size_t c = 0; c < dvb_t_data_carriers; ++c) out.evm.add(cells[c], symbol_llrs.subspan(c * b, b));
-        }
-        channel_weights(equalizer.channel_estimate(), layout.data, weights);
-        if (!waveform::dvb_t_soft_llr_weighted_cells(cells, weights, b, symbol_llrs)) internal_fault("DVB-T order");
+// The per-symbol machinery of one guard interval and constellation, built once and reused by
+// every frame: carrier layouts, equaliser (its layouts built at the first use of each phase), FFT
+// stage and the buffers of one symbol.
+class SymbolStage {
+public:
+    explicit SymbolStage(const waveform::DvbTFrameParams& params)
+        : equalizer_(pilot_equalizer(params)),
+          fft_(dvb_t_n_fft, params.cp_len()),
+          turned_(dvb_t_n_fft),
+          equalised_(dvb_t_n_fft),
+          cells_(dvb_t_data_carriers),
+          weights_(dvb_t_data_carriers),
+          bits_per_cell_(params.bits_per_cell()) {
+        const waveform::ScatteredGridCycle cycle(params.guard);
+        for (std::size_t p = 0; p < waveform::dvb_t_phases; ++p) layouts_[p] = carrier_layout(cycle, p);
     }
-    return out;
-}
 
-bool outcome_valid(const ChainOutcome& outcome) {
-    if (outcome.crc_present) return outcome.crc_ok;
-    if (outcome.outer_present) return outcome.outer_ok;
-    return outcome.inner_converged;
-}
+    // Every symbol's FFT, TPS bit, equalisation and soft values, the first symbol taken as the
+    // frame's symbol 0. Sizes were checked by the caller: the frame's samples and the soft values
+    // (n_symbols · 1512 · bits per cell, each written) fit. With diagnostics, also the EVM sums.
+    std::expected<void, DvbTRxError> run(std::span<const Complex> frame, std::size_t n_symbols, std::size_t backoff,
+                                         std::span<float> llrs, waveform::TpsDecoder& tps, EvmSums* evm) {
+        const std::size_t b = bits_per_cell_, period = fft_.cp_len() + dvb_t_n_fft;
+        fft_.set_backoff(backoff);
+        for (std::size_t l = 0; l < n_symbols; ++l) {
+            const auto bins = fft_.process_symbol(frame.subspan(l * period));
+            if (!bins || bins->size() < dvb_t_n_fft) return std::unexpected(DvbTRxError::TooFewSamples);
+            tps.push_symbol(*bins);
+            const std::size_t p = l % waveform::dvb_t_phases;
+            const CarrierLayout& layout = layouts_[p];
+            turn_to_carriers(*bins, delay_centre(*bins, layout.pairs, backoff), turned_);
+            equalizer_.select_pilot_layout(p, layout.pilots, layout.data);
+            equalizer_.process(turned_, equalised_);
+
+            for (std::size_t c = 0; c < dvb_t_data_carriers; ++c) cells_[c] = equalised_[layout.data[c]];
+            const std::span<float> symbol_llrs = llrs.subspan(l * dvb_t_data_carriers * b, dvb_t_data_carriers * b);
+            if (evm != nullptr) {
+                if (!waveform::dvb_t_soft_llr_cells(cells_, b, symbol_llrs)) internal_fault("DVB-T order");
+                for (std::size_t c = 0; c < dvb_t_data_carriers; ++c) evm->add(cells_[c], symbol_llrs.subspan(c * b, b));
+            }
+            channel_weights(equalizer_.channel_estimate(), layout.data, weights_);
+            if (!waveform::dvb_t_soft_llr_weighted_cells(cells_, weights_, b, symbol_llrs)) internal_fault("DVB-T order");
+        }
+        return {};
+    }
+
+private:
+    std::array<CarrierLayout, waveform::dvb_t_phases> layouts_;
+    OfdmEqualizer equalizer_;
+    SymbolFft fft_;
+    std::vector<Complex> turned_, equalised_, cells_;  // turned_ stays 0 beyond the 1705 carriers
+    std::vector<float> weights_;
+    std::size_t bits_per_cell_;
+};
 
 std::optional<float> ratio(std::size_t differing, std::size_t total) {
     if (total == 0) return std::nullopt;
     return static_cast<float>(static_cast<double>(differing) / static_cast<double>(total));
 }
 
+// What the decoding chain gives back of one block.
+struct DecodedBlock {
+    std::vector<std::uint8_t> bytes;  // the block's bytes, corrected or as received
+    std::uint32_t corrections = 0;    // Reed-Solomon corrections over the words that decoded
+    bool outer_ok = true;             // every word decoded and none was cut short
+};
+
+// The frame link's decoding chain for the DVB-T settings alone (punctured K = 7 convolutional
+// code, 12 x 17 byte interleaver, Reed-Solomon 204/188; no CRC, scrambler or inner-stage
+// interleaver), giving what decode_chain gives for them, with the Viterbi decoder and the
+// frame-sized buffers kept from one frame to the next.
+class DvbTChain {
+public:
+    explicit DvbTChain(const waveform::DvbTFrameParams& params) : settings_(waveform::dvb_t_chain_settings(params)) {
+        const auto& s = settings_;
+        if (s.crc != fec::CrcKind::None || s.outer.kind != fec::OuterFec::Kind::ReedSolomon ||
+            s.inner.kind != fec::InnerFec::Kind::ConvK7 ||
+            s.outer_interleaver.kind != fec::InterleaverKind::Kind::Convolutional ||
+            s.inner_interleaver.kind != fec::InterleaverKind::Kind::None ||
+            s.scrambler.kind != fec::ScramblerKind::Kind::None)
+            internal_fault("DVB-T chain settings");
+    }
+
+    const waveform::DvbTChainSettings& settings() const { return settings_; }
+
+    // The plan's framed bytes decoded from the leading soft values (missing ones count as
+    // erased); nothing when fewer bytes than that remain after the outer code.
+    std::optional<DecodedBlock> decode(std::span<const float> llrs, const BlockPlan& plan, CodecCache& cache) {
+        inner_decode(llrs.first(std::min({llrs.size(), plan.coded_bits, plan.inner_bits})), plan.outer_stage_bits);
+        const auto decided = std::span<const std::uint8_t>(decided_).first(std::min(decided_.size(), plan.outer_stage_bits));
+        DecodedBlock block;
+        block.bytes = fec::conv_deinterleave_bytes(fec::pack_bits_padded(decided), settings_.outer_interleaver.branches,
+                                                   settings_.outer_interleaver.depth);
+        if (block.bytes.size() > plan.outer_bits / 8) block.bytes.resize(plan.outer_bits / 8);
+        outer_decode(block, *cache.rs(settings_.outer.n, settings_.outer.n_parity));
+        if (block.bytes.size() < plan.framed_bytes) return std::nullopt;
+        block.bytes.resize(plan.framed_bytes);
+        return block;
+    }
+
+    // The last decode's inner decisions, tail included.
+    std::span<const std::uint8_t> inner_bits() const { return decided_; }
+
+private:
+    // Depunctured into the rate-1/2 mother stream (punctured slots 0), then the Viterbi decoder.
+    void inner_decode(std::span<const float> soft, std::size_t message_bits) {
+        const fec::PuncturePattern& pattern = fec::kPuncturePatterns[static_cast<std::size_t>(settings_.inner.rate)];
+        const std::size_t steps = message_bits + fec::conv_constraint_length(fec::ConvKind::K7) - 1;
+        mother_.assign(2 * steps, 0.0f);
+        std::size_t next = 0;
+        for (std::size_t i = 0, p = 0; i < steps && next < soft.size(); ++i) {
+            if (pattern.x[p] && next < soft.size()) mother_[2 * i] = soft[next++];
+            if (pattern.y[p] && next < soft.size()) mother_[2 * i + 1] = soft[next++];
+            if (++p == pattern.period) p = 0;
+        }
+        decided_.resize(steps);
+        viterbi_.decode(mother_, decided_);
+    }
+
+    // Every whole word corrected in place and its message moved down; a trailing partial word is
+    // dropped.
+    static void outer_decode(DecodedBlock& block, const fec::ReedSolomon& code) {
+        const std::size_t n = code.n(), k = code.k(), words = block.bytes.size() / n;
+        if (block.bytes.size() % n != 0) block.outer_ok = false;
+        std::uint64_t corrections = 0;
+        for (std::size_t w = 0; w < words; ++w) {
+            std::uint8_t* word = block.bytes.data() + w * n;
+            const auto decoded = code.decode_in_place(std::span<std::uint8_t>(word, n));
+            if (decoded) corrections += *decoded;
+            else block.outer_ok = false;
+            std::memmove(block.bytes.data() + w * k, word, k);
+        }
+        block.bytes.resize(words * k);
+        block.corrections = static_cast<std::uint32_t>(std::min<std::uint64_t>(corrections, UINT32_MAX));
+    }
+
+    waveform::DvbTChainSettings settings_;
+    fec::ViterbiDecoder viterbi_{fec::ConvKind::K7};
+    std::vector<float> mother_;
+    std::vector<std::uint8_t> decided_;
+};
+
 // How many coded and inner-input bits the decode had to correct, from a re-encoding of
 // what it decoded.
-void pre_fec_ratios(DvbTRxFrame& frame, const ChainOutcome& outcome, std::span<const float> llrs,
-                    const BlockPlan& plan, std::size_t block, const waveform::DvbTChainSettings& chain,
+void pre_fec_ratios(DvbTRxFrame& frame, std::span<const std::uint8_t> decoded, std::span<const std::uint8_t> inner_bits,
+                    std::span<const float> llrs, const BlockPlan& plan, const waveform::DvbTChainSettings& chain,
                     CodecCache& cache) {
-    const auto stages = encode_chain_stages(std::span<const std::uint8_t>(outcome.payload).first(block), chain.crc,
-                                            chain.outer, chain.inner, chain.outer_interleaver, chain.inner_interleaver,
-                                            chain.scrambler, fec::ScramblerPosition::BeforeOuter, 0, cache);
+    const auto stages = encode_chain_stages(decoded, chain.crc, chain.outer, chain.inner, chain.outer_interleaver,
+                                            chain.inner_interleaver, chain.scrambler, fec::ScramblerPosition::BeforeOuter,
+                                            0, cache);
     const std::size_t coded = std::min({stages.coded.size(), plan.coded_bits, llrs.size()});
     std::size_t differing = 0;
     for (std::size_t i = 0; i < coded; ++i) differing += (llrs[i] <= 0.0f ? 1u : 0u) != stages.coded[i];
     frame.pre_fec_ber = ratio(differing, coded);
-    const std::size_t inner = std::min(outcome.inner_bits_decoded.size(), stages.outer_stage.size());
+    const std::size_t inner = std::min(inner_bits.size(), stages.outer_stage.size());
     differing = 0;
-    for (std::size_t i = 0; i < inner; ++i) differing += outcome.inner_bits_decoded[i] != stages.outer_stage[i];
+    for (std::size_t i = 0; i < inner; ++i) differing += inner_bits[i] != stages.outer_stage[i];
     frame.pre_outer_ratio = ratio(differing, inner);
 }
 
@@ -266,31 +362,54 @@ std::optional<std::vector<std::uint8_t>> payload_from_packets(std::vector<std::u
 // its pre-decoding ratios).
 std::optional<std::vector<std::uint8_t>> decode_payload(DvbTRxFrame& frame, std::span<const float> llrs,
                                                         const waveform::DvbTFrameParams& params, std::size_t n_symbols,
-                                                        std::size_t payload_len, bool diagnostics) {
+                                                        std::size_t payload_len, bool diagnostics, DvbTChain& chain,
+                                                        CodecCache& cache) {
     const std::size_t packets = std::max<std::size_t>((payload_len + waveform::ts_payload_len - 1) / waveform::ts_payload_len, 1);
-    CodecCache cache;
-    const auto chain = waveform::dvb_t_chain_settings(params);
+    const auto& s = chain.settings();
     // With diagnostics the block is the whole stuffed stream, as the modulator's fill rule sized it.
     std::size_t block = packets * waveform::ts_packet_len;
     if (diagnostics) block = waveform::ts_packet_len * waveform::dvb_t_frame_fill_with(params, packets, n_symbols, cache).packets;
 
-    const BlockPlan plan = block_plan(block, chain.crc, chain.outer, chain.inner, chain.outer_interleaver,
-                                      chain.inner_interleaver, cache);
-    auto outcome = decode_chain(llrs, plan, chain.crc, chain.outer, chain.inner, chain.outer_interleaver,
-                                chain.inner_interleaver, chain.scrambler, fec::ScramblerPosition::BeforeOuter, 0, cache,
-                                fec::LdpcDecodeRule{});
-    if (!outcome || !outcome_valid(*outcome) || outcome->payload.size() < block) return std::nullopt;
-    frame.chain_stats = outcome->outer_corrections;
-    frame.outer_ok = outcome->outer_ok;
-    if (diagnostics) pre_fec_ratios(frame, *outcome, llrs, plan, block, chain, cache);
+    const BlockPlan plan = block_plan(block, s.crc, s.outer, s.inner, s.outer_interleaver, s.inner_interleaver, cache);
+    auto decoded = chain.decode(llrs, plan, cache);
+    if (!decoded || !decoded->outer_ok || decoded->bytes.size() < block) return std::nullopt;
+    frame.chain_stats = decoded->corrections;
+    frame.outer_ok = decoded->outer_ok;
+    if (diagnostics) pre_fec_ratios(frame, decoded->bytes, chain.inner_bits(), llrs, plan, s, cache);
 
-    outcome->payload.resize(packets * waveform::ts_packet_len);
-    return payload_from_packets(std::move(outcome->payload), payload_len);
+    decoded->bytes.resize(packets * waveform::ts_packet_len);
+    return payload_from_packets(std::move(decoded->bytes), payload_len);
 }
 
 bool checked_mul(std::uint64_t a, std::uint64_t b, std::uint64_t& out) { return !__builtin_mul_overflow(a, b, &out); }
 
 }  // namespace
+
+struct DvbTFrameDemod::Workspace {
+    explicit Workspace(const waveform::DvbTFrameParams& params) : symbols(params), chain(params) {}
+
+    SymbolStage symbols;
+    DvbTChain chain;
+    std::vector<float> llrs;  // grows to the largest frame seen
+    CodecCache cache;
+};
+
+DvbTFrameDemod::DvbTFrameDemod(const waveform::DvbTFrameParams& params) : params_(params) {}
+
+DvbTFrameDemod::DvbTFrameDemod(const DvbTFrameDemod& other)
+    : params_(other.params_),
+      rx_window_backoff_(other.rx_window_backoff_),
+      integer_cfo_correction_(other.integer_cfo_correction_),
+      pre_fec_diagnostics_(other.pre_fec_diagnostics_) {}
+
+DvbTFrameDemod& DvbTFrameDemod::operator=(const DvbTFrameDemod& other) {
+    if (this != &other) *this = DvbTFrameDemod(other);
+    return *this;
+}
+
+DvbTFrameDemod::DvbTFrameDemod(DvbTFrameDemod&&) noexcept = default;
+DvbTFrameDemod& DvbTFrameDemod::operator=(DvbTFrameDemod&&) noexcept = default;
+DvbTFrameDemod::~DvbTFrameDemod() = default;
 
 std::string_view dvb_t_rx_error_text(DvbTRxError error) {
     switch (error) {
@@ -323,7 +442,7 @@ DvbTFrameDemod DvbTFrameDemod::with_pre_fec_diagnostics(bool on) const {
 }
 
 std::expected<DvbTRxFrame, DvbTRxFailure> DvbTFrameDemod::decode(std::span<const Complex> iq, std::uint64_t n_symbols,
-                                                                 std::uint64_t payload_len) const {
+                                                                 std::uint64_t payload_len) {
     const std::size_t cp = params_.cp_len(), period = cp + dvb_t_n_fft;
     const std::size_t b = params_.bits_per_cell();
     const auto acquired = acquire(iq, cp, integer_cfo_correction_);
@@ -343,14 +462,21 @@ std::expected<DvbTRxFrame, DvbTRxFailure> DvbTFrameDemod::decode(std::span<const
     frame.gi_metric = acquired->sync.metric;
     frame.integer_cfo_bins = acquired->integer_bins;
 
+    if (!workspace_) workspace_ = std::make_unique<Workspace>(params_);
+    Workspace& work = *workspace_;
+    if (work.llrs.size() < capacity_bits) work.llrs.resize(capacity_bits);
+    const std::span<float> llrs(work.llrs.data(), capacity_bits);
+    waveform::TpsDecoder tps(n_symbols);
+    EvmSums evm;
     const std::size_t backoff = std::min(rx_window_backoff_, cp);
-    auto symbols = run_symbols(acquired->iq.subspan(t), n_symbols, capacity_bits, params_, backoff, pre_fec_diagnostics_);
-    if (!symbols) return fail(symbols.error());
+    const auto ran = work.symbols.run(acquired->iq.subspan(t), n_symbols, backoff, llrs, tps,
+                                      pre_fec_diagnostics_ ? &evm : nullptr);
+    if (!ran) return fail(ran.error());
 
     DvbTRxFailure failure;
     failure.timing = t;
-    failure.tps_bits.assign(symbols->tps.bits().begin(), symbols->tps.bits().end());
-    const auto& word = symbols->tps.word();
+    failure.tps_bits.assign(tps.bits().begin(), tps.bits().end());
+    const auto& word = tps.word();
     if (word) {
         failure.tps = waveform::tps_word_from_bits(word->bits);
         failure.tps_block = word->block;
@@ -361,14 +487,15 @@ std::expected<DvbTRxFrame, DvbTRxFailure> DvbTFrameDemod::decode(std::span<const
         return std::unexpected(std::move(failure));
     };
 
-    if (pre_fec_diagnostics_ && symbols->evm.reference != 0.0)
-        frame.evm_db = static_cast<float>(10.0 * std::log10(symbols->evm.error / symbols->evm.reference));
+    if (pre_fec_diagnostics_ && evm.reference != 0.0)
+        frame.evm_db = static_cast<float>(10.0 * std::log10(evm.error / evm.reference));
     if (!word) return failed(DvbTRxError::TpsDecode);
     frame.tps = *failure.tps;
 
     // A payload longer than the frame's capacity cannot be in it.
     if (payload_len > capacity_bits / 8) return failed(DvbTRxError::PayloadDecode);
-    auto payload = decode_payload(frame, symbols->llrs, params_, n_symbols, payload_len, pre_fec_diagnostics_);
+    auto payload =
+        decode_payload(frame, llrs, params_, n_symbols, payload_len, pre_fec_diagnostics_, work.chain, work.cache);
     if (!payload) return failed(DvbTRxError::PayloadDecode);
     frame.payload = std::move(*payload);
     return frame;
