@@ -31,11 +31,7 @@ GUARD, CP = "1/8", 256
 PERIOD = CP + 2048
 OCCUPIED = 1705
 MODES = {"qpsk": ("qpsk", "1/2", 9537), "qam16": ("qam16", "1/2", 21318), "qam64": ("qam64", "2/3", 44880)}
-CHANNELS = {
-    "qpsk": "awgn,0@2,0@4,0@8,0@16,0@32,0@64,0@84,0@88,-6@2,-6@8,-6@32,-6@64",
-    "qam16": "awgn,0@2,0@8,0@32,0@64,0@84,-6@8,-6@32",
-    "qam64": "awgn,0@2,0@8,0@32,-6@2,-6@8,-6@32,-6@48,-6@64",
-}
+CHANNELS = "awgn,0@2,0@8,0@16,0@32,0@64,0@84,0@88,-6@2,-6@8,-6@32,-6@64"
 
 
 def parse_channel(spec):
@@ -127,7 +123,7 @@ def main():
     starts = {"qpsk": 1.0, "qam16": 7.0, "qam64": 13.0}
     for mode in args.modes.split(","):
         constellation, rate, _ = MODES[mode]
-        for spec in (args.channels or CHANNELS[mode]).split(","):
+        for spec in (args.channels or CHANNELS).split(","):
             point = Point(mode, parse_channel(spec), args.frames)
             label = f"{constellation:5s} {rate}  {spec:7s}"
             if args.at is not None:
