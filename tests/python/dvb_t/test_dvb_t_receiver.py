@@ -1,5 +1,5 @@
 """DvbTFrameDemod and DvbTRxFrame: round trips, acquisition after lead-ins, failures, AWGN
-thresholds, carrier offsets and the receive-window back-off."""
+thresholds, echoes inside the guard interval, carrier offsets and the receive-window back-off."""
 
 import numpy as np
 import pytest
