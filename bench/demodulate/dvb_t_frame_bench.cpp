@@ -49,7 +49,7 @@ BENCHMARK(BM_DvbTGiSync)->Unit(benchmark::kMillisecond);
 
 void BM_DvbTDecode(benchmark::State& state) {
     const Prepared p = prepare(kCases[state.range(0)]);
-    const DvbTFrameDemod demod(p.params);
+    DvbTFrameDemod demod(p.params);
     for (auto _ : state) {
         auto r = demod.decode(p.frame.iq, p.frame.n_symbols, p.payload.size());
         if (!r || r->payload != p.payload) state.SkipWithError("decode failed");

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,9 +16,18 @@
 
 // Receiver of one preamble-less DVB-T 2K frame: guard-interval timing, an optional whole-carrier
 // offset search, one FFT per symbol (optionally moved earlier into the prefix), TPS bits from the
-// raw bins, per-symbol pilot equalisation, soft demapping, the DVB-T decoding chain, removal of
-// the energy dispersal and of the packet framing. Every call builds its own grids, equaliser, FFT
-// stage and codec cache; nothing is kept between calls.
+// raw bins, per-symbol pilot equalisation, soft demapping weighted by the channel, the DVB-T
+// decoding chain, removal of the energy dispersal and of the packet framing. The grids, equaliser,
+// FFT stage, codec cache and buffers are built by the first decode and kept for the next ones;
+// no result depends on what an earlier call decoded.
+//
+// Equalisation: each symbol's channel is estimated from its own pilots and interpolated linearly
+// between them in carrier order (across the carrier at DC too), after the bins are turned so that
+// the delay centre of the channel's paths, measured from the pilots 12 carriers apart, sits at 0.
+// Each cell's soft values are multiplied by its carrier's estimated |H|² over the symbol's mean,
+// so that a carrier in an echo's notch, equalised by a near-zero estimate, counts for little.
+// Paths more than about 85 samples from that centre alias between the pilots and cannot be
+// equalised.
 //
 // The fractional carrier offset is measured and reported but not corrected.
 
@@ -59,7 +69,13 @@ std::string error_message(const DvbTRxFailure& failure);
 
 class DvbTFrameDemod {
 public:
-    explicit DvbTFrameDemod(const waveform::DvbTFrameParams& params) : params_(params) {}
+    explicit DvbTFrameDemod(const waveform::DvbTFrameParams& params);
+    // A copy takes the settings and builds its own workspace when it first decodes.
+    DvbTFrameDemod(const DvbTFrameDemod& other);
+    DvbTFrameDemod& operator=(const DvbTFrameDemod& other);
+    DvbTFrameDemod(DvbTFrameDemod&&) noexcept;
+    DvbTFrameDemod& operator=(DvbTFrameDemod&&) noexcept;
+    ~DvbTFrameDemod();
 
     const waveform::DvbTFrameParams& params() const { return params_; }
     std::size_t rx_window_backoff() const { return rx_window_backoff_; }
@@ -74,15 +90,18 @@ public:
 
     // iq starts at or before the frame's first prefix sample; n_symbols is the frame's symbol count
     // and payload_len the payload's length before packetising. The TPS word is only reported:
-    // decoding uses this demodulator's parameters.
+    // decoding uses this demodulator's parameters. Uses the workspace: one caller at a time.
     std::expected<DvbTRxFrame, DvbTRxFailure> decode(std::span<const Complex> iq, std::uint64_t n_symbols,
-                                                     std::uint64_t payload_len) const;
+                                                     std::uint64_t payload_len);
 
 private:
+    struct Workspace;
+
     waveform::DvbTFrameParams params_;
     std::size_t rx_window_backoff_ = 0;
     bool integer_cfo_correction_ = false;
     bool pre_fec_diagnostics_ = false;
+    std::unique_ptr<Workspace> workspace_;
 };
 
 }  // namespace kavro

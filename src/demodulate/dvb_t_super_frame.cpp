@@ -46,8 +46,10 @@ DvbTSuperFrameDemod DvbTSuperFrameDemod::with_pre_fec_diagnostics(bool on) const
     return copy;
 }
 
-DvbTFrameDemod DvbTSuperFrameDemod::frame_demod(std::size_t i) const {
-    return DvbTFrameDemod(params_.frame_params(i))
+// The four frames differ only in frame number and cell-id byte, which the frame demodulator only
+// reports: one demodulator, planned once, decodes them all.
+DvbTFrameDemod DvbTSuperFrameDemod::frame_demod() const {
+    return DvbTFrameDemod(params_.frame_params(0))
         .with_rx_window_backoff(rx_window_backoff_)
         .with_integer_cfo_correction(integer_cfo_correction_)
         .with_pre_fec_diagnostics(pre_fec_diagnostics_);
@@ -56,7 +58,8 @@ DvbTFrameDemod DvbTSuperFrameDemod::frame_demod(std::size_t i) const {
 std::expected<DvbTRxSuperFrame, DvbTSuperFrameError> DvbTSuperFrameDemod::decode(
     std::span<const Complex> iq, std::uint64_t symbols_per_frame,
     std::span<const std::uint64_t, super_frame_frames> frame_payload_lens) const {
-    auto first = frame_demod(0).decode(iq, symbols_per_frame, frame_payload_lens[0]);
+    DvbTFrameDemod demod = frame_demod();
+    auto first = demod.decode(iq, symbols_per_frame, frame_payload_lens[0]);
     if (!first) return frame_failed(0, first.error());
 
     // Frame 0 decoded, so its timing plus its length lies inside the buffer: F cannot wrap.
@@ -74,7 +77,7 @@ std::expected<DvbTRxSuperFrame, DvbTSuperFrameError> DvbTSuperFrameDemod::decode
     for (std::size_t i = 1; i < super_frame_frames; ++i) {
         const std::size_t start = i * frame_len + t0 - lead;
         if (start > iq.size()) return std::unexpected(DvbTSuperFrameError{});
-        auto frame = frame_demod(i).decode(iq.subspan(start), symbols_per_frame, frame_payload_lens[i]);
+        auto frame = demod.decode(iq.subspan(start), symbols_per_frame, frame_payload_lens[i]);
         if (!frame) return frame_failed(i, frame.error());
         result.payload.insert(result.payload.end(), frame->payload.begin(), frame->payload.end());
         numbers[i] = frame->tps.frame_number;

@@ -13,8 +13,8 @@
 #include "modulate/dvb_t_super_frame.hpp"
 
 // Receiver of one super-frame: frame 0 is acquired from the start of the buffer, frames 1..3 from
-// slices placed by frame 0's timing, each decoded by the frame demodulator with that frame's
-// parameters. The frames must carry the frame numbers 0..3 in order; the 16-bit cell id is read
+// slices placed by frame 0's timing, all four decoded by one frame demodulator (the frames differ
+// only in the frame number and cell-id byte, which it reports from each frame's TPS). The frames must carry the frame numbers 0..3 in order; the 16-bit cell id is read
 // from frames 2 and 3.
 
 namespace kavro {
@@ -54,7 +54,7 @@ public:
         std::span<const std::uint64_t, super_frame_frames> frame_payload_lens) const;
 
 private:
-    DvbTFrameDemod frame_demod(std::size_t i) const;
+    DvbTFrameDemod frame_demod() const;
 
     std::size_t rx_window_backoff_ = 0;
     DvbTSuperFrameParams params_;

@@ -195,7 +195,7 @@ template <unsigned G, SimdLevel Level>
     typename O::F a[2 * G], b[2 * G];
     for (unsigned v = 0; v < 2 * G; ++v) a[v] = O::load(metric + 8 * v);
     std::size_t t = 0;
-    for (; t + 2 * kPhases <= steps; t += 2 * kPhases) {
+    for (std::size_t block = 1; t + 2 * kPhases <= steps; t += 2 * kPhases, ++block) {
         const float* x = branch + 2 * t;
         const std::uint64_t d0 = butterfly_step<G, 0, Level>(a, b, x, masks);
         const std::uint64_t d1 = butterfly_step<G, 1, Level>(b, a, x + 2, masks);
@@ -209,6 +209,16 @@ template <unsigned G, SimdLevel Level>
         decisions[t + 3] = state_order(d3, 0);
         decisions[t + 4] = state_order(d4, 1);
         decisions[t + 5] = d5;
+        // Metrics only grow, so every 48 steps all of them are taken back by one state's: they
+        // stay near 0, where single precision still resolves soft values far smaller than the
+        // typical one. Unchecked, a block of 10^5 steps rounds away every value under a few
+        // percent of the typical one, and with it the carriers a receiver weighted down.
+        if (block % 8 == 0) {
+            float lanes[8];
+            O::store(lanes, a[0]);
+            const typename O::F reference = O::splat(lanes[0]);
+            for (unsigned v = 0; v < 2 * G; ++v) a[v] = a[v] - reference;
+        }
     }
     for (unsigned phase = 0; t < steps; ++t, phase = (phase + 1) % kPhases) {
         const float* x = branch + 2 * t;

@@ -14,13 +14,6 @@ Complex divide(Complex a, Complex b) {
     return {num.re / den, num.im / den};
 }
 
-// conj(h) / |h|², or 0 when |h|² is below the floor or not a number.
-Complex inverse_or_zero(Complex h) {
-    const float power = norm(h);
-    if (!(power >= OfdmEqualizer::min_channel_power)) return {};
-    return {h.re / power, -h.im / power};
-}
-
 }  // namespace
 
 OfdmEqualizer::OfdmEqualizer(const OfdmConfig& cfg, EqualizerMode mode)
@@ -67,20 +60,22 @@ std::size_t OfdmEqualizer::process(std::span<const Complex> input, std::span<Com
         return n;
     }
 
-    const PilotLayout* layout = &base_layout_;
-    if (current_key_) {
-        layout = nullptr;
-        for (const auto& keyed : keyed_layouts_) {
-            if (keyed.first == *current_key_) {
-                layout = &keyed.second;
-                break;
-            }
-        }
-    }
-    // A key that was never added leaves the estimate of the previous symbol in place.
-    if (layout != nullptr) estimate_from_pilots(*layout, input);
+    estimate(input);
     for (std::size_t k = 0; k < n; ++k) output[k] = input[k] * inverse_or_zero(channel_[k]);
     return n;
+}
+
+const PilotLayout* OfdmEqualizer::current_layout() const {
+    if (!current_key_) return &base_layout_;
+    for (const auto& keyed : keyed_layouts_)
+        if (keyed.first == *current_key_) return &keyed.second;
+    return nullptr;
+}
+
+void OfdmEqualizer::estimate(std::span<const Complex> input) {
+    if (mode_ != EqualizerMode::PilotInterp || input.size() < n_fft_) return;
+    // A key that was never added leaves the estimate of the previous symbol in place.
+    if (const PilotLayout* layout = current_layout()) estimate_from_pilots(*layout, input);
 }
 
 }  // namespace kavro

@@ -32,6 +32,14 @@ public:
 
     static constexpr float min_channel_power = 1e-6f;
 
+    // The coefficient process applies for an estimate h: conj(h) / |h|², or 0 when |h|² is below
+    // min_channel_power or not a number.
+    static Complex inverse_or_zero(Complex h) {
+        const float power = norm(h);
+        if (!(power >= min_channel_power)) return {};
+        return {h.re / power, -h.im / power};
+    }
+
     // The configuration's plan must be valid (every OfdmConfig's is).
     OfdmEqualizer(const OfdmConfig& cfg, EqualizerMode mode);
 
@@ -54,11 +62,17 @@ public:
     // returns 0 and writes nothing when either slice is shorter.
     std::size_t process(std::span<const Complex> input, std::span<Complex> output);
 
+    // Pilot mode: the channel estimate process would form from the first n_fft cells, without
+    // equalising them (for a caller that needs only some bins). Does nothing in training mode or
+    // when input is shorter.
+    void estimate(std::span<const Complex> input);
+
     std::span<const Complex> training_coefficients() const { return coefficients_; }
     std::span<const Complex> channel_estimate() const { return channel_; }
 
 private:
     void estimate_from_pilots(const PilotLayout& layout, std::span<const Complex> input);
+    const PilotLayout* current_layout() const;
 
     std::optional<std::size_t> current_key_;
     std::vector<Complex> channel_;        // pilot mode: H per bin, kept between symbols

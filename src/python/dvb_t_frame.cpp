@@ -209,7 +209,7 @@ struct Binding<DvbTFrameDemod> {
                    "`payload_len` the payload's length in bytes. Raises `ValueError` on any\n"
                    "acquisition or decode failure. The result exposes `.payload` (bytes) and\n"
                    "`.tps`.",
-                   [](const DvbTFrameDemod& d, std::span<const Complex> iq, std::uint64_t n_symbols,
+                   [](DvbTFrameDemod& d, std::span<const Complex> iq, std::uint64_t n_symbols,
                       std::uint64_t payload_len) { return d.decode(iq, n_symbols, payload_len); }>(),
             method<"with_rx_window_backoff($self, backoff)\n--\n\n"
                    "Returns a copy whose FFT windows start `backoff` samples earlier, inside\n"

@@ -68,10 +68,13 @@ void cell_llrs(Complex cell, float* out) {
     axis_llrs<H>(cell.im, out + 1);
 }
 
+// Every cell's values, each times its weight when there are weights.
 template <unsigned H>
-void cells_llrs(std::span<const Complex> cells, float* out) {
-    for (const Complex cell : cells) {
-        cell_llrs<H>(cell, out);
+void cells_llrs(std::span<const Complex> cells, const float* weights, float* out) {
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+        cell_llrs<H>(cells[c], out);
+        if (weights != nullptr)
+            for (unsigned i = 0; i < 2 * H; ++i) out[i] = out[i] * weights[c];
         out += 2 * H;
     }
 }
@@ -85,7 +88,8 @@ constexpr std::size_t lane_width = Level == SimdLevel::Avx2 ? 8 : 4;
 // products are the same single-precision constants and the minimum keeps the first operand
 // unless the second is smaller, as std::min does.
 template <unsigned H, std::size_t N>
-[[gnu::always_inline]] inline void lanes_axis(typename Lanes<N>::Floats y, float (&out)[H][N]) {
+[[gnu::always_inline]] inline void lanes_axis(typename Lanes<N>::Floats y, typename Lanes<N>::Floats weight,
+                                              float (&out)[H][N]) {
     using F = typename Lanes<N>::Floats;
     constexpr unsigned count = 1u << H;
     const auto& levels = levels_of<H>();
@@ -102,12 +106,13 @@ template <unsigned H, std::size_t N>
             m[v] = d[group[0]];
             for (std::size_t k = 1; k < group.size(); ++k) m[v] = d[group[k]] < m[v] ? d[group[k]] : m[v];
         }
-        Lanes<N>::store(out[i], m[1] - m[0]);
+        Lanes<N>::store(out[i], (m[1] - m[0]) * weight);
     }
 }
 
+// Unweighted cells go through the same kernel with weight 1, which leaves every value unchanged.
 template <unsigned H, std::size_t N>
-[[gnu::always_inline]] inline void lanes_cells(std::span<const Complex> cells, float* out) {
+[[gnu::always_inline]] inline void lanes_cells(std::span<const Complex> cells, const float* weights, float* out) {
     std::size_t c = 0;
     for (; c + N <= cells.size(); c += N) {
         typename Lanes<N>::Floats re, im;
@@ -115,20 +120,31 @@ template <unsigned H, std::size_t N>
             re[lane] = cells[c + lane].re;
             im[lane] = cells[c + lane].im;
         }
+        const auto weight = weights != nullptr ? Lanes<N>::load(weights + c) : Lanes<N>::splat(1.0f);
         float i_llrs[H][N], q_llrs[H][N];
-        lanes_axis<H, N>(re, i_llrs);
-        lanes_axis<H, N>(im, q_llrs);
+        lanes_axis<H, N>(re, weight, i_llrs);
+        lanes_axis<H, N>(im, weight, q_llrs);
         for (std::size_t lane = 0; lane < N; ++lane)
             for (unsigned i = 0; i < H; ++i) {
                 out[(c + lane) * 2 * H + 2 * i] = i_llrs[i][lane];
                 out[(c + lane) * 2 * H + 2 * i + 1] = q_llrs[i][lane];
             }
     }
-    cells_llrs<H>(cells.subspan(c), out + c * 2 * H);
+    cells_llrs<H>(cells.subspan(c), weights != nullptr ? weights + c : nullptr, out + c * 2 * H);
 }
 
 bool fits(std::span<const Complex> cells, std::size_t bits_per_cell, std::span<float> out) {
     return (bits_per_cell == 2 || bits_per_cell == 4 || bits_per_cell == 6) && out.size() / bits_per_cell >= cells.size();
+}
+
+void any_cells(std::span<const Complex> cells, const float* weights, std::size_t bits_per_cell, float* out,
+               SimdLevel level) {
+    with_simd_level(level, [&] [[gnu::always_inline]] (auto at) {
+        constexpr std::size_t n = lane_width<at>;
+        if (bits_per_cell == 2) lanes_cells<1, n>(cells, weights, out);
+        else if (bits_per_cell == 4) lanes_cells<2, n>(cells, weights, out);
+        else lanes_cells<3, n>(cells, weights, out);
+    });
 }
 
 }  // namespace
@@ -146,12 +162,14 @@ bool dvb_t_soft_llr_into(Complex cell, std::size_t bits_per_cell, std::span<floa
 bool dvb_t_soft_llr_cells(std::span<const Complex> cells, std::size_t bits_per_cell, std::span<float> out,
                           SimdLevel level) {
     if (!fits(cells, bits_per_cell, out)) return false;
-    with_simd_level(level, [&] [[gnu::always_inline]] (auto at) {
-        constexpr std::size_t n = lane_width<at>;
-        if (bits_per_cell == 2) lanes_cells<1, n>(cells, out.data());
-        else if (bits_per_cell == 4) lanes_cells<2, n>(cells, out.data());
-        else lanes_cells<3, n>(cells, out.data());
-    });
+    any_cells(cells, nullptr, bits_per_cell, out.data(), level);
+    return true;
+}
+
+bool dvb_t_soft_llr_weighted_cells(std::span<const Complex> cells, std::span<const float> weights,
+                                   std::size_t bits_per_cell, std::span<float> out, SimdLevel level) {
+    if (!fits(cells, bits_per_cell, out) || weights.size() < cells.size()) return false;
+    any_cells(cells, weights.data(), bits_per_cell, out.data(), level);
     return true;
 }
 

@@ -30,6 +30,13 @@ bool dvb_t_soft_llr_into(Complex cell, std::size_t bits_per_cell, std::span<floa
 bool dvb_t_soft_llr_cells(std::span<const Complex> cells, std::size_t bits_per_cell, std::span<float> out,
                           SimdLevel level = best_simd_level());
 
+// The same with cell c's values multiplied by weights[c] (a receiver's channel-state weighting:
+// a cell read from a faded carrier counts for less); false and nothing written also when there
+// are fewer weights than cells.
+bool dvb_t_soft_llr_weighted_cells(std::span<const Complex> cells, std::span<const float> weights,
+                                   std::size_t bits_per_cell, std::span<float> out,
+                                   SimdLevel level = best_simd_level());
+
 // The scaled level of an axis index for bits_per_cell 2, 4 or 6 (index below 2^(bits_per_cell/2));
 // 0 for anything else.
 float dvb_t_axis_level(std::size_t bits_per_cell, unsigned index);

@@ -55,7 +55,7 @@ TEST(DvbTFrameDemod, ReportsTimingAndTheWholeCarrierSearch) {
     EXPECT_EQ(plain->tps.cell_id, 9);
     EXPECT_FALSE(plain->evm_db);
 
-    const auto searched = DvbTFrameDemod(p).with_integer_cfo_correction(true);
+    auto searched = DvbTFrameDemod(p).with_integer_cfo_correction(true);
     const auto none = searched.decode(iq, frame.n_symbols, payload.size());
     ASSERT_TRUE(none);
     EXPECT_EQ(none->integer_cfo_bins, 0);
@@ -70,7 +70,7 @@ TEST(DvbTFrameDemod, ReportsTimingAndTheWholeCarrierSearch) {
 TEST(DvbTFrameDemod, OversizedCountsFailWithoutTouchingMemory) {
     const auto p = params("1/32", "qpsk", "1/2");
     const auto frame = DvbTFrameMod(p).modulate({});
-    const DvbTFrameDemod demod(p);
+    DvbTFrameDemod demod(p);
     for (std::uint64_t n : {std::uint64_t{1} << 60, std::numeric_limits<std::uint64_t>::max(), frame.n_symbols + 1}) {
         const auto r = demod.decode(frame.iq, n, 0);
         ASSERT_FALSE(r);
@@ -153,6 +153,47 @@ TEST(DvbTFrameDemod, LongFrameDecodesFromItsFirstBlock) {
     const auto r = DvbTFrameDemod(p).decode(frame.iq, frame.n_symbols, payload.size());
     ASSERT_TRUE(r);
     EXPECT_EQ(r->payload, payload);
+}
+
+// One demodulator keeps its workspace from frame to frame: whatever it decoded or failed before
+// (a noisy frame, a short buffer, a longer frame), each result is that of a fresh demodulator.
+TEST(DvbTFrameDemod, AReusedDemodulatorDecodesAsAFreshOne) {
+    const auto p = params("1/8", "qam16", "3/4");
+    const auto a = DvbTFrameMod(p).modulate(kavro::test::random_bytes(4000, 7));
+    const auto longer = DvbTFrameMod(p).modulate(kavro::test::random_bytes(40000, 8));
+    ASSERT_GT(longer.n_symbols, a.n_symbols);
+    Samples noisy = a.iq;
+    kavro::test::add_noise(noisy, 6e-5, 9);  // too noisy for the code
+    Samples slightly = a.iq;
+    kavro::test::add_noise(slightly, 2e-5, 10);  // corrected bytes
+    const Samples short_by_one(a.iq.begin(), a.iq.end() - 1);
+    struct Input {
+        const Samples* iq;
+        std::size_t n_symbols, payload;
+    };
+    const Input inputs[] = {{&a.iq, a.n_symbols, 4000},        {&noisy, a.n_symbols, 4000},
+                            {&short_by_one, a.n_symbols, 4000}, {&longer.iq, longer.n_symbols, 40000},
+                            {&slightly, a.n_symbols, 4000},     {&a.iq, a.n_symbols, 4000}};
+    auto reused = DvbTFrameDemod(p).with_pre_fec_diagnostics(true);
+    for (std::size_t i = 0; i < std::size(inputs); ++i) {
+        const Input& in = inputs[i];
+        const auto got = reused.decode(*in.iq, in.n_symbols, in.payload);
+        const auto want = DvbTFrameDemod(p).with_pre_fec_diagnostics(true).decode(*in.iq, in.n_symbols, in.payload);
+        ASSERT_EQ(got.has_value(), want.has_value()) << i;
+        if (!want) {
+            EXPECT_EQ(got.error().error, want.error().error) << i;
+            EXPECT_EQ(got.error().tps_bits, want.error().tps_bits) << i;
+            continue;
+        }
+        EXPECT_EQ(got->payload, want->payload) << i;
+        EXPECT_EQ(got->chain_stats, want->chain_stats) << i;
+        EXPECT_EQ(got->evm_db, want->evm_db) << i;
+        EXPECT_EQ(got->pre_fec_ber, want->pre_fec_ber) << i;
+        EXPECT_EQ(got->pre_outer_ratio, want->pre_outer_ratio) << i;
+    }
+    // A copy takes the settings, not the workspace, and decodes alike.
+    auto copy = reused;
+    EXPECT_EQ(copy.decode(slightly, a.n_symbols, 4000)->payload, reused.decode(slightly, a.n_symbols, 4000)->payload);
 }
 
 }  // namespace

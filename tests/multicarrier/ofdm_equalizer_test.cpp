@@ -138,6 +138,14 @@ TEST(OfdmEqualizer, KeyedLayoutsAreBuiltOnceAndAnUnknownKeyKeepsTheEstimate) {
     EXPECT_EQ(eq.channel_estimate()[2], (Complex{2, 0}));
     EXPECT_EQ(out[5], (Complex{2, 0}));
     EXPECT_THROW(eq.select_pilot_layout(3, bad, data0), InternalFault);
+
+    // estimate alone updates the channel from the current key's pilots, as process would.
+    eq.select_pilot_layout(1, {}, {});
+    eq.estimate(std::vector<Complex>(16, {3, 0}));
+    EXPECT_EQ(eq.channel_estimate()[9], (Complex{3, 0}));
+    EXPECT_EQ(eq.channel_estimate()[5], (Complex{2, 0}));  // phase 1 does not reach it
+    eq.estimate(std::vector<Complex>(15, {5, 0}));            // too short: nothing
+    EXPECT_EQ(eq.channel_estimate()[9], (Complex{3, 0}));
 }
 
 }  // namespace

@@ -119,6 +119,20 @@ TEST_P(SoftLlrByOrder, EveryWholeSymbolVariantMatchesCellByCell) {
         std::vector<float> short_out(cells.size() * b - 1);
         EXPECT_FALSE(kavro::waveform::dvb_t_soft_llr_cells(cells, b, short_out, level));
         EXPECT_FALSE(kavro::waveform::dvb_t_soft_llr_cells(cells, 8, out, level));
+
+        // Weighted: each value times its cell's weight, one rounding.
+        std::vector<float> weights(cells.size());
+        for (std::size_t c = 0; c < cells.size(); ++c) weights[c] = c % 5 == 0 ? 0.0f : 0.37f * static_cast<float>(c);
+        ASSERT_TRUE(kavro::waveform::dvb_t_soft_llr_weighted_cells(cells, weights, b, out, level));
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            const auto one = dvb_t_soft_llr(cells[c], b);
+            for (unsigned bit = 0; bit < b; ++bit)
+                EXPECT_EQ(std::bit_cast<std::uint32_t>(out[c * b + bit]),
+                          std::bit_cast<std::uint32_t>((*one)[bit] * weights[c]))
+                    << "variant " << v << " cell " << c;
+        }
+        weights.pop_back();
+        EXPECT_FALSE(kavro::waveform::dvb_t_soft_llr_weighted_cells(cells, weights, b, out, level));
     }
 }
 
