@@ -4,42 +4,20 @@
 #include <cstdint>
 #include <expected>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "core/complex.hpp"
 #include "core/phasor_nco.hpp"
 #include "core/simd_level.hpp"
+#include "waveform/psk31_timing.hpp"
 
-// PSK31 symbol timing and the BPSK31/QPSK31 demodulators. A demodulator mixes rf_hz down,
-// integrates each symbol against the rising half-cosine window while subtracting the previous
-// symbol's tail, corrects the carrier phase with a first-order loop and writes the differential
-// product of consecutive symbols: one float per symbol for BPSK31 (positive for a kept phase,
-// bit 1), the pair (re, im) for QPSK31. Values scale with gain squared.
+// The BPSK31/QPSK31 demodulators. A demodulator mixes rf_hz down, integrates each symbol against
+// the rising half-cosine window while subtracting the previous symbol's tail, corrects the carrier
+// phase with a first-order loop and writes the differential product of consecutive symbols: one
+// float per symbol for BPSK31 (positive for a kept phase, bit 1), the pair (re, im) for QPSK31.
+// Values scale with gain squared.
 
 namespace kavro {
-
-inline constexpr std::uint64_t kPsk31MaxSamplesPerSymbol = 1048576;
-
-// f32(fs) / 31.25 rounded half away from zero; 0 for a negative or NaN quotient, the largest
-// count for one too large.
-std::uint64_t psk31_samples_per_symbol(float fs);
-
-// n values rising from 0 to 1 along 0.5 - 0.5 cos(i π / (n - 1)); [1] for n = 1.
-std::vector<float> make_hann(std::size_t n);
-
-enum class Psk31Component : std::uint8_t { Bpsk31Mod, Qpsk31Mod, Bpsk31Demod, Qpsk31Demod, Psk31Stream };
-
-// A sample rate whose samples per symbol the component cannot take.
-struct Psk31RateError {
-    Psk31Component component;
-    std::uint64_t sps;
-};
-
-std::string error_message(const Psk31RateError& error);
-
-// Samples per symbol for a receiver: 1 to kPsk31MaxSamplesPerSymbol, else the component's error.
-std::expected<std::uint64_t, Psk31RateError> psk31_receiver_sps(float fs, Psk31Component component);
 
 // The state both demodulators share. `prev_rx` is the last symbol's integrated value before gain
 // and phase correction; its tail is what the next symbol's integration subtracts.

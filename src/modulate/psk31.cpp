@@ -10,12 +10,6 @@ namespace kavro {
 
 namespace {
 
-std::expected<std::size_t, Psk31RateError> transmitter_sps(float fs, Psk31Component component) {
-    const std::uint64_t sps = psk31_samples_per_symbol(fs);
-    if (sps > kPsk31MaxSamplesPerSymbol) return std::unexpected(Psk31RateError{component, sps});
-    return static_cast<std::size_t>(sps);
-}
-
 std::vector<std::uint8_t> varicode_bits(std::span<const std::uint8_t> text, std::size_t preamble, std::size_t postamble) {
     codec::VaricodeEncoder encoder;
     encoder.reserve_more(codec::VaricodeEncoder::text_bit_count(preamble, text, postamble));
@@ -56,7 +50,7 @@ void Psk31ModCore::upmix(std::span<Complex> samples, SimdLevel level) {
 }
 
 std::expected<Bpsk31Mod, Psk31RateError> Bpsk31Mod::create(float fs, float rf_hz, float gain) {
-    const auto sps = transmitter_sps(fs, Psk31Component::Bpsk31Mod);
+    const auto sps = psk31_transmitter_sps(fs, Psk31Component::Bpsk31Mod);
     if (!sps) return std::unexpected(sps.error());
     return Bpsk31Mod(Psk31ModCore(*sps, fs, rf_hz, gain));
 }
@@ -89,7 +83,7 @@ void Bpsk31Mod::reset() {
 }
 
 std::expected<Qpsk31Mod, Psk31RateError> Qpsk31Mod::create(float fs, float rf_hz, float gain) {
-    const auto sps = transmitter_sps(fs, Psk31Component::Qpsk31Mod);
+    const auto sps = psk31_transmitter_sps(fs, Psk31Component::Qpsk31Mod);
     if (!sps) return std::unexpected(sps.error());
     return Qpsk31Mod(Psk31ModCore(*sps, fs, rf_hz, gain));
 }

@@ -8,7 +8,7 @@
 #include "core/complex.hpp"
 #include "core/phasor_nco.hpp"
 #include "core/simd_level.hpp"
-#include "demodulate/psk31.hpp"
+#include "waveform/psk31_timing.hpp"
 
 // PSK31 transmitters at 31.25 symbols per second. Each symbol moves from the previous value to
 // the new one along the rising half-cosine shape, is scaled by gain and carried up to rf_hz.
