@@ -19,8 +19,6 @@
 
 namespace kavro {
 
-enum class Psk31Mode : std::uint8_t { Bpsk31, Qpsk31 };
-
 struct Psk31StreamError {
     enum class Kind : std::uint8_t { Mode, SampleRate } kind;
     std::string mode;        // the word as the caller passed it

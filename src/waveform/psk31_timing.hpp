@@ -12,6 +12,8 @@
 
 namespace kavro {
 
+enum class Psk31Mode : std::uint8_t { Bpsk31, Qpsk31 };
+
 inline constexpr std::uint64_t kPsk31MaxSamplesPerSymbol = 1048576;
 
 // f32(fs) / 31.25 rounded half away from zero; 0 for a negative or NaN quotient, the largest
