@@ -5,7 +5,7 @@
 namespace kavro {
 
 std::expected<Bpsk31Demod, Psk31RateError> Bpsk31Demod::create(float fs, float rf_hz, float gain) {
-    const auto sps = psk31_receiver_sps(fs, Psk31Component::Bpsk31Demod);
+    const auto sps = psk31_receiver_sps(fs, Psk31Mode::Bpsk31, Psk31Role::Receiver);
     if (!sps) return std::unexpected(sps.error());
     return Bpsk31Demod(Psk31DemodState(*sps, fs, rf_hz, gain));
 }
@@ -21,7 +21,7 @@ std::vector<float> Bpsk31Demod::process_all(std::span<const Complex> iq) {
 }
 
 std::expected<Qpsk31Demod, Psk31RateError> Qpsk31Demod::create(float fs, float rf_hz, float gain) {
-    const auto sps = psk31_receiver_sps(fs, Psk31Component::Qpsk31Demod);
+    const auto sps = psk31_receiver_sps(fs, Psk31Mode::Qpsk31, Psk31Role::Receiver);
     if (!sps) return std::unexpected(sps.error());
     return Qpsk31Demod(Psk31DemodState(*sps, fs, rf_hz, gain));
 }

@@ -50,7 +50,7 @@ void Psk31ModCore::upmix(std::span<Complex> samples, SimdLevel level) {
 }
 
 std::expected<Bpsk31Mod, Psk31RateError> Bpsk31Mod::create(float fs, float rf_hz, float gain) {
-    const auto sps = psk31_transmitter_sps(fs, Psk31Component::Bpsk31Mod);
+    const auto sps = psk31_transmitter_sps(fs, Psk31Mode::Bpsk31);
     if (!sps) return std::unexpected(sps.error());
     return Bpsk31Mod(Psk31ModCore(*sps, fs, rf_hz, gain));
 }
@@ -83,7 +83,7 @@ void Bpsk31Mod::reset() {
 }
 
 std::expected<Qpsk31Mod, Psk31RateError> Qpsk31Mod::create(float fs, float rf_hz, float gain) {
-    const auto sps = psk31_transmitter_sps(fs, Psk31Component::Qpsk31Mod);
+    const auto sps = psk31_transmitter_sps(fs, Psk31Mode::Qpsk31);
     if (!sps) return std::unexpected(sps.error());
     return Qpsk31Mod(Psk31ModCore(*sps, fs, rf_hz, gain));
 }

@@ -22,30 +22,23 @@ std::vector<float> make_hann(std::size_t n) {
 }
 
 std::string error_message(const Psk31RateError& error) {
-    switch (error.component) {
-        case Psk31Component::Bpsk31Mod:
-            return std::string("Bpsk31Mod: fs gives ") + std::to_string(error.sps) + " samples per symbol (max 1048576)";
-        case Psk31Component::Qpsk31Mod:
-            return std::string("Qpsk31Mod: fs gives ") + std::to_string(error.sps) + " samples per symbol (max 1048576)";
-        case Psk31Component::Bpsk31Demod:
-            return std::string("Bpsk31Demod: fs gives ") + std::to_string(error.sps) + " samples per symbol (must be 1 to 1048576)";
-        case Psk31Component::Qpsk31Demod:
-            return std::string("Qpsk31Demod: fs gives ") + std::to_string(error.sps) + " samples per symbol (must be 1 to 1048576)";
-        case Psk31Component::Psk31Stream:
-            return std::string("Psk31Stream: fs gives ") + std::to_string(error.sps) + " samples per symbol (must be 1 to 1048576)";
-    }
-    return "PSK31: unsupported sample rate";
+    const bool transmitter = error.role == Psk31Role::Transmitter;
+    const std::string mode = error.mode == Psk31Mode::Bpsk31 ? "Bpsk31" : "Qpsk31";
+    const std::string who = error.role == Psk31Role::Stream ? "Psk31Stream" : mode + (transmitter ? "Mod" : "Demod");
+    const std::string max = std::to_string(kPsk31MaxSamplesPerSymbol);
+    const std::string range = transmitter ? "(max " + max + ")" : "(must be 1 to " + max + ")";
+    return who + ": fs gives " + std::to_string(error.sps) + " samples per symbol " + range;
 }
 
-std::expected<std::size_t, Psk31RateError> psk31_transmitter_sps(float fs, Psk31Component component) {
+std::expected<std::size_t, Psk31RateError> psk31_transmitter_sps(float fs, Psk31Mode mode) {
     const std::uint64_t sps = psk31_samples_per_symbol(fs);
-    if (sps > kPsk31MaxSamplesPerSymbol) return std::unexpected(Psk31RateError{component, sps});
+    if (sps > kPsk31MaxSamplesPerSymbol) return std::unexpected(Psk31RateError{mode, Psk31Role::Transmitter, sps});
     return static_cast<std::size_t>(sps);
 }
 
-std::expected<std::uint64_t, Psk31RateError> psk31_receiver_sps(float fs, Psk31Component component) {
+std::expected<std::uint64_t, Psk31RateError> psk31_receiver_sps(float fs, Psk31Mode mode, Psk31Role role) {
     const std::uint64_t sps = psk31_samples_per_symbol(fs);
-    if (sps == 0 || sps > kPsk31MaxSamplesPerSymbol) return std::unexpected(Psk31RateError{component, sps});
+    if (sps == 0 || sps > kPsk31MaxSamplesPerSymbol) return std::unexpected(Psk31RateError{mode, role, sps});
     return sps;
 }
 
