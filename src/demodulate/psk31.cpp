@@ -4,49 +4,49 @@
 
 namespace kavro {
 
-std::expected<Bpsk31Demod, Psk31RateError> Bpsk31Demod::create(float fs, float rf_hz, float gain) {
-    const auto sps = psk31_receiver_sps(fs, Psk31Mode::Bpsk31, Psk31Role::Receiver);
+template <Psk31Mode M>
+std::expected<Psk31Demod<M>, Psk31RateError> Psk31Demod<M>::create(float fs, float rf_hz, float gain) {
+    const auto sps = psk31_receiver_sps(fs, M, Psk31Role::Receiver);
     if (!sps) return std::unexpected(sps.error());
-    return Bpsk31Demod(Psk31DemodState(*sps, fs, rf_hz, gain));
+    return Psk31Demod(Psk31DemodState(*sps, fs, rf_hz, gain));
 }
 
-std::size_t Bpsk31Demod::process_at(std::span<const Complex> input, std::span<float> output, SimdLevel level) {
-    return psk31_receive<Psk31Mode::Bpsk31>(state_, input, output, level);
-}
-
-std::vector<float> Bpsk31Demod::process_all(std::span<const Complex> iq) {
+template <Psk31Mode M>
+std::vector<float> Psk31Demod<M>::process_all(std::span<const Complex> iq)
+    requires(M == Psk31Mode::Bpsk31)
+{
     std::vector<float> out(state_.symbols_in(iq.size()));
     process(iq, out);
     return out;
 }
 
-std::expected<Qpsk31Demod, Psk31RateError> Qpsk31Demod::create(float fs, float rf_hz, float gain) {
-    const auto sps = psk31_receiver_sps(fs, Psk31Mode::Qpsk31, Psk31Role::Receiver);
-    if (!sps) return std::unexpected(sps.error());
-    return Qpsk31Demod(Psk31DemodState(*sps, fs, rf_hz, gain));
-}
-
-std::size_t Qpsk31Demod::process_at(std::span<const Complex> input, std::span<float> output, SimdLevel level) {
-    return psk31_receive<Psk31Mode::Qpsk31>(state_, input, output, level);
-}
-
-std::vector<float> Qpsk31Demod::process_buffered(std::span<const Complex> iq) {
+template <Psk31Mode M>
+std::vector<float> Psk31Demod<M>::process_buffered(std::span<const Complex> iq)
+    requires(M == Psk31Mode::Qpsk31)
+{
     std::vector<float> out(2 * state_.symbols_in(iq.size()));
     process(iq, out);
     soft_buffer_.insert(soft_buffer_.end(), out.begin(), out.end());
     return out;
 }
 
-std::vector<std::uint8_t> Qpsk31Demod::flush() {
+template <Psk31Mode M>
+std::vector<std::uint8_t> Psk31Demod<M>::flush()
+    requires(M == Psk31Mode::Qpsk31)
+{
     std::vector<std::uint8_t> bits = codec::viterbi_decode(soft_buffer_);
     std::vector<float>().swap(soft_buffer_);
     return bits;
 }
 
-void Qpsk31Demod::reset() {
+template <Psk31Mode M>
+void Psk31Demod<M>::reset() {
     state_.reset();
     std::vector<float>().swap(soft_buffer_);
 }
+
+template class Psk31Demod<Psk31Mode::Bpsk31>;
+template class Psk31Demod<Psk31Mode::Qpsk31>;
 
 std::vector<std::uint8_t> Bpsk31Decider::process(std::span<const float> soft) {
     std::vector<std::uint8_t> bits(soft.size());
