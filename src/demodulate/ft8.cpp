@@ -101,13 +101,4 @@ void decide_data_tones(const ToneFrame& frame, std::span<const float> offsets_hz
     });
 }
 
-std::expected<std::vector<std::uint8_t>, FtLengthError> Ft8Demod::demodulate(std::span<const Complex> iq) const {
-    if (iq.size() < FT8_FRAME.frame_samples())
-        return std::unexpected(FtLengthError{FtLengthError::Mode::Ft8, FtLengthError::Call::Demodulate,
-                                             FT8_FRAME.frame_samples(), iq.size()});
-    std::vector<std::uint8_t> tones(FT8_FRAME.data_tones);
-    decide_data_tones(FT8_FRAME, FT8_TONE_OFFSETS_HZ, fs_, base_hz_, iq, tones);
-    return tones;
-}
-
 }  // namespace kavro

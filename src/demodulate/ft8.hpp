@@ -28,16 +28,27 @@ void decide_data_tones(const ToneFrame& frame, std::span<const float> offsets_hz
                        std::span<const Complex> iq, std::span<std::uint8_t> tones,
                        SimdLevel level = best_simd_level());
 
-class Ft8Demod {
+// The demodulator of one mode: the Frame.data_tones data tones of the first Frame.frame_samples()
+// samples, at the tone frequencies base_hz + Offsets[t].
+template <FtLengthError::Mode M, const ToneFrame& Frame, const auto& Offsets>
+class ToneFrameDemod {
 public:
-    Ft8Demod(float fs, float base_hz) : fs_(fs), base_hz_(base_hz) {}
+    ToneFrameDemod(float fs, float base_hz) : fs_(fs), base_hz_(base_hz) {}
 
-    // The 58 data tones of the first 151680 samples.
-    std::expected<std::vector<std::uint8_t>, FtLengthError> demodulate(std::span<const Complex> iq) const;
+    std::expected<std::vector<std::uint8_t>, FtLengthError> demodulate(std::span<const Complex> iq) const {
+        if (iq.size() < Frame.frame_samples())
+            return std::unexpected(FtLengthError{M, FtLengthError::Call::Demodulate, Frame.frame_samples(), iq.size()});
+        std::vector<std::uint8_t> tones(Frame.data_tones);
+        decide_data_tones(Frame, Offsets, fs_, base_hz_, iq, tones);
+        return tones;
+    }
 
 private:
     float fs_;
     float base_hz_;
 };
+
+// The 58 data tones of the first 151680 samples.
+using Ft8Demod = ToneFrameDemod<FtLengthError::Mode::Ft8, FT8_FRAME, FT8_TONE_OFFSETS_HZ>;
 
 }  // namespace kavro

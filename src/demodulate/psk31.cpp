@@ -1,207 +1,52 @@
 #include "demodulate/psk31.hpp"
 
-#include <cmath>
-#include <limits>
-#include <numbers>
-
 #include "codec/psk31.hpp"
 
 namespace kavro {
 
-std::uint64_t psk31_samples_per_symbol(float fs) {
-    const float rounded = std::round(fs / 31.25f);
-    if (!(rounded >= 0.0f)) return 0;
-    if (rounded >= 18446744073709551616.0f) return std::numeric_limits<std::uint64_t>::max();
-    return static_cast<std::uint64_t>(rounded);
-}
-
-std::vector<float> make_hann(std::size_t n) {
-    if (n == 0) return {};
-    if (n == 1) return {1.0f};
-    std::vector<float> w(n);
-    const float last = static_cast<float>(n - 1);
-    for (std::size_t i = 0; i < n; ++i) w[i] = 0.5f - 0.5f * std::cos(static_cast<float>(i) * 3.1415927f / last);
-    return w;
-}
-
-std::string error_message(const Psk31RateError& error) {
-    switch (error.component) {
-        case Psk31Component::Bpsk31Mod:
-            return std::string("Bpsk31Mod: fs gives ") + std::to_string(error.sps) + " samples per symbol (max 1048576)";
-        case Psk31Component::Qpsk31Mod:
-            return std::string("Qpsk31Mod: fs gives ") + std::to_string(error.sps) + " samples per symbol (max 1048576)";
-        case Psk31Component::Bpsk31Demod:
-            return std::string("Bpsk31Demod: fs gives ") + std::to_string(error.sps) + " samples per symbol (must be 1 to 1048576)";
-        case Psk31Component::Qpsk31Demod:
-            return std::string("Qpsk31Demod: fs gives ") + std::to_string(error.sps) + " samples per symbol (must be 1 to 1048576)";
-        case Psk31Component::Psk31Stream:
-            return std::string("Psk31Stream: fs gives ") + std::to_string(error.sps) + " samples per symbol (must be 1 to 1048576)";
-    }
-    return "PSK31: unsupported sample rate";
-}
-
-std::expected<std::uint64_t, Psk31RateError> psk31_receiver_sps(float fs, Psk31Component component) {
-    const std::uint64_t sps = psk31_samples_per_symbol(fs);
-    if (sps == 0 || sps > kPsk31MaxSamplesPerSymbol) return std::unexpected(Psk31RateError{component, sps});
-    return sps;
-}
-
-Psk31DemodState::Psk31DemodState(std::size_t samples_per_symbol, float fs, float rf_hz, float gain_)
-    : window(make_hann(samples_per_symbol)), mix_on(rf_hz != 0.0f), sps(samples_per_symbol), gain(gain_) {
-    if (mix_on) nco = PhasorNco(-rf_hz, fs);
-    for (const float w : window) window_energy += w * w;
-}
-
-void Psk31DemodState::reset() {
-    sample_idx = 0;
-    sym_acc = {};
-    phase = 0.0f;
-    prev_sym = {1.0f, 0.0f};
-    prev_rx = {1.0f, 0.0f};
-    if (mix_on) {
-        nco.phasor = {1.0f, 0.0f};
-        nco.counter = 0;
-    }
-}
-
-namespace {
-
-bool finite(Complex z) { return std::isfinite(z.re) && std::isfinite(z.im); }
-
-// Phase error of a differential product against its nearest decision point, in -1..1.
-template <bool Qpsk>
-float phase_error(Complex d, float magnitude) {
-    if constexpr (!Qpsk) {
-        return (d.re < 0.0f ? -d.im : d.im) / magnitude;
-    } else {
-        float a = 0.0f, b = 0.0f;
-        if (std::fabs(d.re) >= std::fabs(d.im)) a = d.re < 0.0f ? -1.0f : 1.0f;
-        else b = d.im < 0.0f ? -1.0f : 1.0f;
-        return (a * d.im - b * d.re) / magnitude;
-    }
-}
-
-// Ends a symbol: scales and turns the integrated value, writes the differential product with the
-// previous symbol and moves the phase loop. A product that is not finite (from non-finite or
-// enormous samples) restarts the reference and the loop, so one bad sample spoils few symbols.
-template <bool Qpsk>
-[[gnu::always_inline]] inline void finish_symbol(Psk31DemodState& s, Complex acc, float inv_energy, float* out) {
-    const Complex rx = acc * inv_energy;
-    const Complex z = rx * s.gain;
-    float sn = 0.0f, cs = 0.0f;
-    ::sincosf(s.phase, &sn, &cs);
-    const Complex cur{z.re * cs + z.im * sn, z.im * cs - z.re * sn};
-    s.sample_idx = 0;
-    s.sym_acc = {};
-    const Complex p = s.prev_sym;
-    const Complex d{cur.re * p.re + cur.im * p.im, cur.im * p.re - cur.re * p.im};
-    out[0] = d.re;
-    if constexpr (Qpsk) out[1] = d.im;
-    const float power = d.re * d.re + d.im * d.im;
-    const float e = power > 1e-6f ? phase_error<Qpsk>(d, std::sqrt(power)) : 0.0f;
-    s.prev_sym = cur;
-    s.prev_rx = rx;
-    s.phase += e * s.phase_gain;
-    if (s.phase > 3.1415927f) s.phase -= two_pi_f32;
-    if (s.phase < -3.1415927f) s.phase += two_pi_f32;
-    if (!std::isfinite(power) || !finite(cur) || !finite(rx) || !std::isfinite(s.phase)) {
-        s.prev_sym = s.prev_rx = {1.0f, 0.0f};
-        s.phase = 0.0f;
-    }
-}
-
-// The sample loop. Within a symbol it runs without tests; the stop rule is applied per run of
-// samples up to the next symbol boundary or the end of the input: a run that would complete a
-// symbol with no room for its output is left unread. A run that completes nothing needs no room,
-// so the samples of a symbol in progress are always taken into the carried state.
-template <bool Qpsk, bool Mix>
-[[gnu::always_inline]] inline std::size_t run(Psk31DemodState& s, std::span<const Complex> input, std::span<float> output) {
-    constexpr std::size_t per_symbol = Qpsk ? 2 : 1;
-    const float inv_energy = 1.0f / s.window_energy;
-    const float* window = s.window.data();
-    PhasorNco nco = s.nco;
-    Complex acc = s.sym_acc;
-    std::size_t written = 0;
-    std::size_t i = 0;
-    while (i < input.size()) {
-        const Complex tail = s.prev_rx;
-        const std::size_t start = s.sample_idx;
-        const std::size_t run_end = start + std::min(s.sps - start, input.size() - i);
-        if (run_end == s.sps && output.size() - written < per_symbol) break;
-        for (std::size_t k = start; k < run_end; ++k, ++i) {
-            Complex x = input[i];
-            if constexpr (Mix) {
-                nco.rotate_fused();
-                if (nco.count()) nco.renormalise();
-                x = x * nco.phasor;
-            }
-            const float w = window[k];
-            const float keep = 1.0f - w;
-            acc.re += (x.re - tail.re * keep) * w;
-            acc.im += (x.im - tail.im * keep) * w;
-        }
-        s.sample_idx = run_end;
-        if (run_end == s.sps) {
-            finish_symbol<Qpsk>(s, acc, inv_energy, output.data() + written);
-            acc = {};
-            written += per_symbol;
-        }
-    }
-    s.sym_acc = acc;
-    if constexpr (Mix) s.nco = nco;
-    return written;
-}
-
-template <bool Qpsk>
-[[gnu::always_inline]] inline std::size_t dispatch(Psk31DemodState& s, std::span<const Complex> input, std::span<float> output) {
-    return s.mix_on ? run<Qpsk, true>(s, input, output) : run<Qpsk, false>(s, input, output);
-}
-
-}  // namespace
-
-std::expected<Bpsk31Demod, Psk31RateError> Bpsk31Demod::create(float fs, float rf_hz, float gain) {
-    const auto sps = psk31_receiver_sps(fs, Psk31Component::Bpsk31Demod);
+template <Psk31Mode M>
+std::expected<Psk31Demod<M>, Psk31RateError> Psk31Demod<M>::create(float fs, float rf_hz, float gain) {
+    const auto sps = psk31_receiver_sps(fs, M, Psk31Role::Receiver);
     if (!sps) return std::unexpected(sps.error());
-    return Bpsk31Demod(Psk31DemodState(*sps, fs, rf_hz, gain));
+    return Psk31Demod(Psk31DemodState(*sps, fs, rf_hz, gain));
 }
 
-std::size_t Bpsk31Demod::process_at(std::span<const Complex> input, std::span<float> output, SimdLevel level) {
-    return with_simd_level(level, [&] [[gnu::always_inline]] { return dispatch<false>(state_, input, output); });
-}
-
-std::vector<float> Bpsk31Demod::process_all(std::span<const Complex> iq) {
+template <Psk31Mode M>
+std::vector<float> Psk31Demod<M>::process_all(std::span<const Complex> iq)
+    requires(M == Psk31Mode::Bpsk31)
+{
     std::vector<float> out(state_.symbols_in(iq.size()));
     process(iq, out);
     return out;
 }
 
-std::expected<Qpsk31Demod, Psk31RateError> Qpsk31Demod::create(float fs, float rf_hz, float gain) {
-    const auto sps = psk31_receiver_sps(fs, Psk31Component::Qpsk31Demod);
-    if (!sps) return std::unexpected(sps.error());
-    return Qpsk31Demod(Psk31DemodState(*sps, fs, rf_hz, gain));
-}
-
-std::size_t Qpsk31Demod::process_at(std::span<const Complex> input, std::span<float> output, SimdLevel level) {
-    return with_simd_level(level, [&] [[gnu::always_inline]] { return dispatch<true>(state_, input, output); });
-}
-
-std::vector<float> Qpsk31Demod::process_buffered(std::span<const Complex> iq) {
+template <Psk31Mode M>
+std::vector<float> Psk31Demod<M>::process_buffered(std::span<const Complex> iq)
+    requires(M == Psk31Mode::Qpsk31)
+{
     std::vector<float> out(2 * state_.symbols_in(iq.size()));
     process(iq, out);
     soft_buffer_.insert(soft_buffer_.end(), out.begin(), out.end());
     return out;
 }
 
-std::vector<std::uint8_t> Qpsk31Demod::flush() {
+template <Psk31Mode M>
+std::vector<std::uint8_t> Psk31Demod<M>::flush()
+    requires(M == Psk31Mode::Qpsk31)
+{
     std::vector<std::uint8_t> bits = codec::viterbi_decode(soft_buffer_);
     std::vector<float>().swap(soft_buffer_);
     return bits;
 }
 
-void Qpsk31Demod::reset() {
+template <Psk31Mode M>
+void Psk31Demod<M>::reset() {
     state_.reset();
     std::vector<float>().swap(soft_buffer_);
 }
+
+template class Psk31Demod<Psk31Mode::Bpsk31>;
+template class Psk31Demod<Psk31Mode::Qpsk31>;
 
 std::vector<std::uint8_t> Bpsk31Decider::process(std::span<const float> soft) {
     std::vector<std::uint8_t> bits(soft.size());

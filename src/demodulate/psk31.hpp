@@ -4,116 +4,58 @@
 #include <cstdint>
 #include <expected>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "core/complex.hpp"
-#include "core/phasor_nco.hpp"
 #include "core/simd_level.hpp"
+#include "waveform/psk31_receiver.hpp"
 
-// PSK31 symbol timing and the BPSK31/QPSK31 demodulators. A demodulator mixes rf_hz down,
-// integrates each symbol against the rising half-cosine window while subtracting the previous
-// symbol's tail, corrects the carrier phase with a first-order loop and writes the differential
-// product of consecutive symbols: one float per symbol for BPSK31 (positive for a kept phase,
-// bit 1), the pair (re, im) for QPSK31. Values scale with gain squared.
+// The BPSK31/QPSK31 demodulators: stream blocks around the receiver loop of waveform/psk31_receiver,
+// and the hard decisions of BPSK31 values.
 
 namespace kavro {
 
-inline constexpr std::uint64_t kPsk31MaxSamplesPerSymbol = 1048576;
-
-// f32(fs) / 31.25 rounded half away from zero; 0 for a negative or NaN quotient, the largest
-// count for one too large.
-std::uint64_t psk31_samples_per_symbol(float fs);
-
-// n values rising from 0 to 1 along 0.5 - 0.5 cos(i π / (n - 1)); [1] for n = 1.
-std::vector<float> make_hann(std::size_t n);
-
-enum class Psk31Component : std::uint8_t { Bpsk31Mod, Qpsk31Mod, Bpsk31Demod, Qpsk31Demod, Psk31Stream };
-
-// A sample rate whose samples per symbol the component cannot take.
-struct Psk31RateError {
-    Psk31Component component;
-    std::uint64_t sps;
-};
-
-std::string error_message(const Psk31RateError& error);
-
-// Samples per symbol for a receiver: 1 to kPsk31MaxSamplesPerSymbol, else the component's error.
-std::expected<std::uint64_t, Psk31RateError> psk31_receiver_sps(float fs, Psk31Component component);
-
-// The state both demodulators share. `prev_rx` is the last symbol's integrated value before gain
-// and phase correction; its tail is what the next symbol's integration subtracts.
-struct Psk31DemodState {
-    std::vector<float> window;
-    bool mix_on = false;
-    PhasorNco nco;
-    std::size_t sps = 0;
-    std::size_t sample_idx = 0;
-    Complex sym_acc{};
-    Complex prev_sym{1.0f, 0.0f};
-    Complex prev_rx{1.0f, 0.0f};
-    float gain = 1.0f;
-    float window_energy = 0.0f;
-    float phase = 0.0f;
-    float phase_gain = 0.05f;
-
-    Psk31DemodState(std::size_t samples_per_symbol, float fs, float rf_hz, float gain);
-    void reset();
-    // Symbols that n more samples complete: the output room that lets a call read all n.
-    std::size_t symbols_in(std::size_t n) const { return (sample_idx + n) / sps; }
-};
-
-// One float per symbol. A call reads every sample when the output has room for the symbols they
-// complete; otherwise it stops right after the last symbol that fits and leaves the rest unread.
-// A symbol in progress carries over to the next call, so any chunking gives the same values.
-class Bpsk31Demod {
+// The receiver of one mode: one float per symbol for BPSK31, two for QPSK31. A call reads every
+// sample when the output has room for the symbols they complete; otherwise it stops right after
+// the last symbol that fits and leaves the rest unread. A symbol in progress carries over to the
+// next call, so any chunking gives the same values.
+template <Psk31Mode M>
+class Psk31Demod {
 public:
     using Input = Complex;
     using Output = float;
 
-    static std::expected<Bpsk31Demod, Psk31RateError> create(float fs, float rf_hz, float gain);
+    static std::expected<Psk31Demod, Psk31RateError> create(float fs, float rf_hz, float gain);
 
     std::size_t process(std::span<const Complex> input, std::span<float> output) {
         return process_at(input, output, best_simd_level());
     }
     // `level` picks the build of the sample loop; every level gives the same bits.
-    std::size_t process_at(std::span<const Complex> input, std::span<float> output, SimdLevel level);
-    // Every symbol the samples complete.
-    std::vector<float> process_all(std::span<const Complex> iq);
-    void reset() { state_.reset(); }
-    void set_gain(float gain) { state_.gain = gain; }
-
-private:
-    explicit Bpsk31Demod(Psk31DemodState state) : state_(std::move(state)) {}
-    Psk31DemodState state_;
-};
-
-// Two floats per symbol, read and stopped as Bpsk31Demod (a symbol fits when two places remain).
-// The buffered form keeps every pair it returns until `flush` decodes them.
-class Qpsk31Demod {
-public:
-    using Input = Complex;
-    using Output = float;
-
-    static std::expected<Qpsk31Demod, Psk31RateError> create(float fs, float rf_hz, float gain);
-
-    std::size_t process(std::span<const Complex> input, std::span<float> output) {
-        return process_at(input, output, best_simd_level());
+    std::size_t process_at(std::span<const Complex> input, std::span<float> output, SimdLevel level) {
+        return psk31_receive<M>(state_, input, output, level);
     }
-    // `level` picks the build of the sample loop; every level gives the same bits.
-    std::size_t process_at(std::span<const Complex> input, std::span<float> output, SimdLevel level);
-    // Every pair the samples complete, also appended to the soft buffer.
-    std::vector<float> process_buffered(std::span<const Complex> iq);
-    // Viterbi decisions of the buffered pairs; empties the buffer.
-    std::vector<std::uint8_t> flush();
+    // BPSK31: every symbol the samples complete.
+    std::vector<float> process_all(std::span<const Complex> iq)
+        requires(M == Psk31Mode::Bpsk31);
+    // QPSK31: every pair the samples complete, also appended to the soft buffer.
+    std::vector<float> process_buffered(std::span<const Complex> iq)
+        requires(M == Psk31Mode::Qpsk31);
+    // QPSK31: Viterbi decisions of the buffered pairs; empties the buffer.
+    std::vector<std::uint8_t> flush()
+        requires(M == Psk31Mode::Qpsk31);
     void reset();
     void set_gain(float gain) { state_.gain = gain; }
 
 private:
-    explicit Qpsk31Demod(Psk31DemodState state) : state_(std::move(state)) {}
+    explicit Psk31Demod(Psk31DemodState state) : state_(std::move(state)) {}
     Psk31DemodState state_;
-    std::vector<float> soft_buffer_;
+    std::vector<float> soft_buffer_;  // QPSK31's buffered pairs
 };
+
+extern template class Psk31Demod<Psk31Mode::Bpsk31>;
+extern template class Psk31Demod<Psk31Mode::Qpsk31>;
+using Bpsk31Demod = Psk31Demod<Psk31Mode::Bpsk31>;
+using Qpsk31Demod = Psk31Demod<Psk31Mode::Qpsk31>;
 
 // Hard decisions of BPSK31 values: 1 for a value at or above 0 (-0 included), else 0 (NaN too).
 struct Bpsk31Decider {

@@ -6,7 +6,7 @@ namespace kavro {
 
 std::string error_message(const Psk31StreamError& error) {
     if (error.kind == Psk31StreamError::Kind::Mode) return "mode must be 'bpsk' or 'qpsk', got '" + error.mode + "'";
-    return error_message(Psk31RateError{Psk31Component::Psk31Stream, error.sps});
+    return error_message(error.rate);
 }
 
 namespace {
@@ -26,8 +26,8 @@ std::expected<Psk31Stream, Psk31StreamError> Psk31Stream::create(std::string_vie
     if (lowered == "bpsk" || lowered == "bpsk31") mode = Psk31Mode::Bpsk31;
     else if (lowered == "qpsk" || lowered == "qpsk31") mode = Psk31Mode::Qpsk31;
     else return std::unexpected(Psk31StreamError{Psk31StreamError::Kind::Mode, std::string(as_passed)});
-    const auto sps = psk31_receiver_sps(fs, Psk31Component::Psk31Stream);
-    if (!sps) return std::unexpected(Psk31StreamError{Psk31StreamError::Kind::SampleRate, {}, sps.error().sps});
+    const auto sps = psk31_receiver_sps(fs, mode, Psk31Role::Stream);
+    if (!sps) return std::unexpected(Psk31StreamError{Psk31StreamError::Kind::SampleRate, {}, sps.error()});
     if (mode == Psk31Mode::Bpsk31) return Psk31Stream(*sps, build<Bpsk31Demod>(fs, carrier_hz, gain));
     return Psk31Stream(*sps, build<Qpsk31Demod>(fs, carrier_hz, gain));
 }

@@ -19,12 +19,10 @@
 
 namespace kavro {
 
-enum class Psk31Mode : std::uint8_t { Bpsk31, Qpsk31 };
-
 struct Psk31StreamError {
     enum class Kind : std::uint8_t { Mode, SampleRate } kind;
     std::string mode;        // the word as the caller passed it
-    std::uint64_t sps = 0;   // the refused samples per symbol
+    Psk31RateError rate{};   // the refused sample rate
 };
 
 std::string error_message(const Psk31StreamError& error);

@@ -10,12 +10,6 @@ namespace kavro {
 
 namespace {
 
-std::expected<std::size_t, Psk31RateError> transmitter_sps(float fs, Psk31Component component) {
-    const std::uint64_t sps = psk31_samples_per_symbol(fs);
-    if (sps > kPsk31MaxSamplesPerSymbol) return std::unexpected(Psk31RateError{component, sps});
-    return static_cast<std::size_t>(sps);
-}
-
 std::vector<std::uint8_t> varicode_bits(std::span<const std::uint8_t> text, std::size_t preamble, std::size_t postamble) {
     codec::VaricodeEncoder encoder;
     encoder.reserve_more(codec::VaricodeEncoder::text_bit_count(preamble, text, postamble));
@@ -55,72 +49,55 @@ void Psk31ModCore::upmix(std::span<Complex> samples, SimdLevel level) {
     });
 }
 
-std::expected<Bpsk31Mod, Psk31RateError> Bpsk31Mod::create(float fs, float rf_hz, float gain) {
-    const auto sps = transmitter_sps(fs, Psk31Component::Bpsk31Mod);
+template <Psk31Mode M>
+std::expected<Psk31Mod<M>, Psk31RateError> Psk31Mod<M>::create(float fs, float rf_hz, float gain) {
+    const auto sps = psk31_transmitter_sps(fs, M);
     if (!sps) return std::unexpected(sps.error());
-    return Bpsk31Mod(Psk31ModCore(*sps, fs, rf_hz, gain));
+    return Psk31Mod(Psk31ModCore(*sps, fs, rf_hz, gain));
 }
 
-std::vector<Complex> Bpsk31Mod::modulate_bits(std::span<const std::uint8_t> bits) {
+template <Psk31Mode M>
+std::vector<Complex> Psk31Mod<M>::modulate_bits(std::span<const std::uint8_t> bits) {
     std::vector<Complex> out(core_.samples_for(bits.size()));
     const float gain = core_.gain;
     const float* shape = core_.shape.data();
-    const float im = gain * 0.0f;
     Complex* y = out.data();
-    for (const std::uint8_t bit : bits) {
-        const float old = level_;
-        if (bit == 0) level_ = -level_;
-        const float change = level_ - old;
-        for (std::size_t i = 0; i < core_.sps; ++i) *y++ = {gain * (old + change * shape[i]), im};
+    if constexpr (M == Psk31Mode::Bpsk31) {
+        const float im = gain * 0.0f;
+        for (const std::uint8_t bit : bits) {
+            const float old = last_.level;
+            if (bit == 0) last_.level = -last_.level;
+            const float change = last_.level - old;
+            for (std::size_t i = 0; i < core_.sps; ++i) *y++ = {gain * (old + change * shape[i]), im};
+        }
+    } else {
+        for (const std::uint8_t bit : bits) {
+            const codec::Qpsk31Step step = codec::qpsk31_encode_step(last_.encoder, bit);
+            last_.encoder = step.next_state;
+            const Complex old = last_.phasor;
+            last_.phasor = codec::QPSK31_PHASE_STEPS[step.rotation] * old;
+            const Complex change = last_.phasor - old;
+            for (std::size_t i = 0; i < core_.sps; ++i) *y++ = (old + change * shape[i]) * gain;
+        }
     }
     if (core_.mix_on) core_.upmix(out);
     return out;
 }
 
-std::vector<Complex> Bpsk31Mod::modulate_text(std::span<const std::uint8_t> text, std::size_t preamble_bits,
-                                              std::size_t postamble_bits) {
+template <Psk31Mode M>
+std::vector<Complex> Psk31Mod<M>::modulate_text(std::span<const std::uint8_t> text, std::size_t preamble_bits,
+                                                std::size_t postamble_bits) {
     core_.samples_for(codec::VaricodeEncoder::text_bit_count(preamble_bits, text, postamble_bits));
     return modulate_bits(varicode_bits(text, preamble_bits, postamble_bits));
 }
 
-void Bpsk31Mod::reset() {
-    level_ = 1.0f;
+template <Psk31Mode M>
+void Psk31Mod<M>::reset() {
+    last_ = {};
     core_.reset_carrier();
 }
 
-std::expected<Qpsk31Mod, Psk31RateError> Qpsk31Mod::create(float fs, float rf_hz, float gain) {
-    const auto sps = transmitter_sps(fs, Psk31Component::Qpsk31Mod);
-    if (!sps) return std::unexpected(sps.error());
-    return Qpsk31Mod(Psk31ModCore(*sps, fs, rf_hz, gain));
-}
-
-std::vector<Complex> Qpsk31Mod::modulate_bits(std::span<const std::uint8_t> bits) {
-    std::vector<Complex> out(core_.samples_for(bits.size()));
-    const float gain = core_.gain;
-    const float* shape = core_.shape.data();
-    Complex* y = out.data();
-    for (const std::uint8_t bit : bits) {
-        const codec::Qpsk31Step step = codec::qpsk31_encode_step(enc_state_, bit);
-        enc_state_ = step.next_state;
-        const Complex old = phasor_;
-        phasor_ = codec::QPSK31_PHASE_STEPS[step.rotation] * old;
-        const Complex change = phasor_ - old;
-        for (std::size_t i = 0; i < core_.sps; ++i) *y++ = (old + change * shape[i]) * gain;
-    }
-    if (core_.mix_on) core_.upmix(out);
-    return out;
-}
-
-std::vector<Complex> Qpsk31Mod::modulate_text(std::span<const std::uint8_t> text, std::size_t preamble_bits,
-                                              std::size_t postamble_bits) {
-    core_.samples_for(codec::VaricodeEncoder::text_bit_count(preamble_bits, text, postamble_bits));
-    return modulate_bits(varicode_bits(text, preamble_bits, postamble_bits));
-}
-
-void Qpsk31Mod::reset() {
-    phasor_ = {1.0f, 0.0f};
-    enc_state_ = 0;
-    core_.reset_carrier();
-}
+template class Psk31Mod<Psk31Mode::Bpsk31>;
+template class Psk31Mod<Psk31Mode::Qpsk31>;
 
 }  // namespace kavro

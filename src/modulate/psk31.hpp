@@ -3,12 +3,13 @@
 #include <cstdint>
 #include <expected>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "core/complex.hpp"
 #include "core/phasor_nco.hpp"
 #include "core/simd_level.hpp"
-#include "demodulate/psk31.hpp"
+#include "waveform/psk31_timing.hpp"
 
 // PSK31 transmitters at 31.25 symbols per second. Each symbol moves from the previous value to
 // the new one along the rising half-cosine shape, is scaled by gain and carried up to rf_hz.
@@ -40,10 +41,13 @@ struct Psk31ModCore {
     void upmix(std::span<Complex> samples, SimdLevel level = best_simd_level());
 };
 
-// Bit 0 reverses the phase, any other byte keeps it.
-class Bpsk31Mod {
+// The transmitter of one mode. BPSK31: bit 0 reverses the phase, any other byte keeps it.
+// QPSK31: each bit (bit 0 of each byte) goes through the QPSK31 encoder, and the carrier phasor
+// turns by the step's rotation.
+template <Psk31Mode M>
+class Psk31Mod {
 public:
-    static std::expected<Bpsk31Mod, Psk31RateError> create(float fs, float rf_hz, float gain);
+    static std::expected<Psk31Mod, Psk31RateError> create(float fs, float rf_hz, float gain);
 
     std::vector<Complex> modulate_bits(std::span<const std::uint8_t> bits);
     // Preamble zeros, the text's Varicode and the postamble ones.
@@ -53,28 +57,23 @@ public:
     void set_gain(float gain) { core_.gain = gain; }
 
 private:
-    explicit Bpsk31Mod(Psk31ModCore core) : core_(std::move(core)) {}
+    // Where the last symbol left the carrier: its level, or its phasor and the encoder's state.
+    struct Bpsk31Symbol {
+        float level = 1.0f;
+    };
+    struct Qpsk31Symbol {
+        Complex phasor{1.0f, 0.0f};
+        std::uint8_t encoder = 0;
+    };
+
+    explicit Psk31Mod(Psk31ModCore core) : core_(std::move(core)) {}
     Psk31ModCore core_;
-    float level_ = 1.0f;
+    std::conditional_t<M == Psk31Mode::Bpsk31, Bpsk31Symbol, Qpsk31Symbol> last_{};
 };
 
-// Each bit (bit 0 of each byte) through the QPSK31 encoder; the carrier phasor turns by the
-// step's rotation.
-class Qpsk31Mod {
-public:
-    static std::expected<Qpsk31Mod, Psk31RateError> create(float fs, float rf_hz, float gain);
-
-    std::vector<Complex> modulate_bits(std::span<const std::uint8_t> bits);
-    std::vector<Complex> modulate_text(std::span<const std::uint8_t> text, std::size_t preamble_bits,
-                                       std::size_t postamble_bits);
-    void reset();
-    void set_gain(float gain) { core_.gain = gain; }
-
-private:
-    explicit Qpsk31Mod(Psk31ModCore core) : core_(std::move(core)) {}
-    Psk31ModCore core_;
-    Complex phasor_{1.0f, 0.0f};
-    std::uint8_t enc_state_ = 0;
-};
+extern template class Psk31Mod<Psk31Mode::Bpsk31>;
+extern template class Psk31Mod<Psk31Mode::Qpsk31>;
+using Bpsk31Mod = Psk31Mod<Psk31Mode::Bpsk31>;
+using Qpsk31Mod = Psk31Mod<Psk31Mode::Qpsk31>;
 
 }  // namespace kavro

@@ -1,6 +1,7 @@
 // Python classes and functions of the FT8 family, added in their fixed order: the modem and
 // codec classes, the candidate searches, then the message functions.
 
+#include <concepts>
 #include <optional>
 
 #include "codec/ft4.hpp"
@@ -28,120 +29,84 @@ std::expected<std::optional<ByteString>, FtLengthError> as_bytes(Decoded decoded
     return ByteString{{(*decoded)->begin(), (*decoded)->end()}};
 }
 
+// The FT8 text when Ft8 holds, else the FT4 one.
+template <bool Ft8, std::size_t A, std::size_t B>
+consteval auto pick(const char (&ft8)[A], const char (&ft4)[B]) {
+    if constexpr (Ft8) return FixedText<A>(ft8);
+    else return FixedText<B>(ft4);
+}
+
+template <class T>
+concept FtCodec = std::same_as<T, Ft8Codec> || std::same_as<T, Ft4Codec>;
+
 }  // namespace
 
-template <>
-struct Binding<Ft8Mod> {
-    static constexpr FixedText name = "Ft8Mod";
-    static constexpr FixedText doc = "Ft8Mod(fs, base_hz, rf_hz, gain)\n--\n\n";
-    static constexpr auto constructor = [](float fs, float base_hz, float rf_hz, float gain) {
-        return Ft8Mod(fs, base_hz, rf_hz, gain);
-    };
+// Each kind of class is one binding for both modes, its texts given for FT8, then FT4.
+template <FtLengthError::Mode M, const ToneFrame& Frame>
+struct Binding<ToneFrameMod<M, Frame>> {
+    using T = ToneFrameMod<M, Frame>;
+    static constexpr bool ft8 = M == FtLengthError::Mode::Ft8;
+    static constexpr FixedText name = pick<ft8>("Ft8Mod", "Ft4Mod");
+    static constexpr FixedText doc =
+        pick<ft8>("Ft8Mod(fs, base_hz, rf_hz, gain)\n--\n\n", "Ft4Mod(fs, base_hz, rf_hz, gain)\n--\n\n");
+    static constexpr auto constructor = construct<T, float, float, float, float>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
-            method<"modulate($self, tones)\n--\n\n"
-                   "Modulate 58 tone indices into a 151 680-sample complex64 IQ waveform.",
-                   &Ft8Mod::modulate>(),
+            method<pick<ft8>("modulate($self, tones)\n--\n\n"
+                             "Modulate 58 tone indices into a 151 680-sample complex64 IQ waveform.",
+                             "modulate($self, tones)\n--\n\n"
+                             "Modulate 87 tone indices into a 60 480-sample complex64 IQ waveform."),
+                   &T::modulate>(),
             {},
         };
         return table;
     }
 };
 
-template <>
-struct Binding<Ft8Demod> {
-    static constexpr FixedText name = "Ft8Demod";
-    static constexpr FixedText doc = "Ft8Demod(fs, base_hz)\n--\n\n";
-    static constexpr auto constructor = [](float fs, float base_hz) { return Ft8Demod(fs, base_hz); };
+template <FtLengthError::Mode M, const ToneFrame& Frame, const auto& Offsets>
+struct Binding<ToneFrameDemod<M, Frame, Offsets>> {
+    using T = ToneFrameDemod<M, Frame, Offsets>;
+    static constexpr bool ft8 = M == FtLengthError::Mode::Ft8;
+    static constexpr FixedText name = pick<ft8>("Ft8Demod", "Ft4Demod");
+    static constexpr FixedText doc = pick<ft8>("Ft8Demod(fs, base_hz)\n--\n\n", "Ft4Demod(fs, base_hz)\n--\n\n");
+    static constexpr auto constructor = construct<T, float, float>;
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
-            method<"demodulate($self, iq)\n--\n\n"
-                   "Demodulate a 151 680-sample IQ block into 58 tone indices (uint8).",
-                   &Ft8Demod::demodulate>(),
+            method<pick<ft8>("demodulate($self, iq)\n--\n\n"
+                             "Demodulate a 151 680-sample IQ block into 58 tone indices (uint8).",
+                             "demodulate($self, iq)\n--\n\n"
+                             "Demodulate a 60 480-sample IQ block into 87 tone indices (uint8)."),
+                   &T::demodulate>(),
             {},
         };
         return table;
     }
 };
 
-template <>
-struct Binding<Ft8Codec> {
-    static constexpr FixedText name = "Ft8Codec";
-    static constexpr FixedText doc = "Ft8Codec()\n--\n\n";
-    static constexpr auto constructor = [] { return Ft8Codec(); };
+template <FtCodec T>
+struct Binding<T> {
+    static constexpr bool ft8 = std::same_as<T, Ft8Codec>;
+    static constexpr FixedText name = pick<ft8>("Ft8Codec", "Ft4Codec");
+    static constexpr FixedText doc = pick<ft8>("Ft8Codec()\n--\n\n", "Ft4Codec()\n--\n\n");
+    static constexpr auto constructor = [] { return T(); };
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
-            static_method<Ft8Codec,
-                          "encode(payload)\n--\n\n"
-                          "Encode a 10-byte payload into 58 Gray-coded tone indices (uint8).",
-                          [](BytesArg payload) { return Ft8Codec::encode(payload.data); }>(),
-            static_method<Ft8Codec,
-                          "decode_hard(tones)\n--\n\n"
-                          "Hard-decision decode 58 tone indices \u2192 bytes[10] or None.",
-                          [](std::span<const std::uint8_t> tones) { return as_bytes(Ft8Codec::decode_hard(tones)); }>(),
-            static_method<Ft8Codec,
+            static_method<T,
+                          pick<ft8>("encode(payload)\n--\n\n"
+                                    "Encode a 10-byte payload into 58 Gray-coded tone indices (uint8).",
+                                    "encode(payload)\n--\n\n"
+                                    "Encode a 10-byte payload into 87 Gray-coded tone indices (uint8)."),
+                          [](BytesArg payload) { return T::encode(payload.data); }>(),
+            static_method<T,
+                          pick<ft8>("decode_hard(tones)\n--\n\n"
+                                    "Hard-decision decode 58 tone indices \u2192 bytes[10] or None.",
+                                    "decode_hard(tones)\n--\n\n"
+                                    "Hard-decision decode 87 tone indices \u2192 bytes[10] or None."),
+                          [](std::span<const std::uint8_t> tones) { return as_bytes(T::decode_hard(tones)); }>(),
+            static_method<T,
                           "decode_soft(llr)\n--\n\n"
                           "Soft-decision decode float32[174] LLRs \u2192 bytes[10] or None.",
-                          [](std::span<const float> llr) { return as_bytes(Ft8Codec::decode_soft(llr)); }>(),
-            {},
-        };
-        return table;
-    }
-};
-
-template <>
-struct Binding<Ft4Mod> {
-    static constexpr FixedText name = "Ft4Mod";
-    static constexpr FixedText doc = "Ft4Mod(fs, base_hz, rf_hz, gain)\n--\n\n";
-    static constexpr auto constructor = [](float fs, float base_hz, float rf_hz, float gain) {
-        return Ft4Mod(fs, base_hz, rf_hz, gain);
-    };
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<"modulate($self, tones)\n--\n\n"
-                   "Modulate 87 tone indices into a 60 480-sample complex64 IQ waveform.",
-                   &Ft4Mod::modulate>(),
-            {},
-        };
-        return table;
-    }
-};
-
-template <>
-struct Binding<Ft4Demod> {
-    static constexpr FixedText name = "Ft4Demod";
-    static constexpr FixedText doc = "Ft4Demod(fs, base_hz)\n--\n\n";
-    static constexpr auto constructor = [](float fs, float base_hz) { return Ft4Demod(fs, base_hz); };
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<"demodulate($self, iq)\n--\n\n"
-                   "Demodulate a 60 480-sample IQ block into 87 tone indices (uint8).",
-                   &Ft4Demod::demodulate>(),
-            {},
-        };
-        return table;
-    }
-};
-
-template <>
-struct Binding<Ft4Codec> {
-    static constexpr FixedText name = "Ft4Codec";
-    static constexpr FixedText doc = "Ft4Codec()\n--\n\n";
-    static constexpr auto constructor = [] { return Ft4Codec(); };
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            static_method<Ft4Codec,
-                          "encode(payload)\n--\n\n"
-                          "Encode a 10-byte payload into 87 Gray-coded tone indices (uint8).",
-                          [](BytesArg payload) { return Ft4Codec::encode(payload.data); }>(),
-            static_method<Ft4Codec,
-                          "decode_hard(tones)\n--\n\n"
-                          "Hard-decision decode 87 tone indices \u2192 bytes[10] or None.",
-                          [](std::span<const std::uint8_t> tones) { return as_bytes(Ft4Codec::decode_hard(tones)); }>(),
-            static_method<Ft4Codec,
-                          "decode_soft(llr)\n--\n\n"
-                          "Soft-decision decode float32[174] LLRs \u2192 bytes[10] or None.",
-                          [](std::span<const float> llr) { return as_bytes(Ft4Codec::decode_soft(llr)); }>(),
+                          [](std::span<const float> llr) { return as_bytes(T::decode_soft(llr)); }>(),
             {},
         };
         return table;

@@ -80,7 +80,69 @@ PyObject* best_psk31_sync(const ListArg<PyObject*>& candidates, float carrier_hz
     Py_RETURN_NONE;
 }
 
+// The BPSK31 text when Bpsk holds, else the QPSK31 one.
+template <bool Bpsk, std::size_t A, std::size_t B>
+consteval auto pick(const char (&bpsk)[A], const char (&qpsk)[B]) {
+    if constexpr (Bpsk) return FixedText<A>(bpsk);
+    else return FixedText<B>(qpsk);
+}
+
 }  // namespace
+
+// Each kind of modem is one binding for both modes, its texts given for BPSK31, then QPSK31.
+template <Psk31Mode M>
+struct Binding<Psk31Mod<M>> {
+    using T = Psk31Mod<M>;
+    static constexpr bool bpsk = M == Psk31Mode::Bpsk31;
+    static constexpr FixedText name = pick<bpsk>("Bpsk31Mod", "Qpsk31Mod");
+    static constexpr FixedText doc = pick<bpsk>("Bpsk31Mod(fs, rf_hz, gain)\n--\n\n", "Qpsk31Mod(fs, rf_hz, gain)\n--\n\n");
+    static constexpr auto constructor = &T::create;
+    static PyMethodDef* methods() {
+        static PyMethodDef table[] = {
+            method<pick<bpsk>("modulate_bits($self, bits)\n--\n\nModulate raw differential bits into a complex64 IQ waveform.",
+                              "modulate_bits($self, bits)\n--\n\n"),
+                   &T::modulate_bits>(),
+            method<pick<bpsk>("modulate_text($self, text, preamble_bits=..., postamble_bits=...)\n--\n\n"
+                              "Modulate text bytes into a complex64 IQ waveform.",
+                              "modulate_text($self, text, preamble_bits=..., postamble_bits=...)\n--\n\n"),
+                   &modulate_text<T>>(),
+            method<"reset($self)\n--\n\n", &T::reset>(),
+            method<"set_gain($self, g)\n--\n\n", &T::set_gain>(),
+            {},
+        };
+        return table;
+    }
+};
+
+// BPSK31's process returns its values; QPSK31's also buffers them for flush.
+template <Psk31Mode M>
+struct Binding<Psk31Demod<M>> {
+    using T = Psk31Demod<M>;
+    static constexpr bool bpsk = M == Psk31Mode::Bpsk31;
+    static constexpr FixedText name = pick<bpsk>("Bpsk31Demod", "Qpsk31Demod");
+    static constexpr FixedText doc = pick<bpsk>("Bpsk31Demod(fs, rf_hz, gain)\n--\n\n", "Qpsk31Demod(fs, rf_hz, gain)\n--\n\n");
+    static constexpr auto constructor = &T::create;
+    static PyMethodDef* methods() {
+        const PyMethodDef reset = method<"reset($self)\n--\n\n", &T::reset>();
+        const PyMethodDef set_gain = method<"set_gain($self, g)\n--\n\n", &T::set_gain>();
+        if constexpr (bpsk) {
+            static PyMethodDef table[] = {
+                method<"process($self, iq)\n--\n\nProcess a complex64 IQ array and return float32 soft bits.", &T::process_all>(),
+                reset, set_gain, {},
+            };
+            return table;
+        } else {
+            static PyMethodDef table[] = {
+                method<"process($self, iq)\n--\n\nProcess IQ samples and buffer the resulting soft dibits.\n"
+                       "Returns the soft dibit float32 array (interleaved Re/Im pairs).",
+                       &T::process_buffered>(),
+                method<"flush($self)\n--\n\nRun Viterbi on accumulated soft dibits and return decoded bits.", &T::flush>(),
+                reset, set_gain, {},
+            };
+            return table;
+        }
+    }
+};
 
 template <>
 struct DictFields<Psk31SyncResult> {
@@ -144,59 +206,6 @@ struct Binding<VaricodeDecoder> {
 };
 
 template <>
-struct Binding<Bpsk31Mod> {
-    static constexpr FixedText name = "Bpsk31Mod";
-    static constexpr FixedText doc = "Bpsk31Mod(fs, rf_hz, gain)\n--\n\n";
-    static constexpr auto constructor = &Bpsk31Mod::create;
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<"modulate_bits($self, bits)\n--\n\nModulate raw differential bits into a complex64 IQ waveform.",
-                   &Bpsk31Mod::modulate_bits>(),
-            method<"modulate_text($self, text, preamble_bits=..., postamble_bits=...)\n--\n\n"
-                   "Modulate text bytes into a complex64 IQ waveform.",
-                   &modulate_text<Bpsk31Mod>>(),
-            method<"reset($self)\n--\n\n", &Bpsk31Mod::reset>(),
-            method<"set_gain($self, g)\n--\n\n", &Bpsk31Mod::set_gain>(),
-            {},
-        };
-        return table;
-    }
-};
-
-template <>
-struct Binding<Qpsk31Mod> {
-    static constexpr FixedText name = "Qpsk31Mod";
-    static constexpr FixedText doc = "Qpsk31Mod(fs, rf_hz, gain)\n--\n\n";
-    static constexpr auto constructor = &Qpsk31Mod::create;
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<"modulate_bits($self, bits)\n--\n\n", &Qpsk31Mod::modulate_bits>(),
-            method<"modulate_text($self, text, preamble_bits=..., postamble_bits=...)\n--\n\n", &modulate_text<Qpsk31Mod>>(),
-            method<"reset($self)\n--\n\n", &Qpsk31Mod::reset>(),
-            method<"set_gain($self, g)\n--\n\n", &Qpsk31Mod::set_gain>(),
-            {},
-        };
-        return table;
-    }
-};
-
-template <>
-struct Binding<Bpsk31Demod> {
-    static constexpr FixedText name = "Bpsk31Demod";
-    static constexpr FixedText doc = "Bpsk31Demod(fs, rf_hz, gain)\n--\n\n";
-    static constexpr auto constructor = &Bpsk31Demod::create;
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<"process($self, iq)\n--\n\nProcess a complex64 IQ array and return float32 soft bits.", &Bpsk31Demod::process_all>(),
-            method<"reset($self)\n--\n\n", &Bpsk31Demod::reset>(),
-            method<"set_gain($self, g)\n--\n\n", &Bpsk31Demod::set_gain>(),
-            {},
-        };
-        return table;
-    }
-};
-
-template <>
 struct Binding<Bpsk31Decider> {
     static constexpr FixedText name = "Bpsk31Decider";
     static constexpr FixedText doc = "Bpsk31Decider()\n--\n\n";
@@ -204,25 +213,6 @@ struct Binding<Bpsk31Decider> {
     static PyMethodDef* methods() {
         static PyMethodDef table[] = {
             method<"process($self, soft)\n--\n\nThreshold soft bits to hard decisions. Returns uint8 array.", &Bpsk31Decider::process>(),
-            {},
-        };
-        return table;
-    }
-};
-
-template <>
-struct Binding<Qpsk31Demod> {
-    static constexpr FixedText name = "Qpsk31Demod";
-    static constexpr FixedText doc = "Qpsk31Demod(fs, rf_hz, gain)\n--\n\n";
-    static constexpr auto constructor = &Qpsk31Demod::create;
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<"process($self, iq)\n--\n\nProcess IQ samples and buffer the resulting soft dibits.\n"
-                   "Returns the soft dibit float32 array (interleaved Re/Im pairs).",
-                   &Qpsk31Demod::process_buffered>(),
-            method<"flush($self)\n--\n\nRun Viterbi on accumulated soft dibits and return decoded bits.", &Qpsk31Demod::flush>(),
-            method<"reset($self)\n--\n\n", &Qpsk31Demod::reset>(),
-            method<"set_gain($self, g)\n--\n\n", &Qpsk31Demod::set_gain>(),
             {},
         };
         return table;

@@ -77,7 +77,7 @@ struct CostasCell {
 };
 
 struct SearchMode {
-    const char* function;                        // the Python name, for error messages
+    const char* function;                        // the entry point (ft8_sync, ft4_sync), named in errors
     std::size_t row_len;                         // samples per symbol
     float spacing;                               // Hz between tones
     std::int64_t frame_len;                      // L, symbols per frame

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <limits>
 
-#include "demodulate/psk31.hpp"
 #include "sync/waterfall.hpp"
+#include "waveform/psk31_receiver.hpp"
 
 namespace kavro {
 
@@ -91,14 +91,14 @@ float median_f32(std::vector<float> values) {
 void record_candidate(std::vector<Psk31SyncResult>& results, std::size_t time_sym, std::size_t freq_bin,
                       std::span<const Complex> iq, std::size_t n_bits, float base_hz, float score, float fs) {
     const std::size_t sps = psk31_samples_per_symbol(fs);
-    if (sps == 0 || iq.empty() || time_sym > (iq.size() - 1) / sps) return;  // start at or past the end
+    if (sps == 0 || sps > kPsk31MaxSamplesPerSymbol) return;
+    if (iq.empty() || time_sym > (iq.size() - 1) / sps) return;  // start at or past the end
     const std::size_t start = time_sym * sps;
     const float carrier = base_hz + static_cast<float>(freq_bin) * kPsk31BinHz;
-    auto demod = Bpsk31Demod::create(fs, carrier, 1.0f);
-    if (!demod) return;
+    Psk31DemodState receiver(sps, fs, carrier, 1.0f);
     const std::size_t wanted = std::min(n_bits, (iq.size() - start) / sps);
     std::vector<float> soft(wanted + 2);
-    const std::size_t count = demod->process(iq.subspan(start), soft);
+    const std::size_t count = psk31_receive<Psk31Mode::Bpsk31>(receiver, iq.subspan(start), soft, best_simd_level());
     soft.resize(std::min(wanted, count));
     results.push_back({std::move(soft), time_sym, freq_bin, carrier, score});
 }

@@ -4,9 +4,9 @@
 #include <limits>
 #include <vector>
 
-#include "demodulate/psk31.hpp"
 #include "modulate/psk31.hpp"
 #include "support/test_support.hpp"
+#include "waveform/psk31_timing.hpp"
 
 namespace {
 
