@@ -88,7 +88,7 @@ struct MethodTraits<Fn, false> {
 };
 
 template <class T>
-inline constexpr bool is_optional_v = is_optional<std::remove_cvref_t<T>>::value;
+inline constexpr bool is_optional_v = is_a<std::remove_cvref_t<T>, std::optional>;
 
 // Types whose defaults are literals of the text signature.
 template <class T>
