@@ -237,7 +237,7 @@ struct Converter<T> {
         PyTypeObject* type = type_object<T>();
         if (type == nullptr) return Converted::Failed;
         if (!PyObject_TypeCheck(object, type)) {
-            raise_not_an_instance(object, Binding<T>::name.chars);
+            raise_not_an_instance(object, class_name<T>());
             return Converted::Failed;
         }
         auto& self = instance_of<T>(object);
