@@ -2,14 +2,13 @@
 
 #include <Python.h>
 
-// The module's registration: the execution step adds the demodulators, the modulators, the
-// FT8/FT4 family and the PSK31 family through the family files' functions below; the OFDM,
-// frame-link and DVB-T groups register themselves.
+// The module's registration: the execution step adds the modems, the FT8/FT4 family and the
+// PSK31 family through the family files' functions below; the OFDM, frame-link and DVB-T groups
+// register themselves.
 
 namespace kavro::python {
 
-namespace demodulate { int register_classes(PyObject* module); }
-namespace modulate { int register_classes(PyObject* module); }
+namespace modems { int register_classes(PyObject* module); }
 namespace ft8 { int register_classes(PyObject* module); }
 namespace psk31 { int register_classes(PyObject* module); }
 

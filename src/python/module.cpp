@@ -1,6 +1,7 @@
 #include <Python.h>
 
 #include "python/binding/errors.hpp"
+#include "python/binding/registry.hpp"
 #include "python/groups.hpp"
 
 namespace kavro::python {
@@ -15,12 +16,8 @@ int execute(PyObject* module) {
             PyErr_SetString(PyExc_TypeError, "kavro_sdr: the execution step needs a module object");
             return -1;
         }
-        for (auto step : {demodulate::register_classes, modulate::register_classes, ft8::register_classes,
-                          psk31::register_classes, ofdm::register_group, ofdm_frame::register_group,
-                          dvb_t_frame::register_group}) {
-            if (step(module) != 0) return -1;
-        }
-        return 0;
+        return binding::add_all(module, {modems::register_classes, ft8::register_classes, psk31::register_classes,
+                                         ofdm::register_group, ofdm_frame::register_group, dvb_t_frame::register_group});
     });
 }
 

@@ -35,45 +35,8 @@ std::expected<OfdmConfig, ErrorAlreadySet> make_ofdm_config(
     return std::move(*config);
 }
 
-PyMethodDef* Binding<OfdmConfig>::methods() {
-    static PyMethodDef table[] = {
-        method<"with_inner_fec($self, kind, code=\"\")\n--\n\n", &OfdmConfig::with_inner_fec>(),
-        method<"with_outer_fec($self, kind, a=0, b=0)\n--\n\n", &OfdmConfig::with_outer_fec>(),
-        method<"with_scrambler($self, poly, width, seed=1, per_frame_random=False, position=\"before_outer\")\n--\n\n",
-               &OfdmConfig::with_scrambler>(),
-        method<"with_dvb_t_scrambler($self)\n--\n\n", &OfdmConfig::with_dvb_t_scrambler>(),
-        method<"with_interleaver($self, stage, rows, cols)\n--\n\n", &OfdmConfig::with_interleaver>(),
-        method<"with_conv_interleaver($self, stage, branches=12, depth=17)\n--\n\n", &OfdmConfig::with_conv_interleaver>(),
-        method<"with_payload_crc($self, kind)\n--\n\n", &OfdmConfig::with_payload_crc>(),
-        method<"with_header_crc($self, kind)\n--\n\n", &OfdmConfig::with_header_crc>(),
-        method<"with_ldpc_decode_rule($self, kind, scale=0.75)\n--\n\n", &OfdmConfig::with_ldpc_decode_rule>(),
-        method<"with_header_format($self, kind)\n--\n\n", &OfdmConfig::with_header_format>(),
-        method<"with_symbol_window($self, roll_off)\n--\n\n", &OfdmConfig::with_symbol_window>(),
-        method<"with_rx_window_backoff($self, backoff)\n--\n\n", &OfdmConfig::with_rx_window_backoff>(),
-        method<"with_tx_lowpass($self, num_taps, stopband_db=60.0)\n--\n\n", &OfdmConfig::with_tx_lowpass>(),
-        method<"tx_lowpass_suggested_taps($self, stopband_db=60.0)\n--\n\n", &OfdmConfig::tx_lowpass_suggested_taps>(),
-        method<"tx_lowpass_group_delay($self, num_taps)\n--\n\n", &OfdmConfig::tx_lowpass_group_delay>(),
-        method<"tx_lowpass_fits_guard($self, num_taps, roll_off=0, backoff=None)\n--\n\n",
-               &OfdmConfig::tx_lowpass_fits_guard>(),
-        method<"validate_frame($self)\n--\n\n", &OfdmConfig::validate_frame>(),
-        {},
-    };
-    return table;
-}
-
-PyGetSetDef* Binding<OfdmConfig>::properties() {
-    static PyGetSetDef table[] = {
-        property<"bits_per_ofdm_symbol", &OfdmConfig::bits_per_ofdm_symbol>(),
-        property<"samples_per_ofdm_symbol", &OfdmConfig::samples_per_ofdm_symbol>(),
-        property<"occupied_half_carriers", &OfdmConfig::occupied_half_carriers>(),
-        {},
-    };
-    return table;
-}
-
 template <>
 struct Binding<OfdmMod> {
-    static constexpr FixedText name = "OfdmMod";
     static constexpr FixedText doc =
         "OfdmMod(cfg)\n--\n\n"
         "OFDM transmitter: fused mapper + resource-grid mapping + IFFT + cyclic\n"
@@ -83,15 +46,11 @@ struct Binding<OfdmMod> {
         "`bits_per_ofdm_symbol` at a time, zero-padding a final partial symbol.\n"
         "Output: complex64 IQ array, `samples_per_ofdm_symbol` samples per symbol.";
     static constexpr auto constructor = &OfdmMod::create;
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {method<"modulate($self, bits)\n--\n\n", &OfdmMod::modulate>(), {}};
-        return table;
-    }
+    static constexpr auto methods = method_table(method<"modulate($self, bits)\n--\n\n", &OfdmMod::modulate>());
 };
 
 template <>
 struct Binding<OfdmDemod> {
-    static constexpr FixedText name = "OfdmDemod";
     static constexpr FixedText doc =
         "OfdmDemod(cfg, equalizer=\"training_symbol\")\n--\n\n"
         "OFDM receiver: fused cyclic-prefix removal + FFT + channel equalization\n"
@@ -106,25 +65,20 @@ struct Binding<OfdmDemod> {
         "Input: complex64 IQ array, `samples_per_ofdm_symbol` samples per symbol.\n"
         "Output: uint8 array of bits, `bits_per_ofdm_symbol` per symbol.";
     static constexpr auto constructor = &OfdmDemod::create;
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<"demodulate($self, iq)\n--\n\n", &OfdmDemod::demodulate>(),
-            method<"demodulate_soft($self, iq)\n--\n\n"
-                   "Like `demodulate()`, but also returns the pre-decision soft symbols\n"
-                   "(post-equalization, post-grid-extract), for callers that want to\n"
-                   "build an [`PyOfdmRxFrame`] via `build_ofdm_rx_frame`.",
-                   &OfdmDemod::demodulate_soft>(),
-            method<"estimate_channel($self, training_iq)\n--\n\n"
-                   "Estimates and holds the channel from one already-demodulated training\n"
-                   "symbol's raw IQ (`samples_per_ofdm_symbol` samples, CP included).\n"
-                   "\n"
-                   "Only meaningful for the \"training_symbol\" equalizer; a no-op under\n"
-                   "\"pilot_interp\".",
-                   &OfdmDemod::estimate_channel>(),
-            {},
-        };
-        return table;
-    }
+    static constexpr auto methods = method_table(
+        method<"demodulate($self, iq)\n--\n\n", &OfdmDemod::demodulate>(),
+        method<"demodulate_soft($self, iq)\n--\n\n"
+               "Like `demodulate()`, but also returns the pre-decision soft symbols\n"
+               "(post-equalization, post-grid-extract), for callers that want to\n"
+               "build an [`PyOfdmRxFrame`] via `build_ofdm_rx_frame`.",
+               &OfdmDemod::demodulate_soft>(),
+        method<"estimate_channel($self, training_iq)\n--\n\n"
+               "Estimates and holds the channel from one already-demodulated training\n"
+               "symbol's raw IQ (`samples_per_ofdm_symbol` samples, CP included).\n"
+               "\n"
+               "Only meaningful for the \"training_symbol\" equalizer; a no-op under\n"
+               "\"pilot_interp\".",
+               &OfdmDemod::estimate_channel>());
 };
 
 template <>
@@ -133,18 +87,13 @@ struct Binding<OfdmRxFrame> {
     static constexpr FixedText doc =
         "Per-packet OFDM RX diagnostics. Fields that require acquisition or\n"
         "equalization stay `None` until the caller has actually run those stages.";
-    static PyGetSetDef* properties() {
-        static PyGetSetDef table[] = {
-            property<"bits", &OfdmRxFrame::bits>(),
-            property<"evm_db", &OfdmRxFrame::evm_db>(),
-            property<"cfo_hz", &OfdmRxFrame::cfo_hz>(),
-            property<"timing_offset_samples", &OfdmRxFrame::timing_offset_samples>(),
-            property<"channel_mse", &OfdmRxFrame::channel_mse>(),
-            property<"num_symbols", &OfdmRxFrame::num_symbols>(),
-            {},
-        };
-        return table;
-    }
+    static constexpr auto properties = property_table(
+        property<"bits", &OfdmRxFrame::bits>(),
+        property<"evm_db", &OfdmRxFrame::evm_db>(),
+        property<"cfo_hz", &OfdmRxFrame::cfo_hz>(),
+        property<"timing_offset_samples", &OfdmRxFrame::timing_offset_samples>(),
+        property<"channel_mse", &OfdmRxFrame::channel_mse>(),
+        property<"num_symbols", &OfdmRxFrame::num_symbols>());
 };
 
 template <>
@@ -159,31 +108,29 @@ namespace kavro::python::ofdm {
 
 int register_group(PyObject* module) {
     using namespace binding;
-    for (auto add : {add_class<OfdmConfig>, add_class<OfdmMod>, add_class<OfdmDemod>, add_class<OfdmRxFrame>,
-                     add_function<"build_ofdm_rx_frame(cfg, soft_symbols, bits)\n--\n\n"
-                                  "Builds an [`PyOfdmRxFrame`] from demodulated soft symbols and their\n"
-                                  "corresponding hard-decided bits, mirroring\n"
-                                  "`demodulate::ofdm::build_ofdm_rx_frame`.",
-                                  &build_ofdm_rx_frame>,
-                     add_function<"ofdm_sync(iq, fs, num_repeats, repeat_len, search_start, search_end, "
-                                  "training_n_fft=None, training_cp_len=None)\n--\n\n"
-                                  "Searches an OFDM IQ buffer for a repeated-segment preamble match.\n"
-                                  "\n"
-                                  "Returns a list of dicts, sorted by descending score:\n"
-                                  "  {\"start_sample\": int, \"cfo_hz\": float, \"integer_cfo_bins\": int, \"score\": float}\n"
-                                  "\n"
-                                  "`integer_cfo_bins` is only meaningful (nonzero) if `with_training_symbol`\n"
-                                  "was set when generating the preamble; total CFO is\n"
-                                  "`cfo_hz + integer_cfo_bins * (fs / n_fft)`.",
-                                  &ofdm_sync_call>,
-                     add_function<"generate_ofdm_preamble(cfg, num_repeats, repeat_len, training_n_fft=None, "
-                                  "training_cp_len=None)\n--\n\n"
-                                  "Generates a repeated-segment preamble (plus training symbol, if\n"
-                                  "`training_n_fft`/`training_cp_len` are given) for prepending before OFDM\n"
-                                  "data symbols.",
-                                  &generate_ofdm_preamble_call>})
-        if (add(module) != 0) return -1;
-    return 0;
+    return add_all(module, {add_class<OfdmConfig>, add_class<OfdmMod>, add_class<OfdmDemod>, add_class<OfdmRxFrame>,
+                            add_function<"build_ofdm_rx_frame(cfg, soft_symbols, bits)\n--\n\n"
+                                         "Builds an [`PyOfdmRxFrame`] from demodulated soft symbols and their\n"
+                                         "corresponding hard-decided bits, mirroring\n"
+                                         "`demodulate::ofdm::build_ofdm_rx_frame`.",
+                                         &build_ofdm_rx_frame>,
+                            add_function<"ofdm_sync(iq, fs, num_repeats, repeat_len, search_start, search_end, "
+                                         "training_n_fft=None, training_cp_len=None)\n--\n\n"
+                                         "Searches an OFDM IQ buffer for a repeated-segment preamble match.\n"
+                                         "\n"
+                                         "Returns a list of dicts, sorted by descending score:\n"
+                                         "  {\"start_sample\": int, \"cfo_hz\": float, \"integer_cfo_bins\": int, \"score\": float}\n"
+                                         "\n"
+                                         "`integer_cfo_bins` is only meaningful (nonzero) if `with_training_symbol`\n"
+                                         "was set when generating the preamble; total CFO is\n"
+                                         "`cfo_hz + integer_cfo_bins * (fs / n_fft)`.",
+                                         &ofdm_sync_call>,
+                            add_function<"generate_ofdm_preamble(cfg, num_repeats, repeat_len, training_n_fft=None, "
+                                         "training_cp_len=None)\n--\n\n"
+                                         "Generates a repeated-segment preamble (plus training symbol, if\n"
+                                         "`training_n_fft`/`training_cp_len` are given) for prepending before OFDM\n"
+                                         "data symbols.",
+                                         &generate_ofdm_preamble_call>});
 }
 
 }  // namespace kavro::python::ofdm

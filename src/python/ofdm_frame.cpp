@@ -2,8 +2,6 @@
 
 #include <memory>
 #include <optional>
-#include <string>
-#include <tuple>
 
 #include "demodulate/ofdm_frame/frame_body_decoder.hpp"
 #include "demodulate/ofdm_frame/stream_receiver.hpp"
@@ -23,26 +21,16 @@ struct SharedCodecCache {
 
 namespace {
 
-SharedCodecCache make_codec_cache() { return {}; }
-
-McsTable make_mcs_table() { return {}; }
-
 std::shared_ptr<CodecCache> cache_of(const std::optional<SharedCodecCache>& cache) {
     return cache ? cache->cache : nullptr;  // none: the object makes its own
 }
 
-std::expected<OfdmFrameMod, FrameLinkError> make_frame_mod(const OfdmConfig& cfg, const McsTable& mcs_table,
-                                                           std::uint64_t num_repeats, std::uint64_t repeat_len,
-                                                           std::optional<SharedCodecCache> cache) {
-    return OfdmFrameMod::create(cfg, mcs_table.entries(), num_repeats, repeat_len, cache_of(cache));
-}
-
-std::expected<OfdmFrameStreamDemod, FrameLinkError> make_frame_stream_demod(const OfdmConfig& cfg,
-                                                                             const McsTable& mcs_table,
-                                                                             std::uint64_t num_repeats,
-                                                                             std::uint64_t repeat_len,
-                                                                             std::optional<SharedCodecCache> cache) {
-    return OfdmFrameStreamDemod::create(cfg, mcs_table.entries(), num_repeats, repeat_len, cache_of(cache));
+// The modulator and the streaming receiver, which both know the preamble's shape.
+template <class T>
+std::expected<T, FrameLinkError> make_with_preamble(const OfdmConfig& cfg, const McsTable& mcs_table,
+                                                    std::uint64_t num_repeats, std::uint64_t repeat_len,
+                                                    std::optional<SharedCodecCache> cache) {
+    return T::create(cfg, mcs_table.entries(), num_repeats, repeat_len, cache_of(cache));
 }
 
 std::expected<OfdmFrameDemod, FrameLinkError> make_frame_demod(const OfdmConfig& cfg, const McsTable& mcs_table,
@@ -57,7 +45,6 @@ FramePacket packet_of(OfdmFrameStreamDemod::Attempt::value_type attempt) { retur
 
 template <>
 struct Binding<SharedCodecCache> {
-    static constexpr FixedText name = "CodecCache";
     static constexpr FixedText doc =
         "CodecCache()\n--\n\n"
         "A shared cache of constructed FEC codes (LDPC/BCH/Reed\u2013Solomon).\n"
@@ -70,127 +57,83 @@ struct Binding<SharedCodecCache> {
         "transmitter and receiver on the same MCS then share the built codes. Omitting\n"
         "`cache=` gives each object its own private cache, which still amortizes\n"
         "across that object's own calls.";
-    static constexpr auto constructor = &make_codec_cache;
+    static constexpr auto constructor = construct<SharedCodecCache>;
 };
 
 template <>
 struct Binding<FramePacket> {
-    static constexpr FixedText name = "FramePacket";
     static constexpr FixedText doc =
         "FramePacket(payload, sequence_num=0, mcs_index=0, flags=0)\n--\n\n"
         "A MAC-layer frame: metadata (sequence number, MCS index, flags) plus an\n"
         "opaque byte payload.";
     static constexpr auto constructor = &FramePacket::create;
-    static PyGetSetDef* properties() {
-        static PyGetSetDef table[] = {
-            property<"payload", &FramePacket::payload_copy>(),
-            property<"sequence_num", [](const FramePacket& p) { return p.sequence_num; }>(),
-            property<"mcs_index", [](const FramePacket& p) { return p.mcs_index; }>(),
-            property<"flags", [](const FramePacket& p) { return p.flags; }>(),
-            {},
-        };
-        return table;
-    }
+    static constexpr auto properties = property_table(
+        property<"payload", &FramePacket::payload_copy>(),
+        property<"sequence_num", &FramePacket::sequence_num>(), property<"mcs_index", &FramePacket::mcs_index>(),
+        property<"flags", &FramePacket::flags>());
 };
 
 template <>
 struct Binding<McsTable> {
-    static constexpr FixedText name = "McsTable";
     static constexpr FixedText doc =
         "McsTable()\n--\n\n"
         "Maps each frame's `mcs_index` to a modulation-and-coding scheme. Build it\n"
         "by adding entries; the sender and receiver must share the same table.";
-    static constexpr auto constructor = &make_mcs_table;
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<"add($self, constellation, inner_kind=\"none\", inner_code=\"\", outer_kind=\"none\", outer_a=0, "
-                   "outer_b=0)\n--\n\n"
-                   "Appends an MCS entry. `constellation` is one of\n"
-                   "\"bpsk\"|\"qpsk\"|\"qam16\"|\"qam64\"|\"qam256\"; `inner`/`outer` mirror\n"
-                   "`OfdmConfig.with_inner_fec`/`with_outer_fec` (`inner_kind`, `inner_code`,\n"
-                   "`outer_kind`, `outer_a`, `outer_b`).",
-                   &McsTable::add>(),
-            static_method<McsTable,
-                          "default_ladder()\n--\n\n"
-                          "The default ladder: BPSK/QPSK/QAM-16/QAM-64, each with an LDPC(n512r12)\n"
-                          "inner code and a BCH(t=8) outer code.",
-                          &McsTable::default_ladder>(),
-            {},
-        };
-        return table;
-    }
-    static PyGetSetDef* properties() {
-        static PyGetSetDef table[] = {property<"len", &McsTable::len>(), {}};
-        return table;
-    }
-
+    static constexpr auto constructor = construct<McsTable>;
+    static constexpr auto methods = method_table(
+        method<"add($self, constellation, inner_kind=\"none\", inner_code=\"\", outer_kind=\"none\", outer_a=0, "
+               "outer_b=0)\n--\n\n"
+               "Appends an MCS entry. `constellation` is one of\n"
+               "\"bpsk\"|\"qpsk\"|\"qam16\"|\"qam64\"|\"qam256\"; `inner`/`outer` mirror\n"
+               "`OfdmConfig.with_inner_fec`/`with_outer_fec` (`inner_kind`, `inner_code`,\n"
+               "`outer_kind`, `outer_a`, `outer_b`).",
+               &McsTable::add>(),
+        static_method<McsTable,
+                      "default_ladder()\n--\n\n"
+                      "The default ladder: BPSK/QPSK/QAM-16/QAM-64, each with an LDPC(n512r12)\n"
+                      "inner code and a BCH(t=8) outer code.",
+                      &McsTable::default_ladder>());
+    static constexpr auto properties = property_table(property<"len", &McsTable::len>());
 };
 
 template <>
 struct Binding<OfdmFrameMod> {
-    static constexpr FixedText name = "OfdmFrameMod";
     static constexpr FixedText doc =
         "OfdmFrameMod(cfg, mcs_table, num_repeats=4, repeat_len=16, cache=None)\n--\n\n"
         "COFDM frame transmitter: serializes a `FramePacket` to a flat IQ stream\n"
         "(`[preamble + training][header][payload]`), applying the concatenated FEC\n"
         "chain configured on the `OfdmConfig` and selected per frame by the MCS\n"
         "table.";
-    static constexpr auto constructor = &make_frame_mod;
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<"modulate_frame($self, frame, per_frame_seed=0)\n--\n\n"
-                   "Modulates a whole frame into IQ. `per_frame_seed` supplies the\n"
-                   "scrambler seed for a per-frame-random configuration (ignored otherwise).",
-                   &OfdmFrameMod::modulate_frame>(),
-            {},
-        };
-        return table;
-    }
+    static constexpr auto constructor = &make_with_preamble<OfdmFrameMod>;
+    static constexpr auto methods = method_table(
+        method<"modulate_frame($self, frame, per_frame_seed=0)\n--\n\n"
+               "Modulates a whole frame into IQ. `per_frame_seed` supplies the\n"
+               "scrambler seed for a per-frame-random configuration (ignored otherwise).",
+               &OfdmFrameMod::modulate_frame>());
 };
 
 template <>
 struct Binding<OfdmFrameStreamDemod> {
-    static constexpr FixedText name = "OfdmFrameStreamDemod";
     static constexpr FixedText doc =
         "OfdmFrameStreamDemod(cfg, mcs_table, num_repeats=4, repeat_len=16, cache=None)\n--\n\n"
         "Streaming COFDM frame receiver. Push IQ with `feed()`; it locates\n"
         "preambles, corrects CFO, estimates the channel from the training symbol,\n"
         "decodes each frame, and returns the completed ones. `flush()` runs a final\n"
         "pass over the residual buffer.";
-    static constexpr auto constructor = &make_frame_stream_demod;
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<"feed($self, iq)\n--\n\n"
-                   "Feeds IQ and returns the frames that completed. Frames that failed to\n"
-                   "decode (bad CRC/FEC/header) are omitted; use `feed_with_errors` to see\n"
-                   "the error reasons.",
-                   [](OfdmFrameStreamDemod& d, std::span<const Complex> iq) { return successes_of(d.feed(iq), packet_of); }>(),
-            method<"feed_with_errors($self, iq)\n--\n\n"
-                   "Like `feed`, but returns a list of `(frame_or_None, error_or_None)`\n"
-                   "tuples so callers can observe decode failures.",
-                   [](OfdmFrameStreamDemod& d, std::span<const Complex> iq) { return tuples_of(d.feed(iq), packet_of); }>(),
-            method<"flush($self)\n--\n\n"
-                   "Runs a final decode pass over the residual buffer.",
-                   [](OfdmFrameStreamDemod& d) { return successes_of(d.flush(), packet_of); }>(),
-            method<"clear($self)\n--\n\n"
-                   "Discards the accumulated buffer.",
-                   &OfdmFrameStreamDemod::clear>(),
-            {},
-        };
-        return table;
-    }
-    static PyGetSetDef* properties() {
-        static PyGetSetDef table[] = {
-            property<"buffered", &OfdmFrameStreamDemod::buffered>("Number of accumulated (not-yet-consumed) samples."),
-            {},
-        };
-        return table;
-    }
+    static constexpr auto constructor = &make_with_preamble<OfdmFrameStreamDemod>;
+    static constexpr auto methods = stream_calls<
+        OfdmFrameStreamDemod, packet_of, &OfdmFrameStreamDemod::flush,
+        "Feeds IQ and returns the frames that completed. Frames that failed to\n"
+        "decode (bad CRC/FEC/header) are omitted; use `feed_with_errors` to see\n"
+        "the error reasons.",
+        "Like `feed`, but returns a list of `(frame_or_None, error_or_None)`\n"
+        "tuples so callers can observe decode failures.",
+        "Runs a final decode pass over the residual buffer.">;
+    static constexpr auto properties = property_table(buffered_property<OfdmFrameStreamDemod>);
 };
 
 template <>
 struct Binding<OfdmFrameDemod> {
-    static constexpr FixedText name = "OfdmFrameDemod";
     static constexpr FixedText doc =
         "OfdmFrameDemod(cfg, mcs_table, cache=None)\n--\n\n"
         "The batch COFDM frame demodulator \u2014 decodes a single frame at a known start\n"
@@ -198,16 +141,11 @@ struct Binding<OfdmFrameDemod> {
         "synchronized). The counterpart of `OfdmFrameMod`. Pass `cache=` a `CodecCache`\n"
         "to reuse built FEC codes across calls (or share them with a modulator).";
     static constexpr auto constructor = &make_frame_demod;
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<"decode($self, iq)\n--\n\n"
-                   "Decodes one frame whose IQ begins at the first post-preamble sample.\n"
-                   "Raises `ValueError` on a decode failure.",
-                   &OfdmFrameDemod::decode>(),
-            {},
-        };
-        return table;
-    }
+    static constexpr auto methods = method_table(
+        method<"decode($self, iq)\n--\n\n"
+               "Decodes one frame whose IQ begins at the first post-preamble sample.\n"
+               "Raises `ValueError` on a decode failure.",
+               &OfdmFrameDemod::decode>());
 };
 
 }  // namespace kavro::python::binding
@@ -216,10 +154,8 @@ namespace kavro::python::ofdm_frame {
 
 int register_group(PyObject* module) {
     using namespace binding;
-    for (auto add : {add_class<SharedCodecCache>, add_class<FramePacket>, add_class<McsTable>, add_class<OfdmFrameMod>,
-                     add_class<OfdmFrameStreamDemod>, add_class<OfdmFrameDemod>})
-        if (add(module) != 0) return -1;
-    return 0;
+    return add_all(module, {add_class<SharedCodecCache>, add_class<FramePacket>, add_class<McsTable>,
+                            add_class<OfdmFrameMod>, add_class<OfdmFrameStreamDemod>, add_class<OfdmFrameDemod>});
 }
 
 }  // namespace kavro::python::ofdm_frame

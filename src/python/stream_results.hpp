@@ -1,10 +1,15 @@
 #pragma once
 
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
+
+#include "core/complex.hpp"
+#include "python/binding/frame.hpp"
 
 // What a streaming receiver's calls return to Python: the decoded values alone, or every attempt
 // as a (value, None) or (None, failure text) pair. `value_of` takes a successful attempt's value
@@ -30,5 +35,19 @@ auto tuples_of(std::vector<Outcome> outcomes, ValueOf value_of) {
     }
     return tuples;
 }
+
+// The calls of a streaming receiver R, whose `drain` runs its final pass: `feed`,
+// `feed_with_errors` and `flush` with the receiver's own texts after their signatures, and `clear`.
+template <class R, auto value_of, auto drain, FixedText FeedText, FixedText FeedWithErrorsText, FixedText FlushText>
+inline constexpr auto stream_calls = method_table(
+    method<joined<"feed($self, iq)\n--\n\n", FeedText>,
+           [](R& r, std::span<const Complex> iq) { return successes_of(r.feed(iq), value_of); }>(),
+    method<joined<"feed_with_errors($self, iq)\n--\n\n", FeedWithErrorsText>,
+           [](R& r, std::span<const Complex> iq) { return tuples_of(r.feed(iq), value_of); }>(),
+    method<joined<"flush($self)\n--\n\n", FlushText>, [](R& r) { return successes_of(std::invoke(drain, r), value_of); }>(),
+    method<"clear($self)\n--\n\nDiscards the accumulated buffer.", &R::clear>());
+
+template <class R>
+inline constexpr auto buffered_property = property<"buffered", &R::buffered>("Number of accumulated (not-yet-consumed) samples.");
 
 }  // namespace kavro::python::binding

@@ -171,6 +171,7 @@ static_assert(!parse_default<bool>("1").ok);
 static_assert(!parse_default<std::string_view>("'a\\'").ok);
 static_assert(parse_default<std::uint64_t>("18446744073709551615").value == 18446744073709551615u);
 static_assert(parse_default<double>("-0.0").value == 0.0 && parse_default<double>("12.50e1").value == 125.0);
+static_assert(joined<"f($self, ", "iq", ")">.view() == "f($self, iq)" && joined<"", "">.view().empty());
 
 using testing_types::Counter;
 using testing_types::Snapshot;
@@ -179,7 +180,6 @@ using testing_types::Reading;
 
 template <>
 struct Binding<Pair> {
-    static constexpr FixedText name = "Pair";
     static constexpr FixedText doc = "Pair(a, b)\n--\n\nA value with equality.";
     static constexpr auto constructor = construct<Pair, std::int32_t, float>;
     static constexpr bool equality = true;
@@ -193,34 +193,22 @@ struct DictFields<Reading> {
 
 template <>
 struct Binding<Counter> {
-    static constexpr FixedText name = "Counter";
     static constexpr FixedText doc = "Counter(start=0)\n--\n\nA counter for borrow tests.";
     static constexpr auto constructor = construct<Counter, std::uint32_t>;
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<"increment($self, by)\n--\n\n", &Counter::increment>(),
-            method<"sum_with($self, other)\n--\n\n", &Counter::sum_with>(),
-            method<"absorb($self, other)\n--\n\n", &Counter::absorb>(),
-            method<"snapshot($self)\n--\n\n", &testing_types::snapshot>(),
-            static_method<Counter, "starting_at(start)\n--\n\n", [](std::uint32_t start) { return Counter{start}; }>(),
-            {},
-        };
-        return table;
-    }
-    static PyGetSetDef* properties() {
-        static PyGetSetDef table[] = {property<"value", &Counter::value>(), {}};
-        return table;
-    }
+    static constexpr auto methods = method_table(
+        method<"increment($self, by)\n--\n\n", &Counter::increment>(),
+        method<"sum_with($self, other)\n--\n\n", &Counter::sum_with>(),
+        method<"absorb($self, other)\n--\n\n", &Counter::absorb>(),
+        method<"snapshot($self)\n--\n\n", &testing_types::snapshot>(),
+        static_method<Counter, "starting_at(start)\n--\n\n", [](std::uint32_t start) { return Counter{start}; }>());
+    static constexpr auto properties = property_table(property<"value", &Counter::value>());
 };
 
 template <>
 struct Binding<Snapshot> {
     static constexpr FixedText name = "Snapshot";
     static constexpr FixedText doc = "A counter's value at one moment.";
-    static PyGetSetDef* properties() {
-        static PyGetSetDef table[] = {property<"value", &Snapshot::value>(), {}};
-        return table;
-    }
+    static constexpr auto properties = property_table(property<"value", &Snapshot::value>());
 };
 
 }  // namespace kavro::python::binding

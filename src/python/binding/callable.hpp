@@ -88,7 +88,7 @@ struct MethodTraits<Fn, false> {
 };
 
 template <class T>
-inline constexpr bool is_optional_v = is_optional<std::remove_cvref_t<T>>::value;
+inline constexpr bool is_optional_v = is_a<std::remove_cvref_t<T>, std::optional>;
 
 // Types whose defaults are literals of the text signature.
 template <class T>
@@ -266,115 +266,37 @@ PyObject* constructor_entry(PyTypeObject* type, PyObject* args, PyObject* kwargs
     });
 }
 
+// The class a getter reads: the object of a method, or the owner of a data member.
+template <auto Getter, bool IsData = std::is_member_object_pointer_v<decltype(Getter)>>
+struct GetterSelf {
+    using Type = typename MethodTraits<Getter>::Self;
+};
+
+template <class Member>
+struct MemberOwner;
+template <class R, class C>
+struct MemberOwner<R C::*> {
+    using Type = C;
+};
+
+template <auto Getter>
+struct GetterSelf<Getter, true> {
+    using Type = typename MemberOwner<decltype(Getter)>::Type;
+};
+
+// A property reads the object shared, through a const method, a function of the object or a data
+// member (copied: the Python value never shares storage with the object).
 template <auto Getter>
 PyObject* property_entry(PyObject* self, void*) noexcept {
-    using M = MethodTraits<Getter>;
+    using Self = typename GetterSelf<Getter>::Type;
     return guarded([&]() -> PyObject* {
-        auto& object = instance_of<typename M::Self>(self);
+        auto& object = instance_of<Self>(self);
         BorrowGuard borrow;
         if (!borrow.acquire(object.borrow, false)) return nullptr;
-        return to_python(std::invoke(Getter, object.value));
+        std::remove_cvref_t<std::invoke_result_t<decltype(Getter), const Self&>> value =
+            std::invoke(Getter, std::as_const(object.value));
+        return to_python(std::move(value));
     });
-}
-
-// Declarations, one line each in the family files.
-
-// A constructor that hands its converted arguments to T's own constructor.
-template <class T, class... Args>
-inline constexpr auto construct = [](Args... args) { return T(std::move(args)...); };
-
-template <FixedText Doc, auto Fn>
-PyMethodDef method() {
-    return {SignatureName<Doc>::text.data(), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&method_entry<Doc, Fn>)),
-            METH_FASTCALL | METH_KEYWORDS, Doc.chars};
-}
-
-template <FixedText Doc, auto Fn>
-PyMethodDef function() {
-    return {SignatureName<Doc>::text.data(), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&function_entry<Doc, Fn>)),
-            METH_FASTCALL | METH_KEYWORDS, Doc.chars};
-}
-
-// A static method of the class Owner.
-template <class Owner, FixedText Doc, auto Fn>
-PyMethodDef static_method() {
-    return {SignatureName<Doc>::text.data(),
-            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&function_entry<Doc, Fn, Owner>)),
-            METH_FASTCALL | METH_KEYWORDS | METH_STATIC, Doc.chars};
-}
-
-template <FixedText Name, auto Getter>
-PyGetSetDef property(const char* doc = nullptr) {
-    return {Name.chars, &property_entry<Getter>, nullptr, doc, nullptr};
-}
-
-// `==` and `!=` through T's operator== (another type is never equal); no ordering and no hash.
-template <Bound T>
-PyObject* richcompare_entry(PyObject* left, PyObject* right, int op) noexcept {
-    return guarded([&]() -> PyObject* {
-        PyTypeObject* type = type_object<T>();
-        if ((op != Py_EQ && op != Py_NE) || !PyObject_TypeCheck(left, type) || !PyObject_TypeCheck(right, type))
-            Py_RETURN_NOTIMPLEMENTED;
-        auto& a = instance_of<T>(left);
-        auto& b = instance_of<T>(right);
-        BorrowGuard borrow_a, borrow_b;
-        if (!borrow_a.acquire(a.borrow, false) || !borrow_b.acquire(b.borrow, false)) return nullptr;
-        const bool equal = a.value == b.value;
-        return PyBool_FromLong((op == Py_EQ) == equal);
-    });
-}
-
-// repr(object) through the binding's `repr` callable (object -> std::string).
-template <Bound T>
-PyObject* repr_entry(PyObject* self) noexcept {
-    return guarded([&]() -> PyObject* {
-        auto& object = instance_of<T>(self);
-        BorrowGuard borrow;
-        if (!borrow.acquire(object.borrow, false)) return nullptr;
-        return to_python(std::invoke(Binding<T>::repr, object.value));
-    });
-}
-
-// The class object of T from its Binding: a heap type named "builtins.<Name>" (so __module__
-// reads "builtins"), not subclassable, without instance dict or weak references, not
-// instantiable when the binding declares no constructor.
-template <Bound T>
-PyTypeObject* create_type() {
-    using B = Binding<T>;
-    static constexpr auto qualified = [] {
-        constexpr std::string_view prefix = "builtins.";
-        std::array<char, prefix.size() + B::name.view().size() + 1> chars{};
-        std::copy(prefix.begin(), prefix.end(), chars.begin());
-        std::copy(B::name.view().begin(), B::name.view().end(), chars.begin() + prefix.size());
-        return chars;
-    }();
-    PyType_Slot slots[10];
-    int count = 0;
-    slots[count++] = {Py_tp_doc, const_cast<char*>(B::doc.chars)};
-    slots[count++] = {Py_tp_dealloc, reinterpret_cast<void*>(&deallocate<T>)};
-    unsigned flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
-    if constexpr (requires { B::constructor; }) {
-        slots[count++] = {Py_tp_new, reinterpret_cast<void*>(&constructor_entry<T, B::doc, B::constructor>)};
-    } else {
-        flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
-    }
-    if constexpr (requires { B::methods(); }) slots[count++] = {Py_tp_methods, B::methods()};
-    if constexpr (requires { B::properties(); }) slots[count++] = {Py_tp_getset, B::properties()};
-    if constexpr (requires { B::equality; }) {
-        slots[count++] = {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<T>)};
-        slots[count++] = {Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)};
-    }
-    if constexpr (requires { B::repr; }) slots[count++] = {Py_tp_repr, reinterpret_cast<void*>(&repr_entry<T>)};
-    slots[count] = {0, nullptr};
-    PyType_Spec spec{qualified.data(), static_cast<int>(sizeof(Instance<T>)), 0, flags, slots};
-    return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
-}
-
-template <Bound T>
-PyTypeObject* type_object() {
-    static PyTypeObject* type = nullptr;
-    if (type == nullptr) type = create_type<T>();
-    return type;
 }
 
 }  // namespace kavro::python::binding

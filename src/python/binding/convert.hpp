@@ -53,33 +53,35 @@ concept HasBorrow = requires(typename C::Storage& stored) { C::borrow(stored); }
 
 inline Converted from_status(bool ok) { return ok ? Converted::Ok : Converted::Failed; }
 
+// A converter whose storage is the argument's value itself.
+template <class T>
+struct StoredAsIs {
+    using Storage = T;
+    static T get(Storage& stored) { return stored; }
+};
+
 template <>
-struct Converter<double> {
-    using Storage = double;
+struct Converter<double> : StoredAsIs<double> {
     static Converted load(PyObject* object, Storage& out) {
         out = PyFloat_AsDouble(object);
         return from_status(!(out == -1.0 && PyErr_Occurred()));
     }
-    static double get(Storage& stored) { return stored; }
 };
 
 template <>
-struct Converter<float> {
-    using Storage = float;
+struct Converter<float> : StoredAsIs<float> {
     static Converted load(PyObject* object, Storage& out) {
         const double value = PyFloat_AsDouble(object);
         out = static_cast<float>(value);
         return from_status(!(value == -1.0 && PyErr_Occurred()));
     }
-    static float get(Storage& stored) { return stored; }
 };
 
 // Integers narrower than a C long: converted through the interpreter, then range-checked.
 template <class Int>
     requires(std::is_integral_v<Int> && !std::is_same_v<Int, bool> && sizeof(Int) <= 4)
-struct Converter<Int> {
-    using Storage = Int;
-    static Converted load(PyObject* object, Storage& out) {
+struct Converter<Int> : StoredAsIs<Int> {
+    static Converted load(PyObject* object, Int& out) {
         const long value = PyLong_AsLong(object);
         if (value == -1 && PyErr_Occurred()) return Converted::Failed;
         if (value < static_cast<long>(std::numeric_limits<Int>::min()) ||
@@ -90,13 +92,11 @@ struct Converter<Int> {
         out = static_cast<Int>(value);
         return Converted::Ok;
     }
-    static Int get(Storage& stored) { return stored; }
 };
 
 // Sizes: any integer or object with __index__, negative or beyond 64 bits refused by the interpreter.
 template <>
-struct Converter<std::uint64_t> {
-    using Storage = std::uint64_t;
+struct Converter<std::uint64_t> : StoredAsIs<std::uint64_t> {
     static Converted load(PyObject* object, Storage& out) {
         PyObject* index = PyNumber_Index(object);
         if (index == nullptr) return Converted::Failed;
@@ -104,15 +104,13 @@ struct Converter<std::uint64_t> {
         Py_DECREF(index);
         return from_status(!(out == static_cast<std::uint64_t>(-1) && PyErr_Occurred()));
     }
-    static std::uint64_t get(Storage& stored) { return stored; }
 };
 
 bool is_numpy_bool(PyObject* object);
 
 // True and False, and NumPy boolean scalars; 0 and 1 are refused.
 template <>
-struct Converter<bool> {
-    using Storage = bool;
+struct Converter<bool> : StoredAsIs<bool> {
     static Converted load(PyObject* object, Storage& out) {
         if (PyBool_Check(object)) {
             out = object == Py_True;
@@ -126,13 +124,11 @@ struct Converter<bool> {
         if (!PyErr_Occurred()) raise_not_an_instance(object, "bool");
         return Converted::Failed;
     }
-    static bool get(Storage& stored) { return stored; }
 };
 
 // A str, read as its UTF-8 contents (valid while the caller holds the string).
 template <>
-struct Converter<std::string_view> {
-    using Storage = std::string_view;
+struct Converter<std::string_view> : StoredAsIs<std::string_view> {
     static Converted load(PyObject* object, Storage& out) {
         if (!PyUnicode_Check(object)) {
             raise_not_an_instance(object, "str");
@@ -144,12 +140,10 @@ struct Converter<std::string_view> {
         out = std::string_view(text, static_cast<std::size_t>(size));
         return Converted::Ok;
     }
-    static std::string_view get(Storage& stored) { return stored; }
 };
 
 template <>
-struct Converter<BytesArg> {
-    using Storage = BytesArg;
+struct Converter<BytesArg> : StoredAsIs<BytesArg> {
     static Converted load(PyObject* object, Storage& out) {
         if (!PyBytes_Check(object)) {
             raise_not_an_instance(object, "bytes");
@@ -161,7 +155,6 @@ struct Converter<BytesArg> {
         out.data = {reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size)};
         return Converted::Ok;
     }
-    static BytesArg get(Storage& stored) { return stored; }
 };
 
 inline Converted from_array_check(ArrayCheck check) {
@@ -244,7 +237,7 @@ struct Converter<T> {
         PyTypeObject* type = type_object<T>();
         if (type == nullptr) return Converted::Failed;
         if (!PyObject_TypeCheck(object, type)) {
-            raise_not_an_instance(object, Binding<T>::name.chars);
+            raise_not_an_instance(object, class_name<T>());
             return Converted::Failed;
         }
         auto& self = instance_of<T>(object);
@@ -339,13 +332,11 @@ struct Converter<std::optional<Value>> {
 // Any object, borrowed as it is, for callees that inspect it themselves (such as list items that
 // must be dictionaries).
 template <>
-struct Converter<PyObject*> {
-    using Storage = PyObject*;
+struct Converter<PyObject*> : StoredAsIs<PyObject*> {
     static Converted load(PyObject* object, Storage& out) {
         out = object;
         return Converted::Ok;
     }
-    static PyObject* get(Storage& stored) { return stored; }
 };
 
 // Dictionary items read by a callee: the object must be a dict (or subclass), else the

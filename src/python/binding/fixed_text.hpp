@@ -18,6 +18,15 @@ struct FixedText {
     constexpr std::string_view view() const { return {chars, N - 1}; }
 };
 
+// Texts joined end to end, as one compile-time text: "process($self, " + "iq" + ")\n--\n\n".
+template <FixedText... Parts>
+inline constexpr auto joined = [] {
+    char chars[(Parts.view().size() + ...) + 1]{};
+    std::size_t at = 0;
+    ((at = std::ranges::copy(Parts.view(), chars + at).out - chars), ...);
+    return FixedText(chars);
+}();
+
 inline constexpr std::size_t max_parameters = 16;
 
 struct Parameter {

@@ -7,19 +7,35 @@
 #include <new>
 #include <utility>
 
+#include "python/binding/fixed_text.hpp"
+
 // Python objects that own one C++ value each, guarded by a borrow word: 0 free, -1 held
 // exclusively, n > 0 held shared by n users. A conflicting use fails at once with RuntimeError
 // instead of waiting.
 
 namespace kavro::python::binding {
 
-// Specialised once per bound class in its family file (name, docstring, constructor, methods,
-// properties). Declaring it makes the C++ type a Python class.
+// Specialised once per bound class in its family file (docstring, constructor, methods,
+// properties; a `name` where the class has no constructor). Declaring it makes the C++ type a
+// Python class.
 template <class T>
 struct Binding;
 
 template <class T>
-concept Bound = requires { Binding<T>::name; };
+concept Bound = requires { Binding<T>::doc; };
+
+// The Python name of T: its binding's `name`, or else the name in its constructor's text signature
+// (the first line of its docstring).
+template <Bound T>
+constexpr const char* class_name() {
+    using B = Binding<T>;
+    if constexpr (requires { B::name; }) {
+        return B::name.chars;
+    } else {
+        static_assert(requires { B::constructor; }, "a class without a constructor states its name");
+        return SignatureName<B::doc>::text.data();
+    }
+}
 
 template <class T>
 struct Instance {

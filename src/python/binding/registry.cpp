@@ -51,4 +51,10 @@ int add_function_definition(PyObject* module, PyMethodDef* definition) {
     return status;
 }
 
+int add_all(PyObject* module, std::initializer_list<int (*)(PyObject*)> additions) {
+    for (auto add : additions)
+        if (add(module) != 0) return -1;
+    return 0;
+}
+
 }  // namespace kavro::python::binding

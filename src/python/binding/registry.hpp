@@ -2,7 +2,9 @@
 
 #include <Python.h>
 
-#include "python/binding/callable.hpp"
+#include <initializer_list>
+
+#include "python/binding/class_object.hpp"
 
 // Adding names to the module: each name is appended to __all__ (created by the first addition)
 // and then set as a module attribute. Every function returns 0, or -1 with the exception set.
@@ -15,7 +17,7 @@ template <Bound T>
 int add_class(PyObject* module) {
     PyTypeObject* type = type_object<T>();
     if (type == nullptr) return -1;
-    return add_name(module, Binding<T>::name.chars, reinterpret_cast<PyObject*>(type));
+    return add_name(module, class_name<T>(), reinterpret_cast<PyObject*>(type));
 }
 
 // A built-in function bound to the module, so its __module__ is the module's __name__.
@@ -26,5 +28,8 @@ int add_function(PyObject* module) {
     static PyMethodDef definition = function<Doc, Fn>();
     return add_function_definition(module, &definition);
 }
+
+// Runs the additions in their order, up to the first that fails.
+int add_all(PyObject* module, std::initializer_list<int (*)(PyObject*)> additions);
 
 }  // namespace kavro::python::binding

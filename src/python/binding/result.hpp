@@ -46,37 +46,16 @@ concept DictResult = requires(const T& value) {
 template <class Tuple, std::size_t N, std::size_t... I>
 PyObject* dict_to_python(const std::array<const char*, N>& keys, Tuple&& values, std::index_sequence<I...>);
 
-template <class T>
-struct is_expected : std::false_type {};
-template <class T, class E>
-struct is_expected<std::expected<T, E>> : std::true_type {};
+// Whether T is Template<...> for a template of types only (std::optional, std::vector, ...).
+template <class T, template <class...> class Template>
+inline constexpr bool is_a = false;
+template <template <class...> class Template, class... A>
+inline constexpr bool is_a<Template<A...>, Template> = true;
 
 template <class T>
-struct is_optional : std::false_type {};
-template <class T>
-struct is_optional<std::optional<T>> : std::true_type {};
-
-template <class T>
-struct is_variant : std::false_type {};
-template <class... T>
-struct is_variant<std::variant<T...>> : std::true_type {};
-
-template <class T>
-struct is_tuple : std::false_type {};
-template <class... T>
-struct is_tuple<std::tuple<T...>> : std::true_type {};
-template <class A, class B>
-struct is_tuple<std::pair<A, B>> : std::true_type {};
-
-template <class T>
-struct is_vector : std::false_type {};
-template <class T>
-struct is_vector<std::vector<T>> : std::true_type {};
-
-template <class T>
-struct is_array_vector : std::false_type {};
+inline constexpr bool is_array_vector = false;
 template <ArrayElement E>
-struct is_array_vector<std::vector<E>> : std::true_type {};
+inline constexpr bool is_array_vector<std::vector<E>> = true;
 
 template <class R>
 PyObject* to_python(R&& result);
@@ -97,17 +76,17 @@ PyObject* tuple_to_python(Tuple&& values, std::index_sequence<I...>) {
 template <class R>
 PyObject* to_python(R&& result) {
     using T = std::remove_cvref_t<R>;
-    if constexpr (is_expected<T>::value) {
+    if constexpr (is_a<T, std::expected>) {
         if (!result) {
             if constexpr (!std::is_same_v<typename T::error_type, ErrorAlreadySet>) raise_value_error(error_message(result.error()));
             return nullptr;
         }
         if constexpr (std::is_void_v<typename T::value_type>) Py_RETURN_NONE;
         else return to_python(std::move(*result));
-    } else if constexpr (is_optional<T>::value) {
+    } else if constexpr (is_a<T, std::optional>) {
         if (!result) Py_RETURN_NONE;
         return to_python(std::move(*result));
-    } else if constexpr (is_variant<T>::value) {
+    } else if constexpr (is_a<T, std::variant>) {
         return std::visit([](auto&& active) { return to_python(std::forward<decltype(active)>(active)); },
                           std::forward<R>(result));
     } else if constexpr (std::is_same_v<T, bool>) {
@@ -123,11 +102,11 @@ PyObject* to_python(R&& result) {
     } else if constexpr (std::is_same_v<T, ByteString>) {
         return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(result.data.data()),
                                          static_cast<Py_ssize_t>(result.data.size()));
-    } else if constexpr (is_tuple<T>::value) {
+    } else if constexpr ((is_a<T, std::tuple> || is_a<T, std::pair>)) {
         return tuple_to_python(std::move(result), std::make_index_sequence<std::tuple_size_v<T>>{});
-    } else if constexpr (is_array_vector<T>::value) {
+    } else if constexpr (is_array_vector<T>) {
         return adopt_vector(std::move(result));
-    } else if constexpr (is_vector<T>::value) {
+    } else if constexpr (is_a<T, std::vector>) {
         PyObject* list = PyList_New(static_cast<Py_ssize_t>(result.size()));
         if (list == nullptr) return nullptr;
         for (std::size_t i = 0; i < result.size(); ++i) {
