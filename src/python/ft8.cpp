@@ -29,13 +29,6 @@ std::expected<std::optional<ByteString>, FtLengthError> as_bytes(Decoded decoded
     return ByteString{{(*decoded)->begin(), (*decoded)->end()}};
 }
 
-// The FT8 text when Ft8 holds, else the FT4 one.
-template <bool Ft8, std::size_t A, std::size_t B>
-consteval auto pick(const char (&ft8)[A], const char (&ft4)[B]) {
-    if constexpr (Ft8) return FixedText<A>(ft8);
-    else return FixedText<B>(ft4);
-}
-
 template <class T>
 concept FtCodec = std::same_as<T, Ft8Codec> || std::same_as<T, Ft4Codec>;
 

@@ -80,13 +80,6 @@ PyObject* best_psk31_sync(const ListArg<PyObject*>& candidates, float carrier_hz
     Py_RETURN_NONE;
 }
 
-// The BPSK31 text when Bpsk holds, else the QPSK31 one.
-template <bool Bpsk, std::size_t A, std::size_t B>
-consteval auto pick(const char (&bpsk)[A], const char (&qpsk)[B]) {
-    if constexpr (Bpsk) return FixedText<A>(bpsk);
-    else return FixedText<B>(qpsk);
-}
-
 }  // namespace
 
 // Each kind of modem is one binding for both modes, its texts given for BPSK31, then QPSK31.
