@@ -34,6 +34,13 @@ concept FtCodec = std::same_as<T, Ft8Codec> || std::same_as<T, Ft4Codec>;
 
 }  // namespace
 
+// A candidate of ft8_sync and ft4_sync, as a dict.
+template <>
+struct DictFields<SyncResult> {
+    static constexpr std::array<const char*, 4> keys{"time_sym", "freq_bin", "score", "llr"};
+    static auto values(const SyncResult& r) { return std::tuple(r.time_sym, r.freq_bin, r.score, r.llr); }
+};
+
 // Each kind of class is one binding for both modes, its texts given for FT8, then FT4.
 template <FtLengthError::Mode M, const ToneFrame& Frame>
 struct Binding<ToneFrameMod<M, Frame>> {
@@ -88,28 +95,20 @@ struct Binding<T> {
                       [](std::span<const float> llr) { return as_bytes(T::decode_soft(llr)); }>());
 };
 
-template <>
-struct DictFields<SyncResult> {
-    static constexpr std::array<const char*, 4> keys{"time_sym", "freq_bin", "score", "llr"};
-    static auto values(const SyncResult& r) { return std::tuple(r.time_sym, r.freq_bin, r.score, r.llr); }
-};
-
 }  // namespace kavro::python::binding
 
 namespace kavro::python::ft8 {
 
 namespace {
 
-// ft8_sync and ft4_sync: one text but for the mode's names.
+// ft8_sync and ft4_sync: one text but for the function's name and the mode's.
 template <binding::FixedText Function, binding::FixedText Mode>
-constexpr auto sync_doc = binding::joined<Function,
-                                          "(iq, fs, base_hz, max_hz, t_min, t_max, max_cand)\n--\n\n"
-                                          "Synchronise an ",
-                                          Mode,
-                                          " IQ buffer and return up to `max_cand` candidates.\n"
-                                          "\n"
-                                          "Returns a list of dicts:\n"
-                                          "  {\"time_sym\": int, \"freq_bin\": int, \"score\": float, \"llr\": float32[174]}">;
+constexpr auto sync_doc =
+    binding::joined<Function, "(iq, fs, base_hz, max_hz, t_min, t_max, max_cand)\n--\n\nSynchronise an ", Mode,
+                    " IQ buffer and return up to `max_cand` candidates.\n"
+                    "\n"
+                    "Returns a list of dicts:\n"
+                    "  {\"time_sym\": int, \"freq_bin\": int, \"score\": float, \"llr\": float32[174]}">;
 
 // ft8_pack_standard, ft8_pack_free_text, ft8_pack_telemetry, ft8_unpack.
 using binding::ByteString;
@@ -166,7 +165,8 @@ int register_messages(PyObject* module) {
 int register_classes(PyObject* module) {
     using namespace binding;
     return add_all(module, {add_class<Ft8Mod>, add_class<Ft8Demod>, add_class<Ft8Codec>, add_class<Ft4Mod>,
-                            add_class<Ft4Demod>, add_class<Ft4Codec>, add_function<sync_doc<"ft8_sync", "FT8">, &kavro::ft8_sync>,
+                            add_class<Ft4Demod>, add_class<Ft4Codec>,
+                            add_function<sync_doc<"ft8_sync", "FT8">, &kavro::ft8_sync>,
                             add_function<sync_doc<"ft4_sync", "FT4">, &kavro::ft4_sync>, register_messages});
 }
 
