@@ -29,88 +29,70 @@ std::expected<std::optional<ByteString>, FtLengthError> as_bytes(Decoded decoded
     return ByteString{{(*decoded)->begin(), (*decoded)->end()}};
 }
 
-// The FT8 text when Ft8 holds, else the FT4 one.
-template <bool Ft8, std::size_t A, std::size_t B>
-consteval auto pick(const char (&ft8)[A], const char (&ft4)[B]) {
-    if constexpr (Ft8) return FixedText<A>(ft8);
-    else return FixedText<B>(ft4);
-}
-
 template <class T>
 concept FtCodec = std::same_as<T, Ft8Codec> || std::same_as<T, Ft4Codec>;
 
 }  // namespace
+
+// A candidate of ft8_sync and ft4_sync, as a dict.
+template <>
+struct DictFields<SyncResult> {
+    static constexpr std::array<const char*, 4> keys{"time_sym", "freq_bin", "score", "llr"};
+    static auto values(const SyncResult& r) { return std::tuple(r.time_sym, r.freq_bin, r.score, r.llr); }
+};
 
 // Each kind of class is one binding for both modes, its texts given for FT8, then FT4.
 template <FtLengthError::Mode M, const ToneFrame& Frame>
 struct Binding<ToneFrameMod<M, Frame>> {
     using T = ToneFrameMod<M, Frame>;
     static constexpr bool ft8 = M == FtLengthError::Mode::Ft8;
-    static constexpr FixedText name = pick<ft8>("Ft8Mod", "Ft4Mod");
     static constexpr FixedText doc =
         pick<ft8>("Ft8Mod(fs, base_hz, rf_hz, gain)\n--\n\n", "Ft4Mod(fs, base_hz, rf_hz, gain)\n--\n\n");
     static constexpr auto constructor = construct<T, float, float, float, float>;
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<pick<ft8>("modulate($self, tones)\n--\n\n"
-                             "Modulate 58 tone indices into a 151 680-sample complex64 IQ waveform.",
-                             "modulate($self, tones)\n--\n\n"
-                             "Modulate 87 tone indices into a 60 480-sample complex64 IQ waveform."),
-                   &T::modulate>(),
-            {},
-        };
-        return table;
-    }
+    static constexpr auto methods = method_table(
+        method<pick<ft8>("modulate($self, tones)\n--\n\n"
+                         "Modulate 58 tone indices into a 151 680-sample complex64 IQ waveform.",
+                         "modulate($self, tones)\n--\n\n"
+                         "Modulate 87 tone indices into a 60 480-sample complex64 IQ waveform."),
+               &T::modulate>());
 };
 
 template <FtLengthError::Mode M, const ToneFrame& Frame, const auto& Offsets>
 struct Binding<ToneFrameDemod<M, Frame, Offsets>> {
     using T = ToneFrameDemod<M, Frame, Offsets>;
     static constexpr bool ft8 = M == FtLengthError::Mode::Ft8;
-    static constexpr FixedText name = pick<ft8>("Ft8Demod", "Ft4Demod");
     static constexpr FixedText doc = pick<ft8>("Ft8Demod(fs, base_hz)\n--\n\n", "Ft4Demod(fs, base_hz)\n--\n\n");
     static constexpr auto constructor = construct<T, float, float>;
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<pick<ft8>("demodulate($self, iq)\n--\n\n"
-                             "Demodulate a 151 680-sample IQ block into 58 tone indices (uint8).",
-                             "demodulate($self, iq)\n--\n\n"
-                             "Demodulate a 60 480-sample IQ block into 87 tone indices (uint8)."),
-                   &T::demodulate>(),
-            {},
-        };
-        return table;
-    }
+    static constexpr auto methods = method_table(
+        method<pick<ft8>("demodulate($self, iq)\n--\n\n"
+                         "Demodulate a 151 680-sample IQ block into 58 tone indices (uint8).",
+                         "demodulate($self, iq)\n--\n\n"
+                         "Demodulate a 60 480-sample IQ block into 87 tone indices (uint8)."),
+               &T::demodulate>());
 };
 
 template <FtCodec T>
 struct Binding<T> {
     static constexpr bool ft8 = std::same_as<T, Ft8Codec>;
-    static constexpr FixedText name = pick<ft8>("Ft8Codec", "Ft4Codec");
     static constexpr FixedText doc = pick<ft8>("Ft8Codec()\n--\n\n", "Ft4Codec()\n--\n\n");
-    static constexpr auto constructor = [] { return T(); };
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            static_method<T,
-                          pick<ft8>("encode(payload)\n--\n\n"
-                                    "Encode a 10-byte payload into 58 Gray-coded tone indices (uint8).",
-                                    "encode(payload)\n--\n\n"
-                                    "Encode a 10-byte payload into 87 Gray-coded tone indices (uint8)."),
-                          [](BytesArg payload) { return T::encode(payload.data); }>(),
-            static_method<T,
-                          pick<ft8>("decode_hard(tones)\n--\n\n"
-                                    "Hard-decision decode 58 tone indices \u2192 bytes[10] or None.",
-                                    "decode_hard(tones)\n--\n\n"
-                                    "Hard-decision decode 87 tone indices \u2192 bytes[10] or None."),
-                          [](std::span<const std::uint8_t> tones) { return as_bytes(T::decode_hard(tones)); }>(),
-            static_method<T,
-                          "decode_soft(llr)\n--\n\n"
-                          "Soft-decision decode float32[174] LLRs \u2192 bytes[10] or None.",
-                          [](std::span<const float> llr) { return as_bytes(T::decode_soft(llr)); }>(),
-            {},
-        };
-        return table;
-    }
+    static constexpr auto constructor = construct<T>;
+    static constexpr auto methods = method_table(
+        static_method<T,
+                      pick<ft8>("encode(payload)\n--\n\n"
+                                "Encode a 10-byte payload into 58 Gray-coded tone indices (uint8).",
+                                "encode(payload)\n--\n\n"
+                                "Encode a 10-byte payload into 87 Gray-coded tone indices (uint8)."),
+                      [](BytesArg payload) { return T::encode(payload.data); }>(),
+        static_method<T,
+                      pick<ft8>("decode_hard(tones)\n--\n\n"
+                                "Hard-decision decode 58 tone indices \u2192 bytes[10] or None.",
+                                "decode_hard(tones)\n--\n\n"
+                                "Hard-decision decode 87 tone indices \u2192 bytes[10] or None."),
+                      [](std::span<const std::uint8_t> tones) { return as_bytes(T::decode_hard(tones)); }>(),
+        static_method<T,
+                      "decode_soft(llr)\n--\n\n"
+                      "Soft-decision decode float32[174] LLRs \u2192 bytes[10] or None.",
+                      [](std::span<const float> llr) { return as_bytes(T::decode_soft(llr)); }>());
 };
 
 }  // namespace kavro::python::binding
@@ -119,45 +101,14 @@ namespace kavro::python::ft8 {
 
 namespace {
 
-// Ft8Mod, Ft8Demod, Ft8Codec, Ft4Mod, Ft4Demod, Ft4Codec.
-int register_modems(PyObject* module) {
-    using namespace binding;
-    for (auto add : {add_class<Ft8Mod>, add_class<Ft8Demod>, add_class<Ft8Codec>, add_class<Ft4Mod>,
-                     add_class<Ft4Demod>, add_class<Ft4Codec>})
-        if (add(module) != 0) return -1;
-    return 0;
-}
-
-}  // namespace
-}  // namespace kavro::python::ft8
-
-template <>
-struct kavro::python::binding::DictFields<kavro::SyncResult> {
-    static constexpr std::array<const char*, 4> keys{"time_sym", "freq_bin", "score", "llr"};
-    static auto values(const SyncResult& r) { return std::tuple(r.time_sym, r.freq_bin, r.score, r.llr); }
-};
-
-namespace kavro::python::ft8 {
-namespace {
-
-// ft8_sync, ft4_sync.
-int register_searches(PyObject* module) {
-    using namespace binding;
-    for (auto add : {add_function<"ft8_sync(iq, fs, base_hz, max_hz, t_min, t_max, max_cand)\n--\n\n"
-                                  "Synchronise an FT8 IQ buffer and return up to `max_cand` candidates.\n"
-                                  "\n"
-                                  "Returns a list of dicts:\n"
-                                  "  {\"time_sym\": int, \"freq_bin\": int, \"score\": float, \"llr\": float32[174]}",
-                                  &kavro::ft8_sync>,
-                     add_function<"ft4_sync(iq, fs, base_hz, max_hz, t_min, t_max, max_cand)\n--\n\n"
-                                  "Synchronise an FT4 IQ buffer and return up to `max_cand` candidates.\n"
-                                  "\n"
-                                  "Returns a list of dicts:\n"
-                                  "  {\"time_sym\": int, \"freq_bin\": int, \"score\": float, \"llr\": float32[174]}",
-                                  &kavro::ft4_sync>})
-        if (add(module) != 0) return -1;
-    return 0;
-}
+// ft8_sync and ft4_sync: one text but for the function's name and the mode's.
+template <binding::FixedText Function, binding::FixedText Mode>
+constexpr auto sync_doc =
+    binding::joined<Function, "(iq, fs, base_hz, max_hz, t_min, t_max, max_cand)\n--\n\nSynchronise an ", Mode,
+                    " IQ buffer and return up to `max_cand` candidates.\n"
+                    "\n"
+                    "Returns a list of dicts:\n"
+                    "  {\"time_sym\": int, \"freq_bin\": int, \"score\": float, \"llr\": float32[174]}">;
 
 // ft8_pack_standard, ft8_pack_free_text, ft8_pack_telemetry, ft8_unpack.
 using binding::ByteString;
@@ -186,35 +137,37 @@ std::expected<message::Ft8Message, MessageError> unpack(BytesArg payload) { retu
 
 int register_messages(PyObject* module) {
     using namespace binding;
-    for (auto add : {add_function<"ft8_pack_standard(call_to, call_de, extra)\n--\n\n"
-                                  "Pack a standard FT8 message (two callsigns + extra) → bytes[10].\n"
-                                  "\n"
-                                  "`extra` may be a Maidenhead grid (\"FN31\"), signal report (\"+07\", \"-12\"),\n"
-                                  "R-prefixed report (\"R+05\"), or token (\"RRR\", \"RR73\", \"73\").",
-                                  &pack_standard>,
-                     add_function<"ft8_pack_free_text(text)\n--\n\n"
-                                  "Pack a free-text FT8 message (up to 13 chars, base-42) → bytes[10].",
-                                  &pack_free_text>,
-                     add_function<"ft8_pack_telemetry(data)\n--\n\n"
-                                  "Pack a telemetry FT8 message (9 bytes of arbitrary data) → bytes[10].",
-                                  &pack_telemetry>,
-                     add_function<"ft8_unpack(payload)\n--\n\n"
-                                  "Unpack a 10-byte FT8/FT4 payload → dict.\n"
-                                  "\n"
-                                  "Standard:   {\"type\": \"standard\", \"call_to\": str, \"call_de\": str, \"extra\": str}\n"
-                                  "FreeText:   {\"type\": \"free_text\", \"text\": str}\n"
-                                  "Telemetry:  {\"type\": \"telemetry\", \"data\": bytes}\n"
-                                  "Unknown:    {\"type\": \"unknown\", \"payload\": bytes}",
-                                  &unpack>})
-        if (add(module) != 0) return -1;
-    return 0;
+    return add_all(module,
+                   {add_function<"ft8_pack_standard(call_to, call_de, extra)\n--\n\n"
+                                 "Pack a standard FT8 message (two callsigns + extra) → bytes[10].\n"
+                                 "\n"
+                                 "`extra` may be a Maidenhead grid (\"FN31\"), signal report (\"+07\", \"-12\"),\n"
+                                 "R-prefixed report (\"R+05\"), or token (\"RRR\", \"RR73\", \"73\").",
+                                 &pack_standard>,
+                    add_function<"ft8_pack_free_text(text)\n--\n\n"
+                                 "Pack a free-text FT8 message (up to 13 chars, base-42) → bytes[10].",
+                                 &pack_free_text>,
+                    add_function<"ft8_pack_telemetry(data)\n--\n\n"
+                                 "Pack a telemetry FT8 message (9 bytes of arbitrary data) → bytes[10].",
+                                 &pack_telemetry>,
+                    add_function<"ft8_unpack(payload)\n--\n\n"
+                                 "Unpack a 10-byte FT8/FT4 payload → dict.\n"
+                                 "\n"
+                                 "Standard:   {\"type\": \"standard\", \"call_to\": str, \"call_de\": str, \"extra\": str}\n"
+                                 "FreeText:   {\"type\": \"free_text\", \"text\": str}\n"
+                                 "Telemetry:  {\"type\": \"telemetry\", \"data\": bytes}\n"
+                                 "Unknown:    {\"type\": \"unknown\", \"payload\": bytes}",
+                                 &unpack>});
 }
 
 }  // namespace
 
 int register_classes(PyObject* module) {
-    if (register_modems(module) != 0 || register_searches(module) != 0) return -1;
-    return register_messages(module);
+    using namespace binding;
+    return add_all(module, {add_class<Ft8Mod>, add_class<Ft8Demod>, add_class<Ft8Codec>, add_class<Ft4Mod>,
+                            add_class<Ft4Demod>, add_class<Ft4Codec>,
+                            add_function<sync_doc<"ft8_sync", "FT8">, &kavro::ft8_sync>,
+                            add_function<sync_doc<"ft4_sync", "FT4">, &kavro::ft4_sync>, register_messages});
 }
 
 }  // namespace kavro::python::ft8

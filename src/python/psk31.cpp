@@ -4,7 +4,7 @@
 #include "demodulate/psk31.hpp"
 #include "demodulate/psk31_stream.hpp"
 #include "modulate/psk31.hpp"
-#include "python/binding/frame.hpp"
+#include "python/blocks.hpp"
 #include "python/groups.hpp"
 #include "sync/psk31_sync.hpp"
 
@@ -80,13 +80,6 @@ PyObject* best_psk31_sync(const ListArg<PyObject*>& candidates, float carrier_hz
     Py_RETURN_NONE;
 }
 
-// The BPSK31 text when Bpsk holds, else the QPSK31 one.
-template <bool Bpsk, std::size_t A, std::size_t B>
-consteval auto pick(const char (&bpsk)[A], const char (&qpsk)[B]) {
-    if constexpr (Bpsk) return FixedText<A>(bpsk);
-    else return FixedText<B>(qpsk);
-}
-
 }  // namespace
 
 // Each kind of modem is one binding for both modes, its texts given for BPSK31, then QPSK31.
@@ -94,24 +87,17 @@ template <Psk31Mode M>
 struct Binding<Psk31Mod<M>> {
     using T = Psk31Mod<M>;
     static constexpr bool bpsk = M == Psk31Mode::Bpsk31;
-    static constexpr FixedText name = pick<bpsk>("Bpsk31Mod", "Qpsk31Mod");
     static constexpr FixedText doc = pick<bpsk>("Bpsk31Mod(fs, rf_hz, gain)\n--\n\n", "Qpsk31Mod(fs, rf_hz, gain)\n--\n\n");
     static constexpr auto constructor = &T::create;
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<pick<bpsk>("modulate_bits($self, bits)\n--\n\nModulate raw differential bits into a complex64 IQ waveform.",
-                              "modulate_bits($self, bits)\n--\n\n"),
-                   &T::modulate_bits>(),
-            method<pick<bpsk>("modulate_text($self, text, preamble_bits=..., postamble_bits=...)\n--\n\n"
-                              "Modulate text bytes into a complex64 IQ waveform.",
-                              "modulate_text($self, text, preamble_bits=..., postamble_bits=...)\n--\n\n"),
-                   &modulate_text<T>>(),
-            method<"reset($self)\n--\n\n", &T::reset>(),
-            method<"set_gain($self, g)\n--\n\n", &T::set_gain>(),
-            {},
-        };
-        return table;
-    }
+    static constexpr auto methods = method_table(
+        method<pick<bpsk>("modulate_bits($self, bits)\n--\n\nModulate raw differential bits into a complex64 IQ waveform.",
+                          "modulate_bits($self, bits)\n--\n\n"),
+               &T::modulate_bits>(),
+        method<pick<bpsk>("modulate_text($self, text, preamble_bits=..., postamble_bits=...)\n--\n\n"
+                          "Modulate text bytes into a complex64 IQ waveform.",
+                          "modulate_text($self, text, preamble_bits=..., postamble_bits=...)\n--\n\n"),
+               &modulate_text<T>>(),
+        reset_call<T>, set_gain_call<T>);
 };
 
 // BPSK31's process returns its values; QPSK31's also buffers them for flush.
@@ -119,29 +105,21 @@ template <Psk31Mode M>
 struct Binding<Psk31Demod<M>> {
     using T = Psk31Demod<M>;
     static constexpr bool bpsk = M == Psk31Mode::Bpsk31;
-    static constexpr FixedText name = pick<bpsk>("Bpsk31Demod", "Qpsk31Demod");
     static constexpr FixedText doc = pick<bpsk>("Bpsk31Demod(fs, rf_hz, gain)\n--\n\n", "Qpsk31Demod(fs, rf_hz, gain)\n--\n\n");
     static constexpr auto constructor = &T::create;
-    static PyMethodDef* methods() {
-        const PyMethodDef reset = method<"reset($self)\n--\n\n", &T::reset>();
-        const PyMethodDef set_gain = method<"set_gain($self, g)\n--\n\n", &T::set_gain>();
-        if constexpr (bpsk) {
-            static PyMethodDef table[] = {
+    static constexpr auto methods = [] {
+        if constexpr (bpsk)
+            return method_table(
                 method<"process($self, iq)\n--\n\nProcess a complex64 IQ array and return float32 soft bits.", &T::process_all>(),
-                reset, set_gain, {},
-            };
-            return table;
-        } else {
-            static PyMethodDef table[] = {
+                reset_call<T>, set_gain_call<T>);
+        else
+            return method_table(
                 method<"process($self, iq)\n--\n\nProcess IQ samples and buffer the resulting soft dibits.\n"
                        "Returns the soft dibit float32 array (interleaved Re/Im pairs).",
                        &T::process_buffered>(),
                 method<"flush($self)\n--\n\nRun Viterbi on accumulated soft dibits and return decoded bits.", &T::flush>(),
-                reset, set_gain, {},
-            };
-            return table;
-        }
-    }
+                reset_call<T>, set_gain_call<T>);
+    }();
 };
 
 template <>
@@ -152,7 +130,6 @@ struct DictFields<Psk31SyncResult> {
 
 template <>
 struct Binding<Psk31Stream> {
-    static constexpr FixedText name = "Psk31Stream";
     static constexpr FixedText doc =
         "Psk31Stream(mode, fs, carrier_hz, gain=1.0)\n--\n\n"
         "Streaming PSK31 decoder.\n"
@@ -161,62 +138,39 @@ struct Binding<Psk31Stream> {
         "Use `Psk31Stream(\"bpsk\", fs, carrier_hz, gain)` for BPSK31 or\n"
         "`Psk31Stream(\"qpsk\", ...)` for QPSK31.";
     static constexpr auto constructor = &make_stream;
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<"feed($self, iq)\n--\n\nFeed IQ samples and return any newly decoded text.", &Psk31Stream::feed>(),
-            method<"flush($self)\n--\n\nFlush the decoder and return any remaining text.", &Psk31Stream::flush>(),
-            {},
-        };
-        return table;
-    }
+    static constexpr auto methods = method_table(
+        method<"feed($self, iq)\n--\n\nFeed IQ samples and return any newly decoded text.", &Psk31Stream::feed>(),
+        method<"flush($self)\n--\n\nFlush the decoder and return any remaining text.", &Psk31Stream::flush>());
 };
 
 template <>
 struct Binding<VaricodeEncoder> {
-    static constexpr FixedText name = "VaricodeEncoder";
     static constexpr FixedText doc = "VaricodeEncoder()\n--\n\n";
-    static constexpr auto constructor = [] { return VaricodeEncoder(); };
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<"push_preamble($self, n)\n--\n\n", [](VaricodeEncoder& e, std::uint64_t n) { e.push_preamble(n); }>(),
-            method<"push_byte($self, b)\n--\n\n", &VaricodeEncoder::push_byte>(),
-            method<"push_postamble($self, n)\n--\n\n", [](VaricodeEncoder& e, std::uint64_t n) { e.push_postamble(n); }>(),
-            method<"drain_bits($self)\n--\n\nDrain all pending bits into a uint8 numpy array.", &VaricodeEncoder::drain_bits>(),
-            method<"is_empty($self)\n--\n\n", &VaricodeEncoder::is_empty>(),
-            {},
-        };
-        return table;
-    }
+    static constexpr auto constructor = construct<VaricodeEncoder>;
+    static constexpr auto methods = method_table(
+        method<"push_preamble($self, n)\n--\n\n", [](VaricodeEncoder& e, std::uint64_t n) { e.push_preamble(n); }>(),
+        method<"push_byte($self, b)\n--\n\n", &VaricodeEncoder::push_byte>(),
+        method<"push_postamble($self, n)\n--\n\n", [](VaricodeEncoder& e, std::uint64_t n) { e.push_postamble(n); }>(),
+        method<"drain_bits($self)\n--\n\nDrain all pending bits into a uint8 numpy array.", &VaricodeEncoder::drain_bits>(),
+        method<"is_empty($self)\n--\n\n", &VaricodeEncoder::is_empty>());
 };
 
 template <>
 struct Binding<VaricodeDecoder> {
-    static constexpr FixedText name = "VaricodeDecoder";
     static constexpr FixedText doc = "VaricodeDecoder()\n--\n\n";
-    static constexpr auto constructor = [] { return VaricodeDecoder(); };
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<"push_bits($self, bits)\n--\n\nFeed a uint8 numpy array of bits (0/1) into the decoder.",
-                   &VaricodeDecoder::push_bits>(),
-            method<"pop_bytes($self)\n--\n\nDrain all decoded bytes as a Python `bytes` object.", &pop_bytes>(),
-            {},
-        };
-        return table;
-    }
+    static constexpr auto constructor = construct<VaricodeDecoder>;
+    static constexpr auto methods = method_table(
+        method<"push_bits($self, bits)\n--\n\nFeed a uint8 numpy array of bits (0/1) into the decoder.",
+               &VaricodeDecoder::push_bits>(),
+        method<"pop_bytes($self)\n--\n\nDrain all decoded bytes as a Python `bytes` object.", &pop_bytes>());
 };
 
 template <>
 struct Binding<Bpsk31Decider> {
-    static constexpr FixedText name = "Bpsk31Decider";
     static constexpr FixedText doc = "Bpsk31Decider()\n--\n\n";
-    static constexpr auto constructor = [] { return Bpsk31Decider(); };
-    static PyMethodDef* methods() {
-        static PyMethodDef table[] = {
-            method<"process($self, soft)\n--\n\nThreshold soft bits to hard decisions. Returns uint8 array.", &Bpsk31Decider::process>(),
-            {},
-        };
-        return table;
-    }
+    static constexpr auto constructor = construct<Bpsk31Decider>;
+    static constexpr auto methods = method_table(
+        method<"process($self, soft)\n--\n\nThreshold soft bits to hard decisions. Returns uint8 array.", &Bpsk31Decider::process>());
 };
 
 }  // namespace kavro::python::binding
@@ -225,25 +179,24 @@ namespace kavro::python::psk31 {
 
 int register_classes(PyObject* module) {
     using namespace binding;
-    for (auto add : {add_class<codec::VaricodeEncoder>, add_class<codec::VaricodeDecoder>, add_class<Bpsk31Mod>,
-                     add_class<Qpsk31Mod>, add_class<Bpsk31Demod>, add_class<Bpsk31Decider>, add_class<Qpsk31Demod>,
-                     add_class<Psk31Stream>,
-                     add_function<"psk31_sync(iq, fs, base_hz, max_hz, min_carrier_syms=8, peak_margin_db=6.0, n_bits=1024, "
-                                  "max_cand=10)\n--\n\n"
-                                  "Scan for PSK31 carriers in an IQ buffer.\n"
-                                  "\n"
-                                  "Returns a list of dicts:\n"
-                                  "  {\"time_sym\": int, \"freq_bin\": int, \"carrier_hz\": float, \"score\": float, "
-                                  "\"soft_bits\": float32[N]}",
-                                  &psk31_sync>,
-                     add_function<"best_psk31_sync(candidates, carrier_hz, baud=...)\n--\n\n"
-                                  "Pick the best PSK31 sync result nearest to `carrier_hz`.\n"
-                                  "\n"
-                                  "Takes the list of dicts returned by `psk31_sync()` and returns the best\n"
-                                  "candidate as a dict, or None if no candidate is within 2×baud of the carrier.",
-                                  &best_psk31_sync>})
-        if (add(module) != 0) return -1;
-    return 0;
+    return add_all(module,
+                   {add_class<codec::VaricodeEncoder>, add_class<codec::VaricodeDecoder>, add_class<Bpsk31Mod>,
+                    add_class<Qpsk31Mod>, add_class<Bpsk31Demod>, add_class<Bpsk31Decider>, add_class<Qpsk31Demod>,
+                    add_class<Psk31Stream>,
+                    add_function<"psk31_sync(iq, fs, base_hz, max_hz, min_carrier_syms=8, peak_margin_db=6.0, n_bits=1024, "
+                                 "max_cand=10)\n--\n\n"
+                                 "Scan for PSK31 carriers in an IQ buffer.\n"
+                                 "\n"
+                                 "Returns a list of dicts:\n"
+                                 "  {\"time_sym\": int, \"freq_bin\": int, \"carrier_hz\": float, \"score\": float, "
+                                 "\"soft_bits\": float32[N]}",
+                                 &psk31_sync>,
+                    add_function<"best_psk31_sync(candidates, carrier_hz, baud=...)\n--\n\n"
+                                 "Pick the best PSK31 sync result nearest to `carrier_hz`.\n"
+                                 "\n"
+                                 "Takes the list of dicts returned by `psk31_sync()` and returns the best\n"
+                                 "candidate as a dict, or None if no candidate is within 2×baud of the carrier.",
+                                 &best_psk31_sync>});
 }
 
 }  // namespace kavro::python::psk31

@@ -61,11 +61,8 @@ PyTypeObject* create_type() {
     } else {
         flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
     }
-    // Methods and properties come as tables, or as functions that return the records.
-    if constexpr (requires { B::methods(); }) slots[count++] = {Py_tp_methods, B::methods()};
-    else if constexpr (requires { B::methods; }) slots[count++] = {Py_tp_methods, records<B::methods>()};
-    if constexpr (requires { B::properties(); }) slots[count++] = {Py_tp_getset, B::properties()};
-    else if constexpr (requires { B::properties; }) slots[count++] = {Py_tp_getset, records<B::properties>()};
+    if constexpr (requires { B::methods; }) slots[count++] = {Py_tp_methods, records<B::methods>()};
+    if constexpr (requires { B::properties; }) slots[count++] = {Py_tp_getset, records<B::properties>()};
     if constexpr (requires { B::equality; }) {
         slots[count++] = {Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_entry<T>)};
         slots[count++] = {Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)};

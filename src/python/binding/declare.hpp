@@ -11,8 +11,9 @@
 
 // Declarations, one line each in the family files. A class's methods and its properties are
 // tables built while compiling from a pack of entries: `method_table(method<...>(), ...)`. A table
-// may also hold tables, so that calls several classes share are declared once. Each entry also
-// converts on its own to the interpreter's record (PyMethodDef, PyGetSetDef).
+// may also hold tables, so that calls several classes share are declared once. An entry becomes
+// the interpreter's record (PyMethodDef, PyGetSetDef) when its table's records are made, or, for
+// a module function, when the function is added.
 
 namespace kavro::python::binding {
 

@@ -27,6 +27,14 @@ inline constexpr auto joined = [] {
     return FixedText(chars);
 }();
 
+// One of two texts, chosen while compiling: the first when First holds. A binding shared by two
+// modes of one class gives each text for both modes in this way.
+template <bool First, std::size_t A, std::size_t B>
+consteval auto pick(const char (&first)[A], const char (&second)[B]) {
+    if constexpr (First) return FixedText<A>(first);
+    else return FixedText<B>(second);
+}
+
 inline constexpr std::size_t max_parameters = 16;
 
 struct Parameter {
