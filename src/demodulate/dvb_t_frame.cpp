@@ -9,6 +9,7 @@
 #include <memory>
 #include <numbers>
 
+#include "core/checked_math.hpp"
 #include "core/internal_fault.hpp"
 #include "fec/bit_packing.hpp"
 #include "fec/chain/codec_cache.hpp"
@@ -420,8 +421,6 @@ std::optional<std::vector<std::uint8_t>> decode_payload(DvbTRxFrame& frame, std:
     return payload_from_packets(std::move(decoded->bytes), payload_len);
 }
 
-bool checked_mul(std::uint64_t a, std::uint64_t b, std::uint64_t& out) { return !__builtin_mul_overflow(a, b, &out); }
-
 }  // namespace
 
 struct DvbTFrameDemod::Workspace {
@@ -489,10 +488,10 @@ std::expected<DvbTRxFrame, DvbTRxFailure> DvbTFrameDemod::decode(std::span<const
     const std::size_t t = acquired->sync.timing;
 
     // Checked sizes: a wrapped product must never size a buffer or pass the length check.
-    std::uint64_t frame_len = 0, capacity_bits = 0;
-    if (!checked_mul(n_symbols, period, frame_len) || frame_len > acquired->iq.size() - t ||
-        !checked_mul(n_symbols, dvb_t_data_carriers * b, capacity_bits))
-        return fail(DvbTRxError::TooFewSamples);
+    const auto frame_len = checked_mul<std::uint64_t>(n_symbols, period);
+    if (!frame_len || *frame_len > acquired->iq.size() - t) return fail(DvbTRxError::TooFewSamples);
+    const auto capacity_bits = checked_mul<std::uint64_t>(n_symbols, dvb_t_data_carriers * b);
+    if (!capacity_bits) return fail(DvbTRxError::TooFewSamples);
 
     DvbTRxFrame frame;
     frame.timing = t;
@@ -503,8 +502,8 @@ std::expected<DvbTRxFrame, DvbTRxFailure> DvbTFrameDemod::decode(std::span<const
 
     if (!workspace_) workspace_ = std::make_unique<Workspace>(params_);
     Workspace& work = *workspace_;
-    if (work.llrs.size() < capacity_bits) work.llrs.resize(capacity_bits);
-    const std::span<float> llrs(work.llrs.data(), capacity_bits);
+    if (work.llrs.size() < *capacity_bits) work.llrs.resize(*capacity_bits);
+    const std::span<float> llrs(work.llrs.data(), *capacity_bits);
     waveform::TpsDecoder tps(n_symbols);
     EvmSums evm;
     const std::size_t backoff = std::min(rx_window_backoff_, cp);
@@ -532,7 +531,7 @@ std::expected<DvbTRxFrame, DvbTRxFailure> DvbTFrameDemod::decode(std::span<const
     frame.tps = *failure.tps;
 
     // A payload longer than the frame's capacity cannot be in it.
-    if (payload_len > capacity_bits / 8) return failed(DvbTRxError::PayloadDecode);
+    if (payload_len > *capacity_bits / 8) return failed(DvbTRxError::PayloadDecode);
     auto payload =
         decode_payload(frame, llrs, params_, n_symbols, payload_len, pre_fec_diagnostics_, work.chain, work.cache);
     if (!payload) return failed(DvbTRxError::PayloadDecode);
