@@ -194,8 +194,8 @@ void equalise_cells(std::span<const Complex> turned, std::span<const Complex> ch
 }
 
 OfdmEqualizer pilot_equalizer(const waveform::DvbTFrameParams& params) {
-    auto config = OfdmConfig::from_plan(waveform::dvb_t_2k_plans(params.guard)[0], 1201173.0f, 0.0f, 1.0f,
-                                        params.constellation);
+    auto config = OfdmConfig::from_plan(waveform::dvb_t_2k_plans(params.guard)[0], waveform::dvb_t_sample_rate_hz,
+                                        0.0f, 1.0f, params.constellation);
     if (!config) internal_fault("DVB-T phase-0 plan refused");
     return OfdmEqualizer(*config, EqualizerMode::PilotInterp);
 }
