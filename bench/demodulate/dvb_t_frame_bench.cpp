@@ -62,21 +62,24 @@ BENCHMARK(BM_DvbTDecode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 void BM_DvbTDecodeChain(benchmark::State& state) {
     const Prepared p = prepare(kCases[state.range(0)]);
     // Noiseless soft values of the block the decoder plans: the coded packets, as sent.
-    const auto chain = waveform::dvb_t_chain_settings(p.params);
+    const auto dvb_t = waveform::dvb_t_chain_settings(p.params);
+    const ChainSettings chain{.crc = dvb_t.crc,
+                              .outer = dvb_t.outer,
+                              .inner = dvb_t.inner,
+                              .outer_interleaver = dvb_t.outer_interleaver,
+                              .inner_interleaver = dvb_t.inner_interleaver,
+                              .scrambler = dvb_t.scrambler};
     const std::size_t block = ((p.payload.size() + 186) / 187) * 188;
     CodecCache cache;
-    const BlockPlan plan = block_plan(block, chain.crc, chain.outer, chain.inner, chain.outer_interleaver,
-                                      chain.inner_interleaver, cache);
-    const auto coded = encode_chain_stages(test::random_bytes(block, 3), chain.crc, chain.outer, chain.inner,
-                                           chain.outer_interleaver, chain.inner_interleaver, chain.scrambler,
-                                           fec::ScramblerPosition::BeforeOuter, 0, cache)
-                           .coded;
+    const BlockPlan plan = block_plan(block, chain, cache);
+    const auto coded = encode_chain_stages(test::random_bytes(block, 3), chain, 0, cache).coded;
     std::vector<float> llrs(coded.size());
     for (std::size_t i = 0; i < llrs.size(); ++i) llrs[i] = coded[i] ? -1.0f : 1.0f;
+    // One decoder for every frame, as the receiver keeps it.
+    ChainDecoder decoder;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(decode_chain(llrs, plan, chain.crc, chain.outer, chain.inner, chain.outer_interleaver,
-                                              chain.inner_interleaver, chain.scrambler,
-                                              fec::ScramblerPosition::BeforeOuter, 0, cache, fec::LdpcDecodeRule{}));
+        if (!decoder.decode(llrs, plan, chain, 0, cache)) state.SkipWithError("chain decode failed");
+        benchmark::DoNotOptimize(decoder.outcome().payload.data());
     }
 }
 BENCHMARK(BM_DvbTDecodeChain)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);

@@ -47,8 +47,8 @@ struct Link {
     }
 
     bool decode(const std::vector<float>& llrs, fec::LdpcDecodeRule rule) {
-        const auto outcome = decode_chain(llrs, plan, fec::CrcKind::Crc32, kOuter, kInner, {}, {}, {},
-                                          fec::ScramblerPosition::BeforeOuter, 0, cache, rule);
+        const ChainSettings settings{.crc = fec::CrcKind::Crc32, .outer = kOuter, .inner = kInner, .ldpc_rule = rule};
+        const auto outcome = decode_chain(llrs, plan, settings, 0, cache);
         return outcome && outcome->crc_ok && outcome->payload == payload;
     }
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "core/checked_math.hpp"
 #include "core/head_buffer.hpp"
 #include "sync/dvb_t_gi_sync.hpp"
 #include "waveform/dvb_t.hpp"
@@ -66,9 +67,7 @@ std::expected<DvbTFrameStreamDemod, DvbTStreamSetupError> DvbTFrameStreamDemod::
     const waveform::DvbTFrameParams& params, std::uint64_t n_symbols, std::uint64_t payload_len,
     bool integer_cfo_correction, std::size_t rx_window_backoff) {
     if (n_symbols == 0) return std::unexpected(DvbTStreamSetupError{DvbTStreamSetupError::Kind::NoSymbols, 0});
-    std::uint64_t span = 0;
-    if (__builtin_mul_overflow(n_symbols + 1, static_cast<std::uint64_t>(params.samples_per_symbol()), &span) ||
-        n_symbols + 1 == 0)
+    if (!checked_mul(n_symbols + 1, static_cast<std::uint64_t>(params.samples_per_symbol())) || n_symbols + 1 == 0)
         return std::unexpected(DvbTStreamSetupError{DvbTStreamSetupError::Kind::TooManySymbols, n_symbols});
     auto demod = DvbTFrameDemod(params)
                      .with_integer_cfo_correction(integer_cfo_correction)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/lanes.hpp"
+#include "waveform/dvb_t.hpp"
 
 namespace kavro {
 
@@ -16,7 +17,7 @@ namespace {
 constexpr std::size_t lag = gi_sync_fft_len;
 constexpr std::size_t max_symbols = 4;
 constexpr float metric_weight = -0.95f;
-constexpr float cfo_scale = -1201173.0f;
+constexpr float cfo_scale = -waveform::dvb_t_sample_rate_hz;
 constexpr float two_pi_times_fft = 12867.964f;
 
 using L = Lanes<8>;

@@ -46,7 +46,8 @@ int dvb_t_integer_cfo_bins(std::span<const Complex> iq, std::size_t timing, std:
 }
 
 std::vector<Complex> remove_integer_cfo(std::span<const Complex> iq, int bins) {
-    const float theta = ((static_cast<float>(bins) * -1201173.0f) * (1.0f / 2048.0f)) * two_pi_f32 / 1201173.0f;
+    constexpr float fs = waveform::dvb_t_sample_rate_hz;
+    const float theta = ((static_cast<float>(bins) * -fs) * (1.0f / 2048.0f)) * two_pi_f32 / fs;
     PhasorNco nco;
     ::sincosf(theta, &nco.step.im, &nco.step.re);
     std::vector<Complex> out(iq.size());

@@ -8,6 +8,7 @@
 #include <new>
 #include <utility>
 
+#include "core/checked_math.hpp"
 #include "core/phasor_nco.hpp"
 #include "multicarrier/carrier_grid.hpp"
 #include "multicarrier/ifft_block.hpp"
@@ -23,18 +24,6 @@ inline constexpr std::size_t max_samples = static_cast<std::size_t>(PTRDIFF_MAX)
 
 // How many of the best candidates get the whole-bin offset search.
 inline constexpr std::size_t integer_search_candidates = 5;
-
-std::optional<std::size_t> checked_add(std::size_t a, std::size_t b) {
-    std::size_t sum = 0;
-    if (__builtin_add_overflow(a, b, &sum)) return std::nullopt;
-    return sum;
-}
-
-std::optional<std::size_t> checked_mul(std::size_t a, std::size_t b) {
-    std::size_t product = 0;
-    if (__builtin_mul_overflow(a, b, &product)) return std::nullopt;
-    return product;
-}
 
 // The correlation scan works on the split samples and column rows of one chunk of offsets.
 struct SumRows {

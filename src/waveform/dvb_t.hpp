@@ -25,6 +25,11 @@ inline constexpr std::size_t dvb_t_data_carriers = 1512;
 inline constexpr std::size_t dvb_t_centre_carrier = 852;  // the carrier at DC
 inline constexpr std::size_t dvb_t_phases = 4;
 
+// The sample rate every hertz value of the receive path assumes, whatever rate the samples were
+// taken at: the "1mhz" narrowband mode's 2048000000 / 1705, in single precision. One bin is
+// dvb_t_sample_rate_hz / 2048 = 586.51025 Hz.
+inline constexpr float dvb_t_sample_rate_hz = 1201173.0f;
+
 inline constexpr std::array<std::uint16_t, 45> dvb_t_continual_pilots{
     0,    48,   54,   87,   141,  156,  192,  201,  255,  279,  282,  333,  432,  450,  483,
     525,  531,  618,  636,  714,  759,  765,  780,  804,  873,  888,  918,  939,  942,  969,

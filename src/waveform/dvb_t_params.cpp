@@ -28,6 +28,8 @@ constexpr std::array<NbMode, 3> nb_modes{{
     {"1mhz", "1m", 1000000.0, 2048000000.0f},
     {"2mhz", "2m", 2000000.0, 4096000000.0f},
 }};
+// The receive path's hertz values assume the "1mhz" mode's rate.
+static_assert(nb_modes[1].fs_numerator / static_cast<float>(dvb_t_active_carriers) == dvb_t_sample_rate_hz);
 
 template <std::size_t N>
 std::expected<std::uint8_t, DvbTKeywordError> index_of(const std::array<std::string_view, N>& table,
@@ -132,7 +134,7 @@ std::expected<std::size_t, DvbTKeywordError> dvb_t_cp_len(std::string_view guard
 std::expected<float, DvbTKeywordError> nb_bandwidth_fs(std::string_view mode) {
     const auto m = parse_nb_bandwidth(mode);
     if (!m) return std::unexpected(m.error());
-    return nb_modes[*m].fs_numerator / 1705.0f;
+    return nb_modes[*m].fs_numerator / static_cast<float>(dvb_t_active_carriers);
 }
 
 std::expected<double, DvbTKeywordError> nb_bandwidth_occupied_hz(std::string_view mode) {

@@ -245,9 +245,8 @@ std::expected<HeaderStage, BodyFailure> decode_frame_header(const OfdmConfig& cf
                                    &cells, PhaseLine{}, &stage.phase, &plans);
     if (!llrs) return std::unexpected(llrs.error());
 
-    auto outcome = decode_chain(*llrs, header_plan, cfg.header_crc(), header_outer_code, header_inner_code,
-                                fec::InterleaverKind::none(), fec::InterleaverKind::none(), fec::ScramblerKind::none(),
-                                fec::ScramblerPosition::BeforeOuter, 0, cache, fec::LdpcDecodeRule{});
+    const ChainSettings header_chain{.crc = cfg.header_crc(), .outer = header_outer_code, .inner = header_inner_code};
+    auto outcome = decode_chain(*llrs, header_plan, header_chain, 0, cache);
     if (!outcome) return std::unexpected(BodyFailure::of(outcome.error()));
     if (!outcome_valid(*outcome)) return std::unexpected(BodyFailure::of(fec::RxError::HeaderCrcMismatch));
 
@@ -300,17 +299,20 @@ std::expected<RxFrame, BodyFailure> decode_frame_payload(const OfdmConfig& cfg, 
     }
 
     const std::uint32_t seed = stage.header.per_frame_seed;
-    auto outcome = decode_chain(*llrs, stage.payload_plan, cfg.payload_crc(), stage.entry.outer, stage.entry.inner,
-                                cfg.outer_interleaver(), cfg.inner_interleaver(), cfg.scrambler(),
-                                cfg.scrambler_position(), seed, cache, cfg.ldpc_decode_rule());
+    const ChainSettings payload_chain{.crc = cfg.payload_crc(),
+                                      .outer = stage.entry.outer,
+                                      .inner = stage.entry.inner,
+                                      .outer_interleaver = cfg.outer_interleaver(),
+                                      .inner_interleaver = cfg.inner_interleaver(),
+                                      .scrambler = cfg.scrambler(),
+                                      .position = cfg.scrambler_position(),
+                                      .ldpc_rule = cfg.ldpc_decode_rule()};
+    auto outcome = decode_chain(*llrs, stage.payload_plan, payload_chain, seed, cache);
     if (!outcome) return std::unexpected(BodyFailure::of(outcome.error()));
     if (!outcome_valid(*outcome)) return std::unexpected(BodyFailure::of(fec::RxError::PayloadCrcMismatch));
 
     if (pre_fec_diagnostics) {
-        const EncodedStages again =
-            encode_chain_stages(outcome->payload, cfg.payload_crc(), stage.entry.outer, stage.entry.inner,
-                                cfg.outer_interleaver(), cfg.inner_interleaver(), cfg.scrambler(),
-                                cfg.scrambler_position(), seed, cache);
+        const EncodedStages again = encode_chain_stages(outcome->payload, payload_chain, seed, cache);
         const std::size_t n_channel =
             std::min({scratch.bits.size(), stage.payload_plan.coded_bits, again.coded.size()});
         if (n_channel > 0) frame.pre_fec_channel_error_ratio = error_ratio(scratch.bits, again.coded, n_channel);

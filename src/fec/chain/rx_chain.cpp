@@ -6,10 +6,9 @@
 #include <utility>
 
 #include "fec/bit_packing.hpp"
-#include "fec/conv.hpp"
+#include "fec/conv_tables.hpp"
 #include "fec/crc.hpp"
 #include "fec/interleaver.hpp"
-#include "fec/scrambler.hpp"
 
 namespace kavro {
 
@@ -25,55 +24,69 @@ void add_corrections(std::optional<std::uint32_t>& total, std::size_t count) {
 }
 
 // A soft value of 0 or below (not NaN) decides bit 1.
-std::vector<std::uint8_t> hard_decisions(std::span<const float> soft) {
-    std::vector<std::uint8_t> bits(soft.size());
+void hard_decisions(std::span<const float> soft, std::vector<std::uint8_t>& bits) {
+    bits.resize(soft.size());
     for (std::size_t i = 0; i < soft.size(); ++i) bits[i] = soft[i] <= 0.0f ? 1 : 0;
-    return bits;
 }
 
-std::vector<std::uint8_t> ldpc_decode(std::span<const float> soft, const fec::Ldpc& code, fec::LdpcDecodeRule rule,
-                                      bool& converged) {
+void ldpc_decode(std::span<const float> soft, const fec::Ldpc& code, fec::LdpcDecodeRule rule,
+                 std::vector<std::uint8_t>& bits, bool& converged) {
     const std::size_t n = code.n();
     const std::size_t k = code.k();
     const std::size_t words = soft.size() / n;
     if (soft.size() % n != 0) converged = false;  // a word cut short cannot be decoded
-    std::vector<std::uint8_t> bits(words * k);
+    bits.resize(words * k);
     for (std::size_t w = 0; w < words; ++w) {
         const fec::LdpcDecoded decoded = code.decode(soft.subspan(w * n, n), rule);
         if (!decoded.converged) converged = false;
         std::copy(decoded.message.begin(), decoded.message.end(), bits.begin() + static_cast<std::ptrdiff_t>(w * k));
     }
-    return bits;
 }
 
-// Message and tail decisions of a terminated convolutional code carrying message_bits bits.
-std::vector<std::uint8_t> conv_decode_with_tail(std::span<const float> soft, fec::ConvKind kind,
-                                                fec::PunctureRate rate, std::size_t message_bits) {
-    const std::vector<float> mother = fec::conv_depuncture(soft, kind, rate, message_bits);
-    std::vector<std::uint8_t> decided(mother.size() / 2);
-    fec::ViterbiDecoder decoder(kind);
-    decoder.decode(mother, decided);
-    return decided;
-}
-
-std::vector<std::uint8_t> inner_decode(std::span<const float> soft, const BlockPlan& plan, const fec::InnerFec& inner,
-                                       CodecCache& cache, fec::LdpcDecodeRule rule, bool& converged) {
-    switch (inner.kind) {
-        case fec::InnerFec::Kind::None: break;
-        case fec::InnerFec::Kind::Ldpc: return ldpc_decode(soft, *cache.ldpc(inner.code), rule, converged);
-        case fec::InnerFec::Kind::ConvK5:
-            return conv_decode_with_tail(soft, fec::ConvKind::K5, inner.rate, plan.outer_stage_bits);
-        case fec::InnerFec::Kind::ConvK7:
-            return conv_decode_with_tail(soft, fec::ConvKind::K7, inner.rate, plan.outer_stage_bits);
+// The soft values spread over the 2·steps slots of the rate-1/2 mother stream, punctured slots
+// and slots beyond the values 0: whole puncturing periods while their values last, then slot by
+// slot.
+template <fec::PunctureRate Rate>
+void depuncture_as(std::span<const float> soft, std::span<float> mother) {
+    static constexpr fec::PuncturePattern pattern = fec::kPuncturePatterns[static_cast<std::size_t>(Rate)];
+    static constexpr std::size_t sent = [] {
+        std::size_t n = 0;
+        for (std::size_t p = 0; p < pattern.period; ++p) n += pattern.x[p] + pattern.y[p];
+        return n;
+    }();
+    const std::size_t steps = mother.size() / 2;
+    float* out = mother.data();
+    const float* in = soft.data();
+    std::size_t i = 0, next = 0;
+    for (; i + pattern.period <= steps && next + sent <= soft.size(); i += pattern.period) {
+#pragma GCC unroll 7
+        for (std::size_t p = 0; p < pattern.period; ++p) {
+            out[2 * (i + p)] = pattern.x[p] ? in[next++] : 0.0f;
+            out[2 * (i + p) + 1] = pattern.y[p] ? in[next++] : 0.0f;
+        }
     }
-    return hard_decisions(soft);
+    for (std::size_t p = 0; i < steps; ++i) {
+        out[2 * i] = pattern.x[p] && next < soft.size() ? in[next++] : 0.0f;
+        out[2 * i + 1] = pattern.y[p] && next < soft.size() ? in[next++] : 0.0f;
+        if (++p == pattern.period) p = 0;
+    }
+}
+
+void depuncture(std::span<const float> soft, fec::PunctureRate rate, std::span<float> mother) {
+    switch (rate) {
+        case fec::PunctureRate::R12: return depuncture_as<fec::PunctureRate::R12>(soft, mother);
+        case fec::PunctureRate::R23: return depuncture_as<fec::PunctureRate::R23>(soft, mother);
+        case fec::PunctureRate::R34: return depuncture_as<fec::PunctureRate::R34>(soft, mother);
+        case fec::PunctureRate::R56: return depuncture_as<fec::PunctureRate::R56>(soft, mother);
+        case fec::PunctureRate::R78: return depuncture_as<fec::PunctureRate::R78>(soft, mother);
+    }
 }
 
 // Decodes every whole n-element word of `data` in place and gathers the k message elements of
 // each, corrected or as received; a trailing partial word is dropped. Words that `is_codeword`
 // recognises need no decoding.
 template <class Code>
-std::vector<std::uint8_t> decode_outer_words(std::vector<std::uint8_t> data, const Code& code, ChainOutcome& out) {
+void decode_outer_words(std::vector<std::uint8_t>& data, const Code& code, ChainOutcome& out) {
     const std::size_t n = code.n();
     const std::size_t k = code.k();
     const std::size_t words = data.size() / n;
@@ -89,105 +102,129 @@ std::vector<std::uint8_t> decode_outer_words(std::vector<std::uint8_t> data, con
         std::memmove(data.data() + w * k, word, k);
     }
     data.resize(words * k);
-    return data;
-}
-
-std::optional<std::vector<std::uint8_t>> decode_reed_solomon(std::vector<std::uint8_t> bytes, const fec::OuterFec& outer,
-                                                             std::size_t framed_bytes, CodecCache& cache,
-                                                             ChainOutcome& out) {
-    bytes = decode_outer_words(std::move(bytes), *cache.rs(outer.n, outer.n_parity), out);
-    if (bytes.size() < framed_bytes) return std::nullopt;
-    bytes.resize(framed_bytes);
-    return bytes;
-}
-
-// The framed bytes from the outer stage's bits, or nothing when too few remain.
-std::optional<std::vector<std::uint8_t>> decode_outer(std::vector<std::uint8_t> bits, const fec::OuterFec& outer,
-                                                      std::size_t framed_bytes, CodecCache& cache, ChainOutcome& out) {
-    switch (outer.kind) {
-        case fec::OuterFec::Kind::None:
-        case fec::OuterFec::Kind::Bch:
-            if (outer.kind == fec::OuterFec::Kind::Bch) {
-                bits = decode_outer_words(std::move(bits), *cache.bch(outer.t), out);
-            }
-            if (bits.size() / 8 < framed_bytes) return std::nullopt;
-            return fec::bits_to_bytes(std::span<const std::uint8_t>(bits).first(8 * framed_bytes));
-        case fec::OuterFec::Kind::ReedSolomon:
-            // A bit count cut short of a whole byte is packed with its last byte zero-padded.
-            return decode_reed_solomon(fec::pack_bits_padded(bits), outer, framed_bytes, cache, out);
-    }
-    return std::nullopt;
 }
 
 // The outer stage's bits as bytes, for Reed-Solomon behind a convolutional interleaver whose
 // output is whole bytes: the deinterleaver runs on bytes, so the bits are packed once instead of
 // being deinterleaved as bits, unpacked and packed again.
-bool outer_stage_as_bytes(const fec::OuterFec& outer, const fec::InterleaverKind& interleaver, const BlockPlan& plan) {
-    return outer.kind == fec::OuterFec::Kind::ReedSolomon &&
-           interleaver.kind == fec::InterleaverKind::Kind::Convolutional && plan.outer_bits % 8 == 0;
+bool outer_stage_as_bytes(const ChainSettings& settings, const BlockPlan& plan) {
+    return settings.outer.kind == fec::OuterFec::Kind::ReedSolomon &&
+           settings.outer_interleaver.kind == fec::InterleaverKind::Kind::Convolutional && plan.outer_bits % 8 == 0;
 }
 
 }  // namespace
 
-std::expected<ChainOutcome, fec::RxError> decode_chain(
-    std::span<const float> llrs, const BlockPlan& plan, fec::CrcKind crc, const fec::OuterFec& outer,
-    const fec::InnerFec& inner, const fec::InterleaverKind& outer_interleaver,
-    const fec::InterleaverKind& inner_interleaver, const fec::ScramblerKind& scrambler, fec::ScramblerPosition position,
-    std::uint32_t per_frame_seed, CodecCache& cache, fec::LdpcDecodeRule ldpc_rule) {
-    ChainOutcome out;
-    out.crc_present = crc != fec::CrcKind::None;
-    out.outer_present = outer.kind != fec::OuterFec::Kind::None;
-    if (out.outer_present) out.outer_corrections = 0;
-
-    // Validated before any decoding, whichever position the scrambler takes.
-    const std::optional<fec::PnScrambler> lfsr = chain_lfsr(scrambler, per_frame_seed);
-
+std::span<const float> ChainDecoder::inner_input(std::span<const float> llrs, const BlockPlan& plan,
+                                                 const ChainSettings& settings,
+                                                 const std::optional<fec::PnScrambler>& lfsr) {
     // The caller's values are read in place unless a stage has to change them.
     std::span<const float> soft = llrs.first(std::min(llrs.size(), plan.coded_bits));
-    std::vector<float> changed;
-    const bool flip = position == fec::ScramblerPosition::AfterInner && lfsr;
-    if (flip || inner_interleaver.kind != fec::InterleaverKind::Kind::None) {
-        changed.assign(soft.begin(), soft.end());
-        if (flip) lfsr->flip_llr_signs(changed);
-        if (inner_interleaver.kind != fec::InterleaverKind::Kind::None)
-            changed = fec::deinterleave_llrs(inner_interleaver, changed);
-        soft = changed;
+    const bool flip = settings.position == fec::ScramblerPosition::AfterInner && lfsr;
+    const bool interleaved = settings.inner_interleaver.kind != fec::InterleaverKind::Kind::None;
+    if (flip || interleaved) {
+        soft_.assign(soft.begin(), soft.end());
+        if (flip) lfsr->flip_llr_signs(soft_);
+        if (interleaved) soft_ = fec::deinterleave_llrs(settings.inner_interleaver, soft_);
+        soft = soft_;
     }
-    soft = soft.first(std::min(soft.size(), plan.inner_bits));
+    return soft.first(std::min(soft.size(), plan.inner_bits));
+}
 
-    out.inner_bits_decoded = inner_decode(soft, plan, inner, cache, ldpc_rule, out.inner_converged);
+// Depunctured (missing values 0), then the Viterbi decoder: message and tail decisions.
+void ChainDecoder::conv_decode(std::span<const float> soft, fec::ConvKind kind, fec::PunctureRate rate,
+                               std::size_t message_bits) {
+    const std::size_t steps = message_bits + fec::conv_constraint_length(kind) - 1;
+    mother_.resize(2 * steps);
+    depuncture(soft, rate, mother_);
+    std::optional<fec::ViterbiDecoder>& viterbi = viterbi_[static_cast<std::size_t>(kind)];
+    if (!viterbi) viterbi.emplace(kind);
+    outcome_.inner_bits_decoded.resize(steps);
+    viterbi->decode(mother_, outcome_.inner_bits_decoded);
+}
 
-    const std::span<const std::uint8_t> decided = std::span<const std::uint8_t>(out.inner_bits_decoded)
-                                                      .first(std::min(out.inner_bits_decoded.size(), plan.outer_stage_bits));
-    std::optional<std::vector<std::uint8_t>> decoded;
-    if (outer_stage_as_bytes(outer, outer_interleaver, plan)) {
-        std::vector<std::uint8_t> bytes = fec::conv_deinterleave_bytes(fec::pack_bits_padded(decided),
-                                                                       outer_interleaver.branches, outer_interleaver.depth);
-        truncate(bytes, plan.outer_bits / 8);
-        decoded = decode_reed_solomon(std::move(bytes), outer, plan.framed_bytes, cache, out);
+void ChainDecoder::inner_decode(std::span<const float> soft, const BlockPlan& plan, const ChainSettings& settings,
+                                CodecCache& cache) {
+    std::vector<std::uint8_t>& bits = outcome_.inner_bits_decoded;
+    switch (settings.inner.kind) {
+        case fec::InnerFec::Kind::None: break;
+        case fec::InnerFec::Kind::Ldpc:
+            return ldpc_decode(soft, *cache.ldpc(settings.inner.code), settings.ldpc_rule, bits,
+                               outcome_.inner_converged);
+        case fec::InnerFec::Kind::ConvK5:
+            return conv_decode(soft, fec::ConvKind::K5, settings.inner.rate, plan.outer_stage_bits);
+        case fec::InnerFec::Kind::ConvK7:
+            return conv_decode(soft, fec::ConvKind::K7, settings.inner.rate, plan.outer_stage_bits);
+    }
+    hard_decisions(soft, bits);
+}
+
+// The framed bytes into bytes_ from the inner decisions; false when too few remain.
+bool ChainDecoder::outer_decode(const BlockPlan& plan, const ChainSettings& settings, CodecCache& cache) {
+    const std::span<const std::uint8_t> inner_bits = outcome_.inner_bits_decoded;
+    const auto decided = inner_bits.first(std::min(inner_bits.size(), plan.outer_stage_bits));
+    const fec::OuterFec& outer = settings.outer;
+    const fec::InterleaverKind& interleaver = settings.outer_interleaver;
+    if (outer_stage_as_bytes(settings, plan)) {
+        bytes_ = fec::conv_deinterleave_bytes(fec::pack_bits_padded(decided), interleaver.branches, interleaver.depth);
+        truncate(bytes_, plan.outer_bits / 8);
     } else {
-        std::vector<std::uint8_t> bits = outer_interleaver.kind != fec::InterleaverKind::Kind::None
-                                             ? fec::deinterleave_bits(outer_interleaver, decided)
-                                             : std::vector<std::uint8_t>(decided.begin(), decided.end());
-        truncate(bits, plan.outer_bits);
-        decoded = decode_outer(std::move(bits), outer, plan.framed_bytes, cache, out);
-    }
-    if (!decoded) return std::unexpected(fec::RxError::MalformedHeader);
-    std::vector<std::uint8_t>& framed = *decoded;
-
-    if (position == fec::ScramblerPosition::BeforeOuter) {
-        if (lfsr) {
-            lfsr->scramble(framed);
+        if (interleaver.kind != fec::InterleaverKind::Kind::None) {
+            outer_bits_ = fec::deinterleave_bits(interleaver, decided);
         } else {
-            fec::scramble_bytes(scrambler, per_frame_seed, framed);
+            outer_bits_.assign(decided.begin(), decided.end());
+        }
+        truncate(outer_bits_, plan.outer_bits);
+        if (outer.kind == fec::OuterFec::Kind::Bch) decode_outer_words(outer_bits_, *cache.bch(outer.t), outcome_);
+        if (outer.kind != fec::OuterFec::Kind::ReedSolomon) {
+            if (outer_bits_.size() / 8 < plan.framed_bytes) return false;
+            bytes_ = fec::bits_to_bytes(std::span<const std::uint8_t>(outer_bits_).first(8 * plan.framed_bytes));
+            return true;
+        }
+        // A bit count cut short of a whole byte is packed with its last byte zero-padded.
+        bytes_ = fec::pack_bits_padded(outer_bits_);
+    }
+    decode_outer_words(bytes_, *cache.rs(outer.n, outer.n_parity), outcome_);
+    if (bytes_.size() < plan.framed_bytes) return false;
+    bytes_.resize(plan.framed_bytes);
+    return true;
+}
+
+std::expected<void, fec::RxError> ChainDecoder::decode(std::span<const float> llrs, const BlockPlan& plan,
+                                                       const ChainSettings& settings, std::uint32_t per_frame_seed,
+                                                       CodecCache& cache) {
+    outcome_.payload.clear();
+    outcome_.crc_present = settings.crc != fec::CrcKind::None;
+    outcome_.outer_present = settings.outer.kind != fec::OuterFec::Kind::None;
+    outcome_.outer_corrections = outcome_.outer_present ? std::optional<std::uint32_t>(0) : std::nullopt;
+    outcome_.inner_converged = outcome_.outer_ok = outcome_.crc_ok = true;
+
+    // Validated before any decoding, whichever position the scrambler takes.
+    const std::optional<fec::PnScrambler> lfsr = chain_lfsr(settings.scrambler, per_frame_seed);
+    inner_decode(inner_input(llrs, plan, settings, lfsr), plan, settings, cache);
+    if (!outer_decode(plan, settings, cache)) return std::unexpected(fec::RxError::MalformedHeader);
+
+    if (settings.position == fec::ScramblerPosition::BeforeOuter) {
+        if (lfsr) {
+            lfsr->scramble(bytes_);
+        } else {
+            fec::scramble_bytes(settings.scrambler, per_frame_seed, bytes_);
         }
     }
 
-    const auto checked = fec::check_crc(crc, framed);
+    const auto checked = fec::check_crc(settings.crc, bytes_);
     if (!checked) return std::unexpected(fec::RxError::MalformedHeader);
-    out.crc_ok = checked->crc_ok;
-    out.payload.assign(checked->payload.begin(), checked->payload.end());
-    return out;
+    outcome_.crc_ok = checked->crc_ok;
+    outcome_.payload.assign(checked->payload.begin(), checked->payload.end());
+    return {};
+}
+
+std::expected<ChainOutcome, fec::RxError> decode_chain(std::span<const float> llrs, const BlockPlan& plan,
+                                                       const ChainSettings& settings, std::uint32_t per_frame_seed,
+                                                       CodecCache& cache) {
+    ChainDecoder decoder;
+    if (const auto decoded = decoder.decode(llrs, plan, settings, per_frame_seed, cache); !decoded)
+        return std::unexpected(decoded.error());
+    return std::move(decoder).outcome();
 }
 
 }  // namespace kavro

@@ -1,15 +1,17 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <expected>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
-#include "fec/code_kinds.hpp"
-#include "fec/frame.hpp"
+#include "fec/conv.hpp"
 #include "fec/rx_error.hpp"
-#include "fec/settings.hpp"
+#include "fec/scrambler.hpp"
+#include "fec/chain/chain_settings.hpp"
 #include "fec/chain/codec_cache.hpp"
 #include "fec/chain/tx_chain.hpp"
 
@@ -17,6 +19,12 @@
 // positive favouring bit 0, in the order the coded bits were sent) and reports how every stage
 // fared. It judges nothing: uncorrectable outer words, unconverged LDPC words and CRC mismatches
 // are flags, and the payload always holds the best bytes available.
+//
+// `plan` is block_plan of the expected payload length under the same settings, which must equal
+// the transmitter's. Fewer soft values than plan.coded_bits are not an error: the missing values
+// count as erased (a trailing partial LDPC or outer word is dropped and clears its flag, the
+// Viterbi decoder sees zeros). Only a decoded stream too short to hold the framed bytes fails,
+// with RxError::MalformedHeader.
 
 namespace kavro {
 
@@ -36,15 +44,42 @@ struct ChainOutcome {
     bool outer_present = false;
 };
 
-// `plan` is block_plan of the expected payload length under the same settings, which must equal
-// the transmitter's. Fewer soft values than plan.coded_bits are not an error: the missing values
-// count as erased (a trailing partial LDPC or outer word is dropped and clears its flag, the
-// Viterbi decoder sees zeros). Only a decoded stream too short to hold the framed bytes fails,
-// with RxError::MalformedHeader.
-std::expected<ChainOutcome, fec::RxError> decode_chain(
-    std::span<const float> llrs, const BlockPlan& plan, fec::CrcKind crc, const fec::OuterFec& outer,
-    const fec::InnerFec& inner, const fec::InterleaverKind& outer_interleaver,
-    const fec::InterleaverKind& inner_interleaver, const fec::ScramblerKind& scrambler, fec::ScramblerPosition position,
-    std::uint32_t per_frame_seed, CodecCache& cache, fec::LdpcDecodeRule ldpc_rule);
+// The chain as an object that keeps what decoding needs beyond its inputs from one call to the
+// next: a Viterbi decoder per convolutional code with its survivor memory, the soft values, the
+// inner decisions and the outer stage's buffers, each grown to the largest frame seen. The
+// settings may differ from call to call. A frame of a convolutional code behind a convolutional
+// byte interleaver and Reed-Solomon (DVB-T's chain) allocates only byte-sized buffers once the
+// others have grown. One caller at a time.
+class ChainDecoder {
+public:
+    // The outcome of a successful decode stays readable through outcome() until the next decode.
+    std::expected<void, fec::RxError> decode(std::span<const float> llrs, const BlockPlan& plan,
+                                             const ChainSettings& settings, std::uint32_t per_frame_seed,
+                                             CodecCache& cache);
+
+    const ChainOutcome& outcome() const& { return outcome_; }
+    ChainOutcome outcome() && { return std::move(outcome_); }
+
+private:
+    std::span<const float> inner_input(std::span<const float> llrs, const BlockPlan& plan,
+                                       const ChainSettings& settings, const std::optional<fec::PnScrambler>& lfsr);
+    void inner_decode(std::span<const float> soft, const BlockPlan& plan, const ChainSettings& settings,
+                      CodecCache& cache);
+    void conv_decode(std::span<const float> soft, fec::ConvKind kind, fec::PunctureRate rate,
+                     std::size_t message_bits);
+    bool outer_decode(const BlockPlan& plan, const ChainSettings& settings, CodecCache& cache);
+
+    std::array<std::optional<fec::ViterbiDecoder>, 2> viterbi_;  // by ConvKind, built at first use
+    std::vector<float> soft_;                                    // the soft values when a stage changes them
+    std::vector<float> mother_;                                  // the depunctured rate-1/2 stream
+    std::vector<std::uint8_t> outer_bits_;                       // the outer stage's bits
+    std::vector<std::uint8_t> bytes_;                            // the outer stage's bytes, then the framed bytes
+    ChainOutcome outcome_;
+};
+
+// One decode with a decoder of its own.
+std::expected<ChainOutcome, fec::RxError> decode_chain(std::span<const float> llrs, const BlockPlan& plan,
+                                                       const ChainSettings& settings, std::uint32_t per_frame_seed,
+                                                       CodecCache& cache);
 
 }  // namespace kavro

@@ -139,6 +139,11 @@ BlockPlan block_plan(std::size_t payload_len, fec::CrcKind crc, const fec::Outer
     return plan;
 }
 
+BlockPlan block_plan(std::size_t payload_len, const ChainSettings& settings, CodecCache& cache) {
+    return block_plan(payload_len, settings.crc, settings.outer, settings.inner, settings.outer_interleaver,
+                      settings.inner_interleaver, cache);
+}
+
 EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, fec::CrcKind crc, const fec::OuterFec& outer,
                                   const fec::InnerFec& inner, const fec::InterleaverKind& outer_interleaver,
                                   const fec::InterleaverKind& inner_interleaver, const fec::ScramblerKind& scrambler,
@@ -162,6 +167,13 @@ EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, fec::Cr
     // Energy dispersal works on bytes only; after the inner code only an LFSR acts.
     if (position == fec::ScramblerPosition::AfterInner && lfsr) lfsr->scramble_bits(stages.coded);
     return stages;
+}
+
+EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, const ChainSettings& settings,
+                                  std::uint32_t per_frame_seed, CodecCache& cache) {
+    return encode_chain_stages(payload, settings.crc, settings.outer, settings.inner, settings.outer_interleaver,
+                               settings.inner_interleaver, settings.scrambler, settings.position, per_frame_seed,
+                               cache);
 }
 
 }  // namespace kavro

@@ -11,6 +11,7 @@
 #include "fec/frame.hpp"
 #include "fec/scrambler.hpp"
 #include "fec/settings.hpp"
+#include "fec/chain/chain_settings.hpp"
 #include "fec/chain/codec_cache.hpp"
 
 // The transmit coding chain and the sizes it produces.
@@ -45,6 +46,7 @@ struct EncodedStages {
 BlockPlan block_plan(std::size_t payload_len, fec::CrcKind crc, const fec::OuterFec& outer, const fec::InnerFec& inner,
                      const fec::InterleaverKind& outer_interleaver, const fec::InterleaverKind& inner_interleaver,
                      CodecCache& cache);
+BlockPlan block_plan(std::size_t payload_len, const ChainSettings& settings, CodecCache& cache);
 
 // Runs the chain. per_frame_seed seeds an LFSR scrambler with per-frame seeding and is ignored
 // otherwise. An LFSR setting the scrambler refuses is an internal fault.
@@ -52,11 +54,12 @@ EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, fec::Cr
                                   const fec::InnerFec& inner, const fec::InterleaverKind& outer_interleaver,
                                   const fec::InterleaverKind& inner_interleaver, const fec::ScramblerKind& scrambler,
                                   fec::ScramblerPosition position, std::uint32_t per_frame_seed, CodecCache& cache);
+EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, const ChainSettings& settings,
+                                  std::uint32_t per_frame_seed, CodecCache& cache);
 
 // The LFSR of an Lfsr setting, seeded with its fixed seed or per_frame_seed; nothing for the other
 // settings. Refused parameters are an internal fault with the scrambler's message. Shared by the
 // transmit and receive chains so both validate the setting before any coding.
 std::optional<fec::PnScrambler> chain_lfsr(const fec::ScramblerKind& scrambler, std::uint32_t per_frame_seed);
-
 
 }  // namespace kavro

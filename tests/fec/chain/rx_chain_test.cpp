@@ -65,10 +65,13 @@ EncodedStages encode(const Settings& s, const Bytes& payload, CodecCache& cache)
                                cache);
 }
 
+ChainSettings chain_settings(const Settings& s, LdpcDecodeRule rule = {}) {
+    return {s.crc, s.outer, s.inner, s.outer_il, s.inner_il, s.scrambler, s.position, rule};
+}
+
 std::expected<ChainOutcome, RxError> decode(const Settings& s, std::span<const float> llrs, CodecCache& cache,
                                             LdpcDecodeRule rule = {}) {
-    return decode_chain(llrs, plan_of(s, cache), s.crc, s.outer, s.inner, s.outer_il, s.inner_il, s.scrambler, s.position,
-                        s.seed, cache, rule);
+    return decode_chain(llrs, plan_of(s, cache), chain_settings(s, rule), s.seed, cache);
 }
 
 // Noiseless soft values of varying confidence: positive for bit 0.
@@ -150,6 +153,39 @@ TEST_P(ChainRoundTrip, PlanMatchesAndNoiselessDecodeIsClean) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SampledSettings, ChainRoundTrip, ::testing::Range(0u, 200u));
+
+// One decoder, its buffers and Viterbi decoders kept, alternates between a frame of noise, where
+// every stage fails, and clean frames of the sampled settings: nothing of a frame carries over.
+TEST(ChainDecoder, KeepsNothingOfAnEarlierFrame) {
+    CodecCache cache;
+    std::mt19937 rng(41);
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    Settings failing;
+    failing.payload_len = 300;
+    failing.crc = CrcKind::Crc32;
+    failing.outer = OuterFec::reed_solomon(204, 16);
+    failing.inner = InnerFec::ldpc(LdpcCode::N576R23);
+    std::vector<float> noise_llrs(plan_of(failing, cache).coded_bits);
+    for (float& v : noise_llrs) v = 4.0f * noise(rng);
+
+    ChainDecoder decoder;
+    for (unsigned index = 0; index < 40; ++index) {
+        ASSERT_TRUE(decoder.decode(noise_llrs, plan_of(failing, cache), chain_settings(failing), 0, cache));
+        ASSERT_FALSE(decoder.outcome().inner_converged || decoder.outcome().outer_ok || decoder.outcome().crc_ok);
+
+        const Settings s = sample_settings(index);
+        SCOPED_TRACE(describe(s));
+        const Bytes payload = test::random_bytes(s.payload_len, rng());
+        const EncodedStages stages = encode(s, payload, cache);
+        ASSERT_TRUE(decoder.decode(clean_llrs(stages.coded, rng), plan_of(s, cache), chain_settings(s), s.seed, cache));
+        const ChainOutcome& outcome = decoder.outcome();
+        EXPECT_EQ(outcome.payload, payload);
+        EXPECT_TRUE(outcome.crc_ok && outcome.outer_ok && outcome.inner_converged);
+        EXPECT_EQ(outcome.outer_corrections, outcome.outer_present ? std::optional<std::uint32_t>(0) : std::nullopt);
+        ASSERT_GE(outcome.inner_bits_decoded.size(), stages.outer_stage.size());
+        EXPECT_TRUE(std::equal(stages.outer_stage.begin(), stages.outer_stage.end(), outcome.inner_bits_decoded.begin()));
+    }
+}
 
 // Flipping all eight soft values of a byte turns it into its complement.
 void corrupt_byte(std::vector<float>& llrs, std::size_t byte) {
