@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
+#include "core/checked_math.hpp"
 #include "core/internal_fault.hpp"
 
 namespace kavro {
@@ -21,10 +23,11 @@ constexpr float max_span_bins = 16777216.0f;
 // The larger of two values, where a NaN operand loses to the other one.
 float max_ignoring_nan(float a, float b) { return (b > a) | (a != a) ? b : a; }
 
-std::size_t checked_product(std::size_t a, std::size_t b) {
-    std::size_t product = 0;
-    if (__builtin_mul_overflow(a, b, &product)) throw std::length_error("search lattice too large");
-    return product;
+// Cells in a lattice of a x b; a count that wraps is refused.
+std::size_t lattice_size(std::size_t a, std::size_t b) {
+    const std::optional<std::size_t> product = checked_mul(a, b);
+    if (!product) throw std::length_error("search lattice too large");
+    return *product;
 }
 
 // Rows of `row_len` samples from `first` that start inside `count` samples, at most `limit`.
@@ -45,7 +48,7 @@ float cell(const Waterfall& grid, std::int64_t row, std::size_t bin) {
 // its Costas cells, so each is formed once rather than once per window.
 std::vector<float> contributions(const Waterfall& grid, std::int64_t rows, std::int64_t n_rows) {
     const std::size_t bins = grid.n_bins;
-    std::vector<float> out(checked_product(static_cast<std::size_t>(rows), bins));
+    std::vector<float> out(lattice_size(static_cast<std::size_t>(rows), bins));
     const std::vector<float> zeros(bins, 0.0f), outside(bins, minus_infinity);
     // The current row with -infinity on both sides, so that every bin has a lower and upper value.
     std::vector<float> padded(bins + 2, minus_infinity);
@@ -72,7 +75,7 @@ std::vector<float> contributions(const Waterfall& grid, std::int64_t rows, std::
 // The score of every lattice point whose window starts inside the input, row-major by q.
 std::vector<float> score_map(const SearchMode& mode, const SubGrids& sub, std::size_t points_in_freq) {
     const std::int64_t q_count = sub.points_in_time;
-    std::vector<float> scores(checked_product(static_cast<std::size_t>(q_count), points_in_freq), 0.0f);
+    std::vector<float> scores(lattice_size(static_cast<std::size_t>(q_count), points_in_freq), 0.0f);
     if (q_count == 0) return scores;
     const std::int64_t rows = std::min(sub.n_rows, (q_count - 1) / 4 + mode.frame_len);
     const std::size_t bins = sub.n_bins;
@@ -185,7 +188,7 @@ std::expected<SubGrids, SyncSpanError> build_sub_grids(const SearchMode& mode, s
         const std::vector<bool> needed = costas_rows(mode, stored, windows);
         for (std::size_t j = 0; j < 4; ++j) {
             Waterfall& grid = sub.grids[4 * k + j];
-            grid = Waterfall{std::vector<float>(checked_product(static_cast<std::size_t>(stored), sub.n_bins), 0.0f),
+            grid = Waterfall{std::vector<float>(lattice_size(static_cast<std::size_t>(stored), sub.n_bins), 0.0f),
                              static_cast<std::size_t>(stored), sub.n_bins};
             rows.clear();
             for (std::int64_t r = 0; r < stored; ++r) {

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <utility>
 
+#include "core/checked_math.hpp"
 #include "core/internal_fault.hpp"
 #include "modulate/ofdm.hpp"
 #include "modulate/ofdm_frame/frame_header.hpp"
@@ -72,11 +74,11 @@ std::expected<FrameLink, FrameLinkError> FrameLink::create(const OfdmConfig& cfg
     }
 
     // Every offset and length the receivers derive from the layout stays far from overflow.
-    std::uint64_t span = 0;
-    const bool overflows = __builtin_mul_overflow(std::uint64_t{num_repeats}, std::uint64_t{repeat_len}, &span) ||
-                           __builtin_add_overflow(span, std::uint64_t{cfg.n_fft()}, &span) ||
-                           __builtin_add_overflow(span, std::uint64_t{cfg.cp_len()}, &span);
-    if (overflows || span > max_preamble_span) {
+    const std::optional<std::uint64_t> span =
+        checked_mul(std::uint64_t{num_repeats}, std::uint64_t{repeat_len})
+            .and_then([&](std::uint64_t s) { return checked_add(s, std::uint64_t{cfg.n_fft()}); })
+            .and_then([&](std::uint64_t s) { return checked_add(s, std::uint64_t{cfg.cp_len()}); });
+    if (!span || *span > max_preamble_span) {
         FrameLinkError error = error_of(K::PreambleTooLong);
         error.a = num_repeats;
         error.b = repeat_len;
