@@ -62,13 +62,7 @@ BENCHMARK(BM_DvbTDecode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 void BM_DvbTDecodeChain(benchmark::State& state) {
     const Prepared p = prepare(kCases[state.range(0)]);
     // Noiseless soft values of the block the decoder plans: the coded packets, as sent.
-    const auto dvb_t = waveform::dvb_t_chain_settings(p.params);
-    const ChainSettings chain{.crc = dvb_t.crc,
-                              .outer = dvb_t.outer,
-                              .inner = dvb_t.inner,
-                              .outer_interleaver = dvb_t.outer_interleaver,
-                              .inner_interleaver = dvb_t.inner_interleaver,
-                              .scrambler = dvb_t.scrambler};
+    const ChainSettings chain = waveform::dvb_t_chain_settings(p.params);
     const std::size_t block = ((p.payload.size() + 186) / 187) * 188;
     CodecCache cache;
     const BlockPlan plan = block_plan(block, chain, cache);

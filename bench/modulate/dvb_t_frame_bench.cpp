@@ -43,9 +43,7 @@ void BM_DvbTChainQam64_78(benchmark::State& state) {
     auto stream = waveform::ts_packetize(test::random_bytes(59653, 1));
     for (auto _ : state) {
         CodecCache cache;
-        auto coded = encode_chain_stages(stream, chain.crc, chain.outer, chain.inner, chain.outer_interleaver,
-                                         chain.inner_interleaver, chain.scrambler, fec::ScramblerPosition::BeforeOuter,
-                                         0, cache);
+        auto coded = encode_chain_stages(stream, chain, 0, cache);
         benchmark::DoNotOptimize(coded.coded.data());
     }
 }

@@ -79,23 +79,13 @@ std::optional<std::vector<std::uint8_t>> payload_from_packets(std::span<std::uin
     return bytes;
 }
 
-ChainSettings chain_settings(const waveform::DvbTFrameParams& params) {
-    const waveform::DvbTChainSettings s = waveform::dvb_t_chain_settings(params);
-    return {.crc = s.crc,
-            .outer = s.outer,
-            .inner = s.inner,
-            .outer_interleaver = s.outer_interleaver,
-            .inner_interleaver = s.inner_interleaver,
-            .scrambler = s.scrambler};
-}
-
 // The way from the frame's soft values back to payload bytes: the decoding chain with the DVB-T
 // settings, energy dispersal and packet framing, with the chain's decoder, the codec cache and the
 // packet buffer kept from one frame to the next.
 class PayloadStage {
 public:
     explicit PayloadStage(const waveform::DvbTFrameParams& params)
-        : params_(params), settings_(chain_settings(params)) {}
+        : params_(params), settings_(waveform::dvb_t_chain_settings(params)) {}
 
     // The packets carrying payload_len bytes decoded from the leading soft values, back to
     // payload bytes; nothing when the chain fails. Fills the frame's chain statistics (and, with

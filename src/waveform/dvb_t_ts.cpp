@@ -74,16 +74,18 @@ std::optional<std::vector<std::uint8_t>> ts_depacketize(std::span<const std::uin
     return payload;
 }
 
-DvbTChainSettings dvb_t_chain_settings(const DvbTFrameParams& params) {
-    DvbTChainSettings chain;
-    chain.inner = fec::InnerFec::conv_k7(params.puncture_rate());
-    return chain;
+ChainSettings dvb_t_chain_settings(const DvbTFrameParams& params) {
+    return {.crc = fec::CrcKind::None,
+            .outer = fec::OuterFec::reed_solomon(204, 16),
+            .inner = fec::InnerFec::conv_k7(params.puncture_rate()),
+            .outer_interleaver = fec::InterleaverKind::convolutional(12, 17),
+            .inner_interleaver = fec::InterleaverKind::none(),
+            .scrambler = fec::ScramblerKind::none(),
+            .position = fec::ScramblerPosition::BeforeOuter};
 }
 
-std::size_t dvb_t_coded_bits(const DvbTChainSettings& chain, std::size_t packets, CodecCache& cache) {
-    return block_plan(packets * ts_packet_len, chain.crc, chain.outer, chain.inner, chain.outer_interleaver,
-                      chain.inner_interleaver, cache)
-        .coded_bits;
+std::size_t dvb_t_coded_bits(const ChainSettings& chain, std::size_t packets, CodecCache& cache) {
+    return block_plan(packets * ts_packet_len, chain, cache).coded_bits;
 }
 
 }  // namespace kavro::waveform

@@ -6,8 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "fec/frame.hpp"
-#include "fec/settings.hpp"
+#include "fec/chain/chain_settings.hpp"
 #include "fec/chain/codec_cache.hpp"
 #include "waveform/dvb_t_params.hpp"
 
@@ -38,18 +37,9 @@ std::optional<std::vector<std::uint8_t>> ts_depacketize(std::span<const std::uin
 
 // No CRC, no scrambler, Reed-Solomon 204/188, convolutional interleaver 12 x 17 on the outer
 // stage, the K = 7 convolutional code at the frame's rate, no inner-stage interleaver.
-struct DvbTChainSettings {
-    fec::CrcKind crc = fec::CrcKind::None;
-    fec::OuterFec outer = fec::OuterFec::reed_solomon(204, 16);
-    fec::InnerFec inner = fec::InnerFec::conv_k7(fec::PunctureRate::R12);
-    fec::InterleaverKind outer_interleaver = fec::InterleaverKind::convolutional(12, 17);
-    fec::InterleaverKind inner_interleaver = fec::InterleaverKind::none();
-    fec::ScramblerKind scrambler = fec::ScramblerKind::none();
-};
-
-DvbTChainSettings dvb_t_chain_settings(const DvbTFrameParams& params);
+ChainSettings dvb_t_chain_settings(const DvbTFrameParams& params);
 
 // coded(k): the chain's output length in bits for k whole packets.
-std::size_t dvb_t_coded_bits(const DvbTChainSettings& chain, std::size_t packets, CodecCache& cache);
+std::size_t dvb_t_coded_bits(const ChainSettings& chain, std::size_t packets, CodecCache& cache);
 
 }  // namespace kavro::waveform
