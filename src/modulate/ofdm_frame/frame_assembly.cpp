@@ -109,6 +109,17 @@ OfdmConfig symbol_config(const OfdmConfig& cfg, ConstellationOrder constellation
     return section->with_rx_window_backoff(cfg.rx_window_backoff());
 }
 
+ChainSettings payload_chain_settings(const OfdmConfig& cfg, const Mcs& entry) {
+    return {.crc = cfg.payload_crc(),
+            .outer = entry.outer,
+            .inner = entry.inner,
+            .outer_interleaver = cfg.outer_interleaver(),
+            .inner_interleaver = cfg.inner_interleaver(),
+            .scrambler = cfg.scrambler(),
+            .position = cfg.scrambler_position(),
+            .ldpc_rule = cfg.ldpc_decode_rule()};
+}
+
 std::expected<OfdmFrameMod, FrameLinkError> OfdmFrameMod::create(const OfdmConfig& cfg, std::span<const Mcs> entries,
                                                                  std::size_t num_repeats, std::size_t repeat_len,
                                                                  std::shared_ptr<CodecCache> cache) {
@@ -166,8 +177,7 @@ std::expected<std::vector<Complex>, FrameLinkError> OfdmFrameMod::modulate_frame
     if (cfg.header_format() == fec::HeaderFormat::Native)
         header_bits = encode_header(FrameHeader::of(frame, per_frame_seed).serialize(), cfg.header_crc(), cache);
     const EncodedStages payload =
-        encode_chain_stages(frame.payload, cfg.payload_crc(), entry.outer, entry.inner, cfg.outer_interleaver(),
-                            cfg.inner_interleaver(), cfg.scrambler(), cfg.scrambler_position(), per_frame_seed, cache);
+        encode_chain_stages(frame.payload, payload_chain_settings(cfg, entry), per_frame_seed, cache);
 
     // The whole frame is allocated once: P + S·(1 + H + M) samples.
     const std::size_t d = cfg.plan().data_carriers.size();

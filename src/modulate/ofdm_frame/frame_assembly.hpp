@@ -13,6 +13,7 @@
 #include "core/complex.hpp"
 #include "core/constellation.hpp"
 #include "fec/scrambler.hpp"
+#include "fec/chain/chain_settings.hpp"
 #include "fec/chain/codec_cache.hpp"
 #include "modulate/ofdm_frame/frame_packet.hpp"
 #include "modulate/ofdm.hpp"
@@ -74,6 +75,10 @@ struct FrameLink {
 // The per-section configuration of frame assembly and the body decoder: the link's plan, fs,
 // rf_hz, gain and receive back-off with the given constellation, every coding setting default.
 OfdmConfig symbol_config(const OfdmConfig& cfg, ConstellationOrder constellation);
+
+// The payload chain of a frame sent with `entry`: the entry's outer and inner codes with the
+// configuration's payload CRC, interleavers, scrambler and its position, and LDPC decode rule.
+ChainSettings payload_chain_settings(const OfdmConfig& cfg, const Mcs& entry);
 
 class OfdmFrameMod {
 public:

@@ -37,17 +37,23 @@ std::optional<FrameHeader> FrameHeader::parse(std::span<const std::uint8_t> byte
     return FrameHeader{bytes[0], get_u32(&bytes[1]), get_u32(&bytes[5]), bytes[9], get_u32(&bytes[10])};
 }
 
+ChainSettings header_chain_settings(fec::CrcKind header_crc) {
+    return {.crc = header_crc,
+            .outer = header_outer_code,
+            .inner = header_inner_code,
+            .outer_interleaver = fec::InterleaverKind::none(),
+            .inner_interleaver = fec::InterleaverKind::none(),
+            .scrambler = fec::ScramblerKind::none(),
+            .position = fec::ScramblerPosition::BeforeOuter};
+}
+
 BlockPlan header_block_plan(fec::CrcKind header_crc, CodecCache& cache) {
-    return block_plan(FrameHeader::size, header_crc, header_outer_code, header_inner_code, fec::InterleaverKind::none(),
-                      fec::InterleaverKind::none(), cache);
+    return block_plan(FrameHeader::size, header_chain_settings(header_crc), cache);
 }
 
 std::vector<std::uint8_t> encode_header(std::span<const std::uint8_t> header_bytes, fec::CrcKind header_crc,
                                         CodecCache& cache) {
-    return encode_chain_stages(header_bytes, header_crc, header_outer_code, header_inner_code,
-                               fec::InterleaverKind::none(), fec::InterleaverKind::none(), fec::ScramblerKind::none(),
-                               fec::ScramblerPosition::BeforeOuter, 0, cache)
-        .coded;
+    return encode_chain_stages(header_bytes, header_chain_settings(header_crc), 0, cache).coded;
 }
 
 }  // namespace kavro

@@ -55,6 +55,10 @@ struct FrameHeader {
 inline constexpr fec::OuterFec header_outer_code = fec::OuterFec::none();
 inline constexpr fec::InnerFec header_inner_code = fec::InnerFec::ldpc(fec::LdpcCode::N512R12);
 
+// The header's chain: the fixed header code under the configuration's header CRC, no interleaver,
+// no scrambler.
+ChainSettings header_chain_settings(fec::CrcKind header_crc);
+
 BlockPlan header_block_plan(fec::CrcKind header_crc, CodecCache& cache);
 
 // The header's coded bits (one bit per byte).
