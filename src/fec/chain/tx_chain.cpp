@@ -144,36 +144,27 @@ BlockPlan block_plan(std::size_t payload_len, const ChainSettings& settings, Cod
                       settings.inner_interleaver, cache);
 }
 
-EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, fec::CrcKind crc, const fec::OuterFec& outer,
-                                  const fec::InnerFec& inner, const fec::InterleaverKind& outer_interleaver,
-                                  const fec::InterleaverKind& inner_interleaver, const fec::ScramblerKind& scrambler,
-                                  fec::ScramblerPosition position, std::uint32_t per_frame_seed, CodecCache& cache) {
-    std::vector<std::uint8_t> framed = fec::append_crc(crc, payload);
+EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, const ChainSettings& settings,
+                                  std::uint32_t per_frame_seed, CodecCache& cache) {
+    std::vector<std::uint8_t> framed = fec::append_crc(settings.crc, payload);
 
     // Validated before any coding, whichever position the scrambler takes.
-    const std::optional<fec::PnScrambler> lfsr = chain_lfsr(scrambler, per_frame_seed);
-    if (position == fec::ScramblerPosition::BeforeOuter) {
+    const std::optional<fec::PnScrambler> lfsr = chain_lfsr(settings.scrambler, per_frame_seed);
+    if (settings.position == fec::ScramblerPosition::BeforeOuter) {
         if (lfsr) {
             lfsr->scramble(framed);
         } else {
-            fec::scramble_bytes(scrambler, per_frame_seed, framed);
+            fec::scramble_bytes(settings.scrambler, per_frame_seed, framed);
         }
     }
 
     EncodedStages stages;
-    stages.outer_stage = interleave(outer_interleaver, outer_encode(framed, outer, cache));
-    stages.coded = interleave(inner_interleaver, inner_encode(stages.outer_stage, inner, cache));
+    stages.outer_stage = interleave(settings.outer_interleaver, outer_encode(framed, settings.outer, cache));
+    stages.coded = interleave(settings.inner_interleaver, inner_encode(stages.outer_stage, settings.inner, cache));
 
     // Energy dispersal works on bytes only; after the inner code only an LFSR acts.
-    if (position == fec::ScramblerPosition::AfterInner && lfsr) lfsr->scramble_bits(stages.coded);
+    if (settings.position == fec::ScramblerPosition::AfterInner && lfsr) lfsr->scramble_bits(stages.coded);
     return stages;
-}
-
-EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, const ChainSettings& settings,
-                                  std::uint32_t per_frame_seed, CodecCache& cache) {
-    return encode_chain_stages(payload, settings.crc, settings.outer, settings.inner, settings.outer_interleaver,
-                               settings.inner_interleaver, settings.scrambler, settings.position, per_frame_seed,
-                               cache);
 }
 
 }  // namespace kavro

@@ -50,10 +50,6 @@ BlockPlan block_plan(std::size_t payload_len, const ChainSettings& settings, Cod
 
 // Runs the chain. per_frame_seed seeds an LFSR scrambler with per-frame seeding and is ignored
 // otherwise. An LFSR setting the scrambler refuses is an internal fault.
-EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, fec::CrcKind crc, const fec::OuterFec& outer,
-                                  const fec::InnerFec& inner, const fec::InterleaverKind& outer_interleaver,
-                                  const fec::InterleaverKind& inner_interleaver, const fec::ScramblerKind& scrambler,
-                                  fec::ScramblerPosition position, std::uint32_t per_frame_seed, CodecCache& cache);
 EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, const ChainSettings& settings,
                                   std::uint32_t per_frame_seed, CodecCache& cache);
 

@@ -13,8 +13,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 EncodedStages encode(const Bytes& payload, const fec::OuterFec& outer, const fec::InnerFec& inner) {
     CodecCache cache;
-    return encode_chain_stages(payload, fec::CrcKind::None, outer, inner, {}, {}, {}, fec::ScramblerPosition::BeforeOuter,
-                               0, cache);
+    return encode_chain_stages(payload, {.crc = fec::CrcKind::None, .outer = outer, .inner = inner}, 0, cache);
 }
 
 // 320 one bits fill the first 256-bit LDPC message and 64 bits of the second, whose other 192

@@ -118,8 +118,11 @@ TEST(CodecCache, ConcurrentUsersShareOneBuild) {
     EXPECT_EQ(ldpc[0].use_count(), kThreads + 1);
     // A chain run takes references only for its own duration.
     const std::vector<std::uint8_t> payload(40, 0x5A);
-    encode_chain_stages(payload, fec::CrcKind::Crc32, fec::OuterFec::bch(12), fec::InnerFec::ldpc(fec::LdpcCode::N576R23),
-                        {}, {}, {}, fec::ScramblerPosition::BeforeOuter, 0, *cache);
+    encode_chain_stages(payload,
+                        {.crc = fec::CrcKind::Crc32,
+                         .outer = fec::OuterFec::bch(12),
+                         .inner = fec::InnerFec::ldpc(fec::LdpcCode::N576R23)},
+                        0, *cache);
     EXPECT_EQ(ldpc[0].use_count(), kThreads + 1);
     EXPECT_EQ(bch[0].use_count(), kThreads + 1);
 }

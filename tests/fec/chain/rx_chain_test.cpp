@@ -56,17 +56,14 @@ std::string describe(const Settings& s) {
     return text + " scr " + std::to_string(int(s.scrambler.kind)) + "@" + std::to_string(int(s.position));
 }
 
-BlockPlan plan_of(const Settings& s, CodecCache& cache) {
-    return block_plan(s.payload_len, s.crc, s.outer, s.inner, s.outer_il, s.inner_il, cache);
-}
-
-EncodedStages encode(const Settings& s, const Bytes& payload, CodecCache& cache) {
-    return encode_chain_stages(payload, s.crc, s.outer, s.inner, s.outer_il, s.inner_il, s.scrambler, s.position, s.seed,
-                               cache);
-}
-
 ChainSettings chain_settings(const Settings& s, LdpcDecodeRule rule = {}) {
     return {s.crc, s.outer, s.inner, s.outer_il, s.inner_il, s.scrambler, s.position, rule};
+}
+
+BlockPlan plan_of(const Settings& s, CodecCache& cache) { return block_plan(s.payload_len, chain_settings(s), cache); }
+
+EncodedStages encode(const Settings& s, const Bytes& payload, CodecCache& cache) {
+    return encode_chain_stages(payload, chain_settings(s), s.seed, cache);
 }
 
 std::expected<ChainOutcome, RxError> decode(const Settings& s, std::span<const float> llrs, CodecCache& cache,

@@ -69,11 +69,14 @@ class BlockPlanExamples : public ::testing::TestWithParam<PlanCase> {};
 TEST_P(BlockPlanExamples, SizesOfEveryStage) {
     const PlanCase& c = GetParam();
     CodecCache cache;
-    const BlockPlan plan = block_plan(c.payload_len, c.crc, c.outer, c.inner, c.outer_interleaver, c.inner_interleaver, cache);
+    const ChainSettings chain{.crc = c.crc,
+                              .outer = c.outer,
+                              .inner = c.inner,
+                              .outer_interleaver = c.outer_interleaver,
+                              .inner_interleaver = c.inner_interleaver};
+    const BlockPlan plan = block_plan(c.payload_len, chain, cache);
     EXPECT_EQ(plan, c.expected);
-    const EncodedStages stages = encode_chain_stages(test::random_bytes(c.payload_len, 5), c.crc, c.outer, c.inner,
-                                                     c.outer_interleaver, c.inner_interleaver, {},
-                                                     ScramblerPosition::BeforeOuter, 0, cache);
+    const EncodedStages stages = encode_chain_stages(test::random_bytes(c.payload_len, 5), chain, 0, cache);
     EXPECT_EQ(stages.outer_stage.size(), plan.outer_stage_bits);
     EXPECT_EQ(stages.coded.size(), plan.coded_bits);
 }
@@ -116,15 +119,18 @@ TEST(EncodeChainStages, ScramblerAfterInnerXorsTheKeystreamInCodedBitOrder) {
     const Bytes payload = test::random_bytes(57, 11);
     const InnerFec inner = InnerFec::conv_k5(PunctureRate::R56);  // an odd coded length
     const InterleaverKind inner_il = InterleaverKind::block(5, 3);
-    const EncodedStages plain =
-        encode_chain_stages(payload, CrcKind::Crc16, OuterFec::bch(3), inner, {}, inner_il, {}, ScramblerPosition::AfterInner, 0, cache);
+    ChainSettings chain{.crc = CrcKind::Crc16,
+                        .outer = OuterFec::bch(3),
+                        .inner = inner,
+                        .inner_interleaver = inner_il,
+                        .position = ScramblerPosition::AfterInner};
+    const EncodedStages plain = encode_chain_stages(payload, chain, 0, cache);
     ASSERT_NE(plain.coded.size() % 8, 0u);
 
     for (const auto& [seed_setting, per_frame_seed, seed] :
          {std::tuple{ScramblerSeed::fixed(0x2B5), 99u, 0x2B5u}, std::tuple{ScramblerSeed::per_frame(), 0xFFFF1234u, 0x1234u}}) {
-        const ScramblerKind lfsr = ScramblerKind::lfsr(0x6000, 15, seed_setting);
-        const EncodedStages scrambled = encode_chain_stages(payload, CrcKind::Crc16, OuterFec::bch(3), inner, {}, inner_il,
-                                                            lfsr, ScramblerPosition::AfterInner, per_frame_seed, cache);
+        chain.scrambler = ScramblerKind::lfsr(0x6000, 15, seed_setting);
+        const EncodedStages scrambled = encode_chain_stages(payload, chain, per_frame_seed, cache);
         EXPECT_EQ(scrambled.outer_stage, plain.outer_stage);
         const Bytes key_bits = fec::bytes_to_bits(reference_lfsr_keystream(0x6000, 15, seed, (plain.coded.size() + 7) / 8));
         ASSERT_EQ(scrambled.coded.size(), plain.coded.size());
@@ -140,20 +146,21 @@ TEST(EncodeChainStages, ScramblerBeforeOuterWorksOnTheFramedBytes) {
     const Bytes payload = test::random_bytes(40, 12);
     const ScramblerKind lfsr = ScramblerKind::lfsr(0x48, 7, ScramblerSeed::fixed(0x5D));
     const EncodedStages scrambled =
-        encode_chain_stages(payload, CrcKind::Crc32, {}, {}, {}, {}, lfsr, ScramblerPosition::BeforeOuter, 0, cache);
-    const EncodedStages unscrambled = encode_chain_stages(payload, CrcKind::Crc32, {}, {}, {}, {}, {}, ScramblerPosition::BeforeOuter, 0, cache);
+        encode_chain_stages(payload, {.crc = CrcKind::Crc32, .scrambler = lfsr, .position = ScramblerPosition::BeforeOuter}, 0, cache);
+    const EncodedStages unscrambled =
+        encode_chain_stages(payload, {.crc = CrcKind::Crc32, .position = ScramblerPosition::BeforeOuter}, 0, cache);
     Bytes expected = fec::bits_to_bytes(unscrambled.coded);
     const Bytes key = reference_lfsr_keystream(0x48, 7, 0x5D, expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) expected[i] ^= key[i];
     EXPECT_EQ(fec::bits_to_bytes(scrambled.coded), expected);
 
     // The DVB-T energy dispersal also acts on the bytes only, and not after the inner code.
-    const EncodedStages dvb =
-        encode_chain_stages(payload, CrcKind::Crc32, {}, {}, {}, {}, ScramblerKind::dvb_t(), ScramblerPosition::BeforeOuter, 0, cache);
+    const EncodedStages dvb = encode_chain_stages(
+        payload, {.crc = CrcKind::Crc32, .scrambler = ScramblerKind::dvb_t(), .position = ScramblerPosition::BeforeOuter}, 0, cache);
     const Bytes dvb_bytes = fec::bits_to_bytes(dvb.coded);
     EXPECT_EQ(dvb_bytes[0] ^ fec::bits_to_bytes(unscrambled.coded)[0], 0x03);
-    const EncodedStages dvb_after =
-        encode_chain_stages(payload, CrcKind::Crc32, {}, {}, {}, {}, ScramblerKind::dvb_t(), ScramblerPosition::AfterInner, 0, cache);
+    const EncodedStages dvb_after = encode_chain_stages(
+        payload, {.crc = CrcKind::Crc32, .scrambler = ScramblerKind::dvb_t(), .position = ScramblerPosition::AfterInner}, 0, cache);
     EXPECT_EQ(dvb_after.coded, unscrambled.coded);
 }
 
@@ -162,15 +169,16 @@ TEST(EncodeChainStages, ScramblerBeforeOuterWorksOnTheFramedBytes) {
 TEST(EncodeChainStages, ReedSolomonBlocksMatchLibfec) {
     CodecCache cache;
     const Bytes payload = test::random_bytes(400, 13);  // 404 framed bytes: 3 words of RS(204, 188)
-    const EncodedStages stages = encode_chain_stages(payload, CrcKind::Crc32, OuterFec::reed_solomon(204, 16), {}, {}, {},
-                                                     {}, ScramblerPosition::BeforeOuter, 0, cache);
+    const EncodedStages stages = encode_chain_stages(
+        payload, {.crc = CrcKind::Crc32, .outer = OuterFec::reed_solomon(204, 16), .position = ScramblerPosition::BeforeOuter},
+        0, cache);
     const Bytes coded = fec::bits_to_bytes(stages.coded);
     ASSERT_EQ(coded.size(), 3u * 204);
 
     Bytes framed = payload;
     framed.resize(3 * 188, 0);
     const Bytes with_crc = fec::bits_to_bytes(
-        encode_chain_stages(payload, CrcKind::Crc32, {}, {}, {}, {}, {}, ScramblerPosition::BeforeOuter, 0, cache).coded);
+        encode_chain_stages(payload, {.crc = CrcKind::Crc32, .position = ScramblerPosition::BeforeOuter}, 0, cache).coded);
     std::copy(with_crc.begin(), with_crc.end(), framed.begin());
 
     void* rs = init_rs_char(8, 0x11D, 0, 1, 16, 255 - 204);
@@ -188,14 +196,18 @@ TEST(EncodeChainStages, RefusedLfsrIsAnInternalFaultAtEitherPosition) {
     CodecCache cache;
     for (const auto position : {ScramblerPosition::BeforeOuter, ScramblerPosition::AfterInner}) {
         try {
-            encode_chain_stages({}, CrcKind::None, {}, {}, {}, {}, ScramblerKind::lfsr(0x1FF, 1, ScramblerSeed::fixed(1)),
-                                position, 0, cache);
+            encode_chain_stages(
+                {}, {.crc = CrcKind::None, .scrambler = ScramblerKind::lfsr(0x1FF, 1, ScramblerSeed::fixed(1)), .position = position},
+                0, cache);
             ADD_FAILURE() << "no fault";
         } catch (const InternalFault& fault) {
             EXPECT_STREQ(fault.what(), "LFSR width must be in 2..=32");
         }
-        EXPECT_THROW(encode_chain_stages({}, CrcKind::None, {}, {}, {}, {},
-                                         ScramblerKind::lfsr(0x100, 8, ScramblerSeed::per_frame()), position, 0, cache),
+        EXPECT_THROW(encode_chain_stages({},
+                                         {.crc = CrcKind::None,
+                                          .scrambler = ScramblerKind::lfsr(0x100, 8, ScramblerSeed::per_frame()),
+                                          .position = position},
+                                         0, cache),
                      InternalFault);
     }
 }

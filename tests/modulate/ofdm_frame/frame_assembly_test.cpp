@@ -39,9 +39,14 @@ Samples reference_frame(const OfdmConfig& cfg, const Mcs& entry, const FramePack
         const auto header = FrameHeader::of(packet, seed).serialize();
         append(out, modulate(cfg, ConstellationOrder::Bpsk, encode_header(header, cfg.header_crc(), cache)));
     }
-    const EncodedStages coded =
-        encode_chain_stages(packet.payload, cfg.payload_crc(), entry.outer, entry.inner, cfg.outer_interleaver(),
-                            cfg.inner_interleaver(), cfg.scrambler(), cfg.scrambler_position(), seed, cache);
+    const ChainSettings chain{.crc = cfg.payload_crc(),
+                              .outer = entry.outer,
+                              .inner = entry.inner,
+                              .outer_interleaver = cfg.outer_interleaver(),
+                              .inner_interleaver = cfg.inner_interleaver(),
+                              .scrambler = cfg.scrambler(),
+                              .position = cfg.scrambler_position()};
+    const EncodedStages coded = encode_chain_stages(packet.payload, chain, seed, cache);
     append(out, modulate(cfg, entry.constellation, coded.coded));
     return out;
 }
