@@ -1,5 +1,8 @@
-# Two entry points: `make demo` and `make test`. Both install what they need on a fresh Debian
-# machine (system packages through apt-get, a Python 3.12+ virtual environment through pip).
+# Two entry points: `make demo` and `make test`. On Debian or Ubuntu they install the system
+# packages they need (apt-get, waiting for the package lock) and Python virtual environments with
+# the Python packages. Python 3.12 (and 3.13 for the tests) must be there already: on PATH as
+# python3.12 / python3.13, or under ~/.pyenv/versions. A missing prerequisite stops them at once
+# with one line saying what is missing and how to get it.
 
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
@@ -8,51 +11,97 @@ find_python = $(shell for p in $(HOME)/.pyenv/versions/$(1)*/bin/python$(1) pyth
 	$$p -c 'import sys; assert sys.version_info[:2] == tuple(map(int, "$(1)".split(".")))' 2>/dev/null && { command -v $$p; break; }; done)
 PYTHON312 ?= $(call find_python,3.12)
 PYTHON313 ?= $(call find_python,3.13)
-# The demo needs a compiler and FFTW only; the tests add GoogleTest and their oracles and peers.
+# The demo needs a C++23 compiler, CMake, pkg-config and FFTW; the tests add GoogleTest, libfec (an
+# oracle for the Reed-Solomon tests) and WSJT-X (the FT8/FT4 reference programs).
 DEMO_APT_PACKAGES := build-essential cmake pkg-config libfftw3-dev
-TEST_APT_PACKAGES := $(DEMO_APT_PACKAGES) googletest libgtest-dev libbenchmark-dev libliquid-dev libfec-dev wsjtx
-# GNU Radio is a benchmark peer only.
-BENCH_APT_PACKAGES := $(TEST_APT_PACKAGES) gnuradio
+TEST_APT_PACKAGES := $(DEMO_APT_PACKAGES) googletest libgtest-dev libfec-dev wsjtx
+# Google Benchmark, and liquid-dsp and GNU Radio as peers, serve the benchmarks only.
+BENCH_APT_PACKAGES := $(TEST_APT_PACKAGES) libbenchmark-dev libliquid-dev gnuradio
 VENV := .venv
 VENV313 := .venv313
 BUILD := build/test
 DEMO_BUILD := build/demo
 
-.PHONY: demo test test-unit test-python test-python313 wheel bench clean
+.PHONY: demo test test-unit test-python test-python313 wheel bench clean need-python3.12 need-python3.13 need-tools
 
 # The module alone: a release build in its own folder, without tests or sanitizers.
-demo: $(VENV)/.stamp
+demo: need-python3.12 build/.apt-demo-stamp need-tools $(VENV)/.stamp
 	cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(abspath $(VENV))/bin/python >/dev/null
 	cmake --build $(DEMO_BUILD) --target kavro_sdr -j $(JOBS)
 	PYTHONPATH=$(DEMO_BUILD) $(VENV)/bin/python examples/demo.py
 	PYTHONPATH=$(DEMO_BUILD) $(VENV)/bin/python examples/frame_demo.py
 
-test: test-unit test-python test-python313 wheel
+test: need-python3.12 need-python3.13 build/.apt-test-stamp need-tools test-unit test-python test-python313 wheel
 
-# build/.apt-demo-stamp, build/.apt-test-stamp and build/.apt-bench-stamp
+# Prerequisites that these commands do not install: each check prints one line and stops.
+need-python3.12:
+	@test -n "$(PYTHON312)" || { echo "Python 3.12 not found (as python3.12 on PATH or under ~/.pyenv/versions):" \
+		"install it (Ubuntu 24.04: apt-get install python3.12-venv python3.12-dev; elsewhere: pyenv install 3.12)" \
+		"or name it with PYTHON312=/path/to/python3.12"; exit 1; }
+	@$(PYTHON312) -c 'import sys; assert sys.version_info[:2] == (3, 12)' 2>/dev/null || { echo "$(PYTHON312) does not run as" \
+		"Python 3.12"; exit 1; }
+	@$(PYTHON312) -c 'import ensurepip' 2>/dev/null || { echo "Python 3.12 at $(PYTHON312) cannot make virtual" \
+		"environments: install python3.12-venv"; exit 1; }
+	@$(PYTHON312) -c 'import os, sysconfig; assert os.path.exists(sysconfig.get_paths()["include"] + "/Python.h")' \
+		2>/dev/null || { echo "Python 3.12 at $(PYTHON312) has no C headers, needed to build the module:" \
+		"install python3.12-dev"; exit 1; }
+
+need-python3.13:
+	@test -n "$(PYTHON313)" || { echo "Python 3.13 not found (as python3.13 on PATH or under ~/.pyenv/versions)," \
+		"needed by the tests: install it (Debian 13: apt-get install python3.13-venv; elsewhere: pyenv install 3.13)" \
+		"or name it with PYTHON313=/path/to/python3.13"; exit 1; }
+	@$(PYTHON313) -c 'import sys; assert sys.version_info[:2] == (3, 13)' 2>/dev/null || { echo "$(PYTHON313) does not run as" \
+		"Python 3.13"; exit 1; }
+	@$(PYTHON313) -c 'import ensurepip' 2>/dev/null || { echo "Python 3.13 at $(PYTHON313) cannot make virtual" \
+		"environments: install python3.13-venv"; exit 1; }
+
+# What apt-get installs on Debian and Ubuntu, checked again for other systems and older releases.
+cmake_version = $(shell cmake --version 2>/dev/null | sed -n '1s/[^0-9]*\([0-9][0-9.]*\).*/\1/p')
+need-tools:
+	@test -n "$(cmake_version)" || { echo "CMake not found: install CMake 3.24 or later (apt-get install cmake," \
+		"or pip install cmake)"; exit 1; }
+	@printf '3.24\n$(cmake_version)\n' | sort -C -V || { echo "CMake $(cmake_version) is too old: install 3.24 or" \
+		"later (pip install cmake)"; exit 1; }
+	@command -v pkg-config >/dev/null || { echo "pkg-config not found: apt-get install pkg-config"; exit 1; }
+	@printf '#include <expected>\n#ifndef __cpp_lib_expected\n#error\n#endif\n' \
+		| $${CXX:-c++} -std=c++23 -fsyntax-only -x c++ - 2>/dev/null || { echo "No C++23 compiler with" \
+		"std::expected (as CXX or c++): install g++ 12 or later (apt-get install build-essential)"; exit 1; }
+
+# build/.apt-demo-stamp, build/.apt-test-stamp and build/.apt-bench-stamp. apt-get waits up to ten
+# minutes for the package lock held by another program; `apt-get update` does not wait for its own
+# lock, so it is tried again every 5 s for as long.
+SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
+APT_GET := $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get -qq -o DPkg::Lock::Timeout=600
 build/.apt-%-stamp:
 	@mkdir -p build
 	@if ! dpkg -s $(PACKAGES) >/dev/null 2>&1; then \
-		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(PACKAGES); fi
+		command -v apt-get >/dev/null || { echo "System packages missing and no apt-get to install them:" \
+			"install the equivalents of the Debian packages $(PACKAGES)"; exit 1; }; \
+		test -z "$(SUDO)" || command -v sudo >/dev/null || { echo "Installing the system packages needs root:" \
+			"run as root, or install sudo"; exit 1; }; \
+		for try in $$(seq 120); do \
+			$(APT_GET) update 2>build/.apt-update.log && break; \
+			grep -q "Could not get lock" build/.apt-update.log && test $$try -lt 120 || { cat build/.apt-update.log; exit 1; }; \
+			sleep 5; \
+		done; \
+		$(APT_GET) install -y $(PACKAGES); fi
 	touch $@
 build/.apt-demo-stamp: PACKAGES = $(DEMO_APT_PACKAGES)
 build/.apt-test-stamp: PACKAGES = $(TEST_APT_PACKAGES)
 build/.apt-bench-stamp: PACKAGES = $(BENCH_APT_PACKAGES)
 
-$(VENV)/.stamp: build/.apt-demo-stamp
-	test -n "$(PYTHON312)" || { echo "Python 3.12 not found"; exit 1; }
+$(VENV)/.stamp: | need-python3.12
 	$(PYTHON312) -m venv $(VENV)
 	$(VENV)/bin/pip install -q --upgrade pip
 	$(VENV)/bin/pip install -q "numpy>=2" scipy pytest "scikit-build-core>=0.10"
 	touch $@
 
-$(VENV313)/.stamp:
-	test -n "$(PYTHON313)" || { echo "Python 3.13 not found"; exit 1; }
+$(VENV313)/.stamp: | need-python3.13
 	$(PYTHON313) -m venv $(VENV313)
 	$(VENV313)/bin/pip install -q "numpy>=2" pytest
 	touch $@
 
-$(BUILD)/.configured: $(VENV)/.stamp build/.apt-test-stamp CMakeLists.txt tests/CMakeLists.txt
+$(BUILD)/.configured: $(VENV)/.stamp build/.apt-test-stamp CMakeLists.txt tests/CMakeLists.txt | need-tools
 	cmake -S . -B $(BUILD) -DKAVRO_BUILD_TESTS=ON -DKAVRO_SANITIZE=ON -DKAVRO_WERROR=ON \
 		-DPython_EXECUTABLE=$(abspath $(VENV))/bin/python >/dev/null
 	touch $@
@@ -82,7 +131,7 @@ wheel: $(VENV)/.stamp
 BENCH_CORE ?= 2
 BENCH_REPETITIONS ?= 9
 BENCH_PYTHON := PYTHONPATH=build/bench KAVRO_BENCH_CORE=$(BENCH_CORE) taskset -c $(BENCH_CORE) $(VENV)/bin/python
-bench: $(VENV)/.stamp build/.apt-bench-stamp
+bench: need-python3.12 build/.apt-bench-stamp need-tools $(VENV)/.stamp
 	cmake -S . -B build/bench -DKAVRO_BUILD_BENCH=ON -DPython_EXECUTABLE=$(abspath $(VENV))/bin/python >/dev/null
 	cmake --build build/bench -j $(JOBS)
 	taskset -c $(BENCH_CORE) build/bench/bench/kavro_bench --benchmark_repetitions=$(BENCH_REPETITIONS) \
