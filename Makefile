@@ -11,10 +11,10 @@ find_python = $(shell for p in $(HOME)/.pyenv/versions/$(1)*/bin/python$(1) pyth
 	$$p -c 'import sys; assert sys.version_info[:2] == tuple(map(int, "$(1)".split(".")))' 2>/dev/null && { command -v $$p; break; }; done)
 PYTHON312 ?= $(call find_python,3.12)
 PYTHON313 ?= $(call find_python,3.13)
-# The demo needs a C++23 compiler, CMake, pkg-config and FFTW; the tests add GoogleTest, libfec (an
-# oracle for the Reed-Solomon tests) and WSJT-X (the FT8/FT4 reference programs).
+# The demo needs a C++23 compiler, CMake, pkg-config and FFTW; the tests add Ninja, GoogleTest,
+# libfec (an oracle for the Reed-Solomon tests) and WSJT-X (the FT8/FT4 reference programs).
 DEMO_APT_PACKAGES := build-essential cmake pkg-config libfftw3-dev
-TEST_APT_PACKAGES := $(DEMO_APT_PACKAGES) googletest libgtest-dev libfec-dev wsjtx
+TEST_APT_PACKAGES := $(DEMO_APT_PACKAGES) ninja-build googletest libgtest-dev libfec-dev wsjtx
 # Google Benchmark, and liquid-dsp and GNU Radio as peers, serve the benchmarks only.
 BENCH_APT_PACKAGES := $(TEST_APT_PACKAGES) libbenchmark-dev libliquid-dev gnuradio
 VENV := .venv
@@ -90,10 +90,11 @@ build/.apt-demo-stamp: PACKAGES = $(DEMO_APT_PACKAGES)
 build/.apt-test-stamp: PACKAGES = $(TEST_APT_PACKAGES)
 build/.apt-bench-stamp: PACKAGES = $(BENCH_APT_PACKAGES)
 
-$(VENV)/.stamp: | need-python3.12
+# Remade when this file changes, since the package list lives here.
+$(VENV)/.stamp: Makefile | need-python3.12
 	$(PYTHON312) -m venv $(VENV)
 	$(VENV)/bin/pip install -q --upgrade pip
-	$(VENV)/bin/pip install -q "numpy>=2" scipy pytest "scikit-build-core>=0.10"
+	$(VENV)/bin/pip install -q "numpy>=2" scipy pytest pytest-xdist "scikit-build-core>=0.10"
 	touch $@
 
 $(VENV313)/.stamp: | need-python3.13
@@ -101,8 +102,12 @@ $(VENV313)/.stamp: | need-python3.13
 	$(VENV313)/bin/pip install -q "numpy>=2" pytest
 	touch $@
 
+# One Ninja build holds the library (compiled once for the module, the test module and the unit
+# tests), the sanitized library and tests, and is where the wheel is made from. A build folder
+# made by another generator is started afresh.
 $(BUILD)/.configured: $(VENV)/.stamp build/.apt-test-stamp CMakeLists.txt tests/CMakeLists.txt | need-tools
-	cmake -S . -B $(BUILD) -DKAVRO_BUILD_TESTS=ON -DKAVRO_SANITIZE=ON -DKAVRO_WERROR=ON \
+	grep -qs 'CMAKE_GENERATOR:INTERNAL=Ninja' $(BUILD)/CMakeCache.txt || rm -rf $(BUILD)
+	cmake -S . -B $(BUILD) -G Ninja -DKAVRO_BUILD_TESTS=ON -DKAVRO_SANITIZE=ON -DKAVRO_WERROR=ON \
 		-DPython_EXECUTABLE=$(abspath $(VENV))/bin/python >/dev/null
 	touch $@
 
@@ -110,19 +115,21 @@ $(BUILD)/.built: $(BUILD)/.configured FORCE
 	cmake --build $(BUILD) -j $(JOBS)
 	@touch $@
 
+# The unit tests one by one, and the sanitized program in shards, all side by side.
 test-unit: $(BUILD)/.built
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-python: $(BUILD)/.built
-	PYTHONPATH=$(BUILD):$(BUILD)/tests $(VENV)/bin/python -m pytest -q tests/python
+	PYTHONPATH=$(BUILD):$(BUILD)/tests $(VENV)/bin/python -m pytest -q -n $(JOBS) tests/python
 
 # The same built module, imported by a newer interpreter.
 test-python313: $(BUILD)/.built $(VENV313)/.stamp
 	PYTHONPATH=$(BUILD):$(BUILD)/tests $(VENV313)/bin/python -m pytest -q tests/python/binding
 
-# The wheel builds on its own and installs into the virtual environment.
-wheel: $(VENV)/.stamp
-	$(VENV)/bin/pip install -q --no-build-isolation -Cbuild-dir=build/wheel .
+# The wheel, made by the packaging from the test build's compiled module, installs into the virtual
+# environment and imports from outside the tree.
+wheel: $(BUILD)/.built
+	$(VENV)/bin/pip install -q --no-build-isolation -Cbuild-dir=$(BUILD) -Cbuild.targets=kavro_sdr .
 	cd build && ../$(VENV)/bin/python -c "import kavro_sdr, numpy; print(len(kavro_sdr.__all__), 'names from', kavro_sdr.__file__)"
 
 # Benchmarks run pinned to one core (BENCH_CORE), every benchmark repeated with the repetitions
