@@ -1,5 +1,8 @@
-# Two entry points: `make demo` and `make test`. Both install what they need on a fresh Debian
-# machine (system packages through apt-get, a Python 3.12+ virtual environment through pip).
+# Two entry points: `make demo` and `make test`. On Debian or Ubuntu they install the system
+# packages they need (apt-get, waiting for the package lock) and Python virtual environments with
+# the Python packages. Python 3.12 (and 3.13 for the tests) must be there already: on PATH as
+# python3.12 / python3.13, or under ~/.pyenv/versions. A missing prerequisite stops them at once
+# with one line saying what is missing and how to get it.
 
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
@@ -8,52 +11,103 @@ find_python = $(shell for p in $(HOME)/.pyenv/versions/$(1)*/bin/python$(1) pyth
 	$$p -c 'import sys; assert sys.version_info[:2] == tuple(map(int, "$(1)".split(".")))' 2>/dev/null && { command -v $$p; break; }; done)
 PYTHON312 ?= $(call find_python,3.12)
 PYTHON313 ?= $(call find_python,3.13)
-# The demo needs a compiler and FFTW only; the tests add GoogleTest and their oracles and peers.
+# The demo needs a C++23 compiler, CMake, pkg-config and FFTW; the tests add Ninja, GoogleTest,
+# libfec (an oracle for the Reed-Solomon tests) and WSJT-X (the FT8/FT4 reference programs).
 DEMO_APT_PACKAGES := build-essential cmake pkg-config libfftw3-dev
-TEST_APT_PACKAGES := $(DEMO_APT_PACKAGES) googletest libgtest-dev libbenchmark-dev libliquid-dev libfec-dev wsjtx
-# GNU Radio is a benchmark peer only.
-BENCH_APT_PACKAGES := $(TEST_APT_PACKAGES) gnuradio
+TEST_APT_PACKAGES := $(DEMO_APT_PACKAGES) ninja-build googletest libgtest-dev libfec-dev wsjtx
+# Google Benchmark, and liquid-dsp and GNU Radio as peers, serve the benchmarks only.
+BENCH_APT_PACKAGES := $(TEST_APT_PACKAGES) libbenchmark-dev libliquid-dev gnuradio
 VENV := .venv
 VENV313 := .venv313
 BUILD := build/test
 DEMO_BUILD := build/demo
 
-.PHONY: demo test test-unit test-python test-python313 wheel bench clean
+.PHONY: demo test test-unit test-python test-python313 wheel bench clean need-python3.12 need-python3.13 need-tools
 
 # The module alone: a release build in its own folder, without tests or sanitizers.
-demo: $(VENV)/.stamp
+demo: need-python3.12 build/.apt-demo-stamp need-tools $(VENV)/.stamp
 	cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(abspath $(VENV))/bin/python >/dev/null
 	cmake --build $(DEMO_BUILD) --target kavro_sdr -j $(JOBS)
 	PYTHONPATH=$(DEMO_BUILD) $(VENV)/bin/python examples/demo.py
 	PYTHONPATH=$(DEMO_BUILD) $(VENV)/bin/python examples/frame_demo.py
 
-test: test-unit test-python test-python313 wheel
+test: need-python3.12 need-python3.13 build/.apt-test-stamp need-tools test-unit test-python test-python313 wheel
 
-# build/.apt-demo-stamp, build/.apt-test-stamp and build/.apt-bench-stamp
+# Prerequisites that these commands do not install: each check prints one line and stops.
+need-python3.12:
+	@test -n "$(PYTHON312)" || { echo "Python 3.12 not found (as python3.12 on PATH or under ~/.pyenv/versions):" \
+		"install it (Ubuntu 24.04: apt-get install python3.12-venv python3.12-dev; elsewhere: pyenv install 3.12)" \
+		"or name it with PYTHON312=/path/to/python3.12"; exit 1; }
+	@$(PYTHON312) -c 'import sys; assert sys.version_info[:2] == (3, 12)' 2>/dev/null || { echo "$(PYTHON312) does not run as" \
+		"Python 3.12"; exit 1; }
+	@$(PYTHON312) -c 'import ensurepip' 2>/dev/null || { echo "Python 3.12 at $(PYTHON312) cannot make virtual" \
+		"environments: install python3.12-venv"; exit 1; }
+	@$(PYTHON312) -c 'import os, sysconfig; assert os.path.exists(sysconfig.get_paths()["include"] + "/Python.h")' \
+		2>/dev/null || { echo "Python 3.12 at $(PYTHON312) has no C headers, needed to build the module:" \
+		"install python3.12-dev"; exit 1; }
+
+need-python3.13:
+	@test -n "$(PYTHON313)" || { echo "Python 3.13 not found (as python3.13 on PATH or under ~/.pyenv/versions)," \
+		"needed by the tests: install it (Debian 13: apt-get install python3.13-venv; elsewhere: pyenv install 3.13)" \
+		"or name it with PYTHON313=/path/to/python3.13"; exit 1; }
+	@$(PYTHON313) -c 'import sys; assert sys.version_info[:2] == (3, 13)' 2>/dev/null || { echo "$(PYTHON313) does not run as" \
+		"Python 3.13"; exit 1; }
+	@$(PYTHON313) -c 'import ensurepip' 2>/dev/null || { echo "Python 3.13 at $(PYTHON313) cannot make virtual" \
+		"environments: install python3.13-venv"; exit 1; }
+
+# What apt-get installs on Debian and Ubuntu, checked again for other systems and older releases.
+cmake_version = $(shell cmake --version 2>/dev/null | sed -n '1s/[^0-9]*\([0-9][0-9.]*\).*/\1/p')
+need-tools:
+	@test -n "$(cmake_version)" || { echo "CMake not found: install CMake 3.24 or later (apt-get install cmake," \
+		"or pip install cmake)"; exit 1; }
+	@printf '3.24\n$(cmake_version)\n' | sort -C -V || { echo "CMake $(cmake_version) is too old: install 3.24 or" \
+		"later (pip install cmake)"; exit 1; }
+	@command -v pkg-config >/dev/null || { echo "pkg-config not found: apt-get install pkg-config"; exit 1; }
+	@printf '#include <expected>\n#ifndef __cpp_lib_expected\n#error\n#endif\n' \
+		| $${CXX:-c++} -std=c++23 -fsyntax-only -x c++ - 2>/dev/null || { echo "No C++23 compiler with" \
+		"std::expected (as CXX or c++): install g++ 12 or later (apt-get install build-essential)"; exit 1; }
+
+# build/.apt-demo-stamp, build/.apt-test-stamp and build/.apt-bench-stamp. apt-get waits up to ten
+# minutes for the package lock held by another program; `apt-get update` does not wait for its own
+# lock, so it is tried again every 5 s for as long.
+SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
+APT_GET := $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get -qq -o DPkg::Lock::Timeout=600
 build/.apt-%-stamp:
 	@mkdir -p build
 	@if ! dpkg -s $(PACKAGES) >/dev/null 2>&1; then \
-		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(PACKAGES); fi
+		command -v apt-get >/dev/null || { echo "System packages missing and no apt-get to install them:" \
+			"install the equivalents of the Debian packages $(PACKAGES)"; exit 1; }; \
+		test -z "$(SUDO)" || command -v sudo >/dev/null || { echo "Installing the system packages needs root:" \
+			"run as root, or install sudo"; exit 1; }; \
+		for try in $$(seq 120); do \
+			$(APT_GET) update 2>build/.apt-update.log && break; \
+			grep -q "Could not get lock" build/.apt-update.log && test $$try -lt 120 || { cat build/.apt-update.log; exit 1; }; \
+			sleep 5; \
+		done; \
+		$(APT_GET) install -y $(PACKAGES); fi
 	touch $@
 build/.apt-demo-stamp: PACKAGES = $(DEMO_APT_PACKAGES)
 build/.apt-test-stamp: PACKAGES = $(TEST_APT_PACKAGES)
 build/.apt-bench-stamp: PACKAGES = $(BENCH_APT_PACKAGES)
 
-$(VENV)/.stamp: build/.apt-demo-stamp
-	test -n "$(PYTHON312)" || { echo "Python 3.12 not found"; exit 1; }
+# Remade when this file changes, since the package list lives here.
+$(VENV)/.stamp: Makefile | need-python3.12
 	$(PYTHON312) -m venv $(VENV)
 	$(VENV)/bin/pip install -q --upgrade pip
-	$(VENV)/bin/pip install -q "numpy>=2" scipy pytest "scikit-build-core>=0.10"
+	$(VENV)/bin/pip install -q "numpy>=2" scipy pytest pytest-xdist "scikit-build-core>=0.10"
 	touch $@
 
-$(VENV313)/.stamp:
-	test -n "$(PYTHON313)" || { echo "Python 3.13 not found"; exit 1; }
+$(VENV313)/.stamp: | need-python3.13
 	$(PYTHON313) -m venv $(VENV313)
 	$(VENV313)/bin/pip install -q "numpy>=2" pytest
 	touch $@
 
-$(BUILD)/.configured: $(VENV)/.stamp build/.apt-test-stamp CMakeLists.txt tests/CMakeLists.txt
-	cmake -S . -B $(BUILD) -DKAVRO_BUILD_TESTS=ON -DKAVRO_SANITIZE=ON -DKAVRO_WERROR=ON \
+# One Ninja build holds the library (compiled once for the module, the test module and the unit
+# tests), the sanitized library and tests, and is where the wheel is made from. A build folder
+# made by another generator is started afresh.
+$(BUILD)/.configured: $(VENV)/.stamp build/.apt-test-stamp CMakeLists.txt tests/CMakeLists.txt | need-tools
+	grep -qs 'CMAKE_GENERATOR:INTERNAL=Ninja' $(BUILD)/CMakeCache.txt || rm -rf $(BUILD)
+	cmake -S . -B $(BUILD) -G Ninja -DKAVRO_BUILD_TESTS=ON -DKAVRO_SANITIZE=ON -DKAVRO_WERROR=ON \
 		-DPython_EXECUTABLE=$(abspath $(VENV))/bin/python >/dev/null
 	touch $@
 
@@ -61,19 +115,21 @@ $(BUILD)/.built: $(BUILD)/.configured FORCE
 	cmake --build $(BUILD) -j $(JOBS)
 	@touch $@
 
+# The unit tests one by one, and the sanitized program in shards, all side by side.
 test-unit: $(BUILD)/.built
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-python: $(BUILD)/.built
-	PYTHONPATH=$(BUILD):$(BUILD)/tests $(VENV)/bin/python -m pytest -q tests/python
+	PYTHONPATH=$(BUILD):$(BUILD)/tests $(VENV)/bin/python -m pytest -q -n $(JOBS) tests/python
 
 # The same built module, imported by a newer interpreter.
 test-python313: $(BUILD)/.built $(VENV313)/.stamp
 	PYTHONPATH=$(BUILD):$(BUILD)/tests $(VENV313)/bin/python -m pytest -q tests/python/binding
 
-# The wheel builds on its own and installs into the virtual environment.
-wheel: $(VENV)/.stamp
-	$(VENV)/bin/pip install -q --no-build-isolation -Cbuild-dir=build/wheel .
+# The wheel, made by the packaging from the test build's compiled module, installs into the virtual
+# environment and imports from outside the tree.
+wheel: $(BUILD)/.built
+	$(VENV)/bin/pip install -q --no-build-isolation -Cbuild-dir=$(BUILD) -Cbuild.targets=kavro_sdr .
 	cd build && ../$(VENV)/bin/python -c "import kavro_sdr, numpy; print(len(kavro_sdr.__all__), 'names from', kavro_sdr.__file__)"
 
 # Benchmarks run pinned to one core (BENCH_CORE), every benchmark repeated with the repetitions
@@ -82,7 +138,7 @@ wheel: $(VENV)/.stamp
 BENCH_CORE ?= 2
 BENCH_REPETITIONS ?= 9
 BENCH_PYTHON := PYTHONPATH=build/bench KAVRO_BENCH_CORE=$(BENCH_CORE) taskset -c $(BENCH_CORE) $(VENV)/bin/python
-bench: $(VENV)/.stamp build/.apt-bench-stamp
+bench: need-python3.12 build/.apt-bench-stamp need-tools $(VENV)/.stamp
 	cmake -S . -B build/bench -DKAVRO_BUILD_BENCH=ON -DPython_EXECUTABLE=$(abspath $(VENV))/bin/python >/dev/null
 	cmake --build build/bench -j $(JOBS)
 	taskset -c $(BENCH_CORE) build/bench/bench/kavro_bench --benchmark_repetitions=$(BENCH_REPETITIONS) \
