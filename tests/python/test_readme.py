@@ -30,7 +30,9 @@ def test_the_readme_has_python_blocks():
 
 @pytest.mark.parametrize("line, code", BLOCKS, ids=[f"line{line}" for line, _ in BLOCKS])
 def test_block_runs_alone(tmp_path, line, code):
-    environment = dict(os.environ, PYTHONPATH=str(Path(kavro_sdr.__file__).parent))
+    # The module, and the examples a block imports as a reader at the top of the tree would.
+    path = os.pathsep.join([str(Path(kavro_sdr.__file__).parent), str(README.parent / "examples")])
+    environment = dict(os.environ, PYTHONPATH=path)
     result = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, env=environment, capture_output=True,
                             text=True, timeout=300)
     assert result.returncode == 0, f"README.md line {line}:\n{result.stderr}"
