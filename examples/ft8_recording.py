@@ -21,7 +21,7 @@ import kavro_sdr
 FS = 12000                 # Hz: the rate the FT8/FT4 frames are defined at
 BAND_HZ = (100.0, 3000.0)  # tone-0 frequencies searched
 DT_NOMINAL = 0.5           # s: a frame sent on time starts this far into the period
-FEW = 8                    # candidates searched around each signal taken out
+FEW = 5                    # candidates searched around each signal taken out
 HIDING_DB = -16.0          # dB in 2500 Hz: nothing decodable hides under a weaker signal
 LLR_SCALE = 4.0            # root mean square of the soft values handed to the decoder
 
@@ -98,18 +98,19 @@ def decode_recording(audio, fs, mode="ft8"):
     iq = np.zeros(lead + x.size, np.complex128)
     iq[lead:] = scipy.signal.hilbert(x)
     last_start = int(np.ceil((lead + (DT_NOMINAL + m.dt_max) * FS) / m.sps))  # in symbols
-    found, decoded, spans = set(), [], [BAND_HZ]
+    found, taken, decoded, spans = set(), [], [], [BAND_HZ]
     for _ in range(m.passes):
         band, iq32, new = Band(iq, m), iq.astype(np.complex64), []
         for lo, hi in spans:
             for c in m.sync(iq32, FS, lo, hi, 0, last_start, m.candidates if (lo, hi) == BAND_HZ else FEW):
                 start, freq = c["time_sym"] * m.sps, lo + c["freq_bin"] * m.spacing
-                if any(abs(start - s) < m.sps and abs(freq - f) < m.spacing for _, s, f in new):
-                    continue  # a signal decoded in this pass, seen from a neighbouring point
+                if any(abs(start - s) < m.sps and abs(freq - f) < m.spacing for s, f in taken):
+                    continue  # a signal decoded already, seen from a neighbouring point or what is left of it
                 got = band.decode(c["llr"], start, freq)
                 if got is not None and got[0] not in found and got[0] != bytes(10):
                     found.add(got[0])
                     new.append(got)
+                    taken.append(got[1:])
         n0, hiding = noise_density(iq[lead:], m.sps), []
         for payload, start, freq in new:
             frame = m.mod(FS, freq, 0.0, 1.0).modulate(m.codec.encode(payload))
@@ -117,7 +118,8 @@ def decode_recording(audio, fs, mode="ft8"):
             decoded.append((payload, freq, (start - lead) / FS - DT_NOMINAL, power))
             if power > n0 * 2500 * 10 ** (HIDING_DB / 10):
                 hiding.append(freq)
-        spans = [BAND_HZ] if m.whole_band else merged([(f - 8 * m.spacing, f + 8 * m.spacing) for f in hiding])
+        spans = [BAND_HZ] if m.whole_band else merged([(f - 6 * m.spacing, f + 6 * m.spacing) for f in hiding],
+                                                      9 * m.spacing)
         if not new or not spans:
             break
     return [{"text": text(payload), "freq_hz": round(float(freq), 1), "dt_s": round(float(dt), 2) + 0.0,
@@ -142,7 +144,7 @@ class Band:
         """(payload, start, frequency) of the frame a candidate points to, or None."""
         m = self.mode
         y, base = self.around(freq)
-        start, freq = self.align(y, base, start, freq, m.costas, 24, 0.75)
+        start, freq = self.align(y, base, start, freq, m.costas, 21, 0.75)
         payload = m.codec.decode_soft(llr)
         if payload is None:
             payload = decode_tones(self.tone_values(y, base, start, freq), m)
@@ -263,12 +265,13 @@ def noise_density(iq, sps):
     return float(np.median(power[(freqs >= BAND_HZ[0]) & (freqs <= BAND_HZ[1])])) / (sps * FS)
 
 
-def merged(spans):
-    """Overlapping frequency spans joined, within the band."""
+def merged(spans, gap):
+    """Frequency spans within the band, joined where they overlap or leave less than `gap` between
+    them (searching a short gap costs less than another search)."""
     out = []
     for lo, hi in sorted(spans):
         lo, hi = max(lo, BAND_HZ[0]), min(hi, BAND_HZ[1])
-        if out and lo <= out[-1][1]:
+        if out and lo <= out[-1][1] + gap:
             out[-1] = (out[-1][0], max(out[-1][1], hi))
         else:
             out.append((lo, hi))
