@@ -7,7 +7,8 @@ own: with the signal's phase followed along the frame (coherent), then over grou
 four) neighbouring symbols added coherently, then symbol by symbol. Each decoded message is made
 again with `Ft8Codec.encode` and `Ft8Mod` at its start and frequency, measured on the whole frame,
 fitted in amplitude and phase two symbols at a time and subtracted from the recording, and the
-search runs again: FT8 around the signals taken out, FT4 (whose search is cheap) over the band."""
+search runs again: FT8 around the signals taken out that were strong enough to hide another, FT4
+(whose search is cheap) over the whole band."""
 
 import fractions
 import itertools
@@ -86,9 +87,10 @@ MODES = {
 
 
 def decode_recording(audio, fs, mode="ft8"):
-    """The messages in one period of mono audio sampled at `fs` Hz (8000, 12000, 44100, 48000...):
-    a list of dicts, in the order decoded, with "text", "freq_hz" (tone 0), "dt_s" (the start
-    less the nominal 0.5 s into the period) and "snr_db" (in 2500 Hz)."""
+    """The messages in one period of mono audio sampled at `fs` Hz (8000, 12000, 44100, 48000...),
+    `mode` "ft8" (15 s) or "ft4" (7.5 s): a list of dicts, each message once, in the order
+    decoded, with "text", "freq_hz" (tone 0), "dt_s" (the start less the nominal 0.5 s into the
+    period) and "snr_db" (in 2500 Hz)."""
     m = MODES[mode]
     ratio = fractions.Fraction(FS, int(round(fs)))
     x = np.asarray(audio, np.float64)
