@@ -100,19 +100,18 @@ def decode_recording(audio, fs, mode="ft8"):
     iq = np.zeros(lead + x.size, np.complex128)
     iq[lead:] = scipy.signal.hilbert(x)
     last_start = int(np.ceil((lead + (DT_NOMINAL + m.dt_max) * FS) / m.sps))  # in symbols
-    found, taken, decoded, spans = set(), [], [], [BAND_HZ]
+    found, decoded, spans = set(), [], [BAND_HZ]
     for _ in range(m.passes):
         band, iq32, new = Band(iq, m), iq.astype(np.complex64), []
         for lo, hi in spans:
             for c in m.sync(iq32, FS, lo, hi, 0, last_start, m.candidates if (lo, hi) == BAND_HZ else FEW):
                 start, freq = c["time_sym"] * m.sps, lo + c["freq_bin"] * m.spacing
-                if any(abs(start - s) < m.sps and abs(freq - f) < m.spacing for s, f in taken):
-                    continue  # a signal decoded already, seen from a neighbouring point or what is left of it
+                if any(abs(start - s) < m.sps and abs(freq - f) < m.spacing for _, s, f in new):
+                    continue  # a signal decoded in this pass, seen from a neighbouring point
                 got = band.decode(c["llr"], start, freq)
                 if got is not None and got[0] not in found and got[0] != bytes(10):
                     found.add(got[0])
                     new.append(got)
-                    taken.append(got[1:])
         n0, hiding = noise_density(iq[lead:], m.sps), []
         for payload, start, freq in new:
             frame = m.mod(FS, freq, 0.0, 1.0).modulate(m.codec.encode(payload))
@@ -146,7 +145,7 @@ class Band:
         """(payload, start, frequency) of the frame a candidate points to, or None."""
         m = self.mode
         y, base = self.around(freq)
-        start, freq = self.align(y, base, start, freq, m.costas, 21, 0.75)
+        start, freq = self.align(y, base, start, freq, m.costas, 24, 0.75)
         payload = m.codec.decode_soft(llr)
         if payload is None:
             payload = decode_tones(self.tone_values(y, base, start, freq), m)
