@@ -1,0 +1,302 @@
+"""From a recording to messages: every FT8 (or FT4) signal in one period of real audio.
+
+`ft8_sync` (`ft4_sync`) finds candidates over the whole DT range, on the analytic signal behind
+enough zeros that a frame may start before the recording. A candidate whose soft values from the
+search do not decode is measured finely on its Costas arrays and decoded from soft values of our
+own: with the signal's phase followed along the frame (coherent), then over groups of three (FT4:
+four) neighbouring symbols added coherently, then symbol by symbol. Each decoded message is made
+again with `Ft8Codec.encode` and `Ft8Mod` at its start and frequency, measured on the whole frame,
+fitted in amplitude and phase two symbols at a time and subtracted from the recording, and the
+search runs again: FT8 around the signals taken out that were strong enough to hide another, FT4
+(whose search is cheap) over the whole band."""
+
+import fractions
+import itertools
+
+import numpy as np
+import scipy.fft
+import scipy.signal
+
+import kavro_sdr
+
+FS = 12000                 # Hz: the rate the FT8/FT4 frames are defined at
+BAND_HZ = (100.0, 3000.0)  # tone-0 frequencies searched
+DT_NOMINAL = 0.5           # s: a frame sent on time starts this far into the period
+FEW = 5                    # candidates searched around each signal taken out
+HIDING_DB = -16.0          # dB in 2500 Hz: nothing decodable hides under a weaker signal
+LLR_SCALE = 4.0            # root mean square of the soft values handed to the decoder
+
+
+class Mode:
+    """What the recipe needs to know of FT8 or FT4: the tone frame, the search, and how many
+    passes, candidates and Costas tones it takes."""
+
+    def __init__(self, sync, codec, mod, sps, spacing, length, gray, costas, blocks, group, dt_max,
+                 passes, candidates, whole_band, min_sync):
+        self.sync, self.codec, self.mod = sync, codec, mod
+        self.sps, self.spacing, self.length, self.tones = sps, spacing, length, len(gray)
+        self.costas = costas  # (first symbol, tones) of each Costas array
+        self.blocks = blocks  # the frame symbols of each run of data tones
+        self.dt_max, self.passes, self.candidates, self.whole_band = dt_max, passes, candidates, whole_band
+        self.min_sync = min_sync  # Costas tones found strongest before our own soft values are tried
+        self.known = (np.concatenate([first + np.arange(len(t)) for first, t in costas]),
+                      np.concatenate([t for _, t in costas]))
+        self.slopes = np.linspace(-np.pi / 8, np.pi / 8, 201)  # of phase lines: up to 1/16 turn a symbol
+        self.turns = np.exp(-1j * np.outer(self.slopes, np.arange(length)))
+        self.groups = [self.group_tables(gray, size) for size in (group, 1)]
+
+    def group_tables(self, gray, size):
+        """For soft values from groups of `size` data symbols (the last of a run may be shorter):
+        per group length, the groups' symbols, where their soft values go, every tone combination
+        and, per bit, the combinations that send it as 0 and as 1."""
+        bits = self.tones.bit_length() - 1
+        inverse = np.argsort(gray)  # tone -> the bits it carries
+        order = np.concatenate(self.blocks).tolist()
+        tables = []
+        for g in sorted({min(size, len(self.blocks[0]) - i) for i in range(0, len(self.blocks[0]), size)}):
+            symbols = np.array([b[i:i + g] for b in self.blocks for i in range(0, len(b), size)
+                                if min(size, len(b) - i) == g])
+            slots = np.array([[order.index(s) * bits + k for s in row for k in range(bits)] for row in symbols])
+            combos = np.array(list(itertools.product(range(self.tones), repeat=g))).T
+            values = np.array([(inverse[combos[i]] >> (bits - 1 - k)) & 1
+                               for i in range(g) for k in range(bits)])
+            tables.append((symbols, slots, combos, np.array([np.flatnonzero(v == 0) for v in values]),
+                           np.array([np.flatnonzero(v == 1) for v in values])))
+        return tables
+
+    def frame(self, data):
+        """The frame's tones from its data tones."""
+        tones = np.zeros(self.length, np.int64)
+        for first, costas in self.costas:
+            tones[first:first + len(costas)] = costas
+        tones[np.concatenate(self.blocks)] = data
+        return tones
+
+
+FT8_COSTAS = [3, 1, 4, 0, 6, 5, 2]
+MODES = {
+    "ft8": Mode(kavro_sdr.ft8_sync, kavro_sdr.Ft8Codec, kavro_sdr.Ft8Mod, 1920, 6.25, 79,
+                [0, 1, 3, 2, 5, 6, 4, 7], [(0, FT8_COSTAS), (36, FT8_COSTAS), (72, FT8_COSTAS)],
+                [np.arange(7, 36), np.arange(43, 72)],
+                group=3, dt_max=2.5, passes=3, candidates=60, whole_band=False, min_sync=7),
+    "ft4": Mode(kavro_sdr.ft4_sync, kavro_sdr.Ft4Codec, kavro_sdr.Ft4Mod, 576, 62.5 / 3, 105, [0, 1, 3, 2],
+                [(1, [0, 1, 3, 2]), (34, [1, 0, 2, 3]), (67, [2, 3, 1, 0]), (100, [3, 2, 0, 1])],
+                [np.arange(5, 34), np.arange(38, 67), np.arange(71, 100)],
+                group=4, dt_max=1.5, passes=4, candidates=250, whole_band=True, min_sync=5),
+}
+
+
+def decode_recording(audio, fs, mode="ft8"):
+    """The messages in one period of mono audio sampled at `fs` Hz (8000, 12000, 44100, 48000...),
+    `mode` "ft8" (15 s) or "ft4" (7.5 s): a list of dicts, each message once, in the order
+    decoded, with "text", "freq_hz" (tone 0), "dt_s" (the start less the nominal 0.5 s into the
+    period) and "snr_db" (in 2500 Hz)."""
+    m = MODES[mode]
+    ratio = fractions.Fraction(FS, int(round(fs)))
+    x = np.asarray(audio, np.float64)
+    if ratio != 1:
+        x = scipy.signal.resample_poly(x, ratio.numerator, ratio.denominator)
+    lead = int(round((m.dt_max - DT_NOMINAL) * FS))  # zeros before a frame starting dt_max early
+    iq = np.zeros(lead + x.size, np.complex128)
+    iq[lead:] = scipy.signal.hilbert(x)
+    last_start = int(np.ceil((lead + (DT_NOMINAL + m.dt_max) * FS) / m.sps))  # in symbols
+    found, decoded, spans = set(), [], [BAND_HZ]
+    for _ in range(m.passes):
+        band, iq32, new = Band(iq, m), iq.astype(np.complex64), []
+        for lo, hi in spans:
+            for c in m.sync(iq32, FS, lo, hi, 0, last_start, m.candidates if (lo, hi) == BAND_HZ else FEW):
+                start, freq = c["time_sym"] * m.sps, lo + c["freq_bin"] * m.spacing
+                if any(abs(start - s) < m.sps and abs(freq - f) < m.spacing for _, s, f in new):
+                    continue  # a signal decoded in this pass, seen from a neighbouring point
+                got = band.decode(c["llr"], start, freq)
+                if got is not None and got[0] not in found and got[0] != bytes(10):
+                    found.add(got[0])
+                    new.append(got)
+        n0, hiding = noise_density(iq[lead:], m.sps), []
+        for payload, start, freq in new:
+            frame = m.mod(FS, freq, 0.0, 1.0).modulate(m.codec.encode(payload))
+            power = subtract(iq, lead, frame, int(round(start)), m.sps)
+            decoded.append((payload, freq, (start - lead) / FS - DT_NOMINAL, power))
+            if power > n0 * 2500 * 10 ** (HIDING_DB / 10):
+                hiding.append(freq)
+        spans = [BAND_HZ] if m.whole_band else merged([(f - 6 * m.spacing, f + 6 * m.spacing) for f in hiding],
+                                                      9 * m.spacing)
+        if not new or not spans:
+            break
+    return [{"text": text(payload), "freq_hz": round(float(freq), 1), "dt_s": round(float(dt), 2) + 0.0,
+             "snr_db": round(float(10 * np.log10(max(power / (n0 * 2500), 1e-4))), 1)}
+            for payload, freq, dt, power in decoded]
+
+
+class Band:
+    """The recording's spectrum, from which the band around one signal is cut and brought down to
+    32 samples per symbol, where its start and frequency are measured and its tones read."""
+
+    PAD = 64  # zeros before and after the band's samples, so that every window looked at lies inside
+
+    def __init__(self, iq, mode):
+        self.mode, self.down = mode, mode.sps // 32
+        self.m = scipy.fft.next_fast_len(-(-iq.size // self.down))
+        self.n = self.m * self.down
+        self.spectrum = scipy.fft.fft(iq, self.n)
+        self.fs = FS / self.down
+
+    def decode(self, llr, start, freq):
+        """(payload, start, frequency) of the frame a candidate points to, or None."""
+        m = self.mode
+        y, base = self.around(freq)
+        start, freq = self.align(y, base, start, freq, m.costas, 24, 0.75)
+        payload = m.codec.decode_soft(llr)
+        if payload is None:
+            payload = decode_tones(self.tone_values(y, base, start, freq), m)
+            if payload is None:
+                return None
+        start, freq = self.align(y, base, start, freq, [(0, m.frame(m.codec.encode(payload)))], 2, 0.25)
+        return payload, start, freq
+
+    def around(self, freq):
+        """The band around a signal whose tone 0 is near `freq`, mixed down by the returned
+        frequency."""
+        k0 = int(round((freq + (self.mode.tones - 1) / 2 * self.mode.spacing) * self.n / FS))
+        bins = (k0 + scipy.fft.fftfreq(self.m, 1 / self.m).astype(int)) % self.n
+        y = scipy.fft.ifft(self.spectrum[bins]) * (self.m / self.n)
+        tail = np.zeros(self.PAD + 32 * self.mode.length, complex)
+        return np.concatenate([np.zeros(self.PAD, complex), y, tail]), k0 * FS / self.n
+
+    def align(self, y, base, start, freq, known, reach, span):
+        """Start (sample) and tone-0 frequency (Hz) of a frame from a guess within `reach`
+        samples at 32 per symbol and `span` tone spacings, by its known tones [(first symbol,
+        tones), ...] in runs of one length: each run added coherently over a fine grid of
+        frequencies, the runs' powers added."""
+        m0 = int(round(start / self.down))
+        runs = []
+        for first, tones in known:
+            step = np.repeat(freq + np.asarray(tones) * self.mode.spacing - base, 32) / self.fs
+            ref = np.exp(-2j * np.pi * (np.cumsum(step) - step))  # conjugate, phase 0 at the run's start
+            at = self.PAD + m0 + 32 * first - reach
+            windows = np.lib.stride_tricks.sliding_window_view(y[at:at + 2 * reach + ref.size], ref.size)
+            runs.append(windows * ref)
+        nfft = scipy.fft.next_fast_len(2 * runs[0].shape[1])
+        offsets = scipy.fft.fftfreq(nfft, 1 / self.fs)
+        near = np.flatnonzero(np.abs(offsets) <= span * self.mode.spacing)
+        level = np.sqrt(np.sum(np.abs(scipy.fft.fft(np.array(runs), nfft, axis=2)[:, :, near]) ** 2, axis=0))
+        t, b = np.unravel_index(np.argmax(level), level.shape)
+        dt = peak_offset(level[t - 1, b], level[t, b], level[t + 1, b], True) if 0 < t < len(level) - 1 else 0.0
+        df = peak_offset(level[t, b - 1], level[t, b], level[t, b + 1]) if 0 < b < level.shape[1] - 1 else 0.0
+        return (m0 - reach + t + dt) * self.down, freq + offsets[near[b]] + df * self.fs / nfft
+
+    def tone_values(self, y, base, start, freq):
+        """Each frame symbol's complex amplitude at each tone; the phase of a steady signal runs on
+        from symbol to symbol, so that neighbouring symbols add coherently."""
+        length = 32 * self.mode.length
+        at = self.PAD + int(round(start / self.down))
+        mixed = y[at:at + length] * np.exp(-2j * np.pi * (freq - base) * np.arange(length) / self.fs)
+        return scipy.fft.fft(mixed.reshape(-1, 32), axis=1)[:, :self.mode.tones]
+
+
+def decode_tones(values, m):
+    """The payload from a frame's tone amplitudes, or None: tried with the phase followed from the
+    Costas arrays, over coherent groups, symbol by symbol, then twice with the phase followed
+    through all the tones as first guessed."""
+    found = sum(int(np.sum(np.argmax(np.abs(values[f:f + len(t)]), axis=1) == t)) for f, t in m.costas)
+    if found < m.min_sync:
+        return None
+    turned = derotated(values, m, *m.known)
+    tries = [(turned, m.groups[-1], True)] + [(turned, tables, False) for tables in m.groups]
+    payload = next(filter(None, (m.codec.decode_soft(soft_values(*t)) for t in tries)), None)
+    for _ in range(2 if payload is None else 0):
+        guess = m.frame(np.argmax(np.abs(turned[np.concatenate(m.blocks)]), axis=1))
+        turned = derotated(values, m, np.arange(m.length), guess)
+        payload = m.codec.decode_soft(soft_values(turned, m.groups[-1], True))
+        if payload is not None:
+            break
+    return payload
+
+
+def derotated(values, mode, symbols, tones):
+    """The tone amplitudes turned so that the signal's own are real: its phase runs on the straight
+    line along which the given symbols' tones add up best."""
+    sums = mode.turns[:, symbols] @ values[symbols, tones]
+    best = np.argmax(np.abs(sums))
+    return values * np.exp(-1j * (mode.slopes[best] * np.arange(len(values)) + np.angle(sums[best])))[:, None]
+
+
+def soft_values(values, tables, coherent):
+    """The 174 soft values: for each bit, the strongest sum over a group of neighbouring data
+    symbols with that bit 0, less the strongest with it 1 (sums of complex amplitudes, or of their
+    real parts once the phase is known), normalised."""
+    llr = np.empty(174)
+    for symbols, slots, combos, zeros, ones in tables:
+        level = sum(values[symbols[:, j]][:, combos[j]] for j in range(symbols.shape[1]))
+        level = level.real if coherent else np.abs(level)
+        llr[slots] = level[:, zeros].max(axis=2) - level[:, ones].max(axis=2)
+    return (LLR_SCALE / max(np.std(llr), 1e-30) * llr).astype(np.float32)
+
+
+def peak_offset(left, mid, right, triangle=False):
+    """The peak's offset from the middle sample, in samples, for a parabola or a triangle."""
+    if triangle:
+        low = min(left, right)
+        return 0.5 * (right - left) / (mid - low) if mid > low else 0.0
+    curve = left - 2 * mid + right
+    return 0.5 * (left - right) / curve if curve < 0 else 0.0
+
+
+def subtract(iq, lead, ref, start, sps):
+    """Takes the frame `ref` starting at `start` out of the recorded part of `iq`, with an
+    amplitude and phase fitted over about two symbols at a time; returns its mean power."""
+    a, b = max(start, lead), min(start + ref.size, iq.size)
+    block = sps // 32
+    count = (b - a) // block
+    if count < 1:
+        return 0.0
+    r = ref[a - start:b - start]
+    z = (iq[a:b] * np.conj(r))[:count * block].reshape(count, block).mean(axis=1)
+    window = np.bartlett(65)[1:-1]  # a triangle two symbols wide
+    c = np.convolve(z, window)[31:31 + count] / np.convolve(np.ones(count), window)[31:31 + count]
+    iq[a:b] -= np.concatenate([np.repeat(c, block), np.full(b - a - count * block, c[-1])]) * r
+    return float(np.abs(np.mean(z)) ** 2)
+
+
+def noise_density(iq, sps):
+    """Noise power per hertz: the median over the band of the mean power in each tone bin."""
+    rows = iq[:iq.size // sps * sps].reshape(-1, sps)
+    power = np.mean(np.abs(scipy.fft.fft(rows, axis=1)) ** 2, axis=0)
+    freqs = scipy.fft.fftfreq(sps, 1 / FS)
+    return float(np.median(power[(freqs >= BAND_HZ[0]) & (freqs <= BAND_HZ[1])])) / (sps * FS)
+
+
+def merged(spans, gap):
+    """Frequency spans within the band, joined where they overlap or leave less than `gap` between
+    them (searching a short gap costs less than another search)."""
+    out = []
+    for lo, hi in sorted(spans):
+        lo, hi = max(lo, BAND_HZ[0]), min(hi, BAND_HZ[1])
+        if out and lo <= out[-1][1] + gap:
+            out[-1] = (out[-1][0], max(out[-1][1], hi))
+        else:
+            out.append((lo, hi))
+    return out
+
+
+def text(payload):
+    """A message as WSJT-X shows it; telemetry and unknown kinds as hexadecimal."""
+    message = kavro_sdr.ft8_unpack(payload)
+    kind = message["type"]
+    if kind in ("standard", "nonstd"):
+        return " ".join(part for part in (message["call_to"], message["call_de"], message["extra"]) if part)
+    if kind == "free_text":
+        return message["text"].strip()
+    return (message["data"] if kind == "telemetry" else message["payload"]).hex()
+
+
+if __name__ == "__main__":
+    rng = np.random.default_rng(1)
+    audio = rng.normal(0.0, 1.0, 15 * FS)
+    for call_de, freq, dt in [("K1ABC", 1000.0, 0.2), ("W9XYZ", 1012.5, 0.9), ("G4ABC", 2000.0, -1.1)]:
+        tones = kavro_sdr.Ft8Codec.encode(kavro_sdr.ft8_pack_standard("CQ", call_de, "FN31"))
+        frame = kavro_sdr.Ft8Mod(FS, freq, 0.0, 0.3).modulate(tones).real
+        start = int((DT_NOMINAL + dt) * FS)
+        audio[max(start, 0):start + frame.size] += frame[max(-start, 0):audio.size - start]
+    for message in decode_recording(audio, FS):
+        print(message)
