@@ -1,11 +1,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
-#include <expected>
-#include <optional>
-#include <span>
-#include <vector>
 
 #include "codec/ft8.hpp"
 
@@ -41,20 +38,7 @@ inline constexpr std::array<std::uint8_t, 105> FT4_LAYOUT = [] {
 // The spacing is the single-precision value nearest 62.5 / 3 Hz.
 inline constexpr ToneFrame FT4_FRAME{4, 2, 87, 576, 20.833334f, FT4_GRAY_MAP, FT4_GRAY_INVERSE, FT4_LAYOUT};
 
-class Ft4Codec {
-public:
-    static constexpr const ToneFrame& frame = FT4_FRAME;
-
-    // 87 data tones of a 10-byte payload.
-    static std::expected<std::vector<std::uint8_t>, FtLengthError> encode(std::span<const std::uint8_t> payload);
-    static void encode_into(const Payload& payload, std::span<std::uint8_t, 87> tones);
-
-    // The payload of 87 received tones (each taken modulo 4), or none.
-    static std::expected<std::optional<Payload>, FtLengthError> decode_hard(std::span<const std::uint8_t> tones);
-
-    // The payload of 174 soft values, or none. The CRC is checked on the scrambled message.
-    static std::expected<std::optional<Payload>, FtLengthError> decode_soft(std::span<const float> llr);
-    static std::optional<Payload> decode_llr(std::span<const float, codec::LDPC_N> llr);
-};
+// 87 data tones (tones taken modulo 4); the CRC is checked on the scrambled message.
+using Ft4Codec = ToneCodec<FtLengthError::Mode::Ft4, FT4_FRAME>;
 
 }  // namespace kavro

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "codec/crc.hpp"
+#include "codec/ft4.hpp"
 #include "fec/bit_packing.hpp"
 
 namespace kavro {
@@ -82,37 +83,58 @@ std::optional<Payload> decode(std::span<const float, codec::LDPC_N> llr) {
 
 }  // namespace tone_code
 
-std::expected<std::vector<std::uint8_t>, FtLengthError> Ft8Codec::encode(std::span<const std::uint8_t> payload) {
+namespace {
+
+// The message as sent of a payload, and the payload of a message as sent (the same XOR).
+template <FtLengthError::Mode M>
+Payload as_sent(Payload message) {
+    if constexpr (M == FtLengthError::Mode::Ft4)
+        for (std::size_t i = 0; i < message.size(); ++i) message[i] ^= FT4_XOR_VECTOR[i];
+    return message;
+}
+
+}  // namespace
+
+template <FtLengthError::Mode M, const ToneFrame& Frame>
+std::expected<std::vector<std::uint8_t>, FtLengthError> ToneCodec<M, Frame>::encode(
+    std::span<const std::uint8_t> payload) {
     Payload p;
     if (payload.size() != p.size())
-        return std::unexpected(
-            FtLengthError{FtLengthError::Mode::Ft8, FtLengthError::Call::Encode, p.size(), payload.size()});
+        return std::unexpected(FtLengthError{M, FtLengthError::Call::Encode, p.size(), payload.size()});
     std::copy(payload.begin(), payload.end(), p.begin());
     std::vector<std::uint8_t> tones(frame.data_tones);
-    encode_into(p, std::span<std::uint8_t, 58>(tones));
+    encode_into(p, std::span<std::uint8_t, Frame.data_tones>(tones));
     return tones;
 }
 
-void Ft8Codec::encode_into(const Payload& payload, std::span<std::uint8_t, 58> tones) {
-    tone_code::encode(payload, frame, tones);
+template <FtLengthError::Mode M, const ToneFrame& Frame>
+void ToneCodec<M, Frame>::encode_into(const Payload& payload, std::span<std::uint8_t, Frame.data_tones> tones) {
+    tone_code::encode(as_sent<M>(payload), frame, tones);
 }
 
-std::expected<std::optional<Payload>, FtLengthError> Ft8Codec::decode_hard(std::span<const std::uint8_t> tones) {
+template <FtLengthError::Mode M, const ToneFrame& Frame>
+std::expected<std::optional<Payload>, FtLengthError> ToneCodec<M, Frame>::decode_hard(
+    std::span<const std::uint8_t> tones) {
     if (tones.size() != frame.data_tones)
-        return std::unexpected(
-            FtLengthError{FtLengthError::Mode::Ft8, FtLengthError::Call::DecodeHard, frame.data_tones, tones.size()});
+        return std::unexpected(FtLengthError{M, FtLengthError::Call::DecodeHard, frame.data_tones, tones.size()});
     return decode_llr(tone_code::hard_llrs(tones, frame));
 }
 
-std::expected<std::optional<Payload>, FtLengthError> Ft8Codec::decode_soft(std::span<const float> llr) {
+template <FtLengthError::Mode M, const ToneFrame& Frame>
+std::expected<std::optional<Payload>, FtLengthError> ToneCodec<M, Frame>::decode_soft(std::span<const float> llr) {
     if (llr.size() != codec::LDPC_N)
-        return std::unexpected(
-            FtLengthError{FtLengthError::Mode::Ft8, FtLengthError::Call::DecodeSoft, codec::LDPC_N, llr.size()});
+        return std::unexpected(FtLengthError{M, FtLengthError::Call::DecodeSoft, codec::LDPC_N, llr.size()});
     return decode_llr(llr.first<codec::LDPC_N>());
 }
 
-std::optional<Payload> Ft8Codec::decode_llr(std::span<const float, codec::LDPC_N> llr) {
-    return tone_code::decode(llr);
+template <FtLengthError::Mode M, const ToneFrame& Frame>
+std::optional<Payload> ToneCodec<M, Frame>::decode_llr(std::span<const float, codec::LDPC_N> llr) {
+    const std::optional<Payload> message = tone_code::decode(llr);
+    if (!message) return std::nullopt;
+    return as_sent<M>(*message);
 }
+
+template class ToneCodec<FtLengthError::Mode::Ft8, FT8_FRAME>;
+template class ToneCodec<FtLengthError::Mode::Ft4, FT4_FRAME>;
 
 }  // namespace kavro

@@ -86,20 +86,27 @@ std::optional<Payload> decode(std::span<const float, codec::LDPC_N> llr);
 
 }  // namespace tone_code
 
-class Ft8Codec {
+// The codec of one mode: the channel code above on the message as sent, which is the payload itself
+// for FT8 and the payload XORed with FT4_XOR_VECTOR for FT4 (so FT4 checks the CRC of the
+// scrambled message).
+template <FtLengthError::Mode M, const ToneFrame& Frame>
+class ToneCodec {
 public:
-    static constexpr const ToneFrame& frame = FT8_FRAME;
+    static constexpr const ToneFrame& frame = Frame;
 
-    // 58 data tones of a 10-byte payload.
+    // Frame.data_tones data tones of a 10-byte payload.
     static std::expected<std::vector<std::uint8_t>, FtLengthError> encode(std::span<const std::uint8_t> payload);
-    static void encode_into(const Payload& payload, std::span<std::uint8_t, 58> tones);
+    static void encode_into(const Payload& payload, std::span<std::uint8_t, Frame.data_tones> tones);
 
-    // The payload of 58 received tones (each taken modulo 8), or none.
+    // The payload of Frame.data_tones received tones (each taken modulo the alphabet), or none.
     static std::expected<std::optional<Payload>, FtLengthError> decode_hard(std::span<const std::uint8_t> tones);
 
     // The payload of 174 soft values, or none.
     static std::expected<std::optional<Payload>, FtLengthError> decode_soft(std::span<const float> llr);
     static std::optional<Payload> decode_llr(std::span<const float, codec::LDPC_N> llr);
 };
+
+// 58 data tones (tones taken modulo 8).
+using Ft8Codec = ToneCodec<FtLengthError::Mode::Ft8, FT8_FRAME>;
 
 }  // namespace kavro

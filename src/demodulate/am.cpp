@@ -12,24 +12,23 @@ AmEnvelopeDemod::AmEnvelopeDemod(double fs, double audio_bw_hz, bool abs_approx)
 template <bool Approx>
 [[gnu::always_inline]] inline void AmEnvelopeDemod::detect(std::span<const Complex> iq, std::span<float> out) {
     const dsp::BiquadCoefficients lp = lowpass_;
-    dsp::BiquadMemory a = section_a_, b = section_b_;
+    dsp::BiquadPair sections = sections_;
     dsp::DcBlocker dc = dc_blocker_;
     for (std::size_t n = 0; n < iq.size(); ++n) {
         const Complex x = iq[n];
         if constexpr (Approx) {
             const float m = magnitude_estimate(x.re, x.im);
-            out[n] = dc.process(dsp::biquad_step(lp, b, dsp::biquad_step(lp, a, m)));
+            out[n] = dc.process(sections.step(lp, m));
         } else {
             const float power = std::fma(x.re, x.re, x.im * x.im);
-            const float y = dsp::biquad_step(lp, b, dsp::biquad_step(lp, a, power));
+            const float y = sections.step(lp, power);
             // The filters overshoot after a sudden drop in power, so y can dip below 0; that reads
             // as zero envelope instead of a NaN that would stay in the DC blocker for good. A NaN
             // from the input still passes.
             out[n] = dc.process(std::sqrt(y < 0.0f ? 0.0f : y));
         }
     }
-    section_a_ = a;
-    section_b_ = b;
+    sections_ = sections;
     dc_blocker_ = dc;
 }
 

@@ -39,8 +39,7 @@ private:
 
     bool abs_approx_;
     dsp::BiquadCoefficients lowpass_;
-    dsp::BiquadMemory section_a_;
-    dsp::BiquadMemory section_b_;
+    dsp::BiquadPair sections_;
     dsp::DcBlocker dc_blocker_;
 };
 

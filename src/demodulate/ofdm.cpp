@@ -92,14 +92,11 @@ OfdmDemod::OfdmDemod(const OfdmConfig& cfg, EqualizerMode mode)
       extract_(CarrierGrid::from_plan(cfg.plan())),
       equalized_(cfg.n_fft()),
       cells_(extract_.cells()),
-      n_fft_(cfg.n_fft()),
-      cp_len_(cfg.cp_len()),
       samples_per_symbol_(cfg.samples_per_ofdm_symbol()),
-      bits_per_symbol_(cfg.bits_per_ofdm_symbol()),
-      constellation_(cfg.constellation()) {}
+      bits_per_symbol_(cfg.bits_per_ofdm_symbol()) {}
 
 bool OfdmDemod::demodulate_cells(std::span<const Complex> iq) {
-    if (remove_cyclic_prefix(iq, n_fft_, cp_len_, fft_.input()) != n_fft_) return false;
+    if (remove_cyclic_prefix(iq, cfg_.n_fft(), cfg_.cp_len(), fft_.input()) != cfg_.n_fft()) return false;
     fft_.execute();
     equalizer_.process(fft_.output(), equalized_);
     extract_.gather(equalized_, cells_);
@@ -108,7 +105,7 @@ bool OfdmDemod::demodulate_cells(std::span<const Complex> iq) {
 
 std::vector<std::uint8_t> OfdmDemod::decide() const {
     std::vector<std::uint8_t> bits(bits_per_symbol_);
-    hard_decide_cells(constellation_, cells_, bits);
+    hard_decide_cells(cfg_.constellation(), cells_, bits);
     return bits;
 }
 
@@ -128,7 +125,7 @@ std::expected<std::pair<std::vector<Complex>, std::vector<std::uint8_t>>, OfdmDe
 }
 
 std::expected<void, OfdmDemodError> OfdmDemod::estimate_channel(std::span<const Complex> training_iq) {
-    if (remove_cyclic_prefix(training_iq, n_fft_, cp_len_, fft_.input()) != n_fft_) {
+    if (remove_cyclic_prefix(training_iq, cfg_.n_fft(), cfg_.cp_len(), fft_.input()) != cfg_.n_fft()) {
         return std::unexpected(
             OfdmDemodError{OfdmDemodError::Kind::EstimateTooShort, {}, training_iq.size(), samples_per_symbol_});
     }

@@ -92,11 +92,8 @@ private:
     GridExtract extract_;
     std::vector<Complex> equalized_;
     std::vector<Complex> cells_;
-    std::size_t n_fft_;
-    std::size_t cp_len_;
     std::size_t samples_per_symbol_;
     std::size_t bits_per_symbol_;
-    ConstellationOrder constellation_;
 };
 
 // Per-packet receive diagnostics: the hard bits, the EVM of the soft cells against them and the

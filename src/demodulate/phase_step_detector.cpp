@@ -11,16 +11,15 @@ std::vector<float> PhaseStepDetector::process(std::span<const Complex> iq, float
     std::vector<float> out(iq.size());
     with_simd_level(level, [&] [[gnu::always_inline]] {
         const dsp::BiquadCoefficients lp = lowpass_;
-        dsp::BiquadMemory s1 = section1_, s2 = section2_;
+        dsp::BiquadPair sections = sections_;
         Complex previous = previous_;
         for (std::size_t n = 0; n < iq.size(); ++n) {
             const float theta = dsp::phase_step(previous, iq[n]);
             previous = iq[n];
-            out[n] = dsp::biquad_step(lp, s2, dsp::biquad_step(lp, s1, theta * factor));
+            out[n] = sections.step(lp, theta * factor);
         }
         previous_ = previous;
-        section1_ = s1;
-        section2_ = s2;
+        sections_ = sections;
     });
     return out;
 }

@@ -22,8 +22,7 @@ public:
 private:
     Complex previous_{1.0f, 0.0f};
     dsp::BiquadCoefficients lowpass_;
-    dsp::BiquadMemory section1_;
-    dsp::BiquadMemory section2_;
+    dsp::BiquadPair sections_;
 };
 
 }  // namespace kavro

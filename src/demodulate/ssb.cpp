@@ -13,17 +13,16 @@ std::vector<float> SsbProductDemod::process_at(std::span<const Complex> iq, Simd
     std::vector<float> out(iq.size());
     with_simd_level(level, [&] [[gnu::always_inline]] {
         const dsp::BiquadCoefficients lp = lowpass_;
-        dsp::BiquadMemory a = section_a_, b = section_b_;
+        dsp::BiquadPair sections = sections_;
         dsp::DcBlocker dc = dc_blocker_;
         PhasorNco bfo = bfo_;
         for (std::size_t n = 0; n < iq.size(); ++n) {
             const Complex x = iq[n];
             const Complex p = bfo.next();
             const float v = std::fma(x.re, p.re, x.im * p.im);  // Re(x · conj(p))
-            out[n] = dc.process(dsp::biquad_step(lp, b, dsp::biquad_step(lp, a, v)));
+            out[n] = dc.process(sections.step(lp, v));
         }
-        section_a_ = a;
-        section_b_ = b;
+        sections_ = sections;
         dc_blocker_ = dc;
         bfo_ = bfo;
     });

@@ -22,8 +22,7 @@ public:
     std::vector<float> process_at(std::span<const Complex> iq, SimdLevel level);
 
 private:
-    dsp::BiquadMemory section_a_;
-    dsp::BiquadMemory section_b_;
+    dsp::BiquadPair sections_;
     dsp::DcBlocker dc_blocker_;
     dsp::BiquadCoefficients lowpass_;
     PhasorNco bfo_;

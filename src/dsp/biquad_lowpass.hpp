@@ -35,6 +35,15 @@ inline float biquad_step(const BiquadCoefficients& c, BiquadMemory& m, float x) 
     return y;
 }
 
+// The two sections in cascade of an audio rail, over one set of coefficients. Sample loops step
+// a local copy and store it back after the loop, so that stores to the output cannot alias it.
+struct BiquadPair {
+    BiquadMemory first;
+    BiquadMemory second;
+
+    float step(const BiquadCoefficients& c, float x) { return biquad_step(c, second, biquad_step(c, first, x)); }
+};
+
 // A single section that owns its coefficients and memories.
 class BiquadLowpass {
 public:

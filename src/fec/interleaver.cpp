@@ -76,6 +76,17 @@ std::vector<T> conv_deinterleave_groups(std::span<const T> in, std::size_t group
     return out;
 }
 
+// The Block or Convolutional form of one interleaver step on `values`, by the setting; None copies.
+template <class T, class BlockForm, class ConvForm>
+std::vector<T> by_kind(const InterleaverKind& kind, std::span<const T> values, BlockForm block, ConvForm conv) {
+    switch (kind.kind) {
+        case InterleaverKind::Kind::None: break;
+        case InterleaverKind::Kind::Block: return block(values, kind.rows, kind.cols);
+        case InterleaverKind::Kind::Convolutional: return conv(values, kind.branches, kind.depth);
+    }
+    return {values.begin(), values.end()};
+}
+
 }  // namespace
 
 ConvInterleaver::ConvInterleaver(std::size_t branches, std::size_t depth)
@@ -173,12 +184,7 @@ std::vector<float> conv_deinterleave_llrs(std::span<const float> llrs, std::size
 }
 
 std::vector<std::uint8_t> interleave_bits(const InterleaverKind& kind, std::span<const std::uint8_t> bits) {
-    switch (kind.kind) {
-        case InterleaverKind::Kind::None: break;
-        case InterleaverKind::Kind::Block: return block_interleave_bits(bits, kind.rows, kind.cols);
-        case InterleaverKind::Kind::Convolutional: return conv_interleave_bits(bits, kind.branches, kind.depth);
-    }
-    return {bits.begin(), bits.end()};
+    return by_kind(kind, bits, block_interleave_bits, conv_interleave_bits);
 }
 
 std::size_t interleaved_bit_count(const InterleaverKind& kind, std::size_t bits) {
@@ -198,21 +204,11 @@ std::size_t interleaved_bit_count(const InterleaverKind& kind, std::size_t bits)
 }
 
 std::vector<std::uint8_t> deinterleave_bits(const InterleaverKind& kind, std::span<const std::uint8_t> bits) {
-    switch (kind.kind) {
-        case InterleaverKind::Kind::None: break;
-        case InterleaverKind::Kind::Block: return block_deinterleave_bits(bits, kind.rows, kind.cols);
-        case InterleaverKind::Kind::Convolutional: return conv_deinterleave_bits(bits, kind.branches, kind.depth);
-    }
-    return {bits.begin(), bits.end()};
+    return by_kind(kind, bits, block_deinterleave_bits, conv_deinterleave_bits);
 }
 
 std::vector<float> deinterleave_llrs(const InterleaverKind& kind, std::span<const float> llrs) {
-    switch (kind.kind) {
-        case InterleaverKind::Kind::None: break;
-        case InterleaverKind::Kind::Block: return block_deinterleave_llrs(llrs, kind.rows, kind.cols);
-        case InterleaverKind::Kind::Convolutional: return conv_deinterleave_llrs(llrs, kind.branches, kind.depth);
-    }
-    return {llrs.begin(), llrs.end()};
+    return by_kind(kind, llrs, block_deinterleave_llrs, conv_deinterleave_llrs);
 }
 
 }  // namespace kavro::fec

@@ -27,6 +27,9 @@ public:
     static constexpr std::size_t kMaxIterations = 50;
     // Check rows the decoder updates at once, one vector lane each.
     static constexpr std::size_t kRowsPerGroup = 8;
+    // Bound on the row weight the decoder holds (the heaviest rows of the three codes have 9
+    // message and 2 parity columns).
+    static constexpr std::size_t kMaxRowWeight = 32;
 
     static Ldpc build(LdpcCode code);
 
@@ -66,6 +69,12 @@ public:
 
 private:
     Ldpc() = default;
+
+    // Steps of build: the check-major and column-major edge lists of the matrix whose rows hold
+    // check_vars[r] and whose columns hold var_checks[c]; then the decoder's layout of them.
+    void store_edges(std::span<const std::vector<std::uint16_t>> check_vars,
+                     std::span<const std::vector<std::uint16_t>> var_checks);
+    void store_decoder_layout(std::span<const std::vector<std::uint16_t>> check_vars);
 
     template <typename Rule>
     LdpcDecoded run_decoder(std::span<const float> llr, const Rule& rule, SimdLevel level) const;

@@ -62,6 +62,10 @@ public:
 private:
     ReedSolomon(const Gf256& gf, std::size_t n, std::size_t n_parity);
     void syndromes(std::span<const std::uint8_t> word, std::uint8_t* out) const;
+    // Adds the error value at each root (error exponent) to the word and to its syndromes; true
+    // when every syndrome ends at zero, else the word is restored and false.
+    bool correct(std::span<std::uint8_t> word, std::span<std::uint8_t> synd, std::span<const std::uint8_t> omega,
+                 std::span<const std::uint8_t> lambda, std::span<const std::size_t> roots) const;
 
     const Gf256* gf_;
     std::size_t n_;

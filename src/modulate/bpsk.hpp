@@ -1,25 +1,10 @@
 #pragma once
 
-#include <cstdint>
-#include <span>
-#include <vector>
-
-#include "core/complex.hpp"
-#include "core/phasor_nco.hpp"
+#include "modulate/psk.hpp"
 
 namespace kavro {
 
 // One BPSK symbol per bit, carried to rf_hz by a running oscillator and scaled by the gain.
-class BpskMod {
-public:
-    BpskMod(double fs, double rf_hz, float gain) : gain_(gain), nco_(rf_hz, fs) {}
-
-    std::vector<Complex> process(std::span<const std::uint8_t> bits);
-    void set_gain(float gain) { gain_ = gain; }
-
-private:
-    float gain_;
-    PhasorNco nco_;
-};
+using BpskMod = PskMod<1>;
 
 }  // namespace kavro

@@ -24,10 +24,8 @@ public:
 
 private:
     dsp::BiquadCoefficients lowpass_;
-    dsp::BiquadMemory i_section1_;
-    dsp::BiquadMemory i_section2_;
-    dsp::BiquadMemory q_section1_;
-    dsp::BiquadMemory q_section2_;
+    dsp::BiquadPair i_sections_;
+    dsp::BiquadPair q_sections_;
     PhasorNco if_nco_;
     PhasorNco rf_nco_;
     bool usb_;

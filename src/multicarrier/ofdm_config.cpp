@@ -25,6 +25,16 @@ OfdmConfigError keyword_error(fec::KeywordError keyword) {
     return error;
 }
 
+// The configuration with one field set from a parsed keyword, or the keyword's error.
+template <class Field, class Parsed>
+std::expected<OfdmConfig, OfdmConfigError> with_parsed(const OfdmConfig& config, Field OfdmConfig::*field,
+                                                       const std::expected<Parsed, fec::KeywordError>& parsed) {
+    if (!parsed) return std::unexpected(keyword_error(parsed.error()));
+    OfdmConfig copy = config;
+    copy.*field = *parsed;
+    return copy;
+}
+
 // The exact product of the factors, compared with a limit and written in decimal, whatever its
 // size: base-10^9 limbs multiplied with 128-bit carries.
 struct ExactProduct {
@@ -149,35 +159,25 @@ fec::InterleaverKind& OfdmConfig::interleaver(fec::InterleaverStage stage) {
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_inner_fec(std::string_view kind,
                                                                       std::string_view code) const {
-    const auto inner = fec::parse_inner_fec(kind, code);
-    if (!inner) return std::unexpected(keyword_error(inner.error()));
-    OfdmConfig copy = *this;
-    copy.inner_fec_ = *inner;
-    return copy;
+    return with_parsed(*this, &OfdmConfig::inner_fec_, fec::parse_inner_fec(kind, code));
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_outer_fec(std::string_view kind, std::size_t a,
                                                                       std::size_t b) const {
-    const auto outer = fec::parse_outer_fec(kind, a, b);
-    if (!outer) return std::unexpected(keyword_error(outer.error()));
-    OfdmConfig copy = *this;
-    copy.outer_fec_ = *outer;
-    return copy;
+    return with_parsed(*this, &OfdmConfig::outer_fec_, fec::parse_outer_fec(kind, a, b));
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_scrambler(std::uint32_t poly, std::uint8_t width,
                                                                       std::uint32_t seed, bool per_frame_random,
                                                                       std::string_view position) const {
-    const auto parsed_position = fec::parse_scrambler_position(position);
-    if (!parsed_position) return std::unexpected(keyword_error(parsed_position.error()));
-    OfdmConfig copy = *this;
+    auto copy = with_parsed(*this, &OfdmConfig::scrambler_position_, fec::parse_scrambler_position(position));
+    if (!copy) return copy;
     if (poly == 0) {
-        copy.scrambler_ = fec::ScramblerKind::none();
+        copy->scrambler_ = fec::ScramblerKind::none();
     } else {
         const auto scrambler_seed = per_frame_random ? fec::ScramblerSeed::per_frame() : fec::ScramblerSeed::fixed(seed);
-        copy.scrambler_ = fec::ScramblerKind::lfsr(poly, width, scrambler_seed);
+        copy->scrambler_ = fec::ScramblerKind::lfsr(poly, width, scrambler_seed);
     }
-    copy.scrambler_position_ = *parsed_position;
     return copy;
 }
 
@@ -188,76 +188,56 @@ OfdmConfig OfdmConfig::with_dvb_t_scrambler() const {
     return copy;
 }
 
-std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_interleaver(std::string_view stage, std::size_t rows,
-                                                                        std::size_t cols) const {
+std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_stage_interleaver(
+    std::string_view stage, fec::InterleaverKind kind, std::initializer_list<std::uint64_t> size_factors,
+    OfdmConfigError::Kind too_large) const {
     const auto parsed_stage = fec::parse_interleaver_stage(stage);
     if (!parsed_stage) return std::unexpected(keyword_error(parsed_stage.error()));
+    if (kind.kind != fec::InterleaverKind::Kind::None) {
+        const ExactProduct size(size_factors);
+        if (size.exceeds(max_interleaver_size)) {
+            OfdmConfigError error{too_large};
+            error.got = size.decimal();
+            return std::unexpected(error);
+        }
+    }
     OfdmConfig copy = *this;
-    if (rows == 0 || cols == 0) {
-        copy.interleaver(*parsed_stage) = fec::InterleaverKind::none();
-        return copy;
-    }
-    const ExactProduct bits{rows, cols};
-    if (bits.exceeds(max_interleaver_size)) {
-        OfdmConfigError error{Kind::InterleaverTooLarge};
-        error.got = bits.decimal();
-        return std::unexpected(error);
-    }
-    copy.interleaver(*parsed_stage) = fec::InterleaverKind::block(rows, cols);
+    copy.interleaver(*parsed_stage) = kind;
     return copy;
+}
+
+std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_interleaver(std::string_view stage, std::size_t rows,
+                                                                        std::size_t cols) const {
+    const bool none = rows == 0 || cols == 0;
+    return with_stage_interleaver(stage, none ? fec::InterleaverKind::none() : fec::InterleaverKind::block(rows, cols),
+                                  {rows, cols}, Kind::InterleaverTooLarge);
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_conv_interleaver(std::string_view stage,
                                                                              std::size_t branches,
                                                                              std::size_t depth) const {
-    const auto parsed_stage = fec::parse_interleaver_stage(stage);
-    if (!parsed_stage) return std::unexpected(keyword_error(parsed_stage.error()));
-    OfdmConfig copy = *this;
-    if (branches == 0 || depth == 0) {
-        copy.interleaver(*parsed_stage) = fec::InterleaverKind::none();
-        return copy;
-    }
-    const ExactProduct bytes{branches - 1, branches, depth};
-    if (bytes.exceeds(max_interleaver_size)) {
-        OfdmConfigError error{Kind::ConvInterleaverTooLarge};
-        error.got = bytes.decimal();
-        return std::unexpected(error);
-    }
-    copy.interleaver(*parsed_stage) = fec::InterleaverKind::convolutional(branches, depth);
-    return copy;
+    // The size bounded is the flush, (branches - 1) x branches x depth bytes.
+    const bool none = branches == 0 || depth == 0;
+    return with_stage_interleaver(
+        stage, none ? fec::InterleaverKind::none() : fec::InterleaverKind::convolutional(branches, depth),
+        {branches - 1, branches, depth}, Kind::ConvInterleaverTooLarge);
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_payload_crc(std::string_view kind) const {
-    const auto crc = fec::parse_crc(kind);
-    if (!crc) return std::unexpected(keyword_error(crc.error()));
-    OfdmConfig copy = *this;
-    copy.payload_crc_ = *crc;
-    return copy;
+    return with_parsed(*this, &OfdmConfig::payload_crc_, fec::parse_crc(kind));
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_header_crc(std::string_view kind) const {
-    const auto crc = fec::parse_crc(kind);
-    if (!crc) return std::unexpected(keyword_error(crc.error()));
-    OfdmConfig copy = *this;
-    copy.header_crc_ = *crc;
-    return copy;
+    return with_parsed(*this, &OfdmConfig::header_crc_, fec::parse_crc(kind));
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_ldpc_decode_rule(std::string_view kind,
                                                                              float scale) const {
-    const auto rule = fec::parse_ldpc_decode_rule(kind, scale);
-    if (!rule) return std::unexpected(keyword_error(rule.error()));
-    OfdmConfig copy = *this;
-    copy.ldpc_decode_rule_ = *rule;
-    return copy;
+    return with_parsed(*this, &OfdmConfig::ldpc_decode_rule_, fec::parse_ldpc_decode_rule(kind, scale));
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_header_format(std::string_view kind) const {
-    const auto format = fec::parse_header_format(kind);
-    if (!format) return std::unexpected(keyword_error(format.error()));
-    OfdmConfig copy = *this;
-    copy.header_format_ = *format;
-    return copy;
+    return with_parsed(*this, &OfdmConfig::header_format_, fec::parse_header_format(kind));
 }
 
 OfdmConfig OfdmConfig::with_symbol_window(std::size_t roll_off) const {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -165,6 +166,11 @@ private:
         : plan_(std::move(plan)), fs_(fs), rf_hz_(rf_hz), gain_(gain), constellation_(constellation) {}
 
     fec::InterleaverKind& interleaver(fec::InterleaverStage stage);
+    // The copy with the interleaver of `stage` set to `kind`; unless `kind` is none, `too_large`
+    // when the product of `size_factors` exceeds max_interleaver_size.
+    std::expected<OfdmConfig, OfdmConfigError> with_stage_interleaver(std::string_view stage, fec::InterleaverKind kind,
+                                                                      std::initializer_list<std::uint64_t> size_factors,
+                                                                      OfdmConfigError::Kind too_large) const;
 
     CarrierPlan plan_;
     float fs_;

@@ -29,16 +29,10 @@ using L = Lanes<8>;
         L::store(out_energy + x, se);
     }
     for (; x < count; ++x) {
-        float sr = 0.0f, si = 0.0f, se = 0.0f;
-        for (std::size_t n = 0; n < r; ++n) {
-            const float ar = re[x + n], ai = im[x + n], br = re[x + r + n], bi = im[x + r + n];
-            sr = sr + (ar * br + ai * bi);
-            si = si + (ar * bi - ai * br);
-            se = se + (br * br + bi * bi);
-        }
-        out_re[x] = sr;
-        out_im[x] = si;
-        out_energy[x] = se;
+        const SegmentSum s = segment_sum(re + x, im + x, r, r);
+        out_re[x] = s.re;
+        out_im[x] = s.im;
+        out_energy[x] = s.energy;
     }
 }
 

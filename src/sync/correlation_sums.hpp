@@ -16,6 +16,26 @@
 
 namespace kavro {
 
+// One segment sum over len samples at a (split into re/im): Σ conj(a[n])·a[n+r] and
+// Σ |a[n+r]|² for n < len, each added in n order from zero. A segment sum T(x) is the one of
+// x with len = r; the vector kernels form the same values eight offsets at a time.
+struct SegmentSum {
+    float re = 0.0f;
+    float im = 0.0f;
+    float energy = 0.0f;
+};
+
+inline SegmentSum segment_sum(const float* re, const float* im, std::size_t r, std::size_t len) {
+    SegmentSum s;
+    for (std::size_t n = 0; n < len; ++n) {
+        const float ar = re[n], ai = im[n], br = re[n + r], bi = im[n + r];
+        s.re = s.re + (ar * br + ai * bi);
+        s.im = s.im + (ar * bi - ai * br);
+        s.energy = s.energy + (br * br + bi * bi);
+    }
+    return s;
+}
+
 // T(x) and the segment energy for x in [0, count) over samples split into re/im, which hold
 // count + 2R - 1 values.
 void segment_sums(const float* re, const float* im, std::size_t r, std::size_t count, float* out_re, float* out_im,

@@ -19,32 +19,31 @@ constexpr std::size_t chunk_samples = 64;  // phasor table rows formed at a time
 
 using L = Lanes<8>;
 
-// Bins [0, count) of `steps` (count ≤ 8V) over every row, eight bins per vector and V vectors
-// side by side. The phasors of the next chunk of samples are tabulated once (the recurrence is
-// serial, so it runs once, not once per row), then each row adds x·p over the chunk into its
-// accumulators, keeping each cell's additions in sample order. Each lane does exactly the scalar
-// operations of its bin.
+// The phasor recurrence of V vectors of eight bins: the steps w and the current phasors p.
 template <int V>
-[[gnu::always_inline]] inline void bins(std::span<const WaterfallRow> rows, std::size_t first_bin,
-                                        const Complex* steps, std::size_t count, float* acc, float* table) {
-    constexpr std::size_t width = 8 * V;
-    float w_re[width] = {}, w_im[width] = {};
-    for (std::size_t k = 0; k < count; ++k) {
-        w_re[k] = steps[k].re;
-        w_im[k] = steps[k].im;
-    }
+struct BinPhasors {
+    static constexpr std::size_t width = 8 * V;
     L::Floats wr[V], wi[V], pr[V], pi[V];
-    for (int v = 0; v < V; ++v) {
-        wr[v] = L::load(w_re + 8 * v);
-        wi[v] = L::load(w_im + 8 * v);
-        pr[v] = L::splat(1.0f);
-        pi[v] = L::splat(0.0f);
+
+    // The steps of bins [0, count) of `steps` (count ≤ width; the lanes past it step by 0), every
+    // phasor at 1.
+    [[gnu::always_inline]] BinPhasors(const Complex* steps, std::size_t count) {
+        float w_re[width] = {}, w_im[width] = {};
+        for (std::size_t k = 0; k < count; ++k) {
+            w_re[k] = steps[k].re;
+            w_im[k] = steps[k].im;
+        }
+        for (int v = 0; v < V; ++v) {
+            wr[v] = L::load(w_re + 8 * v);
+            wi[v] = L::load(w_im + 8 * v);
+            pr[v] = L::splat(1.0f);
+            pi[v] = L::splat(0.0f);
+        }
     }
-    std::size_t longest = 0;
-    for (const WaterfallRow& row : rows) longest = std::max(longest, row.len);
-    std::fill(acc, acc + 2 * width * rows.size(), 0.0f);
-    for (std::size_t n0 = 0; n0 < longest; n0 += chunk_samples) {
-        const std::size_t chunk = std::min(chunk_samples, longest - n0);
+
+    // Writes the phasors of the next `chunk` samples to `table` (per sample, width re then width
+    // im) and advances them: p = (fma(p.re, w.re, -(p.im·w.im)), fma(p.im, w.re, p.re·w.im)).
+    [[gnu::always_inline]] void tabulate(std::size_t chunk, float* table) {
         for (std::size_t n = 0; n < chunk; ++n) {
             for (int v = 0; v < V; ++v) {
                 L::store(table + 2 * width * n + 8 * v, pr[v]);
@@ -54,31 +53,40 @@ template <int V>
                 pr[v] = next_re;
             }
         }
-        float* row_acc = acc;
-        for (const WaterfallRow& row : rows) {
-            const std::size_t end = row.len > n0 ? std::min(chunk, row.len - n0) : 0;
-            L::Floats ar[V], ai[V];
-            for (int v = 0; v < V; ++v) {
-                ar[v] = L::load(row_acc + 8 * v);
-                ai[v] = L::load(row_acc + width + 8 * v);
-            }
-            const Complex* x = row.samples + n0;
-            for (std::size_t n = 0; n < end; ++n) {
-                const L::Floats xr = L::splat(x[n].re), xi = L::splat(x[n].im);
-                const float* p = table + 2 * width * n;
-                for (int v = 0; v < V; ++v) {
-                    const L::Floats p_re = L::load(p + 8 * v), p_im = L::load(p + width + 8 * v);
-                    ar[v] = ar[v] + (xr * p_re - xi * p_im);
-                    ai[v] = ai[v] + (xr * p_im + xi * p_re);
-                }
-            }
-            for (int v = 0; v < V; ++v) {
-                L::store(row_acc + 8 * v, ar[v]);
-                L::store(row_acc + width + 8 * v, ai[v]);
-            }
-            row_acc += 2 * width;
+    }
+};
+
+// Adds x·p of `count` samples x against the tabulated phasors to one row's accumulators (width
+// re, then width im), in sample order.
+template <int V>
+[[gnu::always_inline]] inline void accumulate_row(const Complex* x, std::size_t count, const float* table,
+                                                  float* row_acc) {
+    constexpr std::size_t width = 8 * V;
+    L::Floats ar[V], ai[V];
+    for (int v = 0; v < V; ++v) {
+        ar[v] = L::load(row_acc + 8 * v);
+        ai[v] = L::load(row_acc + width + 8 * v);
+    }
+    for (std::size_t n = 0; n < count; ++n) {
+        const L::Floats xr = L::splat(x[n].re), xi = L::splat(x[n].im);
+        const float* p = table + 2 * width * n;
+        for (int v = 0; v < V; ++v) {
+            const L::Floats p_re = L::load(p + 8 * v), p_im = L::load(p + width + 8 * v);
+            ar[v] = ar[v] + (xr * p_re - xi * p_im);
+            ai[v] = ai[v] + (xr * p_im + xi * p_re);
         }
     }
+    for (int v = 0; v < V; ++v) {
+        L::store(row_acc + 8 * v, ar[v]);
+        L::store(row_acc + width + 8 * v, ai[v]);
+    }
+}
+
+// The cells of bins [first_bin, first_bin + count) of every row from its accumulators.
+template <int V>
+[[gnu::always_inline]] inline void write_cells(std::span<const WaterfallRow> rows, std::size_t first_bin,
+                                               std::size_t count, const float* acc) {
+    constexpr std::size_t width = 8 * V;
     float power[width];
     const float* row_acc = acc;
     for (const WaterfallRow& row : rows) {
@@ -89,6 +97,32 @@ template <int V>
         for (std::size_t k = 0; k < count; ++k) row.out[first_bin + k] = ::logf(power[k]);
         row_acc += 2 * width;
     }
+}
+
+// Bins [0, count) of `steps` (count ≤ 8V) over every row, eight bins per vector and V vectors
+// side by side. The phasors of the next chunk of samples are tabulated once (the recurrence is
+// serial, so it runs once, not once per row), then each row adds x·p over the chunk into its
+// accumulators, keeping each cell's additions in sample order. Each lane does exactly the scalar
+// operations of its bin.
+template <int V>
+[[gnu::always_inline]] inline void bins(std::span<const WaterfallRow> rows, std::size_t first_bin,
+                                        const Complex* steps, std::size_t count, float* acc, float* table) {
+    constexpr std::size_t width = 8 * V;
+    BinPhasors<V> phasors(steps, count);
+    std::size_t longest = 0;
+    for (const WaterfallRow& row : rows) longest = std::max(longest, row.len);
+    std::fill(acc, acc + 2 * width * rows.size(), 0.0f);
+    for (std::size_t n0 = 0; n0 < longest; n0 += chunk_samples) {
+        const std::size_t chunk = std::min(chunk_samples, longest - n0);
+        phasors.tabulate(chunk, table);
+        float* row_acc = acc;
+        for (const WaterfallRow& row : rows) {
+            const std::size_t end = row.len > n0 ? std::min(chunk, row.len - n0) : 0;
+            accumulate_row<V>(row.samples + n0, end, table, row_acc);
+            row_acc += 2 * width;
+        }
+    }
+    write_cells<V>(rows, first_bin, count, acc);
 }
 
 // Every bin over every row: wide groups of five vectors, then the remaining bins side by side as

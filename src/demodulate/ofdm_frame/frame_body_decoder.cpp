@@ -127,6 +127,70 @@ float error_ratio(std::span<const std::uint8_t> a, std::span<const std::uint8_t>
     return static_cast<float>(static_cast<double>(differ) / static_cast<double>(n));
 }
 
+// The FFT windows of a section of symbols: symbol m's window is the n samples from
+// offset + m·(n + c) + c - b, the prefix of c samples skipped but for the last b.
+struct SymbolWindows {
+    std::span<const Complex> samples;
+    std::size_t offset, n, c, b;
+
+    std::size_t stride() const { return n + c; }
+    void transform(std::size_t symbol, FftBlock& fft, std::vector<Complex>& bins) const {
+        fft.process(samples.subspan(offset + symbol * stride() + c - b, n), bins);
+    }
+};
+
+// The data cells of one symbol's bins, in carrier order.
+void gather_data_cells(const CarrierGrid& grid, std::span<const Complex> symbol_bins, Complex* out) {
+    for (std::size_t i = 0; i < grid.data_bins.size(); ++i) out[i] = symbol_bins[grid.data_bins[i]];
+}
+
+// Without an equaliser: the cells are demapped as the transform returns them.
+void demap_as_transformed(const SymbolWindows& windows, std::size_t count, ConstellationOrder constellation,
+                          DecoderPlans& plans, std::vector<Complex>* soft_sink, std::span<float> llrs) {
+    const std::size_t d = plans.grid.data_bins.size();
+    const unsigned k = bits_per_cell(constellation);
+    std::vector<Complex> cells(d);
+    for (std::size_t m = 0; m < count; ++m) {
+        windows.transform(m, plans.fft, plans.bins);
+        gather_data_cells(plans.grid, plans.bins, cells.data());
+        if (soft_sink) soft_sink->insert(soft_sink->end(), cells.begin(), cells.end());
+        soft_demap_cells(constellation, cells, llrs.subspan(m * d * k, d * k));
+    }
+}
+
+// The equalised data cells of `count` symbols, symbol after symbol, into `kept`.
+void equalise_cells(const SymbolWindows& windows, std::size_t count, OfdmEqualizer& equaliser, DecoderPlans& plans,
+                    std::span<Complex> kept) {
+    const std::size_t d = plans.grid.data_bins.size();
+    for (std::size_t m = 0; m < count; ++m) {
+        windows.transform(m, plans.fft, plans.bins);
+        equaliser.process(plans.bins, plans.equalised);
+        gather_data_cells(plans.grid, plans.equalised, kept.data() + m * d);
+    }
+}
+
+// A cell divided by a weak channel estimate carries that much more noise: its soft values (k per
+// cell, cells in data-carrier order symbol after symbol) are weighed by |H|² over the mean |H|²
+// of the data bins, so that a bin the training symbol found faint cannot outvote the others.
+void weigh_by_channel(std::span<const Complex> coefficients, const CarrierGrid& grid, unsigned k,
+                      std::span<float> llrs) {
+    const std::size_t d = grid.data_bins.size();
+    std::vector<float> weight(d);
+    double total = 0.0;
+    for (std::size_t i = 0; i < d; ++i) {
+        const float c = norm(coefficients[grid.data_bins[i]]);
+        weight[i] = c > 0.0f ? 1.0f / c : 0.0f;
+        total += weight[i];
+    }
+    const float mean = static_cast<float>(total / static_cast<double>(d));
+    if (!(mean > 0.0f && std::isfinite(mean))) return;
+    for (float& w : weight) w = w / mean;
+    const std::size_t count = d == 0 ? 0 : llrs.size() / (d * k);
+    for (std::size_t m = 0; m < count; ++m)
+        for (std::size_t i = 0; i < d; ++i)
+            for (unsigned b = 0; b < k; ++b) llrs[(m * d + i) * k + b] = llrs[(m * d + i) * k + b] * weight[i];
+}
+
 }  // namespace
 
 DecoderPlans::DecoderPlans(const OfdmConfig& cfg)
@@ -154,47 +218,22 @@ std::expected<std::vector<float>, BodyFailure> demodulate_symbols(const OfdmConf
                                                                   std::vector<Complex>* soft_sink, PhaseLine expected,
                                                                   std::optional<PhaseLine>* tracked,
                                                                   DecoderPlans* plans) {
-    const std::size_t n = cfg.n_fft();
-    const std::size_t c = cfg.cp_len();
-    const std::size_t s = n + c;
-    const std::size_t b = std::min(backoff, c);
-    if (offset > samples.size() || (samples.size() - offset) / s < count) return std::unexpected(BodyFailure::need_more_samples());
+    const SymbolWindows windows{samples, offset, cfg.n_fft(), cfg.cp_len(), std::min(backoff, cfg.cp_len())};
+    if (offset > samples.size() || (samples.size() - offset) / windows.stride() < count)
+        return std::unexpected(BodyFailure::need_more_samples());
 
     std::optional<DecoderPlans> own;
     if (plans == nullptr) plans = &own.emplace(cfg);
-    const CarrierGrid& grid = plans->grid;
-    const std::size_t d = grid.data_bins.size();
+    const std::size_t d = plans->grid.data_bins.size();
     const unsigned k = bits_per_cell(constellation);
-    FftBlock& fft = plans->fft;
-    std::vector<Complex>& bins = plans->bins;
-    std::vector<Complex>& equalised = plans->equalised;
     std::vector<float> llrs(count * d * k);
-
-    const auto gather = [&](std::span<const Complex> symbol_bins, Complex* out) {
-        for (std::size_t i = 0; i < d; ++i) out[i] = symbol_bins[grid.data_bins[i]];
-    };
-    const auto transform = [&](std::size_t symbol) {
-        const std::span<const Complex> window = samples.subspan(offset + symbol * s + c - b, n);
-        fft.process(window, bins);
-    };
-
     if (equaliser == nullptr) {
-        std::vector<Complex> cells(d);
-        for (std::size_t m = 0; m < count; ++m) {
-            transform(m);
-            gather(bins, cells.data());
-            if (soft_sink) soft_sink->insert(soft_sink->end(), cells.begin(), cells.end());
-            soft_demap_cells(constellation, cells, std::span<float>(llrs).subspan(m * d * k, d * k));
-        }
+        demap_as_transformed(windows, count, constellation, *plans, soft_sink, llrs);
         return llrs;
     }
 
     std::vector<Complex> kept(count * d);
-    for (std::size_t m = 0; m < count; ++m) {
-        transform(m);
-        equaliser->process(bins, equalised);
-        gather(equalised, kept.data() + m * d);
-    }
+    equalise_cells(windows, count, *equaliser, *plans, kept);
     if (count >= min_tracked_symbols && d > 0) {
         const std::optional<PhaseLine> line = track_common_phase(constellation, kept, count, d, expected);
         if (tracked) *tracked = line;
@@ -204,24 +243,7 @@ std::expected<std::vector<float>, BodyFailure> demodulate_symbols(const OfdmConf
         soft_demap_cells(constellation, std::span<const Complex>(kept).subspan(m * d, d),
                          std::span<float>(llrs).subspan(m * d * k, d * k));
     }
-    // A cell divided by a weak channel estimate carries that much more noise: its soft values are
-    // weighed by |H|² over the mean |H|² of the data bins, so that a bin the training symbol found
-    // faint cannot outvote the others.
-    const std::span<const Complex> coefficients = equaliser->training_coefficients();
-    std::vector<float> weight(d);
-    double total = 0.0;
-    for (std::size_t i = 0; i < d; ++i) {
-        const float c = norm(coefficients[grid.data_bins[i]]);
-        weight[i] = c > 0.0f ? 1.0f / c : 0.0f;
-        total += weight[i];
-    }
-    const float mean = static_cast<float>(total / static_cast<double>(d));
-    if (mean > 0.0f && std::isfinite(mean)) {
-        for (float& w : weight) w = w / mean;
-        for (std::size_t m = 0; m < count; ++m)
-            for (std::size_t i = 0; i < d; ++i)
-                for (unsigned b = 0; b < k; ++b) llrs[(m * d + i) * k + b] = llrs[(m * d + i) * k + b] * weight[i];
-    }
+    weigh_by_channel(equaliser->training_coefficients(), plans->grid, k, llrs);
     return llrs;
 }
 

@@ -82,6 +82,33 @@ std::vector<std::uint8_t> inner_encode(std::vector<std::uint8_t> bits, const fec
     return bits;
 }
 
+// The n-element words of a block code for `count` elements cut into blocks of k, the last padded.
+template <class Code>
+std::size_t coded_length(std::size_t count, const Code& code) {
+    return ceil_div(count, code.k()) * code.n();
+}
+
+// Bits after the outer code of framed_bytes bytes (BCH codes bits, Reed-Solomon bytes).
+std::size_t outer_coded_bits(std::size_t framed_bytes, const fec::OuterFec& outer, CodecCache& cache) {
+    switch (outer.kind) {
+        case fec::OuterFec::Kind::None: break;
+        case fec::OuterFec::Kind::Bch: return coded_length(8 * framed_bytes, *cache.bch(outer.t));
+        case fec::OuterFec::Kind::ReedSolomon: return coded_length(framed_bytes, *cache.rs(outer.n, outer.n_parity)) * 8;
+    }
+    return 8 * framed_bytes;
+}
+
+// Bits after the inner code of `bits` bits, tail and puncturing included.
+std::size_t inner_coded_bits(std::size_t bits, const fec::InnerFec& inner, CodecCache& cache) {
+    switch (inner.kind) {
+        case fec::InnerFec::Kind::None: break;
+        case fec::InnerFec::Kind::Ldpc: return coded_length(bits, *cache.ldpc(inner.code));
+        case fec::InnerFec::Kind::ConvK5:
+        case fec::InnerFec::Kind::ConvK7: return fec::conv_coded_length(bits, conv_kind(inner), inner.rate);
+    }
+    return bits;
+}
+
 std::vector<std::uint8_t> interleave(const fec::InterleaverKind& kind, std::vector<std::uint8_t> bits) {
     if (kind.kind == fec::InterleaverKind::Kind::None) return bits;
     return fec::interleave_bits(kind, bits);
@@ -105,36 +132,9 @@ BlockPlan block_plan(std::size_t payload_len, fec::CrcKind crc, const fec::Outer
     BlockPlan plan;
     plan.payload_bytes = payload_len;
     plan.framed_bytes = payload_len + fec::crc_width(crc);
-    const std::size_t bits = 8 * plan.framed_bytes;
-
-    switch (outer.kind) {
-        case fec::OuterFec::Kind::None: plan.outer_bits = bits; break;
-        case fec::OuterFec::Kind::Bch: {
-            const auto code = cache.bch(outer.t);
-            plan.outer_bits = ceil_div(bits, code->k()) * code->n();
-            break;
-        }
-        case fec::OuterFec::Kind::ReedSolomon: {
-            const auto code = cache.rs(outer.n, outer.n_parity);
-            plan.outer_bits = ceil_div(plan.framed_bytes, code->k()) * code->n() * 8;
-            break;
-        }
-    }
-
+    plan.outer_bits = outer_coded_bits(plan.framed_bytes, outer, cache);
     plan.outer_stage_bits = fec::interleaved_bit_count(outer_interleaver, plan.outer_bits);
-
-    const std::size_t x = plan.outer_stage_bits;
-    switch (inner.kind) {
-        case fec::InnerFec::Kind::None: plan.inner_bits = x; break;
-        case fec::InnerFec::Kind::Ldpc: {
-            const auto code = cache.ldpc(inner.code);
-            plan.inner_bits = ceil_div(x, code->k()) * code->n();
-            break;
-        }
-        case fec::InnerFec::Kind::ConvK5:
-        case fec::InnerFec::Kind::ConvK7: plan.inner_bits = fec::conv_coded_length(x, conv_kind(inner), inner.rate); break;
-    }
-
+    plan.inner_bits = inner_coded_bits(plan.outer_stage_bits, inner, cache);
     plan.coded_bits = fec::interleaved_bit_count(inner_interleaver, plan.inner_bits);
     return plan;
 }
