@@ -13,30 +13,30 @@
 
 namespace {
 
-using kavro::codec::LDPC_N;
+using kavro::codec::ldpc_n;
 
 // Soft values of pure noise: no iteration reaches a codeword.
-std::array<float, LDPC_N> hopeless_word() {
+std::array<float, ldpc_n> hopeless_word() {
     std::mt19937_64 rng(9);
     std::normal_distribution<float> noise(0.0f, 3.0f);
-    std::array<float, LDPC_N> llr;
+    std::array<float, ldpc_n> llr;
     for (float& x : llr) x = noise(rng);
     return llr;
 }
 
 // ±10 values of the codeword of a payload.
-std::array<float, LDPC_N> clean_word() {
+std::array<float, ldpc_n> clean_word() {
     const kavro::Payload payload{0x00, 0x00, 0x00, 0x20, 0x4D, 0xE3, 0x51, 0x42, 0xB6, 0x48};
     std::array<std::uint8_t, 58> tones;
     kavro::Ft8Codec::encode_into(payload, tones);
-    return kavro::tone_code::hard_llrs(tones, kavro::FT8_FRAME);
+    return kavro::tone_code::hard_llrs(tones, kavro::ft8_frame);
 }
 
-using Decoder = std::size_t (*)(const std::array<float, LDPC_N>&, std::array<std::uint8_t, LDPC_N>&);
+using Decoder = std::size_t (*)(const std::array<float, ldpc_n>&, std::array<std::uint8_t, ldpc_n>&);
 
-void ldpc_decode(benchmark::State& state, Decoder decode, std::array<float, LDPC_N> (*word)()) {
+void ldpc_decode(benchmark::State& state, Decoder decode, std::array<float, ldpc_n> (*word)()) {
     const auto llr = word();
-    std::array<std::uint8_t, LDPC_N> hard;
+    std::array<std::uint8_t, ldpc_n> hard;
     std::size_t failed = 0;
     for (auto _ : state) {
         failed = decode(llr, hard);
@@ -45,13 +45,13 @@ void ldpc_decode(benchmark::State& state, Decoder decode, std::array<float, LDPC
     state.counters["failed_checks"] = static_cast<double>(failed);
 }
 
-std::size_t reference(const std::array<float, LDPC_N>& llr, std::array<std::uint8_t, LDPC_N>& hard) {
+std::size_t reference(const std::array<float, ldpc_n>& llr, std::array<std::uint8_t, ldpc_n>& hard) {
     return kavro::test::reference_decode_soft(llr.data(), hard.data());
 }
-std::size_t dispatched(const std::array<float, LDPC_N>& llr, std::array<std::uint8_t, LDPC_N>& hard) {
+std::size_t dispatched(const std::array<float, ldpc_n>& llr, std::array<std::uint8_t, ldpc_n>& hard) {
     return kavro::codec::ldpc_decode_soft(llr, hard);
 }
-std::size_t portable(const std::array<float, LDPC_N>& llr, std::array<std::uint8_t, LDPC_N>& hard) {
+std::size_t portable(const std::array<float, ldpc_n>& llr, std::array<std::uint8_t, ldpc_n>& hard) {
     return kavro::codec::ldpc_decode_soft(llr, hard, kavro::SimdLevel::Portable);
 }
 

@@ -52,9 +52,9 @@ BENCHMARK(ft4_demodulate)->Unit(benchmark::kMicrosecond);
 
 void portable_decisions(benchmark::State& state, bool ft8) {
     const auto iq = frame_samples(ft8);
-    const kavro::ToneFrame& frame = ft8 ? kavro::FT8_FRAME : kavro::FT4_FRAME;
-    const std::span<const float> offsets = ft8 ? std::span<const float>(kavro::FT8_TONE_OFFSETS_HZ)
-                                               : std::span<const float>(kavro::FT4_TONE_OFFSETS_HZ);
+    const kavro::ToneFrame& frame = ft8 ? kavro::ft8_frame : kavro::ft4_frame;
+    const std::span<const float> offsets = ft8 ? std::span<const float>(kavro::ft8_tone_offsets_hz)
+                                               : std::span<const float>(kavro::ft4_tone_offsets_hz);
     std::vector<std::uint8_t> tones(frame.data_tones);
     for (auto _ : state) {
         kavro::decide_data_tones(frame, offsets, 12000.0f, 1500.0f, iq, tones, kavro::SimdLevel::Portable);
@@ -66,7 +66,7 @@ BENCHMARK_CAPTURE(portable_decisions, ft4_demodulate_portable, false)->Unit(benc
 
 void liquid_fskdem(benchmark::State& state, bool ft8, unsigned m, float bandwidth) {
     auto iq = frame_samples(ft8);
-    const kavro::ToneFrame& frame = ft8 ? kavro::FT8_FRAME : kavro::FT4_FRAME;
+    const kavro::ToneFrame& frame = ft8 ? kavro::ft8_frame : kavro::ft4_frame;
     const unsigned k = static_cast<unsigned>(frame.symbol_samples);
     fskdem q = fskdem_create(m, k, bandwidth);
     auto* samples = reinterpret_cast<std::complex<float>*>(iq.data());

@@ -23,7 +23,7 @@ std::vector<std::uint8_t> data_tones(std::size_t count, unsigned alphabet) {
 std::vector<unsigned> frame_tones(const kavro::ToneFrame& frame, const std::vector<std::uint8_t>& data) {
     std::vector<unsigned> tones;
     std::size_t next = 0;
-    for (const std::uint8_t fixed : frame.layout) tones.push_back(fixed == kavro::DATA_SYMBOL ? data[next++] : fixed);
+    for (const std::uint8_t fixed : frame.layout) tones.push_back(fixed == kavro::data_symbol ? data[next++] : fixed);
     return tones;
 }
 
@@ -52,9 +52,9 @@ void liquid_fskmod(benchmark::State& state, const kavro::ToneFrame* frame, unsig
     }
     fskmod_destroy(q);
 }
-BENCHMARK_CAPTURE(liquid_fskmod, ft8_liquid_fskmod, &kavro::FT8_FRAME, 3, 7.0f / 3840.0f)
+BENCHMARK_CAPTURE(liquid_fskmod, ft8_liquid_fskmod, &kavro::ft8_frame, 3, 7.0f / 3840.0f)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(liquid_fskmod, ft4_liquid_fskmod, &kavro::FT4_FRAME, 2, 3.0f / 1152.0f)
+BENCHMARK_CAPTURE(liquid_fskmod, ft4_liquid_fskmod, &kavro::ft4_frame, 2, 3.0f / 1152.0f)
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -144,8 +144,8 @@ std::vector<float> noisy_pairs(std::size_t n) {
     for (std::size_t k = 0; k < n; ++k) {
         const auto step = kavro::codec::qpsk31_encode_step(state, bits[k]);
         state = step.next_state;
-        soft[2 * k] = kavro::codec::QPSK31_PHASE_STEPS[step.rotation].re + noise[k].re;
-        soft[2 * k + 1] = kavro::codec::QPSK31_PHASE_STEPS[step.rotation].im + noise[k].im;
+        soft[2 * k] = kavro::codec::qpsk31_phase_steps[step.rotation].re + noise[k].re;
+        soft[2 * k + 1] = kavro::codec::qpsk31_phase_steps[step.rotation].im + noise[k].im;
     }
     return soft;
 }

@@ -9,7 +9,7 @@
 
 namespace kavro::codec {
 
-inline constexpr std::uint16_t CRC14_POLYNOMIAL = 0x2757;
+inline constexpr std::uint16_t crc14_polynomial = 0x2757;
 
 // CRC-14 of bits 0-81 of a 12-byte word whose bits 77-95 are zero. Fed a byte at a time into bits
 // 6-13 of the register; the byte fed at bit 80 contributes its two top bits only.
@@ -18,7 +18,7 @@ constexpr std::uint16_t crc14(std::span<const std::uint8_t, 12> word) {
     std::size_t j = 0;
     for (unsigned i = 0; i < 82; ++i) {
         if (i % 8 == 0) r ^= static_cast<std::uint32_t>(word[j++]) << 6;
-        r = (r & 0x2000u) != 0 ? (r << 1) ^ CRC14_POLYNOMIAL : r << 1;
+        r = (r & 0x2000u) != 0 ? (r << 1) ^ crc14_polynomial : r << 1;
     }
     return static_cast<std::uint16_t>(r & 0x3FFFu);
 }

@@ -53,8 +53,8 @@ void encode(const Payload& message, const ToneFrame& frame, std::span<std::uint8
     }
 }
 
-std::array<float, codec::LDPC_N> hard_llrs(std::span<const std::uint8_t> tones, const ToneFrame& frame) {
-    std::array<float, codec::LDPC_N> llr;
+std::array<float, codec::ldpc_n> hard_llrs(std::span<const std::uint8_t> tones, const ToneFrame& frame) {
+    std::array<float, codec::ldpc_n> llr;
     const std::size_t bits = frame.bits_per_tone;
     for (std::size_t i = 0; i < frame.data_tones; ++i) {
         const unsigned v = frame.gray_inverse[tones[i] & (frame.alphabet - 1)];
@@ -63,12 +63,12 @@ std::array<float, codec::LDPC_N> hard_llrs(std::span<const std::uint8_t> tones, 
     return llr;
 }
 
-std::optional<Payload> decode(std::span<const float, codec::LDPC_N> llr) {
+std::optional<Payload> decode(std::span<const float, codec::ldpc_n> llr) {
     if (std::any_of(llr.begin(), llr.end(), [](float x) { return std::isnan(x); })) return std::nullopt;
-    std::array<std::uint8_t, codec::LDPC_N> hard{};
+    std::array<std::uint8_t, codec::ldpc_n> hard{};
     if (codec::ldpc_decode_soft(llr, hard) != 0) return std::nullopt;
     if (std::all_of(hard.begin(), hard.end(), [](std::uint8_t bit) { return bit == 0; })) return std::nullopt;
-    const std::vector<std::uint8_t> packed = fec::pack_bits_padded(std::span(hard).first(codec::LDPC_K));
+    const std::vector<std::uint8_t> packed = fec::pack_bits_padded(std::span(hard).first(codec::ldpc_k));
     std::array<std::uint8_t, 12> cleared;
     std::copy_n(packed.begin(), cleared.size(), cleared.begin());
     const std::uint16_t received = codec::get_crc14(cleared);
@@ -89,7 +89,7 @@ namespace {
 template <FtLengthError::Mode M>
 Payload as_sent(Payload message) {
     if constexpr (M == FtLengthError::Mode::Ft4)
-        for (std::size_t i = 0; i < message.size(); ++i) message[i] ^= FT4_XOR_VECTOR[i];
+        for (std::size_t i = 0; i < message.size(); ++i) message[i] ^= ft4_xor_vector[i];
     return message;
 }
 
@@ -122,19 +122,19 @@ std::expected<std::optional<Payload>, FtLengthError> ToneCodec<M, Frame>::decode
 
 template <FtLengthError::Mode M, const ToneFrame& Frame>
 std::expected<std::optional<Payload>, FtLengthError> ToneCodec<M, Frame>::decode_soft(std::span<const float> llr) {
-    if (llr.size() != codec::LDPC_N)
-        return std::unexpected(FtLengthError{M, FtLengthError::Call::DecodeSoft, codec::LDPC_N, llr.size()});
-    return decode_llr(llr.first<codec::LDPC_N>());
+    if (llr.size() != codec::ldpc_n)
+        return std::unexpected(FtLengthError{M, FtLengthError::Call::DecodeSoft, codec::ldpc_n, llr.size()});
+    return decode_llr(llr.first<codec::ldpc_n>());
 }
 
 template <FtLengthError::Mode M, const ToneFrame& Frame>
-std::optional<Payload> ToneCodec<M, Frame>::decode_llr(std::span<const float, codec::LDPC_N> llr) {
+std::optional<Payload> ToneCodec<M, Frame>::decode_llr(std::span<const float, codec::ldpc_n> llr) {
     const std::optional<Payload> message = tone_code::decode(llr);
     if (!message) return std::nullopt;
     return as_sent<M>(*message);
 }
 
-template class ToneCodec<FtLengthError::Mode::Ft8, FT8_FRAME>;
-template class ToneCodec<FtLengthError::Mode::Ft4, FT4_FRAME>;
+template class ToneCodec<FtLengthError::Mode::Ft8, ft8_frame>;
+template class ToneCodec<FtLengthError::Mode::Ft4, ft4_frame>;
 
 }  // namespace kavro

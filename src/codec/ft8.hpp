@@ -24,7 +24,7 @@ using Payload = std::array<std::uint8_t, 10>;
 
 // Layout entry of a frame symbol that carries the next data tone; any other entry is the fixed
 // (synchronisation or ramp) tone of that symbol.
-inline constexpr std::uint8_t DATA_SYMBOL = 0xFF;
+inline constexpr std::uint8_t data_symbol = 0xFF;
 
 // One mode's tone frame. The symbol length and tone spacing do not follow the sample rate: at
 // 12000 Hz a symbol lasts one period of the spacing, so the tones are orthogonal over a symbol.
@@ -36,25 +36,25 @@ struct ToneFrame {
     float spacing_hz;
     std::span<const std::uint8_t> gray_map;      // bit value to tone
     std::span<const std::uint8_t> gray_inverse;  // tone to bit value
-    std::span<const std::uint8_t> layout;        // per frame symbol: a fixed tone or DATA_SYMBOL
+    std::span<const std::uint8_t> layout;        // per frame symbol: a fixed tone or data_symbol
 
     constexpr std::size_t symbols() const { return layout.size(); }
     constexpr std::size_t frame_samples() const { return symbols() * symbol_samples; }
 };
 
-inline constexpr std::array<std::uint8_t, 8> FT8_GRAY_MAP{0, 1, 3, 2, 5, 6, 4, 7};
-inline constexpr std::array<std::uint8_t, 8> FT8_GRAY_INVERSE{0, 1, 3, 2, 6, 4, 5, 7};
-inline constexpr std::array<std::uint8_t, 7> FT8_COSTAS{3, 1, 4, 0, 6, 5, 2};
+inline constexpr std::array<std::uint8_t, 8> ft8_gray_map{0, 1, 3, 2, 5, 6, 4, 7};
+inline constexpr std::array<std::uint8_t, 8> ft8_gray_inverse{0, 1, 3, 2, 6, 4, 5, 7};
+inline constexpr std::array<std::uint8_t, 7> ft8_costas{3, 1, 4, 0, 6, 5, 2};
 // The Costas array at symbols 0, 36 and 72; data tones 0-28 at 7-35 and 29-57 at 43-71.
-inline constexpr std::array<std::uint8_t, 79> FT8_LAYOUT = [] {
+inline constexpr std::array<std::uint8_t, 79> ft8_layout = [] {
     std::array<std::uint8_t, 79> layout{};
-    layout.fill(DATA_SYMBOL);
+    layout.fill(data_symbol);
     for (const std::size_t start : {0u, 36u, 72u})
-        for (std::size_t j = 0; j < FT8_COSTAS.size(); ++j) layout[start + j] = FT8_COSTAS[j];
+        for (std::size_t j = 0; j < ft8_costas.size(); ++j) layout[start + j] = ft8_costas[j];
     return layout;
 }();
 
-inline constexpr ToneFrame FT8_FRAME{8, 3, 58, 1920, 6.25f, FT8_GRAY_MAP, FT8_GRAY_INVERSE, FT8_LAYOUT};
+inline constexpr ToneFrame ft8_frame{8, 3, 58, 1920, 6.25f, ft8_gray_map, ft8_gray_inverse, ft8_layout};
 
 // Wrong-length arguments of the FT8 and FT4 classes; each message names the class and method.
 struct FtLengthError {
@@ -76,18 +76,18 @@ namespace tone_code {
 void encode(const Payload& message, const ToneFrame& frame, std::span<std::uint8_t> tones);
 
 // Soft values of hard tones: ±10 per coded bit (+ for 0), each tone taken modulo the alphabet.
-std::array<float, codec::LDPC_N> hard_llrs(std::span<const std::uint8_t> tones, const ToneFrame& frame);
+std::array<float, codec::ldpc_n> hard_llrs(std::span<const std::uint8_t> tones, const ToneFrame& frame);
 
 // The message whose codeword the soft values decode to, with its CRC checked and bits 77-79
 // zero. None when a value is NaN, when belief propagation ends short of a codeword, when the
 // codeword is all zeros (the decision that NaN and strong-signal artefacts settle on, never a
 // transmission) or when the CRC does not match.
-std::optional<Payload> decode(std::span<const float, codec::LDPC_N> llr);
+std::optional<Payload> decode(std::span<const float, codec::ldpc_n> llr);
 
 }  // namespace tone_code
 
 // The codec of one mode: the channel code above on the message as sent, which is the payload itself
-// for FT8 and the payload XORed with FT4_XOR_VECTOR for FT4 (so FT4 checks the CRC of the
+// for FT8 and the payload XORed with ft4_xor_vector for FT4 (so FT4 checks the CRC of the
 // scrambled message).
 template <FtLengthError::Mode M, const ToneFrame& Frame>
 class ToneCodec {
@@ -103,10 +103,10 @@ public:
 
     // The payload of 174 soft values, or none.
     static std::expected<std::optional<Payload>, FtLengthError> decode_soft(std::span<const float> llr);
-    static std::optional<Payload> decode_llr(std::span<const float, codec::LDPC_N> llr);
+    static std::optional<Payload> decode_llr(std::span<const float, codec::ldpc_n> llr);
 };
 
 // 58 data tones (tones taken modulo 8).
-using Ft8Codec = ToneCodec<FtLengthError::Mode::Ft8, FT8_FRAME>;
+using Ft8Codec = ToneCodec<FtLengthError::Mode::Ft8, ft8_frame>;
 
 }  // namespace kavro

@@ -26,10 +26,10 @@ constexpr std::uint64_t big_endian(const std::uint8_t* bytes, std::size_t count)
     return word;
 }
 
-constexpr auto GENERATOR_WORDS = [] {
-    std::array<GeneratorRow, LDPC_M> rows{};
-    for (std::size_t r = 0; r < LDPC_M; ++r)
-        rows[r] = {big_endian(LDPC_GENERATOR[r].data(), 8), big_endian(LDPC_GENERATOR[r].data() + 8, 4)};
+constexpr auto generator_words = [] {
+    std::array<GeneratorRow, ldpc_m> rows{};
+    for (std::size_t r = 0; r < ldpc_m; ++r)
+        rows[r] = {big_endian(ldpc_generator[r].data(), 8), big_endian(ldpc_generator[r].data() + 8, 4)};
     return rows;
 }();
 
@@ -41,23 +41,23 @@ constexpr auto GENERATOR_WORDS = [] {
 // never read.
 using V = Lanes<8>;
 using Floats = V::Floats;
-constexpr std::size_t LANES = V::count;
-constexpr std::size_t ROWS = 7;
-constexpr std::size_t GROUPS = (LDPC_M + LANES - 1) / LANES;
-constexpr std::size_t SLOTS = GROUPS * ROWS * LANES;
+constexpr std::size_t lane_count = V::count;
+constexpr std::size_t rows_per_group = 7;
+constexpr std::size_t groups = (ldpc_m + lane_count - 1) / lane_count;
+constexpr std::size_t slot_count = groups * rows_per_group * lane_count;
 
 constexpr std::size_t slot_of(std::size_t check, std::size_t member) {
-    return (check / LANES * ROWS + member) * LANES + check % LANES;
+    return (check / lane_count * rows_per_group + member) * lane_count + check % lane_count;
 }
 
 // For each bit, the slots of its three edges, its checks in table order.
-constexpr auto BIT_SLOTS = [] {
-    std::array<std::array<std::uint16_t, 3>, LDPC_N> slots{};
-    for (std::size_t n = 0; n < LDPC_N; ++n)
+constexpr auto bit_slots = [] {
+    std::array<std::array<std::uint16_t, 3>, ldpc_n> slots{};
+    for (std::size_t n = 0; n < ldpc_n; ++n)
         for (std::size_t j = 0; j < 3; ++j) {
-            const std::size_t check = LDPC_VAR_CHECKS[n][j] - 1u;
-            for (std::size_t k = 0; k < LDPC_CHECK_DEGREE[check]; ++k)
-                if (LDPC_CHECK_VARS[check][k] == n + 1) slots[n][j] = static_cast<std::uint16_t>(slot_of(check, k));
+            const std::size_t check = ldpc_var_checks[n][j] - 1u;
+            for (std::size_t k = 0; k < ldpc_check_degree[check]; ++k)
+                if (ldpc_check_vars[check][k] == n + 1) slots[n][j] = static_cast<std::uint16_t>(slot_of(check, k));
         }
     return slots;
 }();
@@ -79,16 +79,16 @@ constexpr auto BIT_SLOTS = [] {
 // product of the other members' tanh(m / 2), multiplied in member order. Each tanh is formed once
 // per edge; the products repeat the multiplications a per-member loop would make.
 [[gnu::always_inline]] inline void check_pass(const float* m, float* e) {
-    for (std::size_t g = 0; g < GROUPS; ++g) {
-        const float* mg = m + g * ROWS * LANES;
-        float* eg = e + g * ROWS * LANES;
-        Floats t[ROWS];
-        for (std::size_t k = 0; k < ROWS; ++k) t[k] = approx_tanh(V::load(mg + k * LANES) * 0.5f);
-        for (std::size_t k = 0; k < ROWS; ++k) {
+    for (std::size_t g = 0; g < groups; ++g) {
+        const float* mg = m + g * rows_per_group * lane_count;
+        float* eg = e + g * rows_per_group * lane_count;
+        Floats t[rows_per_group];
+        for (std::size_t k = 0; k < rows_per_group; ++k) t[k] = approx_tanh(V::load(mg + k * lane_count) * 0.5f);
+        for (std::size_t k = 0; k < rows_per_group; ++k) {
             Floats product = t[k == 0 ? 1 : 0];
-            for (std::size_t j = k == 0 ? 2 : 1; j < ROWS; ++j)
+            for (std::size_t j = k == 0 ? 2 : 1; j < rows_per_group; ++j)
                 if (j != k) product = product * t[j];
-            V::store(eg + k * LANES, 2.0f * approx_atanh(product));
+            V::store(eg + k * lane_count, 2.0f * approx_atanh(product));
         }
     }
 }
@@ -96,8 +96,8 @@ constexpr auto BIT_SLOTS = [] {
 // The tentative decision from the channel value and the three incoming messages, and the
 // bit-to-check messages of the next iteration (the channel value and the other two).
 [[gnu::always_inline]] inline void bit_pass(const float* llr, const float* e, float* m, std::uint8_t* hard) {
-    for (std::size_t n = 0; n < LDPC_N; ++n) {
-        const auto& s = BIT_SLOTS[n];
+    for (std::size_t n = 0; n < ldpc_n; ++n) {
+        const auto& s = bit_slots[n];
         const float l = llr[n], e0 = e[s[0]], e1 = e[s[1]], e2 = e[s[2]];
         hard[n] = ((l + e0) + e1) + e2 <= 0.0f;
         m[s[0]] = (l + e1) + e2;
@@ -109,19 +109,19 @@ constexpr auto BIT_SLOTS = [] {
 // Iterates from a raw decision (already in `best_hard`) that failed `best` checks; returns the
 // fewest failed checks seen, with that decision in `best_hard`.
 [[gnu::always_inline]] inline std::size_t propagate(const float* llr, std::uint8_t* best_hard, std::size_t best) {
-    alignas(32) float m[SLOTS];
-    alignas(32) float e[SLOTS];
-    std::array<std::uint8_t, LDPC_N> hard;
-    std::fill(m, m + SLOTS, std::numeric_limits<float>::infinity());
-    for (std::size_t n = 0; n < LDPC_N; ++n)
-        for (const std::uint16_t s : BIT_SLOTS[n]) m[s] = llr[n];
-    for (unsigned iteration = 0; iteration < LDPC_MAX_ITERATIONS; ++iteration) {
+    alignas(32) float m[slot_count];
+    alignas(32) float e[slot_count];
+    std::array<std::uint8_t, ldpc_n> hard;
+    std::fill(m, m + slot_count, std::numeric_limits<float>::infinity());
+    for (std::size_t n = 0; n < ldpc_n; ++n)
+        for (const std::uint16_t s : bit_slots[n]) m[s] = llr[n];
+    for (unsigned iteration = 0; iteration < ldpc_max_iterations; ++iteration) {
         check_pass(m, e);
         bit_pass(llr, e, m, hard.data());
         const std::size_t failed = ldpc_count_errors(hard);
         if (failed < best) {
             best = failed;
-            std::memcpy(best_hard, hard.data(), LDPC_N);
+            std::memcpy(best_hard, hard.data(), ldpc_n);
             if (failed == 0) break;
         }
     }
@@ -135,28 +135,28 @@ void ldpc_encode(std::span<const std::uint8_t, 12> message, std::span<std::uint8
     std::memset(codeword.data() + 12, 0, 10);
     const std::uint64_t high = big_endian(message.data(), 8);
     const std::uint64_t low = big_endian(message.data() + 8, 4);
-    for (std::size_t r = 0; r < LDPC_M; ++r) {
-        const GeneratorRow& g = GENERATOR_WORDS[r];
+    for (std::size_t r = 0; r < ldpc_m; ++r) {
+        const GeneratorRow& g = generator_words[r];
         if (std::popcount((high & g.high) ^ (low & g.low)) & 1) {
-            const std::size_t bit = LDPC_K + r;
+            const std::size_t bit = ldpc_k + r;
             codeword[bit / 8] |= static_cast<std::uint8_t>(0x80u >> (bit % 8));
         }
     }
 }
 
-std::size_t ldpc_count_errors(std::span<const std::uint8_t, LDPC_N> hard) {
+std::size_t ldpc_count_errors(std::span<const std::uint8_t, ldpc_n> hard) {
     std::size_t failed = 0;
-    for (std::size_t i = 0; i < LDPC_M; ++i) {
+    for (std::size_t i = 0; i < ldpc_m; ++i) {
         std::uint8_t x = 0;
-        for (std::size_t k = 0; k < LDPC_CHECK_DEGREE[i]; ++k) x ^= hard[LDPC_CHECK_VARS[i][k] - 1u];
+        for (std::size_t k = 0; k < ldpc_check_degree[i]; ++k) x ^= hard[ldpc_check_vars[i][k] - 1u];
         failed += x != 0;
     }
     return failed;
 }
 
-std::size_t ldpc_decode_soft(std::span<const float, LDPC_N> llr, std::span<std::uint8_t, LDPC_N> hard,
+std::size_t ldpc_decode_soft(std::span<const float, ldpc_n> llr, std::span<std::uint8_t, ldpc_n> hard,
                              SimdLevel level) {
-    for (std::size_t n = 0; n < LDPC_N; ++n) hard[n] = llr[n] <= 0.0f;
+    for (std::size_t n = 0; n < ldpc_n; ++n) hard[n] = llr[n] <= 0.0f;
     const std::size_t failed = ldpc_count_errors(hard);
     if (failed == 0) return 0;
     return with_simd_level(level, [&] [[gnu::always_inline]] { return propagate(llr.data(), hard.data(), failed); });

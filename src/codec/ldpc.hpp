@@ -14,23 +14,23 @@
 
 namespace kavro::codec {
 
-inline constexpr std::size_t LDPC_N = 174;
-inline constexpr std::size_t LDPC_K = 91;
-inline constexpr std::size_t LDPC_M = 83;
-inline constexpr unsigned LDPC_MAX_ITERATIONS = 20;
+inline constexpr std::size_t ldpc_n = 174;
+inline constexpr std::size_t ldpc_k = 91;
+inline constexpr std::size_t ldpc_m = 83;
+inline constexpr unsigned ldpc_max_iterations = 20;
 
 // Writes the codeword of a protected message whose bits 91-95 are zero.
 void ldpc_encode(std::span<const std::uint8_t, 12> message, std::span<std::uint8_t, 22> codeword);
 
 // Number of the 83 checks whose members' bits (one per byte, 0 or 1) XOR to 1.
-std::size_t ldpc_count_errors(std::span<const std::uint8_t, LDPC_N> hard);
+std::size_t ldpc_count_errors(std::span<const std::uint8_t, ldpc_n> hard);
 
 // Sum-product belief propagation with rational tanh/atanh approximations, at most 20 iterations.
 // Writes the decision with the fewest failed checks among the raw decision and every iteration's
 // (the earliest among equals) and returns its count; 0 means a codeword. A raw decision that is
 // already a codeword costs one check count and nothing else. `level` picks the build of the
 // iterations; every level gives the same result.
-std::size_t ldpc_decode_soft(std::span<const float, LDPC_N> llr, std::span<std::uint8_t, LDPC_N> hard,
+std::size_t ldpc_decode_soft(std::span<const float, ldpc_n> llr, std::span<std::uint8_t, ldpc_n> hard,
                              SimdLevel level = best_simd_level());
 
 }  // namespace kavro::codec

@@ -11,7 +11,7 @@
 namespace kavro::codec {
 
 // Row r: the 91 protected-message bits that parity bit r sums, most significant bit first.
-inline constexpr std::array<std::array<std::uint8_t, 12>, 83> LDPC_GENERATOR{{
+inline constexpr std::array<std::array<std::uint8_t, 12>, 83> ldpc_generator{{
     {0x83, 0x29, 0xce, 0x11, 0xbf, 0x31, 0xea, 0xf5, 0x09, 0xf2, 0x7f, 0xc0},
     {0x76, 0x1c, 0x26, 0x4e, 0x25, 0xc2, 0x59, 0x33, 0x54, 0x93, 0x13, 0x20},
     {0xdc, 0x26, 0x59, 0x02, 0xfb, 0x27, 0x7c, 0x64, 0x10, 0xa1, 0xbd, 0xc0},
@@ -98,7 +98,7 @@ inline constexpr std::array<std::array<std::uint8_t, 12>, 83> LDPC_GENERATOR{{
 }};
 
 // Row i: the codeword bits (1..174) of check i, ascending.
-inline constexpr std::array<std::array<std::uint8_t, 7>, 83> LDPC_CHECK_VARS{{
+inline constexpr std::array<std::array<std::uint8_t, 7>, 83> ldpc_check_vars{{
     {  4,  31,  59,  91,  92,  96, 153},
     {  5,  32,  60,  93, 115, 146,   0},
     {  6,  24,  61,  94, 122, 151,   0},
@@ -185,7 +185,7 @@ inline constexpr std::array<std::array<std::uint8_t, 7>, 83> LDPC_CHECK_VARS{{
 }};
 
 // Row n: the checks (1..83) of codeword bit n, ascending.
-inline constexpr std::array<std::array<std::uint8_t, 3>, 174> LDPC_VAR_CHECKS{{
+inline constexpr std::array<std::array<std::uint8_t, 3>, 174> ldpc_var_checks{{
     {16, 45, 73}, {25, 51, 62}, {33, 58, 78}, { 1, 44, 45}, { 2,  7, 61}, { 3,  6, 54},
     { 4, 35, 48}, { 5, 13, 21}, { 8, 56, 79}, { 9, 64, 69}, {10, 19, 66}, {11, 36, 60},
     {12, 37, 58}, {14, 32, 43}, {15, 63, 80}, {17, 28, 77}, {18, 74, 83}, {22, 53, 81},
@@ -218,9 +218,9 @@ inline constexpr std::array<std::array<std::uint8_t, 3>, 174> LDPC_VAR_CHECKS{{
 }};
 
 // Number of members of check i (6 or 7).
-inline constexpr std::array<std::uint8_t, 83> LDPC_CHECK_DEGREE = [] {
+inline constexpr std::array<std::uint8_t, 83> ldpc_check_degree = [] {
     std::array<std::uint8_t, 83> degree{};
-    for (std::size_t i = 0; i < degree.size(); ++i) degree[i] = LDPC_CHECK_VARS[i][6] == 0 ? 6 : 7;
+    for (std::size_t i = 0; i < degree.size(); ++i) degree[i] = ldpc_check_vars[i][6] == 0 ? 6 : 7;
     return degree;
 }();
 

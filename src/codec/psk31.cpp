@@ -9,11 +9,11 @@ namespace kavro::codec {
 
 namespace {
 
-constexpr float kInfinity = std::numeric_limits<float>::infinity();
+constexpr float unbounded = std::numeric_limits<float>::infinity();
 
-// While every metric stays below this, no candidate can reach QPSK31_UNREACHED or overflow, so
+// While every metric stays below this, no candidate can reach qpsk31_unreached or overflow, so
 // the add-compare-select needs no unreached or non-finite cases.
-constexpr float kTameLimit = 1e37f;
+constexpr float tame_limit = 1e37f;
 
 constexpr unsigned rotation_of(unsigned state, unsigned input) {
     return qpsk31_encode_step(static_cast<std::uint8_t>(state), static_cast<std::uint8_t>(input)).rotation;
@@ -79,20 +79,20 @@ std::uint16_t qpsk31_butterflies(std::array<float, 16>& m, const std::array<floa
     return with_simd_level(level, [&] [[gnu::always_inline]] { return butterfly_groups(m, d); });
 }
 
-Qpsk31Metrics::Qpsk31Metrics() : ceiling_(kInfinity) {
-    m.fill(QPSK31_UNREACHED);
+Qpsk31Metrics::Qpsk31Metrics() : ceiling_(unbounded) {
+    m.fill(qpsk31_unreached);
     m[0] = 0.0f;  // the encoder starts in state 0
 }
 
 std::uint16_t Qpsk31Metrics::literal_step(float re, float im) {
     std::array<float, 16> next;
-    next.fill(QPSK31_UNREACHED);
+    next.fill(qpsk31_unreached);
     std::uint16_t decisions = 0;
     for (unsigned s = 0; s < 16; ++s) {
-        if (!(m[s] < QPSK31_UNREACHED)) continue;
+        if (!(m[s] < qpsk31_unreached)) continue;
         for (unsigned b = 0; b < 2; ++b) {
             const Qpsk31Step branch = qpsk31_encode_step(static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(b));
-            const float candidate = m[s] + distance(re, im, QPSK31_PHASE_STEPS[branch.rotation]);
+            const float candidate = m[s] + distance(re, im, qpsk31_phase_steps[branch.rotation]);
             if (candidate < next[branch.next_state]) {
                 next[branch.next_state] = candidate;
                 const auto bit = static_cast<std::uint16_t>(1u << branch.next_state);
@@ -107,8 +107,8 @@ std::uint16_t Qpsk31Metrics::literal_step(float re, float im) {
 void Qpsk31Metrics::update_ceiling() {
     float top = 0.0f;
     for (const float v : m) {
-        if (!(v < QPSK31_UNREACHED)) {
-            ceiling_ = kInfinity;
+        if (!(v < qpsk31_unreached)) {
+            ceiling_ = unbounded;
             return;
         }
         top = std::max(top, v);
@@ -117,15 +117,15 @@ void Qpsk31Metrics::update_ceiling() {
 }
 
 std::uint16_t Qpsk31Metrics::step(float re, float im) {
-    const float d0 = distance(re, im, QPSK31_PHASE_STEPS[0]);
-    const float d1 = distance(re, im, QPSK31_PHASE_STEPS[1]);
-    const float d2 = distance(re, im, QPSK31_PHASE_STEPS[2]);
-    const float d3 = distance(re, im, QPSK31_PHASE_STEPS[3]);
+    const float d0 = distance(re, im, qpsk31_phase_steps[0]);
+    const float d1 = distance(re, im, qpsk31_phase_steps[1]);
+    const float d2 = distance(re, im, qpsk31_phase_steps[2]);
+    const float d3 = distance(re, im, qpsk31_phase_steps[3]);
     const float spread = ((d0 + d1) + (d2 + d3));  // at least the largest; NaN stays NaN
-    if (!(ceiling_ + spread < kTameLimit)) {
+    if (!(ceiling_ + spread < tame_limit)) {
         const std::array<float, 16> before = m;
         std::uint16_t decisions = literal_step(re, im);
-        if (std::none_of(m.begin(), m.end(), [](float v) { return v < QPSK31_UNREACHED; })) {
+        if (std::none_of(m.begin(), m.end(), [](float v) { return v < qpsk31_unreached; })) {
             m = before;
             decisions = literal_step(0.0f, 0.0f);
         }
@@ -139,12 +139,12 @@ std::uint16_t Qpsk31Metrics::step(float re, float im) {
 }
 
 void Qpsk31Metrics::renormalise() {
-    float lowest = QPSK31_UNREACHED;
+    float lowest = qpsk31_unreached;
     for (const float v : m)
         if (v < lowest) lowest = v;
     if (lowest > 0.0f)
         for (float& v : m)
-            if (v < QPSK31_UNREACHED) v -= lowest;
+            if (v < qpsk31_unreached) v -= lowest;
     update_ceiling();
 }
 

@@ -22,11 +22,11 @@
 namespace kavro::codec {
 
 // Rotations by index: none, −90°, +90°, 180°.
-inline constexpr std::array<Complex, 4> QPSK31_PHASE_STEPS{{{1.0f, 0.0f}, {0.0f, -1.0f}, {0.0f, 1.0f}, {-1.0f, 0.0f}}};
+inline constexpr std::array<Complex, 4> qpsk31_phase_steps{{{1.0f, 0.0f}, {0.0f, -1.0f}, {0.0f, 1.0f}, {-1.0f, 0.0f}}};
 
 // Half the largest finite float (0x7EFFFFFF): a path metric at or above it marks a state no
 // surviving path reaches.
-inline constexpr float QPSK31_UNREACHED = std::bit_cast<float>(0x7EFFFFFFu);
+inline constexpr float qpsk31_unreached = std::bit_cast<float>(0x7EFFFFFFu);
 
 struct Qpsk31Step {
     std::uint8_t rotation;
@@ -35,7 +35,7 @@ struct Qpsk31Step {
 
 // One encoder step; only bit 0 of `input` counts.
 constexpr Qpsk31Step qpsk31_encode_step(std::uint8_t state, std::uint8_t input) {
-    const fec::ConvGenerators& g = fec::kConvGenerators[0];
+    const fec::ConvGenerators& g = fec::conv_generators[0];
     const unsigned window = (state & 0xFu) | ((input & 1u) << 4);
     const unsigned first = std::popcount(window & g.out0) & 1u;
     const unsigned second = std::popcount(window & g.out1) & 1u;

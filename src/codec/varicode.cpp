@@ -11,14 +11,14 @@ namespace kavro::codec {
 
 namespace {
 
-constexpr std::size_t kGapBits = 2;
+constexpr std::size_t gap_bits = 2;
 
 std::size_t checked_add(std::size_t a, std::size_t b) {
     if (b > std::numeric_limits<std::size_t>::max() - a) throw std::length_error("Varicode bit count overflows");
     return a + b;
 }
 
-const VaricodeEntry& entry_of(std::uint8_t b) { return kVaricode[b < 0x80 ? b : 0]; }
+const VaricodeEntry& entry_of(std::uint8_t b) { return varicode_codes[b < 0x80 ? b : 0]; }
 
 }  // namespace
 
@@ -37,13 +37,13 @@ void VaricodeEncoder::push_preamble(std::size_t n) {
 
 void VaricodeEncoder::push_byte(std::uint8_t b) {
     const VaricodeEntry& e = entry_of(b);
-    if (!at_boundary_) bits_.insert(bits_.end(), kGapBits, 0);
+    if (!at_boundary_) bits_.insert(bits_.end(), gap_bits, 0);
     at_boundary_ = false;
     for (unsigned i = e.length; i-- > 0;) bits_.push_back(static_cast<std::uint8_t>((e.code >> i) & 1u));
 }
 
 void VaricodeEncoder::push_postamble(std::size_t n) {
-    const std::size_t gap = at_boundary_ ? 0 : kGapBits;
+    const std::size_t gap = at_boundary_ ? 0 : gap_bits;
     reserve_more(checked_add(gap, n));
     bits_.resize(bits_.size() + gap, 0);
     bits_.resize(bits_.size() + n, 1);
@@ -56,7 +56,7 @@ std::size_t VaricodeEncoder::text_bit_count(std::size_t preamble, std::span<cons
     std::size_t total = preamble;
     for (const std::uint8_t b : text) total = checked_add(total, entry_of(b).length);
     // Every character after the first, and a postamble after any character, follows a gap.
-    if (!text.empty()) total = checked_add(total, kGapBits * text.size());
+    if (!text.empty()) total = checked_add(total, gap_bits * text.size());
     return checked_add(total, postamble);
 }
 
@@ -67,8 +67,8 @@ void VaricodeDecoder::push_bit(std::uint8_t bit) {
         if (bit_count_ > 1) {
             const std::uint16_t code = static_cast<std::uint16_t>(acc_ >> 1);
             const unsigned length = bit_count_ - 1u;
-            for (std::size_t v = 0; v < kVaricode.size(); ++v) {
-                if (kVaricode[v].code == code && kVaricode[v].length == length) {
+            for (std::size_t v = 0; v < varicode_codes.size(); ++v) {
+                if (varicode_codes[v].code == code && varicode_codes[v].length == length) {
                     decoded_.push_back(static_cast<std::uint8_t>(v));
                     break;
                 }

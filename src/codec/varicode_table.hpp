@@ -13,7 +13,7 @@ struct VaricodeEntry {
     std::uint8_t length;
 };
 
-inline constexpr std::array<VaricodeEntry, 128> kVaricode{{
+inline constexpr std::array<VaricodeEntry, 128> varicode_codes{{
     {0x2AB, 10},
     {0x2DB, 10},
     {0x2ED, 10},

@@ -12,8 +12,8 @@
 namespace kavro {
 
 // "OFDMPRE1" and "OFDMTRN1" in ASCII, most significant byte first.
-inline constexpr std::uint64_t PREAMBLE_SEED = 0x4F46444D50524531ull;
-inline constexpr std::uint64_t TRAINING_SEED = 0x4F46444D54524E31ull;
+inline constexpr std::uint64_t preamble_seed = 0x4F46444D50524531ull;
+inline constexpr std::uint64_t training_seed = 0x4F46444D54524E31ull;
 
 // One xorshift step: s ^= s << 13; s ^= s >> 7; s ^= s << 17.
 constexpr std::uint64_t xorshift_step(std::uint64_t s) {

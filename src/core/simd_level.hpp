@@ -39,7 +39,7 @@ inline SimdLevel best_simd_level() {
 }
 
 // Every level this CPU can run, the portable one first.
-inline constexpr SimdLevel kSimdLevels[] = {SimdLevel::Portable, SimdLevel::Avx2};
+inline constexpr SimdLevel simd_levels[] = {SimdLevel::Portable, SimdLevel::Avx2};
 inline bool simd_level_available(SimdLevel level) {
     return level == SimdLevel::Portable || best_simd_level() == SimdLevel::Avx2;
 }

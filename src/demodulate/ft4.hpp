@@ -11,9 +11,9 @@
 namespace kavro {
 
 // Tone frequencies relative to base_hz, each the single-precision value nearest k · 62.5 / 3.
-inline constexpr std::array<float, 4> FT4_TONE_OFFSETS_HZ{0.0f, 20.833334f, 41.666668f, 62.5f};
+inline constexpr std::array<float, 4> ft4_tone_offsets_hz{0.0f, 20.833334f, 41.666668f, 62.5f};
 
 // The 87 data tones of the first 60480 samples.
-using Ft4Demod = ToneFrameDemod<FtLengthError::Mode::Ft4, FT4_FRAME, FT4_TONE_OFFSETS_HZ>;
+using Ft4Demod = ToneFrameDemod<FtLengthError::Mode::Ft4, ft4_frame, ft4_tone_offsets_hz>;
 
 }  // namespace kavro

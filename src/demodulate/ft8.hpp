@@ -19,7 +19,7 @@
 namespace kavro {
 
 // Tone frequencies relative to base_hz.
-inline constexpr std::array<float, 8> FT8_TONE_OFFSETS_HZ{0.0f, 6.25f, 12.5f, 18.75f, 25.0f, 31.25f, 37.5f, 43.75f};
+inline constexpr std::array<float, 8> ft8_tone_offsets_hz{0.0f, 6.25f, 12.5f, 18.75f, 25.0f, 31.25f, 37.5f, 43.75f};
 
 // Decides the frame.data_tones data symbols of the frame starting at iq[0] (iq holds at least
 // frame.frame_samples() samples) into `tones`. `offsets_hz` has one entry per tone of the
@@ -49,6 +49,6 @@ private:
 };
 
 // The 58 data tones of the first 151680 samples.
-using Ft8Demod = ToneFrameDemod<FtLengthError::Mode::Ft8, FT8_FRAME, FT8_TONE_OFFSETS_HZ>;
+using Ft8Demod = ToneFrameDemod<FtLengthError::Mode::Ft8, ft8_frame, ft8_tone_offsets_hz>;
 
 }  // namespace kavro

@@ -8,8 +8,8 @@ namespace kavro {
 
 namespace {
 
-constexpr std::size_t kLanes = 8;
-using L = Lanes<kLanes>;
+constexpr std::size_t lane_count = 8;
+using L = Lanes<lane_count>;
 using Vf = L::Floats;
 using Vi = L::Ints;
 
@@ -32,12 +32,12 @@ template <unsigned Axis>
     return bytes;
 }
 
-// Decides kLanes cells: deinterleaves them, applies the gain and writes 2 Axis bytes per cell.
+// Decides lane_count cells: deinterleaves them, applies the gain and writes 2 Axis bytes per cell.
 template <unsigned Axis>
 [[gnu::always_inline]] inline void slice_lanes(const QamThresholds& table, float gain, const Complex* iq,
                                                std::uint8_t* out) {
     const float* samples = reinterpret_cast<const float*>(iq);
-    const Vf a = L::load(samples), b = L::load(samples + kLanes);
+    const Vf a = L::load(samples), b = L::load(samples + lane_count);
     const Vf re = __builtin_shuffle(a, b, Vi{0, 2, 4, 6, 8, 10, 12, 14}) * gain;
     const Vf im = __builtin_shuffle(a, b, Vi{1, 3, 5, 7, 9, 11, 13, 15}) * gain;
     const Vi first = axis_bytes<Axis>(ranks<Axis>(table, re));
@@ -52,13 +52,13 @@ template <unsigned Axis>
         std::memcpy(out + sizeof low, &high, sizeof high);
     } else {
         // Six bytes a cell: each eight-byte store overlaps the next cell, written after it.
-        std::uint8_t lanes[kLanes * 8 + 2];
-        for (std::size_t k = 0; k < kLanes; ++k) {
+        std::uint8_t lanes[lane_count * 8 + 2];
+        for (std::size_t k = 0; k < lane_count; ++k) {
             const std::uint64_t cell = static_cast<std::uint32_t>(first[k]) |
                                        static_cast<std::uint64_t>(static_cast<std::uint32_t>(second[k])) << 24;
             std::memcpy(lanes + 6 * k, &cell, sizeof cell);
         }
-        std::memcpy(out, lanes, kLanes * 6);
+        std::memcpy(out, lanes, lane_count * 6);
     }
 }
 
@@ -67,7 +67,7 @@ template <unsigned Axis>
                                              std::uint8_t* out) {
     constexpr unsigned width = 2 * Axis;
     std::size_t k = 0;
-    for (; k + kLanes <= iq.size(); k += kLanes) slice_lanes<Axis>(table, gain, iq.data() + k, out + width * k);
+    for (; k + lane_count <= iq.size(); k += lane_count) slice_lanes<Axis>(table, gain, iq.data() + k, out + width * k);
     for (; k < iq.size(); ++k) slice_qam<Axis>(table, iq[k] * gain, out + width * k);
 }
 

@@ -11,7 +11,7 @@ namespace {
 
 // Largest capability whose 2t syndromes stay within the 254 non-trivial exponents; beyond it the
 // coset loop would multiply in x + 1 and repeated minimal polynomials without bound.
-constexpr std::size_t kMaxT = 127;
+constexpr std::size_t max_t = 127;
 
 // Multiplies a (GF(256) coefficients, lowest power first) by b in place.
 void poly_mul(const Gf256& gf, std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
@@ -34,7 +34,7 @@ std::string error_message(const BchError& error) {
 
 std::expected<Bch, BchError> Bch::shortened(std::size_t n, std::size_t t) {
     if (n >= 256) return std::unexpected(BchError::bad_length(n));
-    if (t > kMaxT) return std::unexpected(BchError::design_too_large(t));
+    if (t > max_t) return std::unexpected(BchError::design_too_large(t));
     const Gf256& gf = Gf256::shared();
     if (t == 0) return std::unexpected(BchError::design_too_large(0));
 

@@ -22,7 +22,7 @@ unsigned shift_left(std::uint64_t* reg, std::size_t words) {
 
 BchParity::BchParity(std::size_t k, std::span<const std::uint8_t> gen)
     : k_(k), deg_(gen.size() - 1), words_((gen.size() + 62) / 64) {
-    if (deg_ < 8 || words_ > kMaxWords) internal_fault("BCH generator degree out of range: " + std::to_string(deg_));
+    if (deg_ < 8 || words_ > max_words) internal_fault("BCH generator degree out of range: " + std::to_string(deg_));
     for (std::size_t i = 0; i < deg_; ++i) {
         if (gen[i + 1] & 1) gen_[i / 64] |= std::uint64_t{1} << (63 - i % 64);
     }

@@ -26,8 +26,8 @@ public:
     bool is_codeword(std::span<const std::uint8_t> word) const;
 
 private:
-    static constexpr std::size_t kMaxWords = 4;  // a generator degree below 256
-    using Register = std::array<std::uint64_t, kMaxWords>;
+    static constexpr std::size_t max_words = 4;  // a generator degree below 256
+    using Register = std::array<std::uint64_t, max_words>;
 
     // The remainder of m(x) x^deg modulo g(x), left-aligned: x^(deg-1) in the top bit of word 0.
     Register remainder(std::span<const std::uint8_t> message) const;

@@ -32,7 +32,7 @@ constexpr std::array<std::array<std::uint8_t, 8>, 256> make_unpack_table() {
     return table;
 }
 
-constexpr auto kUnpackTable = make_unpack_table();
+constexpr auto unpack_table = make_unpack_table();
 
 // Packs all of `bits` into out (8 * out.size() >= bits.size()); missing bits are zero.
 void pack_into(std::span<const std::uint8_t> bits, std::span<std::uint8_t> out) {
@@ -60,7 +60,7 @@ std::vector<std::uint8_t> bits_to_bytes(std::span<const std::uint8_t> bits) {
 std::vector<std::uint8_t> bytes_to_bits(std::span<const std::uint8_t> bytes) {
     std::vector<std::uint8_t> bits(8 * bytes.size());
     for (std::size_t k = 0; k < bytes.size(); ++k) {
-        std::memcpy(bits.data() + 8 * k, kUnpackTable[bytes[k]].data(), 8);
+        std::memcpy(bits.data() + 8 * k, unpack_table[bytes[k]].data(), 8);
     }
     return bits;
 }

@@ -21,14 +21,14 @@ const float kUnreached = std::bit_cast<float>(0xFEFFFFFFu);
 
 const ConvGenerators& generators(ConvKind kind) {
     const auto index = static_cast<std::size_t>(kind);
-    if (index >= kConvGenerators.size()) internal_fault("unknown convolutional code");
-    return kConvGenerators[index];
+    if (index >= conv_generators.size()) internal_fault("unknown convolutional code");
+    return conv_generators[index];
 }
 
 const PuncturePattern& pattern(PunctureRate rate) {
     const auto index = static_cast<std::size_t>(rate);
-    if (index >= kPuncturePatterns.size()) internal_fault("unknown puncture rate");
-    return kPuncturePatterns[index];
+    if (index >= puncture_patterns.size()) internal_fault("unknown puncture rate");
+    return puncture_patterns[index];
 }
 
 unsigned parity(unsigned x) { return static_cast<unsigned>(std::popcount(x) & 1); }
@@ -125,31 +125,31 @@ struct Eight<SimdLevel::Portable> {
 // The metrics live in 2G vectors (G groups of eight butterflies), vector u lane l holding state
 // 8u + P(l) for a lane order P that cycles with the step: the deinterleaving that pairs states 2j
 // and 2j + 1 into lanes then takes one shuffle per vector. Reading order identity, a shuffle
-// within 128-bit halves leaves the new states in order kLaneOrder[0]; reading that, the same
-// shuffle leaves kLaneOrder[1]; reading that, taking whole halves restores the identity.
-constexpr unsigned kPhases = 3;
-constexpr unsigned kLaneOrder[kPhases][8] = {
+// within 128-bit halves leaves the new states in order lane_order[0]; reading that, the same
+// shuffle leaves lane_order[1]; reading that, taking whole halves restores the identity.
+constexpr unsigned phases = 3;
+constexpr unsigned lane_order[phases][8] = {
     {0, 1, 4, 5, 2, 3, 6, 7}, {0, 2, 4, 6, 1, 3, 5, 7}, {0, 1, 2, 3, 4, 5, 6, 7}};
 
 // Per phase and lane of each group: all ones when the butterfly's branch metric is built on
 // L0 + L1 (else L0 - L1), and the sign bit when it is negated.
 template <unsigned G>
 struct ButterflyMasks {
-    alignas(32) std::int32_t use_sum[kPhases][G][8];
-    alignas(32) std::int32_t negate[kPhases][G][8];
+    alignas(32) std::int32_t use_sum[phases][G][8];
+    alignas(32) std::int32_t negate[phases][G][8];
 };
 
-// The decision word of a step of phase p has bit 8u + l for state 8u + kLaneOrder[p][l]; these
+// The decision word of a step of phase p has bit 8u + l for state 8u + lane_order[p][l]; these
 // put every bit at its state's position.
-constexpr std::uint64_t kBytes = 0x0101010101010101ULL;
+constexpr std::uint64_t bytes = 0x0101010101010101ULL;
 inline std::uint64_t swap_lane_bits_1_2(std::uint64_t x) {
-    return (x & 0xC3 * kBytes) | ((x & 0x0C * kBytes) << 2) | ((x & 0x30 * kBytes) >> 2);
+    return (x & 0xC3 * bytes) | ((x & 0x0C * bytes) << 2) | ((x & 0x30 * bytes) >> 2);
 }
 inline std::uint64_t state_order(std::uint64_t x, unsigned phase) {
     if (phase == 2) return x;
     x = swap_lane_bits_1_2(x);
     if (phase == 0) return x;
-    return (x & 0x99 * kBytes) | ((x & 0x22 * kBytes) << 1) | ((x & 0x44 * kBytes) >> 1);
+    return (x & 0x99 * bytes) | ((x & 0x22 * bytes) << 1) | ((x & 0x44 * bytes) >> 1);
 }
 
 // One trellis step of phase `Phase`: metrics from `old` into `cur`, returns the decision word in
@@ -195,7 +195,7 @@ template <unsigned G, SimdLevel Level>
     typename O::F a[2 * G], b[2 * G];
     for (unsigned v = 0; v < 2 * G; ++v) a[v] = O::load(metric + 8 * v);
     std::size_t t = 0;
-    for (std::size_t block = 1; t + 2 * kPhases <= steps; t += 2 * kPhases, ++block) {
+    for (std::size_t block = 1; t + 2 * phases <= steps; t += 2 * phases, ++block) {
         const float* x = branch + 2 * t;
         const std::uint64_t d0 = butterfly_step<G, 0, Level>(a, b, x, masks);
         const std::uint64_t d1 = butterfly_step<G, 1, Level>(b, a, x + 2, masks);
@@ -220,7 +220,7 @@ template <unsigned G, SimdLevel Level>
             for (unsigned v = 0; v < 2 * G; ++v) a[v] = a[v] - reference;
         }
     }
-    for (unsigned phase = 0; t < steps; ++t, phase = (phase + 1) % kPhases) {
+    for (unsigned phase = 0; t < steps; ++t, phase = (phase + 1) % phases) {
         const float* x = branch + 2 * t;
         const std::uint64_t d = phase == 0   ? butterfly_step<G, 0, Level>(a, b, x, masks)
                                 : phase == 1 ? butterfly_step<G, 1, Level>(a, b, x, masks)
@@ -425,10 +425,10 @@ void ViterbiDecoder::run(const float* soft, std::size_t steps, bool tame, SimdLe
     // Branch metric of label l: L0 + L1, L0 - L1 and their negations (labels 0, 1, 2, 3).
     constexpr unsigned G = S / 16;
     ButterflyMasks<G> masks;
-    for (unsigned p = 0; p < kPhases; ++p)
+    for (unsigned p = 0; p < phases; ++p)
         for (unsigned g = 0; g < G; ++g) {
             for (unsigned l = 0; l < 8; ++l) {
-                const unsigned label = branches_[4 * (8 * g + kLaneOrder[p][l])].label;
+                const unsigned label = branches_[4 * (8 * g + lane_order[p][l])].label;
                 masks.use_sum[p][g][l] = (label == 0 || label == 3) ? -1 : 0;
                 masks.negate[p][g][l] = label >= 2 ? INT32_MIN : 0;
             }

@@ -14,7 +14,7 @@ struct ConvGenerators {
 };
 
 // By ConvKind: the library's own K = 5 code (25, 23 octal) and DVB-T's K = 7 code (171, 133).
-inline constexpr std::array<ConvGenerators, 2> kConvGenerators{{
+inline constexpr std::array<ConvGenerators, 2> conv_generators{{
     {5, 025, 023},
     {7, 0171, 0133},
 }};
@@ -27,7 +27,7 @@ struct PuncturePattern {
 
 // By PunctureRate: the DVB-T patterns for rates 1/2, 2/3, 3/4, 5/6 and 7/8; within a period,
 // position p sends X then Y where gated on.
-inline constexpr std::array<PuncturePattern, 5> kPuncturePatterns{{
+inline constexpr std::array<PuncturePattern, 5> puncture_patterns{{
     {1, {1}, {1}},
     {2, {1, 0}, {1, 1}},
     {3, {1, 0, 1}, {1, 1, 0}},

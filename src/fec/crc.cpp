@@ -38,11 +38,11 @@ constexpr std::array<std::array<std::uint32_t, 256>, 8> make_crc32_tables() {
     return tables;
 }
 
-constexpr auto kCrc16Table = make_crc16_table();
-constexpr auto kCrc32Tables = make_crc32_tables();
+constexpr auto crc16_table = make_crc16_table();
+constexpr auto crc32_tables = make_crc32_tables();
 
-static_assert(kCrc16Table[1] == 0x1021);
-static_assert(kCrc32Tables[0][1] == 0x77073096u);
+static_assert(crc16_table[1] == 0x1021);
+static_assert(crc32_tables[0][1] == 0x77073096u);
 
 std::uint32_t load_le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -53,12 +53,12 @@ std::uint32_t load_le32(const std::uint8_t* p) {
 
 std::uint16_t crc16(std::span<const std::uint8_t> bytes) {
     unsigned r = 0xFFFF;
-    for (const std::uint8_t b : bytes) r = kCrc16Table[(b ^ (r >> 8)) & 0xFFu] ^ ((r << 8) & 0xFFFFu);
+    for (const std::uint8_t b : bytes) r = crc16_table[(b ^ (r >> 8)) & 0xFFu] ^ ((r << 8) & 0xFFFFu);
     return static_cast<std::uint16_t>(r);
 }
 
 std::uint32_t crc32(std::span<const std::uint8_t> bytes) {
-    const auto& t = kCrc32Tables;
+    const auto& t = crc32_tables;
     std::uint32_t r = 0xFFFFFFFFu;
     const std::uint8_t* p = bytes.data();
     std::size_t n = bytes.size();

@@ -13,7 +13,7 @@ namespace kavro::fec {
 
 class DvbTEnergyDispersal {
 public:
-    static constexpr std::uint16_t kInitialRegister = 0x4A80;
+    static constexpr std::uint16_t initial_register = 0x4A80;
 
     // XORs the sequence into the bytes, each byte most significant bit first.
     void feed_in_place(std::span<std::uint8_t> bytes);
@@ -23,12 +23,12 @@ public:
     void skip_bytes(std::size_t count);
 
     // Back to the initialisation sequence.
-    void reset() { reg_ = kInitialRegister; }
+    void reset() { reg_ = initial_register; }
 
     std::uint16_t register_value() const { return reg_; }
 
 private:
-    std::uint16_t reg_ = kInitialRegister;
+    std::uint16_t reg_ = initial_register;
 };
 
 }  // namespace kavro::fec

@@ -13,7 +13,7 @@ Gf256::Gf256() {
         log_[x] = static_cast<std::uint8_t>(i);
         const bool carry = x >= 128;
         x <<= 1;
-        if (carry) x ^= kFieldPoly;
+        if (carry) x ^= field_poly;
     }
     for (std::size_t j = 0; j <= 256; ++j) exp_[255 + j] = exp_[j];
 }

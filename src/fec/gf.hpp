@@ -12,7 +12,7 @@ namespace kavro::fec {
 
 class Gf256 {
 public:
-    static constexpr unsigned kFieldPoly = 0x11D;
+    static constexpr unsigned field_poly = 0x11D;
 
     // The process-wide tables, built on first use behind a thread-safe one-time initialiser and
     // never freed.

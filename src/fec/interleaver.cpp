@@ -1,8 +1,10 @@
 #include "fec/interleaver.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
+#include "core/checked_math.hpp"
 #include "core/internal_fault.hpp"
 #include "fec/bit_packing.hpp"
 
@@ -10,30 +12,26 @@ namespace kavro::fec {
 
 namespace {
 
-std::size_t checked_mul(std::size_t a, std::size_t b) {
-    std::size_t product = 0;
-    if (__builtin_mul_overflow(a, b, &product)) {
-        internal_fault("interleaver size overflows: " + std::to_string(a) + " * " + std::to_string(b));
-    }
-    return product;
+std::size_t size_product(std::size_t a, std::size_t b) {
+    const std::optional<std::size_t> product = checked_mul(a, b);
+    if (!product) internal_fault("interleaver size overflows: " + std::to_string(a) + " * " + std::to_string(b));
+    return *product;
 }
 
-std::size_t checked_add(std::size_t a, std::size_t b) {
-    std::size_t sum = 0;
-    if (__builtin_add_overflow(a, b, &sum)) {
-        internal_fault("interleaver size overflows: " + std::to_string(a) + " + " + std::to_string(b));
-    }
-    return sum;
+std::size_t size_sum(std::size_t a, std::size_t b) {
+    const std::optional<std::size_t> sum = checked_add(a, b);
+    if (!sum) internal_fault("interleaver size overflows: " + std::to_string(a) + " + " + std::to_string(b));
+    return *sum;
 }
 
 std::size_t round_up(std::size_t count, std::size_t multiple) {
     const std::size_t rem = count % multiple;
-    return rem == 0 ? count : checked_add(count, multiple - rem);
+    return rem == 0 ? count : size_sum(count, multiple - rem);
 }
 
 std::size_t block_size(std::size_t rows, std::size_t cols) {
     if (rows == 0 || cols == 0) internal_fault("interleaver dimensions must be nonzero");
-    return checked_mul(rows, cols);
+    return size_product(rows, cols);
 }
 
 void check_conv_dimensions(std::size_t branches, std::size_t depth) {
@@ -97,7 +95,7 @@ ConvInterleaver::ConvInterleaver(std::size_t branches, std::size_t depth)
     std::size_t total = 0;
     for (std::size_t j = 0; j < branches; ++j) {
         offset_[j] = total;
-        total += checked_mul(j, depth);
+        total += size_product(j, depth);
     }
     delay_.assign(total, 0);
 }
@@ -125,7 +123,7 @@ std::vector<std::uint8_t> ConvInterleaver::feed(std::span<const std::uint8_t> by
 
 std::size_t conv_interleaver_flush_bytes(std::size_t branches, std::size_t depth) {
     if (branches == 0) return 0;
-    return checked_mul(checked_mul(branches - 1, branches), depth);
+    return size_product(size_product(branches - 1, branches), depth);
 }
 
 std::vector<std::uint8_t> block_interleave_bits(std::span<const std::uint8_t> bits, std::size_t rows,
@@ -162,7 +160,7 @@ std::vector<std::uint8_t> conv_interleave_bits(std::span<const std::uint8_t> bit
     const std::size_t flush = conv_interleaver_flush_bytes(branches, depth);
     std::vector<std::uint8_t> bytes = pack_bits_padded(bits);
     // Data padded to whole commutator turns, then the flush; interleaved in one pass.
-    bytes.resize(checked_add(round_up(bytes.size(), branches), flush), 0);
+    bytes.resize(size_sum(round_up(bytes.size(), branches), flush), 0);
     interleaver.feed_in_place(bytes);
     return bytes_to_bits(bytes);
 }
@@ -191,13 +189,13 @@ std::size_t interleaved_bit_count(const InterleaverKind& kind, std::size_t bits)
     switch (kind.kind) {
         case InterleaverKind::Kind::None: break;
         case InterleaverKind::Kind::Block: {
-            const std::size_t block = checked_mul(kind.rows, kind.cols);
+            const std::size_t block = size_product(kind.rows, kind.cols);
             return block == 0 ? bits : round_up(bits, block);
         }
         case InterleaverKind::Kind::Convolutional: {
             std::size_t bytes = bits / 8 + (bits % 8 != 0);
             if (kind.branches != 0) bytes = round_up(bytes, kind.branches);
-            return checked_mul(checked_add(bytes, conv_interleaver_flush_bytes(kind.branches, kind.depth)), 8);
+            return size_product(size_sum(bytes, conv_interleaver_flush_bytes(kind.branches, kind.depth)), 8);
         }
     }
     return bits;

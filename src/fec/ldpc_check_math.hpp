@@ -13,7 +13,7 @@ namespace kavro::fec::check_math {
 
 // The largest ratio (1 + y) / (1 - y) a check message may reach: ln 2^25 = 17.33, which is
 // 2 atanh of the largest float below 1.
-inline constexpr float kLargestRatio = 33554432.0f;
+inline constexpr float largest_ratio = 33554432.0f;
 
 // e^z for z in [-87, 0] (normal results): z = n ln 2 + r with |r| <= ln 2 / 2, a degree-5
 // polynomial for e^r and the exponent field for 2^n. NaN passes through.
@@ -67,13 +67,13 @@ template <class V>
     return exp_nonpositive((V)((floor & (I)(V{} - 87.0f)) | (~floor & (I)z)));
 }
 
-// ln((B + A) / (B - A)) = 2 atanh(A / B) for 0 <= A <= B, the ratio capped at kLargestRatio.
+// ln((B + A) / (B - A)) = 2 atanh(A / B) for 0 <= A <= B, the ratio capped at largest_ratio.
 template <class V>
 [[gnu::always_inline]] inline V twice_atanh_of_ratio(V a, V b) {
     using I = decltype(a < a);
     V w = (b + a) / (b - a);
-    const I above = w > kLargestRatio;
-    w = (V)((above & (I)(V{} + kLargestRatio)) | (~above & (I)w));
+    const I above = w > largest_ratio;
+    w = (V)((above & (I)(V{} + largest_ratio)) | (~above & (I)w));
     return log_at_least_one(w);
 }
 

@@ -14,10 +14,10 @@ namespace kavro::fec {
 namespace {
 
 // "LDPC512" followed by a zero byte, read most significant byte first; the code index is ORed in.
-constexpr std::uint64_t kSeed = 0x4C44504335313200ULL;
+constexpr std::uint64_t code_seed = 0x4C44504335313200ULL;
 
-constexpr std::size_t kColumnWeight = Ldpc::kColumnWeight;
-constexpr std::size_t kLanes = Ldpc::kRowsPerGroup;
+constexpr std::size_t column_weight = Ldpc::column_weight;
+constexpr std::size_t lane_count = Ldpc::rows_per_group;
 
 struct XorShift64 {
     std::uint64_t s;
@@ -76,17 +76,17 @@ std::size_t draw_row(XorShift64& rng, std::span<const std::size_t> load, const R
 // column from the code's seed.
 std::vector<std::array<std::uint16_t, 3>> draw_message_columns(LdpcCode code, std::size_t m, std::size_t k) {
     std::vector<std::array<std::uint16_t, 3>> columns(k);
-    XorShift64 rng{kSeed | static_cast<std::uint64_t>(code)};
+    XorShift64 rng{code_seed | static_cast<std::uint64_t>(code)};
     std::vector<std::size_t> load(m, 0);
     RowPairSet used(m);
     for (std::size_t c = 0; c < k; ++c) {
-        std::array<std::size_t, kColumnWeight> rows{};
-        for (std::size_t j = 0; j < kColumnWeight; ++j) rows[j] = draw_row(rng, load, used, std::span(rows).first(j));
+        std::array<std::size_t, column_weight> rows{};
+        for (std::size_t j = 0; j < column_weight; ++j) rows[j] = draw_row(rng, load, used, std::span(rows).first(j));
         for (const std::size_t r : rows) ++load[r];
-        for (std::size_t a = 0; a < kColumnWeight; ++a)
-            for (std::size_t b = a + 1; b < kColumnWeight; ++b) used.insert(rows[a], rows[b]);
+        for (std::size_t a = 0; a < column_weight; ++a)
+            for (std::size_t b = a + 1; b < column_weight; ++b) used.insert(rows[a], rows[b]);
         std::sort(rows.begin(), rows.end());
-        for (std::size_t a = 0; a < kColumnWeight; ++a) columns[c][a] = static_cast<std::uint16_t>(rows[a]);
+        for (std::size_t a = 0; a < column_weight; ++a) columns[c][a] = static_cast<std::uint16_t>(rows[a]);
     }
     return columns;
 }
@@ -173,17 +173,17 @@ void Ldpc::store_decoder_layout(std::span<const std::vector<std::uint16_t>> chec
     const std::size_t w = check_vars[0].size() - 1;
     for (std::size_t r = 1; r < m; ++r)
         if (check_vars[r].size() != w + 2) internal_fault("LDPC rows of unequal weight");
-    if (m % kLanes != 0 || k % kLanes != 0 || w + 2 > kMaxRowWeight) internal_fault("LDPC decoder layout");
+    if (m % lane_count != 0 || k % lane_count != 0 || w + 2 > max_row_weight) internal_fault("LDPC decoder layout");
     row_message_columns_ = w;
     msg_var_.resize(m * w);
-    msg_slot_.resize(k * kColumnWeight);
-    const auto slot = [&](std::size_t r, std::size_t j) { return (r / kLanes * w + j) * kLanes + r % kLanes; };
+    msg_slot_.resize(k * column_weight);
+    const auto slot = [&](std::size_t r, std::size_t j) { return (r / lane_count * w + j) * lane_count + r % lane_count; };
     for (std::size_t r = 0; r < m; ++r)
         for (std::size_t j = 0; j < w; ++j) msg_var_[slot(r, j)] = check_vars[r][j];
     for (std::size_t c = 0; c < k; ++c)
-        for (std::size_t t = 0; t < kColumnWeight; ++t) {
+        for (std::size_t t = 0; t < column_weight; ++t) {
             const std::uint32_t e = var_start_[c] + static_cast<std::uint32_t>(t);
-            msg_slot_[(c / kLanes * kColumnWeight + t) * kLanes + c % kLanes] =
+            msg_slot_[(c / lane_count * column_weight + t) * lane_count + c % lane_count] =
                 static_cast<std::int32_t>(slot(var_check_[e], var_edge_pos_[e]));
         }
 }

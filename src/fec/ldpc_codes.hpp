@@ -23,13 +23,13 @@ struct LdpcDecoded {
 
 class Ldpc {
 public:
-    static constexpr std::size_t kColumnWeight = 3;
-    static constexpr std::size_t kMaxIterations = 50;
+    static constexpr std::size_t column_weight = 3;
+    static constexpr std::size_t max_iterations = 50;
     // Check rows the decoder updates at once, one vector lane each.
-    static constexpr std::size_t kRowsPerGroup = 8;
+    static constexpr std::size_t rows_per_group = 8;
     // Bound on the row weight the decoder holds (the heaviest rows of the three codes have 9
     // message and 2 parity columns).
-    static constexpr std::size_t kMaxRowWeight = 32;
+    static constexpr std::size_t max_row_weight = 32;
 
     static Ldpc build(LdpcCode code);
 
@@ -91,11 +91,11 @@ private:
     std::vector<std::uint16_t> var_check_;
     std::vector<std::uint16_t> var_edge_pos_;
 
-    // The decoder's message layout: rows in groups of kRowsPerGroup, one vector lane each. Every
+    // The decoder's message layout: rows in groups of rows_per_group, one vector lane each. Every
     // row holds row_message_columns_ message columns and the staircase columns k + r and k + r - 1
     // (row 0 has only the first; its missing edge reads a posterior of +infinity, which leaves
     // every check rule and parity unchanged). Check-to-variable messages of message edges sit at
-    // (group, j, lane) for edge j of row kRowsPerGroup group + lane; msg_var_ holds their columns,
+    // (group, j, lane) for edge j of row rows_per_group group + lane; msg_var_ holds their columns,
     // msg_slot_ the slots of each message column's three edges in var_checks order, column-major
     // by eight columns: slot of edge t of column c at (c / 8, t, c mod 8).
     std::size_t row_message_columns_ = 0;

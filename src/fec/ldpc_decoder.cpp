@@ -16,13 +16,13 @@ namespace kavro::fec {
 
 namespace {
 
-// The decoder updates kLanes check rows at once, one vector lane per row, with GCC vector
+// The decoder updates lane_count check rows at once, one vector lane per row, with GCC vector
 // extensions, built for the baseline and for AVX2: one AVX vector in the AVX2 build, two SSE
 // halves in the portable one. Every operation is the scalar rule's own operation per lane, so
 // the results are those of a row-by-row update at either level.
-constexpr std::size_t kLanes = Ldpc::kRowsPerGroup;
-using L = Lanes<kLanes>;
-using H = Lanes<kLanes / 2>;
+constexpr std::size_t lane_count = Ldpc::rows_per_group;
+using L = Lanes<lane_count>;
+using H = Lanes<lane_count / 2>;
 using Halves = LaneHalves<H::Floats>;
 
 template <SimdLevel Level>
@@ -32,14 +32,14 @@ using MaskOf = decltype(F{} < F{});
 
 template <class F>
 [[gnu::always_inline]] inline F load(const float* p) {
-    if constexpr (std::is_same_v<F, Halves>) return {H::load(p), H::load(p + kLanes / 2)};
+    if constexpr (std::is_same_v<F, Halves>) return {H::load(p), H::load(p + lane_count / 2)};
     else return L::load(p);
 }
 
 [[gnu::always_inline]] inline void store(float* p, L::Floats v) { L::store(p, v); }
 [[gnu::always_inline]] inline void store(float* p, Halves v) {
     H::store(p, v.lo);
-    H::store(p + kLanes / 2, v.hi);
+    H::store(p + lane_count / 2, v.hi);
 }
 
 [[gnu::always_inline]] inline unsigned count_set(L::Ints mask) { return L::count_set(mask); }
@@ -49,16 +49,16 @@ template <class F>
 
 // 1 where the value is 0 or below, else 0, one byte per lane.
 [[gnu::always_inline]] inline void store_hard_bits(std::uint8_t* out, L::Floats v) {
-    typedef std::uint8_t Bytes __attribute__((vector_size(kLanes)));
+    typedef std::uint8_t Bytes __attribute__((vector_size(lane_count)));
     const Bytes bits = __builtin_convertvector((v <= 0.0f) & 1, Bytes);
     __builtin_memcpy(out, &bits, sizeof bits);
 }
 [[gnu::always_inline]] inline void store_hard_bits(std::uint8_t* out, Halves v) {
-    typedef std::uint8_t Bytes __attribute__((vector_size(kLanes / 2)));
+    typedef std::uint8_t Bytes __attribute__((vector_size(lane_count / 2)));
     const Bytes low = __builtin_convertvector((v.lo <= 0.0f) & 1, Bytes);
     const Bytes high = __builtin_convertvector((v.hi <= 0.0f) & 1, Bytes);
     __builtin_memcpy(out, &low, sizeof low);
-    __builtin_memcpy(out + kLanes / 2, &high, sizeof high);
+    __builtin_memcpy(out + lane_count / 2, &high, sizeof high);
 }
 
 // base[index[i]] in lane i, element by element: on the machines measured this beats the
@@ -91,7 +91,7 @@ struct SumProductRule {
     template <class Vf>
     [[gnu::always_inline]] void apply(const Vf* v, Vf* out, std::size_t d) const {
         using Vi = MaskOf<Vf>;
-        Vf minus[Ldpc::kMaxRowWeight], plus[Ldpc::kMaxRowWeight];
+        Vf minus[Ldpc::max_row_weight], plus[Ldpc::max_row_weight];
         Vi negative{};
         #pragma GCC unroll 16
         for (std::size_t j = 0; j < d; ++j) {
@@ -137,8 +137,8 @@ struct MinSumRule {
         const Vi abs_mask = Vi{} + 0x7FFFFFFF;
         const Vi sign_bit = ~abs_mask;
         const Vf infinity = Vf{} + std::numeric_limits<float>::infinity();
-        Vf before[Ldpc::kMaxRowWeight], after[Ldpc::kMaxRowWeight];
-        Vi below[Ldpc::kMaxRowWeight];
+        Vf before[Ldpc::max_row_weight], after[Ldpc::max_row_weight];
+        Vi below[Ldpc::max_row_weight];
         Vi negative{};
         Vf running = infinity;
         #pragma GCC unroll 16
@@ -187,7 +187,7 @@ template <std::size_t W, SimdLevel Level, typename Rule>
     using Vi = MaskOf<Vf>;
     constexpr std::size_t d = W + 2;
     // Local copies: the vector stores may alias anything, which would reload every pointer.
-    const std::size_t groups = layout.m / kLanes;
+    const std::size_t groups = layout.m / lane_count;
     const std::int32_t* msg_var = layout.msg_var;
     const float* post = x.post;
     const float* parity_post = x.post + layout.k;
@@ -200,9 +200,9 @@ template <std::size_t W, SimdLevel Level, typename Rule>
         Vi parity{};
         #pragma GCC unroll 16
         for (std::size_t j = 0; j < W; ++j) {
-            const Vf p = gather<Vf>(post, msg_var + j * kLanes);
+            const Vf p = gather<Vf>(post, msg_var + j * lane_count);
             parity ^= p <= 0.0f;
-            v[j] = p - load<Vf>(msg + j * kLanes);
+            v[j] = p - load<Vf>(msg + j * lane_count);
         }
         const Vf along = load<Vf>(parity_post + 1);
         const Vf before = load<Vf>(parity_post);
@@ -214,14 +214,14 @@ template <std::size_t W, SimdLevel Level, typename Rule>
         Vf out[d];
         rule.apply(v, out, d);
         #pragma GCC unroll 16
-        for (std::size_t j = 0; j < W; ++j) store(msg + j * kLanes, out[j]);
+        for (std::size_t j = 0; j < W; ++j) store(msg + j * lane_count, out[j]);
         store(parity_msg, out[W]);
         store(stair_msg, out[W + 1]);
-        msg_var += W * kLanes;
-        msg += W * kLanes;
-        parity_post += kLanes;
-        parity_msg += kLanes;
-        stair_msg += kLanes;
+        msg_var += W * lane_count;
+        msg += W * lane_count;
+        parity_post += lane_count;
+        parity_msg += lane_count;
+        stair_msg += lane_count;
     }
     x.stair[0] = 0.0f;
     return count_set(failed);
@@ -235,12 +235,12 @@ template <SimdLevel Level>
     const std::int32_t* slot = layout.msg_slot;
     const float* msg = x.msg;
     float* posts = x.post;
-    for (std::size_t c = 0; c < k; c += kLanes) {
+    for (std::size_t c = 0; c < k; c += lane_count) {
         Vf sum = load<Vf>(llr + c);
         #pragma GCC unroll 16
-        for (std::size_t t = 0; t < Ldpc::kColumnWeight; ++t) sum += gather<Vf>(msg, slot + t * kLanes);
+        for (std::size_t t = 0; t < Ldpc::column_weight; ++t) sum += gather<Vf>(msg, slot + t * lane_count);
         store(posts + c, sum);
-        slot += Ldpc::kColumnWeight * kLanes;
+        slot += Ldpc::column_weight * lane_count;
     }
     // Parity column k + j sits on rows j and j + 1; the last one only on row m - 1.
     const std::size_t m = layout.m;
@@ -249,7 +249,7 @@ template <SimdLevel Level>
     const float* stair = x.stair;
     float* post = x.post + k + 1;
     std::size_t j = 0;
-    for (; j + kLanes < m; j += kLanes)
+    for (; j + lane_count < m; j += lane_count)
         store(post + j, load<Vf>(channel + j) + load<Vf>(parity + j) + load<Vf>(stair + j + 1));
     for (; j + 1 < m; ++j) post[j] = channel[j] + parity[j] + stair[j + 1];
     post[m - 1] = channel[m - 1] + parity[m - 1];
@@ -270,19 +270,19 @@ template <std::size_t W, SimdLevel Level, typename Rule>
     const float* best_post = x.kept;
     for (std::size_t iter = 0;; ++iter) {
         const std::size_t failed = check_pass<W, Level>(rule, layout, x);
-        const bool last = failed == 0 || iter == Ldpc::kMaxIterations;
+        const bool last = failed == 0 || iter == Ldpc::max_iterations;
         if (failed < best_failed) {
             best_failed = failed;
             if (last) {
                 best_post = x.post;
             } else {
-                for (std::size_t i = 0; i < layout.k; i += kLanes) store(x.kept + i, load<Vf>(x.post + i));
+                for (std::size_t i = 0; i < layout.k; i += lane_count) store(x.kept + i, load<Vf>(x.post + i));
             }
         }
         if (last) break;
         posterior_pass<Level>(layout, llr, x);
     }
-    for (std::size_t i = 0; i < layout.k; i += kLanes) store_hard_bits(best + i, load<Vf>(best_post + i));
+    for (std::size_t i = 0; i < layout.k; i += lane_count) store_hard_bits(best + i, load<Vf>(best_post + i));
     return best_failed;
 }
 

@@ -10,7 +10,7 @@ namespace kavro::fec {
 
 namespace {
 
-constexpr std::uint16_t kLogOfZero = 255;
+constexpr std::uint16_t log_of_zero = 255;
 
 // Up to 127 errors: an error locator of degree at most n_parity / 2.
 using Roots = std::array<std::size_t, 128>;
@@ -99,7 +99,7 @@ ReedSolomon::ReedSolomon(const Gf256& gf, std::size_t n, std::size_t n_parity)
     gen_log_.resize(n_parity);
     for (std::size_t j = 0; j < n_parity; ++j) {
         const std::uint8_t c = gen_[n_parity - 1 - j];
-        gen_log_[j] = c == 0 ? kLogOfZero : gf.log(c);
+        gen_log_[j] = c == 0 ? log_of_zero : gf.log(c);
     }
     syndrome_step_.resize(n_parity * 256);
     for (std::size_t j = 0; j < n_parity; ++j)
@@ -131,10 +131,10 @@ void ReedSolomon::encode_into(std::span<const std::uint8_t> message, std::span<s
         const std::size_t lf = gf_->log(f);
         for (std::size_t j = 0; j < last; ++j) {
             const std::uint16_t lg = gen_log_[j];
-            p[j] = p[j + 1] ^ (lg == kLogOfZero ? 0 : gf_->exp(lf + lg));
+            p[j] = p[j + 1] ^ (lg == log_of_zero ? 0 : gf_->exp(lf + lg));
         }
         const std::uint16_t lg = gen_log_[last];
-        p[last] = lg == kLogOfZero ? 0 : gf_->exp(lf + lg);
+        p[last] = lg == log_of_zero ? 0 : gf_->exp(lf + lg);
     }
 }
 

@@ -10,12 +10,12 @@
 
 namespace kavro::message {
 
-inline constexpr std::string_view kA37 = " 0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-inline constexpr std::string_view kA36 = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-inline constexpr std::string_view kA10 = "0123456789";
-inline constexpr std::string_view kA27 = " ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-inline constexpr std::string_view kA38 = " 0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ/";
-inline constexpr std::string_view kA42 = " 0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ+-./?";
+inline constexpr std::string_view a37_chars = " 0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+inline constexpr std::string_view a36_chars = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+inline constexpr std::string_view a10_chars = "0123456789";
+inline constexpr std::string_view a27_chars = " ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+inline constexpr std::string_view a38_chars = " 0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ/";
+inline constexpr std::string_view a42_chars = " 0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ+-./?";
 
 // A 256-entry lookup from character to digit value, built from the set at compile time.
 struct Alphabet {
@@ -32,12 +32,12 @@ struct Alphabet {
     constexpr char at(std::size_t digit) const { return chars[digit]; }
 };
 
-inline constexpr Alphabet a37{kA37};
-inline constexpr Alphabet a36{kA36};
-inline constexpr Alphabet a10{kA10};
-inline constexpr Alphabet a27{kA27};
-inline constexpr Alphabet a38{kA38};
-inline constexpr Alphabet a42{kA42};
+inline constexpr Alphabet a37{a37_chars};
+inline constexpr Alphabet a36{a36_chars};
+inline constexpr Alphabet a10{a10_chars};
+inline constexpr Alphabet a27{a27_chars};
+inline constexpr Alphabet a38{a38_chars};
+inline constexpr Alphabet a42{a42_chars};
 
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 constexpr bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }

@@ -8,8 +8,8 @@ namespace kavro::message {
 
 namespace {
 
-constexpr std::size_t kHashChars = 11;
-constexpr std::uint64_t kHashMultiplier = 47055833459ULL;
+constexpr std::size_t hash_chars = 11;
+constexpr std::uint64_t hash_multiplier = 47055833459ULL;
 
 // "CQ " and three digits or one to four letters, read up to the first space after "CQ ".
 std::optional<std::uint32_t> pack_cq(std::string_view text) {
@@ -27,8 +27,8 @@ std::optional<std::uint32_t> pack_cq(std::string_view text) {
             return std::nullopt;
         }
     }
-    if (digits == 3 && letters == 0) return kCqNumberBase + number;
-    if (digits == 0 && letters >= 1 && letters <= 4) return kCqLettersBase + letter_value;
+    if (digits == 3 && letters == 0) return cq_number_base + number;
+    if (digits == 0 && letters >= 1 && letters <= 4) return cq_letters_base + letter_value;
     return std::nullopt;
 }
 
@@ -50,7 +50,7 @@ std::optional<std::uint32_t> standard_value(std::string_view base) {
 }
 
 bool hashable(std::string_view text) {
-    if (text.size() < 3 || text.size() > kHashChars) return false;
+    if (text.size() < 3 || text.size() > hash_chars) return false;
     for (const char c : text)
         if (!a38.contains(c)) return false;
     return true;
@@ -90,11 +90,11 @@ std::optional<std::string> standard_text(std::uint32_t v, bool r, unsigned i3) {
 
 CallsignHashes callsign_hashes(std::string_view text) {
     std::uint64_t n = 0;
-    for (std::size_t i = 0; i < kHashChars; ++i) {
+    for (std::size_t i = 0; i < hash_chars; ++i) {
         const int digit = i < text.size() ? a38[text[i]] : 0;
         n = n * 38 + static_cast<std::uint64_t>(digit < 0 ? 0 : digit);
     }
-    const std::uint64_t x = n * kHashMultiplier;
+    const std::uint64_t x = n * hash_multiplier;
     return {static_cast<std::uint32_t>(x >> 42), static_cast<std::uint16_t>(x >> 52)};
 }
 
@@ -123,28 +123,28 @@ std::optional<Packed28> pack28(std::string_view text, CallsignHashTable& table) 
     const bool suffixed = text.ends_with("/R") || text.ends_with("/P");
     if (const auto value = standard_value(suffixed ? text.substr(0, text.size() - 2) : text)) {
         table.save(text);
-        return Packed28{kStandardBase + *value, suffixed};
+        return Packed28{standard_base + *value, suffixed};
     }
     if (!hashable(text)) return std::nullopt;
-    return Packed28{kHashedBase + table.save(text).hash22, false};
+    return Packed28{hashed_base + table.save(text).hash22, false};
 }
 
 std::optional<std::string> unpack28(std::uint32_t c28, bool r, unsigned i3, const CallsignHashTable& table) {
     if (c28 == 0) return "DE";
     if (c28 == 1) return "QRZ";
     if (c28 == 2) return "CQ";
-    if (c28 < kCqLettersBase) {
-        const std::uint32_t k = c28 - kCqNumberBase;
+    if (c28 < cq_letters_base) {
+        const std::uint32_t k = c28 - cq_number_base;
         return std::string{'C', 'Q', ' ', static_cast<char>('0' + k / 100), static_cast<char>('0' + k / 10 % 10),
                            static_cast<char>('0' + k % 10)};
     }
-    if (c28 < kUnusedBase) return cq_letters(c28 - kCqLettersBase);
-    if (c28 < kHashedBase || c28 >= kC28Limit) return std::nullopt;
-    if (c28 < kStandardBase) {
-        const auto call = table.find(c28 - kHashedBase);
+    if (c28 < unused_base) return cq_letters(c28 - cq_letters_base);
+    if (c28 < hashed_base || c28 >= c28_limit) return std::nullopt;
+    if (c28 < standard_base) {
+        const auto call = table.find(c28 - hashed_base);
         return call ? "<" + std::string(*call) + ">" : std::string("<...>");
     }
-    return standard_text(c28 - kStandardBase, r, i3);
+    return standard_text(c28 - standard_base, r, i3);
 }
 
 }  // namespace kavro::message

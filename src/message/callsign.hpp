@@ -13,12 +13,12 @@
 
 namespace kavro::message {
 
-inline constexpr std::uint32_t kCqNumberBase = 3;
-inline constexpr std::uint32_t kCqLettersBase = 1003;
-inline constexpr std::uint32_t kUnusedBase = 532444;
-inline constexpr std::uint32_t kHashedBase = 2063592;
-inline constexpr std::uint32_t kStandardBase = 6257896;
-inline constexpr std::uint32_t kC28Limit = std::uint32_t{1} << 28;
+inline constexpr std::uint32_t cq_number_base = 3;
+inline constexpr std::uint32_t cq_letters_base = 1003;
+inline constexpr std::uint32_t unused_base = 532444;
+inline constexpr std::uint32_t hashed_base = 2063592;
+inline constexpr std::uint32_t standard_base = 6257896;
+inline constexpr std::uint32_t c28_limit = std::uint32_t{1} << 28;
 
 struct CallsignHashes {
     std::uint32_t hash22 = 0;

@@ -9,12 +9,12 @@ namespace kavro::message {
 
 namespace {
 
-constexpr int kReportZero = 32435;        // g15 of report 0; -30..+50 sit at 32435 + r
-constexpr int kLowReportZero = 32536;     // -50..-31 sit at 32536 + r, just above +50
-constexpr int kLowReportFirst = 32486;
-constexpr int kLowReportLast = 32505;
+constexpr int report_zero = 32435;        // g15 of report 0; -30..+50 sit at 32435 + r
+constexpr int low_report_zero = 32536;     // -50..-31 sit at 32536 + r, just above +50
+constexpr int low_report_first = 32486;
+constexpr int low_report_last = 32505;
 // More digits than any report needs; the run stops growing here instead of overflowing.
-constexpr int kDigitRunLimit = 1000;
+constexpr int digit_run_limit = 1000;
 
 constexpr bool is_locator_letter(char c) { return c >= 'A' && c <= 'R'; }
 
@@ -31,9 +31,9 @@ std::uint16_t report_value(std::string_view text) {
     }
     int number = 0;
     for (std::size_t i = 0; i < text.size() && is_digit(text[i]); ++i)
-        number = std::min(number * 10 + (text[i] - '0'), kDigitRunLimit);
-    const int r = std::clamp(negative ? -number : number, kMinReport, kMaxReport);
-    return static_cast<std::uint16_t>(r < -30 ? kLowReportZero + r : kReportZero + r);
+        number = std::min(number * 10 + (text[i] - '0'), digit_run_limit);
+    const int r = std::clamp(negative ? -number : number, min_report, max_report);
+    return static_cast<std::uint16_t>(r < -30 ? low_report_zero + r : report_zero + r);
 }
 
 std::string signed_report(int r) {
@@ -51,32 +51,32 @@ bool is_grid4(std::string_view text) {
 }
 
 std::uint16_t packgrid(std::string_view text) {
-    if (text.empty()) return kBlank;
-    if (text == "RRR") return kRrr;
-    if (text == "RR73") return kRr73;
-    if (text == "73") return kSeventy3;
+    if (text.empty()) return blank_value;
+    if (text == "RRR") return rrr;
+    if (text == "RR73") return rr73;
+    if (text == "73") return seventy3;
     if (is_grid4(text)) return grid_value(text);
-    if (text.size() == 6 && text.starts_with("R ") && is_grid4(text.substr(2))) return kRFlag | grid_value(text.substr(2));
-    if (text.size() >= 2 && text.front() == 'R') return kRFlag | report_value(text.substr(1));
+    if (text.size() == 6 && text.starts_with("R ") && is_grid4(text.substr(2))) return r_flag_bit | grid_value(text.substr(2));
+    if (text.size() >= 2 && text.front() == 'R') return r_flag_bit | report_value(text.substr(1));
     return report_value(text);
 }
 
 GridField unpackgrid(std::uint16_t value) {
     using namespace grid_field;
     const int g15 = value & 0x7FFF;
-    const bool r_flag = (value & kRFlag) != 0;
-    if (g15 < kBlank) {
+    const bool r_flag = (value & r_flag_bit) != 0;
+    if (g15 < blank_value) {
         std::string locator{static_cast<char>('A' + g15 / 1800 % 18), static_cast<char>('A' + g15 / 100 % 18),
                             static_cast<char>('0' + g15 / 10 % 10), static_cast<char>('0' + g15 % 10)};
         return Grid{r_flag ? "R " + locator : locator};
     }
-    if (g15 == kBlank) return Blank{};
-    if (g15 == kRrr) return Rrr{};
-    if (g15 == kRr73) return Rr73{};
-    if (g15 == kSeventy3) return Seventy3{};
-    const int r = g15 >= kLowReportFirst && g15 <= kLowReportLast
-                      ? g15 - kLowReportZero
-                      : static_cast<std::int8_t>(static_cast<std::uint8_t>(g15 - kReportZero));
+    if (g15 == blank_value) return Blank{};
+    if (g15 == rrr) return Rrr{};
+    if (g15 == rr73) return Rr73{};
+    if (g15 == seventy3) return Seventy3{};
+    const int r = g15 >= low_report_first && g15 <= low_report_last
+                      ? g15 - low_report_zero
+                      : static_cast<std::int8_t>(static_cast<std::uint8_t>(g15 - report_zero));
     const auto report = static_cast<std::int8_t>(r);
     if (r_flag) return RReport{report};
     return Report{report};

@@ -12,14 +12,14 @@
 
 namespace kavro::message {
 
-inline constexpr std::uint16_t kGridLimit = 32400;
-inline constexpr std::uint16_t kBlank = 32401;
-inline constexpr std::uint16_t kRrr = 32402;
-inline constexpr std::uint16_t kRr73 = 32403;
-inline constexpr std::uint16_t kSeventy3 = 32404;
-inline constexpr std::uint16_t kRFlag = 0x8000;
-inline constexpr int kMinReport = -50;
-inline constexpr int kMaxReport = 50;
+inline constexpr std::uint16_t grid_limit = 32400;
+inline constexpr std::uint16_t blank_value = 32401;
+inline constexpr std::uint16_t rrr = 32402;
+inline constexpr std::uint16_t rr73 = 32403;
+inline constexpr std::uint16_t seventy3 = 32404;
+inline constexpr std::uint16_t r_flag_bit = 0x8000;
+inline constexpr int min_report = -50;
+inline constexpr int max_report = 50;
 
 namespace grid_field {
 struct Grid {

@@ -6,11 +6,11 @@ namespace kavro::message {
 
 namespace {
 
-constexpr unsigned kFreeTextChars = 13;
-constexpr unsigned kFullCallChars = 11;
-constexpr unsigned kN3FreeText = 0;
-constexpr unsigned kN3Telemetry = 5;
-constexpr unsigned kI3NonStd = 4;
+constexpr unsigned free_text_chars = 13;
+constexpr unsigned full_call_chars = 11;
+constexpr unsigned n3_free_text = 0;
+constexpr unsigned n3_telemetry = 5;
+constexpr unsigned i3_non_std = 4;
 
 // A 71-bit number right-aligned in 9 bytes, most significant byte first.
 using Number71 = std::array<std::uint8_t, 9>;
@@ -66,7 +66,7 @@ std::optional<Payload> pack_standard(const Standard& message, CallsignHashTable&
     // The first flag marks a suffixed call_to even when that call went out hashed.
     const bool r_to = to->r || ends_with_suffix(message.call_to);
     const std::uint16_t grid = std::holds_alternative<grid_field::Blank>(message.extra)
-                                   ? kBlank
+                                   ? blank_value
                                    : packgrid(gridfield_to_str(message.extra));
     BitWriter bits;
     bits.put(to->c28, 28);
@@ -80,9 +80,9 @@ std::optional<Payload> pack_standard(const Standard& message, CallsignHashTable&
 }
 
 std::optional<Payload> pack_free_text(const FreeText& message) {
-    if (message.text.size() > kFreeTextChars) return std::nullopt;
+    if (message.text.size() > free_text_chars) return std::nullopt;
     Number71 number{};
-    for (std::size_t i = 0; i < kFreeTextChars; ++i) {
+    for (std::size_t i = 0; i < free_text_chars; ++i) {
         const int digit = i < message.text.size() ? a42[message.text[i]] : 0;
         if (digit < 0) return std::nullopt;
         unsigned carry = static_cast<unsigned>(digit);
@@ -92,13 +92,13 @@ std::optional<Payload> pack_free_text(const FreeText& message) {
             carry = v >> 8;
         }
     }
-    return write71(number, kN3FreeText);
+    return write71(number, n3_free_text);
 }
 
 std::optional<Payload> pack_nonstd(const NonStd& message, CallsignHashTable& table) {
     std::string_view full = message.full;
     if (full.size() >= 2 && full.front() == '<' && full.back() == '>') full = full.substr(1, full.size() - 2);
-    if (full.size() > kFullCallChars) return std::nullopt;
+    if (full.size() > full_call_chars) return std::nullopt;
     std::uint64_t c58 = 0;
     for (const char c : full) {
         if (!a38.contains(c)) return std::nullopt;
@@ -114,7 +114,7 @@ std::optional<Payload> pack_nonstd(const NonStd& message, CallsignHashTable& tab
     bits.put(0, 1);  // h1: the hashed call always comes first
     bits.put(r2, 2);
     bits.put(cq, 1);
-    bits.put(kI3NonStd, 3);
+    bits.put(i3_non_std, 3);
     return bits.payload();
 }
 
@@ -129,8 +129,8 @@ Standard unpack_standard(const Payload& payload, unsigned i3, const CallsignHash
 
 NonStd unpack_nonstd(const Payload& payload) {
     std::uint64_t c58 = get_bits(payload, 12, 58);
-    std::array<char, kFullCallChars> chars{};
-    for (std::size_t i = kFullCallChars; i-- > 0; c58 /= 38) chars[i] = a38.at(c58 % 38);
+    std::array<char, full_call_chars> chars{};
+    for (std::size_t i = full_call_chars; i-- > 0; c58 /= 38) chars[i] = a38.at(c58 % 38);
     std::string full(trim_spaces({chars.data(), chars.size()}));
     const bool h1 = get_bits(payload, 70, 1) != 0;
     const auto r2 = static_cast<unsigned>(get_bits(payload, 71, 2));
@@ -143,8 +143,8 @@ NonStd unpack_nonstd(const Payload& payload) {
 // Peers right-align free text, so spaces are trimmed at both ends.
 FreeText unpack_free_text(const Payload& payload) {
     Number71 number = read71(payload);
-    std::array<char, kFreeTextChars> chars{};
-    for (std::size_t i = kFreeTextChars; i-- > 0;) {
+    std::array<char, free_text_chars> chars{};
+    for (std::size_t i = free_text_chars; i-- > 0;) {
         unsigned remainder = 0;
         for (auto& byte : number) {
             const unsigned v = (remainder << 8) | byte;
@@ -164,7 +164,7 @@ std::optional<Payload> pack77(const Ft8Message& message, CallsignHashTable& tabl
         std::optional<Payload> operator()(const Standard& m) const { return pack_standard(m, table); }
         std::optional<Payload> operator()(const FreeText& m) const { return pack_free_text(m); }
         std::optional<Payload> operator()(const NonStd& m) const { return pack_nonstd(m, table); }
-        std::optional<Payload> operator()(const Telemetry& m) const { return write71(m.data, kN3Telemetry); }
+        std::optional<Payload> operator()(const Telemetry& m) const { return write71(m.data, n3_telemetry); }
         std::optional<Payload> operator()(const Unknown& m) const { return m.payload; }
     };
     return std::visit(Pack{table}, message);
@@ -173,9 +173,9 @@ std::optional<Payload> pack77(const Ft8Message& message, CallsignHashTable& tabl
 Ft8Message unpack77(const Payload& payload, const CallsignHashTable& table) {
     const unsigned i3 = read_i3(payload);
     if (i3 == 1 || i3 == 2) return unpack_standard(payload, i3, table);
-    if (i3 == kI3NonStd) return unpack_nonstd(payload);
-    if (i3 == 0 && read_n3(payload) == kN3FreeText) return unpack_free_text(payload);
-    if (i3 == 0 && read_n3(payload) == kN3Telemetry) return Telemetry{read71(payload)};
+    if (i3 == i3_non_std) return unpack_nonstd(payload);
+    if (i3 == 0 && read_n3(payload) == n3_free_text) return unpack_free_text(payload);
+    if (i3 == 0 && read_n3(payload) == n3_telemetry) return Telemetry{read71(payload)};
     return Unknown{payload};
 }
 

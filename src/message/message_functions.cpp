@@ -26,7 +26,7 @@ std::optional<std::int8_t> signed_byte(std::string_view text) {
     return static_cast<std::int8_t>(value);
 }
 
-bool report_in_range(int value) { return value >= kMinReport && value <= kMaxReport; }
+bool report_in_range(int value) { return value >= min_report && value <= max_report; }
 
 }  // namespace
 

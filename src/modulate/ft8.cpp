@@ -35,7 +35,7 @@ void synthesize(const ToneFrame& frame, std::span<const std::uint8_t> data_tones
     std::uint32_t count = 0;
     std::size_t next_data = 0;
     for (const std::uint8_t fixed : frame.layout) {
-        const std::uint8_t tone = fixed == DATA_SYMBOL ? data_tones[next_data++] : fixed;
+        const std::uint8_t tone = fixed == data_symbol ? data_tones[next_data++] : fixed;
         const float omega = ((static_cast<float>(tone) * frame.spacing_hz) + base_hz) * two_pi_f32 / fs;
         Complex step;
         ::sincosf(omega, &step.im, &step.re);

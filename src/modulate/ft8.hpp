@@ -46,6 +46,6 @@ private:
 };
 
 // 151680 samples of the frame carrying 58 data tones.
-using Ft8Mod = ToneFrameMod<FtLengthError::Mode::Ft8, FT8_FRAME>;
+using Ft8Mod = ToneFrameMod<FtLengthError::Mode::Ft8, ft8_frame>;
 
 }  // namespace kavro

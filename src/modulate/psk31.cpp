@@ -75,7 +75,7 @@ std::vector<Complex> Psk31Mod<M>::modulate_bits(std::span<const std::uint8_t> bi
             const codec::Qpsk31Step step = codec::qpsk31_encode_step(last_.encoder, bit);
             last_.encoder = step.next_state;
             const Complex old = last_.phasor;
-            last_.phasor = codec::QPSK31_PHASE_STEPS[step.rotation] * old;
+            last_.phasor = codec::qpsk31_phase_steps[step.rotation] * old;
             const Complex change = last_.phasor - old;
             for (std::size_t i = 0; i < core_.sps; ++i) *y++ = (old + change * shape[i]) * gain;
         }

@@ -14,15 +14,15 @@
 // PSK31 transmitters at 31.25 symbols per second. Each symbol moves from the previous value to
 // the new one along the rising half-cosine shape, is scaled by gain and carried up to rf_hz.
 // The up-mix oscillator runs on from call to call, so a stream may be modulated in pieces.
-// Sample rates giving more than kPsk31MaxSamplesPerSymbol samples per symbol are refused;
+// Sample rates giving more than psk31_max_samples_per_symbol samples per symbol are refused;
 // a rate giving none yields empty outputs. Outputs too large to count or hold throw
 // std::length_error or std::bad_alloc before any state changes.
 
 namespace kavro {
 
 // Zeros before and ones after a text when the caller names no other count.
-inline constexpr std::size_t kPsk31DefaultPreambleBits = 32;
-inline constexpr std::size_t kPsk31DefaultPostambleBits = 32;
+inline constexpr std::size_t psk31_default_preamble_bits = 32;
+inline constexpr std::size_t psk31_default_postamble_bits = 32;
 
 // The state and up-mix both modulators share.
 struct Psk31ModCore {

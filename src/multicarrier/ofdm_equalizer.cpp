@@ -23,7 +23,7 @@ OfdmEqualizer::OfdmEqualizer(const OfdmConfig& cfg, EqualizerMode mode)
       mode_(mode) {
     const CarrierGrid grid = CarrierGrid::from_plan(cfg.plan());
     base_layout_ = PilotLayout::build(grid.pilots, grid.data_bins);
-    if (mode_ == EqualizerMode::TrainingSymbol) training_ = pseudo_random_unit_sequence(n_fft_, TRAINING_SEED);
+    if (mode_ == EqualizerMode::TrainingSymbol) training_ = pseudo_random_unit_sequence(n_fft_, training_seed);
 }
 
 void OfdmEqualizer::estimate_from_training_symbol(std::span<const Complex> freq) {

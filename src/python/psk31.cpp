@@ -20,8 +20,8 @@ ByteString pop_bytes(VaricodeDecoder& decoder) { return {decoder.pop_bytes()}; }
 template <class Mod>
 std::vector<Complex> modulate_text(Mod& mod, BytesArg text, std::optional<std::uint64_t> preamble_bits,
                                    std::optional<std::uint64_t> postamble_bits) {
-    return mod.modulate_text(text.data, preamble_bits.value_or(kPsk31DefaultPreambleBits),
-                             postamble_bits.value_or(kPsk31DefaultPostambleBits));
+    return mod.modulate_text(text.data, preamble_bits.value_or(psk31_default_preamble_bits),
+                             postamble_bits.value_or(psk31_default_postamble_bits));
 }
 
 // The mode word is lowered by the interpreter's own str.lower on a plain str, so the full Unicode
@@ -69,7 +69,7 @@ PyObject* best_psk31_sync(const ListArg<PyObject*>& candidates, float carrier_hz
         if (!key || !dict_item<std::uint64_t>(item, "freq_bin") || !dict_item<float>(item, "score")) return nullptr;
         keys.push_back(*key);
     }
-    const auto best = best_psk31_index(keys, carrier_hz, baud.value_or(kPsk31BinHz));
+    const auto best = best_psk31_index(keys, carrier_hz, baud.value_or(psk31_bin_hz));
     if (best) {
         for (PyObject* item : candidates.items) {
             const auto key = read_key(item, false);

@@ -217,9 +217,9 @@ std::vector<Complex> band_limited_repeat_base(const OfdmConfig& cfg, std::size_t
             bins.push_back(n - k);
         }
     }
-    if (bins.empty()) return pseudo_random_unit_sequence(r, PREAMBLE_SEED);
+    if (bins.empty()) return pseudo_random_unit_sequence(r, preamble_seed);
 
-    const std::vector<Complex> values = pseudo_random_unit_sequence(bins.size(), PREAMBLE_SEED);
+    const std::vector<Complex> values = pseudo_random_unit_sequence(bins.size(), preamble_seed);
     std::vector<Complex> spectrum(n);
     for (std::size_t i = 0; i < bins.size(); ++i) spectrum[bins[i]] = values[i];
     IfftBlock ifft(n);
@@ -272,7 +272,7 @@ std::expected<std::vector<Complex>, PreambleError> generate_ofdm_preamble(const 
         for (const std::int32_t k : cfg.plan().data_carriers) allowed[carrier_bin(k, n)] = true;
         for (const PilotCarrier& p : cfg.plan().pilot_carriers) allowed[carrier_bin(p.index, n)] = true;
 
-        std::vector<Complex> x = pseudo_random_unit_sequence(n_t, TRAINING_SEED);
+        std::vector<Complex> x = pseudo_random_unit_sequence(n_t, training_seed);
         for (std::size_t i = 0; i < n_t; ++i)
             if (i >= n || !allowed[i]) x[i] = Complex{};
         IfftBlock ifft(n_t);
@@ -332,7 +332,7 @@ std::vector<OfdmSyncResult> ofdm_sync(std::span<const Complex> iq, const Preambl
     if (params.training && params.training->n_fft > 0 && params.training->n_fft <= max_training_n_fft) {
         const std::size_t n_t = params.training->n_fft;
         const std::size_t cp_t = params.training->cp_len;
-        const std::vector<Complex> reference = pseudo_random_unit_sequence(n_t, TRAINING_SEED);
+        const std::vector<Complex> reference = pseudo_random_unit_sequence(n_t, training_seed);
         SymbolFft fft(n_t, cp_t);
         std::vector<Complex> block(n_t + cp_t);
         const std::size_t searched = std::min(integer_search_candidates, results.size());

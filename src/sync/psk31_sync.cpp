@@ -28,7 +28,7 @@ bool number_before(float a, float b) {
 std::optional<std::size_t> psk31_bin_count(float base_hz, float max_hz) {
     float span = max_hz - base_hz;
     if (!(span > 0.0f)) span = 0.0f;  // NaN counts as 0
-    const float steps = std::ceil(span / kPsk31BinHz);
+    const float steps = std::ceil(span / psk31_bin_hz);
     if (steps >= 18446744073709551616.0f) return std::nullopt;
     const auto count = static_cast<std::uint64_t>(steps);
     if (count == std::numeric_limits<std::uint64_t>::max()) return std::nullopt;
@@ -91,10 +91,10 @@ float median_f32(std::vector<float> values) {
 void record_candidate(std::vector<Psk31SyncResult>& results, std::size_t time_sym, std::size_t freq_bin,
                       std::span<const Complex> iq, std::size_t n_bits, float base_hz, float score, float fs) {
     const std::size_t sps = psk31_samples_per_symbol(fs);
-    if (sps == 0 || sps > kPsk31MaxSamplesPerSymbol) return;
+    if (sps == 0 || sps > psk31_max_samples_per_symbol) return;
     if (iq.empty() || time_sym > (iq.size() - 1) / sps) return;  // start at or past the end
     const std::size_t start = time_sym * sps;
-    const float carrier = base_hz + static_cast<float>(freq_bin) * kPsk31BinHz;
+    const float carrier = base_hz + static_cast<float>(freq_bin) * psk31_bin_hz;
     Psk31DemodState receiver(sps, fs, carrier, 1.0f);
     const std::size_t wanted = std::min(n_bits, (iq.size() - start) / sps);
     std::vector<float> soft(wanted + 2);
@@ -111,13 +111,13 @@ std::expected<std::vector<Psk31SyncResult>, Psk31SyncError> psk31_sync(std::span
     const float margin = (peak_margin_db * 0.6931472f) / 3.0f;
     const std::uint64_t sps = psk31_samples_per_symbol(fs);
     const std::size_t n = iq.size();
-    if (sps == 0 || sps > kPsk31MaxSamplesPerSymbol || n == 0 || sps > n) return {};
+    if (sps == 0 || sps > psk31_max_samples_per_symbol || n == 0 || sps > n) return {};
     const auto n_bins = psk31_bin_count(base_hz, max_hz);
     if (!n_bins) return {};
     const std::size_t n_time = n / sps;
-    if (*n_bins > kPsk31MaxWaterfallCells / n_time) return std::unexpected(Psk31SyncError{n_time, *n_bins});
+    if (*n_bins > psk31_max_waterfall_cells / n_time) return std::unexpected(Psk31SyncError{n_time, *n_bins});
 
-    const Waterfall w = compute_waterfall(iq, sps, n_time, *n_bins, 0, fs, base_hz, kPsk31BinHz);
+    const Waterfall w = compute_waterfall(iq, sps, n_time, *n_bins, 0, fs, base_hz, psk31_bin_hz);
     std::vector<Psk31CarrierRun> runs = psk31_carrier_runs(w, std::max<std::size_t>(min_carrier_syms, 1), margin);
     // Highest score first, NaN last.
     std::sort(runs.begin(), runs.end(), [](const Psk31CarrierRun& a, const Psk31CarrierRun& b) {

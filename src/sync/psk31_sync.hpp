@@ -18,8 +18,8 @@
 
 namespace kavro {
 
-inline constexpr float kPsk31BinHz = 31.25f;
-inline constexpr std::size_t kPsk31MaxWaterfallCells = 268435456;
+inline constexpr float psk31_bin_hz = 31.25f;
+inline constexpr std::size_t psk31_max_waterfall_cells = 268435456;
 
 struct Psk31SyncResult {
     std::vector<float> soft_bits;

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "core/checked_math.hpp"
 #include "core/internal_fault.hpp"
 #include "core/lanes.hpp"
 
@@ -173,20 +175,18 @@ void waterfall_rows(std::span<const WaterfallRow> rows, const Complex* steps, st
 
 Waterfall compute_waterfall(std::span<const Complex> iq, std::size_t block_len, std::size_t n_rows,
                             std::size_t n_bins, std::size_t start, float fs, float f0, float df) {
-    std::size_t cells = 0;
-    if (__builtin_mul_overflow(n_rows, n_bins, &cells)) throw std::length_error("waterfall grid too large");
-    Waterfall grid{std::vector<float>(cells, 0.0f), n_rows, n_bins};
-    if (cells == 0) return grid;
+    const std::optional<std::size_t> cells = checked_mul(n_rows, n_bins);
+    if (!cells) throw std::length_error("waterfall grid too large");
+    Waterfall grid{std::vector<float>(*cells, 0.0f), n_rows, n_bins};
+    if (*cells == 0) return grid;
     const std::vector<Complex> steps = waterfall_steps(n_bins, fs, f0, df);
     std::vector<WaterfallRow> rows;
     for (std::size_t r = 0; r < n_rows; ++r) {
         // Row starts never decrease, so the first one past the end (or beyond a size) ends the rows.
-        std::size_t offset = 0, s = 0;
-        if (__builtin_mul_overflow(r, block_len, &offset) || __builtin_add_overflow(start, offset, &s) ||
-            s >= iq.size()) {
-            break;
-        }
-        rows.push_back(WaterfallRow{iq.data() + s, std::min(block_len, iq.size() - s), grid.data.data() + r * n_bins});
+        const std::optional<std::size_t> s =
+            checked_mul(r, block_len).and_then([start](std::size_t offset) { return checked_add(start, offset); });
+        if (!s || *s >= iq.size()) break;
+        rows.push_back(WaterfallRow{iq.data() + *s, std::min(block_len, iq.size() - *s), grid.data.data() + r * n_bins});
     }
     waterfall_rows(rows, steps.data(), n_bins);
     return grid;

@@ -25,20 +25,20 @@ std::string error_message(const Psk31RateError& error) {
     const bool transmitter = error.role == Psk31Role::Transmitter;
     const std::string mode = error.mode == Psk31Mode::Bpsk31 ? "Bpsk31" : "Qpsk31";
     const std::string who = error.role == Psk31Role::Stream ? "Psk31Stream" : mode + (transmitter ? "Mod" : "Demod");
-    const std::string max = std::to_string(kPsk31MaxSamplesPerSymbol);
+    const std::string max = std::to_string(psk31_max_samples_per_symbol);
     const std::string range = transmitter ? "(max " + max + ")" : "(must be 1 to " + max + ")";
     return who + ": fs gives " + std::to_string(error.sps) + " samples per symbol " + range;
 }
 
 std::expected<std::size_t, Psk31RateError> psk31_transmitter_sps(float fs, Psk31Mode mode) {
     const std::uint64_t sps = psk31_samples_per_symbol(fs);
-    if (sps > kPsk31MaxSamplesPerSymbol) return std::unexpected(Psk31RateError{mode, Psk31Role::Transmitter, sps});
+    if (sps > psk31_max_samples_per_symbol) return std::unexpected(Psk31RateError{mode, Psk31Role::Transmitter, sps});
     return static_cast<std::size_t>(sps);
 }
 
 std::expected<std::uint64_t, Psk31RateError> psk31_receiver_sps(float fs, Psk31Mode mode, Psk31Role role) {
     const std::uint64_t sps = psk31_samples_per_symbol(fs);
-    if (sps == 0 || sps > kPsk31MaxSamplesPerSymbol) return std::unexpected(Psk31RateError{mode, role, sps});
+    if (sps == 0 || sps > psk31_max_samples_per_symbol) return std::unexpected(Psk31RateError{mode, role, sps});
     return sps;
 }
 

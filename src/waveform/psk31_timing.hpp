@@ -14,7 +14,7 @@ namespace kavro {
 
 enum class Psk31Mode : std::uint8_t { Bpsk31, Qpsk31 };
 
-inline constexpr std::uint64_t kPsk31MaxSamplesPerSymbol = 1048576;
+inline constexpr std::uint64_t psk31_max_samples_per_symbol = 1048576;
 
 // f32(fs) / 31.25 rounded half away from zero; 0 for a negative or NaN quotient, the largest
 // count for one too large.
@@ -37,10 +37,10 @@ struct Psk31RateError {
 
 std::string error_message(const Psk31RateError& error);
 
-// Samples per symbol for a transmitter: 0 to kPsk31MaxSamplesPerSymbol, else the error.
+// Samples per symbol for a transmitter: 0 to psk31_max_samples_per_symbol, else the error.
 std::expected<std::size_t, Psk31RateError> psk31_transmitter_sps(float fs, Psk31Mode mode);
 
-// Samples per symbol for a receiver or a stream: 1 to kPsk31MaxSamplesPerSymbol, else the error.
+// Samples per symbol for a receiver or a stream: 1 to psk31_max_samples_per_symbol, else the error.
 std::expected<std::uint64_t, Psk31RateError> psk31_receiver_sps(float fs, Psk31Mode mode, Psk31Role role);
 
 }  // namespace kavro

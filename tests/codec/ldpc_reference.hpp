@@ -30,7 +30,7 @@ inline std::size_t reference_count_errors(const std::uint8_t* hard) {
     std::size_t failed = 0;
     for (std::size_t i = 0; i < 83; ++i) {
         std::uint8_t x = 0;
-        for (std::size_t k = 0; k < codec::LDPC_CHECK_DEGREE[i]; ++k) x ^= hard[codec::LDPC_CHECK_VARS[i][k] - 1];
+        for (std::size_t k = 0; k < codec::ldpc_check_degree[i]; ++k) x ^= hard[codec::ldpc_check_vars[i][k] - 1];
         if (x != 0) ++failed;
     }
     return failed;
@@ -45,22 +45,22 @@ inline std::size_t reference_decode_soft(const float* llr, std::uint8_t* out) {
     if (best != 0) {
         std::vector<float> m(M * N, 0.0f), e(M * N, 0.0f);
         for (std::size_t i = 0; i < M; ++i)
-            for (std::size_t k = 0; k < codec::LDPC_CHECK_DEGREE[i]; ++k) {
-                const std::size_t n = codec::LDPC_CHECK_VARS[i][k] - 1;
+            for (std::size_t k = 0; k < codec::ldpc_check_degree[i]; ++k) {
+                const std::size_t n = codec::ldpc_check_vars[i][k] - 1;
                 m[i * N + n] = llr[n];
             }
         for (int iteration = 1; iteration <= 20; ++iteration) {
             for (std::size_t i = 0; i < M; ++i) {
-                const std::size_t degree = codec::LDPC_CHECK_DEGREE[i];
+                const std::size_t degree = codec::ldpc_check_degree[i];
                 for (std::size_t k = 0; k < degree; ++k) {
                     float p = 1.0f;
                     for (std::size_t w = 0; w < degree; ++w)
-                        if (w != k) p = p * reference_tanh(m[i * N + codec::LDPC_CHECK_VARS[i][w] - 1] / 2.0f);
-                    e[i * N + codec::LDPC_CHECK_VARS[i][k] - 1] = 2.0f * reference_atanh(p);
+                        if (w != k) p = p * reference_tanh(m[i * N + codec::ldpc_check_vars[i][w] - 1] / 2.0f);
+                    e[i * N + codec::ldpc_check_vars[i][k] - 1] = 2.0f * reference_atanh(p);
                 }
             }
             for (std::size_t n = 0; n < N; ++n) {
-                const auto& c = codec::LDPC_VAR_CHECKS[n];
+                const auto& c = codec::ldpc_var_checks[n];
                 const float l = ((llr[n] + e[(c[0] - 1) * N + n]) + e[(c[1] - 1) * N + n]) + e[(c[2] - 1) * N + n];
                 hard[n] = l <= 0.0f ? 1 : 0;
             }
@@ -71,7 +71,7 @@ inline std::size_t reference_decode_soft(const float* llr, std::uint8_t* out) {
                 if (failed == 0) break;
             }
             for (std::size_t n = 0; n < N; ++n) {
-                const auto& c = codec::LDPC_VAR_CHECKS[n];
+                const auto& c = codec::ldpc_var_checks[n];
                 const float e0 = e[(c[0] - 1) * N + n], e1 = e[(c[1] - 1) * N + n], e2 = e[(c[2] - 1) * N + n];
                 m[(c[0] - 1) * N + n] = (llr[n] + e1) + e2;
                 m[(c[1] - 1) * N + n] = (llr[n] + e0) + e2;

@@ -44,7 +44,7 @@ Codeword bitwise_encode(const Word12& message) {
         if (bit_of(message.data(), i)) set_bit(codeword.data(), i);
     for (std::size_t r = 0; r < 83; ++r) {
         int parity = 0;
-        for (std::size_t i = 0; i < 91; ++i) parity ^= bit_of(LDPC_GENERATOR[r].data(), i) & bit_of(message.data(), i);
+        for (std::size_t i = 0; i < 91; ++i) parity ^= bit_of(ldpc_generator[r].data(), i) & bit_of(message.data(), i);
         if (parity) set_bit(codeword.data(), 91 + r);
     }
     return codeword;
@@ -74,28 +74,28 @@ Word12 random_message(std::uint64_t seed) {
 TEST(Ft8LdpcTables, PublishedTablesDescribeOneGraphThatTheGeneratorSatisfies) {
     const std::array<std::uint8_t, 12> g0{0x83, 0x29, 0xce, 0x11, 0xbf, 0x31, 0xea, 0xf5, 0x09, 0xf2, 0x7f, 0xc0};
     const std::array<std::uint8_t, 12> g82{0x60, 0x8c, 0xc8, 0x57, 0x59, 0x4b, 0xfb, 0xb5, 0x5d, 0x69, 0x60, 0x00};
-    EXPECT_EQ(LDPC_GENERATOR[0], g0);
-    EXPECT_EQ(LDPC_GENERATOR[82], g82);
-    EXPECT_EQ(LDPC_CHECK_VARS[0], (std::array<std::uint8_t, 7>{4, 31, 59, 91, 92, 96, 153}));
-    EXPECT_EQ(LDPC_CHECK_VARS[1], (std::array<std::uint8_t, 7>{5, 32, 60, 93, 115, 146, 0}));
-    EXPECT_EQ(LDPC_CHECK_VARS[82], (std::array<std::uint8_t, 7>{17, 42, 75, 129, 170, 172, 0}));
-    EXPECT_EQ(LDPC_VAR_CHECKS[0], (std::array<std::uint8_t, 3>{16, 45, 73}));
-    EXPECT_EQ(LDPC_VAR_CHECKS[3], (std::array<std::uint8_t, 3>{1, 44, 45}));
-    EXPECT_EQ(LDPC_VAR_CHECKS[173], (std::array<std::uint8_t, 3>{42, 49, 57}));
+    EXPECT_EQ(ldpc_generator[0], g0);
+    EXPECT_EQ(ldpc_generator[82], g82);
+    EXPECT_EQ(ldpc_check_vars[0], (std::array<std::uint8_t, 7>{4, 31, 59, 91, 92, 96, 153}));
+    EXPECT_EQ(ldpc_check_vars[1], (std::array<std::uint8_t, 7>{5, 32, 60, 93, 115, 146, 0}));
+    EXPECT_EQ(ldpc_check_vars[82], (std::array<std::uint8_t, 7>{17, 42, 75, 129, 170, 172, 0}));
+    EXPECT_EQ(ldpc_var_checks[0], (std::array<std::uint8_t, 3>{16, 45, 73}));
+    EXPECT_EQ(ldpc_var_checks[3], (std::array<std::uint8_t, 3>{1, 44, 45}));
+    EXPECT_EQ(ldpc_var_checks[173], (std::array<std::uint8_t, 3>{42, 49, 57}));
 
     const std::set<std::size_t> seven{0,  4,  6,  9,  12, 13, 17, 19, 21, 25, 29, 34,
                                       38, 39, 44, 45, 50, 54, 59, 63, 67, 68, 71, 79};
     std::set<std::pair<std::size_t, std::size_t>> by_check, by_bit;
     for (std::size_t i = 0; i < 83; ++i) {
-        EXPECT_EQ(LDPC_CHECK_DEGREE[i], seven.count(i) ? 7 : 6) << "check " << i;
+        EXPECT_EQ(ldpc_check_degree[i], seven.count(i) ? 7 : 6) << "check " << i;
         for (std::size_t k = 0; k < 7; ++k) {
-            const std::size_t v = LDPC_CHECK_VARS[i][k];
-            if (k < LDPC_CHECK_DEGREE[i]) by_check.insert({i + 1, v});
+            const std::size_t v = ldpc_check_vars[i][k];
+            if (k < ldpc_check_degree[i]) by_check.insert({i + 1, v});
             else EXPECT_EQ(v, 0u);
         }
     }
     for (std::size_t n = 0; n < 174; ++n)
-        for (const std::size_t c : LDPC_VAR_CHECKS[n]) by_bit.insert({c, n + 1});
+        for (const std::size_t c : ldpc_var_checks[n]) by_bit.insert({c, n + 1});
     EXPECT_EQ(by_check.size(), 522u);
     EXPECT_EQ(by_check, by_bit);
 
@@ -175,7 +175,7 @@ TEST(Ft8LdpcDecoder, EveryVariantMatchesTheLiteralModelBitForBit) {
     for (const auto& llr : noisy_words(10000, 1741)) {
         std::array<std::uint8_t, 174> expected, decided;
         const std::size_t count = test::reference_decode_soft(llr.data(), expected.data());
-        for (const SimdLevel level : kSimdLevels) {
+        for (const SimdLevel level : simd_levels) {
             if (!simd_level_available(level)) continue;
             ASSERT_EQ(ldpc_decode_soft(llr, decided, level), count);
             ASSERT_EQ(decided, expected);
@@ -224,7 +224,7 @@ TEST(Ft8LdpcDecoder, SoftZerosCarryNothingAndDecideOne) {
     for (std::size_t n = 0; n < 174; n += 2) zeros[n] = -0.0f;
     std::array<std::uint8_t, 174> ones;
     ones.fill(1);
-    for (const SimdLevel level : kSimdLevels) {
+    for (const SimdLevel level : simd_levels) {
         if (!simd_level_available(level)) continue;
         std::array<std::uint8_t, 174> hard{};
         EXPECT_EQ(ldpc_decode_soft(zeros, hard, level), 24u);

@@ -13,7 +13,7 @@
 
 namespace {
 
-using kavro::codec::QPSK31_PHASE_STEPS;
+using kavro::codec::qpsk31_phase_steps;
 using kavro::codec::StreamingViterbi;
 using kavro::codec::viterbi_decode;
 
@@ -35,7 +35,7 @@ std::vector<float> rotations_of(const std::vector<std::uint8_t>& bits) {
     LiteralEncoder enc;
     std::vector<float> soft;
     for (const auto b : bits) {
-        const kavro::Complex r = QPSK31_PHASE_STEPS[enc.step(b & 1u)];
+        const kavro::Complex r = qpsk31_phase_steps[enc.step(b & 1u)];
         soft.push_back(r.re);
         soft.push_back(r.im);
     }
@@ -64,7 +64,7 @@ struct LiteralViterbi {
             if (!(m[s] < kUnreached)) continue;
             for (unsigned b = 0; b < 2; ++b) {
                 const unsigned t = (s >> 1) | (b << 3);
-                const kavro::Complex r = QPSK31_PHASE_STEPS[b ? emitted(s) ^ 3u : emitted(s)];
+                const kavro::Complex r = qpsk31_phase_steps[b ? emitted(s) ^ 3u : emitted(s)];
                 const float c = m[s] + ((re - r.re) * (re - r.re) + (im - r.im) * (im - r.im));
                 if (c < next[t]) {
                     next[t] = c;
@@ -161,7 +161,7 @@ std::vector<float> hard_pairs(std::uint64_t seed) {
     LiteralEncoder enc;
     std::vector<float> soft;
     for (int k = 0; k < 3000; ++k) {
-        const kavro::Complex r = QPSK31_PHASE_STEPS[enc.step(rng() & 1u)];
+        const kavro::Complex r = qpsk31_phase_steps[enc.step(rng() & 1u)];
         const unsigned kind = rng() % 100;
         if (kind < 20) {
             soft.push_back(grid[rng() % 5]);
@@ -207,13 +207,13 @@ TEST(Qpsk31Code, ButterflyKernelsEqualLiteralStep) {
         const float im = static_cast<float>(static_cast<int>(rng() % 5) - 2) * 0.5f;
         std::array<float, 4> d;
         for (unsigned i = 0; i < 4; ++i) {
-            const kavro::Complex r = QPSK31_PHASE_STEPS[i];
+            const kavro::Complex r = qpsk31_phase_steps[i];
             d[i] = (re - r.re) * (re - r.re) + (im - r.im) * (im - r.im);
         }
         const std::array<float, 16> before = ref.m;
         std::array<std::uint8_t, 16> pred{};
         ref.acs(re, im, pred);
-        for (const kavro::SimdLevel level : kavro::kSimdLevels) {
+        for (const kavro::SimdLevel level : kavro::simd_levels) {
             if (!kavro::simd_level_available(level)) continue;
             std::array<float, 16> metrics = before;
             const std::uint16_t bits = kavro::codec::qpsk31_butterflies(metrics, d, level);

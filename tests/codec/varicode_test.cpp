@@ -11,13 +11,13 @@
 
 namespace {
 
-using kavro::codec::kVaricode;
+using kavro::codec::varicode_codes;
 using kavro::codec::VaricodeDecoder;
 using kavro::codec::VaricodeEncoder;
 
 std::string code_text(unsigned value) {
     std::string s;
-    for (unsigned i = kVaricode[value].length; i-- > 0;) s += ((kVaricode[value].code >> i) & 1u) ? '1' : '0';
+    for (unsigned i = varicode_codes[value].length; i-- > 0;) s += ((varicode_codes[value].code >> i) & 1u) ? '1' : '0';
     return s;
 }
 

@@ -33,15 +33,15 @@ TEST_P(PseudoRandomSequence, MatchesTheIntegerModel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, PseudoRandomSequence,
-                         testing::Values(SignMasks{PREAMBLE_SEED, 0xacd7dbfdf3448dfbull, 0xc76f0882154b1270ull},
-                                         SignMasks{TRAINING_SEED, 0x3384dcf021f3ee61ull, 0x13993bdd2f12cb24ull}));
+                         testing::Values(SignMasks{preamble_seed, 0xacd7dbfdf3448dfbull, 0xc76f0882154b1270ull},
+                                         SignMasks{training_seed, 0x3384dcf021f3ee61ull, 0x13993bdd2f12cb24ull}));
 
 TEST(PseudoRandomSequence, ThresholdFollowsSinglePrecisionRounding) {
     EXPECT_EQ(unit_component(0x7FFFFFBFFFFFFFFFull), -0.70710677f);
     EXPECT_EQ(unit_component(0x7FFFFFC000000000ull), 0.70710677f);
     EXPECT_EQ(unit_component(0), -0.70710677f);
     EXPECT_EQ(unit_component(~0ull), 0.70710677f);
-    EXPECT_TRUE(pseudo_random_unit_sequence(0, PREAMBLE_SEED).empty());
+    EXPECT_TRUE(pseudo_random_unit_sequence(0, preamble_seed).empty());
 }
 
 }  // namespace

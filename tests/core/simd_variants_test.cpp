@@ -200,12 +200,12 @@ Bits psk31_demod_bits(SimdLevel level, std::size_t n) {
 template <std::size_t Alphabet>
 Bits tone_decision_bits(SimdLevel level, std::size_t n) {
     std::array<std::uint8_t, 13> layout;
-    layout.fill(DATA_SYMBOL);
+    layout.fill(data_symbol);
     const std::size_t data = 1 + n % 11;
     for (std::size_t s = data + 1; s < layout.size(); ++s) layout[s] = 1;
     layout[0] = 0;
     const std::span<const float> offsets =
-        Alphabet == 8 ? std::span<const float>(FT8_TONE_OFFSETS_HZ) : std::span<const float>(FT4_TONE_OFFSETS_HZ);
+        Alphabet == 8 ? std::span<const float>(ft8_tone_offsets_hz) : std::span<const float>(ft4_tone_offsets_hz);
     const ToneFrame frame{Alphabet, 3, data, n, 6.25f, {}, {}, layout};
     const auto iq = mixed_complex(frame.frame_samples(), 21 + n);
     std::vector<std::uint8_t> tones(data);
@@ -221,13 +221,13 @@ Bits ft8_ldpc_bits(SimdLevel level, std::size_t seed) {
     message[11] = static_cast<std::uint8_t>(rng() & 0xE0);
     std::array<std::uint8_t, 22> codeword;
     codec::ldpc_encode(message, codeword);
-    const auto noise = mixed_floats(codec::LDPC_N, 23 + seed);
-    std::array<float, codec::LDPC_N> llr;
-    for (std::size_t i = 0; i < codec::LDPC_N; ++i) {
+    const auto noise = mixed_floats(codec::ldpc_n, 23 + seed);
+    std::array<float, codec::ldpc_n> llr;
+    for (std::size_t i = 0; i < codec::ldpc_n; ++i) {
         const bool one = (codeword[i / 8] >> (7 - i % 8)) & 1;
         llr[i] = (seed % 2 == 1 ? (one ? -2.0f : 2.0f) : 0.0f) + 2.0f * noise[i];
     }
-    std::array<std::uint8_t, codec::LDPC_N> hard;
+    std::array<std::uint8_t, codec::ldpc_n> hard;
     const std::size_t failed = codec::ldpc_decode_soft(llr, hard, level);
     Bits out = bits_of(std::span<const std::uint8_t>(hard));
     out.push_back(static_cast<std::uint32_t>(failed));
@@ -403,7 +403,7 @@ TEST_P(SimdVariants, EveryBuildGivesThePortableBits) {
     const KernelCase& kernel = GetParam();
     for (const std::size_t n : lengths()) {
         const Bits want = kernel.run(SimdLevel::Portable, n);
-        for (const SimdLevel level : kSimdLevels) {
+        for (const SimdLevel level : simd_levels) {
             if (level == SimdLevel::Portable || !simd_level_available(level)) continue;
             ASSERT_TRUE(same_bits(kernel.run(level, n), want))
                 << "length " << n << ", level " << static_cast<int>(level);
@@ -416,7 +416,7 @@ INSTANTIATE_TEST_SUITE_P(Kernels, SimdVariants, testing::ValuesIn(kKernels),
 
 // The level reaches the kernel: with_simd_level runs it once and hands back what it returns.
 TEST(SimdLevel, TheKernelRunsOnceAtEveryLevelAndItsResultComesBack) {
-    for (const SimdLevel level : kSimdLevels) {
+    for (const SimdLevel level : simd_levels) {
         if (!simd_level_available(level)) continue;
         int runs = 0;
         EXPECT_EQ(with_simd_level(level, [&] [[gnu::always_inline]] { return ++runs * 7; }), 7);
@@ -430,7 +430,7 @@ TEST(SimdLevel, TheKernelRunsOnceAtEveryLevelAndItsResultComesBack) {
 // underflows to zero, which 1e20 cannot bring back.
 TEST(SimdLevel, ScaleComplexTwiceAppliesItsFactorsInTurn) {
     const std::vector<Complex> in(5, Complex{1e-30f, -1e-30f});  // eight lanes and a tail of two
-    for (const SimdLevel level : kSimdLevels) {
+    for (const SimdLevel level : simd_levels) {
         if (!simd_level_available(level)) continue;
         std::vector<Complex> out(in.size());
         detail::scale_complex_twice(in.data(), in.size(), 1e-20f, 1e20f, out.data(), level);

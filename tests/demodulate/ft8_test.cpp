@@ -91,9 +91,9 @@ class Ft8DemodModes : public ::testing::TestWithParam<Mode> {};
 // of NaN and of infinities planted in them.
 TEST_P(Ft8DemodModes, EveryVariantMatchesTheLiteralModel) {
     const Mode mode = GetParam();
-    const ToneFrame& frame = mode.ft8 ? FT8_FRAME : FT4_FRAME;
+    const ToneFrame& frame = mode.ft8 ? ft8_frame : ft4_frame;
     const std::span<const float> offsets =
-        mode.ft8 ? std::span<const float>(FT8_TONE_OFFSETS_HZ) : std::span<const float>(FT4_TONE_OFFSETS_HZ);
+        mode.ft8 ? std::span<const float>(ft8_tone_offsets_hz) : std::span<const float>(ft4_tone_offsets_hz);
     const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
     std::mt19937_64 rng(113);
     for (int trial = 0; trial < 6; ++trial) {
@@ -114,7 +114,7 @@ TEST_P(Ft8DemodModes, EveryVariantMatchesTheLiteralModel) {
             }
         }
         const auto expected = literal_demodulate(mode, iq, 12000.0f, base_hz);
-        for (const SimdLevel level : kSimdLevels) {
+        for (const SimdLevel level : simd_levels) {
             if (!simd_level_available(level)) continue;
             std::vector<std::uint8_t> decided(mode.data_tones());
             decide_data_tones(frame, offsets, 12000.0f, base_hz, iq, decided, level);

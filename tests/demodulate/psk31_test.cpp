@@ -43,8 +43,8 @@ struct Mode {
             if constexpr (Qpsk) {
                 const auto step = kavro::codec::qpsk31_encode_step(state, b);
                 state = step.next_state;
-                v.push_back(kavro::codec::QPSK31_PHASE_STEPS[step.rotation].re);
-                v.push_back(kavro::codec::QPSK31_PHASE_STEPS[step.rotation].im);
+                v.push_back(kavro::codec::qpsk31_phase_steps[step.rotation].re);
+                v.push_back(kavro::codec::qpsk31_phase_steps[step.rotation].im);
             } else {
                 v.push_back(b ? 1.0f : -1.0f);
             }

@@ -66,7 +66,7 @@ TEST_P(QamDemodLevels, EveryBuildDecidesAsTheLiteralNearestLevel) {
         for (const float gain : {1.0f, 0.7f}) {
             const auto iq = cells(order, length == 67 ? 5000 : length, 100 * order + length);
             const auto want = literal_decisions(order, gain, iq);
-            for (const auto level : kavro::kSimdLevels) {
+            for (const auto level : kavro::simd_levels) {
                 if (!kavro::simd_level_available(level)) continue;
                 QamDemod demod = *QamDemod::create(order, gain);
                 ASSERT_EQ(demod.process_at(iq, level), want)

@@ -176,7 +176,7 @@ TEST_P(ViterbiMatchesReference, OnRandomInputsTiesIncluded) {
             }
         }
         const Bits want = reference_viterbi(soft, k, g0, g1);
-        for (const auto level : kavro::kSimdLevels) {
+        for (const auto level : kavro::simd_levels) {
             if (!kavro::simd_level_available(level)) continue;
             ASSERT_EQ(run_decoder(kind, soft, level), want) << "trial " << trial << ", level " << static_cast<int>(level);
         }
@@ -204,7 +204,7 @@ TEST_P(ViterbiMatchesReference, NonFiniteAndHugeSoftValuesGiveBits) {
         for (auto& x : soft) x = specials[rng() % std::size(specials)];
         if (trial == 0) std::fill(soft.begin(), soft.end(), std::numeric_limits<float>::quiet_NaN());
         const Bits want = reference_viterbi(soft, k, g0, g1);
-        for (const auto level : kavro::kSimdLevels) {
+        for (const auto level : kavro::simd_levels) {
             if (!kavro::simd_level_available(level)) continue;
             const Bits bits = run_decoder(kind, soft, level);
             ASSERT_EQ(bits.size(), soft.size() / 2);
@@ -272,7 +272,7 @@ TEST(Viterbi, WeakSoftValuesLateInALongBlockStillDecide) {
         const double scale = i >= kWeakFrom && i < kWeakFrom + kWeak ? 1e-3 : 1.0;
         llr[i] = static_cast<float>(scale * 2.0 * ((coded[i] ? -1.0 : 1.0) + noise(rng)) / sigma2);
     }
-    for (const auto level : kavro::kSimdLevels) {
+    for (const auto level : kavro::simd_levels) {
         if (!kavro::simd_level_available(level)) continue;
         const auto mother = kavro::fec::conv_depuncture(llr, ConvKind::K7, PunctureRate::R12, kBits);
         const Bits decoded = run_decoder(ConvKind::K7, mother, level);

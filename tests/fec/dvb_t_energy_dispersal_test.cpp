@@ -56,7 +56,7 @@ TEST(DvbTEnergyDispersal, PeriodIs32767Bits) {
     DvbTEnergyDispersal prbs;
     Bytes bytes(kPeriodBits, 0);
     prbs.feed_in_place(bytes);
-    EXPECT_EQ(prbs.register_value(), DvbTEnergyDispersal::kInitialRegister);
+    EXPECT_EQ(prbs.register_value(), DvbTEnergyDispersal::initial_register);
 }
 
 TEST(DvbTEnergyDispersal, CarriesOverBetweenCallsAndSkips) {

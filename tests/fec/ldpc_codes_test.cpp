@@ -202,7 +202,7 @@ TEST_P(LdpcCodes, DecoderMatchesTheRowByRowReference) {
                 llr[50] = llr[51] = llr[52];
             }
             const auto want = reference_decode(ldpc, llr, rule);
-            for (const auto level : kavro::kSimdLevels) {
+            for (const auto level : kavro::simd_levels) {
                 if (!kavro::simd_level_available(level)) continue;
                 const auto got = ldpc.decode(llr, rule, level);
                 ASSERT_EQ(got.message, want.message)
@@ -220,7 +220,7 @@ TEST_P(LdpcCodes, WordWithoutInformationKeepsTheChannelDecision) {
     const CodeCase& cc = GetParam();
     const Ldpc ldpc = Ldpc::build(cc.code);
     for (const auto rule : {kSumProduct, kMinSum, kScaledMinSum})
-        for (const auto level : kavro::kSimdLevels) {
+        for (const auto level : kavro::simd_levels) {
             if (!kavro::simd_level_available(level)) continue;
             const auto decoded = ldpc.decode(std::vector<float>(cc.n, 0.0f), rule, level);
             EXPECT_FALSE(decoded.converged);

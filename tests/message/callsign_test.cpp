@@ -71,9 +71,9 @@ TEST_P(Pack28, GivesTheFieldAndSavesOnlyWhatItPacks) {
         return;
     }
     ASSERT_TRUE(packed);
-    const Packed28 expected = c.hashed ? Packed28{kHashedBase + hash22, false} : *c.expected;
+    const Packed28 expected = c.hashed ? Packed28{hashed_base + hash22, false} : *c.expected;
     EXPECT_EQ(*packed, expected);
-    if (c.hashed || packed->c28 >= kStandardBase) {
+    if (c.hashed || packed->c28 >= standard_base) {
         EXPECT_EQ(table.find(hash22), std::optional<std::string_view>(c.text));
     }
 }
@@ -97,7 +97,7 @@ const UnpackCase kUnpackCases[] = {
     {532443, false, 1, "CQ ZZZZ"},
     {532444, false, 1, std::nullopt},
     {2063591, false, 1, std::nullopt},
-    {kHashedBase + kK1abcHash22, false, 1, "<...>"},
+    {hashed_base + kK1abcHash22, false, 1, "<...>"},
     {10214965, false, 1, "K1ABC"},
     {10214965, true, 1, "K1ABC/R"},
     {10214965, true, 2, "K1ABC/P"},
@@ -128,7 +128,7 @@ TEST(CallsignHashTable, HashesLeftAlignedAndKeepsTheLatestTextPerHash) {
     EXPECT_NE(callsign_hashes("K1ABC").hash22, callsign_hashes(" K1ABC").hash22);
 
     CallsignHashTable table;
-    const std::uint32_t c28 = kHashedBase + kK1abcHash22;
+    const std::uint32_t c28 = hashed_base + kK1abcHash22;
     table.save("K1ABC");
     EXPECT_EQ(unpack28(c28, false, 1, table), "<K1ABC>");
     EXPECT_EQ(table.save("K1ABC ").hash22, kK1abcHash22);

@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(Flags, Unpack77NonStd,
                                          NonStdCase{true, 1, true, {"CQ", "PJ4/K1ABC", 3}}));
 
 TEST(Unpack77, CallsignFieldsOutsideEveryRangeShowAsUnknownCalls) {
-    const Payload payload = fields({{600000, 28}, {0, 1}, {kHashedBase - 1, 28}, {0, 1}, {0, 1}, {10331, 15}, {1, 3}});
+    const Payload payload = fields({{600000, 28}, {0, 1}, {hashed_base - 1, 28}, {0, 1}, {0, 1}, {10331, 15}, {1, 3}});
     EXPECT_EQ(unpack77(payload, CallsignHashTable{}), Ft8Message(Standard{"<?>", "<?>", grid_field::Grid{"FN31"}}));
 }
 
@@ -72,9 +72,9 @@ TEST(Pack77, FlagsASuffixedCallToEvenWhenItIsHashed) {
     CallsignHashTable table;
     const auto payload = pack77(Standard{"PJ4/K1ABC/R", "W9XYZ", grid_field::Blank{}}, table);
     ASSERT_TRUE(payload);
-    const std::uint32_t hashed = kHashedBase + callsign_hashes("PJ4/K1ABC/R").hash22;
+    const std::uint32_t hashed = hashed_base + callsign_hashes("PJ4/K1ABC/R").hash22;
     const std::uint32_t w9xyz = 6257896 + (((32 * 10 + 9) * 27 + 24) * 27 + 25) * 27 + 26;
-    EXPECT_EQ(*payload, fields({{hashed, 28}, {1, 1}, {w9xyz, 28}, {0, 1}, {0, 1}, {kBlank, 15}, {1, 3}}));
+    EXPECT_EQ(*payload, fields({{hashed, 28}, {1, 1}, {w9xyz, 28}, {0, 1}, {0, 1}, {blank_value, 15}, {1, 3}}));
     EXPECT_FALSE(pack77(Standard{"K1ABC", "k1abc", grid_field::Blank{}}, table));
 }
 

@@ -34,7 +34,7 @@ TEST(OfdmEqualizer, TrainingModeHoldsOneOverTheEstimatedChannel) {
     EXPECT_EQ(out, y);  // passes through before the first estimate
 
     // A channel H applied to the training sequence is undone on every bin; a dead bin gives 0.
-    std::vector<Complex> x = pseudo_random_unit_sequence(16, TRAINING_SEED);
+    std::vector<Complex> x = pseudo_random_unit_sequence(16, training_seed);
     std::vector<Complex> received(16);
     for (std::size_t k = 0; k < 16; ++k) received[k] = x[k] * Complex{0.5f, 0.25f * static_cast<float>(k)};
     received[5] = {};

@@ -98,7 +98,7 @@ inline std::vector<OfdmSyncResult> literal_ofdm_sync(std::span<const Complex> iq
 
     if (!p.training || p.training->n_fft == 0) return out;
     const std::size_t n_t = p.training->n_fft, cp_t = p.training->cp_len;
-    const std::vector<Complex> x = pseudo_random_unit_sequence(n_t, TRAINING_SEED);
+    const std::vector<Complex> x = pseudo_random_unit_sequence(n_t, training_seed);
     for (std::size_t i = 0; i < std::min<std::size_t>(5, out.size()); ++i) {
         const std::size_t s0 = out[i].start_sample + repeats * r;
         PhasorNco nco(-static_cast<double>(out[i].cfo_hz), rate);

@@ -283,7 +283,7 @@ TEST(GiSync, WindowSumsAtEveryLevelEqualThePlainLoopBitForBit) {
         want[count + x] = si;
         want[2 * count + x] = se;
     }
-    for (const kavro::SimdLevel level : kavro::kSimdLevels) {
+    for (const kavro::SimdLevel level : kavro::simd_levels) {
         if (!kavro::simd_level_available(level)) continue;
         std::vector<float> got(3 * count);
         kavro::gi_window_sums(re.data(), im.data(), power.data(), cp, count, got.data(), got.data() + count,

@@ -42,7 +42,7 @@ TEST(BandLimitedRepeatBase, OccupiesEveryMthBinAtTheDataPower) {
     std::vector<Complex> block;
     for (int i = 0; i < 4; ++i) block.insert(block.end(), segment.begin(), segment.end());
     const std::vector<Complex> spectrum = fft(block);
-    const std::vector<Complex> values = pseudo_random_unit_sequence(12, PREAMBLE_SEED);
+    const std::vector<Complex> values = pseudo_random_unit_sequence(12, preamble_seed);
     const std::size_t order[] = {4, 60, 8, 56, 12, 52, 16, 48, 20, 44, 24, 40};
     double power = 0.0;
     for (const Complex& s : segment) power += norm(s);
@@ -56,8 +56,8 @@ TEST(BandLimitedRepeatBase, OccupiesEveryMthBinAtTheDataPower) {
     EXPECT_NEAR(power / 16.0, 4.0 * 52.0 / (64.0 * 64.0), 1e-7);
 
     // R = 2: no multiple of 32 up to 26, so the unscaled pseudo-random segment.
-    EXPECT_EQ(band_limited_repeat_base(cfg, 2), pseudo_random_unit_sequence(2, PREAMBLE_SEED));
-    EXPECT_EQ(band_limited_repeat_base(cfg, 48), pseudo_random_unit_sequence(48, PREAMBLE_SEED));  // 64 % 48 != 0
+    EXPECT_EQ(band_limited_repeat_base(cfg, 2), pseudo_random_unit_sequence(2, preamble_seed));
+    EXPECT_EQ(band_limited_repeat_base(cfg, 48), pseudo_random_unit_sequence(48, preamble_seed));  // 64 % 48 != 0
 }
 
 TEST(GenerateOfdmPreamble, RepeatsTheSegmentThenAppendsTheTrainingSymbol) {
@@ -71,7 +71,7 @@ TEST(GenerateOfdmPreamble, RepeatsTheSegmentThenAppendsTheTrainingSymbol) {
     const std::span<const Complex> training = std::span(*preamble).subspan(48);
     for (std::size_t i = 0; i < 16; ++i) EXPECT_EQ(training[i], training[64 + i]);
     const std::vector<Complex> bins = fft(training.subspan(16));
-    const std::vector<Complex> x = pseudo_random_unit_sequence(64, TRAINING_SEED);
+    const std::vector<Complex> x = pseudo_random_unit_sequence(64, training_seed);
     for (std::size_t bin = 0; bin < 64; ++bin) {
         const bool used = bin != 0 && (bin <= 26 || bin >= 38);
         const Complex want = used ? x[bin] * 2.0f : Complex{};

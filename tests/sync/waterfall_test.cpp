@@ -100,7 +100,7 @@ TEST(WaterfallRows, EveryVariantMatchesTheLiteralLoop) {
             const auto row = test::reference_waterfall(iq, lengths[r], 1, n_bins, starts[r], 12000.0f, -917.0f, 6.25f);
             want.insert(want.end(), row.data.begin(), row.data.end());
         }
-        for (const SimdLevel level : kSimdLevels) {
+        for (const SimdLevel level : simd_levels) {
             std::vector<float> cells(6 * n_bins);
             std::vector<WaterfallRow> rows;
             for (std::size_t r = 0; r < 6; ++r)

@@ -104,7 +104,7 @@ TEST_P(SoftLlrByOrder, EveryWholeSymbolVariantMatchesCellByCell) {
     cells[3] = {NAN, 0.2f};
     cells[9] = {INFINITY, -INFINITY};
     cells[20] = {0.0f, -0.0f};
-    for (const kavro::SimdLevel level : kavro::kSimdLevels) {
+    for (const kavro::SimdLevel level : kavro::simd_levels) {
         if (!kavro::simd_level_available(level)) continue;
         const int v = static_cast<int>(level);
         std::vector<float> out(cells.size() * b + 1, -99.0f);

@@ -32,7 +32,7 @@ std::vector<FrameAttemptDecoder::BinPair> FrameAttemptDecoder::training_bin_pair
     std::vector<bool> used(n, false);
     for (const std::int32_t k : cfg.plan().data_carriers) used[carrier_bin(k, n)] = true;
     for (const PilotCarrier& p : cfg.plan().pilot_carriers) used[carrier_bin(p.index, n)] = true;
-    const std::vector<Complex> x = pseudo_random_unit_sequence(n, TRAINING_SEED);
+    const std::vector<Complex> x = pseudo_random_unit_sequence(n, training_seed);
     std::vector<BinPair> pairs;
     for (std::size_t k = 0; k < n; ++k) {
         const std::size_t next = k + 1 == n ? 0 : k + 1;

@@ -267,8 +267,7 @@ std::expected<HeaderStage, BodyFailure> decode_frame_header(const OfdmConfig& cf
                                    &cells, PhaseLine{}, &stage.phase, &plans);
     if (!llrs) return std::unexpected(llrs.error());
 
-    const ChainSettings header_chain{.crc = cfg.header_crc(), .outer = header_outer_code, .inner = header_inner_code};
-    auto outcome = decode_chain(*llrs, header_plan, header_chain, 0, cache);
+    auto outcome = decode_chain(*llrs, header_plan, header_chain_settings(cfg.header_crc()), 0, cache);
     if (!outcome) return std::unexpected(BodyFailure::of(outcome.error()));
     if (!outcome_valid(*outcome)) return std::unexpected(BodyFailure::of(fec::RxError::HeaderCrcMismatch));
 
@@ -278,8 +277,7 @@ std::expected<HeaderStage, BodyFailure> decode_frame_header(const OfdmConfig& cf
     stage.header = *header;
     stage.entry = entries[header->mcs_index];
 
-    stage.payload_plan = block_plan(header->payload_len, cfg.payload_crc(), stage.entry.outer, stage.entry.inner,
-                                    cfg.outer_interleaver(), cfg.inner_interleaver(), cache);
+    stage.payload_plan = block_plan(header->payload_len, payload_chain_settings(cfg, stage.entry), cache);
     stage.payload_symbols = ceil_div(stage.payload_plan.coded_bits, d * bits_per_cell(stage.entry.constellation));
     stage.body_samples = static_cast<std::uint64_t>(s) * (stage.header_symbols + stage.payload_symbols);
 
@@ -321,14 +319,7 @@ std::expected<RxFrame, BodyFailure> decode_frame_payload(const OfdmConfig& cfg, 
     }
 
     const std::uint32_t seed = stage.header.per_frame_seed;
-    const ChainSettings payload_chain{.crc = cfg.payload_crc(),
-                                      .outer = stage.entry.outer,
-                                      .inner = stage.entry.inner,
-                                      .outer_interleaver = cfg.outer_interleaver(),
-                                      .inner_interleaver = cfg.inner_interleaver(),
-                                      .scrambler = cfg.scrambler(),
-                                      .position = cfg.scrambler_position(),
-                                      .ldpc_rule = cfg.ldpc_decode_rule()};
+    const ChainSettings payload_chain = payload_chain_settings(cfg, stage.entry);
     auto outcome = decode_chain(*llrs, stage.payload_plan, payload_chain, seed, cache);
     if (!outcome) return std::unexpected(BodyFailure::of(outcome.error()));
     if (!outcome_valid(*outcome)) return std::unexpected(BodyFailure::of(fec::RxError::PayloadCrcMismatch));

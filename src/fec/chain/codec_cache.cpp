@@ -28,12 +28,12 @@ std::shared_ptr<const fec::Ldpc> CodecCache::ldpc(fec::LdpcCode code) {
 }
 
 std::shared_ptr<const fec::Bch> CodecCache::bch(std::size_t t) {
-    return fetch(bch_, BchKey{t, kBchMessageBits}, [t] {
+    return fetch(bch_, BchKey{t, bch_message_bits}, [t] {
         // The full-length code only tells the generator degree, and with it the length that
         // leaves exactly 120 message bits.
         auto full = fec::Bch::shortened(255, t);
         if (!full) internal_fault("valid BCH t: " + error_message(full.error()));
-        auto code = fec::Bch::shortened(kBchMessageBits + full->deg(), t);
+        auto code = fec::Bch::shortened(bch_message_bits + full->deg(), t);
         if (!code) internal_fault("valid shortened BCH: " + error_message(code.error()));
         return std::move(*code);
     });

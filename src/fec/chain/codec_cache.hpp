@@ -28,7 +28,7 @@ namespace kavro {
 class CodecCache {
 public:
     // Message length of every BCH code the cache builds.
-    static constexpr std::size_t kBchMessageBits = 120;
+    static constexpr std::size_t bch_message_bits = 120;
 
     CodecCache() = default;
     CodecCache(const CodecCache&) = delete;

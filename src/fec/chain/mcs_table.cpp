@@ -11,7 +11,7 @@ namespace kavro {
 namespace {
 
 // Largest BCH capability whose 120-bit shortened code still fits in 255 bits.
-constexpr std::size_t kMaxBchT = 19;
+constexpr std::size_t max_bch_t = 19;
 
 template <class T>
 std::optional<T> look_up(std::string_view word, std::initializer_list<std::pair<std::string_view, T>> table) {
@@ -109,7 +109,7 @@ std::expected<void, McsTableError> McsTable::add(std::string_view constellation,
     switch (*outer_word) {
         case OuterWord::None: break;
         case OuterWord::Bch:
-            if (outer_a < 1 || outer_a > kMaxBchT) return std::unexpected(McsTableError{K::BchT, {}, outer_a, 0});
+            if (outer_a < 1 || outer_a > max_bch_t) return std::unexpected(McsTableError{K::BchT, {}, outer_a, 0});
             entry.outer = fec::OuterFec::bch(outer_a);
             break;
         case OuterWord::ReedSolomon:

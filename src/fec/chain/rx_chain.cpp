@@ -48,7 +48,7 @@ void ldpc_decode(std::span<const float> soft, const fec::Ldpc& code, fec::LdpcDe
 // slot.
 template <fec::PunctureRate Rate>
 void depuncture_as(std::span<const float> soft, std::span<float> mother) {
-    static constexpr fec::PuncturePattern pattern = fec::kPuncturePatterns[static_cast<std::size_t>(Rate)];
+    static constexpr fec::PuncturePattern pattern = fec::puncture_patterns[static_cast<std::size_t>(Rate)];
     static constexpr std::size_t sent = [] {
         std::size_t n = 0;
         for (std::size_t p = 0; p < pattern.period; ++p) n += pattern.x[p] + pattern.y[p];

@@ -126,22 +126,15 @@ std::optional<fec::PnScrambler> chain_lfsr(const fec::ScramblerKind& scrambler, 
     return *lfsr;
 }
 
-BlockPlan block_plan(std::size_t payload_len, fec::CrcKind crc, const fec::OuterFec& outer, const fec::InnerFec& inner,
-                     const fec::InterleaverKind& outer_interleaver, const fec::InterleaverKind& inner_interleaver,
-                     CodecCache& cache) {
+BlockPlan block_plan(std::size_t payload_len, const ChainSettings& settings, CodecCache& cache) {
     BlockPlan plan;
     plan.payload_bytes = payload_len;
-    plan.framed_bytes = payload_len + fec::crc_width(crc);
-    plan.outer_bits = outer_coded_bits(plan.framed_bytes, outer, cache);
-    plan.outer_stage_bits = fec::interleaved_bit_count(outer_interleaver, plan.outer_bits);
-    plan.inner_bits = inner_coded_bits(plan.outer_stage_bits, inner, cache);
-    plan.coded_bits = fec::interleaved_bit_count(inner_interleaver, plan.inner_bits);
+    plan.framed_bytes = payload_len + fec::crc_width(settings.crc);
+    plan.outer_bits = outer_coded_bits(plan.framed_bytes, settings.outer, cache);
+    plan.outer_stage_bits = fec::interleaved_bit_count(settings.outer_interleaver, plan.outer_bits);
+    plan.inner_bits = inner_coded_bits(plan.outer_stage_bits, settings.inner, cache);
+    plan.coded_bits = fec::interleaved_bit_count(settings.inner_interleaver, plan.inner_bits);
     return plan;
-}
-
-BlockPlan block_plan(std::size_t payload_len, const ChainSettings& settings, CodecCache& cache) {
-    return block_plan(payload_len, settings.crc, settings.outer, settings.inner, settings.outer_interleaver,
-                      settings.inner_interleaver, cache);
 }
 
 EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, const ChainSettings& settings,

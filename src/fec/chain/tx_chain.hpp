@@ -43,9 +43,6 @@ struct EncodedStages {
 };
 
 // Computes the plan without coding anything; may build codes into the cache.
-BlockPlan block_plan(std::size_t payload_len, fec::CrcKind crc, const fec::OuterFec& outer, const fec::InnerFec& inner,
-                     const fec::InterleaverKind& outer_interleaver, const fec::InterleaverKind& inner_interleaver,
-                     CodecCache& cache);
 BlockPlan block_plan(std::size_t payload_len, const ChainSettings& settings, CodecCache& cache);
 
 // Runs the chain. per_frame_seed seeds an LFSR scrambler with per-frame seeding and is ignored
