@@ -56,6 +56,28 @@ std::optional<std::size_t> block_start(std::span<const std::uint8_t> bits, std::
     return std::nullopt;
 }
 
+// Climbs from x (whose four-window quality is q) to the top of its prefix peak, in steps halved
+// down to one sample. Prefix peaks of DVB-T symbols are steep on their late side, so the windows
+// are judged at the top only.
+std::size_t climb_to_peak(std::span<const Complex> iq, std::size_t cp, std::size_t x, float q, std::size_t step) {
+    std::size_t top = x;
+    float best = q;
+    for (std::size_t s = step; s > 0; s /= 2) {
+        for (bool moved = true; moved;) {
+            moved = false;
+            for (const std::size_t y : {top - std::min(s, top), top + s}) {
+                const float qy = dvb_t_gi_quality(iq, y, cp, 4);
+                if (qy > best) {
+                    best = qy;
+                    top = y;
+                    moved = true;
+                }
+            }
+        }
+    }
+    return top;
+}
+
 }  // namespace
 
 std::string error_message(const DvbTStreamSetupError& error) {
@@ -226,25 +248,10 @@ std::optional<std::size_t> DvbTFrameStreamDemod::off_grid_run(std::span<const Co
             }
             if (q <= grid_quality) continue;
         }
-        // Off the grid: climb to the top of the peak (prefix peaks of DVB-T symbols are steep on
-        // their late side, so the windows are judged at the top only), then find the earliest of
-        // the four windows from which every later one holds a symbol (the windows before the
-        // run's first symbol hold whatever came before it).
-        std::size_t top = x;
-        float best = q;
-        for (std::size_t s = step; s > 0; s /= 2) {
-            for (bool moved = true; moved;) {
-                moved = false;
-                for (const std::size_t y : {top - std::min(s, top), top + s}) {
-                    const float qy = dvb_t_gi_quality(iq, y, cp_, 4);
-                    if (qy > best) {
-                        best = qy;
-                        top = y;
-                        moved = true;
-                    }
-                }
-            }
-        }
+        // Off the grid: from the top of the peak, find the earliest of the four windows from which
+        // every later one holds a symbol (the windows before the run's first symbol hold whatever
+        // came before it).
+        const std::size_t top = climb_to_peak(iq, cp_, x, q, step);
         std::size_t first = 4;
         while (first > 0 && symbol_at(top + (first - 1) * period_)) --first;
         if (first == 4) continue;

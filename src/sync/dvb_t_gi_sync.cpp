@@ -99,12 +99,18 @@ void gi_window_sums(const float* re, const float* im, const float* power, std::s
     });
 }
 
-std::optional<GiSyncResult> dvb_t_gi_sync(std::span<const Complex> iq, std::size_t cp_len,
-                                          std::size_t samples_per_symbol) {
-    if (cp_len == 0 || samples_per_symbol == 0) return std::nullopt;
-    const std::size_t period = saturating_add(cp_len, lag);
-    if (iq.size() < saturating_add(samples_per_symbol - 1, period)) return std::nullopt;
+namespace {
 
+// Per-offset records: correlation re, im, metric M (filled by best_offset), half energy P; and per
+// offset the number of windows left out. A window holding a non-finite sample (or whose sums
+// overflowed) is left out of its offset's sums.
+struct OffsetTable {
+    std::vector<float> records;
+    std::vector<std::uint8_t> left_out;
+};
+
+OffsetTable window_sums_per_offset(std::span<const Complex> iq, std::size_t cp_len, std::size_t samples_per_symbol,
+                                   std::size_t period) {
     // Only the samples that some offset's windows reach are split into re/im/power.
     const std::size_t reach = saturating_add(samples_per_symbol - 1, saturating_add(period, (max_symbols - 1) * period));
     const std::size_t span_len = std::min(iq.size(), reach);
@@ -114,11 +120,7 @@ std::optional<GiSyncResult> dvb_t_gi_sync(std::span<const Complex> iq, std::size
         im[i] = iq[i].im;
         power[i] = norm(iq[i]);
     }
-
-    // Table records per offset: correlation re, im, metric M, half energy P. A window holding a
-    // non-finite sample (or whose sums overflowed) is left out of its offset's sums.
-    std::vector<float> table(4 * samples_per_symbol, 0.0f);
-    std::vector<std::uint8_t> left_out(samples_per_symbol, 0);
+    OffsetTable table{std::vector<float>(4 * samples_per_symbol, 0.0f), std::vector<std::uint8_t>(samples_per_symbol, 0)};
     std::vector<float> w_re(samples_per_symbol), w_im(samples_per_symbol), w_energy(samples_per_symbol);
     for (std::size_t k = 0; k < max_symbols; ++k) {
         // Offsets whose symbol k fits: d + (k + 1)·L <= len, a prefix of the offsets.
@@ -126,32 +128,36 @@ std::optional<GiSyncResult> dvb_t_gi_sync(std::span<const Complex> iq, std::size
         if (end > iq.size()) break;
         const std::size_t count = std::min(samples_per_symbol, iq.size() - end + 1);
         gi_window_sums(re.data() + k * period, im.data() + k * period, power.data() + k * period, cp_len, count,
-                    w_re.data(), w_im.data(), w_energy.data());
+                       w_re.data(), w_im.data(), w_energy.data());
         for (std::size_t d = 0; d < count; ++d) {
             if (!finite(w_re[d], w_im[d], w_energy[d])) {
-                ++left_out[d];
+                ++table.left_out[d];
                 continue;
             }
-            table[4 * d] = table[4 * d] + w_re[d];
-            table[4 * d + 1] = table[4 * d + 1] + w_im[d];
-            table[4 * d + 3] = table[4 * d + 3] + w_energy[d];
+            float* rec = &table.records[4 * d];
+            rec[0] = rec[0] + w_re[d];
+            rec[1] = rec[1] + w_im[d];
+            rec[3] = rec[3] + w_energy[d];
         }
     }
+    return table;
+}
 
-    // The largest M wins, the later offset on ties. An offset that lost windows has its M scaled to
-    // the windows it would have had, so that it competes on the same footing; one that kept none
-    // has no metric. A metric that is not a number ranks below every number, whatever its sign
-    // bit (which the vector and plain builds need not agree on).
+// The largest M wins, the later offset on ties. An offset that lost windows has its M scaled to
+// the windows it would have had, so that it competes on the same footing; one that kept none has
+// no metric. A metric that is not a number ranks below every number, whatever its sign bit (which
+// the vector and plain builds need not agree on).
+std::size_t best_offset(OffsetTable& table, std::size_t available, std::size_t period) {
     std::size_t best = 0;
     std::int32_t best_key = std::numeric_limits<std::int32_t>::min();
-    for (std::size_t d = 0; d < samples_per_symbol; ++d) {
-        float* rec = &table[4 * d];
+    for (std::size_t d = 0; d < table.left_out.size(); ++d) {
+        float* rec = &table.records[4 * d];
         rec[3] = rec[3] * 0.5f;
         const float weighted = rec[3] * metric_weight;
         rec[2] = std::hypot(rec[0], rec[1]) + weighted;
-        if (left_out[d] != 0) {
-            const std::size_t fit = std::min(max_symbols, (iq.size() - d) / period);
-            const std::size_t kept = fit - left_out[d];
+        if (table.left_out[d] != 0) {
+            const std::size_t fit = std::min(max_symbols, (available - d) / period);
+            const std::size_t kept = fit - table.left_out[d];
             rec[2] = kept == 0 ? std::numeric_limits<float>::quiet_NaN()
                                : rec[2] * static_cast<float>(fit) / static_cast<float>(kept);
         }
@@ -162,6 +168,19 @@ std::optional<GiSyncResult> dvb_t_gi_sync(std::span<const Complex> iq, std::size
             best = d;
         }
     }
+    return best;
+}
+
+}  // namespace
+
+std::optional<GiSyncResult> dvb_t_gi_sync(std::span<const Complex> iq, std::size_t cp_len,
+                                          std::size_t samples_per_symbol) {
+    if (cp_len == 0 || samples_per_symbol == 0) return std::nullopt;
+    const std::size_t period = saturating_add(cp_len, lag);
+    if (iq.size() < saturating_add(samples_per_symbol - 1, period)) return std::nullopt;
+
+    OffsetTable table = window_sums_per_offset(iq, cp_len, samples_per_symbol, period);
+    const std::size_t best = best_offset(table, iq.size(), period);
 
     std::size_t timing = best;
     const std::size_t r = best % period;
@@ -172,7 +191,7 @@ std::optional<GiSyncResult> dvb_t_gi_sync(std::span<const Complex> iq, std::size
         if (at_boundary >= at_peak * 0.5f) timing = t0;
     }
 
-    const float* rec = &table[4 * timing];
+    const float* rec = &table.records[4 * timing];
     GiSyncResult result;
     result.timing = timing;
     result.metric = capped_quotient(std::hypot(rec[0], rec[1]), rec[3]);
