@@ -75,8 +75,10 @@ std::vector<T> conv_deinterleave_groups(std::span<const T> in, std::size_t group
 }
 
 // The Block or Convolutional form of one interleaver step on `values`, by the setting; None copies.
+// Inlined into each caller, which then calls its two forms directly rather than through pointers.
 template <class T, class BlockForm, class ConvForm>
-std::vector<T> by_kind(const InterleaverKind& kind, std::span<const T> values, BlockForm block, ConvForm conv) {
+[[gnu::always_inline]] inline std::vector<T> by_kind(const InterleaverKind& kind, std::span<const T> values,
+                                                    BlockForm block, ConvForm conv) {
     switch (kind.kind) {
         case InterleaverKind::Kind::None: break;
         case InterleaverKind::Kind::Block: return block(values, kind.rows, kind.cols);
