@@ -24,12 +24,15 @@ DEMO_BUILD := build/demo
 
 .PHONY: demo test test-unit test-python test-python313 wheel bench clean need-python3.12 need-python3.13 need-tools
 
-# The module alone: a release build in its own folder, without tests or sanitizers.
+# The module alone: a release build in its own folder, without tests or sanitizers. A path file
+# makes .venv import it from there, in place of the wheel that `make test` may have installed.
 demo: need-python3.12 build/.apt-demo-stamp need-tools $(VENV)/.stamp
 	cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(abspath $(VENV))/bin/python >/dev/null
 	cmake --build $(DEMO_BUILD) --target kavro_sdr -j $(JOBS)
-	PYTHONPATH=$(DEMO_BUILD) $(VENV)/bin/python examples/demo.py
-	PYTHONPATH=$(DEMO_BUILD) $(VENV)/bin/python examples/frame_demo.py
+	@$(VENV)/bin/pip uninstall -qq -y kavro_sdr
+	echo "$(abspath $(DEMO_BUILD))" > $(VENV)/lib/python3.12/site-packages/kavro_sdr_build.pth
+	$(VENV)/bin/python examples/demo.py
+	$(VENV)/bin/python examples/frame_demo.py
 
 test: need-python3.12 need-python3.13 build/.apt-test-stamp need-tools test-unit test-python test-python313 wheel
 
@@ -67,11 +70,19 @@ need-tools:
 		| $${CXX:-c++} -std=c++23 -fsyntax-only -x c++ - 2>/dev/null || { echo "No C++23 compiler with" \
 		"std::expected (as CXX or c++): install g++ 12 or later (apt-get install build-essential)"; exit 1; }
 
-# build/.apt-demo-stamp, build/.apt-test-stamp and build/.apt-bench-stamp. apt-get waits up to ten
-# minutes for the package lock held by another program; `apt-get update` does not wait for its own
-# lock, so it is tried again every 5 s for as long.
+# build/.apt-demo-stamp, build/.apt-test-stamp and build/.apt-bench-stamp. While another program
+# holds the package lock, each apt-get command is tried again every 5 s for up to ten minutes, and
+# the first refusal is shown: apt-get's message names the lock and the process holding it (in
+# English, which is what is matched here).
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
-APT_GET := $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get -qq -o DPkg::Lock::Timeout=600
+APT_GET := $(SUDO) env DEBIAN_FRONTEND=noninteractive LC_ALL=C apt-get -qq -o DPkg::Lock::Timeout=0
+apt_get_waiting = for try in $$(seq 120); do \
+		$(APT_GET) $(1) 2>build/.apt.log && break; \
+		grep -q "Could not get lock" build/.apt.log && test $$try -lt 120 || { cat build/.apt.log; exit 1; }; \
+		test $$try -gt 1 || echo "Waiting up to ten minutes for the package lock to run apt-get $(firstword $(1)):" \
+			"$$(grep -m 1 -o 'Could not get lock.*' build/.apt.log)"; \
+		sleep 5; \
+	done
 build/.apt-%-stamp:
 	@mkdir -p build
 	@if ! dpkg -s $(PACKAGES) >/dev/null 2>&1; then \
@@ -79,12 +90,8 @@ build/.apt-%-stamp:
 			"install the equivalents of the Debian packages $(PACKAGES)"; exit 1; }; \
 		test -z "$(SUDO)" || command -v sudo >/dev/null || { echo "Installing the system packages needs root:" \
 			"run as root, or install sudo"; exit 1; }; \
-		for try in $$(seq 120); do \
-			$(APT_GET) update 2>build/.apt-update.log && break; \
-			grep -q "Could not get lock" build/.apt-update.log && test $$try -lt 120 || { cat build/.apt-update.log; exit 1; }; \
-			sleep 5; \
-		done; \
-		$(APT_GET) install -y $(PACKAGES); fi
+		$(call apt_get_waiting,update); \
+		$(call apt_get_waiting,install -y $(PACKAGES)); fi
 	touch $@
 build/.apt-demo-stamp: PACKAGES = $(DEMO_APT_PACKAGES)
 build/.apt-test-stamp: PACKAGES = $(TEST_APT_PACKAGES)
