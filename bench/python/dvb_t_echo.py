@@ -1,27 +1,36 @@
-"""DvbTFrameDemod through a two-path channel: the C/N at which half the frames decode.
+"""DvbTFrameDemod through multipath channels: the C/N at which half the frames decode, and the
+echo delays at which a constellation decodes at all.
 
 Frames: guard "1/8", 68 symbols, payloads that fill the frame (QPSK 1/2 9537 bytes, 16-QAM 1/2
-21318, 64-QAM 2/3 44880). Channel: the frame plus one echo of the given level and delay (in
-samples at the DVB-T sample rate) with a random phase, after a lead-in of noise only of random
-length (up to one symbol), then white Gaussian noise over everything. C/N is the received power
-(direct path plus echo) over the noise power in the 1705 occupied carriers, that is over
-1705/2048 of the noise variance. Each frame of a point has its own seed (phase, lead-in, noise),
+21318, 64-QAM 2/3 44880). Channel: the direct path (0 dB, delay 0) plus echoes, each of a given
+level and delay (in samples at the DVB-T sample rate) with a random phase; a negative delay is a
+pre-echo, arriving ahead of the direct path. The earliest path comes after a lead-in of noise only
+of random length (up to one symbol), then white Gaussian noise over everything. C/N is the
+received power (all paths) over the noise power in the 1705 occupied carriers, that is over
+1705/2048 of the noise variance. Each frame of a point has its own seed (phases, lead-in, noise),
 the same at every C/N.
 
 For each channel the C/N is scanned upwards in 1 dB steps until at least half the frames decode,
 then in 0.25 dB steps across that last step; the 50% point is interpolated linearly between the
 two fine points around it. "never" means fewer than half decoded up to --max-cn.
 
-    dvb_t_echo.py [--frames N] [--modes qpsk,qam16,qam64] [--channels SPEC] [--max-cn DB]
-    dvb_t_echo.py --at CN --modes qpsk --channels=0@2,-6@8   (decoded frames at one C/N)
+--reach scans one echo (0 dB or -6 dB, after or before the direct path) over delays of 1 to the
+guard length in --step steps, refined to single samples wherever the verdict changes, and prints
+the delays at which at least half the frames decode at --max-cn.
 
-A channel SPEC is "awgn" or LEVEL@DELAY (e.g. -6@32), comma-separated; give the list with "=" when
-it starts with a minus sign.
+    dvb_t_echo.py [--frames N] [--modes qpsk,qam16,qam64] [--channels SPEC] [--max-cn DB] [--jobs J]
+    dvb_t_echo.py --at CN --modes qpsk --channels=0@2,-6@8   (decoded frames at one C/N)
+    dvb_t_echo.py --reach [--step S]
+
+A channel SPEC is "awgn" or its echoes LEVEL@DELAY joined by "+" (-6@32, -3@-64, -3@24+-6@60),
+channels comma-separated; give the list with "=" when it starts with a minus sign. --jobs runs
+that many processes, one channel (or delay) at a time each.
 
 Run from the build tree: PYTHONPATH=build/rel python bench/python/dvb_t_echo.py
 """
 
 import argparse
+from multiprocessing import Pool
 
 import numpy as np
 
@@ -31,35 +40,49 @@ GUARD, CP = "1/8", 256
 PERIOD = CP + 2048
 OCCUPIED = 1705
 MODES = {"qpsk": ("qpsk", "1/2", 9537), "qam16": ("qam16", "1/2", 21318), "qam64": ("qam64", "2/3", 44880)}
-CHANNELS = "awgn,0@2,0@8,0@16,0@32,0@64,0@84,0@88,-6@2,-6@8,-6@32,-6@64"
+FIRST_CN = {"qpsk": 1.0, "qam16": 7.0, "qam64": 13.0}
+
+# Each channel: its echoes as (level in dB, delay in samples); () is no echo.
+CHANNELS = [
+    (),
+    ((0, 2),), ((0, 8),), ((0, 16),), ((0, 32),), ((0, 64),), ((0, 84),), ((0, 88),),
+    ((-6, 2),), ((-6, 8),), ((-6, 32),), ((-6, 48),), ((-6, 64),),
+    ((-6, -8),), ((-6, -32),), ((-6, -64),), ((-6, -128),),
+    ((-3, 64),), ((-3, -64),), ((-3, 100),), ((-3, -100),),
+    ((-3, 24), (-6, 60)),
+    ((-4, 80), (-8, 180)),
+]
+REACH_ECHOES = [0, -6]  # levels in dB, each scanned after and before the direct path
+
+
+def spec_of(echoes):
+    return "+".join(f"{level:g}@{delay}" for level, delay in echoes) or "awgn"
 
 
 def parse_channel(spec):
-    """(level in dB, delay in samples), or None for AWGN."""
     if spec == "awgn":
-        return None
-    level, delay = spec.split("@")
-    return float(level), int(delay)
+        return ()
+    return tuple((float(level), int(delay)) for level, delay in (echo.split("@") for echo in spec.split("+")))
 
 
-def two_path(iq, channel, phase):
-    """The frame and its echo, the echo's tail included."""
-    if channel is None:
-        return iq.astype(np.complex64)
-    level, delay = channel
-    out = np.zeros(iq.size + delay, np.complex64)
-    out[:iq.size] = iq
-    out[delay:] += (10 ** (level / 20) * np.exp(1j * phase) * iq).astype(np.complex64)
+def multipath(iq, echoes, phases):
+    """The frame through the direct path and its echoes, the last path's tail included."""
+    paths = [(0.0, 0, 0.0)] + [(level, delay, phase) for (level, delay), phase in zip(echoes, phases)]
+    first = min(delay for _, delay, _ in paths)
+    out = np.zeros(iq.size + max(delay for _, delay, _ in paths) - first, np.complex64)
+    for level, delay, phase in paths:
+        start = delay - first
+        out[start:start + iq.size] += (10 ** (level / 20) * np.exp(1j * phase) * iq).astype(np.complex64)
     return out
 
 
 class Trial:
-    """One frame through the channel, ready for any C/N: its own phase, lead-in and noise shape."""
+    """One frame through the channel, ready for any C/N: its own phases, lead-in and noise shape."""
 
-    def __init__(self, iq, channel, seed):
+    def __init__(self, iq, echoes, seed):
         rng = np.random.default_rng(seed)
         lead = int(rng.integers(0, PERIOD))
-        received = two_path(iq, channel, rng.uniform(0, 2 * np.pi))
+        received = multipath(iq, echoes, rng.uniform(0, 2 * np.pi, len(echoes)))
         self.power = float(np.mean(np.abs(received) ** 2))
         self.signal = np.concatenate([np.zeros(lead, np.complex64), received])
         self.unit_noise = rng.standard_normal(2 * self.signal.size, dtype=np.float32).view(np.complex64)
@@ -73,14 +96,14 @@ class Trial:
 class Point:
     """Decoded-frame counts of one mode and channel at any C/N (cached)."""
 
-    def __init__(self, mode, channel, frames):
+    def __init__(self, mode, echoes, frames):
         constellation, rate, size = MODES[mode]
         params = k.DvbTFrameParams(GUARD, constellation, rate)
         payload = np.random.default_rng(1).integers(0, 256, size, dtype=np.uint8)
         frame = k.DvbTFrameMod(params).modulate(payload)
         self.n_symbols, self.size, self.expected = frame.n_symbols, size, payload.tobytes()
         self.demod = k.DvbTFrameDemod(params)
-        self.trials = [Trial(frame.iq, channel, 5000 + seed) for seed in range(frames)]
+        self.trials = [Trial(frame.iq, echoes, 5000 + seed) for seed in range(frames)]
         self.counts = {}
 
     def decoded(self, cn_db):
@@ -112,6 +135,59 @@ def half_point(point, frames, start, max_cn):
     return low if point.decoded(low) >= half else cn
 
 
+def label(mode, echoes):
+    constellation, rate, _ = MODES[mode]
+    return f"{constellation:5s} {rate}  {spec_of(echoes):11s}"
+
+
+def threshold_line(task):
+    mode, echoes, frames, max_cn = task
+    found = half_point(Point(mode, echoes, frames), frames, FIRST_CN[mode], max_cn)
+    text = f"{found:5.1f} dB" if found is not None else f"never up to {max_cn:.0f} dB"
+    return f"{label(mode, echoes)}  50% at {text}"
+
+
+def count_line(task):
+    mode, echoes, frames, cn = task
+    return f"{label(mode, echoes)}  C/N {cn:5.1f} dB: {Point(mode, echoes, frames).decoded(cn)}/{frames} decoded"
+
+
+def decodes(task):
+    """Whether at least half the frames decode at the C/N given."""
+    mode, echoes, frames, cn = task
+    return 2 * Point(mode, echoes, frames).decoded(cn) >= frames
+
+
+def decoding_runs(delays, verdicts):
+    """The runs of consecutive delays that decode, as "a-b" texts."""
+    runs, start = [], None
+    for i, (delay, good) in enumerate(zip(delays, verdicts)):
+        if good and start is None:
+            start = delay
+        if start is not None and (not good or i == len(delays) - 1):
+            runs.append(f"{start}-{delay if good else delays[i - 1]}")
+            start = None
+    return ", ".join(runs) or "none"
+
+
+def reach_line(pool, mode, level, sign, args):
+    """The delays (1 to the guard length) at which one echo lets half the frames decode."""
+    verdict = {}
+
+    def judge(delays):
+        tasks = [(mode, ((level, sign * d),), args.frames, args.max_cn) for d in delays]
+        verdict.update(zip(delays, pool.map(decodes, tasks)))
+
+    judge(sorted({*range(1, CP + 1, args.step), CP}))
+    coarse = sorted(verdict)
+    judge([d for a, b in zip(coarse, coarse[1:]) if verdict[a] != verdict[b] for d in range(a + 1, b)])
+    delays = sorted(verdict)
+    echo = f"{level:g} dB echo " + ("after" if sign > 0 else "before")
+    constellation, rate, _ = MODES[mode]
+    return (f"{constellation:5s} {rate}  {echo:19s}  decodes at {args.max_cn:.0f} dB "
+            f"at delays {decoding_runs(delays, [verdict[d] for d in delays])}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--frames", type=int, default=20)
@@ -119,19 +195,23 @@ def main():
     parser.add_argument("--channels", default=None)
     parser.add_argument("--max-cn", type=float, default=40.0)
     parser.add_argument("--at", type=float, default=None)
+    parser.add_argument("--reach", action="store_true")
+    parser.add_argument("--step", type=int, default=4)
+    parser.add_argument("--jobs", type=int, default=1)
     args = parser.parse_args()
-    starts = {"qpsk": 1.0, "qam16": 7.0, "qam64": 13.0}
-    for mode in args.modes.split(","):
-        constellation, rate, _ = MODES[mode]
-        for spec in (args.channels or CHANNELS).split(","):
-            point = Point(mode, parse_channel(spec), args.frames)
-            label = f"{constellation:5s} {rate}  {spec:7s}"
-            if args.at is not None:
-                print(f"{label}  C/N {args.at:5.1f} dB: {point.decoded(args.at)}/{args.frames} decoded", flush=True)
-                continue
-            found = half_point(point, args.frames, starts[mode], args.max_cn)
-            text = f"{found:5.1f} dB" if found is not None else f"never up to {args.max_cn:.0f} dB"
-            print(f"{label}  50% at {text}", flush=True)
+    modes = args.modes.split(",")
+    with Pool(args.jobs) as pool:
+        if args.reach:
+            for mode in modes:
+                for level in REACH_ECHOES:
+                    for sign in (1, -1):
+                        print(reach_line(pool, mode, level, sign, args), flush=True)
+            return
+        channels = [parse_channel(s) for s in args.channels.split(",")] if args.channels else CHANNELS
+        work, last = (count_line, args.at) if args.at is not None else (threshold_line, args.max_cn)
+        tasks = [(mode, echoes, args.frames, last) for mode in modes for echoes in channels]
+        for line in pool.imap(work, tasks):
+            print(line, flush=True)
 
 
 if __name__ == "__main__":
