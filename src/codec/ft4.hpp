@@ -39,6 +39,6 @@ inline constexpr std::array<std::uint8_t, 105> ft4_layout = [] {
 inline constexpr ToneFrame ft4_frame{4, 2, 87, 576, 20.833334f, ft4_gray_map, ft4_gray_inverse, ft4_layout};
 
 // 87 data tones (tones taken modulo 4); the CRC is checked on the scrambled message.
-using Ft4Codec = ToneCodec<FtLengthError::Mode::Ft4, ft4_frame>;
+using Ft4Codec = ToneCodec<FtMode::Ft4, ft4_frame>;
 
 }  // namespace kavro

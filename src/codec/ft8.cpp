@@ -10,7 +10,7 @@
 namespace kavro {
 
 std::string error_message(const FtLengthError& error) {
-    const bool ft8 = error.mode == FtLengthError::Mode::Ft8;
+    const bool ft8 = error.mode == FtMode::Ft8;
     const std::string codec = ft8 ? "Ft8Codec" : "Ft4Codec";
     const std::string given = std::to_string(error.given);
     const std::string needed = std::to_string(error.needed);
@@ -86,16 +86,16 @@ std::optional<Payload> decode(std::span<const float, codec::ldpc_n> llr) {
 namespace {
 
 // The message as sent of a payload, and the payload of a message as sent (the same XOR).
-template <FtLengthError::Mode M>
+template <FtMode M>
 Payload as_sent(Payload message) {
-    if constexpr (M == FtLengthError::Mode::Ft4)
+    if constexpr (M == FtMode::Ft4)
         for (std::size_t i = 0; i < message.size(); ++i) message[i] ^= ft4_xor_vector[i];
     return message;
 }
 
 }  // namespace
 
-template <FtLengthError::Mode M, const ToneFrame& Frame>
+template <FtMode M, const ToneFrame& Frame>
 std::expected<std::vector<std::uint8_t>, FtLengthError> ToneCodec<M, Frame>::encode(
     std::span<const std::uint8_t> payload) {
     Payload p;
@@ -107,12 +107,12 @@ std::expected<std::vector<std::uint8_t>, FtLengthError> ToneCodec<M, Frame>::enc
     return tones;
 }
 
-template <FtLengthError::Mode M, const ToneFrame& Frame>
+template <FtMode M, const ToneFrame& Frame>
 void ToneCodec<M, Frame>::encode_into(const Payload& payload, std::span<std::uint8_t, Frame.data_tones> tones) {
     tone_code::encode(as_sent<M>(payload), frame, tones);
 }
 
-template <FtLengthError::Mode M, const ToneFrame& Frame>
+template <FtMode M, const ToneFrame& Frame>
 std::expected<std::optional<Payload>, FtLengthError> ToneCodec<M, Frame>::decode_hard(
     std::span<const std::uint8_t> tones) {
     if (tones.size() != frame.data_tones)
@@ -120,21 +120,21 @@ std::expected<std::optional<Payload>, FtLengthError> ToneCodec<M, Frame>::decode
     return decode_llr(tone_code::hard_llrs(tones, frame));
 }
 
-template <FtLengthError::Mode M, const ToneFrame& Frame>
+template <FtMode M, const ToneFrame& Frame>
 std::expected<std::optional<Payload>, FtLengthError> ToneCodec<M, Frame>::decode_soft(std::span<const float> llr) {
     if (llr.size() != codec::ldpc_n)
         return std::unexpected(FtLengthError{M, FtLengthError::Call::DecodeSoft, codec::ldpc_n, llr.size()});
     return decode_llr(llr.first<codec::ldpc_n>());
 }
 
-template <FtLengthError::Mode M, const ToneFrame& Frame>
+template <FtMode M, const ToneFrame& Frame>
 std::optional<Payload> ToneCodec<M, Frame>::decode_llr(std::span<const float, codec::ldpc_n> llr) {
     const std::optional<Payload> message = tone_code::decode(llr);
     if (!message) return std::nullopt;
     return as_sent<M>(*message);
 }
 
-template class ToneCodec<FtLengthError::Mode::Ft8, ft8_frame>;
-template class ToneCodec<FtLengthError::Mode::Ft4, ft4_frame>;
+template class ToneCodec<FtMode::Ft8, ft8_frame>;
+template class ToneCodec<FtMode::Ft4, ft4_frame>;
 
 }  // namespace kavro

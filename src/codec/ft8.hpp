@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/ft_mode.hpp"
 #include "codec/ldpc.hpp"
 
 // FT8 tone frames and codec, and what FT4 shares with them: the tone-frame description, the
@@ -58,9 +59,8 @@ inline constexpr ToneFrame ft8_frame{8, 3, 58, 1920, 6.25f, ft8_gray_map, ft8_gr
 
 // Wrong-length arguments of the FT8 and FT4 classes; each message names the class and method.
 struct FtLengthError {
-    enum class Mode : std::uint8_t { Ft8, Ft4 };
     enum class Call : std::uint8_t { Encode, DecodeHard, DecodeSoft, Modulate, Demodulate };
-    Mode mode = Mode::Ft8;
+    FtMode mode = FtMode::Ft8;
     Call call = Call::Encode;
     std::size_t needed = 0;
     std::size_t given = 0;
@@ -89,7 +89,7 @@ std::optional<Payload> decode(std::span<const float, codec::ldpc_n> llr);
 // The codec of one mode: the channel code above on the message as sent, which is the payload itself
 // for FT8 and the payload XORed with ft4_xor_vector for FT4 (so FT4 checks the CRC of the
 // scrambled message).
-template <FtLengthError::Mode M, const ToneFrame& Frame>
+template <FtMode M, const ToneFrame& Frame>
 class ToneCodec {
 public:
     static constexpr const ToneFrame& frame = Frame;
@@ -107,6 +107,6 @@ public:
 };
 
 // 58 data tones (tones taken modulo 8).
-using Ft8Codec = ToneCodec<FtLengthError::Mode::Ft8, ft8_frame>;
+using Ft8Codec = ToneCodec<FtMode::Ft8, ft8_frame>;
 
 }  // namespace kavro

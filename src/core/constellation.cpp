@@ -10,6 +10,20 @@ QamOrder qam_order_of(ConstellationOrder order) {
 
 }  // namespace
 
+std::string error_message(QamOrderError error) {
+    return error == QamOrderError::Modulator ? "QamMod: order must be 16, 64, or 256"
+                                             : "QamDemod: order must be 16, 64, or 256";
+}
+
+std::expected<QamOrder, QamOrderError> parse_qam_order(std::uint32_t order, QamOrderError on_error) {
+    switch (order) {
+        case 16: return QamOrder::Qam16;
+        case 64: return QamOrder::Qam64;
+        case 256: return QamOrder::Qam256;
+        default: return std::unexpected(on_error);
+    }
+}
+
 void map_cells(ConstellationOrder order, std::span<const std::uint8_t> bits, std::span<Complex> cells) {
     const unsigned width = bits_per_cell(order);
     switch (order) {

@@ -4,7 +4,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <span>
+#include <string>
 #include <type_traits>
 
 #include "core/complex.hpp"
@@ -28,6 +30,14 @@ inline constexpr float qpsk_level = 0.707106769f;  // nearest float to 1/sqrt(2)
 
 // Square QAM sizes by order tag: 0 = 16-QAM, 1 = 64-QAM, 2 = 256-QAM.
 enum class QamOrder : std::uint32_t { Qam16 = 0, Qam64 = 1, Qam256 = 2 };
+
+// An order other than 16, 64 or 256, refused to the modulator or demodulator that asked for it.
+enum class QamOrderError : std::uint8_t { Modulator, Demodulator };
+
+std::string error_message(QamOrderError error);
+
+// 16, 64 or 256 to the order tag; anything else is refused as `on_error`.
+std::expected<QamOrder, QamOrderError> parse_qam_order(std::uint32_t order, QamOrderError on_error);
 
 constexpr unsigned qam_bits_per_symbol(QamOrder order) { return 2 * static_cast<unsigned>(order) + 4; }
 constexpr unsigned qam_bits_per_axis(QamOrder order) { return qam_bits_per_symbol(order) / 2; }

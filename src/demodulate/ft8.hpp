@@ -30,7 +30,7 @@ void decide_data_tones(const ToneFrame& frame, std::span<const float> offsets_hz
 
 // The demodulator of one mode: the Frame.data_tones data tones of the first Frame.frame_samples()
 // samples, at the tone frequencies base_hz + Offsets[t].
-template <FtLengthError::Mode M, const ToneFrame& Frame, const auto& Offsets>
+template <FtMode M, const ToneFrame& Frame, const auto& Offsets>
 class ToneFrameDemod {
 public:
     ToneFrameDemod(float fs, float base_hz) : fs_(fs), base_hz_(base_hz) {}
@@ -49,6 +49,6 @@ private:
 };
 
 // The 58 data tones of the first 151680 samples.
-using Ft8Demod = ToneFrameDemod<FtLengthError::Mode::Ft8, ft8_frame, ft8_tone_offsets_hz>;
+using Ft8Demod = ToneFrameDemod<FtMode::Ft8, ft8_frame, ft8_tone_offsets_hz>;
 
 }  // namespace kavro

@@ -74,7 +74,7 @@ template <unsigned Axis>
 }  // namespace
 
 std::expected<QamDemod, QamOrderError> QamDemod::create(std::uint32_t order, float gain) {
-    const auto tag = parse_qam_order(order, QamOrderError::QamDemod);
+    const auto tag = parse_qam_order(order, QamOrderError::Demodulator);
     if (!tag) return std::unexpected(tag.error());
     return QamDemod(*tag, gain);
 }

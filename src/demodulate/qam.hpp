@@ -8,7 +8,6 @@
 #include "core/complex.hpp"
 #include "core/constellation.hpp"
 #include "core/simd_level.hpp"
-#include "modulate/qam.hpp"
 
 namespace kavro {
 

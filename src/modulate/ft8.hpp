@@ -24,7 +24,7 @@ void synthesize_tone_frame(const ToneFrame& frame, std::span<const std::uint8_t>
 
 // The modulator of one mode: one whole frame per call (Frame.frame_samples() samples carrying
 // Frame.data_tones tones), from fresh oscillators.
-template <FtLengthError::Mode M, const ToneFrame& Frame>
+template <FtMode M, const ToneFrame& Frame>
 class ToneFrameMod {
 public:
     ToneFrameMod(float fs, float base_hz, float rf_hz, float gain)
@@ -46,6 +46,6 @@ private:
 };
 
 // 151680 samples of the frame carrying 58 data tones.
-using Ft8Mod = ToneFrameMod<FtLengthError::Mode::Ft8, ft8_frame>;
+using Ft8Mod = ToneFrameMod<FtMode::Ft8, ft8_frame>;
 
 }  // namespace kavro

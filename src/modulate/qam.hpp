@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <expected>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "core/complex.hpp"
@@ -11,13 +10,6 @@
 #include "core/phasor_nco.hpp"
 
 namespace kavro {
-
-enum class QamOrderError { QamMod, QamDemod };
-
-std::string error_message(QamOrderError error);
-
-// 16, 64 or 256 to the order tag; anything else is refused with the caller's message.
-std::expected<QamOrder, QamOrderError> parse_qam_order(std::uint32_t order, QamOrderError on_error);
 
 // Square Gray-coded QAM, log2(order) bits per symbol (trailing bits ignored), carried to rf_hz.
 class QamMod {

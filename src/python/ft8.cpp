@@ -42,10 +42,10 @@ struct DictFields<SyncResult> {
 };
 
 // Each kind of class is one binding for both modes, its texts given for FT8, then FT4.
-template <FtLengthError::Mode M, const ToneFrame& Frame>
+template <FtMode M, const ToneFrame& Frame>
 struct Binding<ToneFrameMod<M, Frame>> {
     using T = ToneFrameMod<M, Frame>;
-    static constexpr bool ft8 = M == FtLengthError::Mode::Ft8;
+    static constexpr bool ft8 = M == FtMode::Ft8;
     static constexpr FixedText doc =
         pick<ft8>("Ft8Mod(fs, base_hz, rf_hz, gain)\n--\n\n", "Ft4Mod(fs, base_hz, rf_hz, gain)\n--\n\n");
     static constexpr auto constructor = construct<T, float, float, float, float>;
@@ -57,10 +57,10 @@ struct Binding<ToneFrameMod<M, Frame>> {
                &T::modulate>());
 };
 
-template <FtLengthError::Mode M, const ToneFrame& Frame, const auto& Offsets>
+template <FtMode M, const ToneFrame& Frame, const auto& Offsets>
 struct Binding<ToneFrameDemod<M, Frame, Offsets>> {
     using T = ToneFrameDemod<M, Frame, Offsets>;
-    static constexpr bool ft8 = M == FtLengthError::Mode::Ft8;
+    static constexpr bool ft8 = M == FtMode::Ft8;
     static constexpr FixedText doc = pick<ft8>("Ft8Demod(fs, base_hz)\n--\n\n", "Ft4Demod(fs, base_hz)\n--\n\n");
     static constexpr auto constructor = construct<T, float, float>;
     static constexpr auto methods = method_table(
