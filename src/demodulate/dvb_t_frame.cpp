@@ -33,35 +33,6 @@ std::unexpected<DvbTRxFailure> fail(DvbTRxError error) {
     return std::unexpected(std::move(failure));
 }
 
-// The buffer the frame is read from: the caller's, or a copy with the whole-carrier offset
-// removed.
-struct Acquisition {
-    std::vector<Complex> derotated;
-    std::span<const Complex> iq;
-    GiSyncResult sync;
-    std::optional<std::int32_t> integer_bins;
-};
-
-std::optional<Acquisition> acquire(std::span<const Complex> iq, std::size_t cp, bool integer_search) {
-    const std::size_t period = cp + dvb_t_n_fft;
-    Acquisition a;
-    a.iq = iq;
-    if (integer_search) {
-        if (const auto coarse = dvb_t_gi_sync(iq, cp, period)) {
-            const int bins = dvb_t_integer_cfo_bins(iq, coarse->timing, cp);
-            a.integer_bins = bins;
-            if (bins != 0) {
-                a.derotated = remove_integer_cfo(iq, bins);
-                a.iq = a.derotated;
-            }
-        }
-    }
-    const auto sync = dvb_t_gi_sync(a.iq, cp, period);
-    if (!sync) return std::nullopt;
-    a.sync = *sync;
-    return a;
-}
-
 std::optional<float> ratio(std::size_t differing, std::size_t total) {
     if (total == 0) return std::nullopt;
     return static_cast<float>(static_cast<double>(differing) / static_cast<double>(total));
@@ -139,9 +110,10 @@ private:
 };
 
 // What a failed decode keeps once the symbol loop has run.
-DvbTRxFailure failure_after_symbols(std::size_t timing, const waveform::TpsDecoder& tps) {
+DvbTRxFailure failure_after_symbols(std::size_t timing, float cfo_hz, const waveform::TpsDecoder& tps) {
     DvbTRxFailure failure;
     failure.timing = timing;
+    failure.cfo_hz = cfo_hz;
     failure.tps_bits.assign(tps.bits().begin(), tps.bits().end());
     if (const auto& word = tps.word()) {
         failure.tps = waveform::tps_word_from_bits(word->bits);
@@ -211,22 +183,29 @@ DvbTFrameDemod DvbTFrameDemod::with_pre_fec_diagnostics(bool on) const {
 std::expected<DvbTRxFrame, DvbTRxFailure> DvbTFrameDemod::decode(std::span<const Complex> iq, std::uint64_t n_symbols,
                                                                  std::uint64_t payload_len) {
     const std::size_t cp = params_.cp_len(), period = cp + dvb_t_n_fft;
-    const auto acquired = acquire(iq, cp, integer_cfo_correction_);
-    if (!acquired) return fail(DvbTRxError::GiAcquisition);
-    const std::size_t t = acquired->sync.timing;
+    const auto sync = dvb_t_gi_sync(iq, cp, period);
+    if (!sync) return fail(DvbTRxError::GiAcquisition);
+    const std::size_t t = sync->timing;
 
     // Checked sizes: a wrapped product must never size a buffer or pass the length check.
     const auto frame_len = checked_mul<std::uint64_t>(n_symbols, period);
-    if (!frame_len || *frame_len > acquired->iq.size() - t) return fail(DvbTRxError::TooFewSamples);
+    if (!frame_len || *frame_len > iq.size() - t) return fail(DvbTRxError::TooFewSamples);
     const auto capacity_bits = checked_mul<std::uint64_t>(n_symbols, dvb_t_data_carriers * params_.bits_per_cell());
     if (!capacity_bits) return fail(DvbTRxError::TooFewSamples);
 
+    // The offset is removed whole: the fraction the prefixes measure, plus the whole carriers the
+    // search finds once that fraction is gone. A whole-carrier shift leaves the prefix correlation
+    // as it is, so one guard-interval sync serves both.
+    const double fractional_bins = static_cast<double>(sync->cfo_hz) / static_cast<double>(integer_cfo_bin_hz);
+    std::optional<std::int32_t> integer_bins;
+    if (integer_cfo_correction_) integer_bins = dvb_t_integer_cfo_bins(iq, t, cp, fractional_bins);
+    const double offset_bins = fractional_bins + static_cast<double>(integer_bins.value_or(0));
+
     DvbTRxFrame frame;
     frame.timing = t;
-    frame.cfo_hz = acquired->sync.cfo_hz +
-                   (acquired->integer_bins ? static_cast<float>(*acquired->integer_bins) * integer_cfo_bin_hz : 0.0f);
-    frame.gi_metric = acquired->sync.metric;
-    frame.integer_cfo_bins = acquired->integer_bins;
+    frame.cfo_hz = sync->cfo_hz + (integer_bins ? static_cast<float>(*integer_bins) * integer_cfo_bin_hz : 0.0f);
+    frame.gi_metric = sync->metric;
+    frame.integer_cfo_bins = integer_bins;
 
     if (!workspace_) workspace_ = std::make_unique<Workspace>(params_);
     Workspace& work = *workspace_;
@@ -236,10 +215,10 @@ std::expected<DvbTRxFrame, DvbTRxFailure> DvbTFrameDemod::decode(std::span<const
     DvbTEvmSums evm;
     const std::size_t backoff = std::min(rx_window_backoff_, cp);
     DvbTEvmSums* const evm_sums = pre_fec_diagnostics_ ? &evm : nullptr;
-    if (!work.symbols.run(acquired->iq.subspan(t), n_symbols, backoff, llrs, tps, evm_sums))
+    if (!work.symbols.run(iq.subspan(t), n_symbols, backoff, offset_bins, llrs, tps, evm_sums))
         return fail(DvbTRxError::TooFewSamples);
 
-    DvbTRxFailure failure = failure_after_symbols(t, tps);
+    DvbTRxFailure failure = failure_after_symbols(t, *frame.cfo_hz, tps);
     auto failed = [&](DvbTRxError error) {
         failure.error = error;
         return std::unexpected(std::move(failure));

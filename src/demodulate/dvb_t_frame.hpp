@@ -14,8 +14,8 @@
 #include "waveform/dvb_t_params.hpp"
 #include "waveform/dvb_t_tps.hpp"
 
-// Receiver of one preamble-less DVB-T 2K frame: guard-interval timing, an optional whole-carrier
-// offset search, one FFT per symbol (optionally moved earlier into the prefix), TPS bits from the
+// Receiver of one preamble-less DVB-T 2K frame: guard-interval timing and fractional carrier
+// offset, an optional whole-carrier offset search, removal of the offset, one FFT per symbol (optionally moved earlier into the prefix), TPS bits from the
 // raw bins, per-symbol pilot equalisation, soft demapping weighted by the channel, the DVB-T
 // decoding chain, removal of the energy dispersal and of the packet framing. The grids, equaliser,
 // FFT stage, codec cache and buffers are built by the first decode and kept for the next ones;
@@ -29,7 +29,8 @@
 // Paths more than about 85 samples from that centre alias between the pilots and cannot be
 // equalised.
 //
-// The fractional carrier offset is measured and reported but not corrected.
+// The fractional offset is measured from the cyclic prefixes and is unambiguous within half a
+// carrier spacing; a larger one is folded into that range unless the whole-carrier search runs.
 
 namespace kavro {
 
@@ -52,12 +53,13 @@ struct DvbTRxFrame {
     std::vector<std::uint8_t> tps_bits;           // one TPS bit per symbol, as read
 };
 
-// What a failed decode keeps. Once the symbol loop has run, the timing, one TPS bit per symbol
-// and, if a block decoded, its word, block index and whether its corrected s1..s22 were a sync
+// What a failed decode keeps. Once the symbol loop has run, the timing, the carrier offset removed
+// (as the frame reports it), one TPS bit per symbol and, if a block decoded, its word, block index and whether its corrected s1..s22 were a sync
 // word and the length indicator; a stream receiver uses them to find frame starts again.
 struct DvbTRxFailure {
     DvbTRxError error = DvbTRxError::GiAcquisition;
     std::optional<std::size_t> timing;
+    std::optional<float> cfo_hz;
     std::vector<std::uint8_t> tps_bits;
     std::optional<waveform::TpsWord> tps;
     std::optional<std::size_t> tps_block;

@@ -6,6 +6,7 @@
 #include "core/checked_math.hpp"
 #include "core/head_buffer.hpp"
 #include "sync/dvb_t_gi_sync.hpp"
+#include "sync/dvb_t_integer_cfo.hpp"
 #include "waveform/dvb_t.hpp"
 #include "waveform/dvb_t_tps.hpp"
 #include "waveform/dvb_t_tps_decoder.hpp"
@@ -104,7 +105,8 @@ DvbTFrameStreamDemod::DvbTFrameStreamDemod(DvbTFrameDemod demod, std::uint64_t n
       period_(demod_.params().samples_per_symbol()),
       cp_(demod_.params().cp_len()),
       frame_len_(static_cast<std::size_t>(n_symbols) * period_),
-      tps_fft_(waveform::dvb_t_n_fft, cp_) {
+      tps_fft_(waveform::dvb_t_n_fft, cp_),
+      symbol_(period_) {
     tps_fft_.set_backoff(demod_.rx_window_backoff());
 }
 
@@ -138,7 +140,7 @@ std::vector<DvbTFrameStreamDemod::Outcome> DvbTFrameStreamDemod::drain() {
         const std::span<const Complex> slice = buffer.subspan(t, window);
         auto outcome = demod_.decode(slice, n_symbols_, payload_len_);
         const Consumed consumed =
-            outcome ? frame_consumed(slice, outcome->tps_bits) : consumed_after(slice, outcome.error());
+            outcome ? frame_consumed(slice, outcome->tps_bits, outcome->cfo_hz) : consumed_after(slice, outcome.error());
         drop_front(samples_, head_, t + consumed.count - consumed.kept);
         kept_ = consumed.kept;
         outcomes.push_back(std::move(outcome));
@@ -155,7 +157,8 @@ bool DvbTFrameStreamDemod::aligned_but_damaged(const DvbTRxFailure& failure) con
 }
 
 DvbTFrameStreamDemod::Consumed DvbTFrameStreamDemod::frame_consumed(std::span<const Complex> slice,
-                                                                    std::span<const std::uint8_t> bits) {
+                                                                    std::span<const std::uint8_t> bits,
+                                                                    std::optional<float> cfo_hz) {
     // The next frame may start among this frame's symbols if the frame was cut short: at any
     // symbol j (not one of the frame's own block starts) whose following bits read as the start of
     // a sync pattern (they are then the next frame's TPS, which the BCH decode took for at most
@@ -174,6 +177,7 @@ DvbTFrameStreamDemod::Consumed DvbTFrameStreamDemod::frame_consumed(std::span<co
     while (first > 1 && dvb_t_gi_quality(slice, (first - 1) * period_, cp_, 1) < grid_quality) --first;
     if (first > 0) --first;
     kept_phase_ = first % block_symbols;
+    kept_offset_bins_ = static_cast<double>(cfo_hz.value_or(0.0f)) / static_cast<double>(integer_cfo_bin_hz);
     return {frame_len_, std::min<std::size_t>(n - first, n_symbols_) * period_};
 }
 
@@ -187,7 +191,7 @@ DvbTFrameStreamDemod::Consumed DvbTFrameStreamDemod::consumed_after(std::span<co
     // A block start at a later symbol j of the attempt's grid: the next attempt starts half a
     // symbol before it, so that a frame a little off the grid is still entered at its start.
     if (const auto j = block_start(bits, 1, n)) return {start + *j * period_ - period_ / 2, 0};
-    if (aligned_but_damaged(failure)) return frame_consumed(slice, bits);
+    if (aligned_but_damaged(failure)) return frame_consumed(slice, bits, failure.cfo_hz);
 
     // Keep the last 22 symbols: a frame starting among them on the grid is found by the next
     // attempt. A frame starting off the grid before them was not seen by this attempt (its TPS
@@ -211,10 +215,9 @@ std::size_t DvbTFrameStreamDemod::resume_point(std::span<const Complex> view) {
 
 std::span<const std::uint8_t> DvbTFrameStreamDemod::tps_bits(std::span<const Complex> grid, std::size_t count) {
     waveform::TpsDecoder decoder(count);
-    for (std::size_t l = 0; l < count; ++l) {
-        const auto bins = tps_fft_.process_symbol(grid.subspan(std::min(l * period_, grid.size())));
-        if (!bins) break;
-        decoder.push_symbol(*bins);
+    for (std::size_t l = 0; l < count && grid.size() / period_ > l; ++l) {
+        remove_carrier_offset(grid.subspan(l * period_, period_), kept_offset_bins_, l * period_, symbol_);
+        decoder.push_symbol(*tps_fft_.process_symbol(symbol_));
     }
     bits_.assign(decoder.bits().begin(), decoder.bits().end());
     return bits_;

@@ -23,7 +23,8 @@
 // are kept aside: at least three, and back to the earliest symbol whose TPS bits, as the frame
 // read them, could be the start of the next frame's, or from which the symbols stopped carrying
 // prefixes on the frame's grid. Once a frame and a symbol more have arrived after them, their TPS
-// bits show whether the next frame starts among them (the decoded frame was cut short) and a
+// bits, read with the frame's carrier offset removed, show whether the next frame starts among
+// them (the decoded frame was cut short) and a
 // prefix search whether a run of symbols starts among them off the frame's grid; if so, the
 // receiver resumes there.
 //
@@ -78,14 +79,16 @@ private:
         std::size_t kept = 0;
     };
     // A frame placed right (decoded, or aligned but damaged) at the slice's start, with the TPS
-    // bits it read.
-    Consumed frame_consumed(std::span<const Complex> slice, std::span<const std::uint8_t> bits);
+    // bits it read and the carrier offset it removed.
+    Consumed frame_consumed(std::span<const Complex> slice, std::span<const std::uint8_t> bits,
+                            std::optional<float> cfo_hz);
     Consumed consumed_after(std::span<const Complex> slice, const DvbTRxFailure& failure);
     bool aligned_but_damaged(const DvbTRxFailure& failure) const;
     // Samples of the kept symbols to drop before the next attempt; view holds the kept symbols
     // and a frame and a symbol more.
     std::size_t resume_point(std::span<const Complex> view);
-    // One TPS bit per symbol of the grid starting at grid[0], for count symbols.
+    // One TPS bit per symbol of the grid starting at grid[0], for count symbols, with the kept
+    // frame's carrier offset removed.
     std::span<const std::uint8_t> tps_bits(std::span<const Complex> grid, std::size_t count);
     // For the first run of cyclic prefixes in [from, to) not on the grid origin + l·S: where an
     // attempt must start so as not to miss its first symbol. Nothing when there is none.
@@ -99,11 +102,13 @@ private:
     std::size_t cp_ = 0;
     std::size_t frame_len_ = 0;  // F
     SymbolFft tps_fft_;
+    std::vector<Complex> symbol_;  // one symbol period with the kept frame's offset removed
     std::vector<std::uint8_t> bits_;
     std::vector<Complex> samples_;
     std::size_t head_ = 0;       // first sample not dropped
     std::size_t kept_ = 0;       // samples from head_ on kept aside after a decoded frame
     std::size_t kept_phase_ = 0;  // the first kept symbol's index in its frame, modulo 68
+    double kept_offset_bins_ = 0.0;  // the carrier offset the kept symbols' frame removed
 };
 
 }  // namespace kavro

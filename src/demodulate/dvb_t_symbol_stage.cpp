@@ -6,6 +6,7 @@
 
 #include "core/internal_fault.hpp"
 #include "multicarrier/ofdm_config.hpp"
+#include "sync/dvb_t_integer_cfo.hpp"
 #include "waveform/dvb_t_soft_llr.hpp"
 
 namespace kavro {
@@ -130,6 +131,7 @@ void DvbTEvmSums::add(Complex cell, std::span<const float> llrs) {
 DvbTSymbolStage::DvbTSymbolStage(const waveform::DvbTFrameParams& params)
     : equalizer_(pilot_equalizer(params)),
       fft_(dvb_t_n_fft, params.cp_len()),
+      symbol_(params.samples_per_symbol()),
       turned_(dvb_t_n_fft),
       cells_(dvb_t_data_carriers),
       weights_(dvb_t_data_carriers),
@@ -139,11 +141,13 @@ DvbTSymbolStage::DvbTSymbolStage(const waveform::DvbTFrameParams& params)
 }
 
 bool DvbTSymbolStage::run(std::span<const Complex> frame, std::size_t n_symbols, std::size_t backoff,
-                          std::span<float> llrs, waveform::TpsDecoder& tps, DvbTEvmSums* evm) {
-    const std::size_t b = bits_per_cell_, period = fft_.cp_len() + dvb_t_n_fft;
+                          double offset_bins, std::span<float> llrs, waveform::TpsDecoder& tps, DvbTEvmSums* evm) {
+    const std::size_t b = bits_per_cell_, period = symbol_.size();
     fft_.set_backoff(backoff);
     for (std::size_t l = 0; l < n_symbols; ++l) {
-        const auto bins = fft_.process_symbol(frame.subspan(l * period));
+        if (frame.size() / period <= l) return false;
+        remove_carrier_offset(frame.subspan(l * period, period), offset_bins, l * period, symbol_);
+        const auto bins = fft_.process_symbol(symbol_);
         if (!bins || bins->size() < dvb_t_n_fft) return false;
         tps.push_symbol(*bins);
         const std::size_t p = l % waveform::dvb_t_phases;

@@ -14,7 +14,7 @@
 #include "waveform/dvb_t_tps_decoder.hpp"
 
 // The per-symbol part of the DVB-T frame receiver, from the samples of each symbol to its soft
-// values: FFT (window moved back by the back-off), TPS bit, the bins turned about the channel's
+// values: the carrier offset removed, FFT (window moved back by the back-off), TPS bit, the bins turned about the channel's
 // delay centre into carrier order, the channel estimated from the symbol's own pilots,
 // equalisation of the data cells and soft values weighted by the channel (see
 // demodulate/dvb_t_frame.hpp for the model).
@@ -54,16 +54,19 @@ public:
     explicit DvbTSymbolStage(const waveform::DvbTFrameParams& params);
 
     // Every symbol's FFT, TPS bit, equalisation and soft values, the first symbol taken as the
-    // frame's symbol 0. Sizes were checked by the caller: the frame's samples and the soft values
+    // frame's symbol 0, after the carrier offset (in carrier spacings) is removed from the frame's
+    // samples as one run. Sizes were checked by the caller: the frame's samples and the soft values
     // (n_symbols · 1512 · bits per cell, each written) fit. With `evm`, also the EVM sums. False
     // when a symbol's samples run short.
     [[nodiscard]] bool run(std::span<const Complex> frame, std::size_t n_symbols, std::size_t backoff,
-                           std::span<float> llrs, waveform::TpsDecoder& tps, DvbTEvmSums* evm);
+                           double offset_bins, std::span<float> llrs, waveform::TpsDecoder& tps,
+                           DvbTEvmSums* evm);
 
 private:
     std::array<DvbTCarrierLayout, waveform::dvb_t_phases> layouts_;
     OfdmEqualizer equalizer_;
     SymbolFft fft_;
+    std::vector<Complex> symbol_;          // one symbol period with the carrier offset removed
     std::vector<Complex> turned_, cells_;  // turned_ stays 0 beyond the 1705 carriers
     std::vector<float> weights_;
     std::size_t bits_per_cell_;

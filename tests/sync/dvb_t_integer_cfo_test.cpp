@@ -21,7 +21,7 @@ constexpr int kContinual[45] = {0,    48,   54,   87,   141,  156,  192,  201,  
 
 // Symbols whose active carriers hold random unit cells and whose continual pilots are boosted to
 // 4/3, each with its cyclic prefix, then shifted by `bins` carriers in time.
-Samples pilot_symbols(std::size_t cp, std::size_t count, int bins, std::uint64_t seed) {
+Samples pilot_symbols(std::size_t cp, std::size_t count, double bins, std::uint64_t seed) {
     kavro::IfftBlock ifft(kFft);
     Samples out;
     for (std::size_t s = 0; s < count; ++s) {
@@ -46,6 +46,11 @@ TEST(IntegerCfo, FindsWholeCarrierShifts) {
         const Samples iq = pilot_symbols(256, 10, bins, 7);
         EXPECT_EQ(kavro::dvb_t_integer_cfo_bins(iq, 0, 256), bins) << bins;
     }
+    // Half a spacing off, the whole part is found once the fraction is removed.
+    for (double fraction : {0.49, -0.49}) {
+        const Samples iq = pilot_symbols(256, 10, 5.0 + fraction, 7);
+        EXPECT_EQ(kavro::dvb_t_integer_cfo_bins(iq, 0, 256, fraction), 5) << fraction;
+    }
     // Only whole symbols from the timing count: one symbol after a late timing still works.
     const Samples iq = pilot_symbols(64, 3, 5, 9);
     EXPECT_EQ(kavro::dvb_t_integer_cfo_bins(iq, 2 * (64 + kFft), 64), 5);
@@ -61,19 +66,23 @@ TEST(IntegerCfo, EqualMetricsKeepTheMostNegativeOffset) {
 
 TEST(IntegerCfo, RemovalTurnsEachSampleByItsOwnPhase) {
     const Samples iq = kavro::test::complex_noise(5000, 1.0, 3);
-    for (int bins : {3, -5, 32}) {
-        const Samples out = kavro::remove_integer_cfo(iq, bins);
-        ASSERT_EQ(out.size(), iq.size());
-        for (std::size_t n = 0; n < iq.size(); n += 7) {
-            const auto want = std::complex<double>(iq[n].re, iq[n].im) *
-                              std::polar(1.0, -2.0 * M_PI * bins * double(n + 1) / double(kFft));
-            EXPECT_NEAR(out[n].re, want.real(), 2e-4) << bins << " " << n;
-            EXPECT_NEAR(out[n].im, want.imag(), 2e-4) << bins << " " << n;
+    Samples out(iq.size());
+    for (double bins : {3.0, -5.25, 32.0}) {
+        for (std::size_t first : {std::size_t{0}, std::size_t{987654321}}) {
+            kavro::remove_carrier_offset(iq, bins, first, out);
+            for (std::size_t n = 0; n < iq.size(); n += 7) {
+                const double turns = std::remainder(bins * double(first + n) / double(kFft), 1.0);
+                const auto want = std::complex<double>(iq[n].re, iq[n].im) * std::polar(1.0, -2.0 * M_PI * turns);
+                EXPECT_NEAR(out[n].re, want.real(), 2e-4) << bins << " " << n;
+                EXPECT_NEAR(out[n].im, want.imag(), 2e-4) << bins << " " << n;
+            }
         }
     }
     // Undoing a shift made by the test's own rotation restores the pilot positions.
     const Samples shifted = pilot_symbols(128, 4, 7, 1);
-    EXPECT_EQ(kavro::dvb_t_integer_cfo_bins(kavro::remove_integer_cfo(shifted, 7), 0, 128), 0);
+    Samples back(shifted.size());
+    kavro::remove_carrier_offset(shifted, 7.0, 0, back);
+    EXPECT_EQ(kavro::dvb_t_integer_cfo_bins(back, 0, 128), 0);
 }
 
 }  // namespace
