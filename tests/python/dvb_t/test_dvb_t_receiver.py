@@ -262,14 +262,14 @@ def test_whole_carrier_offsets_need_the_search(qpsk_frame, bins):
 
 
 @pytest.mark.parametrize("guard", ["1/32", "1/4"])
-def test_fractional_offsets_within_a_tenth_of_a_bin(rng, guard):
+def test_the_measured_carrier_offset_is_removed(rng, guard):
+    # Up to half a spacing from the prefixes alone; beyond, with the whole-carrier search.
     params = k.DvbTFrameParams(guard, "qpsk", "1/2")
     payload = support.random_bytes(rng, 2000)
     iq, n_symbols = frame_of(params, payload)
-    for bins in (0.1, -0.1):
-        assert decode(params, shifted(iq, bins), n_symbols, payload.size).payload == payload.tobytes()
-    with pytest.raises(ValueError, match=r"^TPS word failed"):
-        decode(params, shifted(iq, 0.3), n_symbols, payload.size)
+    for bins, search in ((0.45, False), (-0.45, False), (3.3, True), (-2.4, True)):
+        got = decode(params, shifted(iq, bins), n_symbols, payload.size, integer_cfo=search)
+        assert got.payload == payload.tobytes(), bins
 
 
 @pytest.mark.parametrize("guard", GUARDS)

@@ -1,6 +1,6 @@
 """DvbTFrameStreamDemod: chunk invariance and when frames appear, failures in place, finding frame
-starts again after an entry inside a frame, a gap or a frame cut short, one bad sample, flush and
-clear, and the constructor's limits."""
+starts again after an entry inside a frame, a gap or a frame cut short (also at a carrier offset),
+one bad sample, flush and clear, and the constructor's limits."""
 
 import inspect
 
@@ -13,16 +13,18 @@ import support
 S, N, F, LEN = 2112, 68, 68 * 2112, 1000
 PARAMS = k.DvbTFrameParams("1/32", "qpsk", "1/2")
 PAYLOAD_TEXT = "payload FEC/CRC decode failed"
+TPS_TEXT = "TPS word failed to decode (BCH uncorrectable)"
 
 
 @pytest.fixture(scope="module")
 def frames():
-    """Twenty reference frames at 20 dB and their payloads."""
+    """Twenty reference frames at 20 dB, numbered 0, 1, 2, 3, 0, ... as in super-frames (the odd
+    ones carry the inverted sync word), and their payloads."""
     rng = np.random.default_rng(15)
     payloads = [support.random_bytes(rng, LEN).tobytes() for _ in range(20)]
-    mod = k.DvbTFrameMod(PARAMS)
     iqs = []
-    for p in payloads:
+    for i, p in enumerate(payloads):
+        mod = k.DvbTFrameMod(k.DvbTFrameParams("1/32", "qpsk", "1/2", i % 4))
         iq = mod.modulate(np.frombuffer(p, np.uint8)).iq
         assert iq.size == F
         iqs.append(iq + support.complex_noise(rng, F, 1e-2 / 2048))
@@ -50,8 +52,8 @@ def test_chunking_changes_nothing_and_frames_appear_once_their_symbol_of_slack_i
         first_seen += [(fed, fed + size)] * len(got)
         fed += size
         assert rx.buffered < F + S
-    tps = "TpsWord(frame_number=0, constellation=\"qpsk\", code_rate=\"1/2\", guard=\"1/32\", cell_id=0)"
-    assert outcomes == [(p, tps) for p in payloads[:10]]
+    tps = "TpsWord(frame_number={}, constellation=\"qpsk\", code_rate=\"1/2\", guard=\"1/32\", cell_id=0)"
+    assert outcomes == [(p, tps.format(i % 4)) for i, p in enumerate(payloads[:10])]
     for i, (before, after) in enumerate(first_seen):
         # Frame i comes from the first feed after which (i + 1)·F + S samples are in.
         assert before < (i + 1) * F + S <= after
@@ -153,10 +155,22 @@ def test_alternating_long_and_short_gaps_cost_at_most_the_frames_after_the_long_
 
 @pytest.mark.parametrize("cut", [S, 2 * S, 3 * S, 7 * S, 6 * S + 1000])
 def test_a_frame_cut_short_does_not_swallow_the_next(frames, cut):
-    # Each cut frame still decodes: its payload sits in its first symbols.
+    # The cut frame's payload sits in its first symbols: it decodes as long as its TPS word
+    # survives the next frame's bits in its last symbols (at most two wrong), here up to 3 symbols.
     payloads, iqs, _ = frames
     stream = np.concatenate([iqs[0][:-cut], iqs[1], iqs[2], np.zeros(S, np.complex64)])
-    outcomes = receiver().feed_with_errors(stream)
+    outcomes = [(f.payload if f else None, e) for f, e in receiver().feed_with_errors(stream)]
+    assert outcomes[-2:] == [(p, None) for p in payloads[1:3]]
+    cut_frame = [(payloads[0], None)] if cut <= 3 * S else [(None, TPS_TEXT)] * 2
+    assert outcomes[:-2] == cut_frame
+
+
+def test_a_frame_cut_short_does_not_swallow_the_next_at_a_carrier_offset(frames):
+    # The kept symbols' TPS bits are read with the decoded frame's offset removed.
+    payloads, iqs, _ = frames
+    stream = np.concatenate([iqs[0][:-2 * S], iqs[1], iqs[2], np.zeros(S, np.complex64)])
+    moved = (stream * np.exp(2j * np.pi * 3.3 * np.arange(stream.size) / 2048)).astype(np.complex64)
+    outcomes = k.DvbTFrameStreamDemod(PARAMS, N, LEN, integer_cfo_correction=True).feed_with_errors(moved)
     assert [(f.payload if f else None, e) for f, e in outcomes] == [(p, None) for p in payloads[:3]]
 
 
