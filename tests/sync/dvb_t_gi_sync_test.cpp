@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 #include <random>
@@ -32,6 +33,28 @@ Samples cp_symbols(std::size_t cp, std::size_t count, std::uint64_t seed) {
     return out;
 }
 
+// min(|Σγ| / ½Σ(|a|² + |b|²), 1) over the prefix windows starting at the given samples, each window
+// summed over n, then the windows added in order; 0 when the energy is not positive or the
+// quotient is not a number.
+float quality_of(const Samples& iq, std::initializer_list<std::size_t> starts, std::size_t cp) {
+    float re = 0, im = 0, e = 0;
+    for (const std::size_t t : starts) {
+        float wr = 0, wi = 0, we = 0;
+        for (std::size_t n = 0; n < cp; ++n) {
+            const Complex a = iq[t + n], b = iq[t + n + kFft];
+            wr += a.re * b.re + a.im * b.im;
+            wi += a.im * b.re - a.re * b.im;
+            we += (a.re * a.re + a.im * a.im) + (b.re * b.re + b.im * b.im);
+        }
+        re += wr;
+        im += wi;
+        e += we;
+    }
+    if (!(e * 0.5f > 0)) return 0.0f;
+    const float q = std::hypot(re, im) / (e * 0.5f);
+    return q < 1.0f ? q : q >= 1.0f ? 1.0f : 0.0f;
+}
+
 std::int32_t order_key(float v) {
     const auto bits = std::bit_cast<std::int32_t>(v);
     return bits < 0 ? bits ^ 0x7FFFFFFF : bits;
@@ -59,19 +82,7 @@ std::optional<GiSyncResult> reference_sync(const Samples& iq, std::size_t cp, st
     std::size_t best = 0;
     for (std::size_t d = 1; d < s_len; ++d)
         if (order_key(table[d].m) >= order_key(table[best].m)) best = d;
-    auto rho1 = [&](std::size_t t) {
-        if (t + L > len) return 0.0f;
-        float re = 0, im = 0, e = 0;
-        for (std::size_t n = 0; n < cp; ++n) {
-            const Complex a = iq[t + n], b = iq[t + n + kFft];
-            re += a.re * b.re + a.im * b.im;
-            im += a.im * b.re - a.re * b.im;
-            e += (a.re * a.re + a.im * a.im) + (b.re * b.re + b.im * b.im);
-        }
-        if (!(e * 0.5f > 0)) return 0.0f;
-        const float q = std::hypot(re, im) / (e * 0.5f);
-        return q < 1.0f ? q : 1.0f;
-    };
+    auto rho1 = [&](std::size_t t) { return t + L > len ? 0.0f : quality_of(iq, {t}, cp); };
     std::size_t t = best;
     const std::size_t r = best % L, t0 = best - r;
     if (r != 0 && L - r <= cp - cp / 2 && rho1(t0) >= rho1(best) * 0.5f) t = t0;
@@ -253,6 +264,46 @@ TEST(GiSync, ANonFiniteSampleNeitherWinsNorLosesTheSymbols) {
     EXPECT_EQ(all_nan->timing, 0u);
     EXPECT_EQ(all_nan->metric, 0.0f);
     EXPECT_EQ(all_nan->cfo_hz, 0.0f);
+}
+
+// Samples near 9e17: each window's sums are finite, those of four windows overflow, and a quotient
+// that is not a number scores 0.
+TEST(GiSync, OverflowingSumsScoreZero) {
+    const std::size_t cp = 64, L = cp + kFft;
+    const Samples loud(5 * L, Complex{9e17f, 9e17f});
+    EXPECT_EQ(quality_of(loud, {0}, cp), 1.0f);
+    EXPECT_EQ(kavro::dvb_t_gi_quality(loud, 0, cp, 4), 0.0f);
+    const auto r = dvb_t_gi_sync(loud, cp, L);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->metric, 0.0f);
+}
+
+// NaN bursts one period apart in the noise before a frame at 0 dB, whose metric is negative: the
+// offsets just before each burst lose every window (and must rank below every number, whatever
+// their NaN's sign), those whose copy halves reach the next burst keep only their last window
+// (and compete scaled to four); the timing stays on the frame.
+TEST(GiSync, OffsetsThatLostWindowsCompeteOnTheSameFooting) {
+    const std::size_t cp = 256, L = cp + kFft, start = 1200;
+    Samples iq = kavro::test::complex_noise(start, 2.0, 31);
+    const Samples frame = cp_symbols(cp, 6, 32);
+    iq.insert(iq.end(), frame.begin(), frame.end());
+    kavro::test::add_noise(iq, 1.0, 33);
+    for (std::size_t k = 0; k < 4; ++k)
+        for (std::size_t n = 100; n < 150; ++n) iq[n + k * L] = Complex{NAN, NAN};
+    const auto r = dvb_t_gi_sync(iq, cp, L);
+    ASSERT_TRUE(r);
+    EXPECT_NEAR(double(r->timing), double(start), 8.0);
+}
+
+// The quality over four windows, one holding a NaN, is that of the other three.
+TEST(GiSync, QualityLeavesOutANonFiniteWindow) {
+    const std::size_t cp = 64, L = cp + kFft;
+    Samples iq = cp_symbols(cp, 5, 21);
+    kavro::test::add_noise(iq, 0.5, 22);
+    iq[L + 10] = Complex{NAN, 0.0f};
+    const float three = quality_of(iq, {0, 2 * L, 3 * L}, cp);
+    EXPECT_GT(three, 0.5f);
+    EXPECT_FLOAT_EQ(kavro::dvb_t_gi_quality(iq, 0, cp, 4), three);
 }
 
 TEST(GiSync, WindowSumsAtEveryLevelEqualThePlainLoopBitForBit) {
