@@ -193,7 +193,11 @@ TEST(DvbTFrameDemod, AReusedDemodulatorDecodesAsAFreshOne) {
     }
     // A copy takes the settings, not the workspace, and decodes alike.
     auto copy = reused;
-    EXPECT_EQ(copy.decode(slightly, a.n_symbols, 4000)->payload, reused.decode(slightly, a.n_symbols, 4000)->payload);
+    const auto from_copy = copy.decode(slightly, a.n_symbols, 4000);
+    const auto from_reused = reused.decode(slightly, a.n_symbols, 4000);
+    ASSERT_TRUE(from_copy);
+    ASSERT_TRUE(from_reused);
+    EXPECT_EQ(from_copy->payload, from_reused->payload);
 }
 
 }  // namespace
