@@ -5,6 +5,7 @@
 #include <span>
 
 #include "core/complex.hpp"
+#include "core/simd_level.hpp"
 #include "waveform/dvb_t.hpp"
 
 // Carrier offsets of a 2K-mode frame: the whole-carrier offset search, and the removal of an
@@ -30,8 +31,10 @@ int dvb_t_integer_cfo_bins(std::span<const Complex> iq, std::size_t timing, std:
 
 // out[n] = iq[n]·e^(-j2π·bins·(first + n)/2048) for every n of iq (out holds as many): the offset
 // removed from samples that start at sample `first` of a longer run, so that pieces of one run
-// are turned as the whole run would be. The phasor starts at the exact phase of `first` and is
-// advanced in single precision, renormalised every 1024 samples.
-void remove_carrier_offset(std::span<const Complex> iq, double bins, std::size_t first, std::span<Complex> out);
+// are turned alike. Four phasors, started at the exact phases of the first four samples, are
+// each advanced four samples at a time in single precision and renormalised every 1024 samples;
+// every build gives the same bits.
+void remove_carrier_offset(std::span<const Complex> iq, double bins, std::size_t first, std::span<Complex> out,
+                           SimdLevel level = best_simd_level());
 
 }  // namespace kavro

@@ -35,6 +35,7 @@
 #include "multicarrier/vector_kernels.hpp"
 #include "sync/correlation_sums.hpp"
 #include "sync/dvb_t_gi_sync.hpp"
+#include "sync/dvb_t_integer_cfo.hpp"
 #include "sync/impulse_screen.hpp"
 #include "sync/waterfall.hpp"
 #include "waveform/dvb_t_soft_llr.hpp"
@@ -309,6 +310,13 @@ Bits gi_window_sums_bits(SimdLevel level, std::size_t n) {
     return bits_of(std::span<const float>(sums));
 }
 
+Bits carrier_offset_bits(SimdLevel level, std::size_t n) {
+    const auto in = mixed_complex(n, 34 + n);
+    std::vector<Complex> out(n);
+    remove_carrier_offset(in, -3.3, 987654 + n, out, level);
+    return bits_of(std::span<const Complex>(out));
+}
+
 // Samples judged against 1 to 17 after them, most of them quiet so that one in seven stands out;
 // the floor leaves out the smallest.
 Bits impulse_screen_bits(SimdLevel level, std::size_t n) {
@@ -374,6 +382,7 @@ const KernelCase kKernels[] = {
     {"ldpc_codes", ldpc_codes_bits},
     {"correlation_sums", correlation_sums_bits},
     {"gi_window_sums", gi_window_sums_bits},
+    {"carrier_offset_removal", carrier_offset_bits},
     {"impulse_screen", impulse_screen_bits},
     {"dvb_t_soft_llr", dvb_t_soft_llr_bits},
     {"viterbi", viterbi_bits},
