@@ -15,11 +15,12 @@
 #include "waveform/dvb_t_tps.hpp"
 
 // Receiver of one preamble-less DVB-T 2K frame: guard-interval timing and fractional carrier
-// offset, an optional whole-carrier offset search, removal of the offset, one FFT per symbol (optionally moved earlier into the prefix), TPS bits from the
-// raw bins, per-symbol pilot equalisation, soft demapping weighted by the channel, the DVB-T
-// decoding chain, removal of the energy dispersal and of the packet framing. The grids, equaliser,
-// FFT stage, codec cache and buffers are built by the first decode and kept for the next ones;
-// no result depends on what an earlier call decoded.
+// offset, an optional whole-carrier offset search, removal of the offset, one FFT per symbol
+// (optionally moved earlier into the prefix), TPS bits from the raw bins, per-symbol pilot
+// equalisation, soft demapping weighted by the channel, the DVB-T decoding chain, removal of the
+// energy dispersal and of the packet framing. The grids, equaliser, FFT stage, codec cache and
+// buffers are built by the first decode and kept for the next ones; no result depends on what an
+// earlier call decoded.
 //
 // Equalisation: each symbol's channel is estimated from its own pilots and interpolated linearly
 // between them in carrier order (across the carrier at DC too), after the bins are turned so that
@@ -54,8 +55,9 @@ struct DvbTRxFrame {
 };
 
 // What a failed decode keeps. Once the symbol loop has run, the timing, the carrier offset removed
-// (as the frame reports it), one TPS bit per symbol and, if a block decoded, its word, block index and whether its corrected s1..s22 were a sync
-// word and the length indicator; a stream receiver uses them to find frame starts again.
+// (as the frame reports it), one TPS bit per symbol and, if a block decoded, its word, block index
+// and whether its corrected s1..s22 were a sync word and the length indicator; a stream receiver
+// uses them to find frame starts again.
 struct DvbTRxFailure {
     DvbTRxError error = DvbTRxError::GiAcquisition;
     std::optional<std::size_t> timing;

@@ -139,8 +139,8 @@ std::vector<DvbTFrameStreamDemod::Outcome> DvbTFrameStreamDemod::drain() {
         if (buffer.size() - t < window) break;
         const std::span<const Complex> slice = buffer.subspan(t, window);
         auto outcome = demod_.decode(slice, n_symbols_, payload_len_);
-        const Consumed consumed =
-            outcome ? frame_consumed(slice, outcome->tps_bits, outcome->cfo_hz) : consumed_after(slice, outcome.error());
+        const Consumed consumed = outcome ? frame_consumed(slice, outcome->tps_bits, outcome->cfo_hz)
+                                          : consumed_after(slice, outcome.error());
         drop_front(samples_, head_, t + consumed.count - consumed.kept);
         kept_ = consumed.kept;
         outcomes.push_back(std::move(outcome));

@@ -24,9 +24,8 @@
 // read them, could be the start of the next frame's, or from which the symbols stopped carrying
 // prefixes on the frame's grid. Once a frame and a symbol more have arrived after them, their TPS
 // bits, read with the frame's carrier offset removed, show whether the next frame starts among
-// them (the decoded frame was cut short) and a
-// prefix search whether a run of symbols starts among them off the frame's grid; if so, the
-// receiver resumes there.
+// them (the decoded frame was cut short) and a prefix search whether a run of symbols starts among
+// them off the frame's grid; if so, the receiver resumes there.
 //
 // After a failed attempt the receiver looks for the next frame start in what the attempt saw: a
 // TPS sync pattern starting at a later symbol, a frame that was aligned but damaged (consumed as

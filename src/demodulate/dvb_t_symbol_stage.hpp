@@ -14,9 +14,9 @@
 #include "waveform/dvb_t_tps_decoder.hpp"
 
 // The per-symbol part of the DVB-T frame receiver, from the samples of each symbol to its soft
-// values: the carrier offset removed, FFT (window moved back by the back-off), TPS bit, the bins turned about the channel's
-// delay centre into carrier order, the channel estimated from the symbol's own pilots,
-// equalisation of the data cells and soft values weighted by the channel (see
+// values: the carrier offset removed, FFT (window moved back by the back-off), TPS bit, the bins
+// turned about the channel's delay centre into carrier order, the channel estimated from the
+// symbol's own pilots, equalisation of the data cells and soft values weighted by the channel (see
 // demodulate/dvb_t_frame.hpp for the model).
 
 namespace kavro {
