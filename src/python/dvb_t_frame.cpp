@@ -147,7 +147,8 @@ struct Binding<DvbTFrameDemod> {
         "Preamble-less DVB-T 2K frame demodulator built from a `DvbTFrameParams`.\n"
         "`decode(iq, n_symbols, payload_len)` recovers one frame, acquired from its\n"
         "guard intervals. Integer-CFO correction is off by default (see\n"
-        "`with_integer_cfo_correction`); no fractional carrier offset is corrected.";
+        "`with_integer_cfo_correction`); the fractional carrier offset is measured\n"
+        "from the guard intervals and removed.";
     static constexpr auto constructor = construct<DvbTFrameDemod, const DvbTFrameParams&>;
     static constexpr auto methods = method_table(
         method<"decode($self, iq, n_symbols, payload_len)\n--\n\n"
