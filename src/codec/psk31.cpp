@@ -1,6 +1,7 @@
 #include "codec/psk31.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "core/lanes.hpp"
@@ -11,9 +12,14 @@ namespace {
 
 constexpr float unbounded = std::numeric_limits<float>::infinity();
 
-// While every metric stays below this, no candidate can reach qpsk31_unreached or overflow, so
-// the add-compare-select needs no unreached or non-finite cases.
-constexpr float tame_limit = 1e37f;
+// While the largest metric and the sum of a pair's distances add up to less than this, the pair
+// has a finite squared magnitude (|re|, |im| < 1.25e19) and no candidate comes near
+// qpsk31_unreached, so the add-compare-select needs no unreached, non-finite or erased cases.
+constexpr float tame_limit = 5e19f;
+
+// A pair whose distances add up to less than the lift since the last renormalisation divided by
+// this is preceded by a renormalisation.
+constexpr float quiet_ratio = 65536.0f;
 
 constexpr unsigned rotation_of(unsigned state, unsigned input) {
     return qpsk31_encode_step(static_cast<std::uint8_t>(state), static_cast<std::uint8_t>(input)).rotation;
@@ -36,10 +42,16 @@ constexpr bool butterflies() {
 }
 static_assert(butterflies());
 
-float distance(float re, float im, Complex r) {
-    const float dx = re - r.re;
-    const float dy = im - r.im;
-    return dx * dx + dy * dy;
+// The branch distances of pair z = (re, im), by rotation index: half the squared distance
+// |z - r|² = |z|² + 1 - 2 Re(z r*) less its smallest over the four rotations, which is
+// max(|re|, |im|) less the correlation Re(z r*). The dropped part is common to every branch, so
+// no decision changes; kept, the |z|² of one strong pair would sit in every metric and round
+// away the distances of the pairs after it until a renormalisation. Here the nearest rotation
+// adds exactly 0, so the paths through it keep their metrics exact at any size of the pair. A
+// pair with a non-finite part gives at least one non-finite distance.
+std::array<float, 4> branch_distances(float re, float im) {
+    const float top = std::max(std::fabs(re), std::fabs(im));  // NaN when re is
+    return {top - re, top + im, top - im, top + re};
 }
 
 using L = Lanes<4>;
@@ -84,7 +96,7 @@ Qpsk31Metrics::Qpsk31Metrics() : ceiling_(unbounded) {
     m[0] = 0.0f;  // the encoder starts in state 0
 }
 
-std::uint16_t Qpsk31Metrics::literal_step(float re, float im) {
+std::uint16_t Qpsk31Metrics::literal_step(const std::array<float, 4>& d) {
     std::array<float, 16> next;
     next.fill(qpsk31_unreached);
     std::uint16_t decisions = 0;
@@ -92,7 +104,7 @@ std::uint16_t Qpsk31Metrics::literal_step(float re, float im) {
         if (!(m[s] < qpsk31_unreached)) continue;
         for (unsigned b = 0; b < 2; ++b) {
             const Qpsk31Step branch = qpsk31_encode_step(static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(b));
-            const float candidate = m[s] + distance(re, im, qpsk31_phase_steps[branch.rotation]);
+            const float candidate = m[s] + d[branch.rotation];
             if (candidate < next[branch.next_state]) {
                 next[branch.next_state] = candidate;
                 const auto bit = static_cast<std::uint16_t>(1u << branch.next_state);
@@ -117,24 +129,22 @@ void Qpsk31Metrics::update_ceiling() {
 }
 
 std::uint16_t Qpsk31Metrics::step(float re, float im) {
-    const float d0 = distance(re, im, qpsk31_phase_steps[0]);
-    const float d1 = distance(re, im, qpsk31_phase_steps[1]);
-    const float d2 = distance(re, im, qpsk31_phase_steps[2]);
-    const float d3 = distance(re, im, qpsk31_phase_steps[3]);
-    const float spread = ((d0 + d1) + (d2 + d3));  // at least the largest; NaN stays NaN
+    const std::array<float, 4> d = branch_distances(re, im);
+    const float spread = (d[0] + d[1]) + (d[2] + d[3]);  // at least the largest; NaN stays NaN
+    // Strong pairs that no path follows lift every metric by about their size, and metrics that
+    // large would round away the distances of weaker pairs. A pair lifts the smallest metric by at
+    // most half its spread, so renormalising before a pair that the lift outweighs 2^16 times
+    // keeps the smallest metric within 2^15 times the spread of every pair added to it.
+    if (spread * quiet_ratio < lift_) renormalise();
     if (!(ceiling_ + spread < tame_limit)) {
-        const std::array<float, 16> before = m;
-        std::uint16_t decisions = literal_step(re, im);
-        if (std::none_of(m.begin(), m.end(), [](float v) { return v < qpsk31_unreached; })) {
-            m = before;
-            decisions = literal_step(0.0f, 0.0f);
-        }
+        const bool usable = std::isfinite(re * re + im * im);
+        if (usable) lift_ += spread;
+        const std::uint16_t decisions = literal_step(usable ? d : branch_distances(0.0f, 0.0f));
         update_ceiling();
         return decisions;
     }
     ceiling_ = ceiling_ + spread;
-
-    const std::array<float, 4> d{d0, d1, d2, d3};
+    lift_ = lift_ + spread;
     return qpsk31_butterflies(m, d);
 }
 
@@ -146,6 +156,7 @@ void Qpsk31Metrics::renormalise() {
         for (float& v : m)
             if (v < qpsk31_unreached) v -= lowest;
     update_ceiling();
+    lift_ = 0.0f;
 }
 
 unsigned Qpsk31Metrics::best_state() const {

@@ -14,7 +14,9 @@
 
 // The QPSK31 code: the library's rate-1/2, K = 5 convolutional code (generators 1 + D^2 + D^4
 // and 1 + D^3 + D^4), each coded pair sent as one of four carrier rotations, and its two Viterbi
-// decoders, which minimise the squared distance between received pairs and rotations.
+// decoders, which minimise the squared distance between received pairs and rotations. A branch
+// adds half its squared distance less the nearest rotation's: the same decisions, in metrics that
+// one strong pair does not swamp.
 //
 // Encoder state: the last four input bits, the newest in bit 3. Rotation index of a step:
 // first coded bit × 2 + second coded bit; next state (b << 3) | (state >> 1).
@@ -49,8 +51,9 @@ struct Qpsk31Metrics {
 
     Qpsk31Metrics();
 
-    // The step for pair (re, im); a pair that leaves every state unreached (non-finite, or a
-    // distance that overflows) is taken as the erasure (0, 0). Returns the decisions.
+    // The step for pair (re, im), renormalising first when the pair is far weaker than the pairs
+    // since the last renormalisation together; a pair whose squared magnitude is not finite is
+    // taken as the erasure (0, 0). Returns the decisions.
     std::uint16_t step(float re, float im);
     // Subtracts the smallest reached metric, when above 0, from every reached one.
     void renormalise();
@@ -58,10 +61,12 @@ struct Qpsk31Metrics {
     unsigned best_state() const;
 
 private:
-    std::uint16_t literal_step(float re, float im);
+    std::uint16_t literal_step(const std::array<float, 4>& d);
     void update_ceiling();
     // An upper bound on every metric while all states are reached; infinite otherwise.
     float ceiling_;
+    // The sums of the four distances of the pairs since the last renormalisation, added up.
+    float lift_ = 0.0f;
 };
 
 // The add-compare-select step once every state is reached and no candidate can leave the finite

@@ -179,6 +179,28 @@ def test_a_bad_sample_costs_little(mode, bad):
     assert support.edit_distance(text, ENGLISH[:300]) <= 3
 
 
+@pytest.mark.parametrize("mode", ["bpsk", "qpsk"])
+@pytest.mark.parametrize("size", [1e5, 1e12, 1e20])
+def test_a_crash_before_a_transmission_costs_none_of_it(mode, size):
+    texts = b"The quick brown fox jumps over", b"PACK MY BOX WITH FIVE DOZEN LIQ"
+    first, second = (MODS[mode](8000, 1000, 1).modulate_text(t) for t in texts)
+    rng = np.random.default_rng(3)
+    gap = (0.05 * (rng.standard_normal(36 * 256) + 1j * rng.standard_normal(36 * 256))).astype(np.complex64)
+    clean = np.concatenate([first, gap, second])
+    iq = clean.copy()
+    iq[first.size + 10 * 256 + 100] += size
+    stream = k.Psk31Stream(mode, 8000, 1000)
+    text = stream.feed(iq) + stream.flush()
+    assert texts[0].decode() in text and texts[1].decode() in text
+    if mode == "qpsk":
+        bits = []
+        for samples in (clean, iq):
+            demod = k.Qpsk31Demod(8000, 1000, 1)
+            demod.process(samples)
+            bits.append(demod.flush())
+        assert np.all(np.flatnonzero(bits[0] != bits[1]) < (first.size + gap.size) // 256)
+
+
 # --- carrier search
 
 
