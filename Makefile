@@ -151,7 +151,7 @@ bench: need-python3.12 build/.apt-bench-stamp need-tools $(VENV)/.stamp
 	taskset -c $(BENCH_CORE) build/bench/bench/kavro_bench --benchmark_repetitions=$(BENCH_REPETITIONS) \
 		--benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true $(BENCH_ARGS)
 	for script in throughput frame_link messages ft8_search ft8_recording dvb_t_throughput dvb_t_rx_peer \
-		dvb_t_stream_peer psk31_viterbi_peer psk31_recording; do $(BENCH_PYTHON) bench/python/$$script.py || exit 1; done
+		dvb_t_stream_peer psk31_viterbi_peer psk31_click psk31_recording; do $(BENCH_PYTHON) bench/python/$$script.py || exit 1; done
 
 clean:
 	rm -rf build $(VENV) $(VENV313)
