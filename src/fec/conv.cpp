@@ -17,7 +17,7 @@ namespace kavro::fec {
 namespace {
 
 // Metric of a state not reached yet: the single-precision bit pattern 0xFEFFFFFF.
-const float kUnreached = std::bit_cast<float>(0xFEFFFFFFu);
+const float unreached_metric = std::bit_cast<float>(0xFEFFFFFFu);
 
 const ConvGenerators& generators(ConvKind kind) {
     const auto index = static_cast<std::size_t>(kind);
@@ -231,7 +231,7 @@ template <unsigned G, SimdLevel Level>
 }
 
 // Writes L0 + L1 and L0 - L1 of every step to `branch` and returns true when every soft value
-// is finite and small enough that no path metric over the steps can approach kUnreached or
+// is finite and small enough that no path metric over the steps can approach unreached_metric or
 // overflow (a branch metric is at most twice the largest magnitude).
 template <SimdLevel Level>
 [[gnu::always_inline]] inline bool prepare_steps(const float* soft, std::size_t steps, float* branch) {
@@ -384,21 +384,21 @@ void ViterbiDecoder::run(const float* soft, std::size_t steps, bool tame, SimdLe
     alignas(32) float metric_b[S];
     float* old = metric_a;
     float* cur = metric_b;
-    for (unsigned s = 0; s < S; ++s) old[s] = kUnreached;
+    for (unsigned s = 0; s < S; ++s) old[s] = unreached_metric;
     old[0] = 0.0f;
 
     // Literal add-compare-select, in state order, for the opening steps (where some states are
     // still unreached) and for inputs whose metrics could leave the finite range: states whose
-    // metric is not above kUnreached are skipped, and a candidate replaces the stored one only
+    // metric is not above unreached_metric are skipped, and a candidate replaces the stored one only
     // when strictly greater, so the first of equal candidates stays.
     const auto exact_step = [&](std::size_t t) {
         const float l0 = soft[2 * t];
         const float l1 = soft[2 * t + 1];
         const float bm[4] = {l0 + l1, l0 - l1, l1 - l0, -l0 - l1};
         std::uint64_t dec = 0;
-        for (unsigned s = 0; s < S; ++s) cur[s] = kUnreached;
+        for (unsigned s = 0; s < S; ++s) cur[s] = unreached_metric;
         for (unsigned s = 0; s < S; ++s) {
-            if (!(old[s] > kUnreached)) continue;
+            if (!(old[s] > unreached_metric)) continue;
             for (unsigned b = 0; b < 2; ++b) {
                 const ConvBranch br = branches_[2 * s + b];
                 const float cand = old[s] + bm[br.label];
@@ -418,7 +418,7 @@ void ViterbiDecoder::run(const float* soft, std::size_t steps, bool tame, SimdLe
     for (; t < opening; ++t) exact_step(t);
     if (t == steps) return;
 
-    // Every state is reached from here on and no metric can approach kUnreached, so the
+    // Every state is reached from here on and no metric can approach unreached_metric, so the
     // add-compare-select reduces to: keep the odd predecessor's candidate only when strictly
     // greater. Per butterfly j with m = branch metric of label l: state j takes
     // max(old[2j] + m, old[2j+1] - m), state j + S/2 takes max(old[2j] - m, old[2j+1] + m).
