@@ -324,30 +324,22 @@ def symbol_values(grid, mode):
     return 1j ** (np.cumsum(quarters) % 4)
 
 
-def rise(position):
-    """How far a symbol's value has moved from the one before, at a position in symbols: a half
-    cosine, as the sender shapes it."""
-    return (1 - np.cos(np.pi * (position % 1))) / 2
-
-
 def symbol_runs(position, open_syms):
     """Each open run of the squelch as (first symbol, symbol past the last): the whole positions
     nearest its ends, as the sender starts and stops on symbol boundaries and the squelch trims a
-    symbol the signal fills less than half of."""
+    symbol the signal fills less than a quarter of."""
     edges = np.flatnonzero(np.diff(np.concatenate([[0], open_syms.astype(np.int8), [0]]))) * SPS
     whole = np.round(position[np.minimum(edges, position.size - 1)]).astype(int)
     return [(first, end) for first, end in zip(whole[::2], whole[1::2]) if 1 <= first < end]
 
 
-def waveform(values, position, runs):
-    """Per sample at the given positions: within symbol k the value moves from values[k - 1] to
-    values[k]; zero outside the runs."""
-    k = np.floor(position).astype(int)
-    inside = np.zeros(position.size, bool)
-    for first, end in runs:
-        inside |= (k >= first) & (k < min(end, values.size))
-    k = np.clip(k, 1, values.size - 1)
-    return np.where(inside, values[k - 1] + (values[k] - values[k - 1]) * rise(position), 0)
+def run_waveform(values, position, first, end, samples):
+    """Symbols first to end - 1 of a signal at the given samples: within symbol k the value moves
+    from values[k - 1] to values[k] along a half cosine, as the sender's does; zero outside."""
+    at = position[samples]
+    k = np.clip(np.floor(at).astype(int), first, end - 1)
+    moved = (1 - np.cos(np.pi * (at % 1))) / 2
+    return np.where((at >= first) & (at < end), values[k - 1] + (values[k] - values[k - 1]) * moved, 0)
 
 
 def fitted_gain(bb, shape):
@@ -365,31 +357,34 @@ def fitted_gain(bb, shape):
 
 def rebuilt(bb, grid, at, open_syms, mode):
     """The signal in bb (carrier at 0 Hz) as its sender made it from the symbols decided on the
-    grid, at the gain fitted to it. Each run of symbols starts where it fits best within a symbol
-    of where the squelch opens, from the value (a quarter or half turn from its first) that fits
-    best, since the demodulator decided that step against noise, and ends where it fits best."""
+    grid, each run of them at the gain fitted to it. A run starts where it fits best within a
+    symbol of where the squelch opens, from the value (a quarter or half turn from its first) that
+    fits best, since the demodulator decided that step against noise, and ends where it fits best."""
     values = symbol_values(grid, mode)
     position = np.interp(np.arange(bb.size), at, np.arange(at.size)) / SPS + TIMING_OFFSET
-    runs = symbol_runs(position, open_syms)
-    gain = fitted_gain(bb, waveform(values, position, runs))
     turns = [1, 1j, -1, -1j] if mode.lower().startswith("q") else [1, -1]
+    component, gain = np.zeros_like(bb), np.zeros_like(bb)
 
     def misfit(trial, first, end, around):
-        span = (position >= around - 2) & (position < around + 2)
-        return np.sum(np.abs(bb[span] - gain[span] * waveform(trial, position[span], [(first, end)])) ** 2)
+        near = np.flatnonzero(np.abs(position - around) < 2)
+        return np.sum(np.abs(bb[near] - gain[near] * run_waveform(trial, position, first, end, near)) ** 2)
 
-    for i, (first, end) in enumerate(runs):
+    for first, end in symbol_runs(position, open_syms):
+        end = min(end, values.size)
+        span = np.flatnonzero((position >= first - 2) & (position < end + 2))
+        gain[span] = fitted_gain(bb[span], run_waveform(values, position, first, end, span))
         options = []
-        for start in range(max(first - 1, 1), min(first + 2, end, values.size)):
+        for start in range(max(first - 1, 1), min(first + 2, end)):
             for turn in turns:
                 trial = values.copy()
                 trial[start - 1] = trial[start] * turn
                 options.append((misfit(trial, start, end, first), start, turn))
-        _, first, turn = min(options, key=lambda option: option[0])
-        values[first - 1] = values[first] * turn
-        end = min(range(max(end - 1, first + 1), end + 2), key=lambda stop: misfit(values, first, stop, end))
-        runs[i] = (first, end)
-    return gain * waveform(values, position, runs)
+        _, start, turn = min(options, key=lambda option: option[0])
+        values[start - 1] = values[start] * turn
+        stop = min(range(max(end - 1, start + 1), min(end + 2, values.size + 1)),
+                   key=lambda stop: misfit(values, start, stop, end))
+        component[span] += gain[span] * run_waveform(values, position, start, stop, span)
+    return component
 
 
 def read_signal(recording, heard, mode):
