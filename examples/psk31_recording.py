@@ -38,7 +38,8 @@ NEIGHBOUR_HZ = 80.0        # where the noise beside a signal is measured, either
 TIMING_OFFSET = 0.125      # where the demodulator starts in each symbol, in symbols
 DEMOD_CUTOFF_HZ = 16.0     # the demodulator's input filter: narrower than the signal, measured best
 MIN_SPACING_HZ = 35.0      # of two carriers closer than this, the weaker is taken for the other's
-TAKE_OUT_DB = 10.0         # a signal this far above its noise is rebuilt and taken out of the recording
+CLEAR_DB = 10.0            # a signal this far above its noise is taken out of the recording once read,
+                           # and the squelch's edges follow its symbols' own levels
 SEARCH_AGAIN_HZ = 125.0    # how far either side of a signal taken out the carrier search is run again
 NEAR_HZ = 20.0             # how far from near_hz the carrier it picks may lie
 OUTLIER_LEVEL = 1e6        # samples this many times the recording's typical level count as a gap
@@ -228,16 +229,18 @@ def squelch(bb):
 
 
 def trimmed(open_syms, level, floor):
-    """open_syms with each open run's end symbols closed while their own level stands less than
-    a quarter of the way from the noise to the run's median (a reversal, the quietest symbol, is
-    half way): the means either side of a symbol that a strong signal fills by a sliver still
-    stand above the noise, and the demodulator reads noise there."""
+    """open_syms with the end symbols of each run whose median stands CLEAR_DB above the noise
+    closed while their own level stands less than a quarter of the way from the noise to that
+    median (a reversal, the quietest symbol, is half way): the means either side of a symbol that
+    a strong signal fills by a sliver still stand above the noise, and the demodulator reads
+    noise there."""
     edges = np.flatnonzero(np.diff(np.concatenate([[0], open_syms.astype(np.int8), [0]])))
-    trimmed_syms = np.zeros_like(open_syms)
+    trimmed_syms = open_syms.copy()
     for start, end in zip(edges[::2], edges[1::2]):
-        threshold = floor + (np.median(level[start:end]) - floor) / 4
-        clear = start + np.flatnonzero(level[start:end] >= threshold)
-        if clear.size:
+        median = np.median(level[start:end])
+        if median >= floor * 10 ** (CLEAR_DB / 10):
+            clear = start + np.flatnonzero(level[start:end] >= floor + (median - floor) / 4)
+            trimmed_syms[start:end] = False
             trimmed_syms[clear[0]:clear[-1] + 1] = True
     return trimmed_syms
 
@@ -291,13 +294,17 @@ def steady_grid(bb, heard):
     return grid.astype(np.complex64), at
 
 
-def read_text(grid, at, open_syms, mode):
+def read_text(grid, at, heard, mode):
     """The characters `Psk31Stream` reads from the grid whose symbols the squelch held open
     from the end of the character before to the end of the character itself."""
     n_syms = grid.size // SPS
-    # A grid symbol is open where the recording's symbols it reads from are, at its start and end.
-    recording_symbol = np.minimum(at.astype(int) // SPS, open_syms.size - 1)
-    opened = open_syms[recording_symbol[:n_syms * SPS:SPS]] & open_syms[recording_symbol[SPS - 1::SPS][:n_syms]]
+    # A grid symbol is open where the recording's symbol at its middle is, and where that one
+    # stands CLEAR_DB above the noise, also those at its start and end: a signal that clear still
+    # opens the squelch on a symbol it fills by a sliver.
+    read_from = np.minimum(at.astype(int) // SPS, heard.open_syms.size - 1)
+    middle = read_from[SPS // 2::SPS][:n_syms]
+    ends = heard.open_syms[read_from[:n_syms * SPS:SPS]] & heard.open_syms[read_from[SPS - 1::SPS][:n_syms]]
+    opened = heard.open_syms[middle] & (ends | (heard.level[middle] < heard.floor * 10 ** (CLEAR_DB / 10)))
     closed_before = np.concatenate([[0], np.cumsum(~opened)])
     delay = 32 if mode.lower().startswith("q") else 0   # the QPSK31 Viterbi decoder's decision delay
     stream = kavro_sdr.Psk31Stream(mode, float(FS_BASEBAND), 0.0)
@@ -392,8 +399,8 @@ def read_signal(recording, heard, mode):
     recording, as it then is."""
     bb = recording.baseband(heard.carrier_hz) * np.exp(-1j * heard.drift)
     grid, at = steady_grid(bb, heard)
-    text = read_text(grid, at, heard.open_syms, mode)
-    strong = heard.strength >= heard.floor * 10 ** (TAKE_OUT_DB / 10)
+    text = read_text(grid, at, heard, mode)
+    strong = heard.strength >= heard.floor * 10 ** (CLEAR_DB / 10)
     if strong:
         recording.take_out(heard.carrier_hz, rebuilt(bb, grid, at, heard.open_syms, mode) * np.exp(1j * heard.drift))
     return text, strong
