@@ -3,16 +3,16 @@ in hertz.
 
     python examples/psk31_recording.py recording.wav [qpsk]
 
-The audio (8, 11.025, 12, 44.1 or 48 kHz, mono or stereo, which is mixed to mono; NaN and infinite
-samples count as silence) is resampled to 8 kHz, where `psk31_sync` finds the carriers on its
+The audio (8, 11.025, 12, 44.1 or 48 kHz, mono or stereo, which is mixed to mono; NaN, infinite and
+outlying samples count as a gap) is resampled to 8 kHz, where `psk31_sync` finds the carriers on its
 31.25 Hz grid. Each signal is then mixed to a 1 kHz baseband, its carrier refined from the line
 that the squared signal (fourth power for QPSK31) holds and followed through the recording, and a
 squelch opened where its level stands clear of the noise beside it. The symbol timing is measured
 every few seconds and the baseband resampled onto a steady symbol grid, so one `Psk31Stream` reads
 the whole signal however far the sender's clock is off; characters are kept only where the
 squelch was open for every symbol they span. Signals are read strongest first; each strong one is
-rebuilt from its symbols and taken out of the recording, and the carrier search run again on what
-is left, so a weak signal beside a strong one is read without the strong one's sidebands.
+rebuilt from its symbols and taken out of the recording, and the carrier search run again beside
+it, so a weak signal next to a strong one is read without the strong one's sidebands.
 """
 
 import sys
@@ -43,6 +43,10 @@ CLEAR_DB = 10.0            # a signal this far above its noise is taken out of t
 SEARCH_AGAIN_HZ = 125.0    # how far either side of a signal taken out the carrier search is run again
 NEAR_HZ = 20.0             # how far from near_hz the carrier it picks may lie
 OUTLIER_LEVEL = 1e6        # samples this many times the recording's typical level count as a gap
+
+
+def qpsk(mode):
+    return mode.lower().startswith("q")
 
 
 def _code_lengths():
@@ -125,29 +129,21 @@ def mono(audio):
     return audio
 
 
-def sample_rate(fs):
-    rate = float(fs)
-    if not 1.0 <= rate < np.inf:
-        raise ValueError(f"sample rate {fs!r}: expected a finite number of hertz, at least 1")
-    return rate
-
-
 def cleaned(audio):
     """The audio scaled to a typical level of 1, so that neither its squares nor the
     single-precision carrier search overflow or underflow, with NaN, infinite and outlying
     samples set to zero (a gap)."""
-    finite = np.isfinite(audio)
-    magnitude = np.abs(np.where(finite, audio, 0.0))
-    typical = np.percentile(magnitude, 99) if audio.size else 0.0
-    typical = typical or magnitude.max(initial=0.0)
-    if typical == 0:
-        return np.zeros_like(magnitude)
-    audio = np.where(finite, audio, 0.0) / typical
-    return np.where(magnitude <= OUTLIER_LEVEL * typical, audio, 0.0)
+    audio = np.where(np.isfinite(audio), audio, 0.0)
+    magnitude = np.abs(audio)
+    typical = (np.percentile(magnitude, 99) if audio.size else 0.0) or magnitude.max(initial=1.0)
+    return np.where(magnitude <= OUTLIER_LEVEL * typical, audio / typical, 0.0)
 
 
 def at_search_rate(audio, fs):
-    ratio = Fraction(FS_SEARCH) / Fraction(fs).limit_denominator(1000)
+    """The audio resampled from fs to FS_SEARCH."""
+    if not 1.0 <= float(fs) < np.inf:
+        raise ValueError(f"sample rate {fs!r}: expected a finite number of hertz, at least 1")
+    ratio = Fraction(FS_SEARCH) / Fraction(float(fs)).limit_denominator(1000)
     return resample_poly(audio, ratio.numerator, ratio.denominator) if ratio != 1 else audio
 
 
@@ -306,7 +302,7 @@ def read_text(grid, at, heard, mode):
     ends = heard.open_syms[read_from[:n_syms * SPS:SPS]] & heard.open_syms[read_from[SPS - 1::SPS][:n_syms]]
     opened = heard.open_syms[middle] & (ends | (heard.level[middle] < heard.floor * 10 ** (CLEAR_DB / 10)))
     closed_before = np.concatenate([[0], np.cumsum(~opened)])
-    delay = 32 if mode.lower().startswith("q") else 0   # the QPSK31 Viterbi decoder's decision delay
+    delay = 32 if qpsk(mode) else 0   # the QPSK31 Viterbi decoder's decision delay
     stream = kavro_sdr.Psk31Stream(mode, float(FS_BASEBAND), 0.0)
     text = []
     for k in range(n_syms + 1):
@@ -323,7 +319,7 @@ def symbol_values(grid, mode):
     """The sender's symbol values (1, j, -1 or -j, up to a common phase) from the demodulator's
     decision on each phase step: a kept or reversed phase (BPSK31), or the quarter turn nearest
     the measured step (QPSK31)."""
-    if mode.lower().startswith("q"):
+    if qpsk(mode):
         steps = np.asarray(kavro_sdr.Qpsk31Demod(float(FS_BASEBAND), 0.0, 1.0).process(grid)).reshape(-1, 2)
         quarters = np.round(np.arctan2(steps[:, 1], steps[:, 0]) / (np.pi / 2)).astype(int)
     else:
@@ -369,7 +365,7 @@ def rebuilt(bb, grid, at, open_syms, mode):
     fits best, since the demodulator decided that step against noise, and ends where it fits best."""
     values = symbol_values(grid, mode)
     position = np.interp(np.arange(bb.size), at, np.arange(at.size)) / SPS + TIMING_OFFSET
-    turns = [1, 1j, -1, -1j] if mode.lower().startswith("q") else [1, -1]
+    turns = [1, 1j, -1, -1j] if qpsk(mode) else [1, -1]
     component, gain = np.zeros_like(bb), np.zeros_like(bb)
 
     def misfit(trial, first, end, around):
@@ -435,8 +431,8 @@ def decode_recording(audio, fs, mode="bpsk", low_hz=200.0, high_hz=3400.0, near_
     two columns) at sample rate fs, or with near_hz only the one whose carrier lies nearest it,
     within NEAR_HZ: a list of {"carrier_hz": float, "text": str}, strongest first."""
     kavro_sdr.Psk31Stream(mode, float(FS_BASEBAND), 0.0)   # an unknown mode word fails here, at once
-    power = 4 if mode.lower().startswith("q") else 2
-    audio = at_search_rate(cleaned(mono(audio)), sample_rate(fs))
+    power = 4 if qpsk(mode) else 2
+    audio = at_search_rate(cleaned(mono(audio)), fs)
     recording = Recording(audio)
     read, taken = [], []
     # The positive-frequency half of the real audio is searched, at half amplitude.
