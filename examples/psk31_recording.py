@@ -3,21 +3,25 @@ in hertz.
 
     python examples/psk31_recording.py recording.wav [qpsk]
 
-The audio (8, 11.025, 12, 44.1 or 48 kHz, mono or stereo, which is mixed to mono) is resampled to
-8 kHz, where `psk31_sync` finds the carriers on its 31.25 Hz grid. Each signal is then mixed to a
-1 kHz baseband by its grid carrier, its carrier refined from the line that the squared signal
-(fourth power for QPSK31) holds, and a squelch opened where its level stands clear of the noise
-beside it. The symbol timing is measured every few seconds and the baseband resampled onto a
-steady symbol grid, so one `Psk31Stream` reads the whole signal however far the sender's clock
-is off; characters are kept only where the squelch was open for every symbol they span.
+The audio (8, 11.025, 12, 44.1 or 48 kHz, mono or stereo, which is mixed to mono; NaN, infinite and
+outlying samples count as a gap) is resampled to 8 kHz, where `psk31_sync` finds the carriers on its
+31.25 Hz grid. Each signal is then mixed to a 1 kHz baseband, its carrier refined from the line
+that the squared signal (fourth power for QPSK31) holds and followed through the recording, and a
+squelch opened where its level stands clear of the noise beside it. The symbol timing is measured
+every few seconds and the baseband resampled onto a steady symbol grid, so one `Psk31Stream` reads
+the whole signal however far the sender's clock is off; characters are kept only where the
+squelch was open for every symbol they span. Signals are read strongest first; each strong one is
+rebuilt from its symbols and taken out of the recording, and the carrier search run again beside
+it, so a weak signal next to a strong one is read without the strong one's sidebands.
 """
 
 import sys
+from dataclasses import dataclass
 from fractions import Fraction
 
 import numpy as np
 from scipy.io import wavfile
-from scipy.signal import resample_poly
+from scipy.signal import oaconvolve, resample_poly
 
 import kavro_sdr
 
@@ -26,12 +30,23 @@ FS_SEARCH = 8000           # every recording is resampled to this rate for the c
 FS_BASEBAND = 1000         # one signal's baseband: 32 samples per symbol
 SPS = 32
 TIMING_WINDOW = 125        # symbols (4 s) per timing estimate
+TRACK_WINDOW = 250         # symbols (8 s) per carrier estimate
+TRACK_STEP_HZ = 3.0        # how far the carrier may move from one estimate to the next
 SQUELCH_SYMBOLS = 16       # symbols averaged on each side of a symbol by the squelch
 SQUELCH_DB = 3.0           # level above the neighbouring noise, in the signal's 50 Hz
 NEIGHBOUR_HZ = 80.0        # where the noise beside a signal is measured, either side
 TIMING_OFFSET = 0.125      # where the demodulator starts in each symbol, in symbols
 DEMOD_CUTOFF_HZ = 16.0     # the demodulator's input filter: narrower than the signal, measured best
 MIN_SPACING_HZ = 35.0      # of two carriers closer than this, the weaker is taken for the other's
+CLEAR_DB = 10.0            # a signal this far above its noise is taken out of the recording once read,
+                           # and the squelch's edges follow its symbols' own levels
+SEARCH_AGAIN_HZ = 125.0    # how far either side of a signal taken out the carrier search is run again
+NEAR_HZ = 20.0             # how far from near_hz the carrier it picks may lie
+OUTLIER_LEVEL = 1e6        # samples this many times the recording's typical level count as a gap
+
+
+def qpsk(mode):
+    return mode.lower().startswith("q")
 
 
 def _code_lengths():
@@ -48,18 +63,95 @@ def _code_lengths():
 CODE_LENGTHS = _code_lengths()
 
 
+@dataclass
+class Heard:
+    """A signal found in the recording: its carrier, the carrier's drift away from it (radians
+    per baseband sample) and the squelch's verdict, level per symbol and noise level."""
+    carrier_hz: float
+    drift: np.ndarray
+    open_syms: np.ndarray
+    level: np.ndarray
+    floor: float
+
+    @property
+    def strength(self):
+        return float(self.level[self.open_syms].mean())
+
+
+class Recording:
+    """The FS_SEARCH audio held as its real FFT, from which one signal's baseband is cut and out
+    of which a decoded signal is taken."""
+
+    def __init__(self, audio):
+        self.size = audio.size
+        self.n = 1 << max(audio.size - 1, 7).bit_length()     # a multiple of FS_SEARCH // FS_BASEBAND
+        self.spectrum = np.fft.rfft(audio, self.n)
+
+    def _window(self, carrier_hz):
+        """The FFT bins within FS_BASEBAND / 2 of the carrier, in the order of a baseband FFT, and
+        the mixing by the part of a bin left over."""
+        m = self.n * FS_BASEBAND // FS_SEARCH
+        centre = round(carrier_hz * self.n / FS_SEARCH)
+        bins = centre + np.fft.ifftshift(np.arange(m) - m // 2)
+        rest = carrier_hz - centre * FS_SEARCH / self.n
+        return bins, np.exp(-2j * np.pi * rest * np.arange(m) / FS_BASEBAND)
+
+    def baseband(self, carrier_hz):
+        """FS_BASEBAND samples mixed down by carrier_hz (bins below 0 Hz are the conjugates of
+        those above)."""
+        bins, mix = self._window(carrier_hz)
+        picked = self.spectrum[np.abs(bins)]
+        picked[bins < 0] = np.conj(picked[bins < 0])
+        return (np.fft.ifft(picked) * (bins.size / self.n) * mix)[:-(-self.size * FS_BASEBAND // FS_SEARCH)]
+
+    def take_out(self, carrier_hz, component):
+        """Subtracts a signal given as its baseband at carrier_hz."""
+        bins, mix = self._window(carrier_hz)
+        padded = np.zeros(bins.size, complex)
+        padded[:component.size] = component
+        taken = np.fft.fft(padded / mix) * (self.n / bins.size)
+        self.spectrum[bins[bins >= 0]] -= taken[bins >= 0]
+
+
 def read_wav(path):
     """The samples of a WAV file as float64, stereo mixed to mono, and its sample rate."""
     fs, audio = wavfile.read(path)
-    audio = audio.astype(np.float64)
-    return (audio.mean(axis=1) if audio.ndim == 2 else audio), float(fs)
+    return mono(audio), float(fs)
+
+
+def mono(audio):
+    """The samples as float64, stereo (two rows or two columns) mixed to the mean of its two."""
+    audio = np.asarray(audio, np.float64)
+    if audio.ndim == 2 and sum(size <= 2 for size in audio.shape) == 1:
+        audio = audio.mean(axis=int(audio.shape[1] <= 2))
+    if audio.ndim != 1:
+        raise ValueError(f"audio of shape {audio.shape}: expected mono (n,) or stereo as (2, n) or (n, 2), n > 2")
+    return audio
+
+
+def cleaned(audio):
+    """The audio scaled to a typical level of 1, so that neither its squares nor the
+    single-precision carrier search overflow or underflow, with NaN, infinite and outlying
+    samples set to zero (a gap)."""
+    audio = np.where(np.isfinite(audio), audio, 0.0)
+    magnitude = np.abs(audio)
+    typical = (np.percentile(magnitude, 99) if audio.size else 0.0) or magnitude.max(initial=1.0)
+    return np.where(magnitude <= OUTLIER_LEVEL * typical, audio / typical, 0.0)
+
+
+def at_search_rate(audio, fs):
+    """The audio resampled from fs to FS_SEARCH."""
+    if not 1.0 <= float(fs) < np.inf:
+        raise ValueError(f"sample rate {fs!r}: expected a finite number of hertz, at least 1")
+    ratio = Fraction(FS_SEARCH) / Fraction(float(fs)).limit_denominator(1000)
+    return resample_poly(audio, ratio.numerator, ratio.denominator) if ratio != 1 else audio
 
 
 def lowpass(x, cutoff_hz, fs, taps=201):
     """Zero-phase windowed-sinc low-pass filter."""
     n = np.arange(taps) - taps // 2
     h = np.sinc(2 * cutoff_hz / fs * n) * np.blackman(taps)
-    return np.convolve(x, h / h.sum(), "same")
+    return oaconvolve(x, h / h.sum(), "same")
 
 
 def symbol_means(x):
@@ -87,6 +179,35 @@ def refine_carrier(bb, power):
     return float(freqs[near][np.argmax(spectrum[near])]) / power
 
 
+def drift_phase(bb, power, open_syms):
+    """The phase (radians per sample of bb) that a carrier near 0 Hz gains by moving: its line
+    measured over every TRACK_WINDOW symbols where the squelch is open, followed from the window
+    where it stands highest to either end, each within TRACK_STEP_HZ of the one before; the
+    frequency is interpolated between windows."""
+    gated = (lowpass(bb, 40.0, FS_BASEBAND)[:open_syms.size * SPS] * np.repeat(open_syms, SPS)) ** power
+    n_windows = max(1, open_syms.size // TRACK_WINDOW)
+    edges = np.linspace(0, open_syms.size, n_windows + 1).astype(int)
+    counts = np.array([open_syms[a:b].sum() for a, b in zip(edges[:-1], edges[1:])])
+    size = 1 << (4 * TRACK_WINDOW * SPS - 1).bit_length()
+    lines = [np.abs(np.fft.fft(gated[a * SPS:b * SPS], size)) ** 2 for a, b in zip(edges[:-1], edges[1:])]
+    freqs = np.fft.fftfreq(size, 1 / FS_BASEBAND) / power
+    reach = np.abs(freqs) <= 24.0
+    used = counts >= TRACK_WINDOW // 4
+    if not used.any():
+        used = counts == counts.max()
+    anchor = max(np.flatnonzero(used), key=lambda w: lines[w][reach].max())
+    offsets = np.zeros(n_windows)
+    offsets[anchor] = freqs[reach][np.argmax(lines[anchor][reach])]
+    for walk in (range(anchor + 1, n_windows), range(anchor - 1, -1, -1)):
+        last = offsets[anchor]
+        for w in (w for w in walk if used[w]):
+            near = np.abs(freqs - last) <= TRACK_STEP_HZ
+            offsets[w] = last = freqs[near][np.argmax(lines[w][near])]
+    centres = (edges[:-1] + edges[1:])[used] / 2 * SPS
+    frequency = np.interp(np.arange(bb.size), centres, offsets[used])
+    return 2 * np.pi * np.cumsum(frequency) / FS_BASEBAND
+
+
 def squelch(bb):
     """Per symbol: open where the mean level over the symbols before it and over those after it
     both stand SQUELCH_DB above the noise beside the signal (the quieter side, its median over the
@@ -100,7 +221,37 @@ def squelch(bb):
     floor = min(noise)
     after = moving_mean(level, SQUELCH_SYMBOLS)
     before = moving_mean(level[::-1], SQUELCH_SYMBOLS)[::-1]
-    return np.minimum(before, after) > floor * 10 ** (SQUELCH_DB / 10), level, floor
+    return trimmed(np.minimum(before, after) > floor * 10 ** (SQUELCH_DB / 10), level, floor), level, floor
+
+
+def trimmed(open_syms, level, floor):
+    """open_syms with the end symbols of each run whose median stands CLEAR_DB above the noise
+    closed while their own level stands less than a quarter of the way from the noise to that
+    median (a reversal, the quietest symbol, is half way): the means either side of a symbol that
+    a strong signal fills by a sliver still stand above the noise, and the demodulator reads
+    noise there."""
+    edges = np.flatnonzero(np.diff(np.concatenate([[0], open_syms.astype(np.int8), [0]])))
+    trimmed_syms = open_syms.copy()
+    for start, end in zip(edges[::2], edges[1::2]):
+        median = np.median(level[start:end])
+        if median >= floor * 10 ** (CLEAR_DB / 10):
+            clear = start + np.flatnonzero(level[start:end] >= floor + (median - floor) / 4)
+            trimmed_syms[start:end] = False
+            trimmed_syms[clear[0]:clear[-1] + 1] = True
+    return trimmed_syms
+
+
+def hear(recording, coarse_hz, power, apart_from=()):
+    """The signal near coarse_hz, or None where the squelch never opens or its carrier lies closer
+    than MIN_SPACING_HZ to one of apart_from."""
+    carrier = coarse_hz + refine_carrier(recording.baseband(coarse_hz), power)
+    if any(abs(carrier - c) < MIN_SPACING_HZ for c in apart_from):
+        return None
+    bb = recording.baseband(carrier)
+    open_syms, level, floor = squelch(bb)
+    if not open_syms.any():
+        return None
+    return Heard(carrier, drift_phase(bb, power, open_syms), open_syms, level, floor)
 
 
 def symbol_starts(bb, open_syms):
@@ -126,23 +277,32 @@ def symbol_starts(bb, open_syms):
     return centres[valid], phase / (2 * np.pi * BAUD)
 
 
-def decode_signal(bb, mode, open_syms, level, floor):
-    """Text of one signal whose carrier has been mixed to 0 Hz in `bb` (FS_BASEBAND), with the
-    squelch's verdicts, levels and noise level for it."""
-    # A steady symbol grid: demodulator time tau reads the recording at tau + the symbol start
-    # measured near it, plus the offset into the symbol where the demodulator does best.
-    centres, starts = symbol_starts(bb, open_syms)
+def steady_grid(bb, heard):
+    """The signal (carrier at 0 Hz in bb) resampled onto a steady symbol grid at unit amplitude,
+    and where in bb each grid sample was read: demodulator time tau reads bb at tau + the symbol
+    start measured near it, plus the offset into the symbol where the demodulator does best."""
+    centres, starts = symbol_starts(bb, heard.open_syms)
     tau = np.arange(bb.size) / FS_BASEBAND
     at = (tau + np.interp(tau, centres, starts) + TIMING_OFFSET / BAUD) * FS_BASEBAND
     at = at[at <= bb.size - 1]
-    amplitude = np.sqrt(max(level[open_syms].mean() - floor, floor * 1e-3))
+    amplitude = np.sqrt(max(heard.strength - heard.floor, heard.floor * 1e-3))
     grid = np.interp(at, np.arange(bb.size), lowpass(bb, DEMOD_CUTOFF_HZ, FS_BASEBAND) / amplitude)
-    grid = grid.astype(np.complex64)
+    return grid.astype(np.complex64), at
+
+
+def read_text(grid, at, heard, mode):
+    """The characters `Psk31Stream` reads from the grid whose symbols the squelch held open
+    from the end of the character before to the end of the character itself."""
     n_syms = grid.size // SPS
-    # Squelch state of each grid symbol: that of the recording's symbol it reads.
-    opened = open_syms[np.minimum(at[SPS // 2::SPS][:n_syms].astype(int) // SPS, open_syms.size - 1)]
+    # A grid symbol is open where the recording's symbol at its middle is, and where that one
+    # stands CLEAR_DB above the noise, also those at its start and end: a signal that clear still
+    # opens the squelch on a symbol it fills by a sliver.
+    read_from = np.minimum(at.astype(int) // SPS, heard.open_syms.size - 1)
+    middle = read_from[SPS // 2::SPS][:n_syms]
+    ends = heard.open_syms[read_from[:n_syms * SPS:SPS]] & heard.open_syms[read_from[SPS - 1::SPS][:n_syms]]
+    opened = heard.open_syms[middle] & (ends | (heard.level[middle] < heard.floor * 10 ** (CLEAR_DB / 10)))
     closed_before = np.concatenate([[0], np.cumsum(~opened)])
-    delay = 32 if mode.lower().startswith("q") else 0   # the QPSK31 Viterbi decoder's decision delay
+    delay = 32 if qpsk(mode) else 0   # the QPSK31 Viterbi decoder's decision delay
     stream = kavro_sdr.Psk31Stream(mode, float(FS_BASEBAND), 0.0)
     text = []
     for k in range(n_syms + 1):
@@ -155,58 +315,145 @@ def decode_signal(bb, mode, open_syms, level, floor):
     return "".join(text)
 
 
-def baseband(spectrum, n, carrier_hz):
-    """FS_BASEBAND samples of the FS_SEARCH audio whose real FFT of length n is `spectrum`, mixed
-    down by carrier_hz: the FFT bins within FS_BASEBAND / 2 of the carrier (the negative
-    frequencies are the conjugates of the positive ones), then the part of a bin left over."""
-    m = n * FS_BASEBAND // FS_SEARCH
-    centre = round(carrier_hz * n / FS_SEARCH)
-    bins = centre + np.fft.ifftshift(np.arange(m) - m // 2)
-    picked = spectrum[np.abs(bins)]
-    picked[bins < 0] = np.conj(picked[bins < 0])
-    bb = np.fft.ifft(picked) * (m / n)
-    rest = carrier_hz - centre * FS_SEARCH / n
-    return bb * np.exp(-2j * np.pi * rest * np.arange(m) / FS_BASEBAND)
+def symbol_values(grid, mode):
+    """The sender's symbol values (1, j, -1 or -j, up to a common phase) from the demodulator's
+    decision on each phase step: a kept or reversed phase (BPSK31), or the quarter turn nearest
+    the measured step (QPSK31)."""
+    if qpsk(mode):
+        steps = np.asarray(kavro_sdr.Qpsk31Demod(float(FS_BASEBAND), 0.0, 1.0).process(grid)).reshape(-1, 2)
+        quarters = np.round(np.arctan2(steps[:, 1], steps[:, 0]) / (np.pi / 2)).astype(int)
+    else:
+        quarters = np.where(kavro_sdr.Bpsk31Demod(float(FS_BASEBAND), 0.0, 1.0).process(grid) >= 0, 0, 2)
+    return 1j ** (np.cumsum(quarters) % 4)
+
+
+def symbol_runs(position, open_syms):
+    """Each open run of the squelch as (first symbol, symbol past the last): the whole positions
+    nearest its ends, as the sender starts and stops on symbol boundaries and the squelch trims a
+    symbol the signal fills less than a quarter of."""
+    edges = np.flatnonzero(np.diff(np.concatenate([[0], open_syms.astype(np.int8), [0]]))) * SPS
+    whole = np.round(position[np.minimum(edges, position.size - 1)]).astype(int)
+    return [(first, end) for first, end in zip(whole[::2], whole[1::2]) if 1 <= first < end]
+
+
+def run_waveform(values, position, first, end, samples):
+    """Symbols first to end - 1 of a signal at the given samples: within symbol k the value moves
+    from values[k - 1] to values[k] along a half cosine, as the sender's does; zero outside."""
+    at = position[samples]
+    k = np.clip(np.floor(at).astype(int), first, end - 1)
+    moved = (1 - np.cos(np.pi * (at % 1))) / 2
+    return np.where((at >= first) & (at < end), values[k - 1] + (values[k] - values[k - 1]) * moved, 0)
+
+
+def fitted_gain(bb, shape):
+    """The complex gain of shape in bb per sample, fitted over each second and interpolated."""
+    edges = np.arange(0, bb.size, FS_BASEBAND)
+    energy = np.add.reduceat(np.abs(shape) ** 2, edges)
+    gains = np.add.reduceat(bb * np.conj(shape), edges) / np.maximum(energy, 1e-12)
+    used = energy >= FS_BASEBAND / 10
+    if not used.any():
+        return np.zeros_like(bb)
+    centres = (edges + np.minimum(edges + FS_BASEBAND, bb.size))[used] / 2
+    t = np.arange(bb.size)
+    return np.interp(t, centres, gains[used].real) + 1j * np.interp(t, centres, gains[used].imag)
+
+
+def rebuilt(bb, grid, at, open_syms, mode):
+    """The signal in bb (carrier at 0 Hz) as its sender made it from the symbols decided on the
+    grid, each run of them at the gain fitted to it. A run starts where it fits best within a
+    symbol of where the squelch opens, from the value (a quarter or half turn from its first) that
+    fits best, since the demodulator decided that step against noise, and ends where it fits best."""
+    values = symbol_values(grid, mode)
+    position = np.interp(np.arange(bb.size), at, np.arange(at.size)) / SPS + TIMING_OFFSET
+    turns = [1, 1j, -1, -1j] if qpsk(mode) else [1, -1]
+    component, gain = np.zeros_like(bb), np.zeros_like(bb)
+
+    def misfit(trial, first, end, around):
+        near = np.flatnonzero(np.abs(position - around) < 2)
+        return np.sum(np.abs(bb[near] - gain[near] * run_waveform(trial, position, first, end, near)) ** 2)
+
+    for first, end in symbol_runs(position, open_syms):
+        end = min(end, values.size)
+        span = np.flatnonzero((position >= first - 2) & (position < end + 2))
+        gain[span] = fitted_gain(bb[span], run_waveform(values, position, first, end, span))
+        options = []
+        for start in range(max(first - 1, 1), min(first + 2, end)):
+            for turn in turns:
+                trial = values.copy()
+                trial[start - 1] = trial[start] * turn
+                options.append((misfit(trial, start, end, first), start, turn))
+        _, start, turn = min(options, key=lambda option: option[0])
+        values[start - 1] = values[start] * turn
+        stop = min(range(max(end - 1, start + 1), min(end + 2, values.size + 1)),
+                   key=lambda stop: misfit(values, start, stop, end))
+        component[span] += gain[span] * run_waveform(values, position, start, stop, span)
+    return component
+
+
+def read_signal(recording, heard, mode):
+    """The text of a heard signal, and whether it was strong enough to be taken out of the
+    recording, as it then is."""
+    bb = recording.baseband(heard.carrier_hz) * np.exp(-1j * heard.drift)
+    grid, at = steady_grid(bb, heard)
+    text = read_text(grid, at, heard, mode)
+    strong = heard.strength >= heard.floor * 10 ** (CLEAR_DB / 10)
+    if strong:
+        recording.take_out(heard.carrier_hz, rebuilt(bb, grid, at, heard.open_syms, mode) * np.exp(1j * heard.drift))
+    return text, strong
+
+
+def grid_carriers(iq, fs, low_hz, high_hz):
+    """The grid frequencies between low_hz and high_hz where psk31_sync finds a run of carrier."""
+    found = kavro_sdr.psk31_sync(iq.astype(np.complex64), float(fs), low_hz, high_hz, peak_margin_db=4.0, n_bits=0,
+                                 max_cand=100000)
+    return {c["carrier_hz"] for c in found}
+
+
+def strongest_apart(recording, coarse, power, read):
+    """The signals at the grid points `coarse`, each refined on its own, but the weaker of two
+    closer than MIN_SPACING_HZ, or closer than that to a carrier already read: a signal lights up
+    to three grid points, and its preamble's squared reversals hold lines 15.6 Hz either side of
+    its carrier. A grid point less than MIN_SPACING_HZ - BAUD / 2 from a carrier read is that
+    signal's."""
+    carriers = [heard.carrier_hz for heard, _ in read]
+    fresh = [f for f in sorted(coarse) if all(abs(f - c) >= MIN_SPACING_HZ - BAUD / 2 for c in carriers)]
+    heard = [hear(recording, f, power, carriers) for f in fresh]
+    kept = []
+    for signal in sorted((h for h in heard if h is not None), key=lambda h: h.strength, reverse=True):
+        if all(abs(signal.carrier_hz - c) >= MIN_SPACING_HZ for c in carriers):
+            kept.append(signal)
+            carriers.append(signal.carrier_hz)
+    return kept
 
 
 def decode_recording(audio, fs, mode="bpsk", low_hz=200.0, high_hz=3400.0, near_hz=None):
-    """Every PSK31 signal between low_hz and high_hz in real audio (mono, or stereo as rows of two
-    samples) at sample rate fs, or with near_hz only the one that best_psk31_sync picks within
-    62.5 Hz of it: a list of {"carrier_hz": float, "text": str}, strongest first."""
+    """Every PSK31 signal between low_hz and high_hz in real audio (mono, or stereo as two rows or
+    two columns) at sample rate fs, or with near_hz only the one whose carrier lies nearest it,
+    within NEAR_HZ: a list of {"carrier_hz": float, "text": str}, strongest first."""
     kavro_sdr.Psk31Stream(mode, float(FS_BASEBAND), 0.0)   # an unknown mode word fails here, at once
-    audio = np.asarray(audio, np.float64)
-    if audio.ndim == 2:
-        audio = audio.mean(axis=1)
-    ratio = Fraction(FS_SEARCH) / Fraction(fs).limit_denominator(1000)
-    if ratio != 1:
-        audio = resample_poly(audio, ratio.numerator, ratio.denominator)
-    iq = audio.astype(np.complex64)   # the positive-frequency half is decoded, at half amplitude
-    found = kavro_sdr.psk31_sync(iq, float(FS_SEARCH), low_hz, high_hz, peak_margin_db=4.0, n_bits=0,
-                                 max_cand=100000)
-    if near_hz is not None:
-        best = kavro_sdr.best_psk31_sync(found, near_hz)
-        found = [best] if best is not None else []
-    power = 4 if mode.lower().startswith("q") else 2
-    n = 1 << max(audio.size - 1, 7).bit_length()     # a multiple of FS_SEARCH // FS_BASEBAND
-    spectrum = np.fft.rfft(audio, n)
-
-    def mixed(carrier_hz):
-        return baseband(spectrum, n, carrier_hz)[:-(-audio.size * FS_BASEBAND // FS_SEARCH)]
-
-    # Each grid point that holds a run of carrier is refined on its own, then the strongest
-    # signal wins among those closer than MIN_SPACING_HZ: a signal lights up to three grid points
-    # and its preamble's squared reversals hold lines 15.6 Hz either side of its carrier.
-    heard = []
-    for coarse in sorted({c["carrier_hz"] for c in found}):
-        carrier = coarse + refine_carrier(mixed(coarse), power)
-        open_syms, level, floor = squelch(mixed(carrier))
-        if open_syms.any():
-            heard.append((float(level[open_syms].mean()), carrier, (open_syms, level, floor)))
-    signals = []
-    for _, carrier, squelched in sorted(heard, key=lambda h: h[0], reverse=True):
-        if all(abs(carrier - s["carrier_hz"]) >= MIN_SPACING_HZ for s in signals):
-            signals.append({"carrier_hz": carrier, "text": decode_signal(mixed(carrier), mode, *squelched)})
-    return [s for s in signals if s["text"]]
+    power = 4 if qpsk(mode) else 2
+    audio = at_search_rate(cleaned(mono(audio)), fs)
+    recording = Recording(audio)
+    read, taken = [], []
+    # The positive-frequency half of the real audio is searched, at half amplitude.
+    for heard in strongest_apart(recording, grid_carriers(audio, FS_SEARCH, low_hz, high_hz), power, []):
+        if taken:
+            heard = hear(recording, heard.carrier_hz, power)   # the recording has changed under it
+        if heard is not None:
+            text, strong = read_signal(recording, heard, mode)
+            read.append((heard, text))
+            taken += [heard.carrier_hz] if strong else []
+    # What a strong signal hid beside it, searched for in its baseband now that it is gone.
+    hidden = {c + f for c in taken for f in grid_carriers(recording.baseband(c), FS_BASEBAND, -SEARCH_AGAIN_HZ,
+                                                          SEARCH_AGAIN_HZ) if low_hz <= c + f <= high_hz}
+    for heard in strongest_apart(recording, hidden, power, read):
+        read.append((heard, read_signal(recording, heard, mode)[0]))
+    read.sort(key=lambda r: r[0].strength, reverse=True)
+    signals = [{"carrier_hz": heard.carrier_hz, "text": text} for heard, text in read if text]
+    if near_hz is None:
+        return signals
+    nearest = sorted(signals, key=lambda s: abs(s["carrier_hz"] - near_hz))[:1]
+    return [s for s in nearest if abs(s["carrier_hz"] - near_hz) <= NEAR_HZ]
 
 
 if __name__ == "__main__":

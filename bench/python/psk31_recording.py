@@ -2,7 +2,8 @@
 character error rate against Eb/N0 for a 90 s BPSK31 text, with the sender's clock exact and
 100 ppm fast and slow, beside `Psk31Stream` alone on the noisy complex baseband with exact timing;
 then a 6-minute text at Eb/N0 14 dB with the clock 100 ppm off either way, also with the symbol
-timing measured once for the whole recording instead of every 4 s.
+timing measured once for the whole recording instead of every 4 s; a weak signal beside one 20 dB
+stronger; near_hz; and a carrier drifting 5 Hz a minute.
 The sender's clock error stretches its baseband (np.interp on the 8 kHz baseband, which holds
 nothing above about 100 Hz) and moves its carrier by the same fraction. Each recording has 5 s
 of noise before and after the text; characters decoded there count as errors."""
@@ -60,6 +61,105 @@ def stream_alone(text, eb_n0_db, seed):
     return support.edit_distance((stream.feed(received) + stream.flush()).encode(), text) / len(text)
 
 
+def matched(decoded, text):
+    """(edit distance from text to the span of decoded that matches it best, characters decoded
+    outside that span): free characters either side of the span in the edit distance's rows."""
+    def last_row(a, b):
+        b = np.frombuffer(bytes(b), np.uint8)
+        j = np.arange(b.size + 1)
+        previous = np.zeros(b.size + 1, int)
+        for i, x in enumerate(np.frombuffer(bytes(a), np.uint8), 1):
+            current = np.empty_like(previous)
+            current[0] = i
+            current[1:] = np.minimum(previous[1:] + 1, previous[:-1] + (b != x))
+            previous = np.minimum.accumulate(current - j) + j
+        return previous
+
+    ends = last_row(text, decoded)
+    end = int(np.argmin(ends))
+    start = end - int(np.argmin(last_row(text[::-1], decoded[:end][::-1])))
+    return int(ends[end]), len(decoded) - (end - start)
+
+
+def beside_a_strong_one(spacing_hz, eb_n0_db, throughout, seed):
+    """A 24 s text at a random carrier and Eb/N0 with a signal 20 dB stronger spacing_hz above or
+    below it: from 1 s after the recording starts to its end (throughout), or for 12 s amid the
+    text. Returns the audio, the weak carrier and its text."""
+    rng = np.random.default_rng(seed)
+    text, carrier = ENGLISH[:120], float(rng.uniform(800, 2000))
+    weak = clocked_audio(text, carrier, 0, float(rng.uniform(0, 2 * np.pi)))
+    strong_hz = carrier + spacing_hz * rng.choice([-1, 1])
+    strong = 10 * clocked_audio(ENGLISH[300:360 + 240 * throughout], strong_hz, 0, float(rng.uniform(0, 2 * np.pi)))
+    audio = np.zeros(weak.size + 8 * FS)
+    lead = 4 * FS + int(rng.integers(0, FS // 31))
+    audio[lead:lead + weak.size] += weak
+    at = int(rng.integers(0, FS)) if throughout else lead + int(rng.integers(FS, weak.size - strong.size - FS))
+    audio[at:at + strong.size] += strong[:audio.size - at]
+    sigma = np.sqrt(np.mean(weak ** 2) / 2 * (FS / 31.25) / 10 ** (eb_n0_db / 10))
+    return audio + rng.normal(0, sigma, audio.size), carrier, text
+
+
+def strong_neighbour():
+    print("\nA 24 s text beside a signal 20 dB stronger, 4 recordings each, the stronger one from before the text")
+    print("starts to after it ends (throughout) or for 12 s amid it (a stretch): the weak one returned, the mean")
+    print("CER of those, the most characters decoded outside its text, near_hz 10 Hz off it giving it the same")
+    print("                     throughout                      a stretch")
+    print("spacing  Eb/N0   returned   CER  stray  near_hz   returned   CER  stray  near_hz")
+    for spacing in (40, 50, 60):
+        for eb_n0 in (14, 30):
+            cells = []
+            for throughout in (True, False):
+                found, rates, strays, same = 0, [], [0], 0
+                for seed in range(4):
+                    audio, carrier, text = beside_a_strong_one(spacing, eb_n0, throughout, seed)
+                    signals = [s for s in recipe.decode_recording(audio, FS) if abs(s["carrier_hz"] - carrier) < 5]
+                    if signals:
+                        found += 1
+                        errors, stray = matched(signals[0]["text"].encode(), text)
+                        rates.append(errors / len(text))
+                        strays.append(stray)
+                        same += recipe.decode_recording(audio, FS, near_hz=carrier + 10) == signals[:1]
+                rate = f"{100 * np.mean(rates):5.2f}%" if rates else "     -"
+                cells.append(f"{found}/4    {rate}  {max(strays):3d}     {same}/4")
+            print(f"{spacing:4d} Hz  {eb_n0:3d} dB     " + "       ".join(cells))
+
+
+def near_hz():
+    """near_hz 0-15 Hz off the carrier of one signal in a clean recording: the signal itself, with
+    the text the whole-band call gives it."""
+    right = 0
+    for seed in range(27):
+        rng = np.random.default_rng(seed)
+        carrier = float(rng.uniform(600, 2400))
+        sent = kavro_sdr.Bpsk31Mod(float(FS), carrier, 1.0).modulate_text(b"CQ CQ de K1ABC K1ABC pse k").real
+        audio = rng.normal(0, 0.05, 20 * FS)
+        at = int(rng.integers(0, 4 * FS))
+        audio[at:at + sent.size] += sent
+        whole = [s for s in recipe.decode_recording(audio, FS) if abs(s["carrier_hz"] - carrier) < 1]
+        right += bool(whole) and recipe.decode_recording(audio, FS, near_hz=carrier + rng.uniform(-15, 15)) == whole
+    print(f"\nnear_hz 0-15 Hz off the carrier in a clean recording (Eb/N0 about 20 dB): the signal with its "
+          f"whole-band text in {right} of 27")
+
+
+def drift():
+    text = ENGLISH[:480]
+    print("\nThe 90 s text on a carrier drifting 5 Hz a minute (7.8 Hz over the text), CER (mean of "
+          f"{SEEDS} recordings)")
+    for eb_n0 in (14, 10):
+        rates = []
+        for seed in range(SEEDS):
+            rng = np.random.default_rng(seed)
+            baseband = kavro_sdr.Bpsk31Mod(float(FS), 0.0, 1.0).modulate_text(text).astype(np.complex128)
+            t = np.arange(baseband.size) / FS
+            carrier = float(rng.uniform(600, 2400)) + 5 / 60 * t / 2
+            sent = np.real(baseband * np.exp(1j * (2 * np.pi * carrier * t + rng.uniform(0, 2 * np.pi))))
+            audio = np.concatenate([np.zeros(5 * FS + int(rng.integers(0, FS // 31))), sent, np.zeros(5 * FS)])
+            sigma = np.sqrt(np.mean(sent ** 2) / 2 * (FS / 31.25) / 10 ** (eb_n0 / 10))
+            signals = recipe.decode_recording(audio + rng.normal(0, sigma, audio.size), FS)
+            rates.append(support.edit_distance(signals[0]["text"].encode() if signals else b"", text) / len(text))
+        print(f"Eb/N0 {eb_n0} dB: {100 * np.mean(rates):.2f}%")
+
+
 def main():
     text = ENGLISH[:480]                                   # 90 s
     print(f"PSK31 recording recipe, BPSK31, 90 s text, CER (mean of {SEEDS} recordings)")
@@ -78,6 +178,9 @@ def main():
         recipe.TIMING_WINDOW = window
         print(f"6-minute text, Eb/N0 14 dB, {ppm:+d} ppm: CER {100 * rate:.2f}% ({count} signal decoded in "
               f"{seconds:.1f} s); timed once for the whole recording: {100 * once:.2f}%")
+    strong_neighbour()
+    near_hz()
+    drift()
 
 
 if __name__ == "__main__":
