@@ -34,7 +34,7 @@ bool needs_noise_scaling(const Mcs& entry, const OfdmConfig& cfg) {
                      entry.constellation == ConstellationOrder::Qam64 ||
                      entry.constellation == ConstellationOrder::Qam256;
     return qam && entry.inner.kind == fec::InnerFec::Kind::Ldpc &&
-           cfg.ldpc_decode_rule().kind == fec::LdpcDecodeRule::Kind::SumProduct;
+           cfg.chain_settings().ldpc_rule.kind == fec::LdpcDecodeRule::Kind::SumProduct;
 }
 
 // Mean |y - d|² over the header cells, d the BPSK points of the header's own coded bits

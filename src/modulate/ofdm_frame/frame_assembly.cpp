@@ -87,7 +87,7 @@ std::expected<FrameLink, FrameLinkError> FrameLink::create(const OfdmConfig& cfg
         return std::unexpected(error);
     }
 
-    const fec::ScramblerKind& scrambler = cfg.scrambler();
+    const fec::ScramblerKind& scrambler = cfg.chain_settings().scrambler;
     if (scrambler.kind == fec::ScramblerKind::Kind::Lfsr) {
         const auto lfsr = fec::PnScrambler::create(scrambler.poly, scrambler.width, 0);
         if (!lfsr) {
@@ -96,7 +96,8 @@ std::expected<FrameLink, FrameLinkError> FrameLink::create(const OfdmConfig& cfg
             return std::unexpected(error);
         }
     }
-    if (interleaver_has_zero_size(cfg.outer_interleaver()) || interleaver_has_zero_size(cfg.inner_interleaver()))
+    const ChainSettings& chain = cfg.chain_settings();
+    if (interleaver_has_zero_size(chain.outer_interleaver) || interleaver_has_zero_size(chain.inner_interleaver))
         return std::unexpected(error_of(K::InterleaverZeroSize));
 
     if (!cache) cache = std::make_shared<CodecCache>();
@@ -110,14 +111,10 @@ OfdmConfig symbol_config(const OfdmConfig& cfg, ConstellationOrder constellation
 }
 
 ChainSettings payload_chain_settings(const OfdmConfig& cfg, const Mcs& entry) {
-    return {.crc = cfg.payload_crc(),
-            .outer = entry.outer,
-            .inner = entry.inner,
-            .outer_interleaver = cfg.outer_interleaver(),
-            .inner_interleaver = cfg.inner_interleaver(),
-            .scrambler = cfg.scrambler(),
-            .position = cfg.scrambler_position(),
-            .ldpc_rule = cfg.ldpc_decode_rule()};
+    ChainSettings chain = cfg.chain_settings();
+    chain.outer = entry.outer;
+    chain.inner = entry.inner;
+    return chain;
 }
 
 std::expected<OfdmFrameMod, FrameLinkError> OfdmFrameMod::create(const OfdmConfig& cfg, std::span<const Mcs> entries,

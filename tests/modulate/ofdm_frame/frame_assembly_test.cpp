@@ -39,13 +39,14 @@ Samples reference_frame(const OfdmConfig& cfg, const Mcs& entry, const FramePack
         const auto header = FrameHeader::of(packet, seed).serialize();
         append(out, modulate(cfg, ConstellationOrder::Bpsk, encode_header(header, cfg.header_crc(), cache)));
     }
-    const ChainSettings chain{.crc = cfg.payload_crc(),
+    const ChainSettings& configured = cfg.chain_settings();
+    const ChainSettings chain{.crc = configured.crc,
                               .outer = entry.outer,
                               .inner = entry.inner,
-                              .outer_interleaver = cfg.outer_interleaver(),
-                              .inner_interleaver = cfg.inner_interleaver(),
-                              .scrambler = cfg.scrambler(),
-                              .position = cfg.scrambler_position()};
+                              .outer_interleaver = configured.outer_interleaver,
+                              .inner_interleaver = configured.inner_interleaver,
+                              .scrambler = configured.scrambler,
+                              .position = configured.position};
     const EncodedStages coded = encode_chain_stages(packet.payload, chain, seed, cache);
     append(out, modulate(cfg, entry.constellation, coded.coded));
     return out;
