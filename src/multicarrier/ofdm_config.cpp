@@ -99,6 +99,11 @@ std::string error_message(const OfdmConfigError& error) {
 
 bool is_type_error(const OfdmConfigError& error) { return error.kind == Kind::ArrayNotContiguous; }
 
+std::string error_message(const OfdmModError& error) {
+    return "OfdmMod: cp_len (" + std::to_string(error.cp_len) + ") must not exceed n_fft (" +
+           std::to_string(error.n_fft) + ")";
+}
+
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::create(
     std::size_t n_fft, std::size_t cp_len, ArrayArg<std::int32_t> data_carriers,
     ArrayArg<std::int32_t> pilot_carrier_indices, ArrayArg<Complex> pilot_carrier_values, float fs, float rf_hz,

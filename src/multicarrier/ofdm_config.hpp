@@ -81,6 +81,15 @@ std::string error_message(const OfdmConfigError& error);
 // True for the one error the binding raises as TypeError rather than ValueError.
 bool is_type_error(const OfdmConfigError& error);
 
+// A cyclic prefix longer than the symbol, which a configuration may hold but the modulator and
+// the frame link refuse.
+struct OfdmModError {
+    std::size_t cp_len = 0;
+    std::size_t n_fft = 0;
+};
+
+std::string error_message(const OfdmModError& error);
+
 class OfdmConfig {
 public:
     static constexpr std::size_t max_n_fft = std::size_t{1} << 24;

@@ -12,9 +12,9 @@
 #include "demodulate/ofdm_frame/frame_body_decoder.hpp"
 #include "demodulate/ofdm_frame/offset_records.hpp"
 #include "fec/rx_error.hpp"
-#include "modulate/ofdm_frame/frame_assembly.hpp"
 #include "multicarrier/fft_block.hpp"
 #include "sync/ofdm_sync.hpp"
+#include "waveform/ofdm_frame/frame_link.hpp"
 
 // One attempt at a frame whose preamble the search placed: its carrier offset is resolved and
 // removed, its training symbol transformed, and its header and payload decoded as their samples

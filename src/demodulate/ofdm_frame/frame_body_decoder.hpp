@@ -17,10 +17,10 @@
 #include "fec/chain/rx_chain.hpp"
 #include "fec/chain/tx_chain.hpp"
 #include "fec/rx_error.hpp"
-#include "modulate/ofdm_frame/frame_assembly.hpp"
-#include "modulate/ofdm_frame/frame_header.hpp"
-#include "modulate/ofdm_frame/frame_packet.hpp"
 #include "multicarrier/ofdm_config.hpp"
+#include "waveform/ofdm_frame/frame_header.hpp"
+#include "waveform/ofdm_frame/frame_link.hpp"
+#include "waveform/ofdm_frame/frame_packet.hpp"
 
 // The frame body decoder: given the samples that start right after a frame's training symbol
 // (carrier offset already removed) and, optionally, that training symbol's FFT bins (its window

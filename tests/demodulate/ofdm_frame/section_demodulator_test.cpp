@@ -7,9 +7,9 @@
 #include "core/pseudo_random.hpp"
 #include "demodulate/ofdm_frame/section_demodulator.hpp"
 #include "modulate/ofdm.hpp"
-#include "modulate/ofdm_frame/frame_assembly.hpp"
 #include "support/frame_link_support.hpp"
 #include "support/test_support.hpp"
+#include "waveform/ofdm_frame/frame_link.hpp"
 
 namespace {
 
