@@ -70,10 +70,10 @@ void BM_DvbTStreamNoise(benchmark::State& state) {
 BENCHMARK(BM_DvbTStreamNoise)->Unit(benchmark::kMillisecond);
 
 void BM_DvbTSuperFrameDecode(benchmark::State& state) {
-    const auto super_params = *DvbTSuperFrameParams::create("1/4", "qpsk", "1/2", 0x1234);
+    const auto super_params = *waveform::DvbTSuperFrameParams::create("1/4", "qpsk", "1/2", 0x1234);
     const auto payload = test::random_bytes(4 * kPayload, 9);
     const DvbTSuperFrame sf = DvbTSuperFrameMod(super_params).modulate(payload);
-    std::array<std::uint64_t, super_frame_frames> lens{};
+    std::array<std::uint64_t, waveform::super_frame_frames> lens{};
     std::copy(sf.frame_payload_lens.begin(), sf.frame_payload_lens.end(), lens.begin());
     const DvbTSuperFrameDemod demod(super_params);
     for (auto _ : state) {

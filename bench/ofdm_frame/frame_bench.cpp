@@ -81,7 +81,7 @@ void BM_BatchDecode(benchmark::State& state) {
     const Samples frame = *link.mod.modulate_frame(link.packet(1), 0);
     Samples body(frame.begin() + kPreambleSpan, frame.end());
     add_noise(body, kSnrDb, link.rng());
-    const OfdmFrameDemod demod = *OfdmFrameDemod::create(link.cfg, link.table.entries(), link.cache);
+    OfdmFrameDemod demod = *OfdmFrameDemod::create(link.cfg, link.table.entries(), link.cache);
     for (auto _ : state) {
         const auto packet = demod.decode(body);
         if (!packet) state.SkipWithError("frame lost");

@@ -33,11 +33,6 @@ std::unexpected<DvbTRxFailure> fail(DvbTRxError error) {
     return std::unexpected(std::move(failure));
 }
 
-std::optional<float> ratio(std::size_t differing, std::size_t total) {
-    if (total == 0) return std::nullopt;
-    return static_cast<float>(static_cast<double>(differing) / static_cast<double>(total));
-}
-
 // Energy dispersal off, every packet must open with the sync byte, framing stripped.
 std::optional<std::vector<std::uint8_t>> payload_from_packets(std::span<std::uint8_t> packets,
                                                               std::size_t payload_len) {
@@ -78,7 +73,11 @@ public:
         if (!decoded.outer_ok || decoded.payload.size() < block) return std::nullopt;
         frame.chain_stats = decoded.outer_corrections;
         frame.outer_ok = decoded.outer_ok;
-        if (diagnostics) pre_fec_ratios(frame, llrs, plan);
+        if (diagnostics) {
+            const PreDecodingRatios ratios = pre_decoding_error_ratios(llrs, plan, settings_, 0, decoded, cache_);
+            frame.pre_fec_ber = ratios.channel;
+            frame.pre_outer_ratio = ratios.outer;
+        }
 
         const auto packet_bytes = static_cast<std::ptrdiff_t>(packets * waveform::ts_packet_len);
         packets_.assign(decoded.payload.begin(), decoded.payload.begin() + packet_bytes);
@@ -86,22 +85,6 @@ public:
     }
 
 private:
-    // How many coded and inner-input bits the last decode had to correct, from a re-encoding of
-    // what it decoded.
-    void pre_fec_ratios(DvbTRxFrame& frame, std::span<const float> llrs, const BlockPlan& plan) {
-        const ChainOutcome& decoded = chain_.outcome();
-        const auto stages = encode_chain_stages(decoded.payload, settings_, 0, cache_);
-        const std::size_t coded = std::min({stages.coded.size(), plan.coded_bits, llrs.size()});
-        std::size_t differing = 0;
-        for (std::size_t i = 0; i < coded; ++i) differing += (llrs[i] <= 0.0f ? 1u : 0u) != stages.coded[i];
-        frame.pre_fec_ber = ratio(differing, coded);
-        const std::span<const std::uint8_t> inner_bits = decoded.inner_bits_decoded;
-        const std::size_t inner = std::min(inner_bits.size(), stages.outer_stage.size());
-        differing = 0;
-        for (std::size_t i = 0; i < inner; ++i) differing += inner_bits[i] != stages.outer_stage[i];
-        frame.pre_outer_ratio = ratio(differing, inner);
-    }
-
     waveform::DvbTFrameParams params_;
     ChainSettings settings_;
     ChainDecoder chain_;

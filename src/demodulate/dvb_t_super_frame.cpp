@@ -9,6 +9,8 @@ namespace kavro {
 
 namespace {
 
+using waveform::super_frame_frames;
+
 std::unexpected<DvbTSuperFrameError> frame_failed(std::size_t i, const DvbTRxFailure& failure) {
     return std::unexpected(DvbTSuperFrameError{DvbTSuperFrameError::Kind::FrameFailed, i, failure.error, {}});
 }

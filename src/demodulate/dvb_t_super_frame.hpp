@@ -10,7 +10,7 @@
 
 #include "core/complex.hpp"
 #include "demodulate/dvb_t_frame.hpp"
-#include "modulate/dvb_t_super_frame.hpp"
+#include "waveform/dvb_t_params.hpp"
 
 // Receiver of one super-frame: frame 0 is acquired from the start of the buffer, frames 1..3 from
 // slices placed by frame 0's timing, all four decoded by one frame demodulator (the frames differ
@@ -29,16 +29,16 @@ struct DvbTSuperFrameError {
     Kind kind = Kind::TooShort;
     std::size_t frame = 0;                                          // FrameFailed
     DvbTRxError frame_error = DvbTRxError::GiAcquisition;           // FrameFailed
-    std::array<std::uint8_t, super_frame_frames> frame_numbers{};  // OutOfSequence
+    std::array<std::uint8_t, waveform::super_frame_frames> frame_numbers{};  // OutOfSequence
 };
 
 std::string error_message(const DvbTSuperFrameError& error);
 
 class DvbTSuperFrameDemod {
 public:
-    explicit DvbTSuperFrameDemod(const DvbTSuperFrameParams& params) : params_(params) {}
+    explicit DvbTSuperFrameDemod(const waveform::DvbTSuperFrameParams& params) : params_(params) {}
 
-    const DvbTSuperFrameParams& params() const { return params_; }
+    const waveform::DvbTSuperFrameParams& params() const { return params_; }
     std::size_t rx_window_backoff() const { return rx_window_backoff_; }
     bool integer_cfo_correction() const { return integer_cfo_correction_; }
     bool pre_fec_diagnostics() const { return pre_fec_diagnostics_; }
@@ -51,13 +51,13 @@ public:
     // what the modulator reported.
     std::expected<DvbTRxSuperFrame, DvbTSuperFrameError> decode(
         std::span<const Complex> iq, std::uint64_t symbols_per_frame,
-        std::span<const std::uint64_t, super_frame_frames> frame_payload_lens) const;
+        std::span<const std::uint64_t, waveform::super_frame_frames> frame_payload_lens) const;
 
 private:
     DvbTFrameDemod frame_demod() const;
 
     std::size_t rx_window_backoff_ = 0;
-    DvbTSuperFrameParams params_;
+    waveform::DvbTSuperFrameParams params_;
     bool integer_cfo_correction_ = false;
     bool pre_fec_diagnostics_ = false;
 };

@@ -7,22 +7,10 @@
 
 namespace kavro {
 
-std::expected<DvbTSuperFrameParams, waveform::DvbTKeywordError> DvbTSuperFrameParams::create(
-    std::string_view guard, std::string_view constellation, std::string_view code_rate, std::uint16_t cell_id) {
-    const auto frame = waveform::DvbTFrameParams::create(guard, constellation, code_rate);
-    if (!frame) return std::unexpected(frame.error());
-    return DvbTSuperFrameParams{cell_id, frame->guard, frame->constellation, frame->code_rate};
-}
-
-waveform::DvbTFrameParams DvbTSuperFrameParams::frame_params(std::size_t i) const {
-    const auto cell_byte = static_cast<std::uint8_t>(i % 2 == 0 ? cell_id >> 8 : cell_id & 0xFFu);
-    return {guard, constellation, code_rate, static_cast<std::uint8_t>(i), cell_byte};
-}
-
-std::array<std::size_t, super_frame_frames> super_frame_payload_lens(std::size_t length) {
-    std::array<std::size_t, super_frame_frames> lens{};
-    for (std::size_t i = 0; i < super_frame_frames; ++i)
-        lens[i] = length / super_frame_frames + (i < length % super_frame_frames ? 1 : 0);
+std::array<std::size_t, waveform::super_frame_frames> super_frame_payload_lens(std::size_t length) {
+    std::array<std::size_t, waveform::super_frame_frames> lens{};
+    for (std::size_t i = 0; i < waveform::super_frame_frames; ++i)
+        lens[i] = length / waveform::super_frame_frames + (i < length % waveform::super_frame_frames ? 1 : 0);
     return lens;
 }
 
@@ -47,7 +35,7 @@ DvbTSuperFrame DvbTSuperFrameMod::modulate(std::span<const std::uint8_t> payload
     const std::size_t padded_len = super_frame.frame_payload_lens[0];
     std::vector<std::uint8_t> slice(padded_len);
     std::size_t at = 0;
-    for (std::size_t i = 0; i < super_frame_frames; ++i) {
+    for (std::size_t i = 0; i < waveform::super_frame_frames; ++i) {
         const std::size_t len = super_frame.frame_payload_lens[i];
         std::fill(std::copy_n(payload.begin() + static_cast<std::ptrdiff_t>(at), len, slice.begin()), slice.end(), 0);
         at += len;
@@ -55,7 +43,7 @@ DvbTSuperFrame DvbTSuperFrameMod::modulate(std::span<const std::uint8_t> payload
         if (i == 0) {
             super_frame.symbols_per_frame = frame.n_symbols;
             super_frame.samples_per_symbol = frame.samples_per_symbol;
-            super_frame.iq.reserve(super_frame_frames * frame.iq.size());
+            super_frame.iq.reserve(waveform::super_frame_frames * frame.iq.size());
         } else if (frame.iq.size() != super_frame.symbols_per_frame * super_frame.samples_per_symbol) {
             internal_fault("super-frame frames differ in length");
         }

@@ -6,58 +6,35 @@
 #include <expected>
 #include <optional>
 #include <span>
-#include <string_view>
 #include <vector>
 
 #include "core/complex.hpp"
-#include "core/constellation.hpp"
 #include "multicarrier/tx_lowpass.hpp"
 #include "waveform/dvb_t_params.hpp"
 
-// Four consecutive DVB-T frames carrying one payload and a 16-bit cell id: frame i has frame
-// number i and the cell id's high byte (frames 0 and 2) or low byte (frames 1 and 3). The payload
-// is split into four nearly equal slices, the shorter ones zero-padded to the first's length so
+// Four consecutive DVB-T frames carrying one payload and a 16-bit cell id, numbered and labelled
+// as DvbTSuperFrameParams gives each frame's parameters. The payload is split into four nearly equal slices, the shorter ones zero-padded to the first's length so
 // that every frame has the same length; the symbol taper runs inside each frame, the transmit
 // low-pass once across all four.
 
 namespace kavro {
 
-inline constexpr std::size_t super_frame_frames = 4;
-
-struct DvbTSuperFrameParams {
-    std::uint16_t cell_id = 0;
-    std::uint8_t guard = 0;
-    ConstellationOrder constellation = ConstellationOrder::Qpsk;
-    std::uint8_t code_rate = 0;
-
-    // Parses guard, then constellation, then code rate, like DvbTFrameParams.
-    static std::expected<DvbTSuperFrameParams, waveform::DvbTKeywordError> create(std::string_view guard,
-                                                                                 std::string_view constellation,
-                                                                                 std::string_view code_rate,
-                                                                                 std::uint16_t cell_id = 0);
-
-    // The parameters of frame i (0..3).
-    waveform::DvbTFrameParams frame_params(std::size_t i) const;
-
-    friend constexpr bool operator==(const DvbTSuperFrameParams&, const DvbTSuperFrameParams&) = default;
-};
-
 struct DvbTSuperFrame {
     std::vector<Complex> iq;  // the four frames in order
     std::size_t symbols_per_frame = 0;
     std::size_t samples_per_symbol = 0;
-    std::array<std::size_t, super_frame_frames> frame_payload_lens{};  // before padding
+    std::array<std::size_t, waveform::super_frame_frames> frame_payload_lens{};  // before padding
 
-    std::size_t n_symbols() const { return super_frame_frames * symbols_per_frame; }
+    std::size_t n_symbols() const { return waveform::super_frame_frames * symbols_per_frame; }
 };
 
 // How a payload of `length` bytes is split: frame i takes ceil or floor of length / 4, the
 // first (length mod 4) frames one byte more.
-std::array<std::size_t, super_frame_frames> super_frame_payload_lens(std::size_t length);
+std::array<std::size_t, waveform::super_frame_frames> super_frame_payload_lens(std::size_t length);
 
 class DvbTSuperFrameMod {
 public:
-    explicit DvbTSuperFrameMod(const DvbTSuperFrameParams& params) : params_(params) {}
+    explicit DvbTSuperFrameMod(const waveform::DvbTSuperFrameParams& params) : params_(params) {}
 
     DvbTSuperFrame modulate(std::span<const std::uint8_t> payload) const;
 
@@ -66,14 +43,14 @@ public:
                                                                           float stopband_db = 60.0f) const;
     DvbTSuperFrameMod with_symbol_window(std::size_t roll_off) const;
 
-    const DvbTSuperFrameParams& params() const { return params_; }
+    const waveform::DvbTSuperFrameParams& params() const { return params_; }
     const std::optional<TxLowpass>& tx_lowpass() const { return tx_lowpass_; }
     std::size_t roll_off() const { return roll_off_; }
 
 private:
     std::optional<TxLowpass> tx_lowpass_;
     std::size_t roll_off_ = 0;
-    DvbTSuperFrameParams params_;
+    waveform::DvbTSuperFrameParams params_;
 };
 
 }  // namespace kavro

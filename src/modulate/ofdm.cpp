@@ -7,11 +7,6 @@
 
 namespace kavro {
 
-std::string error_message(const OfdmModError& error) {
-    return "OfdmMod: cp_len (" + std::to_string(error.cp_len) + ") must not exceed n_fft (" +
-           std::to_string(error.n_fft) + ")";
-}
-
 std::size_t ofdm_output_samples(std::size_t bit_count, std::size_t bits_per_symbol, std::size_t samples_per_symbol) {
     const std::size_t symbols = bit_count / bits_per_symbol + (bit_count % bits_per_symbol != 0 ? 1 : 0);
     const std::size_t limit = std::vector<Complex>().max_size();

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <expected>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "core/complex.hpp"
@@ -20,13 +19,6 @@
 // optionally mixes the symbol up to rf_hz before applying the gain.
 
 namespace kavro {
-
-struct OfdmModError {
-    std::size_t cp_len = 0;
-    std::size_t n_fft = 0;
-};
-
-std::string error_message(const OfdmModError& error);
 
 // Samples produced for bit_count bits: ceil(bit_count / bits_per_symbol) symbols of
 // samples_per_symbol samples. Throws std::bad_alloc when that count cannot be held in one vector

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <initializer_list>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -23,16 +24,6 @@ OfdmConfigError keyword_error(fec::KeywordError keyword) {
     OfdmConfigError error{Kind::Keyword};
     error.keyword = std::move(keyword);
     return error;
-}
-
-// The configuration with one field set from a parsed keyword, or the keyword's error.
-template <class Field, class Parsed>
-std::expected<OfdmConfig, OfdmConfigError> with_parsed(const OfdmConfig& config, Field OfdmConfig::*field,
-                                                       const std::expected<Parsed, fec::KeywordError>& parsed) {
-    if (!parsed) return std::unexpected(keyword_error(parsed.error()));
-    OfdmConfig copy = config;
-    copy.*field = *parsed;
-    return copy;
 }
 
 // The exact product of the factors, compared with a limit and written in decimal, whatever its
@@ -108,6 +99,11 @@ std::string error_message(const OfdmConfigError& error) {
 
 bool is_type_error(const OfdmConfigError& error) { return error.kind == Kind::ArrayNotContiguous; }
 
+std::string error_message(const OfdmModError& error) {
+    return "OfdmMod: cp_len (" + std::to_string(error.cp_len) + ") must not exceed n_fft (" +
+           std::to_string(error.n_fft) + ")";
+}
+
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::create(
     std::size_t n_fft, std::size_t cp_len, ArrayArg<std::int32_t> data_carriers,
     ArrayArg<std::int32_t> pilot_carrier_indices, ArrayArg<Complex> pilot_carrier_values, float fs, float rf_hz,
@@ -153,38 +149,51 @@ std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::from_plan(CarrierPlan pla
     return OfdmConfig(std::move(plan), fs, rf_hz, gain, constellation);
 }
 
+template <class Owner, class Field, class Parsed>
+std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_parsed(
+    Field Owner::*field, const std::expected<Parsed, fec::KeywordError>& parsed) const {
+    if (!parsed) return std::unexpected(keyword_error(parsed.error()));
+    OfdmConfig copy = *this;
+    if constexpr (std::is_same_v<Owner, ChainSettings>) {
+        copy.chain_.*field = *parsed;
+    } else {
+        copy.*field = *parsed;
+    }
+    return copy;
+}
+
 fec::InterleaverKind& OfdmConfig::interleaver(fec::InterleaverStage stage) {
-    return stage == fec::InterleaverStage::Outer ? outer_interleaver_ : inner_interleaver_;
+    return stage == fec::InterleaverStage::Outer ? chain_.outer_interleaver : chain_.inner_interleaver;
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_inner_fec(std::string_view kind,
                                                                       std::string_view code) const {
-    return with_parsed(*this, &OfdmConfig::inner_fec_, fec::parse_inner_fec(kind, code));
+    return with_parsed(&ChainSettings::inner, fec::parse_inner_fec(kind, code));
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_outer_fec(std::string_view kind, std::size_t a,
                                                                       std::size_t b) const {
-    return with_parsed(*this, &OfdmConfig::outer_fec_, fec::parse_outer_fec(kind, a, b));
+    return with_parsed(&ChainSettings::outer, fec::parse_outer_fec(kind, a, b));
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_scrambler(std::uint32_t poly, std::uint8_t width,
                                                                       std::uint32_t seed, bool per_frame_random,
                                                                       std::string_view position) const {
-    auto copy = with_parsed(*this, &OfdmConfig::scrambler_position_, fec::parse_scrambler_position(position));
+    auto copy = with_parsed(&ChainSettings::position, fec::parse_scrambler_position(position));
     if (!copy) return copy;
     if (poly == 0) {
-        copy->scrambler_ = fec::ScramblerKind::none();
+        copy->chain_.scrambler = fec::ScramblerKind::none();
     } else {
         const auto scrambler_seed = per_frame_random ? fec::ScramblerSeed::per_frame() : fec::ScramblerSeed::fixed(seed);
-        copy->scrambler_ = fec::ScramblerKind::lfsr(poly, width, scrambler_seed);
+        copy->chain_.scrambler = fec::ScramblerKind::lfsr(poly, width, scrambler_seed);
     }
     return copy;
 }
 
 OfdmConfig OfdmConfig::with_dvb_t_scrambler() const {
     OfdmConfig copy = *this;
-    copy.scrambler_ = fec::ScramblerKind::dvb_t();
-    copy.scrambler_position_ = fec::ScramblerPosition::BeforeOuter;
+    copy.chain_.scrambler = fec::ScramblerKind::dvb_t();
+    copy.chain_.position = fec::ScramblerPosition::BeforeOuter;
     return copy;
 }
 
@@ -224,20 +233,20 @@ std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_conv_interleaver(std
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_payload_crc(std::string_view kind) const {
-    return with_parsed(*this, &OfdmConfig::payload_crc_, fec::parse_crc(kind));
+    return with_parsed(&ChainSettings::crc, fec::parse_crc(kind));
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_header_crc(std::string_view kind) const {
-    return with_parsed(*this, &OfdmConfig::header_crc_, fec::parse_crc(kind));
+    return with_parsed(&OfdmConfig::header_crc_, fec::parse_crc(kind));
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_ldpc_decode_rule(std::string_view kind,
                                                                              float scale) const {
-    return with_parsed(*this, &OfdmConfig::ldpc_decode_rule_, fec::parse_ldpc_decode_rule(kind, scale));
+    return with_parsed(&ChainSettings::ldpc_rule, fec::parse_ldpc_decode_rule(kind, scale));
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_header_format(std::string_view kind) const {
-    return with_parsed(*this, &OfdmConfig::header_format_, fec::parse_header_format(kind));
+    return with_parsed(&OfdmConfig::header_format_, fec::parse_header_format(kind));
 }
 
 OfdmConfig OfdmConfig::with_symbol_window(std::size_t roll_off) const {
@@ -278,22 +287,24 @@ bool OfdmConfig::tx_lowpass_fits_guard(std::size_t num_taps, std::size_t roll_of
 }
 
 std::expected<void, OfdmConfigError> OfdmConfig::validate_frame() const {
-    if (scrambler_.kind == fec::ScramblerKind::Kind::Lfsr &&
-        scrambler_.seed.kind == fec::ScramblerSeed::Kind::PerFrame && header_format_ != fec::HeaderFormat::Native) {
+    const fec::ScramblerKind& scrambler = chain_.scrambler;
+    if (scrambler.kind == fec::ScramblerKind::Kind::Lfsr && scrambler.seed.kind == fec::ScramblerSeed::Kind::PerFrame &&
+        header_format_ != fec::HeaderFormat::Native) {
         return std::unexpected(config_error(Kind::PerFrameSeedNeedsHeader));
     }
-    for (const fec::InterleaverKind* stage : {&outer_interleaver_, &inner_interleaver_}) {
+    for (const fec::InterleaverKind* stage : {&chain_.outer_interleaver, &chain_.inner_interleaver}) {
         const bool zero_block = stage->kind == fec::InterleaverKind::Kind::Block && (stage->rows == 0 || stage->cols == 0);
         const bool zero_conv = stage->kind == fec::InterleaverKind::Kind::Convolutional &&
                                (stage->branches == 0 || stage->depth == 0);
         if (zero_block || zero_conv) return std::unexpected(config_error(Kind::InterleaverZeroSize));
     }
-    if (outer_fec_.kind == fec::OuterFec::Kind::Bch && outer_fec_.t == 0) {
+    const fec::OuterFec& outer = chain_.outer;
+    if (outer.kind == fec::OuterFec::Kind::Bch && outer.t == 0) {
         return std::unexpected(config_error(Kind::BchZeroT));
     }
-    if (outer_fec_.kind == fec::OuterFec::Kind::ReedSolomon) {
-        const std::size_t n = outer_fec_.n;
-        const std::size_t parity = outer_fec_.n_parity;
+    if (outer.kind == fec::OuterFec::Kind::ReedSolomon) {
+        const std::size_t n = outer.n;
+        const std::size_t parity = outer.n_parity;
         if (!(parity > 0 && parity < n && n <= 255 && parity % 2 == 0)) {
             return std::unexpected(config_error(Kind::ReedSolomonParameters));
         }

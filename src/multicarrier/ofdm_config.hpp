@@ -13,6 +13,7 @@
 
 #include "core/complex.hpp"
 #include "core/constellation.hpp"
+#include "fec/chain/chain_settings.hpp"
 #include "fec/code_kinds.hpp"
 #include "fec/frame.hpp"
 #include "fec/settings.hpp"
@@ -79,6 +80,15 @@ std::string error_message(const OfdmConfigError& error);
 
 // True for the one error the binding raises as TypeError rather than ValueError.
 bool is_type_error(const OfdmConfigError& error);
+
+// A cyclic prefix longer than the symbol, which a configuration may hold but the modulator and
+// the frame link refuse.
+struct OfdmModError {
+    std::size_t cp_len = 0;
+    std::size_t n_fft = 0;
+};
+
+std::string error_message(const OfdmModError& error);
 
 class OfdmConfig {
 public:
@@ -147,15 +157,10 @@ public:
     ConstellationOrder constellation() const { return constellation_; }
     const std::optional<TxLowpass>& tx_lowpass() const { return tx_lowpass_; }
     std::size_t rx_window_backoff() const { return rx_window_backoff_; }
-    const fec::OuterFec& outer_fec() const { return outer_fec_; }
-    const fec::InnerFec& inner_fec() const { return inner_fec_; }
-    const fec::InterleaverKind& outer_interleaver() const { return outer_interleaver_; }
-    const fec::InterleaverKind& inner_interleaver() const { return inner_interleaver_; }
-    const fec::ScramblerKind& scrambler() const { return scrambler_; }
-    fec::ScramblerPosition scrambler_position() const { return scrambler_position_; }
-    fec::CrcKind payload_crc() const { return payload_crc_; }
+    // The payload's coding chain (its crc is the payload CRC); a frame's ladder entry brings the
+    // outer and inner codes the frame is sent with.
+    const ChainSettings& chain_settings() const { return chain_; }
     fec::CrcKind header_crc() const { return header_crc_; }
-    const fec::LdpcDecodeRule& ldpc_decode_rule() const { return ldpc_decode_rule_; }
     fec::HeaderFormat header_format() const { return header_format_; }
 
     // Every field compared; floats as floats, so a NaN anywhere makes configurations unequal.
@@ -165,6 +170,11 @@ private:
     OfdmConfig(CarrierPlan plan, float fs, float rf_hz, float gain, ConstellationOrder constellation)
         : plan_(std::move(plan)), fs_(fs), rf_hz_(rf_hz), gain_(gain), constellation_(constellation) {}
 
+    // The copy with one field, of the configuration or of its chain settings, set from a parsed
+    // keyword, or the keyword's error.
+    template <class Owner, class Field, class Parsed>
+    std::expected<OfdmConfig, OfdmConfigError> with_parsed(Field Owner::*field,
+                                                           const std::expected<Parsed, fec::KeywordError>& parsed) const;
     fec::InterleaverKind& interleaver(fec::InterleaverStage stage);
     // The copy with the interleaver of `stage` set to `kind`; unless `kind` is none, `too_large`
     // when the product of `size_factors` exceeds max_interleaver_size.
@@ -179,15 +189,8 @@ private:
     ConstellationOrder constellation_;
     std::optional<TxLowpass> tx_lowpass_;
     std::size_t rx_window_backoff_ = 0;
-    fec::OuterFec outer_fec_{};
-    fec::InnerFec inner_fec_{};
-    fec::InterleaverKind outer_interleaver_{};
-    fec::InterleaverKind inner_interleaver_{};
-    fec::ScramblerKind scrambler_{};
-    fec::ScramblerPosition scrambler_position_ = fec::ScramblerPosition::BeforeOuter;
-    fec::CrcKind payload_crc_ = fec::CrcKind::Crc32;
+    ChainSettings chain_{.crc = fec::CrcKind::Crc32};
     fec::CrcKind header_crc_ = fec::CrcKind::Crc16;
-    fec::LdpcDecodeRule ldpc_decode_rule_{};
     fec::HeaderFormat header_format_ = fec::HeaderFormat::Native;
 };
 

@@ -19,6 +19,8 @@ namespace {
 
 using waveform::DvbTFrameParams;
 using waveform::DvbTKeywordError;
+using waveform::DvbTSuperFrameParams;
+using waveform::super_frame_frames;
 using waveform::TpsWord;
 
 std::expected<std::string, DvbTKeywordError> constellation_text(ConstellationOrder order) {
@@ -298,6 +300,7 @@ namespace kavro::python::dvb_t_frame {
 int register_group(PyObject* module) {
     using namespace binding;
     using waveform::DvbTFrameParams;
+    using waveform::DvbTSuperFrameParams;
     using waveform::TpsWord;
     return add_all(module, {
              add_class<DvbTFrameParams>, add_class<DvbTFrame>, add_class<DvbTRxFrame>, add_class<TpsWord>,

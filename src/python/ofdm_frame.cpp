@@ -6,7 +6,7 @@
 #include "demodulate/ofdm_frame/frame_body_decoder.hpp"
 #include "demodulate/ofdm_frame/stream_receiver.hpp"
 #include "modulate/ofdm_frame/frame_assembly.hpp"
-#include "modulate/ofdm_frame/frame_packet.hpp"
+#include "waveform/ofdm_frame/frame_packet.hpp"
 #include "fec/chain/mcs_table.hpp"
 #include "python/groups.hpp"
 #include "python/ofdm.hpp"

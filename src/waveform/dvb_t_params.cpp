@@ -125,6 +125,18 @@ std::string repr(const DvbTFrameParams& params) {
            ", frame_number=" + std::to_string(params.frame_number) + ", cell_id=" + std::to_string(params.cell_id) + ")";
 }
 
+std::expected<DvbTSuperFrameParams, DvbTKeywordError> DvbTSuperFrameParams::create(
+    std::string_view guard, std::string_view constellation, std::string_view code_rate, std::uint16_t cell_id) {
+    const auto frame = DvbTFrameParams::create(guard, constellation, code_rate);
+    if (!frame) return std::unexpected(frame.error());
+    return DvbTSuperFrameParams{cell_id, frame->guard, frame->constellation, frame->code_rate};
+}
+
+DvbTFrameParams DvbTSuperFrameParams::frame_params(std::size_t i) const {
+    const auto cell_byte = static_cast<std::uint8_t>(i % 2 == 0 ? cell_id >> 8 : cell_id & 0xFFu);
+    return {guard, constellation, code_rate, static_cast<std::uint8_t>(i), cell_byte};
+}
+
 std::expected<std::size_t, DvbTKeywordError> dvb_t_cp_len(std::string_view guard) {
     const auto g = parse_guard(guard);
     if (!g) return std::unexpected(g.error());

@@ -9,9 +9,9 @@
 #include "core/constellation.hpp"
 #include "fec/code_kinds.hpp"
 
-// The transmission parameters of a DVB-T 2K frame, the keywords that name them, and the fixed
-// numerology the module exposes (prefix lengths, narrowband sample rates, receive-window ceiling,
-// transmit low-pass sizing against the 852-of-2048 band edge).
+// The transmission parameters of a DVB-T 2K frame and of a super-frame of four, the keywords that
+// name them, and the fixed numerology the module exposes (prefix lengths, narrowband sample rates,
+// receive-window ceiling, transmit low-pass sizing against the 852-of-2048 band edge).
 
 namespace kavro::waveform {
 
@@ -60,6 +60,28 @@ struct DvbTFrameParams {
 
 // DvbTFrameParams(guard="1/8", constellation="qpsk", code_rate="1/2", frame_number=0, cell_id=0)
 std::string repr(const DvbTFrameParams& params);
+
+// Four consecutive frames carrying one payload and a 16-bit cell id: frame i has frame number i
+// and the cell id's high byte (frames 0 and 2) or low byte (frames 1 and 3).
+inline constexpr std::size_t super_frame_frames = 4;
+
+struct DvbTSuperFrameParams {
+    std::uint16_t cell_id = 0;
+    std::uint8_t guard = 0;
+    ConstellationOrder constellation = ConstellationOrder::Qpsk;
+    std::uint8_t code_rate = 0;
+
+    // Parses guard, then constellation, then code rate, like DvbTFrameParams.
+    static std::expected<DvbTSuperFrameParams, DvbTKeywordError> create(std::string_view guard,
+                                                                        std::string_view constellation,
+                                                                        std::string_view code_rate,
+                                                                        std::uint16_t cell_id = 0);
+
+    // The parameters of frame i (0..3).
+    DvbTFrameParams frame_params(std::size_t i) const;
+
+    friend constexpr bool operator==(const DvbTSuperFrameParams&, const DvbTSuperFrameParams&) = default;
+};
 
 // Module functions.
 std::expected<std::size_t, DvbTKeywordError> dvb_t_cp_len(std::string_view guard);

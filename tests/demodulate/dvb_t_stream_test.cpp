@@ -75,7 +75,7 @@ TEST(DvbTFrameStreamDemod, RefusesUnusableSymbolCounts) {
 }
 
 TEST(DvbTSuperFrameDemod, RoundTripAndFrameOrder) {
-    const auto sp = *DvbTSuperFrameParams::create("1/16", "qam16", "2/3", 0xA55A);
+    const auto sp = *waveform::DvbTSuperFrameParams::create("1/16", "qam16", "2/3", 0xA55A);
     const auto payload = test::random_bytes(1001, 5);
     const DvbTSuperFrame sf = DvbTSuperFrameMod(sp).modulate(payload);
     const std::array<std::uint64_t, 4> lens{251, 250, 250, 250};

@@ -141,7 +141,7 @@ struct CutoffCase {
 
 std::optional<kavro::TxLowpass> stored_lowpass(const CutoffCase& c) {
     if (c.super_frame) {
-        const auto params = *kavro::DvbTSuperFrameParams::create("1/8", "qpsk", "1/2");
+        const auto params = *kavro::waveform::DvbTSuperFrameParams::create("1/8", "qpsk", "1/2");
         const kavro::DvbTSuperFrameMod source(params);
         const auto built = source.with_tx_lowpass(c.num_taps, c.stopband_db);
         EXPECT_FALSE(source.tx_lowpass().has_value());

@@ -116,42 +116,42 @@ TEST(OfdmConfig, BuildersLeaveTheirSourceUnchanged) {
     const OfdmConfig before = original;
     const auto crc = original.with_payload_crc("crc16");
     ASSERT_TRUE(crc.has_value());
-    EXPECT_EQ(crc->payload_crc(), fec::CrcKind::Crc16);
+    EXPECT_EQ(crc->chain_settings().crc, fec::CrcKind::Crc16);
     EXPECT_EQ(original.with_symbol_window(8).plan().roll_off, 8u);
     EXPECT_EQ(original.with_rx_window_backoff(5).rx_window_backoff(), 5u);
     EXPECT_TRUE(original.with_tx_lowpass(31).has_value());
     EXPECT_FALSE(original.with_header_crc("crc8").has_value());
     EXPECT_EQ(original, before);
-    EXPECT_EQ(original.payload_crc(), fec::CrcKind::Crc32);
+    EXPECT_EQ(original.chain_settings().crc, fec::CrcKind::Crc32);
     EXPECT_EQ(original.header_crc(), fec::CrcKind::Crc16);
     EXPECT_FALSE(original.tx_lowpass().has_value());
 }
 
 TEST(OfdmConfig, CodingBuildersSetTheirField) {
     const OfdmConfig cfg = guard4();
-    EXPECT_EQ(cfg.with_inner_fec("dvb_t", "3/4")->inner_fec(), fec::InnerFec::conv_k7(fec::PunctureRate::R34));
-    EXPECT_EQ(cfg.with_outer_fec("rs", 255)->outer_fec(), fec::OuterFec::reed_solomon(255, 0));
+    EXPECT_EQ(cfg.with_inner_fec("dvb_t", "3/4")->chain_settings().inner, fec::InnerFec::conv_k7(fec::PunctureRate::R34));
+    EXPECT_EQ(cfg.with_outer_fec("rs", 255)->chain_settings().outer, fec::OuterFec::reed_solomon(255, 0));
     EXPECT_EQ(cfg.with_header_format("no_header")->header_format(), fec::HeaderFormat::NoHeader);
-    EXPECT_EQ(cfg.with_ldpc_decode_rule("scaled_min_sum")->ldpc_decode_rule().scale, 0.75f);
+    EXPECT_EQ(cfg.with_ldpc_decode_rule("scaled_min_sum")->chain_settings().ldpc_rule.scale, 0.75f);
 
     const auto lfsr = cfg.with_scrambler(0x48, 7, 5, false, "after_inner");
-    EXPECT_EQ(lfsr->scrambler(), fec::ScramblerKind::lfsr(0x48, 7, fec::ScramblerSeed::fixed(5)));
-    EXPECT_EQ(lfsr->scrambler_position(), fec::ScramblerPosition::AfterInner);
-    EXPECT_EQ(cfg.with_scrambler(0x48, 7, 5, true)->scrambler().seed, fec::ScramblerSeed::per_frame());
+    EXPECT_EQ(lfsr->chain_settings().scrambler, fec::ScramblerKind::lfsr(0x48, 7, fec::ScramblerSeed::fixed(5)));
+    EXPECT_EQ(lfsr->chain_settings().position, fec::ScramblerPosition::AfterInner);
+    EXPECT_EQ(cfg.with_scrambler(0x48, 7, 5, true)->chain_settings().scrambler.seed, fec::ScramblerSeed::per_frame());
     const auto off = lfsr->with_scrambler(0, 7, 1, false, "after_inner");
-    EXPECT_EQ(off->scrambler(), fec::ScramblerKind::none());
-    EXPECT_EQ(off->scrambler_position(), fec::ScramblerPosition::AfterInner);
+    EXPECT_EQ(off->chain_settings().scrambler, fec::ScramblerKind::none());
+    EXPECT_EQ(off->chain_settings().position, fec::ScramblerPosition::AfterInner);
     EXPECT_EQ(failure(cfg.with_scrambler(0, 0, 1, false, "middle")),
               "with_scrambler: unknown position \"middle\" (expected before_outer|after_inner)");
     const auto dvb = lfsr->with_dvb_t_scrambler();
-    EXPECT_EQ(dvb.scrambler(), fec::ScramblerKind::dvb_t());
-    EXPECT_EQ(dvb.scrambler_position(), fec::ScramblerPosition::BeforeOuter);
+    EXPECT_EQ(dvb.chain_settings().scrambler, fec::ScramblerKind::dvb_t());
+    EXPECT_EQ(dvb.chain_settings().position, fec::ScramblerPosition::BeforeOuter);
 
     const auto both = cfg.with_interleaver("outer", 4, 8)->with_conv_interleaver("inner");
-    EXPECT_EQ(both->outer_interleaver(), fec::InterleaverKind::block(4, 8));
-    EXPECT_EQ(both->inner_interleaver(), fec::InterleaverKind::convolutional(12, 17));
-    EXPECT_EQ(both->with_conv_interleaver("outer", 12, 0)->outer_interleaver(), fec::InterleaverKind::none());
-    EXPECT_EQ(both->with_interleaver("inner", 0, 8)->inner_interleaver(), fec::InterleaverKind::none());
+    EXPECT_EQ(both->chain_settings().outer_interleaver, fec::InterleaverKind::block(4, 8));
+    EXPECT_EQ(both->chain_settings().inner_interleaver, fec::InterleaverKind::convolutional(12, 17));
+    EXPECT_EQ(both->with_conv_interleaver("outer", 12, 0)->chain_settings().outer_interleaver, fec::InterleaverKind::none());
+    EXPECT_EQ(both->with_interleaver("inner", 0, 8)->chain_settings().inner_interleaver, fec::InterleaverKind::none());
     EXPECT_EQ(failure(cfg.with_interleaver("Outer", 4, 8)), "unknown interleaver stage \"Outer\" (expected inner|outer)");
 }
 

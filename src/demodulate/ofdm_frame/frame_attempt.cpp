@@ -42,16 +42,16 @@ std::vector<FrameAttemptDecoder::BinPair> FrameAttemptDecoder::training_bin_pair
 }
 
 FrameAttemptDecoder::FrameAttemptDecoder(FrameLink link, const PreambleParams& preamble)
-    : link_(std::move(link)),
+    : body_(std::move(link)),
       preamble_(preamble),
-      fs_(link_.cfg.fs()),
-      n_fft_(link_.cfg.n_fft()),
-      cp_len_(link_.cfg.cp_len()),
+      fs_(body_.link().cfg.fs()),
+      n_fft_(body_.link().cfg.n_fft()),
+      cp_len_(body_.link().cfg.cp_len()),
       preamble_len_(std::uint64_t{preamble.num_repeats} * preamble.repeat_len),
       span_(preamble_len_ + n_fft_ + cp_len_),
-      segment_power_(preamble_searchable(fs_, preamble_) ? preamble_segment_power(link_.cfg, preamble_) : 1.0f),
+      segment_power_(preamble_searchable(fs_, preamble_) ? preamble_segment_power(body_.link().cfg, preamble_) : 1.0f),
       cfo_divisor_((static_cast<float>(preamble.repeat_len) * two_pi_f32) / fs_),
-      training_pairs_(training_bin_pairs(link_.cfg)),
+      training_pairs_(training_bin_pairs(body_.link().cfg)),
       neighbour_products_(2 * n_fft_),
       fft_(n_fft_) {}
 
@@ -158,17 +158,15 @@ void FrameAttemptDecoder::derotate_to(FrameAttempt& attempt, std::vector<Complex
 
 std::optional<fec::RxError> FrameAttemptDecoder::advance_header(FrameAttempt& attempt, std::vector<Complex>& derotated,
                                                                 std::span<const Complex> samples) {
-    const OfdmConfig& cfg = link_.cfg;
+    const OfdmConfig& cfg = link().cfg;
     if (cfg.header_format() != fec::HeaderFormat::Native) return fec::RxError::MalformedHeader;
-    const std::uint64_t d = cfg.plan().data_carriers.size();
-    const std::uint64_t coded = header_block_plan(cfg.header_crc(), *link_.cache).coded_bits;
-    const std::uint64_t needed = span_ + (n_fft_ + cp_len_) * ((coded + d - 1) / d);
+    const std::uint64_t needed = span_ + (n_fft_ + cp_len_) * body_.header_symbols();
     if (samples.size() < needed) return std::nullopt;
     try {
         derotate_to(attempt, derotated, needed, samples);
 
         // The training symbol's FFT window, moved back into its prefix by the receive back-off.
-        const std::uint64_t backoff = body_window_backoff(cfg, true);
+        const std::uint64_t backoff = equalised_window_backoff(cfg);
         const std::uint64_t window = preamble_len_ + cp_len_ - backoff;
         std::copy_n(derotated.begin() + static_cast<std::ptrdiff_t>(window), n_fft_, fft_.input().begin());
         fft_.execute();
@@ -176,8 +174,8 @@ std::optional<fec::RxError> FrameAttemptDecoder::advance_header(FrameAttempt& at
 
         ++headers_decoded_;
         const std::span<const Complex> body = std::span<const Complex>(derotated).subspan(span_);
-        auto stage = decode_frame_header(cfg, link_.entries, body, attempt.training_bins, *link_.cache, scratch_);
-        if (!stage) return stage.error().error();
+        auto stage = body_.decode_header(body, attempt.training_bins);
+        if (!stage) return rx_error(stage.error());
         attempt.stage = std::move(*stage);
         return std::nullopt;
     } catch (const InternalFault&) {
@@ -191,9 +189,8 @@ FrameAttemptDecoder::Outcome FrameAttemptDecoder::decode_payload(FrameAttempt& a
     try {
         derotate_to(attempt, derotated, span_ + attempt.stage->body_samples, samples);
         const std::span<const Complex> body = std::span<const Complex>(derotated).subspan(span_);
-        auto frame = decode_frame_payload(link_.cfg, *attempt.stage, body, attempt.training_bins, *link_.cache, false,
-                                          scratch_);
-        if (!frame) return std::unexpected(frame.error().error());
+        auto frame = body_.decode_payload(*attempt.stage, body, attempt.training_bins);
+        if (!frame) return std::unexpected(rx_error(frame.error()));
         return std::move(*frame);
     } catch (const InternalFault&) {
         return std::unexpected(fec::RxError::MalformedHeader);

@@ -12,9 +12,9 @@
 #include "demodulate/ofdm_frame/frame_body_decoder.hpp"
 #include "demodulate/ofdm_frame/offset_records.hpp"
 #include "fec/rx_error.hpp"
-#include "modulate/ofdm_frame/frame_assembly.hpp"
 #include "multicarrier/fft_block.hpp"
 #include "sync/ofdm_sync.hpp"
+#include "waveform/ofdm_frame/frame_link.hpp"
 
 // One attempt at a frame whose preamble the search placed: its carrier offset is resolved and
 // removed, its training symbol transformed, and its header and payload decoded as their samples
@@ -59,7 +59,7 @@ public:
     // Decodes the payload of an attempt with a decoded header, once the whole frame has arrived.
     Outcome decode_payload(FrameAttempt& attempt, std::vector<Complex>& derotated, std::span<const Complex> samples);
 
-    const FrameLink& link() const { return link_; }
+    const FrameLink& link() const { return body_.link(); }
     std::uint64_t samples_derotated() const { return samples_derotated_; }
     std::uint64_t headers_decoded() const { return headers_decoded_; }
 
@@ -80,7 +80,7 @@ private:
     void derotate_to(FrameAttempt& attempt, std::vector<Complex>& derotated, std::uint64_t count,
                      std::span<const Complex> samples);
 
-    FrameLink link_;
+    FrameBodyDecoder body_;
     PreambleParams preamble_;
     float fs_;
     std::uint64_t n_fft_, cp_len_, preamble_len_, span_;  // N, C, M·R, W
@@ -89,7 +89,6 @@ private:
     std::vector<BinPair> training_pairs_;
     std::vector<Complex> neighbour_products_;  // whole-bin search buffer, 2N
     FftBlock fft_;
-    FrameScratch scratch_;
     std::uint64_t samples_derotated_ = 0;
     std::uint64_t headers_decoded_ = 0;
 };

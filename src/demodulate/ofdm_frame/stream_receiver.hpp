@@ -14,8 +14,8 @@
 #include "demodulate/ofdm_frame/preamble_search.hpp"
 #include "demodulate/ofdm_frame/stream_samples.hpp"
 #include "fec/rx_error.hpp"
-#include "modulate/ofdm_frame/frame_assembly.hpp"
 #include "sync/ofdm_sync.hpp"
+#include "waveform/ofdm_frame/frame_link.hpp"
 
 // The streaming frame receiver: the caller pushes samples in pieces of any size; the receiver
 // keeps them, has the preamble search choose where frames start, hands each frame's samples to an

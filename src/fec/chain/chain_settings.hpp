@@ -19,6 +19,8 @@ struct ChainSettings {
     fec::ScramblerKind scrambler{};
     fec::ScramblerPosition position = fec::ScramblerPosition::BeforeOuter;
     fec::LdpcDecodeRule ldpc_rule{};  // read by the receive chain only
+
+    friend bool operator==(const ChainSettings&, const ChainSettings&) = default;
 };
 
 }  // namespace kavro

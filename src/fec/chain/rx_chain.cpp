@@ -23,6 +23,11 @@ void add_corrections(std::optional<std::uint32_t>& total, std::size_t count) {
     total = static_cast<std::uint32_t>(std::min<std::uint64_t>(sum, std::numeric_limits<std::uint32_t>::max()));
 }
 
+std::optional<float> share(std::size_t count, std::size_t total) {
+    if (total == 0) return std::nullopt;
+    return static_cast<float>(static_cast<double>(count) / static_cast<double>(total));
+}
+
 // A soft value of 0 or below (not NaN) decides bit 1.
 void hard_decisions(std::span<const float> soft, std::vector<std::uint8_t>& bits) {
     bits.resize(soft.size());
@@ -225,6 +230,24 @@ std::expected<ChainOutcome, fec::RxError> decode_chain(std::span<const float> ll
     if (const auto decoded = decoder.decode(llrs, plan, settings, per_frame_seed, cache); !decoded)
         return std::unexpected(decoded.error());
     return std::move(decoder).outcome();
+}
+
+PreDecodingRatios pre_decoding_error_ratios(std::span<const float> llrs, const BlockPlan& plan,
+                                            const ChainSettings& settings, std::uint32_t per_frame_seed,
+                                            const ChainOutcome& outcome, CodecCache& cache) {
+    const EncodedStages again = encode_chain_stages(outcome.payload, settings, per_frame_seed, cache);
+    const std::size_t coded = std::min({llrs.size(), plan.coded_bits, again.coded.size()});
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < coded; ++i) differing += (llrs[i] <= 0.0f ? 1u : 0u) != again.coded[i];
+    PreDecodingRatios ratios;
+    ratios.channel = share(differing, coded);
+
+    const std::span<const std::uint8_t> inner_bits = outcome.inner_bits_decoded;
+    const std::size_t inner = std::min(inner_bits.size(), again.outer_stage.size());
+    differing = 0;
+    for (std::size_t i = 0; i < inner; ++i) differing += inner_bits[i] != again.outer_stage[i];
+    ratios.outer = share(differing, inner);
+    return ratios;
 }
 
 }  // namespace kavro

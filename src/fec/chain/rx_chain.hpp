@@ -82,4 +82,18 @@ std::expected<ChainOutcome, fec::RxError> decode_chain(std::span<const float> ll
                                                        const ChainSettings& settings, std::uint32_t per_frame_seed,
                                                        CodecCache& cache);
 
+// How far a successful decode's inputs were from what it decoded, from a re-encoding of its
+// payload under the same settings and seed: `channel` is the share of the soft values' hard
+// decisions (bit 1 where 0 or below) that differ from the re-encoded coded bits, `outer` the share
+// of the inner decoder's output bits that differ from the re-encoded outer stage. Each is absent
+// when it would compare no bits.
+struct PreDecodingRatios {
+    std::optional<float> channel;
+    std::optional<float> outer;
+};
+
+PreDecodingRatios pre_decoding_error_ratios(std::span<const float> llrs, const BlockPlan& plan,
+                                            const ChainSettings& settings, std::uint32_t per_frame_seed,
+                                            const ChainOutcome& outcome, CodecCache& cache);
+
 }  // namespace kavro

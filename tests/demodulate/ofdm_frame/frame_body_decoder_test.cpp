@@ -40,6 +40,10 @@ void rotate(std::span<Complex> samples, float angle) {
     for (Complex& s : samples) s = s * turn;
 }
 
+FrameBodyDecoder body_decoder(const OfdmConfig& cfg, const McsTable& table = McsTable::default_ladder()) {
+    return FrameBodyDecoder(*FrameLink::create(cfg, table.entries(), 0, 0, nullptr));
+}
+
 std::expected<FramePacket, RxError> batch_decode(const OfdmConfig& cfg, const Samples& body,
                                                  const McsTable& table = McsTable::default_ladder(),
                                                  std::shared_ptr<CodecCache> cache = nullptr) {
@@ -62,17 +66,17 @@ TEST(FrameBodyDecoder, TrainingBinsOfItsOwnFrameDecodeAndCountConsumedSamples) {
     const FramePacket packet{test::random_bytes(100, 2), 7, 1, 0};
     const Samples frame = modulate(cfg, packet);
     const Samples bins = training_bins_of(frame, 4);
-    FrameScratch scratch;
-    CodecCache cache;
-    auto decoded = decode_frame_body(cfg, table.entries(), body_of(frame), std::span<const Complex>(bins), cache, true, scratch);
+    FrameBodyDecoder decoder = body_decoder(cfg, table);
+    decoder.set_pre_fec_diagnostics(true);
+    auto decoded = decoder.decode(body_of(frame), std::span<const Complex>(bins));
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(decoded->consumed_samples, frame.size() - kPreamble);
     EXPECT_LT(*decoded->evm_db, -40.0f);
     EXPECT_EQ(decoded->pre_fec_channel_error_ratio, 0.0f);
     EXPECT_EQ(decoded->pre_fec_outer_error_ratio, 0.0f);
     EXPECT_TRUE(decoded->inner_converged && decoded->outer_ok);
-    EXPECT_EQ(scratch.cells.size(), 31u * 50u);
-    EXPECT_EQ(scratch.bits.size(), 31u * 100u);
+    EXPECT_EQ(decoder.cells().size(), 31u * 50u);
+    EXPECT_EQ(decoder.payload_bits().size(), 31u * 100u);
     EXPECT_EQ(std::move(*decoded).packet(), packet);
 }
 
@@ -80,14 +84,12 @@ TEST(FrameBodyDecoder, NeedsEveryPayloadSymbolAndNoMore) {
     const OfdmConfig cfg = test::frame_link_config();
     const McsTable table = McsTable::default_ladder();
     const Samples body = body_of(modulate(cfg, FramePacket{test::random_bytes(100, 3), 1, 3, 0}));
-    CodecCache cache;
-    FrameScratch scratch;
-    const auto short_by_one =
-        decode_frame_body(cfg, table.entries(), std::span(body).first(body.size() - 1), std::nullopt, cache, false, scratch);
+    FrameBodyDecoder decoder = body_decoder(cfg, table);
+    const auto short_by_one = decoder.decode(std::span(body).first(body.size() - 1), std::nullopt);
     ASSERT_FALSE(short_by_one.has_value());
-    EXPECT_TRUE(short_by_one.error().needs_more_samples());
-    EXPECT_EQ(short_by_one.error().error(), RxError::MalformedHeader);
-    EXPECT_TRUE(decode_frame_body(cfg, table.entries(), body, std::nullopt, cache, false, scratch).has_value());
+    EXPECT_EQ(short_by_one.error(), BodyFailure(NeedMoreSamples{}));
+    EXPECT_EQ(rx_error(short_by_one.error()), RxError::MalformedHeader);
+    EXPECT_TRUE(decoder.decode(body, std::nullopt).has_value());
 
     const auto cut = batch_decode(cfg, Samples(body.begin(), body.begin() + 1000));
     EXPECT_EQ(cut.error(), RxError::MalformedHeader);
@@ -124,10 +126,9 @@ TEST(FrameBodyDecoder, HeaderClaimingMoreThanTheLimitIsMalformed) {
         const FrameHeader header{0, length, 1, 0, 0};
         const auto bits = encode_header(header.serialize(), cfg.header_crc(), cache);
         const Samples body = OfdmMod::create(symbol_config(cfg, ConstellationOrder::Bpsk))->modulate(bits);
-        FrameScratch scratch;
-        const auto result = decode_frame_body(cfg, McsTable::default_ladder().entries(), body, std::nullopt, cache, false, scratch);
+        const auto result = body_decoder(cfg).decode(body, std::nullopt);
         ASSERT_FALSE(result.has_value());
-        EXPECT_EQ(result.error().code, length > (1u << 20) ? std::uint8_t{1} : BodyFailure::need_more_samples_code);
+        EXPECT_EQ(result.error(), length > (1u << 20) ? BodyFailure(RxError::MalformedHeader) : BodyFailure(NeedMoreSamples{}));
     }
 }
 
@@ -163,42 +164,6 @@ TEST(FrameBodyDecoder, BatchDecodingNeedsUnitGainForQam) {
     EXPECT_EQ(qam.error(), RxError::PayloadCrcMismatch);
 }
 
-// With an equaliser a section of four or more symbols has its common phase removed; three or
-// fewer are left as equalised.
-TEST(FrameBodyDecoder, PhaseTrackingNeedsFourSymbols) {
-    const OfdmConfig cfg = test::frame_link_config();
-    const OfdmConfig qpsk = symbol_config(cfg, ConstellationOrder::Qpsk);
-    const auto bits = test::random_bytes(4 * 100, 9);
-    std::vector<std::uint8_t> bit_values(bits.size());
-    for (std::size_t i = 0; i < bits.size(); ++i) bit_values[i] = bits[i] & 1;
-    const Samples clean = OfdmMod::create(qpsk)->modulate(bit_values);
-    Samples turned = clean;
-    rotate(turned, 0.4f);
-    OfdmEqualizer equaliser(qpsk, EqualizerMode::TrainingSymbol);
-    for (const std::size_t count : {std::size_t{3}, std::size_t{4}}) {
-        std::vector<Complex> cells;
-        std::optional<PhaseLine> line;
-        ASSERT_TRUE(demodulate_symbols(cfg, ConstellationOrder::Qpsk, turned, 0, count, 0, &equaliser, &cells, {}, &line));
-        std::vector<Complex> expected_cells;
-        demodulate_symbols(cfg, ConstellationOrder::Qpsk, clean, 0, count, 0, &equaliser, &expected_cells);
-        float worst = 0.0f;
-        for (std::size_t i = 0; i < cells.size(); ++i) worst = std::max(worst, norm(cells[i] - expected_cells[i]));
-        if (count == 3) {
-            EXPECT_FALSE(line.has_value());
-            EXPECT_GT(worst, 0.1f);
-        } else {
-            ASSERT_TRUE(line.has_value());
-            EXPECT_NEAR(line->intercept, 0.4f, 1e-4f);
-            EXPECT_NEAR(line->slope, 0.0f, 1e-4f);
-            EXPECT_LT(worst, 1e-8f);
-        }
-    }
-}
-
-}  // namespace
-
-namespace {
-
 // A two-path channel whose echo nearly cancels the direct path around one frequency leaves the
 // carriers there deep in the noise, in the training symbol as in the body; the equaliser multiplies
 // their noise up, and their soft values must count for that much less, or a handful of them outvote
@@ -214,10 +179,7 @@ TEST(FrameBodyDecoder, CarriersInADeepFadeDoNotOutvoteTheOthers) {
         for (std::size_t n = 0; n < sent.size(); ++n) frame[n] = sent[n] + (n > 0 ? sent[n - 1] * echo : Complex{});
         test::add_noise(frame, test::per_carrier_noise_variance(13.0, 64), 40 + seed);
         const Samples training = training_bins_of(frame, 4);
-        FrameScratch scratch;
-        const auto decoded = decode_frame_body(cfg, McsTable::default_ladder().entries(), body_of(frame),
-                                               std::span<const Complex>(training), *std::make_shared<CodecCache>(),
-                                               false, scratch);
+        const auto decoded = body_decoder(cfg).decode(body_of(frame), std::span<const Complex>(training));
         decoded_frames += decoded.has_value() && RxFrame(*decoded).packet() == packet;
     }
     EXPECT_EQ(decoded_frames, 6u);

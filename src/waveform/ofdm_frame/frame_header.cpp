@@ -1,4 +1,4 @@
-#include "modulate/ofdm_frame/frame_header.hpp"
+#include "waveform/ofdm_frame/frame_header.hpp"
 
 namespace kavro {
 

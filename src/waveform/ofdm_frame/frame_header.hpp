@@ -8,7 +8,7 @@
 
 #include "fec/settings.hpp"
 #include "fec/chain/codec_cache.hpp"
-#include "modulate/ofdm_frame/frame_packet.hpp"
+#include "waveform/ofdm_frame/frame_packet.hpp"
 #include "fec/chain/tx_chain.hpp"
 
 // The 14-byte frame header that tells a receiver how to decode the payload, and the fixed code

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "modulate/ofdm_frame/frame_header.hpp"
+#include "waveform/ofdm_frame/frame_header.hpp"
 
 namespace {
 
