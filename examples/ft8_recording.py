@@ -11,6 +11,7 @@ search runs again: FT8 around the signals taken out that were strong enough to h
 (whose search is cheap) over the whole band."""
 
 import fractions
+import functools
 import itertools
 
 import numpy as np
@@ -32,13 +33,14 @@ class Mode:
     passes, candidates and Costas tones it takes."""
 
     def __init__(self, sync, codec, mod, sps, spacing, length, gray, costas, blocks, group, dt_max,
-                 passes, candidates, whole_band, min_sync):
+                 passes, candidates, whole_band, min_sync, min_agreement):
         self.sync, self.codec, self.mod = sync, codec, mod
         self.sps, self.spacing, self.length, self.tones = sps, spacing, length, len(gray)
         self.costas = costas  # (first symbol, tones) of each Costas array
         self.blocks = blocks  # the frame symbols of each run of data tones
         self.dt_max, self.passes, self.candidates, self.whole_band = dt_max, passes, candidates, whole_band
         self.min_sync = min_sync  # Costas tones found strongest before our own soft values are tried
+        self.min_agreement = min_agreement  # share of symbols whose strongest tone a decode must send
         self.known = (np.concatenate([first + np.arange(len(t)) for first, t in costas]),
                       np.concatenate([t for _, t in costas]))
         self.slopes = np.linspace(-np.pi / 8, np.pi / 8, 201)  # of phase lines: up to 1/16 turn a symbol
@@ -78,11 +80,13 @@ MODES = {
     "ft8": Mode(kavro_sdr.ft8_sync, kavro_sdr.Ft8Codec, kavro_sdr.Ft8Mod, 1920, 6.25, 79,
                 [0, 1, 3, 2, 5, 6, 4, 7], [(0, FT8_COSTAS), (36, FT8_COSTAS), (72, FT8_COSTAS)],
                 [np.arange(7, 36), np.arange(43, 72)],
-                group=3, dt_max=2.5, passes=3, candidates=60, whole_band=False, min_sync=7),
+                group=3, dt_max=2.5, passes=3, candidates=60, whole_band=False, min_sync=7,
+                min_agreement=0.4),
     "ft4": Mode(kavro_sdr.ft4_sync, kavro_sdr.Ft4Codec, kavro_sdr.Ft4Mod, 576, 62.5 / 3, 105, [0, 1, 3, 2],
                 [(1, [0, 1, 3, 2]), (34, [1, 0, 2, 3]), (67, [2, 3, 1, 0]), (100, [3, 2, 0, 1])],
                 [np.arange(5, 34), np.arange(38, 67), np.arange(71, 100)],
-                group=4, dt_max=1.5, passes=4, candidates=250, whole_band=True, min_sync=5),
+                group=4, dt_max=1.5, passes=4, candidates=250, whole_band=True, min_sync=5,
+                min_agreement=0.5),
 }
 
 
@@ -92,8 +96,10 @@ def decode_recording(audio, fs, mode="ft8"):
     decoded, with "text", "freq_hz" (tone 0), "dt_s" (the start less the nominal 0.5 s into the
     period) and "snr_db" (in 2500 Hz)."""
     m = MODES[mode]
-    ratio = fractions.Fraction(FS, int(round(fs)))
-    x = np.asarray(audio, np.float64)
+    ratio = rate_ratio(fs)
+    x = scaled(mono(audio))
+    if x is None:
+        return []
     if ratio != 1:
         x = scipy.signal.resample_poly(x, ratio.numerator, ratio.denominator)
     lead = int(round((m.dt_max - DT_NOMINAL) * FS))  # zeros before a frame starting dt_max early
@@ -128,6 +134,37 @@ def decode_recording(audio, fs, mode="ft8"):
             for payload, freq, dt, power in decoded]
 
 
+def rate_ratio(fs):
+    """FS over the sample rate, rounded to whole hertz."""
+    rate = float(fs)
+    if not (np.isfinite(rate) and rate >= 1):
+        raise ValueError(f"fs: the sample rate must be a finite number of hertz, 1 or more, not {fs!r}")
+    return fractions.Fraction(FS, int(round(rate)))
+
+
+def mono(audio):
+    """One channel: a 2-D array holds its channels along its shorter side, (2, n) or (n, 2), and
+    they are averaged (a channel that is silent leaves the other's SNR as it was)."""
+    x = np.asarray(audio, np.float64)
+    if x.ndim == 2 and x.shape[0] != x.shape[1]:
+        x = x.mean(axis=int(np.argmin(x.shape)))
+    if x.ndim != 1:
+        raise ValueError(f"audio of shape {x.shape}: expected samples (n,), or channels and samples "
+                         "as (channels, n) or (n, channels) with fewer channels than samples")
+    return x
+
+
+def scaled(x):
+    """The samples brought to unit power, whatever the recording's scale, with samples that are not
+    numbers (NaN, inf) made a gap of zeros; None for silence."""
+    x = np.where(np.isfinite(x), x, 0.0)
+    peak = np.max(np.abs(x), initial=0.0)
+    if peak == 0.0:
+        return None
+    x = x / peak  # first, so that squares neither overflow nor underflow
+    return x / np.sqrt(np.mean(x * x))
+
+
 class Band:
     """The recording's spectrum, from which the band around one signal is cut and brought down to
     32 samples per symbol, where its start and frequency are measured and its tones read."""
@@ -151,7 +188,10 @@ class Band:
             payload = decode_tones(self.tone_values(y, base, start, freq), m)
             if payload is None:
                 return None
-        start, freq = self.align(y, base, start, freq, [(0, m.frame(m.codec.encode(payload)))], 2, 0.25)
+        tones = m.frame(m.codec.encode(payload))
+        start, freq = self.align(y, base, start, freq, [(0, tones)], 2, 0.25)
+        if agreement(self.tone_values(y, base, start, freq), tones) < m.min_agreement:
+            return None  # a codeword that passed the CRC but is not what the audio holds
         return payload, start, freq
 
     def around(self, freq):
@@ -169,21 +209,19 @@ class Band:
         tones), ...] in runs of one length: each run added coherently over a fine grid of
         frequencies, the runs' powers added."""
         m0 = int(round(start / self.down))
-        runs = []
-        for first, tones in known:
+        size = 32 * len(known[0][1])
+        offsets, shifts = fine_shifts(size, span * self.mode.spacing, self.fs)
+        refs = []
+        for _, tones in known:
             step = np.repeat(freq + np.asarray(tones) * self.mode.spacing - base, 32) / self.fs
-            ref = np.exp(-2j * np.pi * (np.cumsum(step) - step))  # conjugate, phase 0 at the run's start
-            at = self.PAD + m0 + 32 * first - reach
-            windows = np.lib.stride_tricks.sliding_window_view(y[at:at + 2 * reach + ref.size], ref.size)
-            runs.append(windows * ref)
-        nfft = scipy.fft.next_fast_len(2 * runs[0].shape[1])
-        offsets = scipy.fft.fftfreq(nfft, 1 / self.fs)
-        near = np.flatnonzero(np.abs(offsets) <= span * self.mode.spacing)
-        level = np.sqrt(np.sum(np.abs(scipy.fft.fft(np.array(runs), nfft, axis=2)[:, :, near]) ** 2, axis=0))
+            refs.append(np.exp(-2j * np.pi * (np.cumsum(step) - step)))  # conjugate, phase 0 at the run's start
+        at = self.PAD + m0 - reach + 32 * np.array([first for first, _ in known])
+        windows = np.lib.stride_tricks.sliding_window_view(y, size)[at[:, None] + np.arange(2 * reach + 1)]
+        level = np.sqrt(np.sum(np.abs((windows * np.array(refs)[:, None, :]) @ shifts) ** 2, axis=0))
         t, b = np.unravel_index(np.argmax(level), level.shape)
         dt = peak_offset(level[t - 1, b], level[t, b], level[t + 1, b], True) if 0 < t < len(level) - 1 else 0.0
         df = peak_offset(level[t, b - 1], level[t, b], level[t, b + 1]) if 0 < b < level.shape[1] - 1 else 0.0
-        return (m0 - reach + t + dt) * self.down, freq + offsets[near[b]] + df * self.fs / nfft
+        return (m0 - reach + t + dt) * self.down, freq + offsets[b] + df * (offsets[1] - offsets[0])
 
     def tone_values(self, y, base, start, freq):
         """Each frame symbol's complex amplitude at each tone; the phase of a steady signal runs on
@@ -213,6 +251,11 @@ def decode_tones(values, m):
     return payload
 
 
+def agreement(values, tones):
+    """The share of a frame's symbols whose strongest tone is the one the frame sends."""
+    return float(np.mean(np.argmax(np.abs(values), axis=1) == tones))
+
+
 def derotated(values, mode, symbols, tones):
     """The tone amplitudes turned so that the signal's own are real: its phase runs on the straight
     line along which the given symbols' tones add up best."""
@@ -231,6 +274,15 @@ def soft_values(values, tables, coherent):
         level = level.real if coherent else np.abs(level)
         llr[slots] = level[:, zeros].max(axis=2) - level[:, ones].max(axis=2)
     return (LLR_SCALE / max(np.std(llr), 1e-30) * llr).astype(np.float32)
+
+
+@functools.cache
+def fine_shifts(size, span_hz, fs):
+    """Frequency offsets within `span_hz`, half a bin of `size` samples apart, and the phase ramps
+    that take a window of `size` samples down by each."""
+    step = fs / (2 * size)
+    offsets = np.arange(-np.floor(span_hz / step), np.floor(span_hz / step) + 1) * step
+    return offsets, np.exp(-2j * np.pi * np.outer(np.arange(size), offsets) / fs)
 
 
 def peak_offset(left, mid, right, triangle=False):
