@@ -11,7 +11,6 @@ search runs again: FT8 around the signals taken out that were strong enough to h
 (whose search is cheap) over the whole band."""
 
 import fractions
-import functools
 import itertools
 
 import numpy as np
@@ -80,13 +79,13 @@ MODES = {
     "ft8": Mode(kavro_sdr.ft8_sync, kavro_sdr.Ft8Codec, kavro_sdr.Ft8Mod, 1920, 6.25, 79,
                 [0, 1, 3, 2, 5, 6, 4, 7], [(0, FT8_COSTAS), (36, FT8_COSTAS), (72, FT8_COSTAS)],
                 [np.arange(7, 36), np.arange(43, 72)],
-                group=3, dt_max=2.5, passes=3, candidates=60, whole_band=False, min_sync=7,
-                min_agreement=0.4),
+                group=3, dt_max=2.5, passes=3, candidates=150, whole_band=False, min_sync=7,
+                min_agreement=0.35),
     "ft4": Mode(kavro_sdr.ft4_sync, kavro_sdr.Ft4Codec, kavro_sdr.Ft4Mod, 576, 62.5 / 3, 105, [0, 1, 3, 2],
                 [(1, [0, 1, 3, 2]), (34, [1, 0, 2, 3]), (67, [2, 3, 1, 0]), (100, [3, 2, 0, 1])],
                 [np.arange(5, 34), np.arange(38, 67), np.arange(71, 100)],
                 group=4, dt_max=1.5, passes=4, candidates=250, whole_band=True, min_sync=5,
-                min_agreement=0.5),
+                min_agreement=0.45),
 }
 
 
@@ -106,18 +105,16 @@ def decode_recording(audio, fs, mode="ft8"):
     iq = np.zeros(lead + x.size, np.complex128)
     iq[lead:] = scipy.signal.hilbert(x)
     last_start = int(np.ceil((lead + (DT_NOMINAL + m.dt_max) * FS) / m.sps))  # in symbols
-    found, decoded, spans = set(), [], [BAND_HZ]
+    found, decoded, hiding = set(), [], None
     for _ in range(m.passes):
-        band, iq32, new = Band(iq, m), iq.astype(np.complex64), []
-        for lo, hi in spans:
-            for c in m.sync(iq32, FS, lo, hi, 0, last_start, m.candidates if (lo, hi) == BAND_HZ else FEW):
-                start, freq = c["time_sym"] * m.sps, lo + c["freq_bin"] * m.spacing
-                if any(abs(start - s) < m.sps and abs(freq - f) < m.spacing for _, s, f in new):
-                    continue  # a signal decoded in this pass, seen from a neighbouring point
-                got = band.decode(c["llr"], start, freq)
-                if got is not None and got[0] not in found and got[0] != bytes(10):
-                    found.add(got[0])
-                    new.append(got)
+        band, new = Band(iq, m), []
+        for llr, start, freq in candidates(band, iq, last_start, hiding):
+            if any(abs(start - s) < m.sps and abs(freq - f) < m.spacing for _, s, f in new):
+                continue  # a signal decoded in this pass, seen from a neighbouring point
+            got = band.decode(llr, start, freq)
+            if got is not None and got[0] not in found and got[0] != bytes(10):
+                found.add(got[0])
+                new.append(got)
         n0, hiding = noise_density(iq[lead:], m.sps), []
         for payload, start, freq in new:
             frame = m.mod(FS, freq, 0.0, 1.0).modulate(m.codec.encode(payload))
@@ -125,13 +122,26 @@ def decode_recording(audio, fs, mode="ft8"):
             decoded.append((payload, freq, (start - lead) / FS - DT_NOMINAL, power))
             if power > n0 * 2500 * 10 ** (HIDING_DB / 10):
                 hiding.append(freq)
-        spans = [BAND_HZ] if m.whole_band else merged([(f - 6 * m.spacing, f + 6 * m.spacing) for f in hiding],
-                                                      9 * m.spacing)
-        if not new or not spans:
+        if not new or not (hiding or m.whole_band):
             break
     return [{"text": text(payload), "freq_hz": round(float(freq), 1), "dt_s": round(float(dt), 2) + 0.0,
              "snr_db": round(float(10 * np.log10(max(power / (n0 * 2500), 1e-4))), 1)}
             for payload, freq, dt, power in decoded]
+
+
+def candidates(band, iq, last_start, hiding):
+    """(soft values or None, start, tone-0 frequency) of the frames to try: from the search over
+    the whole band on the first pass (FT4, whose search is cheap: on every pass), else from the
+    Costas patterns around each signal taken out that was strong enough to hide another."""
+    m = band.mode
+    if hiding is None or m.whole_band:
+        return [(c["llr"], c["time_sym"] * m.sps, BAND_HZ[0] + c["freq_bin"] * m.spacing)
+                for c in m.sync(iq.astype(np.complex64), FS, *BAND_HZ, 0, last_start, m.candidates)]
+    found = []
+    for start, freq in (point for f in hiding for point in band.hidden(f, last_start * m.sps, FEW)):
+        if not any(abs(start - s) < m.sps and abs(freq - f) < m.spacing for _, s, f in found):
+            found.append((None, start, freq))
+    return found
 
 
 def rate_ratio(fs):
@@ -179,20 +189,44 @@ class Band:
         self.fs = FS / self.down
 
     def decode(self, llr, start, freq):
-        """(payload, start, frequency) of the frame a candidate points to, or None."""
+        """(payload, start, frequency) of the frame a candidate points to, or None; `llr` are the
+        search's soft values, if any."""
         m = self.mode
         y, base = self.around(freq)
-        start, freq = self.align(y, base, start, freq, m.costas, 24, 0.75)
-        payload = m.codec.decode_soft(llr)
+        start, freq = self.align(y, base, start, freq, m.costas, 24, 2, 0.75)
+        payload = None if llr is None else m.codec.decode_soft(llr)
         if payload is None:
             payload = decode_tones(self.tone_values(y, base, start, freq), m)
             if payload is None:
                 return None
         tones = m.frame(m.codec.encode(payload))
-        start, freq = self.align(y, base, start, freq, [(0, tones)], 2, 0.25)
-        if agreement(self.tone_values(y, base, start, freq), tones) < m.min_agreement:
+        start, freq = self.align(y, base, start, freq, [(0, tones)], 2, 1, 0.25)
+        if agreement(self.tone_values(y, base, start, freq), tones, m) < m.min_agreement:
             return None  # a codeword that passed the CRC but is not what the audio holds
         return payload, start, freq
+
+    def hidden(self, freq, last_start, count):
+        """(start, tone-0 frequency) of the `count` frames whose Costas arrays stand out most, with
+        tone 0 within six spacings of `freq` and starts up to `last_start`: on a grid of quarter
+        symbols and quarter spacings, the power of the arrays' tones over that of all tones in
+        their symbols."""
+        m = self.mode
+        y, base = self.around(freq)
+        rows = np.lib.stride_tricks.sliding_window_view(y[self.PAD:], 32)[::8]
+        power = scipy.fft.fftshift(np.abs(scipy.fft.fft(rows, 128, axis=1)) ** 2, axes=1)
+        bin_hz = self.fs / 128
+        bins = 64 + int(round((freq - base) / bin_hz)) + np.arange(-24, 25)
+        every = sum(power[:, bins + 4 * t] for t in range(m.tones))
+        starts = int(last_start / self.down) // 8 + 1
+        cells = [(4 * (first + j), 4 * tone) for first, tones in m.costas for j, tone in enumerate(tones)]
+        score = (sum(power[r:r + starts, bins + c] for r, c in cells)
+                 / np.maximum(sum(every[r:r + starts] for r, _ in cells), 1e-30))
+        points = []
+        for _ in range(count):
+            r, k = np.unravel_index(np.argmax(score), score.shape)
+            points.append((8 * r * self.down, base + (bins[k] - 64) * bin_hz))
+            score[max(r - 3, 0):r + 4, max(k - 3, 0):k + 4] = -1.0
+        return points
 
     def around(self, freq):
         """The band around a signal whose tone 0 is near `freq`, mixed down by the returned
@@ -203,25 +237,29 @@ class Band:
         tail = np.zeros(self.PAD + 32 * self.mode.length, complex)
         return np.concatenate([np.zeros(self.PAD, complex), y, tail]), k0 * FS / self.n
 
-    def align(self, y, base, start, freq, known, reach, span):
+    def align(self, y, base, start, freq, known, reach, hop, span):
         """Start (sample) and tone-0 frequency (Hz) of a frame from a guess within `reach`
-        samples at 32 per symbol and `span` tone spacings, by its known tones [(first symbol,
+        samples at 32 per symbol, looked at every `hop` samples, and `span` tone spacings, by its
+        known tones [(first symbol,
         tones), ...] in runs of one length: each run added coherently over a fine grid of
         frequencies, the runs' powers added."""
         m0 = int(round(start / self.down))
         size = 32 * len(known[0][1])
-        offsets, shifts = fine_shifts(size, span * self.mode.spacing, self.fs)
         refs = []
         for _, tones in known:
             step = np.repeat(freq + np.asarray(tones) * self.mode.spacing - base, 32) / self.fs
             refs.append(np.exp(-2j * np.pi * (np.cumsum(step) - step)))  # conjugate, phase 0 at the run's start
         at = self.PAD + m0 - reach + 32 * np.array([first for first, _ in known])
-        windows = np.lib.stride_tricks.sliding_window_view(y, size)[at[:, None] + np.arange(2 * reach + 1)]
-        level = np.sqrt(np.sum(np.abs((windows * np.array(refs)[:, None, :]) @ shifts) ** 2, axis=0))
+        windows = np.lib.stride_tricks.sliding_window_view(y, size)[at[:, None] + np.arange(0, 2 * reach + 1, hop)]
+        nfft = scipy.fft.next_fast_len(2 * size)  # frequencies half a bin apart
+        offsets = scipy.fft.fftfreq(nfft, 1 / self.fs)
+        near = np.flatnonzero(np.abs(offsets) <= span * self.mode.spacing)
+        runs = scipy.fft.fft(windows * np.array(refs)[:, None, :], nfft, axis=2)[:, :, near]
+        level = np.sqrt(np.sum(runs.real ** 2 + runs.imag ** 2, axis=0))
         t, b = np.unravel_index(np.argmax(level), level.shape)
         dt = peak_offset(level[t - 1, b], level[t, b], level[t + 1, b], True) if 0 < t < len(level) - 1 else 0.0
         df = peak_offset(level[t, b - 1], level[t, b], level[t, b + 1]) if 0 < b < level.shape[1] - 1 else 0.0
-        return (m0 - reach + t + dt) * self.down, freq + offsets[b] + df * (offsets[1] - offsets[0])
+        return (m0 - reach + hop * (t + dt)) * self.down, freq + offsets[near[b]] + df * self.fs / nfft
 
     def tone_values(self, y, base, start, freq):
         """Each frame symbol's complex amplitude at each tone; the phase of a steady signal runs on
@@ -251,15 +289,17 @@ def decode_tones(values, m):
     return payload
 
 
-def agreement(values, tones):
-    """The share of a frame's symbols whose strongest tone is the one the frame sends."""
-    return float(np.mean(np.argmax(np.abs(values), axis=1) == tones))
+def agreement(values, tones, mode):
+    """The share of a frame's data symbols whose strongest tone is the one the frame sends (the
+    Costas arrays agree just as well with another message sent by the same station)."""
+    data = np.concatenate(mode.blocks)
+    return float(np.mean(np.argmax(np.abs(values[data]), axis=1) == tones[data]))
 
 
 def derotated(values, mode, symbols, tones):
     """The tone amplitudes turned so that the signal's own are real: its phase runs on the straight
     line along which the given symbols' tones add up best."""
-    sums = mode.turns[:, symbols] @ values[symbols, tones]
+    sums = np.sum(mode.turns[:, symbols] * values[symbols, tones], axis=1)  # not BLAS, whose threads cost more than this small product
     best = np.argmax(np.abs(sums))
     return values * np.exp(-1j * (mode.slopes[best] * np.arange(len(values)) + np.angle(sums[best])))[:, None]
 
@@ -274,15 +314,6 @@ def soft_values(values, tables, coherent):
         level = level.real if coherent else np.abs(level)
         llr[slots] = level[:, zeros].max(axis=2) - level[:, ones].max(axis=2)
     return (LLR_SCALE / max(np.std(llr), 1e-30) * llr).astype(np.float32)
-
-
-@functools.cache
-def fine_shifts(size, span_hz, fs):
-    """Frequency offsets within `span_hz`, half a bin of `size` samples apart, and the phase ramps
-    that take a window of `size` samples down by each."""
-    step = fs / (2 * size)
-    offsets = np.arange(-np.floor(span_hz / step), np.floor(span_hz / step) + 1) * step
-    return offsets, np.exp(-2j * np.pi * np.outer(np.arange(size), offsets) / fs)
 
 
 def peak_offset(left, mid, right, triangle=False):
@@ -316,19 +347,6 @@ def noise_density(iq, sps):
     power = np.mean(np.abs(scipy.fft.fft(rows, axis=1)) ** 2, axis=0)
     freqs = scipy.fft.fftfreq(sps, 1 / FS)
     return float(np.median(power[(freqs >= BAND_HZ[0]) & (freqs <= BAND_HZ[1])])) / (sps * FS)
-
-
-def merged(spans, gap):
-    """Frequency spans within the band, joined where they overlap or leave less than `gap` between
-    them (searching a short gap costs less than another search)."""
-    out = []
-    for lo, hi in sorted(spans):
-        lo, hi = max(lo, BAND_HZ[0]), min(hi, BAND_HZ[1])
-        if out and lo <= out[-1][1] + gap:
-            out[-1] = (out[-1][0], max(out[-1][1], hi))
-        else:
-            out.append((lo, hi))
-    return out
 
 
 def text(payload):
