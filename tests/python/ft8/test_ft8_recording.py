@@ -154,7 +154,7 @@ FT4_SIGNALS = [  # message, tone-0 frequency (Hz), DT (s), SNR (dB in 2500 Hz)
     ("CQ JA1XYZ PM95", 1980.0, 0.5, -10.0),
     ("JA1XYZ VK2ABC QF56", 2030.0, -0.2, -5.0),
     ("VK2ABC JA1XYZ RR73", 2500.0, 0.7, -8.0),
-    ("CQ PY2ABC GG66", 2700.0, -0.6, -13.0),
+    ("CQ PY2ABC GG66", 2700.0, -0.6, -15.5),
 ]
 
 
