@@ -1,14 +1,17 @@
 """From a recording to messages: every FT8 (or FT4) signal in one period of real audio.
 
-`ft8_sync` (`ft4_sync`) finds candidates over the whole DT range, on the analytic signal behind
-enough zeros that a frame may start before the recording. A candidate whose soft values from the
-search do not decode is measured finely on its Costas arrays and decoded from soft values of our
-own: with the signal's phase followed along the frame (coherent), then over groups of three (FT4:
-four) neighbouring symbols added coherently, then symbol by symbol. Each decoded message is made
-again with `Ft8Codec.encode` and `Ft8Mod` at its start and frequency, measured on the whole frame,
-fitted in amplitude and phase two symbols at a time and subtracted from the recording, and the
-search runs again: FT8 around the signals taken out that were strong enough to hide another, FT4
-(whose search is cheap) over the whole band."""
+The audio is made one channel (a stereo pair's mean), its samples that are not numbers a gap of
+zeros, its power one and its rate 12000 Hz. `ft8_sync` (`ft4_sync`) finds candidates over the
+whole band and DT range, on the analytic signal behind enough zeros that a frame may start before
+the recording. A candidate whose soft values from the search do not decode is measured finely on
+its Costas arrays and decoded from soft values of our own: with the signal's phase followed along
+the frame (coherent), then over groups of three (FT4: four) neighbouring symbols added coherently,
+then symbol by symbol. A decoded message stands only if its frame, made again and measured where
+it was found, agrees with the audio: the 14-bit CRC lets a wrong codeword through now and then,
+and several sets of soft values give it several chances. Each message is made again with
+`Ft8Codec.encode` and `Ft8Mod`, fitted in amplitude and phase two symbols at a time and subtracted
+from the recording, and the search runs again: FT8 for Costas patterns around the signals taken
+out that were strong enough to hide another, FT4 (whose search is cheap) over the whole band."""
 
 import fractions
 import itertools
@@ -39,7 +42,7 @@ class Mode:
         self.blocks = blocks  # the frame symbols of each run of data tones
         self.dt_max, self.passes, self.candidates, self.whole_band = dt_max, passes, candidates, whole_band
         self.min_sync = min_sync  # Costas tones found strongest before our own soft values are tried
-        self.min_agreement = min_agreement  # share of symbols whose strongest tone a decode must send
+        self.min_agreement = min_agreement  # share of data symbols whose strongest tone a decode sends
         self.known = (np.concatenate([first + np.arange(len(t)) for first, t in costas]),
                       np.concatenate([t for _, t in costas]))
         self.slopes = np.linspace(-np.pi / 8, np.pi / 8, 201)  # of phase lines: up to 1/16 turn a symbol
@@ -75,6 +78,8 @@ class Mode:
 
 
 FT8_COSTAS = [3, 1, 4, 0, 6, 5, 2]
+# min_agreement: a wrong codeword's data tones are strongest in about 1/8 (FT4: 1/4) of their
+# symbols, a true decode's in at least 0.43 (FT4: 0.54) even among crowded, weak signals.
 MODES = {
     "ft8": Mode(kavro_sdr.ft8_sync, kavro_sdr.Ft8Codec, kavro_sdr.Ft8Mod, 1920, 6.25, 79,
                 [0, 1, 3, 2, 5, 6, 4, 7], [(0, FT8_COSTAS), (36, FT8_COSTAS), (72, FT8_COSTAS)],
@@ -138,7 +143,7 @@ def candidates(band, iq, last_start, hiding):
         return [(c["llr"], c["time_sym"] * m.sps, BAND_HZ[0] + c["freq_bin"] * m.spacing)
                 for c in m.sync(iq.astype(np.complex64), FS, *BAND_HZ, 0, last_start, m.candidates)]
     found = []
-    for start, freq in (point for f in hiding for point in band.hidden(f, last_start * m.sps, FEW)):
+    for start, freq in (point for h in hiding for point in band.hidden(h, last_start * m.sps, FEW)):
         if not any(abs(start - s) < m.sps and abs(freq - f) < m.spacing for _, s, f in found):
             found.append((None, start, freq))
     return found
