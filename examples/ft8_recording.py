@@ -35,12 +35,13 @@ class Mode:
     passes, candidates and Costas tones it takes."""
 
     def __init__(self, sync, codec, mod, sps, spacing, length, gray, costas, blocks, group, dt_max,
-                 passes, candidates, whole_band, min_sync, min_agreement):
+                 passes, candidates, whole_band, min_screen, min_sync, min_agreement):
         self.sync, self.codec, self.mod = sync, codec, mod
         self.sps, self.spacing, self.length, self.tones = sps, spacing, length, len(gray)
         self.costas = costas  # (first symbol, tones) of each Costas array
         self.blocks = blocks  # the frame symbols of each run of data tones
         self.dt_max, self.passes, self.candidates, self.whole_band = dt_max, passes, candidates, whole_band
+        self.min_screen = min_screen  # Costas tones found strongest, near the search's point, to measure it
         self.min_sync = min_sync  # Costas tones found strongest before our own soft values are tried
         self.min_agreement = min_agreement  # share of data symbols whose strongest tone a decode sends
         self.known = (np.concatenate([first + np.arange(len(t)) for first, t in costas]),
@@ -84,12 +85,12 @@ MODES = {
     "ft8": Mode(kavro_sdr.ft8_sync, kavro_sdr.Ft8Codec, kavro_sdr.Ft8Mod, 1920, 6.25, 79,
                 [0, 1, 3, 2, 5, 6, 4, 7], [(0, FT8_COSTAS), (36, FT8_COSTAS), (72, FT8_COSTAS)],
                 [np.arange(7, 36), np.arange(43, 72)],
-                group=3, dt_max=2.5, passes=3, candidates=150, whole_band=False, min_sync=7,
+                group=3, dt_max=2.5, passes=3, candidates=500, whole_band=False, min_screen=9, min_sync=7,
                 min_agreement=0.35),
     "ft4": Mode(kavro_sdr.ft4_sync, kavro_sdr.Ft4Codec, kavro_sdr.Ft4Mod, 576, 62.5 / 3, 105, [0, 1, 3, 2],
                 [(1, [0, 1, 3, 2]), (34, [1, 0, 2, 3]), (67, [2, 3, 1, 0]), (100, [3, 2, 0, 1])],
                 [np.arange(5, 34), np.arange(38, 67), np.arange(71, 100)],
-                group=4, dt_max=1.5, passes=4, candidates=250, whole_band=True, min_sync=5,
+                group=4, dt_max=1.5, passes=4, candidates=250, whole_band=True, min_screen=0, min_sync=5,
                 min_agreement=0.45),
 }
 
@@ -140,8 +141,11 @@ def candidates(band, iq, last_start, hiding):
     Costas patterns around each signal taken out that was strong enough to hide another."""
     m = band.mode
     if hiding is None or m.whole_band:
-        return [(c["llr"], c["time_sym"] * m.sps, BAND_HZ[0] + c["freq_bin"] * m.spacing)
-                for c in m.sync(iq.astype(np.complex64), FS, *BAND_HZ, 0, last_start, m.candidates)]
+        found = m.sync(iq.astype(np.complex64), FS, *BAND_HZ, 0, last_start, m.candidates)
+        points = np.array([(c["time_sym"] * m.sps, BAND_HZ[0] + c["freq_bin"] * m.spacing) for c in found])
+        tones = band.costas_found(points) if found else []
+        return [(c["llr"], start, freq) for c, (start, freq), n in zip(found, points, tones)
+                if n >= m.min_screen or m.codec.decode_soft(c["llr"]) is not None]
     found = []
     for start, freq in (point for h in hiding for point in band.hidden(h, last_start * m.sps, FEW)):
         if not any(abs(start - s) < m.sps and abs(freq - f) < m.spacing for _, s, f in found):
@@ -192,6 +196,7 @@ class Band:
         self.n = self.m * self.down
         self.spectrum = scipy.fft.fft(iq, self.n)
         self.fs = FS / self.down
+        self.waterfall = None
 
     def decode(self, llr, start, freq):
         """(payload, start, frequency) of the frame a candidate points to, or None; `llr` are the
@@ -209,6 +214,28 @@ class Band:
         if agreement(self.tone_values(y, base, start, freq), tones, m) < m.min_agreement:
             return None  # a codeword that passed the CRC but is not what the audio holds
         return payload, start, freq
+
+    def costas_found(self, points):
+        """For each (start, tone-0 frequency) on the search's grid of whole symbols and spacings,
+        the most Costas tones found strongest in their symbols within half a symbol and half a
+        spacing, on a grid of quarters: whether a point is worth measuring finely."""
+        m = self.mode
+        if self.waterfall is None:  # the band 75-3075 Hz at 3000 Hz, quarter-symbol rows, quarter-spacing bins
+            k0 = int(round(1575.0 * self.n / FS))
+            z = scipy.fft.ifft(self.spectrum[(k0 + scipy.fft.fftfreq(self.n // 4, 4 / self.n).astype(int)) % self.n])
+            size = m.sps // 4
+            rows = np.lib.stride_tricks.sliding_window_view(z, size)[::size // 4]
+            power = np.abs(scipy.fft.fft(rows, 4 * size, axis=1)) ** 2
+            self.waterfall = (scipy.fft.fftshift(power, axes=1), k0 * FS / self.n - 3000.0 / 2, 3000.0 / (4 * size))
+        power, low, bin_hz = self.waterfall
+        near = np.arange(-2, 3)
+        row = (np.round(points[:, 0] / (m.sps / 4)).astype(int)[:, None, None, None] + near[:, None, None]
+               + 4 * m.known[0])
+        column = (np.round((points[:, 1] - low) / bin_hz).astype(int)[:, None, None, None] + near[:, None]
+                  )[..., None] + 4 * np.arange(m.tones)
+        cells = power[np.clip(row, 0, len(power) - 1)[..., None], np.clip(column, 0, power.shape[1] - 1)]
+        hits = np.sum(np.argmax(cells, axis=-1) == m.known[1], axis=-1)
+        return hits.reshape(len(points), -1).max(axis=1)
 
     def hidden(self, freq, last_start, count):
         """(start, tone-0 frequency) of the `count` frames whose Costas arrays stand out most, with
