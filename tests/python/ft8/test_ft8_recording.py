@@ -134,7 +134,7 @@ def test_weak_signals_in_the_clear_beside_a_busy_band(tmp_path):
     freqs = rng.uniform(200, 2800, len(strong))
     for message, freq in zip(strong, freqs):
         add(audio, library_frame("ft8", message, freq, rng), rng.uniform(-2, 2), rng.uniform(-10, 6))
-    weak = [("CQ K9WEK EN52", 0.7, -18.0), ("CQ DL9WEK JO62", 1.6, -18.0)]
+    weak = [("CQ K9WEK EN52", 0.7, -20.0), ("CQ DL9WEK JO62", 1.6, -20.0)]
     clear = [f for f in rng.permutation(np.arange(250.0, 2750.0, 10.0)) if np.all(np.abs(freqs - f) > 60)]
     for (message, dt, snr), freq in zip(weak, clear[:2]):
         add(audio, ft8sim_frame(tmp_path, message, freq), dt, snr)
