@@ -14,6 +14,7 @@ from the recording, and the search runs again: FT8 for Costas patterns around th
 out that were strong enough to hide another, FT4 (whose search is cheap) over the whole band."""
 
 import fractions
+import functools
 import itertools
 
 import numpy as np
@@ -143,9 +144,9 @@ def candidates(band, iq, last_start, hiding):
     if hiding is None or m.whole_band:
         found = m.sync(iq.astype(np.complex64), FS, *BAND_HZ, 0, last_start, m.candidates)
         points = np.array([(c["time_sym"] * m.sps, BAND_HZ[0] + c["freq_bin"] * m.spacing) for c in found])
-        tones = band.costas_found(points) if found else []
-        return [(c["llr"], start, freq) for c, (start, freq), n in zip(found, points, tones)
-                if n >= m.min_screen or m.codec.decode_soft(c["llr"]) is not None]
+        likely = band.costas_found(points) >= m.min_screen if m.min_screen and found else [True] * len(found)
+        return [(c["llr"], start, freq) for c, (start, freq), ok in zip(found, points, likely)
+                if ok or m.codec.decode_soft(c["llr"]) is not None]
     found = []
     for start, freq in (point for h in hiding for point in band.hidden(h, last_start * m.sps, FEW)):
         if not any(abs(start - s) < m.sps and abs(freq - f) < m.spacing for _, s, f in found):
@@ -196,7 +197,6 @@ class Band:
         self.n = self.m * self.down
         self.spectrum = scipy.fft.fft(iq, self.n)
         self.fs = FS / self.down
-        self.waterfall = None
 
     def decode(self, llr, start, freq):
         """(payload, start, frequency) of the frame a candidate points to, or None; `llr` are the
@@ -215,25 +215,29 @@ class Band:
             return None  # a codeword that passed the CRC but is not what the audio holds
         return payload, start, freq
 
+    @functools.cached_property
+    def waterfall(self):
+        """The band 75-3075 Hz brought down to 3000 Hz, in rows a quarter symbol apart and bins a
+        quarter spacing apart: (power, frequency of bin 0, bin width)."""
+        k0 = int(round(1575.0 * self.n / FS))
+        z = scipy.fft.ifft(self.spectrum[(k0 + scipy.fft.fftfreq(self.n // 4, 4 / self.n).astype(int)) % self.n])
+        size = self.mode.sps // 4
+        rows = np.lib.stride_tricks.sliding_window_view(z, size)[::size // 4]
+        power = scipy.fft.fftshift(np.abs(scipy.fft.fft(rows, 4 * size, axis=1)) ** 2, axes=1)
+        return power, k0 * FS / self.n - 1500.0, 3000.0 / (4 * size)
+
     def costas_found(self, points):
         """For each (start, tone-0 frequency) on the search's grid of whole symbols and spacings,
         the most Costas tones found strongest in their symbols within half a symbol and half a
         spacing, on a grid of quarters: whether a point is worth measuring finely."""
         m = self.mode
-        if self.waterfall is None:  # the band 75-3075 Hz at 3000 Hz, quarter-symbol rows, quarter-spacing bins
-            k0 = int(round(1575.0 * self.n / FS))
-            z = scipy.fft.ifft(self.spectrum[(k0 + scipy.fft.fftfreq(self.n // 4, 4 / self.n).astype(int)) % self.n])
-            size = m.sps // 4
-            rows = np.lib.stride_tricks.sliding_window_view(z, size)[::size // 4]
-            power = np.abs(scipy.fft.fft(rows, 4 * size, axis=1)) ** 2
-            self.waterfall = (scipy.fft.fftshift(power, axes=1), k0 * FS / self.n - 3000.0 / 2, 3000.0 / (4 * size))
         power, low, bin_hz = self.waterfall
         near = np.arange(-2, 3)
-        row = (np.round(points[:, 0] / (m.sps / 4)).astype(int)[:, None, None, None] + near[:, None, None]
-               + 4 * m.known[0])
-        column = (np.round((points[:, 1] - low) / bin_hz).astype(int)[:, None, None, None] + near[:, None]
-                  )[..., None] + 4 * np.arange(m.tones)
-        cells = power[np.clip(row, 0, len(power) - 1)[..., None], np.clip(column, 0, power.shape[1] - 1)]
+        row = np.round(points[:, 0] / (m.sps / 4)).astype(int)
+        column = np.round((points[:, 1] - low) / bin_hz).astype(int)
+        rows = row[:, None, None, None] + near[:, None, None] + 4 * m.known[0]  # points, time, 1, cells
+        columns = column[:, None, None, None, None] + near[:, None, None] + 4 * np.arange(m.tones)  # ..., tones
+        cells = power[np.clip(rows, 0, len(power) - 1)[..., None], np.clip(columns, 0, power.shape[1] - 1)]
         hits = np.sum(np.argmax(cells, axis=-1) == m.known[1], axis=-1)
         return hits.reshape(len(points), -1).max(axis=1)
 
