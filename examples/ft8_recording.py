@@ -1,16 +1,20 @@
 """From a recording to messages: every FT8 (or FT4) signal in one period of real audio.
 
-`ft8_sync` (`ft4_sync`) finds candidates over the whole DT range, on the analytic signal behind
-enough zeros that a frame may start before the recording. A candidate whose soft values from the
-search do not decode is measured finely on its Costas arrays and decoded from soft values of our
-own: with the signal's phase followed along the frame (coherent), then over groups of three (FT4:
-four) neighbouring symbols added coherently, then symbol by symbol. Each decoded message is made
-again with `Ft8Codec.encode` and `Ft8Mod` at its start and frequency, measured on the whole frame,
-fitted in amplitude and phase two symbols at a time and subtracted from the recording, and the
-search runs again: FT8 around the signals taken out that were strong enough to hide another, FT4
-(whose search is cheap) over the whole band."""
+The audio is made one channel (a stereo pair's mean), its samples that are not numbers a gap of
+zeros, its power one and its rate 12000 Hz. `ft8_sync` (`ft4_sync`) finds candidates over the
+whole band and DT range, on the analytic signal behind enough zeros that a frame may start before
+the recording. A candidate whose soft values from the search do not decode is measured finely on
+its Costas arrays and decoded from soft values of our own: with the signal's phase followed along
+the frame (coherent), then over groups of three (FT4: four) neighbouring symbols added coherently,
+then symbol by symbol. A decoded message stands only if its frame, made again and measured where
+it was found, agrees with the audio: the 14-bit CRC lets a wrong codeword through now and then,
+and several sets of soft values give it several chances. Each message is made again with
+`Ft8Codec.encode` and `Ft8Mod`, fitted in amplitude and phase two symbols at a time and subtracted
+from the recording, and the search runs again: FT8 for Costas patterns around the signals taken
+out that were strong enough to hide another, FT4 (whose search is cheap) over the whole band."""
 
 import fractions
+import functools
 import itertools
 
 import numpy as np
@@ -32,13 +36,15 @@ class Mode:
     passes, candidates and Costas tones it takes."""
 
     def __init__(self, sync, codec, mod, sps, spacing, length, gray, costas, blocks, group, dt_max,
-                 passes, candidates, whole_band, min_sync):
+                 passes, candidates, whole_band, min_screen, min_sync, min_agreement):
         self.sync, self.codec, self.mod = sync, codec, mod
         self.sps, self.spacing, self.length, self.tones = sps, spacing, length, len(gray)
         self.costas = costas  # (first symbol, tones) of each Costas array
         self.blocks = blocks  # the frame symbols of each run of data tones
         self.dt_max, self.passes, self.candidates, self.whole_band = dt_max, passes, candidates, whole_band
+        self.min_screen = min_screen  # Costas tones found strongest, near the search's point, to measure it
         self.min_sync = min_sync  # Costas tones found strongest before our own soft values are tried
+        self.min_agreement = min_agreement  # share of data symbols whose strongest tone a decode sends
         self.known = (np.concatenate([first + np.arange(len(t)) for first, t in costas]),
                       np.concatenate([t for _, t in costas]))
         self.slopes = np.linspace(-np.pi / 8, np.pi / 8, 201)  # of phase lines: up to 1/16 turn a symbol
@@ -74,15 +80,19 @@ class Mode:
 
 
 FT8_COSTAS = [3, 1, 4, 0, 6, 5, 2]
+# min_agreement: a wrong codeword's data tones are strongest in about 1/8 (FT4: 1/4) of their
+# symbols, a true decode's in at least 0.43 (FT4: 0.54) even among crowded, weak signals.
 MODES = {
     "ft8": Mode(kavro_sdr.ft8_sync, kavro_sdr.Ft8Codec, kavro_sdr.Ft8Mod, 1920, 6.25, 79,
                 [0, 1, 3, 2, 5, 6, 4, 7], [(0, FT8_COSTAS), (36, FT8_COSTAS), (72, FT8_COSTAS)],
                 [np.arange(7, 36), np.arange(43, 72)],
-                group=3, dt_max=2.5, passes=3, candidates=60, whole_band=False, min_sync=7),
+                group=3, dt_max=2.5, passes=3, candidates=500, whole_band=False, min_screen=9, min_sync=7,
+                min_agreement=0.35),
     "ft4": Mode(kavro_sdr.ft4_sync, kavro_sdr.Ft4Codec, kavro_sdr.Ft4Mod, 576, 62.5 / 3, 105, [0, 1, 3, 2],
                 [(1, [0, 1, 3, 2]), (34, [1, 0, 2, 3]), (67, [2, 3, 1, 0]), (100, [3, 2, 0, 1])],
                 [np.arange(5, 34), np.arange(38, 67), np.arange(71, 100)],
-                group=4, dt_max=1.5, passes=4, candidates=250, whole_band=True, min_sync=5),
+                group=4, dt_max=1.5, passes=4, candidates=250, whole_band=True, min_screen=0, min_sync=5,
+                min_agreement=0.45),
 }
 
 
@@ -92,26 +102,26 @@ def decode_recording(audio, fs, mode="ft8"):
     decoded, with "text", "freq_hz" (tone 0), "dt_s" (the start less the nominal 0.5 s into the
     period) and "snr_db" (in 2500 Hz)."""
     m = MODES[mode]
-    ratio = fractions.Fraction(FS, int(round(fs)))
-    x = np.asarray(audio, np.float64)
+    ratio = rate_ratio(fs)
+    x = scaled(mono(audio))
+    if x is None:
+        return []
     if ratio != 1:
         x = scipy.signal.resample_poly(x, ratio.numerator, ratio.denominator)
     lead = int(round((m.dt_max - DT_NOMINAL) * FS))  # zeros before a frame starting dt_max early
     iq = np.zeros(lead + x.size, np.complex128)
     iq[lead:] = scipy.signal.hilbert(x)
     last_start = int(np.ceil((lead + (DT_NOMINAL + m.dt_max) * FS) / m.sps))  # in symbols
-    found, decoded, spans = set(), [], [BAND_HZ]
+    found, decoded, hiding = set(), [], None
     for _ in range(m.passes):
-        band, iq32, new = Band(iq, m), iq.astype(np.complex64), []
-        for lo, hi in spans:
-            for c in m.sync(iq32, FS, lo, hi, 0, last_start, m.candidates if (lo, hi) == BAND_HZ else FEW):
-                start, freq = c["time_sym"] * m.sps, lo + c["freq_bin"] * m.spacing
-                if any(abs(start - s) < m.sps and abs(freq - f) < m.spacing for _, s, f in new):
-                    continue  # a signal decoded in this pass, seen from a neighbouring point
-                got = band.decode(c["llr"], start, freq)
-                if got is not None and got[0] not in found and got[0] != bytes(10):
-                    found.add(got[0])
-                    new.append(got)
+        band, new = Band(iq, m), []
+        for llr, start, freq in candidates(band, iq, last_start, hiding):
+            if any(abs(start - s) < m.sps and abs(freq - f) < m.spacing for _, s, f in new):
+                continue  # a signal decoded in this pass, seen from a neighbouring point
+            got = band.decode(llr, start, freq)
+            if got is not None and got[0] not in found and got[0] != bytes(10):
+                found.add(got[0])
+                new.append(got)
         n0, hiding = noise_density(iq[lead:], m.sps), []
         for payload, start, freq in new:
             frame = m.mod(FS, freq, 0.0, 1.0).modulate(m.codec.encode(payload))
@@ -119,13 +129,60 @@ def decode_recording(audio, fs, mode="ft8"):
             decoded.append((payload, freq, (start - lead) / FS - DT_NOMINAL, power))
             if power > n0 * 2500 * 10 ** (HIDING_DB / 10):
                 hiding.append(freq)
-        spans = [BAND_HZ] if m.whole_band else merged([(f - 6 * m.spacing, f + 6 * m.spacing) for f in hiding],
-                                                      9 * m.spacing)
-        if not new or not spans:
+        if not new or not (hiding or m.whole_band):
             break
     return [{"text": text(payload), "freq_hz": round(float(freq), 1), "dt_s": round(float(dt), 2) + 0.0,
              "snr_db": round(float(10 * np.log10(max(power / (n0 * 2500), 1e-4))), 1)}
             for payload, freq, dt, power in decoded]
+
+
+def candidates(band, iq, last_start, hiding):
+    """(soft values or None, start, tone-0 frequency) of the frames to try: from the search over
+    the whole band on the first pass (FT4, whose search is cheap: on every pass), else from the
+    Costas patterns around each signal taken out that was strong enough to hide another."""
+    m = band.mode
+    if hiding is None or m.whole_band:
+        found = m.sync(iq.astype(np.complex64), FS, *BAND_HZ, 0, last_start, m.candidates)
+        points = np.array([(c["time_sym"] * m.sps, BAND_HZ[0] + c["freq_bin"] * m.spacing) for c in found])
+        likely = band.costas_found(points) >= m.min_screen if m.min_screen and found else [True] * len(found)
+        return [(c["llr"], start, freq) for c, (start, freq), ok in zip(found, points, likely)
+                if ok or m.codec.decode_soft(c["llr"]) is not None]
+    found = []
+    for start, freq in (point for h in hiding for point in band.hidden(h, last_start * m.sps, FEW)):
+        if not any(abs(start - s) < m.sps and abs(freq - f) < m.spacing for _, s, f in found):
+            found.append((None, start, freq))
+    return found
+
+
+def rate_ratio(fs):
+    """FS over the sample rate, rounded to whole hertz."""
+    rate = float(fs)
+    if not (np.isfinite(rate) and rate >= 1):
+        raise ValueError(f"fs: the sample rate must be a finite number of hertz, 1 or more, not {fs!r}")
+    return fractions.Fraction(FS, int(round(rate)))
+
+
+def mono(audio):
+    """One channel: a 2-D array holds its channels along its shorter side, (2, n) or (n, 2), and
+    they are averaged (a channel that is silent leaves the other's SNR as it was)."""
+    x = np.asarray(audio, np.float64)
+    if x.ndim == 2 and x.shape[0] != x.shape[1]:
+        x = x.mean(axis=int(np.argmin(x.shape)))
+    if x.ndim != 1:
+        raise ValueError(f"audio of shape {x.shape}: expected samples (n,), or channels and samples "
+                         "as (channels, n) or (n, channels) with fewer channels than samples")
+    return x
+
+
+def scaled(x):
+    """The samples brought to unit power, whatever the recording's scale, with samples that are not
+    numbers (NaN, inf) made a gap of zeros; None for silence."""
+    x = np.where(np.isfinite(x), x, 0.0)
+    peak = np.max(np.abs(x), initial=0.0)
+    if peak == 0.0:
+        return None
+    x = x / peak  # first, so that squares neither overflow nor underflow
+    return x / np.sqrt(np.mean(x * x))
 
 
 class Band:
@@ -142,17 +199,70 @@ class Band:
         self.fs = FS / self.down
 
     def decode(self, llr, start, freq):
-        """(payload, start, frequency) of the frame a candidate points to, or None."""
+        """(payload, start, frequency) of the frame a candidate points to, or None; `llr` are the
+        search's soft values, if any."""
         m = self.mode
         y, base = self.around(freq)
-        start, freq = self.align(y, base, start, freq, m.costas, 24, 0.75)
-        payload = m.codec.decode_soft(llr)
+        start, freq = self.align(y, base, start, freq, m.costas, 24, 2, 0.75)
+        payload = None if llr is None else m.codec.decode_soft(llr)
         if payload is None:
             payload = decode_tones(self.tone_values(y, base, start, freq), m)
             if payload is None:
                 return None
-        start, freq = self.align(y, base, start, freq, [(0, m.frame(m.codec.encode(payload)))], 2, 0.25)
+        tones = m.frame(m.codec.encode(payload))
+        start, freq = self.align(y, base, start, freq, [(0, tones)], 2, 1, 0.25)
+        if agreement(self.tone_values(y, base, start, freq), tones, m) < m.min_agreement:
+            return None  # a codeword that passed the CRC but is not what the audio holds
         return payload, start, freq
+
+    @functools.cached_property
+    def waterfall(self):
+        """The band 75-3075 Hz brought down to 3000 Hz, in rows a quarter symbol apart and bins a
+        quarter spacing apart: (power, frequency of bin 0, bin width)."""
+        k0 = int(round(1575.0 * self.n / FS))
+        z = scipy.fft.ifft(self.spectrum[(k0 + scipy.fft.fftfreq(self.n // 4, 4 / self.n).astype(int)) % self.n])
+        size = self.mode.sps // 4
+        rows = np.lib.stride_tricks.sliding_window_view(z, size)[::size // 4]
+        power = scipy.fft.fftshift(np.abs(scipy.fft.fft(rows, 4 * size, axis=1)) ** 2, axes=1)
+        return power, k0 * FS / self.n - 1500.0, 3000.0 / (4 * size)
+
+    def costas_found(self, points):
+        """For each (start, tone-0 frequency) on the search's grid of whole symbols and spacings,
+        the most Costas tones found strongest in their symbols within half a symbol and half a
+        spacing, on a grid of quarters: whether a point is worth measuring finely."""
+        m = self.mode
+        power, low, bin_hz = self.waterfall
+        near = np.arange(-2, 3)
+        row = np.round(points[:, 0] / (m.sps / 4)).astype(int)
+        column = np.round((points[:, 1] - low) / bin_hz).astype(int)
+        rows = row[:, None, None, None] + near[:, None, None] + 4 * m.known[0]  # points, time, 1, cells
+        columns = column[:, None, None, None, None] + near[:, None, None] + 4 * np.arange(m.tones)  # ..., tones
+        cells = power[np.clip(rows, 0, len(power) - 1)[..., None], np.clip(columns, 0, power.shape[1] - 1)]
+        hits = np.sum(np.argmax(cells, axis=-1) == m.known[1], axis=-1)
+        return hits.reshape(len(points), -1).max(axis=1)
+
+    def hidden(self, freq, last_start, count):
+        """(start, tone-0 frequency) of the `count` frames whose Costas arrays stand out most, with
+        tone 0 within six spacings of `freq` and starts up to `last_start`: on a grid of quarter
+        symbols and quarter spacings, the power of the arrays' tones over that of all tones in
+        their symbols."""
+        m = self.mode
+        y, base = self.around(freq)
+        rows = np.lib.stride_tricks.sliding_window_view(y[self.PAD:], 32)[::8]
+        power = scipy.fft.fftshift(np.abs(scipy.fft.fft(rows, 128, axis=1)) ** 2, axes=1)
+        bin_hz = self.fs / 128
+        bins = 64 + int(round((freq - base) / bin_hz)) + np.arange(-24, 25)
+        every = sum(power[:, bins + 4 * t] for t in range(m.tones))
+        starts = int(last_start / self.down) // 8 + 1
+        cells = [(4 * (first + j), 4 * tone) for first, tones in m.costas for j, tone in enumerate(tones)]
+        score = (sum(power[r:r + starts, bins + c] for r, c in cells)
+                 / np.maximum(sum(every[r:r + starts] for r, _ in cells), 1e-30))
+        points = []
+        for _ in range(count):
+            r, k = np.unravel_index(np.argmax(score), score.shape)
+            points.append((8 * r * self.down, base + (bins[k] - 64) * bin_hz))
+            score[max(r - 3, 0):r + 4, max(k - 3, 0):k + 4] = -1.0
+        return points
 
     def around(self, freq):
         """The band around a signal whose tone 0 is near `freq`, mixed down by the returned
@@ -163,27 +273,29 @@ class Band:
         tail = np.zeros(self.PAD + 32 * self.mode.length, complex)
         return np.concatenate([np.zeros(self.PAD, complex), y, tail]), k0 * FS / self.n
 
-    def align(self, y, base, start, freq, known, reach, span):
+    def align(self, y, base, start, freq, known, reach, hop, span):
         """Start (sample) and tone-0 frequency (Hz) of a frame from a guess within `reach`
-        samples at 32 per symbol and `span` tone spacings, by its known tones [(first symbol,
+        samples at 32 per symbol, looked at every `hop` samples, and `span` tone spacings, by its
+        known tones [(first symbol,
         tones), ...] in runs of one length: each run added coherently over a fine grid of
         frequencies, the runs' powers added."""
         m0 = int(round(start / self.down))
-        runs = []
-        for first, tones in known:
+        size = 32 * len(known[0][1])
+        refs = []
+        for _, tones in known:
             step = np.repeat(freq + np.asarray(tones) * self.mode.spacing - base, 32) / self.fs
-            ref = np.exp(-2j * np.pi * (np.cumsum(step) - step))  # conjugate, phase 0 at the run's start
-            at = self.PAD + m0 + 32 * first - reach
-            windows = np.lib.stride_tricks.sliding_window_view(y[at:at + 2 * reach + ref.size], ref.size)
-            runs.append(windows * ref)
-        nfft = scipy.fft.next_fast_len(2 * runs[0].shape[1])
+            refs.append(np.exp(-2j * np.pi * (np.cumsum(step) - step)))  # conjugate, phase 0 at the run's start
+        at = self.PAD + m0 - reach + 32 * np.array([first for first, _ in known])
+        windows = np.lib.stride_tricks.sliding_window_view(y, size)[at[:, None] + np.arange(0, 2 * reach + 1, hop)]
+        nfft = scipy.fft.next_fast_len(2 * size)  # frequencies half a bin apart
         offsets = scipy.fft.fftfreq(nfft, 1 / self.fs)
         near = np.flatnonzero(np.abs(offsets) <= span * self.mode.spacing)
-        level = np.sqrt(np.sum(np.abs(scipy.fft.fft(np.array(runs), nfft, axis=2)[:, :, near]) ** 2, axis=0))
+        runs = scipy.fft.fft(windows * np.array(refs)[:, None, :], nfft, axis=2)[:, :, near]
+        level = np.sqrt(np.sum(runs.real ** 2 + runs.imag ** 2, axis=0))
         t, b = np.unravel_index(np.argmax(level), level.shape)
         dt = peak_offset(level[t - 1, b], level[t, b], level[t + 1, b], True) if 0 < t < len(level) - 1 else 0.0
         df = peak_offset(level[t, b - 1], level[t, b], level[t, b + 1]) if 0 < b < level.shape[1] - 1 else 0.0
-        return (m0 - reach + t + dt) * self.down, freq + offsets[near[b]] + df * self.fs / nfft
+        return (m0 - reach + hop * (t + dt)) * self.down, freq + offsets[near[b]] + df * self.fs / nfft
 
     def tone_values(self, y, base, start, freq):
         """Each frame symbol's complex amplitude at each tone; the phase of a steady signal runs on
@@ -213,10 +325,17 @@ def decode_tones(values, m):
     return payload
 
 
+def agreement(values, tones, mode):
+    """The share of a frame's data symbols whose strongest tone is the one the frame sends (the
+    Costas arrays agree just as well with another message sent by the same station)."""
+    data = np.concatenate(mode.blocks)
+    return float(np.mean(np.argmax(np.abs(values[data]), axis=1) == tones[data]))
+
+
 def derotated(values, mode, symbols, tones):
     """The tone amplitudes turned so that the signal's own are real: its phase runs on the straight
     line along which the given symbols' tones add up best."""
-    sums = mode.turns[:, symbols] @ values[symbols, tones]
+    sums = np.sum(mode.turns[:, symbols] * values[symbols, tones], axis=1)  # not BLAS, whose threads cost more than this small product
     best = np.argmax(np.abs(sums))
     return values * np.exp(-1j * (mode.slopes[best] * np.arange(len(values)) + np.angle(sums[best])))[:, None]
 
@@ -264,19 +383,6 @@ def noise_density(iq, sps):
     power = np.mean(np.abs(scipy.fft.fft(rows, axis=1)) ** 2, axis=0)
     freqs = scipy.fft.fftfreq(sps, 1 / FS)
     return float(np.median(power[(freqs >= BAND_HZ[0]) & (freqs <= BAND_HZ[1])])) / (sps * FS)
-
-
-def merged(spans, gap):
-    """Frequency spans within the band, joined where they overlap or leave less than `gap` between
-    them (searching a short gap costs less than another search)."""
-    out = []
-    for lo, hi in sorted(spans):
-        lo, hi = max(lo, BAND_HZ[0]), min(hi, BAND_HZ[1])
-        if out and lo <= out[-1][1] + gap:
-            out[-1] = (out[-1][0], max(out[-1][1], hi))
-        else:
-            out.append((lo, hi))
-    return out
 
 
 def text(payload):

@@ -71,11 +71,12 @@ class Jt9:
     def __init__(self):
         self.directory = pathlib.Path(tempfile.mkdtemp(prefix="jt9-"))
 
-    def decode(self, samples, mode="ft8"):
-        """Decodes real 12 kHz samples; returns (frequency_hz, text) for each reported message."""
+    def decode(self, samples, mode="ft8", depth=None):
+        """Decodes real 12 kHz samples, at the decoding depth given (1 fast to 3 deep, `jt9 -d`);
+        returns (frequency_hz, text) for each reported message."""
         path = self.directory / "input.wav"
         write_wav(path, samples)
-        flags = ["-8", "-p", "15"] if mode == "ft8" else ["-5"]
+        flags = (["-8", "-p", "15"] if mode == "ft8" else ["-5"]) + ([] if depth is None else ["-d", str(depth)])
         out = subprocess.run(["jt9", *flags, str(path)], capture_output=True, text=True, check=True,
                              cwd=self.directory).stdout
         results = []
