@@ -1,7 +1,12 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+
+#include "core/internal_fault.hpp"
+#include "fec/conv.hpp"
 
 // Generators and puncturing patterns of the convolutional inner codes.
 
@@ -18,6 +23,14 @@ inline constexpr std::array<ConvGenerators, 2> conv_generators{{
     {5, 025, 023},
     {7, 0171, 0133},
 }};
+
+inline const ConvGenerators& generators(ConvKind kind) {
+    const auto index = static_cast<std::size_t>(kind);
+    if (index >= conv_generators.size()) internal_fault("unknown convolutional code");
+    return conv_generators[index];
+}
+
+inline unsigned parity(unsigned x) { return static_cast<unsigned>(std::popcount(x) & 1); }
 
 struct PuncturePattern {
     unsigned period;
