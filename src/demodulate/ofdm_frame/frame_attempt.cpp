@@ -25,20 +25,26 @@ float preamble_segment_power(const OfdmConfig& cfg, const PreambleParams& preamb
 
 }  // namespace
 
-// The neighbouring pairs (k, k+1) of bins that both carry the training sequence, each with
-// conj(X[k])·X[k+1], the conjugate of the pair's product in the transmitted training symbol.
-std::vector<FrameAttemptDecoder::BinPair> FrameAttemptDecoder::training_bin_pairs(const OfdmConfig& cfg) {
+// The whole-bin search matches the products of neighbouring bins (k, k+1) with w[k], the conjugate
+// of their product in the transmitted training symbol where both bins carry it (0 elsewhere): at a
+// shift s it forms Σ_k w[k]·products[k + s], a circular correlation, which is 1/N times the inverse
+// transform of conj(U)·F, F the products' spectrum and U that of conj(w). This returns conj(U).
+std::vector<Complex> FrameAttemptDecoder::training_pair_spectrum(const OfdmConfig& cfg) {
     const std::size_t n = cfg.n_fft();
     std::vector<bool> used(n, false);
     for (const std::int32_t k : cfg.plan().data_carriers) used[carrier_bin(k, n)] = true;
     for (const PilotCarrier& p : cfg.plan().pilot_carriers) used[carrier_bin(p.index, n)] = true;
     const std::vector<Complex> x = pseudo_random_unit_sequence(n, training_seed);
-    std::vector<BinPair> pairs;
+    FftBlock fft(n);
+    const std::span<Complex> conj_w = fft.input();
     for (std::size_t k = 0; k < n; ++k) {
         const std::size_t next = k + 1 == n ? 0 : k + 1;
-        if (n > 1 && used[k] && used[next]) pairs.push_back({k, conj(x[k]) * x[next]});
+        conj_w[k] = n > 1 && used[k] && used[next] ? x[k] * conj(x[next]) : Complex{};
     }
-    return pairs;
+    fft.execute();
+    std::vector<Complex> spectrum(n);
+    for (std::size_t k = 0; k < n; ++k) spectrum[k] = conj(fft.output()[k]);
+    return spectrum;
 }
 
 FrameAttemptDecoder::FrameAttemptDecoder(FrameLink link, const PreambleParams& preamble)
@@ -51,9 +57,9 @@ FrameAttemptDecoder::FrameAttemptDecoder(FrameLink link, const PreambleParams& p
       span_(preamble_len_ + n_fft_ + cp_len_),
       segment_power_(preamble_searchable(fs_, preamble_) ? preamble_segment_power(body_.link().cfg, preamble_) : 1.0f),
       cfo_divisor_((static_cast<float>(preamble.repeat_len) * two_pi_f32) / fs_),
-      training_pairs_(training_bin_pairs(body_.link().cfg)),
-      neighbour_products_(2 * n_fft_),
-      fft_(n_fft_) {}
+      pair_spectrum_(training_pair_spectrum(body_.link().cfg)),
+      fft_(n_fft_),
+      ifft_(n_fft_) {}
 
 FrameAttempt FrameAttemptDecoder::open(std::uint64_t start, const OffsetRecord& record,
                                        std::span<const Complex> samples) {
@@ -88,21 +94,21 @@ std::int32_t FrameAttemptDecoder::whole_bin_offset(std::span<const Complex> samp
     // Matching products of neighbouring bins rather than the bins themselves makes the match
     // indifferent to where the window sits in the cyclic prefix: a window t samples early turns
     // bin k by 2πkt/N, which would spread a direct correlation over all shifts but turns every
-    // neighbour product by the same 2πt/N.
-    // The neighbour products, twice over so that a shifted index needs no wrap.
-    Complex* products = neighbour_products_.data();
-    for (std::size_t a = 0; a < n_fft_; ++a) {
-        products[a] = y[a] * conj(y[a + 1 == n_fft_ ? 0 : a + 1]);
-        products[a + n_fft_] = products[a];
-    }
+    // neighbour product by the same 2πt/N. The match at every shift comes from two transforms.
+    const std::span<Complex> products = ifft_.input();
+    for (std::size_t a = 0; a < n_fft_; ++a) products[a] = y[a] * conj(y[a + 1 == n_fft_ ? 0 : a + 1]);
+    std::copy(products.begin(), products.end(), fft_.input().begin());
+    fft_.execute();
+    for (std::size_t k = 0; k < n_fft_; ++k) products[k] = fft_.output()[k] * pair_spectrum_[k];
+    ifft_.execute();
+    const std::span<const Complex> match = ifft_.unscaled_output();
+
     const auto n = static_cast<std::int64_t>(n_fft_);
     const std::int64_t h = n / 2;
     float best = -1.0f;
     std::int64_t best_shift = 0;
     for (std::int64_t shift = -h; shift <= h; ++shift) {
-        const Complex* shifted = products + ((shift % n) + n) % n;
-        Complex acc{};
-        for (const BinPair& pair : training_pairs_) acc = acc + shifted[pair.bin] * pair.weight;
+        const Complex acc = match[static_cast<std::size_t>(((shift % n) + n) % n)];
         const float power = acc.re * acc.re + acc.im * acc.im;
         if (power > best) {
             best = power;

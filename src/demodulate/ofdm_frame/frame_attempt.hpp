@@ -13,6 +13,7 @@
 #include "demodulate/ofdm_frame/offset_records.hpp"
 #include "fec/rx_error.hpp"
 #include "multicarrier/fft_block.hpp"
+#include "multicarrier/ifft_block.hpp"
 #include "sync/ofdm_sync.hpp"
 #include "waveform/ofdm_frame/frame_link.hpp"
 
@@ -64,14 +65,8 @@ public:
     std::uint64_t headers_decoded() const { return headers_decoded_; }
 
 private:
-    // A pair of neighbouring training bins (bin, bin + 1) and the conjugate of their product in
-    // the transmitted training symbol.
-    struct BinPair {
-        std::size_t bin;
-        Complex weight;
-    };
-
-    static std::vector<BinPair> training_bin_pairs(const OfdmConfig& cfg);
+    // The spectrum the whole-bin search multiplies the neighbour products' spectrum by.
+    static std::vector<Complex> training_pair_spectrum(const OfdmConfig& cfg);
 
     float attempt_scale(const OffsetRecord& record) const;
     std::int32_t whole_bin_offset(std::span<const Complex> samples, float cfo_hz, float scale);
@@ -86,9 +81,9 @@ private:
     std::uint64_t n_fft_, cp_len_, preamble_len_, span_;  // N, C, M·R, W
     float segment_power_;  // mean power of the transmitted repeated segment
     float cfo_divisor_;
-    std::vector<BinPair> training_pairs_;
-    std::vector<Complex> neighbour_products_;  // whole-bin search buffer, 2N
+    std::vector<Complex> pair_spectrum_;
     FftBlock fft_;
+    IfftBlock ifft_;
     std::uint64_t samples_derotated_ = 0;
     std::uint64_t headers_decoded_ = 0;
 };
