@@ -36,6 +36,7 @@
 #include "sync/correlation_sums.hpp"
 #include "sync/dvb_t_gi_sync.hpp"
 #include "sync/dvb_t_integer_cfo.hpp"
+#include "sync/grid_lag_sums.hpp"
 #include "sync/impulse_screen.hpp"
 #include "sync/waterfall.hpp"
 #include "waveform/dvb_t_soft_llr.hpp"
@@ -332,6 +333,16 @@ Bits impulse_screen_bits(SimdLevel level, std::size_t n) {
     return out;
 }
 
+// Stretches of 1 to 20 samples (from eight on, some in lanes and the rest after them) on grids of
+// 1 to 9, lags of 1 to 17.
+Bits grid_lag_sums_bits(SimdLevel level, std::size_t n) {
+    const std::size_t r = 1 + n % 17, len = 1 + n % 20, step = 1 + n % 9;
+    const auto s = mixed_complex(n * step + len + r, 39 + n);
+    std::vector<float> sums(3 * n);
+    grid_lag_sums(s.data(), r, step, len, n, sums.data(), sums.data() + n, sums.data() + 2 * n, level);
+    return bits_of(std::span<const float>(sums));
+}
+
 // Every order, with some cells on a level (and 0, among the specials, halfway between two).
 Bits dvb_t_soft_llr_bits(SimdLevel level, std::size_t n) {
     Bits out;
@@ -382,6 +393,7 @@ const KernelCase kKernels[] = {
     {"ldpc_codes", ldpc_codes_bits},
     {"correlation_sums", correlation_sums_bits},
     {"gi_window_sums", gi_window_sums_bits},
+    {"grid_lag_sums", grid_lag_sums_bits},
     {"carrier_offset_removal", carrier_offset_bits},
     {"impulse_screen", impulse_screen_bits},
     {"dvb_t_soft_llr", dvb_t_soft_llr_bits},
