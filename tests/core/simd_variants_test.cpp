@@ -37,7 +37,6 @@
 #include "sync/dvb_t_gi_sync.hpp"
 #include "sync/dvb_t_integer_cfo.hpp"
 #include "sync/grid_lag_sums.hpp"
-#include "sync/impulse_screen.hpp"
 #include "sync/waterfall.hpp"
 #include "waveform/dvb_t_soft_llr.hpp"
 
@@ -318,21 +317,6 @@ Bits carrier_offset_bits(SimdLevel level, std::size_t n) {
     return bits_of(std::span<const Complex>(out));
 }
 
-// Samples judged against 1 to 17 after them, most of them quiet so that one in seven stands out;
-// the floor leaves out the smallest.
-Bits impulse_screen_bits(SimdLevel level, std::size_t n) {
-    const std::size_t after = 1 + n % 17;
-    auto re = mixed_floats(n + after, 37 + n), im = mixed_floats(n + after, 38 + n);
-    for (std::size_t i = 0; i < n + after; ++i) {
-        if (i % 7 != 0) re[i] *= 1e-3f, im[i] *= 1e-3f;
-    }
-    std::vector<float> power(n + after);
-    const std::size_t found = count_impulses(re.data(), im.data(), n, after, 2.0f, 1e-6f, power.data(), level);
-    Bits out = bits_of(std::span<const float>(power));
-    out.push_back(static_cast<std::uint32_t>(found));
-    return out;
-}
-
 // Stretches of 1 to 20 samples (from eight on, some in lanes and the rest after them) on grids of
 // 1 to 9, lags of 1 to 17.
 Bits grid_lag_sums_bits(SimdLevel level, std::size_t n) {
@@ -395,7 +379,6 @@ const KernelCase kKernels[] = {
     {"gi_window_sums", gi_window_sums_bits},
     {"grid_lag_sums", grid_lag_sums_bits},
     {"carrier_offset_removal", carrier_offset_bits},
-    {"impulse_screen", impulse_screen_bits},
     {"dvb_t_soft_llr", dvb_t_soft_llr_bits},
     {"viterbi", viterbi_bits},
 };

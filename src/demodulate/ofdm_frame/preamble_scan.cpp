@@ -6,59 +6,77 @@
 #include <cstdint>
 
 #include "sync/correlation_sums.hpp"
-#include "sync/impulse_screen.hpp"
+#include "sync/grid_lag_sums.hpp"
 
 namespace kavro {
 
 namespace {
 
-// Inside a pending frame's body a block of offsets is searched in full only when the metric at
-// every half-segment step reaches this somewhere in it: a preamble start lies within half a segment
-// of such a step, where the metric loses at most a sixth of its coherent terms (with the default
-// four segments) and stays well above this at any SNR the frame could be decoded at.
+// Inside a frame's body a block of offsets is searched in full only when the metric at every
+// half-segment step reaches this somewhere in it: a preamble start lies within half a segment of
+// such a step, where the metric loses at most a sixth of its coherent terms (with the default four
+// segments) and stays well above this at any SNR the frame could be decoded at.
 constexpr double probe_threshold = 0.2;
+// Energies the probe judges: further out its single-precision sums may have overflowed or lost
+// their digits (a zero one may hold samples too small to square), and the block is searched in full.
+constexpr double probe_lowest = 0x1p-100;
+constexpr double probe_highest = 0x1p120;
 
-// A sample whose power is more than this many times the combined power of the one segment of
-// samples after it is an impulse, and the search leaves it out. Within a repeated segment the
-// stretch after a sample holds that sample again one period later, so no sample there stands above
-// it; noise stands that far above its next 16 samples with a probability of 3^-16. A frame sample
-// left out (the odd peak of a body symbol) costs the search one term of its sums.
-constexpr float impulse_ratio = 2.0f;
-// Only powers from here up are judged: clear of the subnormal range, so that the judgement is
-// exact, and at least 2^40 below the largest sample's, which the copy keeps within 2^±80 of 1.
-constexpr float impulse_floor = 0x1p-120f;
-// Each round of the screen removes the impulses it sees and scales again: the first round sees the
-// impulse that set the scale, the next the samples that scale had pushed below the floor.
-constexpr int impulse_rounds = 3;
+// How much weaker the last segments of an offset may be than its first ones (a preamble fading
+// over its length, or noise on a weak one) before its score drops.
+constexpr float lead_allowance = 2.0f;
 
-// Copies count samples, split into re/im, for the search, with impulses and samples that are not
-// finite made zero, followed by `after` samples more that only judge the last ones (and are not
-// themselves judged). Samples whose largest component lies within 2^±40 are searched as they are:
-// their sums cannot leave single precision. Others are scaled by a power of two (exactly) that
-// brings the largest component near 1; the exponent is returned so that the sums can carry it back.
-int copy_for_search(const Complex* in, std::size_t count, std::size_t after, float* re, float* im,
-                    const std::vector<std::size_t>& blanked) {
-    const auto finite = [](float v) { return (std::bit_cast<std::uint32_t>(v) & 0x7FFFFFFFu) < 0x7F800000u; };
-    for (std::size_t i = 0; i < count + after; ++i) {
-        const bool kept = finite(in[i].re) && finite(in[i].im);
-        re[i] = kept ? in[i].re : 0.0f;
-        im[i] = kept ? in[i].im : 0.0f;
+// Samples whose largest component lies within [2^-40, 2^40], or is zero, are summed in single
+// precision: their products stay normal and their sums finite. The magnitude bits of a finite
+// float order as its absolute value.
+constexpr std::uint32_t magnitude_mask = 0x7FFFFFFFu;
+constexpr std::uint32_t infinity_bits = 0x7F800000u;
+constexpr std::uint32_t narrow_lowest = std::bit_cast<std::uint32_t>(0x1p-40f);
+constexpr std::uint32_t narrow_highest = std::bit_cast<std::uint32_t>(0x1p40f);
+
+std::uint32_t largest_component_bits(float re, float im) {
+    return std::max(std::bit_cast<std::uint32_t>(re) & magnitude_mask, std::bit_cast<std::uint32_t>(im) & magnitude_mask);
+}
+
+bool narrow(std::uint32_t bits) { return bits == 0 || (bits >= narrow_lowest && bits <= narrow_highest); }
+
+// Copies `samples` samples into re/im with those that are not finite made zero, and tells whether
+// any of them lies outside the single-precision range.
+bool copy_samples(const Complex* in, std::size_t samples, float* re, float* im) {
+    std::uint32_t most = 0, least = ~0u;  // least holds the smallest nonzero magnitude less one
+    for (std::size_t i = 0; i < samples; ++i) {
+        const std::uint32_t br = std::bit_cast<std::uint32_t>(in[i].re) & magnitude_mask;
+        const std::uint32_t bi = std::bit_cast<std::uint32_t>(in[i].im) & magnitude_mask;
+        const bool finite = br < infinity_bits && bi < infinity_bits;
+        re[i] = finite ? in[i].re : 0.0f;
+        im[i] = finite ? in[i].im : 0.0f;
+        const std::uint32_t largest = finite ? std::max(br, bi) : 0u;
+        most = std::max(most, largest);
+        least = std::min(least, largest - 1u);  // a zero sample wraps to the top
     }
-    for (const std::size_t i : blanked) re[i] = im[i] = 0.0f;
-    // The magnitude bits of a finite float order as its absolute value.
-    std::uint32_t most = 0;
-    for (std::size_t i = 0; i < count; ++i)
-        most = std::max({most, std::bit_cast<std::uint32_t>(re[i]) & 0x7FFFFFFFu,
-                         std::bit_cast<std::uint32_t>(im[i]) & 0x7FFFFFFFu});
-    const float largest = std::bit_cast<float>(most);
-    if (largest == 0.0f || (largest >= 0x1p-40f && largest <= 0x1p40f)) return 0;
-    const int exponent = std::ilogb(largest);
-    const float scale = std::ldexp(1.0f, -exponent);
-    for (std::size_t i = 0; i < count + after; ++i) {
-        re[i] *= scale;
-        im[i] *= scale;
-    }
-    return exponent;
+    return most > narrow_highest || least < narrow_lowest - 1u;
+}
+
+float lead_share(float energy, float lead_energy) { return std::min(lead_allowance * energy / lead_energy, 1.0f); }
+
+// |P|²/E² from the single-precision ratio, formed in double when E² leaves the normal range, or NaN
+// without segment energy (ofdm_sync's metric, not capped at 1).
+float uncapped_metric(float p_re, float p_im, float energy, float ratio) {
+    if (!(energy > 0.0f)) return NAN;
+    const float squared = energy * energy;
+    if (!std::isinf(squared) && squared >= 0x1p-126f) return ratio;
+    const double num = static_cast<double>(p_re) * p_re + static_cast<double>(p_im) * p_im;
+    return static_cast<float>(num / (static_cast<double>(energy) * energy));
+}
+
+OffsetRecord wide_record(double p_re, double p_im, double energy, double lead_energy) {
+    if (!(energy > 0.0)) return {0.0f, 0.0f, 0.0f, NAN, NAN, 0};
+    const double metric = (p_re * p_re + p_im * p_im) / (energy * energy);
+    const double score = metric * std::min(lead_allowance * energy / lead_energy, 1.0);
+    const int exponent = std::ilogb(std::max({energy, std::abs(p_re), std::abs(p_im)}));
+    return {static_cast<float>(std::ldexp(p_re, -exponent)), static_cast<float>(std::ldexp(p_im, -exponent)),
+            static_cast<float>(std::ldexp(energy, -exponent)), static_cast<float>(score),
+            static_cast<float>(metric * energy / lead_energy), exponent};
 }
 
 // Whether the metric at some grid point j in [0, offsets) comes near a preamble's, from the segment
@@ -66,62 +84,112 @@ int copy_for_search(const Complex* in, std::size_t count, std::size_t after, flo
 bool grid_comes_near(const float* t_re, const float* t_im, const float* t_energy, std::size_t offsets,
                      std::size_t pairs, std::size_t step) {
     for (std::size_t j = 0; j < offsets; ++j) {
-        double re = 0.0, im = 0.0, energy = 0.0;
+        float re = 0.0f, im = 0.0f, energy = 0.0f;
         for (std::size_t m = 0; m < pairs; ++m) {
-            re += t_re[j + m * step];
-            im += t_im[j + m * step];
-            energy += t_energy[j + m * step];
+            re = re + t_re[j + m * step];
+            im = im + t_im[j + m * step];
+            energy = energy + t_energy[j + m * step];
         }
-        // Sums beyond single precision cannot be judged here: such a block is searched in full.
-        if (!std::isfinite(energy) || (energy > 0.0 && re * re + im * im >= probe_threshold * energy * energy)) return true;
+        // Sums that left single precision, through samples that are not finite or far from unit
+        // scale, cannot be judged here: such a block is searched in full.
+        const double e = energy;
+        if (!(e >= probe_lowest && e <= probe_highest) ||
+            static_cast<double>(re) * re + static_cast<double>(im) * im >= probe_threshold * e * e)
+            return true;
     }
     return false;
 }
 
 }  // namespace
 
-PreambleScan::PreambleScan(const PreambleParams& preamble, std::size_t reach)
+PreambleScan::PreambleScan(const PreambleParams& preamble)
     : r_(preamble.repeat_len),
       pairs_(preamble.num_repeats - 1),
-      impulse_span_(std::min(preamble.repeat_len, reach)),
       stride_(preamble.repeat_len % 2 == 0 && preamble.repeat_len >= 4 ? preamble.repeat_len / 2 : 1) {}
 
-int PreambleScan::load(const Complex* in, std::size_t count, float* re, float* im) {
-    const std::size_t after = impulse_span_;
-    impulse_power_.resize(count + after);
-    blanked_.clear();
-    int exponent = copy_for_search(in, count, after, re, im, blanked_);
-    for (int round = 0; round < impulse_rounds; ++round) {
-        if (count_impulses(re, im, count, after, impulse_ratio, impulse_floor, impulse_power_.data()) == 0) break;
-        for (std::size_t x = 0; x < count; ++x) {
-            if (is_impulse(impulse_power_.data(), x, after, impulse_ratio, impulse_floor)) blanked_.push_back(x);
-        }
-        exponent = copy_for_search(in, count, after, re, im, blanked_);
-    }
-    return exponent;
-}
-
-int PreambleScan::scan(const Complex* in, std::size_t count, std::span<OffsetRecord> out) {
+void PreambleScan::scan(const Complex* in, std::size_t count, std::span<OffsetRecord> out) {
     const std::size_t r = r_;
-    const std::size_t sums = count + (pairs_ - 1) * r;  // with the segment sums beyond the last offset
-    const std::size_t samples = sums + 2 * r - 1;
-    const std::size_t copied = samples + impulse_span_;
-    scan_work_.resize(2 * copied + 3 * sums + 4 * count);
+    // Segment sums from x = -R on, over R zeros and the block's samples: the totals at index j are
+    // those of offset j - R, whose energy is that of the segments leading offset j.
+    const std::size_t sums = count + pairs_ * r;
+    const std::size_t held = sums + 2 * r - 1;
+    const std::size_t totals = count + r;
+    scan_work_.resize(2 * held + 3 * sums + 4 * totals);
     float* re = scan_work_.data();
-    float* im = re + copied;
-    float* t_re = im + copied;
+    float* im = re + held;
+    float* t_re = im + held;
     float* t_im = t_re + sums;
     float* t_energy = t_im + sums;
     float* p_re = t_energy + sums;
-    float* p_im = p_re + count;
-    float* energy = p_im + count;
-    float* ratio = energy + count;
-    const int exponent = 2 * load(in, samples, re, im);
+    float* p_im = p_re + totals;
+    float* energy = p_im + totals;
+    float* ratio = energy + totals;
+    std::fill_n(re, r, 0.0f);
+    std::fill_n(im, r, 0.0f);
+    const bool wide = copy_samples(in, held - r, re + r, im + r);
     segment_sums(re, im, r, sums, t_re, t_im, t_energy);
-    pair_totals(t_re, t_im, t_energy, r, pairs_, count, p_re, p_im, energy, ratio);
-    for (std::size_t j = 0; j < count; ++j)
-        out[j] = {p_re[j], p_im[j], energy[j], correlation_metric(p_re[j], p_im[j], energy[j], ratio[j]), NAN, exponent};
-    return exponent;
+    pair_totals(t_re, t_im, t_energy, r, pairs_, totals, p_re, p_im, energy, ratio);
+    for (std::size_t j = 0; j < count; ++j) {
+        const std::size_t k = j + r;
+        const float metric = uncapped_metric(p_re[k], p_im[k], energy[k], ratio[k]);
+        out[j] = {p_re[k], p_im[k], energy[k], metric * lead_share(energy[k], energy[j]),
+                  metric * (energy[k] / energy[j]), 0};
+    }
+    if (wide) rescan_wide(re, im, count, out);
+}
+
+void PreambleScan::rescan_wide(const float* re, const float* im, std::size_t count, std::span<OffsetRecord> out) {
+    // Offsets i + 1 - M·R ..= i correlate sample i; runs of such offsets are formed together.
+    const std::size_t span = (pairs_ + 1) * r_;
+    std::size_t lo = 0, hi = 0;
+    for (std::size_t i = 0; i < count + span - 1; ++i) {
+        if (narrow(largest_component_bits(re[r_ + i], im[r_ + i]))) continue;
+        const std::size_t from = i + 1 >= span ? i + 1 - span : 0;
+        if (from > hi) {
+            scan_wide(re, im, lo, hi, out);
+            lo = from;
+        }
+        hi = std::min(i + 1, count);
+    }
+    scan_wide(re, im, lo, hi, out);
+}
+
+void PreambleScan::scan_wide(const float* re, const float* im, std::size_t lo, std::size_t hi,
+                             std::span<OffsetRecord> out) {
+    if (lo >= hi) return;
+    const std::size_t r = r_;
+    const std::size_t pairs = pairs_;
+    // Segment sums from x = lo - R on, each over re/im from index x + R.
+    const std::size_t sums = hi - lo + pairs * r;
+    wide_work_.resize(3 * sums);
+    double* w_re = wide_work_.data();
+    double* w_im = w_re + sums;
+    double* w_energy = w_im + sums;
+    for (std::size_t k = 0; k < sums; ++k) {
+        const float* a_re = re + lo + k;
+        const float* a_im = im + lo + k;
+        double sum_re = 0.0, sum_im = 0.0, sum_energy = 0.0;
+        for (std::size_t n = 0; n < r; ++n) {
+            const double ar = a_re[n], ai = a_im[n], br = a_re[n + r], bi = a_im[n + r];
+            sum_re += ar * br + ai * bi;
+            sum_im += ar * bi - ai * br;
+            sum_energy += br * br + bi * bi;
+        }
+        w_re[k] = sum_re;
+        w_im[k] = sum_im;
+        w_energy[k] = sum_energy;
+    }
+    for (std::size_t j = lo; j < hi; ++j) {
+        const std::size_t k = j - lo;  // the sum at x = j - R
+        double p_re = 0.0, p_im = 0.0, energy = 0.0, lead_energy = 0.0;
+        for (std::size_t m = 0; m < pairs; ++m) {
+            p_re += w_re[k + r + m * r];
+            p_im += w_im[k + r + m * r];
+            energy += w_energy[k + r + m * r];
+            lead_energy += w_energy[k + m * r];
+        }
+        out[j] = wide_record(p_re, p_im, energy, lead_energy);
+    }
 }
 
 bool PreambleScan::may_hold_preamble(const Complex* in, std::size_t count) {
@@ -132,34 +200,16 @@ bool PreambleScan::may_hold_preamble(const Complex* in, std::size_t count) {
     const std::size_t step = r / stride;  // grid points per segment
     const std::size_t offsets = (count - 1) / stride + 1;
     const std::size_t points = offsets + (pairs - 1) * step;
-    // Segment sums at the grid points, each the sum of two half-segment sums (the stride is half
-    // a segment), so every half is formed once.
-    const std::size_t samples = (points + 1) * stride + r;
-    const std::size_t copied = samples + impulse_span_;
-    probe_work_.resize(2 * copied + 3 * (points + 1) + 3 * points);
-    float* s_re = probe_work_.data();
-    float* s_im = s_re + copied;
-    float* h_re = s_im + copied;
+    // Segment sums at the grid points, each the sum of two half-segment sums (the stride is half a
+    // segment), so every half is formed once.
+    probe_work_.resize(3 * (points + 1) + 3 * points);
+    float* h_re = probe_work_.data();
     float* h_im = h_re + points + 1;
     float* h_energy = h_im + points + 1;
     float* t_re = h_energy + points + 1;
     float* t_im = t_re + points;
     float* t_energy = t_im + points;
-    load(in, samples, s_re, s_im);
-    for (std::size_t k = 0; k <= points; ++k) {
-        const float* a_re = s_re + k * stride;
-        const float* a_im = s_im + k * stride;
-        float re = 0.0f, im = 0.0f, energy = 0.0f;
-        for (std::size_t n = 0; n < stride; ++n) {
-            const float xr = a_re[n], xi = a_im[n], yr = a_re[n + r], yi = a_im[n + r];
-            re = re + (xr * yr + xi * yi);
-            im = im + (xr * yi - xi * yr);
-            energy = energy + (yr * yr + yi * yi);
-        }
-        h_re[k] = re;
-        h_im[k] = im;
-        h_energy[k] = energy;
-    }
+    grid_lag_sums(in, r, stride, stride, points + 1, h_re, h_im, h_energy);
     for (std::size_t k = 0; k < points; ++k) {
         t_re[k] = h_re[k] + h_re[k + 1];
         t_im[k] = h_im[k] + h_im[k + 1];

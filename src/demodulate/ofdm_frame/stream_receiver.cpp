@@ -40,6 +40,7 @@ void OfdmFrameStreamDemod::clear() {
     deferred_.clear();
     derotated_.clear();
     probe_derotated_.clear();
+    set_aside_end_ = 0;
 }
 
 std::vector<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::pass(bool end_of_stream) {
@@ -49,7 +50,7 @@ std::vector<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::pass(bool end_o
             if (!advance_attempt(end_of_stream, results)) break;
             continue;
         }
-        if (buffered() < opening_) break;
+        if (samples_.size() < opening_) break;
         const std::optional<std::uint64_t> start = choose(end_of_stream);
         if (!start) break;
         try {
@@ -58,8 +59,8 @@ std::vector<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::pass(bool end_o
         } catch (const InternalFault&) {
             // A fault inside one attempt fails that frame only; the stream goes on.
             attempt_.reset();
-            consume_to(std::min(samples_.end(), *start + span_));
-            results.push_back(std::unexpected(fec::RxError::MalformedHeader));
+            if (!set_aside(*start)) results.push_back(std::unexpected(fec::RxError::MalformedHeader));
+            fail_at(*start);
         }
     }
     return results;
@@ -75,7 +76,7 @@ bool OfdmFrameStreamDemod::advance_attempt(bool end_of_stream, std::vector<Attem
             return true;
         }
         if (!attempt.stage) return false;  // the header's symbols are still arriving
-        search_.skip_to(attempt.start + span_);
+        search_inside(attempt);
     }
 
     const std::uint64_t frame_end = attempt.start + span_ + attempt.stage->body_samples;
@@ -101,7 +102,7 @@ bool OfdmFrameStreamDemod::probe(std::uint64_t frame_end, std::vector<Attempt>& 
         } catch (const InternalFault&) {
             probe_.reset();
             deferred_.push_back(fec::RxError::MalformedHeader);
-            search_.skip_to(*start + span_);
+            search_.pass_peak(*start);
             return true;
         }
     }
@@ -110,14 +111,16 @@ bool OfdmFrameStreamDemod::probe(std::uint64_t frame_end, std::vector<Attempt>& 
     if (failure) {
         // Reported only if the pending frame fails: otherwise the candidate lay inside its body.
         deferred_.push_back(*failure);
-        search_.skip_to(probe_->start + span_);
+        search_.pass_peak(probe_->start);
         probe_.reset();
         return true;
     }
-    if (!probe_->stage || probe_->start >= frame_end) return false;
+    // A frame whose header decodes in the last third of the pending frame's announced body waits
+    // for that body: the pending frame may have been cut short and still decode.
+    if (!probe_->stage || probe_->start >= last_third(attempt_->start, frame_end)) return false;
 
-    // A frame whose header decodes inside the pending frame's announced body: the pending frame
-    // was cut short or its header was false; give it up and receive the new one.
+    // A frame whose header decodes earlier inside the pending frame's announced body: the pending
+    // frame was cut short or its header was false; give it up and receive the new one.
     FrameAttempt next = std::move(*probe_);
     probe_.reset();
     const std::uint64_t start = next.start;
@@ -128,31 +131,53 @@ bool OfdmFrameStreamDemod::probe(std::uint64_t frame_end, std::vector<Attempt>& 
     consume_to(start);
     attempt_ = std::move(next);
     std::swap(derotated_, probe_derotated_);
-    search_.skip_to(start + span_);
+    search_inside(*attempt_);
     return true;
 }
 
 void OfdmFrameStreamDemod::finish_attempt(Attempt outcome, std::vector<Attempt>& results) {
     const std::uint64_t start = attempt_->start;
-    const std::uint64_t consumed = outcome ? start + span_ + outcome->consumed_samples
-                                           : std::min(samples_.end(), start + span_);
+    const bool decoded = outcome.has_value();
+    // A candidate in the part set aside whose header fails is taken for part of the decoded frame.
+    const bool reported = decoded || attempt_->stage || !set_aside(start);
+    std::uint64_t resume = start + 1;
+    if (decoded) {
+        // A frame cut short can decode with the next frame starting inside it: its last third
+        // is searched again.
+        set_aside_end_ = start + span_ + outcome->consumed_samples;
+        resume = last_third(start, set_aside_end_);
+    } else {
+        search_.pass_peak(start);
+    }
     attempt_.reset();
-    results.push_back(std::move(outcome));
-    if (!results.back()) {
+    if (reported) results.push_back(std::move(outcome));
+    if (!decoded) {
         for (const fec::RxError error : deferred_) results.push_back(std::unexpected(error));
     }
     deferred_.clear();
-    // A candidate whose header is still arriving stays, unless the decoded frame covered it.
-    if (probe_ && probe_->start >= consumed) {
+    // A candidate probed inside the body stays, unless it lay inside the decoded frame before the
+    // part set aside.
+    if (probe_ && probe_->start >= resume) {
         attempt_ = std::move(probe_);
         std::swap(derotated_, probe_derotated_);
+        if (attempt_->stage) search_inside(*attempt_);
     }
     probe_.reset();
-    consume_to(consumed);
+    consume_to(resume);
+}
+
+void OfdmFrameStreamDemod::search_inside(const FrameAttempt& attempt) {
+    search_.skip_to(attempt.start + span_);
+    search_.probe_below(attempt.start + span_ + attempt.stage->body_samples);
+}
+
+void OfdmFrameStreamDemod::fail_at(std::uint64_t start) {
+    search_.pass_peak(start);
+    consume_to(start + 1);
 }
 
 std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream) {
-    const PreambleSearch::Choice choice = search_.choose(samples_, end_of_stream, attempt_.has_value());
+    const PreambleSearch::Choice choice = search_.choose(samples_, end_of_stream);
     if (!attempt_) samples_.drop_before(choice.keep_from);
     return choice.start;
 }
