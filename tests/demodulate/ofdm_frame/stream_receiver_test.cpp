@@ -175,6 +175,20 @@ TEST(StreamReceiver, InternalFaultFailsOnlyItsAttempt) {
               (std::vector<std::string>{"ok 0 40", "malformed frame header", "ok 2 40"}));
 }
 
+// A failure inside the body of a frame still arriving waits for that frame: reported right after
+// it when the frame fails too (here cut short by the end of the stream).
+TEST(StreamReceiver, FailureInsideAFailingFrameFollowsIt) {
+    const Link link;
+    std::mt19937 rng(12);
+    Samples x = link.frame(FramePacket{test::random_bytes(1200, rng()), 1, 1, 0});
+    x.resize(6000);
+    Samples false_start = link.frame(FramePacket{test::random_bytes(50, rng()), 2, 1, 0});
+    for (std::size_t i = kSpan + 160; i < kSpan + 400; ++i) false_start[i] = false_start[i] * -1.0f;
+    std::copy_n(false_start.begin(), kSpan + 11 * 80, x.begin() + 3000);
+    EXPECT_EQ(describe(feed_stream(link.receiver(), x, {500})),
+              (std::vector<std::string>{"payload CRC mismatch", "header CRC mismatch"}));
+}
+
 // The result depends on the stream only, not on how it is cut into calls.
 TEST(StreamReceiver, ChunkingDoesNotChangeTheResult) {
     const Link link;

@@ -30,7 +30,8 @@ def with_offset(x, bins, n_fft, phase):
 @pytest.mark.parametrize("n_fft, cp_len", [(1024, 32), (1024, 16), (2048, 32), (4096, 16)])
 def test_large_fft_with_short_prefix_is_found(n_fft, cp_len):
     """The one-symbol header's fill makes a time-domain peak near the preamble; every frame must
-    still be found, with noise at 20 dB per sample and a fractional carrier offset."""
+    still be found, with noise at 20 dB per sample and a fractional carrier offset, and nothing
+    else reported."""
     rng = np.random.default_rng(n_fft + cp_len)
     cfg, ladder = large_config(n_fft, cp_len), kavro_sdr.McsTable.default_ladder()
     mod = kavro_sdr.OfdmFrameMod(cfg, ladder)
@@ -44,7 +45,8 @@ def test_large_fft_with_short_prefix_is_found(n_fft, cp_len):
     power = np.mean(np.abs(segments[1]) ** 2)
     x = x + support.complex_noise(rng, x.size, power / 100)
     x = with_offset(x, 0.37, n_fft, rng.uniform(0, 2 * np.pi))
-    assert packets(kavro_sdr.OfdmFrameStreamDemod(cfg, ladder).feed(x)) == sent
+    results = kavro_sdr.OfdmFrameStreamDemod(cfg, ladder).feed_with_errors(x)
+    assert [(f.sequence_num, bytes(f.payload)) if f else error for f, error in results] == sent
 
 
 @pytest.mark.parametrize("scale", [1e-30, 1e-12, 1e-3, 1.0, 2.0 ** 31, 1e15, 1e25, 1e35])
@@ -59,7 +61,8 @@ def test_clean_stream_decodes_at_any_scale(scale):
         sent.append((entry, bytes(payload)))
     x = np.concatenate(segments + [np.zeros(100, np.complex64)])
     x = with_offset(x, 0.37, 64, 1.0) * np.float32(scale)
-    assert packets(kavro_sdr.OfdmFrameStreamDemod(cfg, ladder).feed(x)) == sent
+    results = kavro_sdr.OfdmFrameStreamDemod(cfg, ladder).feed_with_errors(x)
+    assert [(f.sequence_num, bytes(f.payload)) if f else error for f, error in results] == sent
 
 
 class Link:
@@ -105,6 +108,39 @@ def test_frame_cut_short_is_given_up_and_the_frames_after_it_return(link, plan):
     # The second cut frame ends the stream: flush gives it up, and frames fed afterwards return.
     assert rx.flush() == [] and rx.buffered < cut.size
     assert packets(rx.feed(np.concatenate([frames[2], gap]))) == [(2, bytes(payloads[2]))]
+
+
+@pytest.mark.parametrize("entry", range(4))
+def test_frame_missing_its_tail_does_not_cost_the_next(link, entry):
+    """A frame cut short (at a symbol boundary or inside a symbol, by up to a third of it) may still
+    decode, and the next frame then starts inside its announced body: that frame and the one after
+    it come back, in any chunking."""
+    rng = np.random.default_rng(40 + entry)
+    payloads = [support.random_bytes(rng, 100) for _ in range(3)]
+    frames = [link.frame(p, seq, entry) for seq, p in enumerate(payloads)]
+    for cut in (8, 5 * 80, frames[0].size // 3):
+        x = np.concatenate([frames[0][:-cut], frames[1], frames[2], np.zeros(300, np.complex64)])
+        for plan in ("whole", 997, "random"):
+            rx = link.receiver()
+            results = sum(support.feed_in_chunks(rx.feed, x, support.chunk_sizes(x.size, plan, rng)), []) + rx.flush()
+            assert packets(results)[-2:] == [(seq, bytes(payloads[seq])) for seq in (1, 2)], (cut, plan)
+
+
+@pytest.mark.parametrize("level", [2.0, 1e15, 1e30])
+def test_burst_ending_before_a_frame_costs_it_nothing(link, rng, level):
+    """A burst that ends before a frame's first sample, of any length and level (its power may
+    overflow single precision, and constant samples repeat as a preamble does), neither hides the
+    frame nor costs it its start, in any chunking."""
+    payload = support.random_bytes(rng, 100)
+    frame = link.frame(payload, 5, 0)
+    lead = 3000
+    for length, gap in ((4, 50), (500, 0), (500, 400)):
+        x = np.concatenate([np.zeros(lead, np.complex64), frame, np.zeros(3000, np.complex64)])
+        x[lead - gap - length:lead - gap] = level
+        for plan in ("whole", 997, "random"):
+            rx = link.receiver()
+            results = sum(support.feed_in_chunks(rx.feed, x, support.chunk_sizes(x.size, plan, rng)), [])
+            assert packets(results + rx.flush()) == [(5, bytes(payload))], (length, gap, plan)
 
 
 @pytest.mark.parametrize("spike", [1e20, 1e22, 1e30, 3e38, np.inf, np.nan])
