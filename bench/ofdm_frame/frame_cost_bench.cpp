@@ -206,11 +206,12 @@ void frame_args(benchmark::internal::Benchmark* b) {
         for (const int coded : {0, 1}) b->Args({bytes, coded});
 }
 // Payload bytes, coded, SNR in dB, chunk length: whole frames at 20 dB, and near the threshold
-// (8 dB) both whole and fed in 1024-sample chunks.
+// (8 dB) uncoded whole and coded both whole and fed in 1024-sample chunks.
 void rx_args(benchmark::internal::Benchmark* b) {
     constexpr int whole = 1 << 30;
     for (const int bytes : {100, 1500})
         for (const int coded : {0, 1}) b->Args({bytes, coded, 20, whole});
+    b->Args({100, 0, 8, whole});
     for (const int bytes : {100, 1500})
         for (const int chunk : {whole, 1024}) b->Args({bytes, 1, 8, chunk});
 }
