@@ -163,7 +163,13 @@ void OfdmFrameStreamDemod::finish_attempt(Attempt outcome, std::vector<Attempt>&
         if (attempt_->stage) search_inside(*attempt_);
     }
     probe_.reset();
-    consume_to(resume);
+    // A decoded frame's samples go once the search has passed the part set aside, in one step
+    // with it: dropping them at once would move that part to the front of the buffer.
+    if (decoded) {
+        search_.consume_to(resume);
+    } else {
+        consume_to(resume);
+    }
 }
 
 void OfdmFrameStreamDemod::search_inside(const FrameAttempt& attempt) {
