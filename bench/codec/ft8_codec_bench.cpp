@@ -26,10 +26,10 @@ std::array<float, ldpc_n> hopeless_word() {
 
 // ±10 values of the codeword of a payload.
 std::array<float, ldpc_n> clean_word() {
-    const kavro::Payload payload{0x00, 0x00, 0x00, 0x20, 0x4D, 0xE3, 0x51, 0x42, 0xB6, 0x48};
+    const kavro::codec::Payload payload{0x00, 0x00, 0x00, 0x20, 0x4D, 0xE3, 0x51, 0x42, 0xB6, 0x48};
     std::array<std::uint8_t, 58> tones;
-    kavro::Ft8Codec::encode_into(payload, tones);
-    return kavro::tone_code::hard_llrs(tones, kavro::ft8_frame);
+    kavro::codec::Ft8Codec::encode_into(payload, tones);
+    return kavro::codec::tone_code::hard_llrs(tones, kavro::codec::ft8_frame);
 }
 
 using Decoder = std::size_t (*)(const std::array<float, ldpc_n>&, std::array<std::uint8_t, ldpc_n>&);
@@ -62,20 +62,20 @@ BENCHMARK_CAPTURE(ldpc_decode, ft8_ldpc_clean_word, dispatched, clean_word);
 BENCHMARK_CAPTURE(ldpc_decode, ft8_ldpc_clean_word_literal_model, reference, clean_word);
 
 void ft8_codec_encode(benchmark::State& state) {
-    kavro::Payload payload{0x00, 0x00, 0x00, 0x20, 0x4D, 0xE3, 0x51, 0x42, 0xB6, 0x48};
+    kavro::codec::Payload payload{0x00, 0x00, 0x00, 0x20, 0x4D, 0xE3, 0x51, 0x42, 0xB6, 0x48};
     for (auto _ : state) {
         benchmark::DoNotOptimize(payload);
-        auto tones = kavro::Ft8Codec::encode(payload);
+        auto tones = kavro::codec::Ft8Codec::encode(payload);
         benchmark::DoNotOptimize(tones);
     }
 }
 BENCHMARK(ft8_codec_encode);
 
 void ft4_codec_encode(benchmark::State& state) {
-    kavro::Payload payload{0x00, 0x00, 0x00, 0x20, 0x4D, 0xE3, 0x51, 0x42, 0xB6, 0x48};
+    kavro::codec::Payload payload{0x00, 0x00, 0x00, 0x20, 0x4D, 0xE3, 0x51, 0x42, 0xB6, 0x48};
     for (auto _ : state) {
         benchmark::DoNotOptimize(payload);
-        auto tones = kavro::Ft4Codec::encode(payload);
+        auto tones = kavro::codec::Ft4Codec::encode(payload);
         benchmark::DoNotOptimize(tones);
     }
 }
@@ -84,7 +84,7 @@ BENCHMARK(ft4_codec_encode);
 void ft8_codec_decode_soft_clean(benchmark::State& state) {
     const auto llr = clean_word();
     for (auto _ : state) {
-        auto payload = kavro::Ft8Codec::decode_llr(llr);
+        auto payload = kavro::codec::Ft8Codec::decode_llr(llr);
         benchmark::DoNotOptimize(payload);
     }
 }

@@ -62,15 +62,15 @@ BENCHMARK(BM_DvbTDecode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 void BM_DvbTDecodeChain(benchmark::State& state) {
     const Prepared p = prepare(kCases[state.range(0)]);
     // Noiseless soft values of the block the decoder plans: the coded packets, as sent.
-    const ChainSettings chain = waveform::dvb_t_chain_settings(p.params);
+    const fec::ChainSettings chain = waveform::dvb_t_chain_settings(p.params);
     const std::size_t block = ((p.payload.size() + 186) / 187) * 188;
-    CodecCache cache;
-    const BlockPlan plan = block_plan(block, chain, cache);
-    const auto coded = encode_chain_stages(test::random_bytes(block, 3), chain, 0, cache).coded;
+    fec::CodecCache cache;
+    const fec::BlockPlan plan = fec::block_plan(block, chain, cache);
+    const auto coded = fec::encode_chain_stages(test::random_bytes(block, 3), chain, 0, cache).coded;
     std::vector<float> llrs(coded.size());
     for (std::size_t i = 0; i < llrs.size(); ++i) llrs[i] = coded[i] ? -1.0f : 1.0f;
     // One decoder for every frame, as the receiver keeps it.
-    ChainDecoder decoder;
+    fec::ChainDecoder decoder;
     for (auto _ : state) {
         if (!decoder.decode(llrs, plan, chain, 0, cache)) state.SkipWithError("chain decode failed");
         benchmark::DoNotOptimize(decoder.outcome().payload.data());

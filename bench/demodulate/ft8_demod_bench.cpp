@@ -52,7 +52,7 @@ BENCHMARK(ft4_demodulate)->Unit(benchmark::kMicrosecond);
 
 void portable_decisions(benchmark::State& state, bool ft8) {
     const auto iq = frame_samples(ft8);
-    const kavro::ToneFrame& frame = ft8 ? kavro::ft8_frame : kavro::ft4_frame;
+    const kavro::codec::ToneFrame& frame = ft8 ? kavro::codec::ft8_frame : kavro::codec::ft4_frame;
     const std::span<const float> offsets = ft8 ? std::span<const float>(kavro::ft8_tone_offsets_hz)
                                                : std::span<const float>(kavro::ft4_tone_offsets_hz);
     std::vector<std::uint8_t> tones(frame.data_tones);
@@ -66,7 +66,7 @@ BENCHMARK_CAPTURE(portable_decisions, ft4_demodulate_portable, false)->Unit(benc
 
 void liquid_fskdem(benchmark::State& state, bool ft8, unsigned m, float bandwidth) {
     auto iq = frame_samples(ft8);
-    const kavro::ToneFrame& frame = ft8 ? kavro::ft8_frame : kavro::ft4_frame;
+    const kavro::codec::ToneFrame& frame = ft8 ? kavro::codec::ft8_frame : kavro::codec::ft4_frame;
     const unsigned k = static_cast<unsigned>(frame.symbol_samples);
     fskdem q = fskdem_create(m, k, bandwidth);
     auto* samples = reinterpret_cast<std::complex<float>*>(iq.data());

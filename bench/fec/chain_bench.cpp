@@ -23,21 +23,21 @@ const fec::OuterFec kOuter = fec::OuterFec::bch(8);
 const fec::InnerFec kInner = fec::InnerFec::ldpc(fec::LdpcCode::N512R12);
 constexpr fec::LdpcDecodeRule kMinSum{fec::LdpcDecodeRule::Kind::MinSum, 0.0f};
 
-ChainSettings settings(fec::LdpcDecodeRule rule = {}) {
+fec::ChainSettings settings(fec::LdpcDecodeRule rule = {}) {
     return {.crc = fec::CrcKind::Crc32, .outer = kOuter, .inner = kInner, .ldpc_rule = rule};
 }
 
 struct Link {
-    CodecCache cache;
+    fec::CodecCache cache;
     std::vector<std::uint8_t> payload;
     std::vector<std::uint8_t> coded;
-    BlockPlan plan;
+    fec::BlockPlan plan;
     std::vector<float> clean;
     std::vector<float> noisy;
 
     Link() {
         payload = test::random_bytes(kPayloadLen, 2024);
-        plan = block_plan(kPayloadLen, settings(), cache);
+        plan = fec::block_plan(kPayloadLen, settings(), cache);
         coded = encode(payload);
         const double sigma2 = test::noise_variance_at_snr(0.5, 1.0);  // BPSK at Es/N0 1 dB
         for (const std::uint8_t bit : coded) clean.push_back(static_cast<float>((bit ? -2.0 : 2.0) / sigma2));
@@ -45,11 +45,11 @@ struct Link {
     }
 
     std::vector<std::uint8_t> encode(const std::vector<std::uint8_t>& bytes) {
-        return encode_chain_stages(bytes, settings(), 0, cache).coded;
+        return fec::encode_chain_stages(bytes, settings(), 0, cache).coded;
     }
 
     bool decode(const std::vector<float>& llrs, fec::LdpcDecodeRule rule) {
-        const auto outcome = decode_chain(llrs, plan, settings(rule), 0, cache);
+        const auto outcome = fec::decode_chain(llrs, plan, settings(rule), 0, cache);
         return outcome && outcome->crc_ok && outcome->payload == payload;
     }
 };

@@ -42,8 +42,8 @@ void BM_DvbTChainQam64_78(benchmark::State& state) {
     const auto chain = waveform::dvb_t_chain_settings(params);
     auto stream = waveform::ts_packetize(test::random_bytes(59653, 1));
     for (auto _ : state) {
-        CodecCache cache;
-        auto coded = encode_chain_stages(stream, chain, 0, cache);
+        fec::CodecCache cache;
+        auto coded = fec::encode_chain_stages(stream, chain, 0, cache);
         benchmark::DoNotOptimize(coded.coded.data());
     }
 }

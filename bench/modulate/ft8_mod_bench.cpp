@@ -20,10 +20,10 @@ std::vector<std::uint8_t> data_tones(std::size_t count, unsigned alphabet) {
 }
 
 // The frame's tones, synchronisation symbols included.
-std::vector<unsigned> frame_tones(const kavro::ToneFrame& frame, const std::vector<std::uint8_t>& data) {
+std::vector<unsigned> frame_tones(const kavro::codec::ToneFrame& frame, const std::vector<std::uint8_t>& data) {
     std::vector<unsigned> tones;
     std::size_t next = 0;
-    for (const std::uint8_t fixed : frame.layout) tones.push_back(fixed == kavro::data_symbol ? data[next++] : fixed);
+    for (const std::uint8_t fixed : frame.layout) tones.push_back(fixed == kavro::codec::data_symbol ? data[next++] : fixed);
     return tones;
 }
 
@@ -41,7 +41,7 @@ BENCHMARK_CAPTURE(ft_modulate, ft8_modulate_rf_shift, true, 37.5f)->Unit(benchma
 BENCHMARK_CAPTURE(ft_modulate, ft4_modulate, false, 0.0f)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(ft_modulate, ft4_modulate_rf_shift, false, 37.5f)->Unit(benchmark::kMicrosecond);
 
-void liquid_fskmod(benchmark::State& state, const kavro::ToneFrame* frame, unsigned m, float bandwidth) {
+void liquid_fskmod(benchmark::State& state, const kavro::codec::ToneFrame* frame, unsigned m, float bandwidth) {
     const auto tones = frame_tones(*frame, data_tones(frame->data_tones, static_cast<unsigned>(frame->alphabet)));
     const unsigned k = static_cast<unsigned>(frame->symbol_samples);
     fskmod q = fskmod_create(m, k, bandwidth);
@@ -52,9 +52,9 @@ void liquid_fskmod(benchmark::State& state, const kavro::ToneFrame* frame, unsig
     }
     fskmod_destroy(q);
 }
-BENCHMARK_CAPTURE(liquid_fskmod, ft8_liquid_fskmod, &kavro::ft8_frame, 3, 7.0f / 3840.0f)
+BENCHMARK_CAPTURE(liquid_fskmod, ft8_liquid_fskmod, &kavro::codec::ft8_frame, 3, 7.0f / 3840.0f)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(liquid_fskmod, ft4_liquid_fskmod, &kavro::ft4_frame, 2, 3.0f / 1152.0f)
+BENCHMARK_CAPTURE(liquid_fskmod, ft4_liquid_fskmod, &kavro::codec::ft4_frame, 2, 3.0f / 1152.0f)
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

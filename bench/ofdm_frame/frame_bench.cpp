@@ -47,7 +47,7 @@ void add_noise(Samples& x, float es_n0_db, std::uint64_t seed) {
 struct Link : test::ReferenceLink {
     std::mt19937 rng{7};
 
-    FramePacket packet(std::uint32_t seq) { return FramePacket{test::random_bytes(kPayload, rng()), seq, 1, 0}; }
+    waveform::FramePacket packet(std::uint32_t seq) { return waveform::FramePacket{test::random_bytes(kPayload, rng()), seq, 1, 0}; }
 
     // Back-to-back noisy frames.
     Samples stream(std::size_t frames) {
@@ -64,7 +64,7 @@ struct Link : test::ReferenceLink {
 void BM_ModulateFrame(benchmark::State& state) {
     Link link;
     if (state.range(0) != 0) link.mod = *OfdmFrameMod::create(*link.cfg.with_tx_lowpass(31), link.table.entries(), 4, 16, link.cache);
-    const FramePacket packet = link.packet(1);
+    const waveform::FramePacket packet = link.packet(1);
     std::size_t samples = 0;
     for (auto _ : state) {
         const auto frame = link.mod.modulate_frame(packet, 0);
@@ -194,7 +194,7 @@ BENCHMARK(BM_LiquidTx)->Unit(benchmark::kMicrosecond);
 
 void BM_KavroTx(benchmark::State& state) {
     Link link;
-    const FramePacket packet = link.packet(1);
+    const waveform::FramePacket packet = link.packet(1);
     std::size_t samples = 0;
     for (auto _ : state) samples += link.mod.modulate_frame(packet, 0)->size();
     state.counters["frames_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);

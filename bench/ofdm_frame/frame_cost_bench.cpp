@@ -37,17 +37,17 @@ using namespace kavro;
 using Samples = std::vector<Complex>;
 using LiquidSamples = std::vector<std::complex<float>>;
 
-McsTable table_for(bool coded) {
-    if (coded) return McsTable::default_ladder();
-    McsTable table;
+fec::McsTable table_for(bool coded) {
+    if (coded) return fec::McsTable::default_ladder();
+    fec::McsTable table;
     table.add("qpsk").value();
     return table;
 }
 
 struct KavroLink {
     OfdmConfig cfg = test::frame_link_rx_config();
-    McsTable table;
-    std::shared_ptr<CodecCache> cache = std::make_shared<CodecCache>();
+    fec::McsTable table;
+    std::shared_ptr<fec::CodecCache> cache = std::make_shared<fec::CodecCache>();
     OfdmFrameMod mod;
     std::uint8_t entry;
 
@@ -56,8 +56,8 @@ struct KavroLink {
           mod(*OfdmFrameMod::create(cfg, table.entries(), 4, 16, cache)),
           entry(coded ? 1 : 0) {}
 
-    FramePacket packet(std::size_t bytes, std::uint32_t seq) const {
-        return FramePacket{test::random_bytes(bytes, seq), seq, entry, 0};
+    waveform::FramePacket packet(std::size_t bytes, std::uint32_t seq) const {
+        return waveform::FramePacket{test::random_bytes(bytes, seq), seq, entry, 0};
     }
     OfdmFrameStreamDemod receiver() const { return *OfdmFrameStreamDemod::create(cfg, table.entries(), 4, 16, cache); }
 };
@@ -133,7 +133,7 @@ LiquidSamples with_margins(const LiquidSamples& frame, float snr_db, std::uint64
 
 void BM_KavroFrameTx(benchmark::State& state) {
     const KavroLink link(state.range(1) != 0);
-    const FramePacket packet = link.packet(static_cast<std::size_t>(state.range(0)), 1);
+    const waveform::FramePacket packet = link.packet(static_cast<std::size_t>(state.range(0)), 1);
     if (!link.receiver().feed(with_margins(*link.mod.modulate_frame(packet, 0), 40.0f, 1)).at(0)) {
         state.SkipWithError("kavro frame does not decode");
         return;

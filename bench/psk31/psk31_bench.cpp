@@ -68,7 +68,7 @@ void BM_LiquidPsk31DemodChain(benchmark::State& state) {
     const auto iq = received(false, 8000, 1000, 512);
     std::vector<liquid_complex> x(iq.size());
     for (std::size_t i = 0; i < iq.size(); ++i) x[i] = {iq[i].re, iq[i].im};
-    auto window = kavro::make_hann(256);
+    auto window = kavro::waveform::make_hann(256);
     nco_crcf nco = nco_crcf_create(LIQUID_NCO);
     nco_crcf_set_frequency(nco, -2.0f * 3.14159265f * 1000.0f / 8000.0f);
     firdecim_crcf decim = firdecim_crcf_create(256, window.data(), 256);
@@ -110,7 +110,7 @@ BENCHMARK(BM_Qpsk31Mod);
 // into a symbol and out of it), NCO mix up; a fresh output per call as ours.
 void BM_LiquidPsk31ModChain(benchmark::State& state) {
     constexpr unsigned sps = 1536;
-    const auto shape = kavro::make_hann(sps);
+    const auto shape = kavro::waveform::make_hann(sps);
     std::vector<float> pulse(2 * sps);
     for (unsigned i = 0; i < sps; ++i) {
         pulse[i] = shape[i];
@@ -235,7 +235,7 @@ void liquid_channels(benchmark::State& state, modulation_scheme scheme) {
     const auto& iq = band();
     std::vector<liquid_complex> x(iq.size());
     for (std::size_t i = 0; i < iq.size(); ++i) x[i] = {iq[i].re, iq[i].im};
-    auto window = kavro::make_hann(256);
+    auto window = kavro::waveform::make_hann(256);
     for (auto _ : state) {
         std::vector<nco_crcf> ncos;
         std::vector<firdecim_crcf> decims;

@@ -9,7 +9,7 @@
 // FT4 tone frame and codec: FT8's channel code on a message scrambled with a fixed vector, four
 // tones, and four Costas arrays between the data blocks with a tone-0 ramp symbol at each end.
 
-namespace kavro {
+namespace kavro::codec {
 
 inline constexpr std::array<std::uint8_t, 4> ft4_gray_map{0, 1, 3, 2};
 inline constexpr std::array<std::uint8_t, 4> ft4_gray_inverse{0, 1, 3, 2};
@@ -41,4 +41,4 @@ inline constexpr ToneFrame ft4_frame{4, 2, 87, 576, 20.833334f, ft4_gray_map, ft
 // 87 data tones (tones taken modulo 4); the CRC is checked on the scrambled message.
 using Ft4Codec = ToneCodec<FtMode::Ft4, ft4_frame>;
 
-}  // namespace kavro
+}  // namespace kavro::codec

@@ -7,7 +7,7 @@
 #include "codec/ft4.hpp"
 #include "fec/bit_packing.hpp"
 
-namespace kavro {
+namespace kavro::codec {
 
 std::string error_message(const FtLengthError& error) {
     const bool ft8 = error.mode == FtMode::Ft8;
@@ -42,9 +42,9 @@ void encode(const Payload& message, const ToneFrame& frame, std::span<std::uint8
     std::array<std::uint8_t, 12> protected_message{};
     std::copy(message.begin(), message.end(), protected_message.begin());
     protected_message[9] &= 0xF8;
-    codec::put_crc14(protected_message, codec::crc14(protected_message));
+    put_crc14(protected_message, crc14(protected_message));
     std::array<std::uint8_t, 22> codeword;
-    codec::ldpc_encode(protected_message, codeword);
+    ldpc_encode(protected_message, codeword);
     for (std::size_t i = 0; i < frame.data_tones; ++i) {
         unsigned v = 0;
         for (std::size_t b = 0; b < frame.bits_per_tone; ++b)
@@ -53,8 +53,8 @@ void encode(const Payload& message, const ToneFrame& frame, std::span<std::uint8
     }
 }
 
-std::array<float, codec::ldpc_n> hard_llrs(std::span<const std::uint8_t> tones, const ToneFrame& frame) {
-    std::array<float, codec::ldpc_n> llr;
+std::array<float, ldpc_n> hard_llrs(std::span<const std::uint8_t> tones, const ToneFrame& frame) {
+    std::array<float, ldpc_n> llr;
     const std::size_t bits = frame.bits_per_tone;
     for (std::size_t i = 0; i < frame.data_tones; ++i) {
         const unsigned v = frame.gray_inverse[tones[i] & (frame.alphabet - 1)];
@@ -63,19 +63,19 @@ std::array<float, codec::ldpc_n> hard_llrs(std::span<const std::uint8_t> tones, 
     return llr;
 }
 
-std::optional<Payload> decode(std::span<const float, codec::ldpc_n> llr) {
+std::optional<Payload> decode(std::span<const float, ldpc_n> llr) {
     if (std::any_of(llr.begin(), llr.end(), [](float x) { return std::isnan(x); })) return std::nullopt;
-    std::array<std::uint8_t, codec::ldpc_n> hard{};
-    if (codec::ldpc_decode_soft(llr, hard) != 0) return std::nullopt;
+    std::array<std::uint8_t, ldpc_n> hard{};
+    if (ldpc_decode_soft(llr, hard) != 0) return std::nullopt;
     if (std::all_of(hard.begin(), hard.end(), [](std::uint8_t bit) { return bit == 0; })) return std::nullopt;
-    const std::vector<std::uint8_t> packed = fec::pack_bits_padded(std::span(hard).first(codec::ldpc_k));
+    const std::vector<std::uint8_t> packed = fec::pack_bits_padded(std::span(hard).first(ldpc_k));
     std::array<std::uint8_t, 12> cleared;
     std::copy_n(packed.begin(), cleared.size(), cleared.begin());
-    const std::uint16_t received = codec::get_crc14(cleared);
+    const std::uint16_t received = get_crc14(cleared);
     cleared[9] &= 0xF8;
     cleared[10] = 0;
     cleared[11] = 0;
-    if (codec::crc14(cleared) != received) return std::nullopt;
+    if (crc14(cleared) != received) return std::nullopt;
     Payload payload;
     std::copy_n(cleared.begin(), payload.size(), payload.begin());
     return payload;
@@ -122,13 +122,13 @@ std::expected<std::optional<Payload>, FtLengthError> ToneCodec<M, Frame>::decode
 
 template <FtMode M, const ToneFrame& Frame>
 std::expected<std::optional<Payload>, FtLengthError> ToneCodec<M, Frame>::decode_soft(std::span<const float> llr) {
-    if (llr.size() != codec::ldpc_n)
-        return std::unexpected(FtLengthError{M, FtLengthError::Call::DecodeSoft, codec::ldpc_n, llr.size()});
-    return decode_llr(llr.first<codec::ldpc_n>());
+    if (llr.size() != ldpc_n)
+        return std::unexpected(FtLengthError{M, FtLengthError::Call::DecodeSoft, ldpc_n, llr.size()});
+    return decode_llr(llr.first<ldpc_n>());
 }
 
 template <FtMode M, const ToneFrame& Frame>
-std::optional<Payload> ToneCodec<M, Frame>::decode_llr(std::span<const float, codec::ldpc_n> llr) {
+std::optional<Payload> ToneCodec<M, Frame>::decode_llr(std::span<const float, ldpc_n> llr) {
     const std::optional<Payload> message = tone_code::decode(llr);
     if (!message) return std::nullopt;
     return as_sent<M>(*message);
@@ -137,4 +137,4 @@ std::optional<Payload> ToneCodec<M, Frame>::decode_llr(std::span<const float, co
 template class ToneCodec<FtMode::Ft8, ft8_frame>;
 template class ToneCodec<FtMode::Ft4, ft4_frame>;
 
-}  // namespace kavro
+}  // namespace kavro::codec

@@ -19,7 +19,7 @@
 // A payload is 10 bytes, most significant bit first: the message in bits 0-76, bits 77-79 unused
 // (cleared on encoding, zero on decoding).
 
-namespace kavro {
+namespace kavro::codec {
 
 using Payload = std::array<std::uint8_t, 10>;
 
@@ -76,13 +76,13 @@ namespace tone_code {
 void encode(const Payload& message, const ToneFrame& frame, std::span<std::uint8_t> tones);
 
 // Soft values of hard tones: ±10 per coded bit (+ for 0), each tone taken modulo the alphabet.
-std::array<float, codec::ldpc_n> hard_llrs(std::span<const std::uint8_t> tones, const ToneFrame& frame);
+std::array<float, ldpc_n> hard_llrs(std::span<const std::uint8_t> tones, const ToneFrame& frame);
 
 // The message whose codeword the soft values decode to, with its CRC checked and bits 77-79
 // zero. None when a value is NaN, when belief propagation ends short of a codeword, when the
 // codeword is all zeros (the decision that NaN and strong-signal artefacts settle on, never a
 // transmission) or when the CRC does not match.
-std::optional<Payload> decode(std::span<const float, codec::ldpc_n> llr);
+std::optional<Payload> decode(std::span<const float, ldpc_n> llr);
 
 }  // namespace tone_code
 
@@ -103,10 +103,10 @@ public:
 
     // The payload of 174 soft values, or none.
     static std::expected<std::optional<Payload>, FtLengthError> decode_soft(std::span<const float> llr);
-    static std::optional<Payload> decode_llr(std::span<const float, codec::ldpc_n> llr);
+    static std::optional<Payload> decode_llr(std::span<const float, ldpc_n> llr);
 };
 
 // 58 data tones (tones taken modulo 8).
 using Ft8Codec = ToneCodec<FtMode::Ft8, ft8_frame>;
 
-}  // namespace kavro
+}  // namespace kavro::codec

@@ -67,14 +67,14 @@ public:
             block = waveform::ts_packet_len * stuffed;
         }
 
-        const BlockPlan plan = block_plan(block, settings_, cache_);
+        const fec::BlockPlan plan = fec::block_plan(block, settings_, cache_);
         if (!chain_.decode(llrs, plan, settings_, 0, cache_)) return std::nullopt;
-        const ChainOutcome& decoded = chain_.outcome();
+        const fec::ChainOutcome& decoded = chain_.outcome();
         if (!decoded.outer_ok || decoded.payload.size() < block) return std::nullopt;
         frame.chain_stats = decoded.outer_corrections;
         frame.outer_ok = decoded.outer_ok;
         if (diagnostics) {
-            const PreDecodingRatios ratios = pre_decoding_error_ratios(llrs, plan, settings_, 0, decoded, cache_);
+            const fec::PreDecodingRatios ratios = fec::pre_decoding_error_ratios(llrs, plan, settings_, 0, decoded, cache_);
             frame.pre_fec_ber = ratios.channel;
             frame.pre_outer_ratio = ratios.outer;
         }
@@ -86,9 +86,9 @@ public:
 
 private:
     waveform::DvbTFrameParams params_;
-    ChainSettings settings_;
-    ChainDecoder chain_;
-    CodecCache cache_;
+    fec::ChainSettings settings_;
+    fec::ChainDecoder chain_;
+    fec::CodecCache cache_;
     std::vector<std::uint8_t> packets_;
 };
 

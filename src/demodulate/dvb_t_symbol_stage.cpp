@@ -90,7 +90,7 @@ void turn_to_carriers(std::span<const Complex> raw, double delay, std::span<Comp
 // its floor), and their weights: each carrier's estimated |H|² over the mean of them all, so that
 // a cell equalised by a weak estimate, mostly noise, does not vote as loudly as the others. A
 // carrier the equaliser zeroes (estimate below its floor, or not finite) weighs 0.
-void equalise_cells(std::span<const Complex> turned, std::span<const Complex> channel,
+void equalize_cells(std::span<const Complex> turned, std::span<const Complex> channel,
                     std::span<const std::size_t> data, std::span<Complex> cells, std::span<float> weights) {
     double total = 0.0;
     for (std::size_t c = 0; c < data.size(); ++c) {
@@ -155,7 +155,7 @@ bool DvbTSymbolStage::run(std::span<const Complex> frame, std::size_t n_symbols,
         turn_to_carriers(*bins, delay_centre(*bins, layout.pairs, backoff), turned_);
         equalizer_.select_pilot_layout(p, layout.pilots, layout.data);
         equalizer_.estimate(turned_);
-        equalise_cells(turned_, equalizer_.channel_estimate(), layout.data, cells_, weights_);
+        equalize_cells(turned_, equalizer_.channel_estimate(), layout.data, cells_, weights_);
         const std::span<float> symbol_llrs = llrs.subspan(l * dvb_t_data_carriers * b, dvb_t_data_carriers * b);
         if (evm != nullptr) {
             if (!waveform::dvb_t_soft_llr_cells(cells_, b, symbol_llrs)) internal_fault("DVB-T order");

@@ -14,6 +14,6 @@ namespace kavro {
 inline constexpr std::array<float, 4> ft4_tone_offsets_hz{0.0f, 20.833334f, 41.666668f, 62.5f};
 
 // The 87 data tones of the first 60480 samples.
-using Ft4Demod = ToneFrameDemod<FtMode::Ft4, ft4_frame, ft4_tone_offsets_hz>;
+using Ft4Demod = ToneFrameDemod<codec::FtMode::Ft4, codec::ft4_frame, ft4_tone_offsets_hz>;
 
 }  // namespace kavro

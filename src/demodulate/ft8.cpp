@@ -75,7 +75,7 @@ template <std::size_t K>
 
 }  // namespace
 
-void decide_data_tones(const ToneFrame& frame, std::span<const float> offsets_hz, float fs, float base_hz,
+void decide_data_tones(const codec::ToneFrame& frame, std::span<const float> offsets_hz, float fs, float base_hz,
                        std::span<const Complex> iq, std::span<std::uint8_t> tones, SimdLevel level) {
     const std::size_t k = frame.alphabet;
     if ((k != 8 && k != 4) || offsets_hz.size() != k || iq.size() < frame.frame_samples() ||
@@ -89,7 +89,7 @@ void decide_data_tones(const ToneFrame& frame, std::span<const float> offsets_hz
     std::vector<const Complex*> symbols;
     symbols.reserve(frame.data_tones);
     for (std::size_t s = 0; s < frame.symbols(); ++s)
-        if (frame.layout[s] == data_symbol) symbols.push_back(iq.data() + s * frame.symbol_samples);
+        if (frame.layout[s] == codec::data_symbol) symbols.push_back(iq.data() + s * frame.symbol_samples);
     std::vector<float> table(frame.symbol_samples * 2 * k);
     with_simd_level(level, [&] [[gnu::always_inline]] {
         if (k == 8)

@@ -24,20 +24,20 @@ inline constexpr std::array<float, 8> ft8_tone_offsets_hz{0.0f, 6.25f, 12.5f, 18
 // Decides the frame.data_tones data symbols of the frame starting at iq[0] (iq holds at least
 // frame.frame_samples() samples) into `tones`. `offsets_hz` has one entry per tone of the
 // alphabet (8 or 4). `level` picks the build of the correlations; every level decides alike.
-void decide_data_tones(const ToneFrame& frame, std::span<const float> offsets_hz, float fs, float base_hz,
+void decide_data_tones(const codec::ToneFrame& frame, std::span<const float> offsets_hz, float fs, float base_hz,
                        std::span<const Complex> iq, std::span<std::uint8_t> tones,
                        SimdLevel level = best_simd_level());
 
 // The demodulator of one mode: the Frame.data_tones data tones of the first Frame.frame_samples()
 // samples, at the tone frequencies base_hz + Offsets[t].
-template <FtMode M, const ToneFrame& Frame, const auto& Offsets>
+template <codec::FtMode M, const codec::ToneFrame& Frame, const auto& Offsets>
 class ToneFrameDemod {
 public:
     ToneFrameDemod(float fs, float base_hz) : fs_(fs), base_hz_(base_hz) {}
 
-    std::expected<std::vector<std::uint8_t>, FtLengthError> demodulate(std::span<const Complex> iq) const {
+    std::expected<std::vector<std::uint8_t>, codec::FtLengthError> demodulate(std::span<const Complex> iq) const {
         if (iq.size() < Frame.frame_samples())
-            return std::unexpected(FtLengthError{M, FtLengthError::Call::Demodulate, Frame.frame_samples(), iq.size()});
+            return std::unexpected(codec::FtLengthError{M, codec::FtLengthError::Call::Demodulate, Frame.frame_samples(), iq.size()});
         std::vector<std::uint8_t> tones(Frame.data_tones);
         decide_data_tones(Frame, Offsets, fs_, base_hz_, iq, tones);
         return tones;
@@ -49,6 +49,6 @@ private:
 };
 
 // The 58 data tones of the first 151680 samples.
-using Ft8Demod = ToneFrameDemod<FtMode::Ft8, ft8_frame, ft8_tone_offsets_hz>;
+using Ft8Demod = ToneFrameDemod<codec::FtMode::Ft8, codec::ft8_frame, ft8_tone_offsets_hz>;
 
 }  // namespace kavro

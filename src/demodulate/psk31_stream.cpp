@@ -22,13 +22,13 @@ Demod build(float fs, float carrier_hz, float gain) {
 
 std::expected<Psk31Stream, Psk31StreamError> Psk31Stream::create(std::string_view lowered, std::string_view as_passed,
                                                                  float fs, float carrier_hz, float gain) {
-    Psk31Mode mode;
-    if (lowered == "bpsk" || lowered == "bpsk31") mode = Psk31Mode::Bpsk31;
-    else if (lowered == "qpsk" || lowered == "qpsk31") mode = Psk31Mode::Qpsk31;
+    waveform::Psk31Mode mode;
+    if (lowered == "bpsk" || lowered == "bpsk31") mode = waveform::Psk31Mode::Bpsk31;
+    else if (lowered == "qpsk" || lowered == "qpsk31") mode = waveform::Psk31Mode::Qpsk31;
     else return std::unexpected(Psk31StreamError{Psk31StreamError::Kind::Mode, std::string(as_passed)});
-    const auto sps = psk31_receiver_sps(fs, mode, Psk31Role::Stream);
+    const auto sps = waveform::psk31_receiver_sps(fs, mode, waveform::Psk31Role::Stream);
     if (!sps) return std::unexpected(Psk31StreamError{Psk31StreamError::Kind::SampleRate, {}, sps.error()});
-    if (mode == Psk31Mode::Bpsk31) return Psk31Stream(*sps, build<Bpsk31Demod>(fs, carrier_hz, gain));
+    if (mode == waveform::Psk31Mode::Bpsk31) return Psk31Stream(*sps, build<Bpsk31Demod>(fs, carrier_hz, gain));
     return Psk31Stream(*sps, build<Qpsk31Demod>(fs, carrier_hz, gain));
 }
 

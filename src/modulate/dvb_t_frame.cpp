@@ -61,8 +61,8 @@ std::span<const std::uint8_t> symbol_bits(std::span<const std::uint8_t> coded, s
 // The coded bits of the frame (without the fill copy) and its symbol count.
 std::vector<std::uint8_t> coded_frame_bits(const DvbTFrameParams& params, std::span<const std::uint8_t> payload,
                                            std::size_t& n_symbols) {
-    CodecCache cache;
-    const ChainSettings chain = dvb_t_chain_settings(params);
+    fec::CodecCache cache;
+    const fec::ChainSettings chain = dvb_t_chain_settings(params);
     const std::size_t bits_per_symbol = params.bits_per_cell() * dvb_t_data_carriers;
 
     std::vector<std::uint8_t> stream = ts_packetize(payload);
@@ -73,7 +73,7 @@ std::vector<std::uint8_t> coded_frame_bits(const DvbTFrameParams& params, std::s
     const DvbTFillPlan fill = dvb_t_frame_fill_with(params, packets, n_symbols, cache);
     append_null_packets(stream, fill.packets - packets);
     ts_energy_disperse(stream);
-    std::vector<std::uint8_t> bits = encode_chain_stages(stream, chain, 0, cache).coded;
+    std::vector<std::uint8_t> bits = fec::encode_chain_stages(stream, chain, 0, cache).coded;
     if (bits.size() != fill.coded_bits || fill.capacity_bits - bits.size() > bits.size())
         internal_fault("DVB-T chain output differs from its plan");
     return bits;

@@ -9,6 +9,6 @@
 namespace kavro {
 
 // 60480 samples of the frame carrying 87 data tones.
-using Ft4Mod = ToneFrameMod<FtMode::Ft4, ft4_frame>;
+using Ft4Mod = ToneFrameMod<codec::FtMode::Ft4, codec::ft4_frame>;
 
 }  // namespace kavro

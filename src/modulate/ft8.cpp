@@ -29,13 +29,13 @@ void synthesize_symbol(Complex& p, Complex step, std::uint32_t& count, float gai
 }
 
 template <bool Shift>
-void synthesize(const ToneFrame& frame, std::span<const std::uint8_t> data_tones, float fs, float base_hz, float gain,
+void synthesize(const codec::ToneFrame& frame, std::span<const std::uint8_t> data_tones, float fs, float base_hz, float gain,
                 PhasorNco& rf, Complex* out) {
     Complex p{1.0f, 0.0f};
     std::uint32_t count = 0;
     std::size_t next_data = 0;
     for (const std::uint8_t fixed : frame.layout) {
-        const std::uint8_t tone = fixed == data_symbol ? data_tones[next_data++] : fixed;
+        const std::uint8_t tone = fixed == codec::data_symbol ? data_tones[next_data++] : fixed;
         const float omega = ((static_cast<float>(tone) * frame.spacing_hz) + base_hz) * two_pi_f32 / fs;
         Complex step;
         ::sincosf(omega, &step.im, &step.re);
@@ -46,7 +46,7 @@ void synthesize(const ToneFrame& frame, std::span<const std::uint8_t> data_tones
 
 }  // namespace
 
-void synthesize_tone_frame(const ToneFrame& frame, std::span<const std::uint8_t> data_tones, float fs, float base_hz,
+void synthesize_tone_frame(const codec::ToneFrame& frame, std::span<const std::uint8_t> data_tones, float fs, float base_hz,
                            float rf_hz, float gain, std::span<Complex> out) {
     if (data_tones.size() != frame.data_tones || out.size() != frame.frame_samples() || frame.symbol_samples % 4 != 0)
         internal_fault("tone frame synthesis given the wrong lengths");

@@ -19,20 +19,20 @@ namespace kavro {
 // them) into `out`. The tone oscillator is one phasor whose step changes at each symbol boundary
 // and which is divided by its magnitude after each sample whose count is a multiple of 1024; the
 // RF shift, applied when rf_hz is not exactly 0 (NaN shifts), is a fresh PhasorNco at rf_hz.
-void synthesize_tone_frame(const ToneFrame& frame, std::span<const std::uint8_t> data_tones, float fs, float base_hz,
+void synthesize_tone_frame(const codec::ToneFrame& frame, std::span<const std::uint8_t> data_tones, float fs, float base_hz,
                            float rf_hz, float gain, std::span<Complex> out);
 
 // The modulator of one mode: one whole frame per call (Frame.frame_samples() samples carrying
 // Frame.data_tones tones), from fresh oscillators.
-template <FtMode M, const ToneFrame& Frame>
+template <codec::FtMode M, const codec::ToneFrame& Frame>
 class ToneFrameMod {
 public:
     ToneFrameMod(float fs, float base_hz, float rf_hz, float gain)
         : fs_(fs), base_hz_(base_hz), rf_hz_(rf_hz), gain_(gain) {}
 
-    std::expected<std::vector<Complex>, FtLengthError> modulate(std::span<const std::uint8_t> tones) const {
+    std::expected<std::vector<Complex>, codec::FtLengthError> modulate(std::span<const std::uint8_t> tones) const {
         if (tones.size() != Frame.data_tones)
-            return std::unexpected(FtLengthError{M, FtLengthError::Call::Modulate, Frame.data_tones, tones.size()});
+            return std::unexpected(codec::FtLengthError{M, codec::FtLengthError::Call::Modulate, Frame.data_tones, tones.size()});
         std::vector<Complex> samples(Frame.frame_samples());
         synthesize_tone_frame(Frame, tones, fs_, base_hz_, rf_hz_, gain_, samples);
         return samples;
@@ -46,6 +46,6 @@ private:
 };
 
 // 151680 samples of the frame carrying 58 data tones.
-using Ft8Mod = ToneFrameMod<FtMode::Ft8, ft8_frame>;
+using Ft8Mod = ToneFrameMod<codec::FtMode::Ft8, codec::ft8_frame>;
 
 }  // namespace kavro

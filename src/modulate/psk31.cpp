@@ -22,7 +22,7 @@ std::vector<std::uint8_t> varicode_bits(std::span<const std::uint8_t> text, std:
 }  // namespace
 
 Psk31ModCore::Psk31ModCore(std::size_t samples_per_symbol, float fs, float rf_hz, float gain_)
-    : shape(make_hann(samples_per_symbol)), sps(samples_per_symbol), gain(gain_), mix_on(rf_hz != 0.0f) {
+    : shape(waveform::make_hann(samples_per_symbol)), sps(samples_per_symbol), gain(gain_), mix_on(rf_hz != 0.0f) {
     if (mix_on) nco = PhasorNco(rf_hz, fs);
 }
 
@@ -49,20 +49,20 @@ void Psk31ModCore::upmix(std::span<Complex> samples, SimdLevel level) {
     });
 }
 
-template <Psk31Mode M>
-std::expected<Psk31Mod<M>, Psk31RateError> Psk31Mod<M>::create(float fs, float rf_hz, float gain) {
-    const auto sps = psk31_transmitter_sps(fs, M);
+template <waveform::Psk31Mode M>
+std::expected<Psk31Mod<M>, waveform::Psk31RateError> Psk31Mod<M>::create(float fs, float rf_hz, float gain) {
+    const auto sps = waveform::psk31_transmitter_sps(fs, M);
     if (!sps) return std::unexpected(sps.error());
     return Psk31Mod(Psk31ModCore(*sps, fs, rf_hz, gain));
 }
 
-template <Psk31Mode M>
+template <waveform::Psk31Mode M>
 std::vector<Complex> Psk31Mod<M>::modulate_bits(std::span<const std::uint8_t> bits) {
     std::vector<Complex> out(core_.samples_for(bits.size()));
     const float gain = core_.gain;
     const float* shape = core_.shape.data();
     Complex* y = out.data();
-    if constexpr (M == Psk31Mode::Bpsk31) {
+    if constexpr (M == waveform::Psk31Mode::Bpsk31) {
         const float im = gain * 0.0f;
         for (const std::uint8_t bit : bits) {
             const float old = last_.level;
@@ -84,20 +84,20 @@ std::vector<Complex> Psk31Mod<M>::modulate_bits(std::span<const std::uint8_t> bi
     return out;
 }
 
-template <Psk31Mode M>
+template <waveform::Psk31Mode M>
 std::vector<Complex> Psk31Mod<M>::modulate_text(std::span<const std::uint8_t> text, std::size_t preamble_bits,
                                                 std::size_t postamble_bits) {
     core_.samples_for(codec::VaricodeEncoder::text_bit_count(preamble_bits, text, postamble_bits));
     return modulate_bits(varicode_bits(text, preamble_bits, postamble_bits));
 }
 
-template <Psk31Mode M>
+template <waveform::Psk31Mode M>
 void Psk31Mod<M>::reset() {
     last_ = {};
     core_.reset_carrier();
 }
 
-template class Psk31Mod<Psk31Mode::Bpsk31>;
-template class Psk31Mod<Psk31Mode::Qpsk31>;
+template class Psk31Mod<waveform::Psk31Mode::Bpsk31>;
+template class Psk31Mod<waveform::Psk31Mode::Qpsk31>;
 
 }  // namespace kavro

@@ -44,10 +44,10 @@ struct Psk31ModCore {
 // The transmitter of one mode. BPSK31: bit 0 reverses the phase, any other byte keeps it.
 // QPSK31: each bit (bit 0 of each byte) goes through the QPSK31 encoder, and the carrier phasor
 // turns by the step's rotation.
-template <Psk31Mode M>
+template <waveform::Psk31Mode M>
 class Psk31Mod {
 public:
-    static std::expected<Psk31Mod, Psk31RateError> create(float fs, float rf_hz, float gain);
+    static std::expected<Psk31Mod, waveform::Psk31RateError> create(float fs, float rf_hz, float gain);
 
     std::vector<Complex> modulate_bits(std::span<const std::uint8_t> bits);
     // Preamble zeros, the text's Varicode and the postamble ones.
@@ -68,12 +68,12 @@ private:
 
     explicit Psk31Mod(Psk31ModCore core) : core_(std::move(core)) {}
     Psk31ModCore core_;
-    std::conditional_t<M == Psk31Mode::Bpsk31, Bpsk31Symbol, Qpsk31Symbol> last_{};
+    std::conditional_t<M == waveform::Psk31Mode::Bpsk31, Bpsk31Symbol, Qpsk31Symbol> last_{};
 };
 
-extern template class Psk31Mod<Psk31Mode::Bpsk31>;
-extern template class Psk31Mod<Psk31Mode::Qpsk31>;
-using Bpsk31Mod = Psk31Mod<Psk31Mode::Bpsk31>;
-using Qpsk31Mod = Psk31Mod<Psk31Mode::Qpsk31>;
+extern template class Psk31Mod<waveform::Psk31Mode::Bpsk31>;
+extern template class Psk31Mod<waveform::Psk31Mode::Qpsk31>;
+using Bpsk31Mod = Psk31Mod<waveform::Psk31Mode::Bpsk31>;
+using Qpsk31Mod = Psk31Mod<waveform::Psk31Mode::Qpsk31>;
 
 }  // namespace kavro

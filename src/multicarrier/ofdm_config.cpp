@@ -154,7 +154,7 @@ std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_parsed(
     Field Owner::*field, const std::expected<Parsed, fec::KeywordError>& parsed) const {
     if (!parsed) return std::unexpected(keyword_error(parsed.error()));
     OfdmConfig copy = *this;
-    if constexpr (std::is_same_v<Owner, ChainSettings>) {
+    if constexpr (std::is_same_v<Owner, fec::ChainSettings>) {
         copy.chain_.*field = *parsed;
     } else {
         copy.*field = *parsed;
@@ -168,18 +168,18 @@ fec::InterleaverKind& OfdmConfig::interleaver(fec::InterleaverStage stage) {
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_inner_fec(std::string_view kind,
                                                                       std::string_view code) const {
-    return with_parsed(&ChainSettings::inner, fec::parse_inner_fec(kind, code));
+    return with_parsed(&fec::ChainSettings::inner, fec::parse_inner_fec(kind, code));
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_outer_fec(std::string_view kind, std::size_t a,
                                                                       std::size_t b) const {
-    return with_parsed(&ChainSettings::outer, fec::parse_outer_fec(kind, a, b));
+    return with_parsed(&fec::ChainSettings::outer, fec::parse_outer_fec(kind, a, b));
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_scrambler(std::uint32_t poly, std::uint8_t width,
                                                                       std::uint32_t seed, bool per_frame_random,
                                                                       std::string_view position) const {
-    auto copy = with_parsed(&ChainSettings::position, fec::parse_scrambler_position(position));
+    auto copy = with_parsed(&fec::ChainSettings::position, fec::parse_scrambler_position(position));
     if (!copy) return copy;
     if (poly == 0) {
         copy->chain_.scrambler = fec::ScramblerKind::none();
@@ -233,7 +233,7 @@ std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_conv_interleaver(std
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_payload_crc(std::string_view kind) const {
-    return with_parsed(&ChainSettings::crc, fec::parse_crc(kind));
+    return with_parsed(&fec::ChainSettings::crc, fec::parse_crc(kind));
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_header_crc(std::string_view kind) const {
@@ -242,7 +242,7 @@ std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_header_crc(std::stri
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_ldpc_decode_rule(std::string_view kind,
                                                                              float scale) const {
-    return with_parsed(&ChainSettings::ldpc_rule, fec::parse_ldpc_decode_rule(kind, scale));
+    return with_parsed(&fec::ChainSettings::ldpc_rule, fec::parse_ldpc_decode_rule(kind, scale));
 }
 
 std::expected<OfdmConfig, OfdmConfigError> OfdmConfig::with_header_format(std::string_view kind) const {

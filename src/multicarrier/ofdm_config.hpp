@@ -159,7 +159,7 @@ public:
     std::size_t rx_window_backoff() const { return rx_window_backoff_; }
     // The payload's coding chain (its crc is the payload CRC); a frame's ladder entry brings the
     // outer and inner codes the frame is sent with.
-    const ChainSettings& chain_settings() const { return chain_; }
+    const fec::ChainSettings& chain_settings() const { return chain_; }
     fec::CrcKind header_crc() const { return header_crc_; }
     fec::HeaderFormat header_format() const { return header_format_; }
 
@@ -189,7 +189,7 @@ private:
     ConstellationOrder constellation_;
     std::optional<TxLowpass> tx_lowpass_;
     std::size_t rx_window_backoff_ = 0;
-    ChainSettings chain_{.crc = fec::CrcKind::Crc32};
+    fec::ChainSettings chain_{.crc = fec::CrcKind::Crc32};
     fec::CrcKind header_crc_ = fec::CrcKind::Crc16;
     fec::HeaderFormat header_format_ = fec::HeaderFormat::Native;
 };

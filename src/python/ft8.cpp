@@ -21,16 +21,16 @@ namespace kavro::python::binding {
 
 namespace {
 
-using Decoded = std::expected<std::optional<Payload>, FtLengthError>;
+using Decoded = std::expected<std::optional<codec::Payload>, codec::FtLengthError>;
 
-std::expected<std::optional<ByteString>, FtLengthError> as_bytes(Decoded decoded) {
+std::expected<std::optional<ByteString>, codec::FtLengthError> as_bytes(Decoded decoded) {
     if (!decoded) return std::unexpected(decoded.error());
     if (!*decoded) return std::optional<ByteString>{};
     return ByteString{{(*decoded)->begin(), (*decoded)->end()}};
 }
 
 template <class T>
-concept FtCodec = std::same_as<T, Ft8Codec> || std::same_as<T, Ft4Codec>;
+concept FtCodec = std::same_as<T, codec::Ft8Codec> || std::same_as<T, codec::Ft4Codec>;
 
 }  // namespace
 
@@ -42,10 +42,10 @@ struct DictFields<SyncResult> {
 };
 
 // Each kind of class is one binding for both modes, its texts given for FT8, then FT4.
-template <FtMode M, const ToneFrame& Frame>
+template <codec::FtMode M, const codec::ToneFrame& Frame>
 struct Binding<ToneFrameMod<M, Frame>> {
     using T = ToneFrameMod<M, Frame>;
-    static constexpr bool ft8 = M == FtMode::Ft8;
+    static constexpr bool ft8 = M == codec::FtMode::Ft8;
     static constexpr FixedText doc =
         pick<ft8>("Ft8Mod(fs, base_hz, rf_hz, gain)\n--\n\n", "Ft4Mod(fs, base_hz, rf_hz, gain)\n--\n\n");
     static constexpr auto constructor = construct<T, float, float, float, float>;
@@ -57,10 +57,10 @@ struct Binding<ToneFrameMod<M, Frame>> {
                &T::modulate>());
 };
 
-template <FtMode M, const ToneFrame& Frame, const auto& Offsets>
+template <codec::FtMode M, const codec::ToneFrame& Frame, const auto& Offsets>
 struct Binding<ToneFrameDemod<M, Frame, Offsets>> {
     using T = ToneFrameDemod<M, Frame, Offsets>;
-    static constexpr bool ft8 = M == FtMode::Ft8;
+    static constexpr bool ft8 = M == codec::FtMode::Ft8;
     static constexpr FixedText doc = pick<ft8>("Ft8Demod(fs, base_hz)\n--\n\n", "Ft4Demod(fs, base_hz)\n--\n\n");
     static constexpr auto constructor = construct<T, float, float>;
     static constexpr auto methods = method_table(
@@ -73,7 +73,7 @@ struct Binding<ToneFrameDemod<M, Frame, Offsets>> {
 
 template <FtCodec T>
 struct Binding<T> {
-    static constexpr bool ft8 = std::same_as<T, Ft8Codec>;
+    static constexpr bool ft8 = std::same_as<T, codec::Ft8Codec>;
     static constexpr FixedText doc = pick<ft8>("Ft8Codec()\n--\n\n", "Ft4Codec()\n--\n\n");
     static constexpr auto constructor = construct<T>;
     static constexpr auto methods = method_table(
@@ -164,8 +164,8 @@ int register_messages(PyObject* module) {
 
 int register_classes(PyObject* module) {
     using namespace binding;
-    return add_all(module, {add_class<Ft8Mod>, add_class<Ft8Demod>, add_class<Ft8Codec>, add_class<Ft4Mod>,
-                            add_class<Ft4Demod>, add_class<Ft4Codec>,
+    return add_all(module, {add_class<Ft8Mod>, add_class<Ft8Demod>, add_class<codec::Ft8Codec>, add_class<Ft4Mod>,
+                            add_class<Ft4Demod>, add_class<codec::Ft4Codec>,
                             add_function<sync_doc<"ft8_sync", "FT8">, &kavro::ft8_sync>,
                             add_function<sync_doc<"ft4_sync", "FT4">, &kavro::ft4_sync>, register_messages});
 }

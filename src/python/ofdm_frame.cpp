@@ -16,30 +16,30 @@ namespace kavro::python::binding {
 
 // The Python CodecCache: one counted handle on a cache that frame objects given it share.
 struct SharedCodecCache {
-    std::shared_ptr<CodecCache> cache = std::make_shared<CodecCache>();
+    std::shared_ptr<fec::CodecCache> cache = std::make_shared<fec::CodecCache>();
 };
 
 namespace {
 
-std::shared_ptr<CodecCache> cache_of(const std::optional<SharedCodecCache>& cache) {
+std::shared_ptr<fec::CodecCache> cache_of(const std::optional<SharedCodecCache>& cache) {
     return cache ? cache->cache : nullptr;  // none: the object makes its own
 }
 
 // The modulator and the streaming receiver, which both know the preamble's shape.
 template <class T>
-std::expected<T, FrameLinkError> make_with_preamble(const OfdmConfig& cfg, const McsTable& mcs_table,
+std::expected<T, waveform::FrameLinkError> make_with_preamble(const OfdmConfig& cfg, const fec::McsTable& mcs_table,
                                                     std::uint64_t num_repeats, std::uint64_t repeat_len,
                                                     std::optional<SharedCodecCache> cache) {
     return T::create(cfg, mcs_table.entries(), num_repeats, repeat_len, cache_of(cache));
 }
 
-std::expected<OfdmFrameDemod, FrameLinkError> make_frame_demod(const OfdmConfig& cfg, const McsTable& mcs_table,
+std::expected<OfdmFrameDemod, waveform::FrameLinkError> make_frame_demod(const OfdmConfig& cfg, const fec::McsTable& mcs_table,
                                                                std::optional<SharedCodecCache> cache) {
     return OfdmFrameDemod::create(cfg, mcs_table.entries(), cache_of(cache));
 }
 
 // A successful attempt's packet.
-FramePacket packet_of(OfdmFrameStreamDemod::Attempt::value_type attempt) { return std::move(attempt).packet(); }
+waveform::FramePacket packet_of(OfdmFrameStreamDemod::Attempt::value_type attempt) { return std::move(attempt).packet(); }
 
 }  // namespace
 
@@ -61,25 +61,25 @@ struct Binding<SharedCodecCache> {
 };
 
 template <>
-struct Binding<FramePacket> {
+struct Binding<waveform::FramePacket> {
     static constexpr FixedText doc =
         "FramePacket(payload, sequence_num=0, mcs_index=0, flags=0)\n--\n\n"
         "A MAC-layer frame: metadata (sequence number, MCS index, flags) plus an\n"
         "opaque byte payload.";
-    static constexpr auto constructor = &FramePacket::create;
+    static constexpr auto constructor = &waveform::FramePacket::create;
     static constexpr auto properties = property_table(
-        property<"payload", &FramePacket::payload_copy>(),
-        property<"sequence_num", &FramePacket::sequence_num>(), property<"mcs_index", &FramePacket::mcs_index>(),
-        property<"flags", &FramePacket::flags>());
+        property<"payload", &waveform::FramePacket::payload_copy>(),
+        property<"sequence_num", &waveform::FramePacket::sequence_num>(), property<"mcs_index", &waveform::FramePacket::mcs_index>(),
+        property<"flags", &waveform::FramePacket::flags>());
 };
 
 template <>
-struct Binding<McsTable> {
+struct Binding<fec::McsTable> {
     static constexpr FixedText doc =
         "McsTable()\n--\n\n"
         "Maps each frame's `mcs_index` to a modulation-and-coding scheme. Build it\n"
         "by adding entries; the sender and receiver must share the same table.";
-    static constexpr auto constructor = construct<McsTable>;
+    static constexpr auto constructor = construct<fec::McsTable>;
     static constexpr auto methods = method_table(
         method<"add($self, constellation, inner_kind=\"none\", inner_code=\"\", outer_kind=\"none\", outer_a=0, "
                "outer_b=0)\n--\n\n"
@@ -87,13 +87,13 @@ struct Binding<McsTable> {
                "\"bpsk\"|\"qpsk\"|\"qam16\"|\"qam64\"|\"qam256\"; `inner`/`outer` mirror\n"
                "`OfdmConfig.with_inner_fec`/`with_outer_fec` (`inner_kind`, `inner_code`,\n"
                "`outer_kind`, `outer_a`, `outer_b`).",
-               &McsTable::add>(),
-        static_method<McsTable,
+               &fec::McsTable::add>(),
+        static_method<fec::McsTable,
                       "default_ladder()\n--\n\n"
                       "The default ladder: BPSK/QPSK/QAM-16/QAM-64, each with an LDPC(n512r12)\n"
                       "inner code and a BCH(t=8) outer code.",
-                      &McsTable::default_ladder>());
-    static constexpr auto properties = property_table(property<"len", &McsTable::len>());
+                      &fec::McsTable::default_ladder>());
+    static constexpr auto properties = property_table(property<"len", &fec::McsTable::len>());
 };
 
 template <>
@@ -154,7 +154,7 @@ namespace kavro::python::ofdm_frame {
 
 int register_group(PyObject* module) {
     using namespace binding;
-    return add_all(module, {add_class<SharedCodecCache>, add_class<FramePacket>, add_class<McsTable>,
+    return add_all(module, {add_class<SharedCodecCache>, add_class<waveform::FramePacket>, add_class<fec::McsTable>,
                             add_class<OfdmFrameMod>, add_class<OfdmFrameStreamDemod>, add_class<OfdmFrameDemod>});
 }
 

@@ -83,10 +83,10 @@ PyObject* best_psk31_sync(const ListArg<PyObject*>& candidates, float carrier_hz
 }  // namespace
 
 // Each kind of modem is one binding for both modes, its texts given for BPSK31, then QPSK31.
-template <Psk31Mode M>
+template <waveform::Psk31Mode M>
 struct Binding<Psk31Mod<M>> {
     using T = Psk31Mod<M>;
-    static constexpr bool bpsk = M == Psk31Mode::Bpsk31;
+    static constexpr bool bpsk = M == waveform::Psk31Mode::Bpsk31;
     static constexpr FixedText doc = pick<bpsk>("Bpsk31Mod(fs, rf_hz, gain)\n--\n\n", "Qpsk31Mod(fs, rf_hz, gain)\n--\n\n");
     static constexpr auto constructor = &T::create;
     static constexpr auto methods = method_table(
@@ -101,10 +101,10 @@ struct Binding<Psk31Mod<M>> {
 };
 
 // BPSK31's process returns its values; QPSK31's also buffers them for flush.
-template <Psk31Mode M>
+template <waveform::Psk31Mode M>
 struct Binding<Psk31Demod<M>> {
     using T = Psk31Demod<M>;
-    static constexpr bool bpsk = M == Psk31Mode::Bpsk31;
+    static constexpr bool bpsk = M == waveform::Psk31Mode::Bpsk31;
     static constexpr FixedText doc = pick<bpsk>("Bpsk31Demod(fs, rf_hz, gain)\n--\n\n", "Qpsk31Demod(fs, rf_hz, gain)\n--\n\n");
     static constexpr auto constructor = &T::create;
     static constexpr auto methods = [] {

@@ -13,9 +13,9 @@ namespace kavro {
 
 namespace {
 
-constexpr auto ft8_cells = costas_cells<3, 7>({ft8_costas, ft8_costas, ft8_costas}, {0, 36, 72});
-constexpr auto ft8_data_symbols = data_symbol_list<58>(ft8_layout);
-constexpr auto ft8_zero_tones = zero_tone_masks<3>(ft8_gray_map);
+constexpr auto ft8_cells = costas_cells<3, 7>({codec::ft8_costas, codec::ft8_costas, codec::ft8_costas}, {0, 36, 72});
+constexpr auto ft8_data_symbols = data_symbol_list<58>(codec::ft8_layout);
+constexpr auto ft8_zero_tones = zero_tone_masks<3>(codec::ft8_gray_map);
 
 constexpr float minus_infinity = -std::numeric_limits<float>::infinity();
 constexpr float max_span_bins = 16777216.0f;
@@ -144,10 +144,10 @@ WaterfallRow stored_row(std::span<const Complex> iq, std::uint64_t first, std::s
 }  // namespace
 
 const SearchMode ft8_search_mode{"ft8_sync",
-                                 ft8_frame.symbol_samples,
-                                 ft8_frame.spacing_hz,
-                                 static_cast<std::int64_t>(ft8_frame.symbols()),
-                                 ft8_frame.alphabet,
+                                 codec::ft8_frame.symbol_samples,
+                                 codec::ft8_frame.spacing_hz,
+                                 static_cast<std::int64_t>(codec::ft8_frame.symbols()),
+                                 codec::ft8_frame.alphabet,
                                  9,
                                  ft8_cells,
                                  ft8_data_symbols,

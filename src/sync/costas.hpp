@@ -121,7 +121,7 @@ constexpr std::array<std::uint8_t, Count> data_symbol_list(const std::array<std:
     std::array<std::uint8_t, Count> symbols{};
     std::size_t n = 0;
     for (std::size_t s = 0; s < Symbols; ++s) {
-        if (layout[s] == data_symbol) symbols[n++] = static_cast<std::uint8_t>(s);
+        if (layout[s] == codec::data_symbol) symbols[n++] = static_cast<std::uint8_t>(s);
     }
     return symbols;
 }

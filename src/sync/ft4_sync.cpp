@@ -6,17 +6,17 @@ namespace kavro {
 
 namespace {
 
-constexpr auto ft4_cells = costas_cells<4, 4>(ft4_costas, {1, 34, 67, 100});
-constexpr auto ft4_data_symbols = data_symbol_list<87>(ft4_layout);
-constexpr auto ft4_zero_tones = zero_tone_masks<2>(ft4_gray_map);
+constexpr auto ft4_cells = costas_cells<4, 4>(codec::ft4_costas, {1, 34, 67, 100});
+constexpr auto ft4_data_symbols = data_symbol_list<87>(codec::ft4_layout);
+constexpr auto ft4_zero_tones = zero_tone_masks<2>(codec::ft4_gray_map);
 
 }  // namespace
 
 const SearchMode ft4_search_mode{"ft4_sync",
-                                 ft4_frame.symbol_samples,
-                                 ft4_frame.spacing_hz,
-                                 static_cast<std::int64_t>(ft4_frame.symbols()),
-                                 ft4_frame.alphabet,
+                                 codec::ft4_frame.symbol_samples,
+                                 codec::ft4_frame.spacing_hz,
+                                 static_cast<std::int64_t>(codec::ft4_frame.symbols()),
+                                 codec::ft4_frame.alphabet,
                                  5,
                                  ft4_cells,
                                  ft4_data_symbols,

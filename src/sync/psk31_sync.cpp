@@ -90,15 +90,15 @@ float median_f32(std::vector<float> values) {
 
 void record_candidate(std::vector<Psk31SyncResult>& results, std::size_t time_sym, std::size_t freq_bin,
                       std::span<const Complex> iq, std::size_t n_bits, float base_hz, float score, float fs) {
-    const std::size_t sps = psk31_samples_per_symbol(fs);
-    if (sps == 0 || sps > psk31_max_samples_per_symbol) return;
+    const std::size_t sps = waveform::psk31_samples_per_symbol(fs);
+    if (sps == 0 || sps > waveform::psk31_max_samples_per_symbol) return;
     if (iq.empty() || time_sym > (iq.size() - 1) / sps) return;  // start at or past the end
     const std::size_t start = time_sym * sps;
     const float carrier = base_hz + static_cast<float>(freq_bin) * psk31_bin_hz;
-    Psk31DemodState receiver(sps, fs, carrier, 1.0f);
+    waveform::Psk31DemodState receiver(sps, fs, carrier, 1.0f);
     const std::size_t wanted = std::min(n_bits, (iq.size() - start) / sps);
     std::vector<float> soft(wanted + 2);
-    const std::size_t count = psk31_receive<Psk31Mode::Bpsk31>(receiver, iq.subspan(start), soft, best_simd_level());
+    const std::size_t count = waveform::psk31_receive<waveform::Psk31Mode::Bpsk31>(receiver, iq.subspan(start), soft, best_simd_level());
     soft.resize(std::min(wanted, count));
     results.push_back({std::move(soft), time_sym, freq_bin, carrier, score});
 }
@@ -109,9 +109,9 @@ std::expected<std::vector<Psk31SyncResult>, Psk31SyncError> psk31_sync(std::span
                                                                        float peak_margin_db, std::size_t n_bits,
                                                                        std::size_t max_cand) {
     const float margin = (peak_margin_db * 0.6931472f) / 3.0f;
-    const std::uint64_t sps = psk31_samples_per_symbol(fs);
+    const std::uint64_t sps = waveform::psk31_samples_per_symbol(fs);
     const std::size_t n = iq.size();
-    if (sps == 0 || sps > psk31_max_samples_per_symbol || n == 0 || sps > n) return {};
+    if (sps == 0 || sps > waveform::psk31_max_samples_per_symbol || n == 0 || sps > n) return {};
     const auto n_bins = psk31_bin_count(base_hz, max_hz);
     if (!n_bins) return {};
     const std::size_t n_time = n / sps;

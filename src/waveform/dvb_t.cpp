@@ -84,8 +84,8 @@ void ScatteredPilotMapper::map_symbol(std::span<const Complex> cells, std::span<
 }
 
 DvbTFillPlan dvb_t_frame_fill_with(const DvbTFrameParams& params, std::size_t start_packets, std::size_t n_symbols,
-                                   CodecCache& cache) {
-    const ChainSettings chain = dvb_t_chain_settings(params);
+                                   fec::CodecCache& cache) {
+    const fec::ChainSettings chain = dvb_t_chain_settings(params);
     DvbTFillPlan plan;
     plan.capacity_bits = n_symbols * params.bits_per_cell() * dvb_t_data_carriers;
     plan.packets = start_packets;

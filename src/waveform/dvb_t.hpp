@@ -103,6 +103,6 @@ struct DvbTFillPlan {
 };
 
 DvbTFillPlan dvb_t_frame_fill_with(const DvbTFrameParams& params, std::size_t start_packets, std::size_t n_symbols,
-                                   CodecCache& cache);
+                                   fec::CodecCache& cache);
 
 }  // namespace kavro::waveform

@@ -74,7 +74,7 @@ std::optional<std::vector<std::uint8_t>> ts_depacketize(std::span<const std::uin
     return payload;
 }
 
-ChainSettings dvb_t_chain_settings(const DvbTFrameParams& params) {
+fec::ChainSettings dvb_t_chain_settings(const DvbTFrameParams& params) {
     return {.crc = fec::CrcKind::None,
             .outer = fec::OuterFec::reed_solomon(204, 16),
             .inner = fec::InnerFec::conv_k7(params.puncture_rate()),
@@ -84,8 +84,8 @@ ChainSettings dvb_t_chain_settings(const DvbTFrameParams& params) {
             .position = fec::ScramblerPosition::BeforeOuter};
 }
 
-std::size_t dvb_t_coded_bits(const ChainSettings& chain, std::size_t packets, CodecCache& cache) {
-    return block_plan(packets * ts_packet_len, chain, cache).coded_bits;
+std::size_t dvb_t_coded_bits(const fec::ChainSettings& chain, std::size_t packets, fec::CodecCache& cache) {
+    return fec::block_plan(packets * ts_packet_len, chain, cache).coded_bits;
 }
 
 }  // namespace kavro::waveform

@@ -37,9 +37,9 @@ std::optional<std::vector<std::uint8_t>> ts_depacketize(std::span<const std::uin
 
 // No CRC, no scrambler, Reed-Solomon 204/188, convolutional interleaver 12 x 17 on the outer
 // stage, the K = 7 convolutional code at the frame's rate, no inner-stage interleaver.
-ChainSettings dvb_t_chain_settings(const DvbTFrameParams& params);
+fec::ChainSettings dvb_t_chain_settings(const DvbTFrameParams& params);
 
 // coded(k): the chain's output length in bits for k whole packets.
-std::size_t dvb_t_coded_bits(const ChainSettings& chain, std::size_t packets, CodecCache& cache);
+std::size_t dvb_t_coded_bits(const fec::ChainSettings& chain, std::size_t packets, fec::CodecCache& cache);
 
 }  // namespace kavro::waveform

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace kavro {
+namespace kavro::waveform {
 
 Psk31DemodState::Psk31DemodState(std::size_t samples_per_symbol, float fs, float rf_hz, float gain_)
     : window(make_hann(samples_per_symbol)), mix_on(rf_hz != 0.0f), sps(samples_per_symbol), gain(gain_) {
@@ -129,4 +129,4 @@ template std::size_t psk31_receive<Psk31Mode::Bpsk31>(Psk31DemodState&, std::spa
 template std::size_t psk31_receive<Psk31Mode::Qpsk31>(Psk31DemodState&, std::span<const Complex>, std::span<float>,
                                                       SimdLevel);
 
-}  // namespace kavro
+}  // namespace kavro::waveform

@@ -15,7 +15,7 @@
 // differential product of consecutive symbols: one float per symbol for BPSK31 (positive for a
 // kept phase, bit 1), the pair (re, im) for QPSK31. Values scale with gain squared.
 
-namespace kavro {
+namespace kavro::waveform {
 
 // The carried state. `prev_rx` is the last symbol's integrated value before gain and phase
 // correction; its tail is what the next symbol's integration subtracts.
@@ -48,4 +48,4 @@ template <Psk31Mode M>
 std::size_t psk31_receive(Psk31DemodState& state, std::span<const Complex> input, std::span<float> output,
                           SimdLevel level);
 
-}  // namespace kavro
+}  // namespace kavro::waveform

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-namespace kavro {
+namespace kavro::waveform {
 
 std::uint64_t psk31_samples_per_symbol(float fs) {
     const float rounded = std::round(fs / 31.25f);
@@ -42,4 +42,4 @@ std::expected<std::uint64_t, Psk31RateError> psk31_receiver_sps(float fs, Psk31M
     return sps;
 }
 
-}  // namespace kavro
+}  // namespace kavro::waveform

@@ -10,7 +10,7 @@
 // search: 31.25 symbols per second at any sample rate, each symbol's transition along the rising
 // half-cosine, and the sample rates each of them refuses.
 
-namespace kavro {
+namespace kavro::waveform {
 
 enum class Psk31Mode : std::uint8_t { Bpsk31, Qpsk31 };
 
@@ -43,4 +43,4 @@ std::expected<std::size_t, Psk31RateError> psk31_transmitter_sps(float fs, Psk31
 // Samples per symbol for a receiver or a stream: 1 to psk31_max_samples_per_symbol, else the error.
 std::expected<std::uint64_t, Psk31RateError> psk31_receiver_sps(float fs, Psk31Mode mode, Psk31Role role);
 
-}  // namespace kavro
+}  // namespace kavro::waveform

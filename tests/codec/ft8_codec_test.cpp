@@ -30,7 +30,7 @@ TEST_P(Ft8SoftDecoding, DecodesMostWordsAndNeverAWrongPayload) {
     constexpr int trials = 2000;
     int decoded = 0;
     for (int t = 0; t < trials; ++t) {
-        const Payload payload = test::random_ft8_payload(rng());
+        const codec::Payload payload = test::random_ft8_payload(rng());
         std::array<std::uint8_t, 12> word{};
         std::copy(payload.begin(), payload.end(), word.begin());
         codec::put_crc14(word, codec::crc14(word));
@@ -41,7 +41,7 @@ TEST_P(Ft8SoftDecoding, DecodesMostWordsAndNeverAWrongPayload) {
         const std::vector<float> soft = test::bpsk_llrs(bits, sigma2, rng());
         std::array<float, 174> llr;
         std::copy(soft.begin(), soft.end(), llr.begin());
-        const auto result = Ft8Codec::decode_soft(llr);
+        const auto result = codec::Ft8Codec::decode_soft(llr);
         ASSERT_TRUE(result.has_value());
         if (*result) {
             ASSERT_EQ(**result, payload) << "trial " << t;

@@ -201,13 +201,13 @@ Bits psk31_demod_bits(SimdLevel level, std::size_t n) {
 template <std::size_t Alphabet>
 Bits tone_decision_bits(SimdLevel level, std::size_t n) {
     std::array<std::uint8_t, 13> layout;
-    layout.fill(data_symbol);
+    layout.fill(codec::data_symbol);
     const std::size_t data = 1 + n % 11;
     for (std::size_t s = data + 1; s < layout.size(); ++s) layout[s] = 1;
     layout[0] = 0;
     const std::span<const float> offsets =
         Alphabet == 8 ? std::span<const float>(ft8_tone_offsets_hz) : std::span<const float>(ft4_tone_offsets_hz);
-    const ToneFrame frame{Alphabet, 3, data, n, 6.25f, {}, {}, layout};
+    const codec::ToneFrame frame{Alphabet, 3, data, n, 6.25f, {}, {}, layout};
     const auto iq = mixed_complex(frame.frame_samples(), 21 + n);
     std::vector<std::uint8_t> tones(data);
     decide_data_tones(frame, offsets, 12000.0f, 1500.0f, iq, tones, level);

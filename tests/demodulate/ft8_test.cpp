@@ -91,7 +91,7 @@ class Ft8DemodModes : public ::testing::TestWithParam<Mode> {};
 // of NaN and of infinities planted in them.
 TEST_P(Ft8DemodModes, EveryVariantMatchesTheLiteralModel) {
     const Mode mode = GetParam();
-    const ToneFrame& frame = mode.ft8 ? ft8_frame : ft4_frame;
+    const codec::ToneFrame& frame = mode.ft8 ? codec::ft8_frame : codec::ft4_frame;
     const std::span<const float> offsets =
         mode.ft8 ? std::span<const float>(ft8_tone_offsets_hz) : std::span<const float>(ft4_tone_offsets_hz);
     const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
@@ -145,12 +145,12 @@ TEST_P(Ft8DemodModes, AlignedFramesDecodeAtLowSnr) {
     constexpr int trials = 300;
     int decoded = 0;
     for (int t = 0; t < trials; ++t) {
-        const Payload payload = test::random_ft8_payload(rng());
-        const auto tones = mode.ft8 ? *Ft8Codec::encode(payload) : *Ft4Codec::encode(payload);
+        const codec::Payload payload = test::random_ft8_payload(rng());
+        const auto tones = mode.ft8 ? *codec::Ft8Codec::encode(payload) : *codec::Ft4Codec::encode(payload);
         auto iq = modulated(mode, tones, 1500.0f, 1.0f);
         test::add_noise(iq, test::ft8_noise_variance(snr_db), rng());
         const auto received = demodulated(mode, iq, 1500.0f);
-        const auto result = mode.ft8 ? Ft8Codec::decode_hard(received) : Ft4Codec::decode_hard(received);
+        const auto result = mode.ft8 ? codec::Ft8Codec::decode_hard(received) : codec::Ft4Codec::decode_hard(received);
         if (result.value()) {
             EXPECT_EQ(*result.value(), payload);
             ++decoded;

@@ -202,9 +202,9 @@ TEST(Psk31Demod, StopsWhenTheOutputIsFull) {
 }
 
 TEST(Psk31Demod, RefusedRatesAndDecider) {
-    EXPECT_EQ(kavro::error_message(Bpsk31Demod::create(15.5f, 0, 1).error()),
+    EXPECT_EQ(error_message(Bpsk31Demod::create(15.5f, 0, 1).error()),
               "Bpsk31Demod: fs gives 0 samples per symbol (must be 1 to 1048576)");
-    EXPECT_EQ(kavro::error_message(Qpsk31Demod::create(32768500, 0, 1).error()),
+    EXPECT_EQ(error_message(Qpsk31Demod::create(32768500, 0, 1).error()),
               "Qpsk31Demod: fs gives 1048592 samples per symbol (must be 1 to 1048576)");
     EXPECT_TRUE(Qpsk31Demod::create(15.625f, 0, 1).has_value());
     kavro::Bpsk31Decider decider;

@@ -92,13 +92,13 @@ TEST_P(DvbTFrameRoundTrip, DataCellsCarryTheCodedBitsThenTheFillCopy) {
     const auto payload = kavro::test::random_bytes(c.payload, 7);
     const kavro::DvbTFrame frame = DvbTFrameMod(params).modulate(payload);
 
-    kavro::CodecCache cache;
+    kavro::fec::CodecCache cache;
     const auto chain = w::dvb_t_chain_settings(params);
     auto stream = w::ts_packetize(payload);
     const auto plan = w::dvb_t_frame_fill_with(params, stream.size() / 188, frame.n_symbols, cache);
     w::append_null_packets(stream, plan.packets - stream.size() / 188);
     w::ts_energy_disperse(stream);
-    const auto coded = kavro::encode_chain_stages(stream, chain, 0, cache).coded;
+    const auto coded = kavro::fec::encode_chain_stages(stream, chain, 0, cache).coded;
     ASSERT_EQ(coded.size(), plan.coded_bits);
     ASSERT_EQ(plan.capacity_bits, frame.n_symbols * 1512 * c.mapping.bits);
     std::vector<std::uint8_t> expected = coded;

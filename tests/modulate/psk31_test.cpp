@@ -22,17 +22,17 @@ TEST(Psk31Timing, SamplesPerSymbolAndShape) {
     const Rate rates[] = {{48000, 1536}, {8000, 256}, {44100, 1411}, {11025, 353}, {15.625f, 1}, {15.5f, 0},
                           {-8000, 0}, {std::numeric_limits<float>::quiet_NaN(), 0},
                           {std::numeric_limits<float>::infinity(), std::numeric_limits<std::uint64_t>::max()}};
-    for (const Rate& r : rates) EXPECT_EQ(kavro::psk31_samples_per_symbol(r.fs), r.sps) << r.fs;
+    for (const Rate& r : rates) EXPECT_EQ(kavro::waveform::psk31_samples_per_symbol(r.fs), r.sps) << r.fs;
 
-    EXPECT_TRUE(kavro::make_hann(0).empty());
-    EXPECT_EQ(kavro::make_hann(1), std::vector<float>{1.0f});
-    EXPECT_EQ(kavro::make_hann(2), (std::vector<float>{0.0f, 1.0f}));
-    const auto three = kavro::make_hann(3);
+    EXPECT_TRUE(kavro::waveform::make_hann(0).empty());
+    EXPECT_EQ(kavro::waveform::make_hann(1), std::vector<float>{1.0f});
+    EXPECT_EQ(kavro::waveform::make_hann(2), (std::vector<float>{0.0f, 1.0f}));
+    const auto three = kavro::waveform::make_hann(3);
     ASSERT_EQ(three.size(), 3u);
     EXPECT_EQ(three[0], 0.0f);
     EXPECT_NEAR(three[1], 0.5f, 1e-7f);
     EXPECT_EQ(three[2], 1.0f);
-    const auto w = kavro::make_hann(256);
+    const auto w = kavro::waveform::make_hann(256);
     for (std::size_t i = 0; i < w.size(); ++i) EXPECT_NEAR(w[i], 0.5 - 0.5 * std::cos(i * M_PI / 255.0), 1e-6);
 }
 
@@ -47,8 +47,8 @@ struct LiteralMod {
     std::uint32_t count = 0;
 
     std::vector<Complex> modulate(const std::vector<std::uint8_t>& bits) {
-        const std::size_t sps = kavro::psk31_samples_per_symbol(fs);
-        const auto shape = kavro::make_hann(sps);
+        const std::size_t sps = kavro::waveform::psk31_samples_per_symbol(fs);
+        const auto shape = kavro::waveform::make_hann(sps);
         std::vector<Complex> out;
         for (const auto b : bits) {
             Complex old, now;
@@ -131,7 +131,7 @@ TEST(Psk31Mod, ContinuousCarrierMatchesModel) {
 
 TEST(Psk31Mod, PublishedExamples) {
     Bpsk31Mod b = make<Bpsk31Mod>(8000, 0, 1);
-    const auto shape = kavro::make_hann(256);
+    const auto shape = kavro::waveform::make_hann(256);
     const auto one = b.modulate_bits(std::vector<std::uint8_t>{1});
     const auto zero = b.modulate_bits(std::vector<std::uint8_t>{0});
     const auto again = b.modulate_bits(std::vector<std::uint8_t>{7});
@@ -161,9 +161,9 @@ TEST(Psk31Mod, PublishedExamples) {
 }
 
 TEST(Psk31Mod, RatesAndSizes) {
-    EXPECT_EQ(kavro::error_message(Bpsk31Mod::create(40000000, 0, 1).error()),
+    EXPECT_EQ(error_message(Bpsk31Mod::create(40000000, 0, 1).error()),
               "Bpsk31Mod: fs gives 1280000 samples per symbol (max 1048576)");
-    EXPECT_EQ(kavro::error_message(Qpsk31Mod::create(std::numeric_limits<float>::infinity(), 0, 1).error()),
+    EXPECT_EQ(error_message(Qpsk31Mod::create(std::numeric_limits<float>::infinity(), 0, 1).error()),
               "Qpsk31Mod: fs gives 18446744073709551615 samples per symbol (max 1048576)");
     EXPECT_TRUE(Bpsk31Mod::create(32768000, 0, 1).has_value());  // exactly the largest
     Bpsk31Mod silent = make<Bpsk31Mod>(10, 1000, 1);

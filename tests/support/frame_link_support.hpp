@@ -29,12 +29,12 @@ inline OfdmConfig frame_link_rx_config() { return frame_link_config().with_rx_wi
 // Transmitter and receiver of the reference link over the default ladder, sharing one codec cache.
 struct ReferenceLink {
     OfdmConfig cfg = frame_link_rx_config();
-    McsTable table = McsTable::default_ladder();
-    std::shared_ptr<CodecCache> cache = std::make_shared<CodecCache>();
+    fec::McsTable table = fec::McsTable::default_ladder();
+    std::shared_ptr<fec::CodecCache> cache = std::make_shared<fec::CodecCache>();
     OfdmFrameMod mod = *OfdmFrameMod::create(cfg, table.entries(), 4, 16, cache);
 
     OfdmFrameStreamDemod receiver() const { return *OfdmFrameStreamDemod::create(cfg, table.entries(), 4, 16, cache); }
-    std::vector<Complex> frame(const FramePacket& packet) const { return *mod.modulate_frame(packet, 0); }
+    std::vector<Complex> frame(const waveform::FramePacket& packet) const { return *mod.modulate_frame(packet, 0); }
 };
 
 }  // namespace kavro::test

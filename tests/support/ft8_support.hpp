@@ -12,9 +12,9 @@
 namespace kavro::test {
 
 // A 77-bit payload (the low three bits of its last byte clear), the same for the same seed.
-inline Payload random_ft8_payload(std::uint64_t seed) {
+inline codec::Payload random_ft8_payload(std::uint64_t seed) {
     const auto bytes = random_bytes(10, seed);
-    Payload payload{};
+    codec::Payload payload{};
     std::copy(bytes.begin(), bytes.end(), payload.begin());
     payload[9] &= 0xF8;
     return payload;

@@ -39,14 +39,14 @@ struct ModeCase {
 const ModeCase ft8_case{"ft8", false, 1920, 6.25f, 79};
 const ModeCase ft4_case{"ft4", true, 576, 20.833334f, 105};
 
-std::vector<std::uint8_t> data_tones(const ModeCase& mode, const Payload& payload) {
+std::vector<std::uint8_t> data_tones(const ModeCase& mode, const codec::Payload& payload) {
     std::vector<std::uint8_t> tones(mode.ft4 ? 87 : 58);
-    if (mode.ft4) Ft4Codec::encode_into(payload, std::span<std::uint8_t, 87>(tones));
-    else Ft8Codec::encode_into(payload, std::span<std::uint8_t, 58>(tones));
+    if (mode.ft4) codec::Ft4Codec::encode_into(payload, std::span<std::uint8_t, 87>(tones));
+    else codec::Ft8Codec::encode_into(payload, std::span<std::uint8_t, 58>(tones));
     return tones;
 }
 
-std::vector<Complex> frame(const ModeCase& mode, const Payload& payload, float tone0_hz) {
+std::vector<Complex> frame(const ModeCase& mode, const codec::Payload& payload, float tone0_hz) {
     const auto tones = data_tones(mode, payload);
     return mode.ft4 ? *Ft4Mod(fs, tone0_hz, 0.0f, 1.0f).modulate(tones) : *Ft8Mod(fs, tone0_hz, 0.0f, 1.0f).modulate(tones);
 }
@@ -64,9 +64,9 @@ std::vector<SyncResult> search(const ModeCase& mode, std::span<const Complex> iq
     return results.value_or(std::vector<SyncResult>{});
 }
 
-std::optional<Payload> decode(const ModeCase& mode, const SyncResult& result) {
+std::optional<codec::Payload> decode(const ModeCase& mode, const SyncResult& result) {
     const std::span<const float, 174> llr(result.llr.data(), 174);
-    return mode.ft4 ? Ft4Codec::decode_llr(llr) : Ft8Codec::decode_llr(llr);
+    return mode.ft4 ? codec::Ft4Codec::decode_llr(llr) : codec::Ft8Codec::decode_llr(llr);
 }
 
 // What one trial reports: signals decoded, signals sent, and payloads decoded that were not sent.
@@ -83,7 +83,7 @@ Outcome& operator+=(Outcome& a, const Outcome& b) {
     return a;
 }
 
-Outcome score(const ModeCase& mode, const std::vector<SyncResult>& results, const std::vector<Payload>& sent) {
+Outcome score(const ModeCase& mode, const std::vector<SyncResult>& results, const std::vector<codec::Payload>& sent) {
     Outcome outcome;
     outcome.sent = static_cast<int>(sent.size());
     std::vector<bool> found(sent.size(), false);
@@ -123,7 +123,7 @@ class SearchChannel : public testing::TestWithParam<ModeCase> {};
 TEST_P(SearchChannel, CleanAlignedFrameGivesItsCodewordBits) {
     const ModeCase& mode = GetParam();
     std::mt19937_64 rng(1);
-    const Payload payload = test::random_ft8_payload(rng());
+    const codec::Payload payload = test::random_ft8_payload(rng());
     const float base_hz = 1000.0f;
     const std::vector<Complex> iq = frame(mode, payload, base_hz);
     const auto results = search(mode, iq, base_hz, base_hz, 0, 5);
@@ -155,7 +155,7 @@ TEST_P(SearchChannel, StrongSignalAtEveryQuarterOffset) {
     const Outcome outcome = run_trials(16, [&](int trial) {
         const int k = trial / 4, j = trial % 4;
         std::mt19937_64 rng(100 + trial);
-        const Payload payload = test::random_ft8_payload(rng());
+        const codec::Payload payload = test::random_ft8_payload(rng());
         std::vector<Complex> iq = noise(mode, 0.0, 200 + trial);
         const float tone0 = 1000.0f + (8.0f + 0.25f * float(j)) * mode.spacing;
         place(iq, frame(mode, payload, tone0), 3 * mode.row + std::size_t(k) * mode.row / 4, 0.7 * trial);
@@ -178,7 +178,7 @@ TEST_P(SearchChannel, StrongSignalAtRandomOffsets) {
     const ModeCase& mode = GetParam();
     const Outcome outcome = run_trials(100, [&](int trial) {
         std::mt19937_64 rng(1000 + trial);
-        const Payload payload = test::random_ft8_payload(rng());
+        const codec::Payload payload = test::random_ft8_payload(rng());
         const std::size_t start = 3 * mode.row + rng() % mode.row;
         const double bins = 8.0 + std::uniform_real_distribution<double>(0.0, 1.0)(rng);
         const float tone0 = 1000.0f + static_cast<float>(bins * mode.spacing);
@@ -204,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, SearchChannel, testing::Values(ft8_case, ft4_cas
 // of a spacing above bin 8.
 Outcome sensitivity_trial(const ModeCase& mode, double snr_db, std::uint64_t seed) {
     std::mt19937_64 rng(seed);
-    const Payload payload = test::random_ft8_payload(rng());
+    const codec::Payload payload = test::random_ft8_payload(rng());
     const std::size_t start = 3 * mode.row + rng() % mode.row;
     const double bins = 8.0 + std::uniform_real_distribution<double>(0.0, 1.0)(rng);
     const double phase = std::uniform_real_distribution<double>(0.0, 2.0 * M_PI)(rng);
@@ -268,7 +268,7 @@ TEST_P(BusyBand, DecodesNearlyEverySignal) {
     const Outcome outcome = run_trials(20, [&](int trial) {
         std::mt19937_64 rng(7000 + trial);
         std::vector<Complex> iq = noise(mode, c.snr_db, 8000 + trial);
-        std::vector<Payload> sent;
+        std::vector<codec::Payload> sent;
         std::vector<double> tones;
         while (tones.size() < 10) {
             const double f = std::uniform_real_distribution<double>(250.0, 2850.0)(rng);

@@ -99,7 +99,7 @@ TEST(TsDepacketize, DropsEachSyncByteAndRefusesPartialStreams) {
 
 TEST(DvbTFillPlan, StuffsAOnePacketQpskFrameToItsCapacity) {
     const auto params = *w::DvbTFrameParams::create("1/8", "qpsk", "1/2");
-    kavro::CodecCache cache;
+    kavro::fec::CodecCache cache;
     EXPECT_EQ(w::dvb_t_frame_fill_with(params, 1, 68, cache), (w::DvbTFillPlan{51, 202380, 205632}));
     const auto chain = w::dvb_t_chain_settings(params);
     EXPECT_EQ(w::dvb_t_coded_bits(chain, 52, cache), 205644u);

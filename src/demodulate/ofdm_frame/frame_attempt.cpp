@@ -47,7 +47,7 @@ std::vector<Complex> FrameAttemptDecoder::training_pair_spectrum(const OfdmConfi
     return spectrum;
 }
 
-FrameAttemptDecoder::FrameAttemptDecoder(FrameLink link, const PreambleParams& preamble)
+FrameAttemptDecoder::FrameAttemptDecoder(waveform::FrameLink link, const PreambleParams& preamble)
     : body_(std::move(link)),
       preamble_(preamble),
       fs_(body_.link().cfg.fs()),
@@ -172,7 +172,7 @@ std::optional<fec::RxError> FrameAttemptDecoder::advance_header(FrameAttempt& at
         derotate_to(attempt, derotated, needed, samples);
 
         // The training symbol's FFT window, moved back into its prefix by the receive back-off.
-        const std::uint64_t backoff = equalised_window_backoff(cfg);
+        const std::uint64_t backoff = equalized_window_backoff(cfg);
         const std::uint64_t window = preamble_len_ + cp_len_ - backoff;
         std::copy_n(derotated.begin() + static_cast<std::ptrdiff_t>(window), n_fft_, fft_.input().begin());
         fft_.execute();

@@ -45,7 +45,7 @@ class FrameAttemptDecoder {
 public:
     using Outcome = std::expected<RxFrame, fec::RxError>;
 
-    FrameAttemptDecoder(FrameLink link, const PreambleParams& preamble);
+    FrameAttemptDecoder(waveform::FrameLink link, const PreambleParams& preamble);
 
     // Every call reads `samples`, the stream from the attempt's preamble start on, and the attempt's
     // derotated samples so far in `derotated`, which it extends.
@@ -60,7 +60,7 @@ public:
     // Decodes the payload of an attempt with a decoded header, once the whole frame has arrived.
     Outcome decode_payload(FrameAttempt& attempt, std::vector<Complex>& derotated, std::span<const Complex> samples);
 
-    const FrameLink& link() const { return body_.link(); }
+    const waveform::FrameLink& link() const { return body_.link(); }
     std::uint64_t samples_derotated() const { return samples_derotated_; }
     std::uint64_t headers_decoded() const { return headers_decoded_; }
 

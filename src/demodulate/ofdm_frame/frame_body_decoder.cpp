@@ -20,7 +20,7 @@ std::unexpected<BodyFailure> fail(fec::RxError error) { return std::unexpected(B
 
 // With a CRC the frame stands or falls by it; without, by the outer code; with neither, by the
 // inner code.
-bool outcome_valid(const ChainOutcome& outcome) {
+bool outcome_valid(const fec::ChainOutcome& outcome) {
     if (outcome.crc_present) return outcome.crc_ok;
     if (outcome.outer_present) return outcome.outer_ok;
     return outcome.inner_converged;
@@ -29,7 +29,7 @@ bool outcome_valid(const ChainOutcome& outcome) {
 // QAM soft values are squared-distance differences without noise scaling; the sum-product LDPC
 // decoder reads them as log-likelihood ratios, so their scale must be 1/σ². BPSK and QPSK values
 // carry a fixed scale that suits the decoder, and the other inner codes do not depend on scale.
-bool needs_noise_scaling(const Mcs& entry, const OfdmConfig& cfg) {
+bool needs_noise_scaling(const fec::Mcs& entry, const OfdmConfig& cfg) {
     const bool qam = entry.constellation == ConstellationOrder::Qam16 ||
                      entry.constellation == ConstellationOrder::Qam64 ||
                      entry.constellation == ConstellationOrder::Qam256;
@@ -50,9 +50,9 @@ float header_noise_variance(std::span<const Complex> cells, std::span<const std:
     return std::isnan(variance) ? 1.0f : std::max(variance, min_noise_variance);
 }
 
-std::vector<ChainSettings> ladder_chains(const FrameLink& link) {
-    std::vector<ChainSettings> chains;
-    for (const Mcs& entry : link.entries) chains.push_back(payload_chain_settings(link.cfg, entry));
+std::vector<fec::ChainSettings> ladder_chains(const waveform::FrameLink& link) {
+    std::vector<fec::ChainSettings> chains;
+    for (const fec::Mcs& entry : link.entries) chains.push_back(waveform::payload_chain_settings(link.cfg, entry));
     return chains;
 }
 
@@ -63,10 +63,10 @@ fec::RxError rx_error(const BodyFailure& failure) {
     return fec::RxError::MalformedHeader;
 }
 
-FrameBodyDecoder::FrameBodyDecoder(FrameLink link)
+FrameBodyDecoder::FrameBodyDecoder(waveform::FrameLink link)
     : link_(std::move(link)),
-      header_chain_(header_chain_settings(link_.cfg.header_crc())),
-      header_plan_(block_plan(FrameHeader::size, header_chain_, *link_.cache)),
+      header_chain_(waveform::header_chain_settings(link_.cfg.header_crc())),
+      header_plan_(fec::block_plan(waveform::FrameHeader::size, header_chain_, *link_.cache)),
       header_symbols_(ceil_div(header_plan_.coded_bits, link_.cfg.plan().data_carriers.size())),
       payload_chains_(ladder_chains(link_)),
       sections_(link_.cfg) {}
@@ -74,7 +74,7 @@ FrameBodyDecoder::FrameBodyDecoder(FrameLink link)
 std::expected<HeaderStage, BodyFailure> FrameBodyDecoder::decode_header(std::span<const Complex> body,
                                                                         TrainingBins training_bins) {
     const OfdmConfig& cfg = link_.cfg;
-    CodecCache& cache = *link_.cache;
+    fec::CodecCache& cache = *link_.cache;
     if (cfg.header_format() != fec::HeaderFormat::Native) return fail(fec::RxError::MalformedHeader);
 
     HeaderStage stage;
@@ -86,23 +86,23 @@ std::expected<HeaderStage, BodyFailure> FrameBodyDecoder::decode_header(std::spa
 
     if (const auto decoded = chain_.decode(sections_.llrs(), header_plan_, header_chain_, 0, cache); !decoded)
         return fail(decoded.error());
-    const ChainOutcome& outcome = chain_.outcome();
+    const fec::ChainOutcome& outcome = chain_.outcome();
     if (!outcome_valid(outcome)) return fail(fec::RxError::HeaderCrcMismatch);
 
-    const std::optional<FrameHeader> header = FrameHeader::parse(outcome.payload);
-    if (!header || header->payload_len > max_frame_payload_bytes || header->mcs_index >= link_.entries.size())
+    const std::optional<waveform::FrameHeader> header = waveform::FrameHeader::parse(outcome.payload);
+    if (!header || header->payload_len > waveform::max_frame_payload_bytes || header->mcs_index >= link_.entries.size())
         return fail(fec::RxError::MalformedHeader);
     stage.header = *header;
     stage.entry = link_.entries[header->mcs_index];
 
     const std::size_t d = cfg.plan().data_carriers.size();
-    stage.payload_plan = block_plan(header->payload_len, payload_chains_[header->mcs_index], cache);
+    stage.payload_plan = fec::block_plan(header->payload_len, payload_chains_[header->mcs_index], cache);
     stage.payload_symbols = ceil_div(stage.payload_plan.coded_bits, d * bits_per_cell(stage.entry.constellation));
     stage.body_samples =
         static_cast<std::uint64_t>(cfg.samples_per_ofdm_symbol()) * (stage.header_symbols + stage.payload_symbols);
 
     if (needs_noise_scaling(stage.entry, cfg)) {
-        const std::vector<std::uint8_t> coded = encode_header(outcome.payload, cfg.header_crc(), cache);
+        const std::vector<std::uint8_t> coded = waveform::encode_header(outcome.payload, cfg.header_crc(), cache);
         stage.noise_variance = header_noise_variance(sections_.cells(), coded);
     }
     return stage;
@@ -130,14 +130,14 @@ std::expected<RxFrame, BodyFailure> FrameBodyDecoder::decode_payload(const Heade
     }
 
     const std::uint32_t seed = stage.header.per_frame_seed;
-    const ChainSettings& chain = payload_chains_[stage.header.mcs_index];
-    CodecCache& cache = *link_.cache;
+    const fec::ChainSettings& chain = payload_chains_[stage.header.mcs_index];
+    fec::CodecCache& cache = *link_.cache;
     if (const auto decoded = chain_.decode(llrs, stage.payload_plan, chain, seed, cache); !decoded)
         return fail(decoded.error());
-    const ChainOutcome& outcome = chain_.outcome();
+    const fec::ChainOutcome& outcome = chain_.outcome();
     if (!outcome_valid(outcome)) return fail(fec::RxError::PayloadCrcMismatch);
     if (pre_fec_diagnostics_) {
-        const PreDecodingRatios ratios = pre_decoding_error_ratios(llrs, stage.payload_plan, chain, seed, outcome, cache);
+        const fec::PreDecodingRatios ratios = fec::pre_decoding_error_ratios(llrs, stage.payload_plan, chain, seed, outcome, cache);
         frame.pre_fec_channel_error_ratio = ratios.channel;
         frame.pre_fec_outer_error_ratio = ratios.outer;
     }
@@ -160,14 +160,14 @@ std::expected<RxFrame, BodyFailure> FrameBodyDecoder::decode(std::span<const Com
     return decode_payload(*stage, body, training_bins);
 }
 
-std::expected<OfdmFrameDemod, FrameLinkError> OfdmFrameDemod::create(const OfdmConfig& cfg, std::span<const Mcs> entries,
-                                                                     std::shared_ptr<CodecCache> cache) {
-    auto link = FrameLink::create(cfg, entries, 0, 0, std::move(cache));
+std::expected<OfdmFrameDemod, waveform::FrameLinkError> OfdmFrameDemod::create(const OfdmConfig& cfg, std::span<const fec::Mcs> entries,
+                                                                     std::shared_ptr<fec::CodecCache> cache) {
+    auto link = waveform::FrameLink::create(cfg, entries, 0, 0, std::move(cache));
     if (!link) return std::unexpected(link.error());
     return OfdmFrameDemod(std::move(*link));
 }
 
-std::expected<FramePacket, fec::RxError> OfdmFrameDemod::decode(std::span<const Complex> iq) {
+std::expected<waveform::FramePacket, fec::RxError> OfdmFrameDemod::decode(std::span<const Complex> iq) {
     try {
         auto frame = body_.decode(iq, std::nullopt);
         if (!frame) return std::unexpected(rx_error(frame.error()));

@@ -54,14 +54,14 @@ struct RxFrame {
     bool inner_converged = true;
     bool outer_ok = true;
 
-    FramePacket packet() && { return FramePacket{std::move(payload), sequence_num, mcs_index, flags}; }
+    waveform::FramePacket packet() && { return waveform::FramePacket{std::move(payload), sequence_num, mcs_index, flags}; }
 };
 
 // What a decoded header tells about the rest of the frame.
 struct HeaderStage {
-    FrameHeader header;
-    Mcs entry;
-    BlockPlan payload_plan;
+    waveform::FrameHeader header;
+    fec::Mcs entry;
+    fec::BlockPlan payload_plan;
     std::size_t header_symbols = 0;   // H
     std::size_t payload_symbols = 0;  // M
     float noise_variance = 1.0f;      // σ² of the equalised header cells
@@ -76,7 +76,7 @@ class FrameBodyDecoder {
 public:
     using TrainingBins = std::optional<std::span<const Complex>>;
 
-    explicit FrameBodyDecoder(FrameLink link);
+    explicit FrameBodyDecoder(waveform::FrameLink link);
 
     // The header step: needs the body's first H symbols.
     std::expected<HeaderStage, BodyFailure> decode_header(std::span<const Complex> body, TrainingBins training_bins);
@@ -89,20 +89,20 @@ public:
     // With diagnostics every decoded payload reports its pre-decoding error ratios.
     void set_pre_fec_diagnostics(bool on) { pre_fec_diagnostics_ = on; }
 
-    const FrameLink& link() const { return link_; }
+    const waveform::FrameLink& link() const { return link_; }
     std::size_t header_symbols() const { return header_symbols_; }
     // The last section's cells, and the hard decisions of the last payload.
     std::span<const Complex> cells() const { return sections_.cells(); }
     std::span<const std::uint8_t> payload_bits() const { return bits_; }
 
 private:
-    FrameLink link_;
-    ChainSettings header_chain_;
-    BlockPlan header_plan_;
+    waveform::FrameLink link_;
+    fec::ChainSettings header_chain_;
+    fec::BlockPlan header_plan_;
     std::size_t header_symbols_;
-    std::vector<ChainSettings> payload_chains_;  // one per ladder entry
+    std::vector<fec::ChainSettings> payload_chains_;  // one per ladder entry
     SectionDemodulator sections_;
-    ChainDecoder chain_;
+    fec::ChainDecoder chain_;
     std::vector<std::uint8_t> bits_;
     bool pre_fec_diagnostics_ = false;
 };
@@ -111,17 +111,17 @@ private:
 // and without carrier offset. No synchronisation or channel estimation happens here.
 class OfdmFrameDemod {
 public:
-    static std::expected<OfdmFrameDemod, FrameLinkError> create(const OfdmConfig& cfg, std::span<const Mcs> entries,
-                                                                std::shared_ptr<CodecCache> cache);
+    static std::expected<OfdmFrameDemod, waveform::FrameLinkError> create(const OfdmConfig& cfg, std::span<const fec::Mcs> entries,
+                                                                std::shared_ptr<fec::CodecCache> cache);
 
     // Missing samples and any fault inside the attempt report "malformed frame header". One
     // caller at a time.
-    std::expected<FramePacket, fec::RxError> decode(std::span<const Complex> iq);
+    std::expected<waveform::FramePacket, fec::RxError> decode(std::span<const Complex> iq);
 
-    const FrameLink& link() const { return body_.link(); }
+    const waveform::FrameLink& link() const { return body_.link(); }
 
 private:
-    explicit OfdmFrameDemod(FrameLink link) : body_(std::move(link)) {}
+    explicit OfdmFrameDemod(waveform::FrameLink link) : body_(std::move(link)) {}
 
     FrameBodyDecoder body_;
 };

@@ -37,7 +37,7 @@ std::optional<PhaseLine> fit_line(std::span<const float> phases) {
 
 }  // namespace
 
-std::size_t equalised_window_backoff(const OfdmConfig& cfg) { return std::min(cfg.rx_window_backoff(), cfg.cp_len()); }
+std::size_t equalized_window_backoff(const OfdmConfig& cfg) { return std::min(cfg.rx_window_backoff(), cfg.cp_len()); }
 
 void hard_decisions(std::span<const float> llrs, std::span<std::uint8_t> bits) {
     for (std::size_t i = 0; i < llrs.size(); ++i) bits[i] = llrs[i] <= 0.0f ? 1 : 0;
@@ -46,17 +46,17 @@ void hard_decisions(std::span<const float> llrs, std::span<std::uint8_t> bits) {
 SectionDemodulator::SectionDemodulator(const OfdmConfig& cfg)
     : n_fft_(cfg.n_fft()),
       cp_len_(cfg.cp_len()),
-      rx_backoff_(equalised_window_backoff(cfg)),
+      rx_backoff_(equalized_window_backoff(cfg)),
       fft_(cfg.n_fft()),
       grid_(CarrierGrid::from_plan(cfg.plan())),
-      equaliser_(cfg, EqualizerMode::TrainingSymbol),
+      equalizer_(cfg, EqualizerMode::TrainingSymbol),
       bins_(cfg.n_fft()),
-      equalised_(cfg.n_fft()) {}
+      equalized_(cfg.n_fft()) {}
 
 void SectionDemodulator::set_training(std::optional<std::span<const Complex>> training_bins) {
-    equalise_ = training_bins.has_value();
-    backoff_ = equalise_ ? rx_backoff_ : 0;
-    if (training_bins) equaliser_.estimate_from_training_symbol(*training_bins);
+    equalize_ = training_bins.has_value();
+    backoff_ = equalize_ ? rx_backoff_ : 0;
+    if (training_bins) equalizer_.estimate_from_training_symbol(*training_bins);
 }
 
 // Symbol m's window: the n samples from m·(n + c) + c - b, the prefix skipped but for its last b.
@@ -76,16 +76,16 @@ std::expected<std::optional<PhaseLine>, NeedMoreSamples> SectionDemodulator::dem
     cells_.resize(section.symbols * d);
     for (std::size_t m = 0; m < section.symbols; ++m) {
         transform(body, section.first_symbol + m);
-        if (equalise_) equaliser_.process(bins_, equalised_);
-        const std::span<const Complex> symbol_bins = equalise_ ? equalised_ : bins_;
+        if (equalize_) equalizer_.process(bins_, equalized_);
+        const std::span<const Complex> symbol_bins = equalize_ ? equalized_ : bins_;
         for (std::size_t i = 0; i < d; ++i) cells_[m * d + i] = symbol_bins[data_bins[i]];
     }
 
     std::optional<PhaseLine> line;
-    if (equalise_ && section.symbols >= min_tracked_symbols && d > 0)
+    if (equalize_ && section.symbols >= min_tracked_symbols && d > 0)
         line = track_common_phase(section.constellation, section.symbols, section.expected);
     demap(section.constellation, section.symbols);
-    if (equalise_) weigh_by_channel(bits_per_cell(section.constellation));
+    if (equalize_) weigh_by_channel(bits_per_cell(section.constellation));
     return line;
 }
 
@@ -142,7 +142,7 @@ std::optional<PhaseLine> SectionDemodulator::track_common_phase(ConstellationOrd
 // cell, cells in data-carrier order symbol after symbol) are weighed by |H|² over the mean |H|²
 // of the data bins, so that a bin the training symbol found faint cannot outvote the others.
 void SectionDemodulator::weigh_by_channel(unsigned bits_per_cell) {
-    const std::span<const Complex> coefficients = equaliser_.training_coefficients();
+    const std::span<const Complex> coefficients = equalizer_.training_coefficients();
     const std::size_t d = grid_.data_bins.size();
     weights_.resize(d);
     double total = 0.0;

@@ -56,7 +56,7 @@ struct Section {
 
 // The window back-off of sections equalised from training bins, and so of the training symbol's
 // own window: min(rx_window_backoff, cp_len).
-std::size_t equalised_window_backoff(const OfdmConfig& cfg);
+std::size_t equalized_window_backoff(const OfdmConfig& cfg);
 
 // Hard decisions of soft values: bit 1 where the value is 0 or below (a NaN decides 0).
 void hard_decisions(std::span<const float> llrs, std::span<std::uint8_t> bits);
@@ -90,10 +90,10 @@ private:
     std::size_t n_fft_, cp_len_, rx_backoff_;
     FftBlock fft_;
     CarrierGrid grid_;
-    OfdmEqualizer equaliser_;
-    bool equalise_ = false;
+    OfdmEqualizer equalizer_;
+    bool equalize_ = false;
     std::size_t backoff_ = 0;
-    std::vector<Complex> bins_, equalised_;
+    std::vector<Complex> bins_, equalized_;
     std::vector<float> llrs_;
     std::vector<Complex> cells_;
     // Phase tracking's per-symbol work and the channel weights.

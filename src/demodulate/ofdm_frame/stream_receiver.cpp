@@ -7,18 +7,18 @@
 
 namespace kavro {
 
-std::expected<OfdmFrameStreamDemod, FrameLinkError> OfdmFrameStreamDemod::create(const OfdmConfig& cfg,
-                                                                                   std::span<const Mcs> entries,
+std::expected<OfdmFrameStreamDemod, waveform::FrameLinkError> OfdmFrameStreamDemod::create(const OfdmConfig& cfg,
+                                                                                   std::span<const fec::Mcs> entries,
                                                                                    std::size_t num_repeats,
                                                                                    std::size_t repeat_len,
-                                                                                   std::shared_ptr<CodecCache> cache) {
-    auto link = FrameLink::create(cfg, entries, num_repeats, repeat_len, std::move(cache));
+                                                                                   std::shared_ptr<fec::CodecCache> cache) {
+    auto link = waveform::FrameLink::create(cfg, entries, num_repeats, repeat_len, std::move(cache));
     if (!link) return std::unexpected(link.error());
     const PreambleParams preamble{num_repeats, repeat_len, TrainingShape{cfg.n_fft(), cfg.cp_len()}};
     return OfdmFrameStreamDemod(std::move(*link), preamble);
 }
 
-OfdmFrameStreamDemod::OfdmFrameStreamDemod(FrameLink link, PreambleParams preamble)
+OfdmFrameStreamDemod::OfdmFrameStreamDemod(waveform::FrameLink link, PreambleParams preamble)
     : preamble_(preamble),
       decoder_(std::move(link), preamble_),
       search_(decoder_.link().cfg, preamble_),

@@ -46,11 +46,11 @@ public:
 
     static constexpr float sync_threshold = PreambleSearch::sync_threshold;
 
-    static std::expected<OfdmFrameStreamDemod, FrameLinkError> create(const OfdmConfig& cfg,
-                                                                       std::span<const Mcs> entries,
+    static std::expected<OfdmFrameStreamDemod, waveform::FrameLinkError> create(const OfdmConfig& cfg,
+                                                                       std::span<const fec::Mcs> entries,
                                                                        std::size_t num_repeats,
                                                                        std::size_t repeat_len,
-                                                                       std::shared_ptr<CodecCache> cache);
+                                                                       std::shared_ptr<fec::CodecCache> cache);
 
     // Appends the samples and runs one pass.
     std::vector<Attempt> feed(std::span<const Complex> iq);
@@ -67,7 +67,7 @@ public:
         return static_cast<std::size_t>(samples_.end() - std::max(samples_.base(), set_aside_end_));
     }
 
-    const FrameLink& link() const { return decoder_.link(); }
+    const waveform::FrameLink& link() const { return decoder_.link(); }
     const PreambleParams& preamble() const { return preamble_; }
 
     // What the receiver has done so far, for bounding its work by the samples it was given.
@@ -81,7 +81,7 @@ public:
     }
 
 private:
-    OfdmFrameStreamDemod(FrameLink link, PreambleParams preamble);
+    OfdmFrameStreamDemod(waveform::FrameLink link, PreambleParams preamble);
 
     std::vector<Attempt> pass(bool end_of_stream);
     bool advance_attempt(bool end_of_stream, std::vector<Attempt>& results);

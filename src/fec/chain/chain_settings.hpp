@@ -8,19 +8,19 @@
 // which codes and interleavers, and where the scrambler acts. Plain values; the behaviour lives
 // in the transmit and receive chains.
 
-namespace kavro {
+namespace kavro::fec {
 
 struct ChainSettings {
-    fec::CrcKind crc = fec::CrcKind::None;
-    fec::OuterFec outer{};
-    fec::InnerFec inner{};
-    fec::InterleaverKind outer_interleaver{};
-    fec::InterleaverKind inner_interleaver{};
-    fec::ScramblerKind scrambler{};
-    fec::ScramblerPosition position = fec::ScramblerPosition::BeforeOuter;
-    fec::LdpcDecodeRule ldpc_rule{};  // read by the receive chain only
+    CrcKind crc = CrcKind::None;
+    OuterFec outer{};
+    InnerFec inner{};
+    InterleaverKind outer_interleaver{};
+    InterleaverKind inner_interleaver{};
+    ScramblerKind scrambler{};
+    ScramblerPosition position = ScramblerPosition::BeforeOuter;
+    LdpcDecodeRule ldpc_rule{};  // read by the receive chain only
 
     friend bool operator==(const ChainSettings&, const ChainSettings&) = default;
 };
 
-}  // namespace kavro
+}  // namespace kavro::fec

@@ -4,7 +4,7 @@
 
 #include "core/internal_fault.hpp"
 
-namespace kavro {
+namespace kavro::fec {
 
 template <class Key, class Code, class Build>
 std::shared_ptr<const Code> CodecCache::fetch(CodeList<Key, Code>& list, const Key& key, Build&& build) {
@@ -23,28 +23,28 @@ std::shared_ptr<const Code> CodecCache::fetch(CodeList<Key, Code>& list, const K
     }
 }
 
-std::shared_ptr<const fec::Ldpc> CodecCache::ldpc(fec::LdpcCode code) {
-    return fetch(ldpc_, code, [code] { return fec::Ldpc::build(code); });
+std::shared_ptr<const Ldpc> CodecCache::ldpc(LdpcCode code) {
+    return fetch(ldpc_, code, [code] { return Ldpc::build(code); });
 }
 
-std::shared_ptr<const fec::Bch> CodecCache::bch(std::size_t t) {
+std::shared_ptr<const Bch> CodecCache::bch(std::size_t t) {
     return fetch(bch_, BchKey{t, bch_message_bits}, [t] {
         // The full-length code only tells the generator degree, and with it the length that
         // leaves exactly 120 message bits.
-        auto full = fec::Bch::shortened(255, t);
+        auto full = Bch::shortened(255, t);
         if (!full) internal_fault("valid BCH t: " + error_message(full.error()));
-        auto code = fec::Bch::shortened(bch_message_bits + full->deg(), t);
+        auto code = Bch::shortened(bch_message_bits + full->deg(), t);
         if (!code) internal_fault("valid shortened BCH: " + error_message(code.error()));
         return std::move(*code);
     });
 }
 
-std::shared_ptr<const fec::ReedSolomon> CodecCache::rs(std::size_t n, std::size_t n_parity) {
+std::shared_ptr<const ReedSolomon> CodecCache::rs(std::size_t n, std::size_t n_parity) {
     return fetch(rs_, RsKey{n, n_parity}, [n, n_parity] {
-        auto code = fec::ReedSolomon::construct(n, n_parity);
+        auto code = ReedSolomon::construct(n, n_parity);
         if (!code) internal_fault("valid RS config: " + error_message(code.error()));
         return std::move(*code);
     });
 }
 
-}  // namespace kavro
+}  // namespace kavro::fec

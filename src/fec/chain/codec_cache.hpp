@@ -23,7 +23,7 @@
 // and it poisons the list it happened in: every later request on that list is an internal fault
 // too, while the other two lists keep working.
 
-namespace kavro {
+namespace kavro::fec {
 
 class CodecCache {
 public:
@@ -34,14 +34,14 @@ public:
     CodecCache(const CodecCache&) = delete;
     CodecCache& operator=(const CodecCache&) = delete;
 
-    std::shared_ptr<const fec::Ldpc> ldpc(fec::LdpcCode code);
+    std::shared_ptr<const Ldpc> ldpc(LdpcCode code);
 
     // The BCH code of capability t carrying 120 message bits: n = 120 + deg, where deg is the
     // degree of the full-length code's generator. t must lie in 1..=19.
-    std::shared_ptr<const fec::Bch> bch(std::size_t t);
+    std::shared_ptr<const Bch> bch(std::size_t t);
 
     // 1 <= n <= 255 and n_parity < n.
-    std::shared_ptr<const fec::ReedSolomon> rs(std::size_t n, std::size_t n_parity);
+    std::shared_ptr<const ReedSolomon> rs(std::size_t n, std::size_t n_parity);
 
 private:
     template <class Key, class Code>
@@ -57,9 +57,9 @@ private:
     using BchKey = std::pair<std::size_t, std::size_t>;  // t, k
     using RsKey = std::pair<std::size_t, std::size_t>;   // n, n_parity
 
-    CodeList<fec::LdpcCode, fec::Ldpc> ldpc_;
-    CodeList<BchKey, fec::Bch> bch_;
-    CodeList<RsKey, fec::ReedSolomon> rs_;
+    CodeList<LdpcCode, Ldpc> ldpc_;
+    CodeList<BchKey, Bch> bch_;
+    CodeList<RsKey, ReedSolomon> rs_;
 };
 
-}  // namespace kavro
+}  // namespace kavro::fec

@@ -6,7 +6,7 @@
 
 #include "core/debug_quote.hpp"
 
-namespace kavro {
+namespace kavro::fec {
 
 namespace {
 
@@ -27,13 +27,13 @@ std::optional<ConstellationOrder> parse_constellation(std::string_view word) {
                              {"qam256", O::Qam256}});
 }
 
-std::optional<fec::LdpcCode> parse_ldpc(std::string_view word) {
-    using C = fec::LdpcCode;
+std::optional<LdpcCode> parse_ldpc(std::string_view word) {
+    using C = LdpcCode;
     return look_up<C>(word, {{"n512r12", C::N512R12}, {"n576r23", C::N576R23}, {"n512r34", C::N512R34}});
 }
 
-std::optional<fec::PunctureRate> parse_rate(std::string_view word) {
-    using R = fec::PunctureRate;
+std::optional<PunctureRate> parse_rate(std::string_view word) {
+    using R = PunctureRate;
     return look_up<R>(word, {{"1/2", R::R12}, {"2/3", R::R23}, {"3/4", R::R34}, {"5/6", R::R56}, {"7/8", R::R78}});
 }
 
@@ -64,8 +64,8 @@ std::string error_message(const McsTableError& error) {
 
 McsTable McsTable::default_ladder() {
     McsTable table;
-    const fec::InnerFec inner = fec::InnerFec::ldpc(fec::LdpcCode::N512R12);
-    const fec::OuterFec outer = fec::OuterFec::bch(8);
+    const InnerFec inner = InnerFec::ldpc(LdpcCode::N512R12);
+    const OuterFec outer = OuterFec::bch(8);
     for (const ConstellationOrder order :
          {ConstellationOrder::Bpsk, ConstellationOrder::Qpsk, ConstellationOrder::Qam16, ConstellationOrder::Qam64}) {
         table.entries_.push_back(Mcs{order, inner, outer});
@@ -94,11 +94,11 @@ std::expected<void, McsTableError> McsTable::add(std::string_view constellation,
     if (*inner_word == InnerWord::Ldpc) {
         const auto code = parse_ldpc(inner_code);
         if (!code) return std::unexpected(keyword_error(K::LdpcCode, inner_code));
-        entry.inner = fec::InnerFec::ldpc(*code);
+        entry.inner = InnerFec::ldpc(*code);
     } else if (*inner_word != InnerWord::None) {
         const auto rate = parse_rate(inner_code);
         if (!rate) return std::unexpected(keyword_error(K::PunctureRate, inner_code));
-        entry.inner = *inner_word == InnerWord::ConvK5 ? fec::InnerFec::conv_k5(*rate) : fec::InnerFec::conv_k7(*rate);
+        entry.inner = *inner_word == InnerWord::ConvK5 ? InnerFec::conv_k5(*rate) : InnerFec::conv_k7(*rate);
     }
 
     const auto outer_word = look_up<OuterWord>(outer_kind, {{"none", OuterWord::None},
@@ -110,13 +110,13 @@ std::expected<void, McsTableError> McsTable::add(std::string_view constellation,
         case OuterWord::None: break;
         case OuterWord::Bch:
             if (outer_a < 1 || outer_a > max_bch_t) return std::unexpected(McsTableError{K::BchT, {}, outer_a, 0});
-            entry.outer = fec::OuterFec::bch(outer_a);
+            entry.outer = OuterFec::bch(outer_a);
             break;
         case OuterWord::ReedSolomon:
             if (outer_a < 1 || outer_a > 255 || outer_b >= outer_a) {
                 return std::unexpected(McsTableError{K::ReedSolomon, {}, outer_a, outer_b});
             }
-            entry.outer = fec::OuterFec::reed_solomon(outer_a, outer_b);
+            entry.outer = OuterFec::reed_solomon(outer_a, outer_b);
             break;
     }
 
@@ -124,4 +124,4 @@ std::expected<void, McsTableError> McsTable::add(std::string_view constellation,
     return {};
 }
 
-}  // namespace kavro
+}  // namespace kavro::fec

@@ -15,12 +15,12 @@
 // which gives the payload's constellation, inner code and outer code. Sender and receiver must
 // hold the same entries in the same order. Entries are only ever appended.
 
-namespace kavro {
+namespace kavro::fec {
 
 struct Mcs {
     ConstellationOrder constellation = ConstellationOrder::Bpsk;
-    fec::InnerFec inner{};
-    fec::OuterFec outer{};
+    InnerFec inner{};
+    OuterFec outer{};
 
     friend constexpr bool operator==(const Mcs&, const Mcs&) = default;
 };
@@ -74,4 +74,4 @@ private:
     std::vector<Mcs> entries_;
 };
 
-}  // namespace kavro
+}  // namespace kavro::fec

@@ -10,7 +10,7 @@
 #include "fec/crc.hpp"
 #include "fec/interleaver.hpp"
 
-namespace kavro {
+namespace kavro::fec {
 
 namespace {
 
@@ -34,7 +34,7 @@ void hard_decisions(std::span<const float> soft, std::vector<std::uint8_t>& bits
     for (std::size_t i = 0; i < soft.size(); ++i) bits[i] = soft[i] <= 0.0f ? 1 : 0;
 }
 
-void ldpc_decode(std::span<const float> soft, const fec::Ldpc& code, fec::LdpcDecodeRule rule,
+void ldpc_decode(std::span<const float> soft, const Ldpc& code, LdpcDecodeRule rule,
                  std::vector<std::uint8_t>& bits, bool& converged) {
     const std::size_t n = code.n();
     const std::size_t k = code.k();
@@ -42,7 +42,7 @@ void ldpc_decode(std::span<const float> soft, const fec::Ldpc& code, fec::LdpcDe
     if (soft.size() % n != 0) converged = false;  // a word cut short cannot be decoded
     bits.resize(words * k);
     for (std::size_t w = 0; w < words; ++w) {
-        const fec::LdpcDecoded decoded = code.decode(soft.subspan(w * n, n), rule);
+        const LdpcDecoded decoded = code.decode(soft.subspan(w * n, n), rule);
         if (!decoded.converged) converged = false;
         std::copy(decoded.message.begin(), decoded.message.end(), bits.begin() + static_cast<std::ptrdiff_t>(w * k));
     }
@@ -51,9 +51,9 @@ void ldpc_decode(std::span<const float> soft, const fec::Ldpc& code, fec::LdpcDe
 // The soft values spread over the 2·steps slots of the rate-1/2 mother stream, punctured slots
 // and slots beyond the values 0: whole puncturing periods while their values last, then slot by
 // slot.
-template <fec::PunctureRate Rate>
+template <PunctureRate Rate>
 void depuncture_as(std::span<const float> soft, std::span<float> mother) {
-    static constexpr fec::PuncturePattern pattern = fec::puncture_patterns[static_cast<std::size_t>(Rate)];
+    static constexpr PuncturePattern pattern = puncture_patterns[static_cast<std::size_t>(Rate)];
     static constexpr std::size_t sent = [] {
         std::size_t n = 0;
         for (std::size_t p = 0; p < pattern.period; ++p) n += pattern.x[p] + pattern.y[p];
@@ -77,13 +77,13 @@ void depuncture_as(std::span<const float> soft, std::span<float> mother) {
     }
 }
 
-void depuncture(std::span<const float> soft, fec::PunctureRate rate, std::span<float> mother) {
+void depuncture(std::span<const float> soft, PunctureRate rate, std::span<float> mother) {
     switch (rate) {
-        case fec::PunctureRate::R12: return depuncture_as<fec::PunctureRate::R12>(soft, mother);
-        case fec::PunctureRate::R23: return depuncture_as<fec::PunctureRate::R23>(soft, mother);
-        case fec::PunctureRate::R34: return depuncture_as<fec::PunctureRate::R34>(soft, mother);
-        case fec::PunctureRate::R56: return depuncture_as<fec::PunctureRate::R56>(soft, mother);
-        case fec::PunctureRate::R78: return depuncture_as<fec::PunctureRate::R78>(soft, mother);
+        case PunctureRate::R12: return depuncture_as<PunctureRate::R12>(soft, mother);
+        case PunctureRate::R23: return depuncture_as<PunctureRate::R23>(soft, mother);
+        case PunctureRate::R34: return depuncture_as<PunctureRate::R34>(soft, mother);
+        case PunctureRate::R56: return depuncture_as<PunctureRate::R56>(soft, mother);
+        case PunctureRate::R78: return depuncture_as<PunctureRate::R78>(soft, mother);
     }
 }
 
@@ -113,35 +113,35 @@ void decode_outer_words(std::vector<std::uint8_t>& data, const Code& code, Chain
 // output is whole bytes: the deinterleaver runs on bytes, so the bits are packed once instead of
 // being deinterleaved as bits, unpacked and packed again.
 bool outer_stage_as_bytes(const ChainSettings& settings, const BlockPlan& plan) {
-    return settings.outer.kind == fec::OuterFec::Kind::ReedSolomon &&
-           settings.outer_interleaver.kind == fec::InterleaverKind::Kind::Convolutional && plan.outer_bits % 8 == 0;
+    return settings.outer.kind == OuterFec::Kind::ReedSolomon &&
+           settings.outer_interleaver.kind == InterleaverKind::Kind::Convolutional && plan.outer_bits % 8 == 0;
 }
 
 }  // namespace
 
 std::span<const float> ChainDecoder::inner_input(std::span<const float> llrs, const BlockPlan& plan,
                                                  const ChainSettings& settings,
-                                                 const std::optional<fec::PnScrambler>& lfsr) {
+                                                 const std::optional<PnScrambler>& lfsr) {
     // The caller's values are read in place unless a stage has to change them.
     std::span<const float> soft = llrs.first(std::min(llrs.size(), plan.coded_bits));
-    const bool flip = settings.position == fec::ScramblerPosition::AfterInner && lfsr;
-    const bool interleaved = settings.inner_interleaver.kind != fec::InterleaverKind::Kind::None;
+    const bool flip = settings.position == ScramblerPosition::AfterInner && lfsr;
+    const bool interleaved = settings.inner_interleaver.kind != InterleaverKind::Kind::None;
     if (flip || interleaved) {
         soft_.assign(soft.begin(), soft.end());
         if (flip) lfsr->flip_llr_signs(soft_);
-        if (interleaved) soft_ = fec::deinterleave_llrs(settings.inner_interleaver, soft_);
+        if (interleaved) soft_ = deinterleave_llrs(settings.inner_interleaver, soft_);
         soft = soft_;
     }
     return soft.first(std::min(soft.size(), plan.inner_bits));
 }
 
 // Depunctured (missing values 0), then the Viterbi decoder: message and tail decisions.
-void ChainDecoder::conv_decode(std::span<const float> soft, fec::ConvKind kind, fec::PunctureRate rate,
+void ChainDecoder::conv_decode(std::span<const float> soft, ConvKind kind, PunctureRate rate,
                                std::size_t message_bits) {
-    const std::size_t steps = message_bits + fec::conv_constraint_length(kind) - 1;
+    const std::size_t steps = message_bits + conv_constraint_length(kind) - 1;
     mother_.resize(2 * steps);
     depuncture(soft, rate, mother_);
-    std::optional<fec::ViterbiDecoder>& viterbi = viterbi_[static_cast<std::size_t>(kind)];
+    std::optional<ViterbiDecoder>& viterbi = viterbi_[static_cast<std::size_t>(kind)];
     if (!viterbi) viterbi.emplace(kind);
     outcome_.inner_bits_decoded.resize(steps);
     viterbi->decode(mother_, outcome_.inner_bits_decoded);
@@ -151,14 +151,14 @@ void ChainDecoder::inner_decode(std::span<const float> soft, const BlockPlan& pl
                                 CodecCache& cache) {
     std::vector<std::uint8_t>& bits = outcome_.inner_bits_decoded;
     switch (settings.inner.kind) {
-        case fec::InnerFec::Kind::None: break;
-        case fec::InnerFec::Kind::Ldpc:
+        case InnerFec::Kind::None: break;
+        case InnerFec::Kind::Ldpc:
             return ldpc_decode(soft, *cache.ldpc(settings.inner.code), settings.ldpc_rule, bits,
                                outcome_.inner_converged);
-        case fec::InnerFec::Kind::ConvK5:
-            return conv_decode(soft, fec::ConvKind::K5, settings.inner.rate, plan.outer_stage_bits);
-        case fec::InnerFec::Kind::ConvK7:
-            return conv_decode(soft, fec::ConvKind::K7, settings.inner.rate, plan.outer_stage_bits);
+        case InnerFec::Kind::ConvK5:
+            return conv_decode(soft, ConvKind::K5, settings.inner.rate, plan.outer_stage_bits);
+        case InnerFec::Kind::ConvK7:
+            return conv_decode(soft, ConvKind::K7, settings.inner.rate, plan.outer_stage_bits);
     }
     hard_decisions(soft, bits);
 }
@@ -167,26 +167,26 @@ void ChainDecoder::inner_decode(std::span<const float> soft, const BlockPlan& pl
 bool ChainDecoder::outer_decode(const BlockPlan& plan, const ChainSettings& settings, CodecCache& cache) {
     const std::span<const std::uint8_t> inner_bits = outcome_.inner_bits_decoded;
     const auto decided = inner_bits.first(std::min(inner_bits.size(), plan.outer_stage_bits));
-    const fec::OuterFec& outer = settings.outer;
-    const fec::InterleaverKind& interleaver = settings.outer_interleaver;
+    const OuterFec& outer = settings.outer;
+    const InterleaverKind& interleaver = settings.outer_interleaver;
     if (outer_stage_as_bytes(settings, plan)) {
-        bytes_ = fec::conv_deinterleave_bytes(fec::pack_bits_padded(decided), interleaver.branches, interleaver.depth);
+        bytes_ = conv_deinterleave_bytes(pack_bits_padded(decided), interleaver.branches, interleaver.depth);
         truncate(bytes_, plan.outer_bits / 8);
     } else {
-        if (interleaver.kind != fec::InterleaverKind::Kind::None) {
-            outer_bits_ = fec::deinterleave_bits(interleaver, decided);
+        if (interleaver.kind != InterleaverKind::Kind::None) {
+            outer_bits_ = deinterleave_bits(interleaver, decided);
         } else {
             outer_bits_.assign(decided.begin(), decided.end());
         }
         truncate(outer_bits_, plan.outer_bits);
-        if (outer.kind == fec::OuterFec::Kind::Bch) decode_outer_words(outer_bits_, *cache.bch(outer.t), outcome_);
-        if (outer.kind != fec::OuterFec::Kind::ReedSolomon) {
+        if (outer.kind == OuterFec::Kind::Bch) decode_outer_words(outer_bits_, *cache.bch(outer.t), outcome_);
+        if (outer.kind != OuterFec::Kind::ReedSolomon) {
             if (outer_bits_.size() / 8 < plan.framed_bytes) return false;
-            bytes_ = fec::bits_to_bytes(std::span<const std::uint8_t>(outer_bits_).first(8 * plan.framed_bytes));
+            bytes_ = bits_to_bytes(std::span<const std::uint8_t>(outer_bits_).first(8 * plan.framed_bytes));
             return true;
         }
         // A bit count cut short of a whole byte is packed with its last byte zero-padded.
-        bytes_ = fec::pack_bits_padded(outer_bits_);
+        bytes_ = pack_bits_padded(outer_bits_);
     }
     decode_outer_words(bytes_, *cache.rs(outer.n, outer.n_parity), outcome_);
     if (bytes_.size() < plan.framed_bytes) return false;
@@ -194,36 +194,36 @@ bool ChainDecoder::outer_decode(const BlockPlan& plan, const ChainSettings& sett
     return true;
 }
 
-std::expected<void, fec::RxError> ChainDecoder::decode(std::span<const float> llrs, const BlockPlan& plan,
+std::expected<void, RxError> ChainDecoder::decode(std::span<const float> llrs, const BlockPlan& plan,
                                                        const ChainSettings& settings, std::uint32_t per_frame_seed,
                                                        CodecCache& cache) {
     outcome_.payload.clear();
-    outcome_.crc_present = settings.crc != fec::CrcKind::None;
-    outcome_.outer_present = settings.outer.kind != fec::OuterFec::Kind::None;
+    outcome_.crc_present = settings.crc != CrcKind::None;
+    outcome_.outer_present = settings.outer.kind != OuterFec::Kind::None;
     outcome_.outer_corrections = outcome_.outer_present ? std::optional<std::uint32_t>(0) : std::nullopt;
     outcome_.inner_converged = outcome_.outer_ok = outcome_.crc_ok = true;
 
     // Validated before any decoding, whichever position the scrambler takes.
-    const std::optional<fec::PnScrambler> lfsr = chain_lfsr(settings.scrambler, per_frame_seed);
+    const std::optional<PnScrambler> lfsr = chain_lfsr(settings.scrambler, per_frame_seed);
     inner_decode(inner_input(llrs, plan, settings, lfsr), plan, settings, cache);
-    if (!outer_decode(plan, settings, cache)) return std::unexpected(fec::RxError::MalformedHeader);
+    if (!outer_decode(plan, settings, cache)) return std::unexpected(RxError::MalformedHeader);
 
-    if (settings.position == fec::ScramblerPosition::BeforeOuter) {
+    if (settings.position == ScramblerPosition::BeforeOuter) {
         if (lfsr) {
             lfsr->scramble(bytes_);
         } else {
-            fec::scramble_bytes(settings.scrambler, per_frame_seed, bytes_);
+            scramble_bytes(settings.scrambler, per_frame_seed, bytes_);
         }
     }
 
-    const auto checked = fec::check_crc(settings.crc, bytes_);
-    if (!checked) return std::unexpected(fec::RxError::MalformedHeader);
+    const auto checked = check_crc(settings.crc, bytes_);
+    if (!checked) return std::unexpected(RxError::MalformedHeader);
     outcome_.crc_ok = checked->crc_ok;
     outcome_.payload.assign(checked->payload.begin(), checked->payload.end());
     return {};
 }
 
-std::expected<ChainOutcome, fec::RxError> decode_chain(std::span<const float> llrs, const BlockPlan& plan,
+std::expected<ChainOutcome, RxError> decode_chain(std::span<const float> llrs, const BlockPlan& plan,
                                                        const ChainSettings& settings, std::uint32_t per_frame_seed,
                                                        CodecCache& cache) {
     ChainDecoder decoder;
@@ -250,4 +250,4 @@ PreDecodingRatios pre_decoding_error_ratios(std::span<const float> llrs, const B
     return ratios;
 }
 
-}  // namespace kavro
+}  // namespace kavro::fec

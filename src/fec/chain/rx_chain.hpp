@@ -26,7 +26,7 @@
 // Viterbi decoder sees zeros). Only a decoded stream too short to hold the framed bytes fails,
 // with RxError::MalformedHeader.
 
-namespace kavro {
+namespace kavro::fec {
 
 struct ChainOutcome {
     std::vector<std::uint8_t> payload;  // payload_bytes bytes, CRC removed
@@ -53,7 +53,7 @@ struct ChainOutcome {
 class ChainDecoder {
 public:
     // The outcome of a successful decode stays readable through outcome() until the next decode.
-    std::expected<void, fec::RxError> decode(std::span<const float> llrs, const BlockPlan& plan,
+    std::expected<void, RxError> decode(std::span<const float> llrs, const BlockPlan& plan,
                                              const ChainSettings& settings, std::uint32_t per_frame_seed,
                                              CodecCache& cache);
 
@@ -62,14 +62,14 @@ public:
 
 private:
     std::span<const float> inner_input(std::span<const float> llrs, const BlockPlan& plan,
-                                       const ChainSettings& settings, const std::optional<fec::PnScrambler>& lfsr);
+                                       const ChainSettings& settings, const std::optional<PnScrambler>& lfsr);
     void inner_decode(std::span<const float> soft, const BlockPlan& plan, const ChainSettings& settings,
                       CodecCache& cache);
-    void conv_decode(std::span<const float> soft, fec::ConvKind kind, fec::PunctureRate rate,
+    void conv_decode(std::span<const float> soft, ConvKind kind, PunctureRate rate,
                      std::size_t message_bits);
     bool outer_decode(const BlockPlan& plan, const ChainSettings& settings, CodecCache& cache);
 
-    std::array<std::optional<fec::ViterbiDecoder>, 2> viterbi_;  // by ConvKind, built at first use
+    std::array<std::optional<ViterbiDecoder>, 2> viterbi_;  // by ConvKind, built at first use
     std::vector<float> soft_;                                    // the soft values when a stage changes them
     std::vector<float> mother_;                                  // the depunctured rate-1/2 stream
     std::vector<std::uint8_t> outer_bits_;                       // the outer stage's bits
@@ -78,7 +78,7 @@ private:
 };
 
 // One decode with a decoder of its own.
-std::expected<ChainOutcome, fec::RxError> decode_chain(std::span<const float> llrs, const BlockPlan& plan,
+std::expected<ChainOutcome, RxError> decode_chain(std::span<const float> llrs, const BlockPlan& plan,
                                                        const ChainSettings& settings, std::uint32_t per_frame_seed,
                                                        CodecCache& cache);
 
@@ -96,4 +96,4 @@ PreDecodingRatios pre_decoding_error_ratios(std::span<const float> llrs, const B
                                             const ChainSettings& settings, std::uint32_t per_frame_seed,
                                             const ChainOutcome& outcome, CodecCache& cache);
 
-}  // namespace kavro
+}  // namespace kavro::fec

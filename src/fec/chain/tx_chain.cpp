@@ -11,7 +11,7 @@
 #include "fec/crc.hpp"
 #include "fec/interleaver.hpp"
 
-namespace kavro {
+namespace kavro::fec {
 
 namespace {
 
@@ -20,8 +20,8 @@ std::size_t ceil_div(std::size_t a, std::size_t b) {
     return a / b + (a % b != 0);
 }
 
-fec::ConvKind conv_kind(const fec::InnerFec& inner) {
-    return inner.kind == fec::InnerFec::Kind::ConvK5 ? fec::ConvKind::K5 : fec::ConvKind::K7;
+ConvKind conv_kind(const InnerFec& inner) {
+    return inner.kind == InnerFec::Kind::ConvK5 ? ConvKind::K5 : ConvKind::K7;
 }
 
 // Cuts `message` into blocks of k elements (the last zero-padded) and writes each block followed by
@@ -41,23 +41,23 @@ std::vector<std::uint8_t> encode_blocks(std::span<const std::uint8_t> message, c
     return out;
 }
 
-std::vector<std::uint8_t> outer_encode(std::span<const std::uint8_t> framed, const fec::OuterFec& outer,
+std::vector<std::uint8_t> outer_encode(std::span<const std::uint8_t> framed, const OuterFec& outer,
                                        CodecCache& cache) {
     switch (outer.kind) {
-        case fec::OuterFec::Kind::None: break;
-        case fec::OuterFec::Kind::Bch: {
-            const std::vector<std::uint8_t> bits = fec::bytes_to_bits(framed);
+        case OuterFec::Kind::None: break;
+        case OuterFec::Kind::Bch: {
+            const std::vector<std::uint8_t> bits = bytes_to_bits(framed);
             return encode_blocks(std::span<const std::uint8_t>(bits), *cache.bch(outer.t));
         }
-        case fec::OuterFec::Kind::ReedSolomon: {
+        case OuterFec::Kind::ReedSolomon: {
             const auto code = cache.rs(outer.n, outer.n_parity);
-            return fec::bytes_to_bits(encode_blocks(framed, *code));
+            return bytes_to_bits(encode_blocks(framed, *code));
         }
     }
-    return fec::bytes_to_bits(framed);
+    return bytes_to_bits(framed);
 }
 
-std::vector<std::uint8_t> ldpc_encode(std::span<const std::uint8_t> bits, const fec::Ldpc& code) {
+std::vector<std::uint8_t> ldpc_encode(std::span<const std::uint8_t> bits, const Ldpc& code) {
     const std::size_t k = code.k();
     const std::size_t n = code.n();
     const std::size_t blocks = ceil_div(bits.size(), k);
@@ -72,12 +72,12 @@ std::vector<std::uint8_t> ldpc_encode(std::span<const std::uint8_t> bits, const 
     return out;
 }
 
-std::vector<std::uint8_t> inner_encode(std::vector<std::uint8_t> bits, const fec::InnerFec& inner, CodecCache& cache) {
+std::vector<std::uint8_t> inner_encode(std::vector<std::uint8_t> bits, const InnerFec& inner, CodecCache& cache) {
     switch (inner.kind) {
-        case fec::InnerFec::Kind::None: break;
-        case fec::InnerFec::Kind::Ldpc: return ldpc_encode(bits, *cache.ldpc(inner.code));
-        case fec::InnerFec::Kind::ConvK5:
-        case fec::InnerFec::Kind::ConvK7: return fec::conv_encode(bits, conv_kind(inner), inner.rate);
+        case InnerFec::Kind::None: break;
+        case InnerFec::Kind::Ldpc: return ldpc_encode(bits, *cache.ldpc(inner.code));
+        case InnerFec::Kind::ConvK5:
+        case InnerFec::Kind::ConvK7: return conv_encode(bits, conv_kind(inner), inner.rate);
     }
     return bits;
 }
@@ -89,39 +89,39 @@ std::size_t coded_length(std::size_t count, const Code& code) {
 }
 
 // Bits after the outer code of framed_bytes bytes (BCH codes bits, Reed-Solomon bytes).
-std::size_t outer_coded_bits(std::size_t framed_bytes, const fec::OuterFec& outer, CodecCache& cache) {
+std::size_t outer_coded_bits(std::size_t framed_bytes, const OuterFec& outer, CodecCache& cache) {
     switch (outer.kind) {
-        case fec::OuterFec::Kind::None: break;
-        case fec::OuterFec::Kind::Bch: return coded_length(8 * framed_bytes, *cache.bch(outer.t));
-        case fec::OuterFec::Kind::ReedSolomon: return coded_length(framed_bytes, *cache.rs(outer.n, outer.n_parity)) * 8;
+        case OuterFec::Kind::None: break;
+        case OuterFec::Kind::Bch: return coded_length(8 * framed_bytes, *cache.bch(outer.t));
+        case OuterFec::Kind::ReedSolomon: return coded_length(framed_bytes, *cache.rs(outer.n, outer.n_parity)) * 8;
     }
     return 8 * framed_bytes;
 }
 
 // Bits after the inner code of `bits` bits, tail and puncturing included.
-std::size_t inner_coded_bits(std::size_t bits, const fec::InnerFec& inner, CodecCache& cache) {
+std::size_t inner_coded_bits(std::size_t bits, const InnerFec& inner, CodecCache& cache) {
     switch (inner.kind) {
-        case fec::InnerFec::Kind::None: break;
-        case fec::InnerFec::Kind::Ldpc: return coded_length(bits, *cache.ldpc(inner.code));
-        case fec::InnerFec::Kind::ConvK5:
-        case fec::InnerFec::Kind::ConvK7: return fec::conv_coded_length(bits, conv_kind(inner), inner.rate);
+        case InnerFec::Kind::None: break;
+        case InnerFec::Kind::Ldpc: return coded_length(bits, *cache.ldpc(inner.code));
+        case InnerFec::Kind::ConvK5:
+        case InnerFec::Kind::ConvK7: return conv_coded_length(bits, conv_kind(inner), inner.rate);
     }
     return bits;
 }
 
-std::vector<std::uint8_t> interleave(const fec::InterleaverKind& kind, std::vector<std::uint8_t> bits) {
-    if (kind.kind == fec::InterleaverKind::Kind::None) return bits;
-    return fec::interleave_bits(kind, bits);
+std::vector<std::uint8_t> interleave(const InterleaverKind& kind, std::vector<std::uint8_t> bits) {
+    if (kind.kind == InterleaverKind::Kind::None) return bits;
+    return interleave_bits(kind, bits);
 }
 
 
 }  // namespace
 
-std::optional<fec::PnScrambler> chain_lfsr(const fec::ScramblerKind& scrambler, std::uint32_t per_frame_seed) {
-    if (scrambler.kind != fec::ScramblerKind::Kind::Lfsr) return std::nullopt;
+std::optional<PnScrambler> chain_lfsr(const ScramblerKind& scrambler, std::uint32_t per_frame_seed) {
+    if (scrambler.kind != ScramblerKind::Kind::Lfsr) return std::nullopt;
     const std::uint32_t seed =
-        scrambler.seed.kind == fec::ScramblerSeed::Kind::PerFrame ? per_frame_seed : scrambler.seed.value;
-    auto lfsr = fec::PnScrambler::create(scrambler.poly, scrambler.width, seed);
+        scrambler.seed.kind == ScramblerSeed::Kind::PerFrame ? per_frame_seed : scrambler.seed.value;
+    auto lfsr = PnScrambler::create(scrambler.poly, scrambler.width, seed);
     if (!lfsr) internal_fault(error_message(lfsr.error()));
     return *lfsr;
 }
@@ -129,25 +129,25 @@ std::optional<fec::PnScrambler> chain_lfsr(const fec::ScramblerKind& scrambler, 
 BlockPlan block_plan(std::size_t payload_len, const ChainSettings& settings, CodecCache& cache) {
     BlockPlan plan;
     plan.payload_bytes = payload_len;
-    plan.framed_bytes = payload_len + fec::crc_width(settings.crc);
+    plan.framed_bytes = payload_len + crc_width(settings.crc);
     plan.outer_bits = outer_coded_bits(plan.framed_bytes, settings.outer, cache);
-    plan.outer_stage_bits = fec::interleaved_bit_count(settings.outer_interleaver, plan.outer_bits);
+    plan.outer_stage_bits = interleaved_bit_count(settings.outer_interleaver, plan.outer_bits);
     plan.inner_bits = inner_coded_bits(plan.outer_stage_bits, settings.inner, cache);
-    plan.coded_bits = fec::interleaved_bit_count(settings.inner_interleaver, plan.inner_bits);
+    plan.coded_bits = interleaved_bit_count(settings.inner_interleaver, plan.inner_bits);
     return plan;
 }
 
 EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, const ChainSettings& settings,
                                   std::uint32_t per_frame_seed, CodecCache& cache) {
-    std::vector<std::uint8_t> framed = fec::append_crc(settings.crc, payload);
+    std::vector<std::uint8_t> framed = append_crc(settings.crc, payload);
 
     // Validated before any coding, whichever position the scrambler takes.
-    const std::optional<fec::PnScrambler> lfsr = chain_lfsr(settings.scrambler, per_frame_seed);
-    if (settings.position == fec::ScramblerPosition::BeforeOuter) {
+    const std::optional<PnScrambler> lfsr = chain_lfsr(settings.scrambler, per_frame_seed);
+    if (settings.position == ScramblerPosition::BeforeOuter) {
         if (lfsr) {
             lfsr->scramble(framed);
         } else {
-            fec::scramble_bytes(settings.scrambler, per_frame_seed, framed);
+            scramble_bytes(settings.scrambler, per_frame_seed, framed);
         }
     }
 
@@ -156,8 +156,8 @@ EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, const C
     stages.coded = interleave(settings.inner_interleaver, inner_encode(stages.outer_stage, settings.inner, cache));
 
     // Energy dispersal works on bytes only; after the inner code only an LFSR acts.
-    if (settings.position == fec::ScramblerPosition::AfterInner && lfsr) lfsr->scramble_bits(stages.coded);
+    if (settings.position == ScramblerPosition::AfterInner && lfsr) lfsr->scramble_bits(stages.coded);
     return stages;
 }
 
-}  // namespace kavro
+}  // namespace kavro::fec

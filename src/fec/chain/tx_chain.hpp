@@ -23,7 +23,7 @@
 // code; only an LFSR acts there). Bit vectors hold one bit per byte; bytes become bits most
 // significant bit first.
 
-namespace kavro {
+namespace kavro::fec {
 
 // How many bytes and bits a payload occupies after each stage.
 struct BlockPlan {
@@ -53,6 +53,6 @@ EncodedStages encode_chain_stages(std::span<const std::uint8_t> payload, const C
 // The LFSR of an Lfsr setting, seeded with its fixed seed or per_frame_seed; nothing for the other
 // settings. Refused parameters are an internal fault with the scrambler's message. Shared by the
 // transmit and receive chains so both validate the setting before any coding.
-std::optional<fec::PnScrambler> chain_lfsr(const fec::ScramblerKind& scrambler, std::uint32_t per_frame_seed);
+std::optional<PnScrambler> chain_lfsr(const ScramblerKind& scrambler, std::uint32_t per_frame_seed);
 
-}  // namespace kavro
+}  // namespace kavro::fec

@@ -12,13 +12,13 @@
 
 namespace kavro {
 
-std::expected<OfdmFrameMod, FrameLinkError> OfdmFrameMod::create(const OfdmConfig& cfg, std::span<const Mcs> entries,
+std::expected<OfdmFrameMod, waveform::FrameLinkError> OfdmFrameMod::create(const OfdmConfig& cfg, std::span<const fec::Mcs> entries,
                                                                  std::size_t num_repeats, std::size_t repeat_len,
-                                                                 std::shared_ptr<CodecCache> cache) {
-    auto link = FrameLink::create(cfg, entries, num_repeats, repeat_len, std::move(cache));
+                                                                 std::shared_ptr<fec::CodecCache> cache) {
+    auto link = waveform::FrameLink::create(cfg, entries, num_repeats, repeat_len, std::move(cache));
     if (!link) return std::unexpected(link.error());
     if (cfg.cp_len() > cfg.n_fft()) {
-        FrameLinkError error{FrameLinkError::Kind::CpLongerThanFft};
+        waveform::FrameLinkError error{waveform::FrameLinkError::Kind::CpLongerThanFft};
         error.a = cfg.cp_len();
         error.b = cfg.n_fft();
         return std::unexpected(error);
@@ -27,7 +27,7 @@ std::expected<OfdmFrameMod, FrameLinkError> OfdmFrameMod::create(const OfdmConfi
     return OfdmFrameMod(std::move(*link), preamble);
 }
 
-OfdmFrameMod::OfdmFrameMod(FrameLink link, PreambleParams preamble) : link_(std::move(link)), preamble_(preamble) {
+OfdmFrameMod::OfdmFrameMod(waveform::FrameLink link, PreambleParams preamble) : link_(std::move(link)), preamble_(preamble) {
     const OfdmConfig& cfg = link_.cfg;
     auto samples = generate_ofdm_preamble(cfg, preamble_);
     if (!samples) internal_fault("frame preamble: " + error_message(samples.error()));
@@ -39,7 +39,7 @@ OfdmFrameMod::OfdmFrameMod(FrameLink link, PreambleParams preamble) : link_(std:
 OfdmMod& OfdmFrameMod::modulator(ConstellationOrder constellation) const {
     std::optional<OfdmMod>& slot = modulators_[static_cast<std::size_t>(constellation)];
     if (!slot) {
-        auto built = OfdmMod::create(symbol_config(link_.cfg, constellation));
+        auto built = OfdmMod::create(waveform::symbol_config(link_.cfg, constellation));
         if (!built) internal_fault("frame modulator: " + error_message(built.error()));
         slot.emplace(std::move(*built));
     }
@@ -53,24 +53,24 @@ void OfdmFrameMod::append_symbols(std::vector<Complex>& out, ConstellationOrder 
     out.insert(out.end(), samples.begin(), samples.end());
 }
 
-std::expected<std::vector<Complex>, FrameLinkError> OfdmFrameMod::modulate_frame(const FramePacket& frame,
+std::expected<std::vector<Complex>, waveform::FrameLinkError> OfdmFrameMod::modulate_frame(const waveform::FramePacket& frame,
                                                                                 std::uint32_t per_frame_seed) const {
     const OfdmConfig& cfg = link_.cfg;
-    CodecCache& cache = *link_.cache;
-    if (frame.payload.size() > max_frame_payload_bytes) {
-        FrameLinkError error{FrameLinkError::Kind::PayloadTooLong};
+    fec::CodecCache& cache = *link_.cache;
+    if (frame.payload.size() > waveform::max_frame_payload_bytes) {
+        waveform::FrameLinkError error{waveform::FrameLinkError::Kind::PayloadTooLong};
         error.a = frame.payload.size();
         return std::unexpected(error);
     }
     if (frame.mcs_index >= link_.entries.size())
-        return std::unexpected(FrameLinkError{FrameLinkError::Kind::McsIndexOutsideTable});
-    const Mcs& entry = link_.entries[frame.mcs_index];
+        return std::unexpected(waveform::FrameLinkError{waveform::FrameLinkError::Kind::McsIndexOutsideTable});
+    const fec::Mcs& entry = link_.entries[frame.mcs_index];
 
     std::vector<std::uint8_t> header_bits;
     if (cfg.header_format() == fec::HeaderFormat::Native)
-        header_bits = encode_header(FrameHeader::of(frame, per_frame_seed).serialize(), cfg.header_crc(), cache);
-    const EncodedStages payload =
-        encode_chain_stages(frame.payload, payload_chain_settings(cfg, entry), per_frame_seed, cache);
+        header_bits = waveform::encode_header(waveform::FrameHeader::of(frame, per_frame_seed).serialize(), cfg.header_crc(), cache);
+    const fec::EncodedStages payload =
+        fec::encode_chain_stages(frame.payload, waveform::payload_chain_settings(cfg, entry), per_frame_seed, cache);
 
     // The whole frame is allocated once: P + S·(1 + H + M) samples.
     const std::size_t d = cfg.plan().data_carriers.size();

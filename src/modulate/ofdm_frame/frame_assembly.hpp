@@ -34,22 +34,22 @@ namespace kavro {
 class OfdmFrameMod {
 public:
     // As FrameLink::create, and a cyclic prefix no longer than the symbol.
-    static std::expected<OfdmFrameMod, FrameLinkError> create(const OfdmConfig& cfg, std::span<const Mcs> entries,
+    static std::expected<OfdmFrameMod, waveform::FrameLinkError> create(const OfdmConfig& cfg, std::span<const fec::Mcs> entries,
                                                               std::size_t num_repeats, std::size_t repeat_len,
-                                                              std::shared_ptr<CodecCache> cache);
+                                                              std::shared_ptr<fec::CodecCache> cache);
 
     // The whole frame. Refuses an mcs_index outside the table and a payload longer than
     // max_frame_payload_bytes; codes built on the way stay in the cache. Two calls with the same
     // packet and seed give the same samples. Not for concurrent calls on one object: the
     // modulators' transform buffers are reused.
-    std::expected<std::vector<Complex>, FrameLinkError> modulate_frame(const FramePacket& frame,
+    std::expected<std::vector<Complex>, waveform::FrameLinkError> modulate_frame(const waveform::FramePacket& frame,
                                                                        std::uint32_t per_frame_seed) const;
 
-    const FrameLink& link() const { return link_; }
+    const waveform::FrameLink& link() const { return link_; }
     const PreambleParams& preamble() const { return preamble_; }
 
 private:
-    OfdmFrameMod(FrameLink link, PreambleParams preamble);
+    OfdmFrameMod(waveform::FrameLink link, PreambleParams preamble);
 
     // The modulator of one constellation, built on first use and kept with its transform plan
     // (at rf_hz = 0 it keeps no state from one call to the next).
@@ -57,7 +57,7 @@ private:
     void append_symbols(std::vector<Complex>& out, ConstellationOrder constellation,
                         std::span<const std::uint8_t> bits) const;
 
-    FrameLink link_;
+    waveform::FrameLink link_;
     PreambleParams preamble_;
     std::vector<Complex> preamble_samples_;  // repeated segments and training symbol, times gain
     std::vector<float> taper_;               // the symbol taper's ramp; empty without roll-off

@@ -1,6 +1,6 @@
 #include "waveform/ofdm_frame/frame_header.hpp"
 
-namespace kavro {
+namespace kavro::waveform {
 
 namespace {
 
@@ -37,7 +37,7 @@ std::optional<FrameHeader> FrameHeader::parse(std::span<const std::uint8_t> byte
     return FrameHeader{bytes[0], get_u32(&bytes[1]), get_u32(&bytes[5]), bytes[9], get_u32(&bytes[10])};
 }
 
-ChainSettings header_chain_settings(fec::CrcKind header_crc) {
+fec::ChainSettings header_chain_settings(fec::CrcKind header_crc) {
     return {.crc = header_crc,
             .outer = header_outer_code,
             .inner = header_inner_code,
@@ -47,13 +47,13 @@ ChainSettings header_chain_settings(fec::CrcKind header_crc) {
             .position = fec::ScramblerPosition::BeforeOuter};
 }
 
-BlockPlan header_block_plan(fec::CrcKind header_crc, CodecCache& cache) {
-    return block_plan(FrameHeader::size, header_chain_settings(header_crc), cache);
+fec::BlockPlan header_block_plan(fec::CrcKind header_crc, fec::CodecCache& cache) {
+    return fec::block_plan(FrameHeader::size, header_chain_settings(header_crc), cache);
 }
 
 std::vector<std::uint8_t> encode_header(std::span<const std::uint8_t> header_bytes, fec::CrcKind header_crc,
-                                        CodecCache& cache) {
-    return encode_chain_stages(header_bytes, header_chain_settings(header_crc), 0, cache).coded;
+                                        fec::CodecCache& cache) {
+    return fec::encode_chain_stages(header_bytes, header_chain_settings(header_crc), 0, cache).coded;
 }
 
-}  // namespace kavro
+}  // namespace kavro::waveform

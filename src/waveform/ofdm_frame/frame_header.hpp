@@ -25,7 +25,7 @@
 // CRC, no outer code, no interleavers, no scrambler and LDPC "n512r12", mapped BPSK. The bytes
 // and their CRC fit the code's 256 message bits, so the coded header is one 512-bit word.
 
-namespace kavro {
+namespace kavro::waveform {
 
 // The longest payload a frame may carry. A decoded header claiming more is malformed: without
 // the bound a corrupted length field could make a receiver wait for gigabytes.
@@ -57,12 +57,12 @@ inline constexpr fec::InnerFec header_inner_code = fec::InnerFec::ldpc(fec::Ldpc
 
 // The header's chain: the fixed header code under the configuration's header CRC, no interleaver,
 // no scrambler.
-ChainSettings header_chain_settings(fec::CrcKind header_crc);
+fec::ChainSettings header_chain_settings(fec::CrcKind header_crc);
 
-BlockPlan header_block_plan(fec::CrcKind header_crc, CodecCache& cache);
+fec::BlockPlan header_block_plan(fec::CrcKind header_crc, fec::CodecCache& cache);
 
 // The header's coded bits (one bit per byte).
 std::vector<std::uint8_t> encode_header(std::span<const std::uint8_t> header_bytes, fec::CrcKind header_crc,
-                                        CodecCache& cache);
+                                        fec::CodecCache& cache);
 
-}  // namespace kavro
+}  // namespace kavro::waveform

@@ -9,7 +9,7 @@
 #include "core/internal_fault.hpp"
 #include "waveform/ofdm_frame/frame_header.hpp"
 
-namespace kavro {
+namespace kavro::waveform {
 
 namespace {
 
@@ -58,9 +58,9 @@ std::string error_message(const FrameLinkError& error) {
     return "invalid frame link setting";
 }
 
-std::expected<FrameLink, FrameLinkError> FrameLink::create(const OfdmConfig& cfg, std::span<const Mcs> entries,
+std::expected<FrameLink, FrameLinkError> FrameLink::create(const OfdmConfig& cfg, std::span<const fec::Mcs> entries,
                                                            std::size_t num_repeats, std::size_t repeat_len,
-                                                           std::shared_ptr<CodecCache> cache) {
+                                                           std::shared_ptr<fec::CodecCache> cache) {
     using K = FrameLinkError::Kind;
     if (entries.empty()) return std::unexpected(error_of(K::EmptyTable));
     if (cfg.rf_hz() != 0.0f) {
@@ -83,7 +83,7 @@ std::expected<FrameLink, FrameLinkError> FrameLink::create(const OfdmConfig& cfg
         return std::unexpected(error);
     }
 
-    const ChainSettings& chain = cfg.chain_settings();
+    const fec::ChainSettings& chain = cfg.chain_settings();
     const fec::ScramblerKind& scrambler = chain.scrambler;
     if (scrambler.kind == fec::ScramblerKind::Kind::Lfsr) {
         const auto lfsr = fec::PnScrambler::create(scrambler.poly, scrambler.width, 0);
@@ -96,8 +96,8 @@ std::expected<FrameLink, FrameLinkError> FrameLink::create(const OfdmConfig& cfg
     if (interleaver_has_zero_size(chain.outer_interleaver) || interleaver_has_zero_size(chain.inner_interleaver))
         return std::unexpected(error_of(K::InterleaverZeroSize));
 
-    if (!cache) cache = std::make_shared<CodecCache>();
-    return FrameLink{cfg, std::vector<Mcs>(entries.begin(), entries.end()), std::move(cache)};
+    if (!cache) cache = std::make_shared<fec::CodecCache>();
+    return FrameLink{cfg, std::vector<fec::Mcs>(entries.begin(), entries.end()), std::move(cache)};
 }
 
 OfdmConfig symbol_config(const OfdmConfig& cfg, ConstellationOrder constellation) {
@@ -106,11 +106,11 @@ OfdmConfig symbol_config(const OfdmConfig& cfg, ConstellationOrder constellation
     return section->with_rx_window_backoff(cfg.rx_window_backoff());
 }
 
-ChainSettings payload_chain_settings(const OfdmConfig& cfg, const Mcs& entry) {
-    ChainSettings chain = cfg.chain_settings();
+fec::ChainSettings payload_chain_settings(const OfdmConfig& cfg, const fec::Mcs& entry) {
+    fec::ChainSettings chain = cfg.chain_settings();
     chain.outer = entry.outer;
     chain.inner = entry.inner;
     return chain;
 }
 
-}  // namespace kavro
+}  // namespace kavro::waveform

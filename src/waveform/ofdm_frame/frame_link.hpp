@@ -20,7 +20,7 @@
 // with, and the payload chain a ladder entry selects. The header's layout and code are in
 // frame_header.hpp beside this file.
 
-namespace kavro {
+namespace kavro::waveform {
 
 // Why a frame object cannot be built or a frame cannot be sent.
 struct FrameLinkError {
@@ -49,16 +49,16 @@ inline constexpr std::uint64_t max_preamble_span = std::uint64_t{1} << 24;
 // a counted handle on a codec cache that other objects may share.
 struct FrameLink {
     OfdmConfig cfg;
-    std::vector<Mcs> entries;
-    std::shared_ptr<CodecCache> cache;
+    std::vector<fec::Mcs> entries;
+    std::shared_ptr<fec::CodecCache> cache;
 
     // Checks, first failure wins: a non-empty table; rf_hz = 0; the preamble span
     // num_repeats·repeat_len + n_fft + cp_len at most 2^24 (the receivers' layouts alike); an
     // LFSR scrambler the scrambler accepts; non-zero interleaver dimensions. A null cache gets a
     // private one.
-    static std::expected<FrameLink, FrameLinkError> create(const OfdmConfig& cfg, std::span<const Mcs> entries,
+    static std::expected<FrameLink, FrameLinkError> create(const OfdmConfig& cfg, std::span<const fec::Mcs> entries,
                                                            std::size_t num_repeats, std::size_t repeat_len,
-                                                           std::shared_ptr<CodecCache> cache);
+                                                           std::shared_ptr<fec::CodecCache> cache);
 };
 
 // The per-section configuration of frame assembly and the body decoder: the link's plan, fs,
@@ -67,6 +67,6 @@ OfdmConfig symbol_config(const OfdmConfig& cfg, ConstellationOrder constellation
 
 // The payload chain of a frame sent with `entry`: the entry's outer and inner codes with the
 // configuration's payload CRC, interleavers, scrambler and its position, and LDPC decode rule.
-ChainSettings payload_chain_settings(const OfdmConfig& cfg, const Mcs& entry);
+fec::ChainSettings payload_chain_settings(const OfdmConfig& cfg, const fec::Mcs& entry);
 
-}  // namespace kavro
+}  // namespace kavro::waveform

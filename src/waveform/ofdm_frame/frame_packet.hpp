@@ -9,7 +9,7 @@
 // its modulation-and-coding entry and a flags byte. The link carries all three unchanged; the
 // mcs_index is looked up only when the packet is modulated.
 
-namespace kavro {
+namespace kavro::waveform {
 
 struct FramePacket {
     std::vector<std::uint8_t> payload;
@@ -28,4 +28,4 @@ struct FramePacket {
     friend bool operator==(const FramePacket&, const FramePacket&) = default;
 };
 
-}  // namespace kavro
+}  // namespace kavro::waveform

@@ -20,7 +20,7 @@ using fec::RxError;
 
 constexpr std::size_t kPreamble = test::frame_preamble_span;
 
-Samples modulate(const OfdmConfig& cfg, const FramePacket& packet, const McsTable& table = McsTable::default_ladder()) {
+Samples modulate(const OfdmConfig& cfg, const waveform::FramePacket& packet, const fec::McsTable& table = fec::McsTable::default_ladder()) {
     return *OfdmFrameMod::create(cfg, table.entries(), 4, 16, nullptr)->modulate_frame(packet, 0);
 }
 
@@ -40,20 +40,20 @@ void rotate(std::span<Complex> samples, float angle) {
     for (Complex& s : samples) s = s * turn;
 }
 
-FrameBodyDecoder body_decoder(const OfdmConfig& cfg, const McsTable& table = McsTable::default_ladder()) {
-    return FrameBodyDecoder(*FrameLink::create(cfg, table.entries(), 0, 0, nullptr));
+FrameBodyDecoder body_decoder(const OfdmConfig& cfg, const fec::McsTable& table = fec::McsTable::default_ladder()) {
+    return FrameBodyDecoder(*waveform::FrameLink::create(cfg, table.entries(), 0, 0, nullptr));
 }
 
-std::expected<FramePacket, RxError> batch_decode(const OfdmConfig& cfg, const Samples& body,
-                                                 const McsTable& table = McsTable::default_ladder(),
-                                                 std::shared_ptr<CodecCache> cache = nullptr) {
+std::expected<waveform::FramePacket, RxError> batch_decode(const OfdmConfig& cfg, const Samples& body,
+                                                 const fec::McsTable& table = fec::McsTable::default_ladder(),
+                                                 std::shared_ptr<fec::CodecCache> cache = nullptr) {
     return OfdmFrameDemod::create(cfg, table.entries(), std::move(cache))->decode(body);
 }
 
 TEST(FrameBodyDecoder, BatchRoundTripsEveryLadderEntry) {
     const OfdmConfig cfg = test::frame_link_config();
     for (std::uint8_t entry = 0; entry < 4; ++entry) {
-        const FramePacket packet{test::random_bytes(100, entry), 0xFFFFFFFF, entry, 0x81};
+        const waveform::FramePacket packet{test::random_bytes(100, entry), 0xFFFFFFFF, entry, 0x81};
         const auto decoded = batch_decode(cfg, body_of(modulate(cfg, packet)));
         ASSERT_TRUE(decoded.has_value()) << int(entry);
         EXPECT_EQ(*decoded, packet);
@@ -62,8 +62,8 @@ TEST(FrameBodyDecoder, BatchRoundTripsEveryLadderEntry) {
 
 TEST(FrameBodyDecoder, TrainingBinsOfItsOwnFrameDecodeAndCountConsumedSamples) {
     const OfdmConfig cfg = test::frame_link_config().with_rx_window_backoff(4);
-    const McsTable table = McsTable::default_ladder();
-    const FramePacket packet{test::random_bytes(100, 2), 7, 1, 0};
+    const fec::McsTable table = fec::McsTable::default_ladder();
+    const waveform::FramePacket packet{test::random_bytes(100, 2), 7, 1, 0};
     const Samples frame = modulate(cfg, packet);
     const Samples bins = training_bins_of(frame, 4);
     FrameBodyDecoder decoder = body_decoder(cfg, table);
@@ -82,8 +82,8 @@ TEST(FrameBodyDecoder, TrainingBinsOfItsOwnFrameDecodeAndCountConsumedSamples) {
 
 TEST(FrameBodyDecoder, NeedsEveryPayloadSymbolAndNoMore) {
     const OfdmConfig cfg = test::frame_link_config();
-    const McsTable table = McsTable::default_ladder();
-    const Samples body = body_of(modulate(cfg, FramePacket{test::random_bytes(100, 3), 1, 3, 0}));
+    const fec::McsTable table = fec::McsTable::default_ladder();
+    const Samples body = body_of(modulate(cfg, waveform::FramePacket{test::random_bytes(100, 3), 1, 3, 0}));
     FrameBodyDecoder decoder = body_decoder(cfg, table);
     const auto short_by_one = decoder.decode(std::span(body).first(body.size() - 1), std::nullopt);
     ASSERT_FALSE(short_by_one.has_value());
@@ -98,10 +98,10 @@ TEST(FrameBodyDecoder, NeedsEveryPayloadSymbolAndNoMore) {
 
 TEST(FrameBodyDecoder, FailuresNameTheirCause) {
     const OfdmConfig cfg = test::frame_link_config();
-    const Samples body = body_of(modulate(cfg, FramePacket{test::random_bytes(100, 4), 1, 3, 0}));
+    const Samples body = body_of(modulate(cfg, waveform::FramePacket{test::random_bytes(100, 4), 1, 3, 0}));
 
     // A header naming an entry the receiver's table lacks.
-    McsTable two;
+    fec::McsTable two;
     two.add("bpsk", "ldpc", "n512r12", "bch", 8).value();
     two.add("qpsk", "ldpc", "n512r12", "bch", 8).value();
     EXPECT_EQ(batch_decode(cfg, body, two).error(), RxError::MalformedHeader);
@@ -121,11 +121,11 @@ TEST(FrameBodyDecoder, FailuresNameTheirCause) {
 // A corrupted length field must not make a receiver wait for gigabytes.
 TEST(FrameBodyDecoder, HeaderClaimingMoreThanTheLimitIsMalformed) {
     const OfdmConfig cfg = test::frame_link_config();
-    CodecCache cache;
+    fec::CodecCache cache;
     for (const std::uint32_t length : {std::uint32_t{1} << 20, (std::uint32_t{1} << 20) + 1}) {
-        const FrameHeader header{0, length, 1, 0, 0};
-        const auto bits = encode_header(header.serialize(), cfg.header_crc(), cache);
-        const Samples body = OfdmMod::create(symbol_config(cfg, ConstellationOrder::Bpsk))->modulate(bits);
+        const waveform::FrameHeader header{0, length, 1, 0, 0};
+        const auto bits = waveform::encode_header(header.serialize(), cfg.header_crc(), cache);
+        const Samples body = OfdmMod::create(waveform::symbol_config(cfg, ConstellationOrder::Bpsk))->modulate(bits);
         const auto result = body_decoder(cfg).decode(body, std::nullopt);
         ASSERT_FALSE(result.has_value());
         EXPECT_EQ(result.error(), length > (1u << 20) ? BodyFailure(RxError::MalformedHeader) : BodyFailure(NeedMoreSamples{}));
@@ -135,10 +135,10 @@ TEST(FrameBodyDecoder, HeaderClaimingMoreThanTheLimitIsMalformed) {
 // A fault inside an attempt (here a poisoned BCH list) fails that frame only.
 TEST(FrameBodyDecoder, InternalFaultBecomesMalformedHeader) {
     const OfdmConfig cfg = test::frame_link_config();
-    auto cache = std::make_shared<CodecCache>();
+    auto cache = std::make_shared<fec::CodecCache>();
     EXPECT_THROW(cache->bch(20), InternalFault);
-    const Samples body = body_of(modulate(cfg, FramePacket{test::random_bytes(10, 5), 1, 0, 0}));
-    EXPECT_EQ(batch_decode(cfg, body, McsTable::default_ladder(), cache).error(), RxError::MalformedHeader);
+    const Samples body = body_of(modulate(cfg, waveform::FramePacket{test::random_bytes(10, 5), 1, 0, 0}));
+    EXPECT_EQ(batch_decode(cfg, body, fec::McsTable::default_ladder(), cache).error(), RxError::MalformedHeader);
 }
 
 // QAM soft values are scaled by the header's noise estimate; without it sum-product decoding of
@@ -146,7 +146,7 @@ TEST(FrameBodyDecoder, InternalFaultBecomesMalformedHeader) {
 TEST(FrameBodyDecoder, NoisyQamPayloadsDecodeInBatch) {
     const OfdmConfig cfg = test::frame_link_config();
     for (unsigned trial = 0; trial < 10; ++trial) {
-        const FramePacket packet{test::random_bytes(300, trial), trial, 3, 0};
+        const waveform::FramePacket packet{test::random_bytes(300, trial), trial, 3, 0};
         Samples body = body_of(modulate(cfg, packet));
         test::add_noise(body, test::per_carrier_noise_variance(16.0, 64), trial);
         const auto decoded = batch_decode(cfg, body);
@@ -158,8 +158,8 @@ TEST(FrameBodyDecoder, NoisyQamPayloadsDecodeInBatch) {
 // The batch path has no equaliser: QAM needs unit gain, BPSK and QPSK only need the sign.
 TEST(FrameBodyDecoder, BatchDecodingNeedsUnitGainForQam) {
     const OfdmConfig cfg = test::frame_link_config(0.0f, 3.0f);
-    EXPECT_TRUE(batch_decode(cfg, body_of(modulate(cfg, FramePacket{test::random_bytes(50, 1), 1, 1, 0}))).has_value());
-    const auto qam = batch_decode(cfg, body_of(modulate(cfg, FramePacket{test::random_bytes(50, 1), 1, 2, 0})));
+    EXPECT_TRUE(batch_decode(cfg, body_of(modulate(cfg, waveform::FramePacket{test::random_bytes(50, 1), 1, 1, 0}))).has_value());
+    const auto qam = batch_decode(cfg, body_of(modulate(cfg, waveform::FramePacket{test::random_bytes(50, 1), 1, 2, 0})));
     ASSERT_FALSE(qam.has_value());
     EXPECT_EQ(qam.error(), RxError::PayloadCrcMismatch);
 }
@@ -173,7 +173,7 @@ TEST(FrameBodyDecoder, CarriersInADeepFadeDoNotOutvoteTheOthers) {
     const Complex echo = Complex{std::cos(0.9f), std::sin(0.9f)} * -0.97f;
     std::size_t decoded_frames = 0;
     for (unsigned seed = 0; seed < 6; ++seed) {
-        const FramePacket packet{test::random_bytes(200, seed), seed, 1, 0};
+        const waveform::FramePacket packet{test::random_bytes(200, seed), seed, 1, 0};
         const Samples sent = modulate(cfg, packet);
         Samples frame(sent.size());
         for (std::size_t n = 0; n < sent.size(); ++n) frame[n] = sent[n] + (n > 0 ? sent[n - 1] * echo : Complex{});

@@ -11,8 +11,8 @@ namespace {
 
 using namespace kavro;
 
-McsTable table_of(std::initializer_list<const char*> constellations) {
-    McsTable table;
+fec::McsTable table_of(std::initializer_list<const char*> constellations) {
+    fec::McsTable table;
     for (const char* constellation : constellations) EXPECT_TRUE(table.add(constellation).has_value());
     return table;
 }
@@ -21,8 +21,8 @@ McsTable table_of(std::initializer_list<const char*> constellations) {
 // read (the sanitizer build reports a read past the table).
 TEST(FrameReceiverFaults, McsIndexOnePastTheTableIsAMalformedHeader) {
     const OfdmConfig cfg = test::frame_link_config();
-    const McsTable sender = table_of({"bpsk", "qpsk", "qam16"}), receiver = table_of({"bpsk", "qpsk"});
-    const FramePacket packet{test::random_bytes(30, 5), 1, 2, 0};
+    const fec::McsTable sender = table_of({"bpsk", "qpsk", "qam16"}), receiver = table_of({"bpsk", "qpsk"});
+    const waveform::FramePacket packet{test::random_bytes(30, 5), 1, 2, 0};
     const auto frame = *OfdmFrameMod::create(cfg, sender.entries(), 4, 16, nullptr)->modulate_frame(packet, 0);
     const std::vector<Complex> body(frame.begin() + test::frame_preamble_span, frame.end());
     EXPECT_EQ(*OfdmFrameDemod::create(cfg, sender.entries(), nullptr)->decode(body), packet);

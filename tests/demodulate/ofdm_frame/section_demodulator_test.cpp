@@ -20,7 +20,7 @@ using Samples = std::vector<Complex>;
 // fewer are left as equalised.
 TEST(SectionDemodulator, PhaseTrackingNeedsFourSymbols) {
     const OfdmConfig cfg = test::frame_link_config();
-    const OfdmConfig qpsk = symbol_config(cfg, ConstellationOrder::Qpsk);
+    const OfdmConfig qpsk = waveform::symbol_config(cfg, ConstellationOrder::Qpsk);
     const auto bits = test::random_bytes(4 * 100, 9);
     std::vector<std::uint8_t> bit_values(bits.size());
     for (std::size_t i = 0; i < bits.size(); ++i) bit_values[i] = bits[i] & 1;

@@ -72,7 +72,7 @@ TEST(StreamReceiver, FrameAfterAnyLeadComesBackAndLeavesOnlyWhatFollows) {
     const Link link;
     for (const std::size_t lead : {std::size_t{0}, std::size_t{1}, std::size_t{517}, std::size_t{3000}}) {
         Channel channel(static_cast<unsigned>(lead));
-        const FramePacket packet{test::random_bytes(100, channel.rng()()), static_cast<std::uint32_t>(lead), 1, 3};
+        const waveform::FramePacket packet{test::random_bytes(100, channel.rng()()), static_cast<std::uint32_t>(lead), 1, 3};
         channel.silence(lead);
         channel.append(link.frame(packet));
         channel.silence(50);
@@ -88,8 +88,8 @@ TEST(StreamReceiver, FrameAfterAnyLeadComesBackAndLeavesOnlyWhatFollows) {
 TEST(StreamReceiver, BackToBackFramesReturnInOrderAndSplitsWait) {
     const Link link;
     Channel channel(2);
-    const FramePacket first{test::random_bytes(300, channel.rng()()), 1, 2, 0};
-    const FramePacket second{test::random_bytes(5, channel.rng()()), 2, 0, 0};
+    const waveform::FramePacket first{test::random_bytes(300, channel.rng()()), 1, 2, 0};
+    const waveform::FramePacket second{test::random_bytes(5, channel.rng()()), 2, 0, 0};
     channel.silence(200);
     channel.append(link.frame(first));
     channel.append(link.frame(second));
@@ -108,12 +108,12 @@ TEST(StreamReceiver, BackToBackFramesReturnInOrderAndSplitsWait) {
 TEST(StreamReceiver, FailedHeaderIsReportedAndTheStreamGoesOn) {
     const Link link;
     Channel channel(3);
-    Samples broken = link.frame(FramePacket{test::random_bytes(50, channel.rng()()), 1, 1, 0});
+    Samples broken = link.frame(waveform::FramePacket{test::random_bytes(50, channel.rng()()), 1, 1, 0});
     for (std::size_t i = kSpan + 160; i < kSpan + 400; ++i) broken[i] = broken[i] * -1.0f;
     channel.silence(100);
     channel.append(broken);
     channel.silence(300);
-    channel.append(link.frame(FramePacket{test::random_bytes(60, channel.rng()()), 2, 0, 0}));
+    channel.append(link.frame(waveform::FramePacket{test::random_bytes(60, channel.rng()()), 2, 0, 0}));
     auto rx = link.receiver();
     EXPECT_EQ(describe(rx.feed(channel.output(0.0f))), (std::vector<std::string>{"header CRC mismatch", "ok 2 60"}));
     EXPECT_EQ(rx.buffered(), 0u);
@@ -139,7 +139,7 @@ TEST(StreamReceiver, IdleInputKeepsTheBufferBounded) {
 TEST(StreamReceiver, DegenerateLayoutsNeverFindAFrame) {
     const Link link;
     Channel channel(5);
-    channel.append(link.frame(FramePacket{test::random_bytes(10, channel.rng()()), 1, 0, 0}));
+    channel.append(link.frame(waveform::FramePacket{test::random_bytes(10, channel.rng()()), 1, 0, 0}));
     channel.silence(1000);
     const Samples x = channel.output(0.0f);
     for (const auto& [repeats, length] : {std::pair{1, 16}, std::pair{4, 0}}) {
@@ -154,21 +154,21 @@ TEST(StreamReceiver, BackoffBeyondThePrefixActsAsThePrefix) {
     link.cfg = link.cfg.with_rx_window_backoff(1000);
     Channel channel(6);
     channel.silence(30);
-    channel.append(link.frame(FramePacket{test::random_bytes(80, channel.rng()()), 5, 3, 0}));
+    channel.append(link.frame(waveform::FramePacket{test::random_bytes(80, channel.rng()()), 5, 3, 0}));
     EXPECT_EQ(describe(link.receiver().feed(channel.output(0.37f))), (std::vector<std::string>{"ok 5 80"}));
 }
 
 // A fault inside one attempt fails that frame alone; frames before and after it come back.
 TEST(StreamReceiver, InternalFaultFailsOnlyItsAttempt) {
     Link link;
-    link.table = McsTable{};
+    link.table = fec::McsTable{};
     link.table.add("qpsk", "ldpc", "n512r12").value();
     link.table.add("qpsk", "ldpc", "n512r12", "bch", 8).value();
     link.mod = *OfdmFrameMod::create(link.cfg, link.table.entries(), 4, 16, link.cache);
     Channel channel(7);
     for (std::uint32_t i = 0; i < 3; ++i) {
         channel.silence(100);
-        channel.append(link.frame(FramePacket{test::random_bytes(40, channel.rng()()), i, static_cast<std::uint8_t>(i == 1), 0}));
+        channel.append(link.frame(waveform::FramePacket{test::random_bytes(40, channel.rng()()), i, static_cast<std::uint8_t>(i == 1), 0}));
     }
     EXPECT_THROW(link.cache->bch(20), InternalFault);
     EXPECT_EQ(describe(link.receiver().feed(channel.output(0.0f))),
@@ -180,9 +180,9 @@ TEST(StreamReceiver, InternalFaultFailsOnlyItsAttempt) {
 TEST(StreamReceiver, FailureInsideAFailingFrameFollowsIt) {
     const Link link;
     std::mt19937 rng(12);
-    Samples x = link.frame(FramePacket{test::random_bytes(1200, rng()), 1, 1, 0});
+    Samples x = link.frame(waveform::FramePacket{test::random_bytes(1200, rng()), 1, 1, 0});
     x.resize(6000);
-    Samples false_start = link.frame(FramePacket{test::random_bytes(50, rng()), 2, 1, 0});
+    Samples false_start = link.frame(waveform::FramePacket{test::random_bytes(50, rng()), 2, 1, 0});
     for (std::size_t i = kSpan + 160; i < kSpan + 400; ++i) false_start[i] = false_start[i] * -1.0f;
     std::copy_n(false_start.begin(), kSpan + 11 * 80, x.begin() + 3000);
     EXPECT_EQ(describe(feed_stream(link.receiver(), x, {500})),
@@ -194,12 +194,12 @@ TEST(StreamReceiver, ChunkingDoesNotChangeTheResult) {
     const Link link;
     const float threshold_db[] = {10.0f, 11.5f, 14.5f, 21.0f};
     Channel channel(8);
-    std::vector<FramePacket> sent;
+    std::vector<waveform::FramePacket> sent;
     for (std::uint32_t i = 0; i < 8; ++i) {
         const auto entry = static_cast<std::uint8_t>(channel.rng()() % 4);
         const float amplitude = std::pow(10.0f, (static_cast<float>(channel.rng()() % 61) - 30.0f) / 200.0f);
         channel.silence(channel.rng()() % 3001, threshold_db[entry]);
-        sent.push_back(FramePacket{test::random_bytes(channel.rng()() % 700, channel.rng()()), i, entry, 0});
+        sent.push_back(waveform::FramePacket{test::random_bytes(channel.rng()() % 700, channel.rng()()), i, entry, 0});
         channel.append(link.frame(sent.back()), threshold_db[entry], amplitude);
     }
     const Samples x = channel.output(0.37f);
@@ -225,12 +225,12 @@ namespace {
 TEST(StreamReceiver, ForgedHeadersCostWorkInProportionToTheStream) {
     const Link link;
     std::mt19937 rng(11);
-    Samples forged = link.frame(FramePacket{std::vector<std::uint8_t>(1 << 18), 0, 0, 0});
+    Samples forged = link.frame(waveform::FramePacket{std::vector<std::uint8_t>(1 << 18), 0, 0, 0});
     forged.resize(4200);
     Samples x;
     for (int i = 0; i < 10; ++i) x.insert(x.end(), forged.begin(), forged.end());
     for (std::uint32_t seq = 1; seq <= 3; ++seq) {
-        const Samples good = link.frame(FramePacket{test::random_bytes(200, rng()), seq, 1, 0});
+        const Samples good = link.frame(waveform::FramePacket{test::random_bytes(200, rng()), seq, 1, 0});
         x.insert(x.end(), good.begin(), good.end());
     }
     x.resize(x.size() + 100);

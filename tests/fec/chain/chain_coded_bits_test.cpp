@@ -11,15 +11,15 @@ namespace {
 using namespace kavro;
 using Bytes = std::vector<std::uint8_t>;
 
-EncodedStages encode(const Bytes& payload, const fec::OuterFec& outer, const fec::InnerFec& inner) {
-    CodecCache cache;
-    return encode_chain_stages(payload, {.crc = fec::CrcKind::None, .outer = outer, .inner = inner}, 0, cache);
+fec::EncodedStages encode(const Bytes& payload, const fec::OuterFec& outer, const fec::InnerFec& inner) {
+    fec::CodecCache cache;
+    return fec::encode_chain_stages(payload, {.crc = fec::CrcKind::None, .outer = outer, .inner = inner}, 0, cache);
 }
 
 // 320 one bits fill the first 256-bit LDPC message and 64 bits of the second, whose other 192
 // bits are zero padding; the words are systematic, message first.
 TEST(ChainCodedBits, LdpcWordsCarryTheBitsThenZeroPadding) {
-    const EncodedStages stages = encode(Bytes(40, 0xFF), fec::OuterFec::none(), fec::InnerFec::ldpc(fec::LdpcCode::N512R12));
+    const fec::EncodedStages stages = encode(Bytes(40, 0xFF), fec::OuterFec::none(), fec::InnerFec::ldpc(fec::LdpcCode::N512R12));
     ASSERT_EQ(stages.coded.size(), 1024u);
     for (std::size_t i = 0; i < 256; ++i) ASSERT_EQ(stages.coded[i], 1) << i;
     for (std::size_t i = 0; i < 256; ++i) ASSERT_EQ(stages.coded[512 + i], i < 64 ? 1 : 0) << i;
@@ -30,7 +30,7 @@ TEST(ChainCodedBits, LdpcWordsCarryTheBitsThenZeroPadding) {
 // (octal), computed here one bit at a time.
 TEST(ChainCodedBits, BchBlocksAreMessageThenBitSerialRemainder) {
     const Bytes payload = test::random_bytes(20, 41);
-    const EncodedStages stages = encode(payload, fec::OuterFec::bch(2), fec::InnerFec::none());
+    const fec::EncodedStages stages = encode(payload, fec::OuterFec::bch(2), fec::InnerFec::none());
     ASSERT_EQ(stages.coded.size(), 2 * 136u);
     std::vector<std::uint8_t> bits(240, 0);
     for (std::size_t i = 0; i < 160; ++i) bits[i] = (payload[i / 8] >> (7 - i % 8)) & 1u;

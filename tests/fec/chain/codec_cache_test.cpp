@@ -25,7 +25,7 @@ std::string fault_of(Call&& call) {
 }
 
 TEST(CodecCache, RepeatedKeyReturnsTheSameCode) {
-    CodecCache cache;
+    fec::CodecCache cache;
     const auto rs = cache.rs(204, 16);
     EXPECT_EQ(cache.rs(204, 16), rs);
     EXPECT_EQ(rs->k(), 188u);
@@ -45,7 +45,7 @@ TEST(CodecCache, RepeatedKeyReturnsTheSameCode) {
 TEST(CodecCache, CodesOutliveTheCache) {
     std::shared_ptr<const fec::ReedSolomon> rs;
     {
-        CodecCache cache;
+        fec::CodecCache cache;
         rs = cache.rs(255, 32);
     }
     EXPECT_EQ(rs->n(), 255u);
@@ -61,7 +61,7 @@ class CodecCacheBch : public ::testing::TestWithParam<BchSize> {};
 
 // Every code carries 120 message bits, whatever its capability.
 TEST_P(CodecCacheBch, ShortensToOneHundredTwentyMessageBits) {
-    CodecCache cache;
+    fec::CodecCache cache;
     const auto code = cache.bch(GetParam().t);
     EXPECT_EQ(code->k(), 120u);
     EXPECT_EQ(code->n(), GetParam().n);
@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(Capabilities, CodecCacheBch,
                                            BchSize{15, 236}, BchSize{16, 244}, BchSize{18, 244}, BchSize{19, 252}));
 
 TEST(CodecCache, FailedBuildPoisonsOnlyItsOwnList) {
-    CodecCache cache;
+    fec::CodecCache cache;
     const auto rs = cache.rs(204, 16);
     EXPECT_EQ(fault_of([&] { cache.bch(20); }), "valid shortened BCH: BadLength(260)");
     EXPECT_EQ(fault_of([&] { cache.bch(8); }), "codec cache list poisoned by an earlier failed build");
@@ -83,19 +83,19 @@ TEST(CodecCache, FailedBuildPoisonsOnlyItsOwnList) {
     EXPECT_EQ(cache.rs(60, 10)->k(), 50u);
     EXPECT_EQ(cache.ldpc(fec::LdpcCode::N512R34)->k(), 384u);
 
-    CodecCache other;
+    fec::CodecCache other;
     EXPECT_EQ(fault_of([&] { other.rs(300, 16); }), "valid RS config: BadLength(300, 16)");
     EXPECT_EQ(fault_of([&] { other.rs(204, 16); }), "codec cache list poisoned by an earlier failed build");
     EXPECT_EQ(other.bch(8)->n(), 184u);
 
-    CodecCache third;
+    fec::CodecCache third;
     EXPECT_EQ(fault_of([&] { third.bch(0); }), "valid BCH t: DesignTooLarge(0)");
 }
 
 // Two users racing for the same missing codes build each once: every thread holds the very same
 // objects, and the codes the plan and the chain fetch are those as well.
 TEST(CodecCache, ConcurrentUsersShareOneBuild) {
-    const auto cache = std::make_shared<CodecCache>();
+    const auto cache = std::make_shared<fec::CodecCache>();
     constexpr int kThreads = 8;
     std::vector<std::shared_ptr<const fec::Ldpc>> ldpc(kThreads);
     std::vector<std::shared_ptr<const fec::Bch>> bch(kThreads);
@@ -118,7 +118,7 @@ TEST(CodecCache, ConcurrentUsersShareOneBuild) {
     EXPECT_EQ(ldpc[0].use_count(), kThreads + 1);
     // A chain run takes references only for its own duration.
     const std::vector<std::uint8_t> payload(40, 0x5A);
-    encode_chain_stages(payload,
+    fec::encode_chain_stages(payload,
                         {.crc = fec::CrcKind::Crc32,
                          .outer = fec::OuterFec::bch(12),
                          .inner = fec::InnerFec::ldpc(fec::LdpcCode::N576R23)},

@@ -23,12 +23,12 @@ struct AddCall {
     std::size_t b = 0;
 };
 
-auto call_add(McsTable& table, const AddCall& c) {
+auto call_add(fec::McsTable& table, const AddCall& c) {
     return table.add(c.constellation, c.inner_kind, c.inner_code, c.outer_kind, c.a, c.b);
 }
 
 TEST(McsTable, StartsEmptyAndCountsOnlySuccessfulAdds) {
-    McsTable table;
+    fec::McsTable table;
     EXPECT_EQ(table.len(), 0u);
     ASSERT_TRUE(table.add("bpsk"));
     ASSERT_TRUE(table.add("qam64", "ldpc", "n512r34", "rs", 204, 16));
@@ -36,26 +36,26 @@ TEST(McsTable, StartsEmptyAndCountsOnlySuccessfulAdds) {
     EXPECT_FALSE(table.add("qpsk", "ldpc"));
     EXPECT_FALSE(table.add("qpsk", "ldpc", "n512r12", "bch", 0));
     EXPECT_EQ(table.len(), 2u);
-    EXPECT_EQ(table.entries()[1], (Mcs{O::Qam64, InnerFec::ldpc(LdpcCode::N512R34), OuterFec::reed_solomon(204, 16)}));
+    EXPECT_EQ(table.entries()[1], (fec::Mcs{O::Qam64, InnerFec::ldpc(LdpcCode::N512R34), OuterFec::reed_solomon(204, 16)}));
 }
 
 TEST(McsTable, DefaultLadder) {
-    const McsTable ladder = McsTable::default_ladder();
+    const fec::McsTable ladder = fec::McsTable::default_ladder();
     ASSERT_EQ(ladder.len(), 4u);
     const InnerFec inner = InnerFec::ldpc(LdpcCode::N512R12);
     const O orders[] = {O::Bpsk, O::Qpsk, O::Qam16, O::Qam64};
-    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(ladder.entries()[i], (Mcs{orders[i], inner, OuterFec::bch(8)}));
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(ladder.entries()[i], (fec::Mcs{orders[i], inner, OuterFec::bch(8)}));
 }
 
 struct Accepted {
     AddCall call;
-    Mcs entry;
+    fec::Mcs entry;
 };
 
 class McsTableAccepts : public ::testing::TestWithParam<Accepted> {};
 
 TEST_P(McsTableAccepts, StoresTheParsedEntry) {
-    McsTable table;
+    fec::McsTable table;
     const auto result = call_add(table, GetParam().call);
     ASSERT_TRUE(result) << error_message(result.error());
     ASSERT_EQ(table.len(), 1u);
@@ -88,7 +88,7 @@ struct Refused {
 class McsTableRefuses : public ::testing::TestWithParam<Refused> {};
 
 TEST_P(McsTableRefuses, WithItsMessageAndLeavesTheTableUnchanged) {
-    McsTable table;
+    fec::McsTable table;
     ASSERT_TRUE(table.add("bpsk"));
     const auto result = call_add(table, GetParam().call);
     ASSERT_FALSE(result);
@@ -119,14 +119,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Whatever the table accepts, the codec cache can build.
 TEST(McsTable, AcceptedOuterCodesBuild) {
-    CodecCache cache;
+    fec::CodecCache cache;
     for (std::size_t t = 1; t <= 19; ++t) {
-        McsTable table;
+        fec::McsTable table;
         ASSERT_TRUE(table.add("bpsk", "none", "", "bch", t));
         EXPECT_EQ(cache.bch(table.entries()[0].outer.t)->k(), 120u);
     }
     for (const auto& [n, n_parity] : {std::pair<std::size_t, std::size_t>{1, 0}, {255, 254}, {255, 0}, {17, 3}}) {
-        McsTable table;
+        fec::McsTable table;
         ASSERT_TRUE(table.add("bpsk", "none", "", "rs", n, n_parity));
         EXPECT_EQ(cache.rs(n, n_parity)->n(), n);
     }

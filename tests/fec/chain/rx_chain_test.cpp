@@ -56,19 +56,19 @@ std::string describe(const Settings& s) {
     return text + " scr " + std::to_string(int(s.scrambler.kind)) + "@" + std::to_string(int(s.position));
 }
 
-ChainSettings chain_settings(const Settings& s, LdpcDecodeRule rule = {}) {
+fec::ChainSettings chain_settings(const Settings& s, LdpcDecodeRule rule = {}) {
     return {s.crc, s.outer, s.inner, s.outer_il, s.inner_il, s.scrambler, s.position, rule};
 }
 
-BlockPlan plan_of(const Settings& s, CodecCache& cache) { return block_plan(s.payload_len, chain_settings(s), cache); }
+fec::BlockPlan plan_of(const Settings& s, fec::CodecCache& cache) { return fec::block_plan(s.payload_len, chain_settings(s), cache); }
 
-EncodedStages encode(const Settings& s, const Bytes& payload, CodecCache& cache) {
-    return encode_chain_stages(payload, chain_settings(s), s.seed, cache);
+fec::EncodedStages encode(const Settings& s, const Bytes& payload, fec::CodecCache& cache) {
+    return fec::encode_chain_stages(payload, chain_settings(s), s.seed, cache);
 }
 
-std::expected<ChainOutcome, RxError> decode(const Settings& s, std::span<const float> llrs, CodecCache& cache,
+std::expected<fec::ChainOutcome, RxError> decode(const Settings& s, std::span<const float> llrs, fec::CodecCache& cache,
                                             LdpcDecodeRule rule = {}) {
-    return decode_chain(llrs, plan_of(s, cache), chain_settings(s, rule), s.seed, cache);
+    return fec::decode_chain(llrs, plan_of(s, cache), chain_settings(s, rule), s.seed, cache);
 }
 
 // Noiseless soft values of varying confidence: positive for bit 0.
@@ -127,11 +127,11 @@ TEST_P(ChainRoundTrip, PlanMatchesAndNoiselessDecodeIsClean) {
     const Settings s = sample_settings(GetParam());
     SCOPED_TRACE(describe(s));
     std::mt19937 rng(GetParam());
-    CodecCache cache;
+    fec::CodecCache cache;
     const Bytes payload = test::random_bytes(s.payload_len, rng());
 
-    const BlockPlan plan = plan_of(s, cache);
-    const EncodedStages stages = encode(s, payload, cache);
+    const fec::BlockPlan plan = plan_of(s, cache);
+    const fec::EncodedStages stages = encode(s, payload, cache);
     ASSERT_EQ(stages.outer_stage.size(), plan.outer_stage_bits);
     ASSERT_EQ(stages.coded.size(), plan.coded_bits);
 
@@ -154,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(SampledSettings, ChainRoundTrip, ::testing::Range(0u, 2
 // One decoder, its buffers and Viterbi decoders kept, alternates between a frame of noise, where
 // every stage fails, and clean frames of the sampled settings: nothing of a frame carries over.
 TEST(ChainDecoder, KeepsNothingOfAnEarlierFrame) {
-    CodecCache cache;
+    fec::CodecCache cache;
     std::mt19937 rng(41);
     std::normal_distribution<float> noise(0.0f, 1.0f);
     Settings failing;
@@ -165,7 +165,7 @@ TEST(ChainDecoder, KeepsNothingOfAnEarlierFrame) {
     std::vector<float> noise_llrs(plan_of(failing, cache).coded_bits);
     for (float& v : noise_llrs) v = 4.0f * noise(rng);
 
-    ChainDecoder decoder;
+    fec::ChainDecoder decoder;
     for (unsigned index = 0; index < 40; ++index) {
         ASSERT_TRUE(decoder.decode(noise_llrs, plan_of(failing, cache), chain_settings(failing), 0, cache));
         ASSERT_FALSE(decoder.outcome().inner_converged || decoder.outcome().outer_ok || decoder.outcome().crc_ok);
@@ -173,9 +173,9 @@ TEST(ChainDecoder, KeepsNothingOfAnEarlierFrame) {
         const Settings s = sample_settings(index);
         SCOPED_TRACE(describe(s));
         const Bytes payload = test::random_bytes(s.payload_len, rng());
-        const EncodedStages stages = encode(s, payload, cache);
+        const fec::EncodedStages stages = encode(s, payload, cache);
         ASSERT_TRUE(decoder.decode(clean_llrs(stages.coded, rng), plan_of(s, cache), chain_settings(s), s.seed, cache));
-        const ChainOutcome& outcome = decoder.outcome();
+        const fec::ChainOutcome& outcome = decoder.outcome();
         EXPECT_EQ(outcome.payload, payload);
         EXPECT_TRUE(outcome.crc_ok && outcome.outer_ok && outcome.inner_converged);
         EXPECT_EQ(outcome.outer_corrections, outcome.outer_present ? std::optional<std::uint32_t>(0) : std::nullopt);
@@ -190,7 +190,7 @@ void corrupt_byte(std::vector<float>& llrs, std::size_t byte) {
 }
 
 TEST(DecodeChain, UncorrectableReedSolomonWordKeepsItsBytesWhileTheOthersAreCorrected) {
-    CodecCache cache;
+    fec::CodecCache cache;
     std::mt19937 rng(21);
     Settings s;
     s.payload_len = 3 * 188 - 4;  // with the CRC-32, exactly three RS(204, 188) words
@@ -218,7 +218,7 @@ TEST(DecodeChain, UncorrectableReedSolomonWordKeepsItsBytesWhileTheOthersAreCorr
 }
 
 TEST(DecodeChain, CorruptedCrcIsAFlagNotAnError) {
-    CodecCache cache;
+    fec::CodecCache cache;
     std::mt19937 rng(22);
     Settings s;
     s.payload_len = 20;
@@ -236,7 +236,7 @@ TEST(DecodeChain, CorruptedCrcIsAFlagNotAnError) {
 // The frame header's code: CRC-16 and one n512r12 word. With a 1 x 1024 block interleaver on the
 // outer stage (which keeps the order) the framed bits fill only the first of four LDPC words.
 TEST(DecodeChain, MissingSoftValues) {
-    CodecCache cache;
+    fec::CodecCache cache;
     std::mt19937 rng(23);
     Settings s;
     s.payload_len = 14;
@@ -279,7 +279,7 @@ TEST(DecodeChain, MissingSoftValues) {
 
 // Any cut of the soft values yields an outcome or "malformed frame header", never a fault.
 TEST(DecodeChain, TruncationNeverFaults) {
-    CodecCache cache;
+    fec::CodecCache cache;
     std::mt19937 rng(24);
     const Settings cases[] = {
         {300, CrcKind::Crc16, OuterFec::reed_solomon(60, 10), InnerFec::conv_k7(PunctureRate::R34),
@@ -314,7 +314,7 @@ TEST(DecodeChain, TruncationNeverFaults) {
 }
 
 TEST(DecodeChain, ScramblerAfterInnerNegatesExactlyTheKeystreamPositions) {
-    CodecCache cache;
+    fec::CodecCache cache;
     Settings s;
     s.payload_len = 13;
     s.scrambler = ScramblerKind::lfsr(0x6000, 15, ScramblerSeed::per_frame());
@@ -338,7 +338,7 @@ class NoisyDefaultLadder : public ::testing::TestWithParam<NoisyCase> {};
 // BPSK over AWGN at Es/N0 = 1 dB (Eb/N0 = 4 dB for the rate-1/2 LDPC code) with the default
 // ladder's codes: the LDPC and BCH codes together deliver the payload.
 TEST_P(NoisyDefaultLadder, DecodesAtFourDbEbN0) {
-    CodecCache cache;
+    fec::CodecCache cache;
     std::mt19937 rng(25);
     Settings s;
     s.payload_len = 1500;
@@ -382,9 +382,9 @@ namespace {
 // Reed-Solomon behind a convolutional interleaver, written out stage by stage on bits: the
 // Viterbi decisions deinterleaved as bits, cut to the outer stage, packed, and every whole word
 // decoded in place.
-std::optional<Bytes> reference_rs_after_conv(const Settings& s, std::span<const float> llrs, CodecCache& cache,
+std::optional<Bytes> reference_rs_after_conv(const Settings& s, std::span<const float> llrs, fec::CodecCache& cache,
                                              std::uint32_t& corrections, bool& all_ok) {
-    const BlockPlan plan = plan_of(s, cache);
+    const fec::BlockPlan plan = plan_of(s, cache);
     const auto soft = llrs.first(std::min(llrs.size(), plan.inner_bits));
     Bytes decided = fec::conv_decode(soft, fec::ConvKind::K7, s.inner.rate, plan.outer_stage_bits);
     Bytes bits = fec::deinterleave_bits(s.outer_il, decided);
@@ -418,7 +418,7 @@ TEST(DecodeChain, ReedSolomonBehindAConvolutionalInterleaverMatchesTheBitwiseSta
             s.outer = OuterFec::reed_solomon(204, 16);
             s.inner = InnerFec::conv_k7(rate);
             s.outer_il = InterleaverKind::convolutional(branches, depth);
-            CodecCache cache;
+            fec::CodecCache cache;
             std::vector<float> llrs = clean_llrs(encode(s, test::random_bytes(s.payload_len, rng()), cache).coded, rng);
             for (auto& v : llrs) v += sigma * noise(rng);
             llrs.resize(llrs.size() - cut);                // a short tail: erased values

@@ -15,7 +15,7 @@ extern "C" {
 #include "support/test_support.hpp"
 
 namespace kavro {
-void PrintTo(const BlockPlan& p, std::ostream* os) {
+void PrintTo(const fec::BlockPlan& p, std::ostream* os) {
     *os << "{" << p.payload_bytes << ", " << p.framed_bytes << ", " << p.outer_bits << ", " << p.outer_stage_bits << ", "
         << p.inner_bits << ", " << p.coded_bits << "}";
 }
@@ -61,22 +61,22 @@ struct PlanCase {
     InnerFec inner;
     InterleaverKind outer_interleaver;
     InterleaverKind inner_interleaver;
-    BlockPlan expected;
+    fec::BlockPlan expected;
 };
 
 class BlockPlanExamples : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(BlockPlanExamples, SizesOfEveryStage) {
     const PlanCase& c = GetParam();
-    CodecCache cache;
-    const ChainSettings chain{.crc = c.crc,
+    fec::CodecCache cache;
+    const fec::ChainSettings chain{.crc = c.crc,
                               .outer = c.outer,
                               .inner = c.inner,
                               .outer_interleaver = c.outer_interleaver,
                               .inner_interleaver = c.inner_interleaver};
-    const BlockPlan plan = block_plan(c.payload_len, chain, cache);
+    const fec::BlockPlan plan = fec::block_plan(c.payload_len, chain, cache);
     EXPECT_EQ(plan, c.expected);
-    const EncodedStages stages = encode_chain_stages(test::random_bytes(c.payload_len, 5), chain, 0, cache);
+    const fec::EncodedStages stages = fec::encode_chain_stages(test::random_bytes(c.payload_len, 5), chain, 0, cache);
     EXPECT_EQ(stages.outer_stage.size(), plan.outer_stage_bits);
     EXPECT_EQ(stages.coded.size(), plan.coded_bits);
 }
@@ -115,22 +115,22 @@ TEST(EncodeChainStages, ScramblerAfterInnerXorsTheKeystreamInCodedBitOrder) {
     // The literal reference itself: poly 0x3, width 2, seed 1 gives 0x6D, 0xDB.
     EXPECT_EQ(reference_lfsr_keystream(0x3, 2, 1, 2), (Bytes{0x6D, 0xDB}));
 
-    CodecCache cache;
+    fec::CodecCache cache;
     const Bytes payload = test::random_bytes(57, 11);
     const InnerFec inner = InnerFec::conv_k5(PunctureRate::R56);  // an odd coded length
     const InterleaverKind inner_il = InterleaverKind::block(5, 3);
-    ChainSettings chain{.crc = CrcKind::Crc16,
+    fec::ChainSettings chain{.crc = CrcKind::Crc16,
                         .outer = OuterFec::bch(3),
                         .inner = inner,
                         .inner_interleaver = inner_il,
                         .position = ScramblerPosition::AfterInner};
-    const EncodedStages plain = encode_chain_stages(payload, chain, 0, cache);
+    const fec::EncodedStages plain = fec::encode_chain_stages(payload, chain, 0, cache);
     ASSERT_NE(plain.coded.size() % 8, 0u);
 
     for (const auto& [seed_setting, per_frame_seed, seed] :
          {std::tuple{ScramblerSeed::fixed(0x2B5), 99u, 0x2B5u}, std::tuple{ScramblerSeed::per_frame(), 0xFFFF1234u, 0x1234u}}) {
         chain.scrambler = ScramblerKind::lfsr(0x6000, 15, seed_setting);
-        const EncodedStages scrambled = encode_chain_stages(payload, chain, per_frame_seed, cache);
+        const fec::EncodedStages scrambled = fec::encode_chain_stages(payload, chain, per_frame_seed, cache);
         EXPECT_EQ(scrambled.outer_stage, plain.outer_stage);
         const Bytes key_bits = fec::bytes_to_bits(reference_lfsr_keystream(0x6000, 15, seed, (plain.coded.size() + 7) / 8));
         ASSERT_EQ(scrambled.coded.size(), plain.coded.size());
@@ -142,24 +142,24 @@ TEST(EncodeChainStages, ScramblerAfterInnerXorsTheKeystreamInCodedBitOrder) {
 
 // Before the outer code the scrambler works on the framed bytes, CRC included.
 TEST(EncodeChainStages, ScramblerBeforeOuterWorksOnTheFramedBytes) {
-    CodecCache cache;
+    fec::CodecCache cache;
     const Bytes payload = test::random_bytes(40, 12);
     const ScramblerKind lfsr = ScramblerKind::lfsr(0x48, 7, ScramblerSeed::fixed(0x5D));
-    const EncodedStages scrambled =
-        encode_chain_stages(payload, {.crc = CrcKind::Crc32, .scrambler = lfsr, .position = ScramblerPosition::BeforeOuter}, 0, cache);
-    const EncodedStages unscrambled =
-        encode_chain_stages(payload, {.crc = CrcKind::Crc32, .position = ScramblerPosition::BeforeOuter}, 0, cache);
+    const fec::EncodedStages scrambled =
+        fec::encode_chain_stages(payload, {.crc = CrcKind::Crc32, .scrambler = lfsr, .position = ScramblerPosition::BeforeOuter}, 0, cache);
+    const fec::EncodedStages unscrambled =
+        fec::encode_chain_stages(payload, {.crc = CrcKind::Crc32, .position = ScramblerPosition::BeforeOuter}, 0, cache);
     Bytes expected = fec::bits_to_bytes(unscrambled.coded);
     const Bytes key = reference_lfsr_keystream(0x48, 7, 0x5D, expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) expected[i] ^= key[i];
     EXPECT_EQ(fec::bits_to_bytes(scrambled.coded), expected);
 
     // The DVB-T energy dispersal also acts on the bytes only, and not after the inner code.
-    const EncodedStages dvb = encode_chain_stages(
+    const fec::EncodedStages dvb = fec::encode_chain_stages(
         payload, {.crc = CrcKind::Crc32, .scrambler = ScramblerKind::dvb_t(), .position = ScramblerPosition::BeforeOuter}, 0, cache);
     const Bytes dvb_bytes = fec::bits_to_bytes(dvb.coded);
     EXPECT_EQ(dvb_bytes[0] ^ fec::bits_to_bytes(unscrambled.coded)[0], 0x03);
-    const EncodedStages dvb_after = encode_chain_stages(
+    const fec::EncodedStages dvb_after = fec::encode_chain_stages(
         payload, {.crc = CrcKind::Crc32, .scrambler = ScramblerKind::dvb_t(), .position = ScramblerPosition::AfterInner}, 0, cache);
     EXPECT_EQ(dvb_after.coded, unscrambled.coded);
 }
@@ -167,9 +167,9 @@ TEST(EncodeChainStages, ScramblerBeforeOuterWorksOnTheFramedBytes) {
 // Reed-Solomon blocks are cut from the framed bytes, the last one zero-padded, each followed by
 // its parity; checked against libfec's encoder.
 TEST(EncodeChainStages, ReedSolomonBlocksMatchLibfec) {
-    CodecCache cache;
+    fec::CodecCache cache;
     const Bytes payload = test::random_bytes(400, 13);  // 404 framed bytes: 3 words of RS(204, 188)
-    const EncodedStages stages = encode_chain_stages(
+    const fec::EncodedStages stages = fec::encode_chain_stages(
         payload, {.crc = CrcKind::Crc32, .outer = OuterFec::reed_solomon(204, 16), .position = ScramblerPosition::BeforeOuter},
         0, cache);
     const Bytes coded = fec::bits_to_bytes(stages.coded);
@@ -178,7 +178,7 @@ TEST(EncodeChainStages, ReedSolomonBlocksMatchLibfec) {
     Bytes framed = payload;
     framed.resize(3 * 188, 0);
     const Bytes with_crc = fec::bits_to_bytes(
-        encode_chain_stages(payload, {.crc = CrcKind::Crc32, .position = ScramblerPosition::BeforeOuter}, 0, cache).coded);
+        fec::encode_chain_stages(payload, {.crc = CrcKind::Crc32, .position = ScramblerPosition::BeforeOuter}, 0, cache).coded);
     std::copy(with_crc.begin(), with_crc.end(), framed.begin());
 
     void* rs = init_rs_char(8, 0x11D, 0, 1, 16, 255 - 204);
@@ -193,17 +193,17 @@ TEST(EncodeChainStages, ReedSolomonBlocksMatchLibfec) {
 }
 
 TEST(EncodeChainStages, RefusedLfsrIsAnInternalFaultAtEitherPosition) {
-    CodecCache cache;
+    fec::CodecCache cache;
     for (const auto position : {ScramblerPosition::BeforeOuter, ScramblerPosition::AfterInner}) {
         try {
-            encode_chain_stages(
+            fec::encode_chain_stages(
                 {}, {.crc = CrcKind::None, .scrambler = ScramblerKind::lfsr(0x1FF, 1, ScramblerSeed::fixed(1)), .position = position},
                 0, cache);
             ADD_FAILURE() << "no fault";
         } catch (const InternalFault& fault) {
             EXPECT_STREQ(fault.what(), "LFSR width must be in 2..=32");
         }
-        EXPECT_THROW(encode_chain_stages({},
+        EXPECT_THROW(fec::encode_chain_stages({},
                                          {.crc = CrcKind::None,
                                           .scrambler = ScramblerKind::lfsr(0x100, 8, ScramblerSeed::per_frame()),
                                           .position = position},

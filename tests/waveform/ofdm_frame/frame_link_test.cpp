@@ -10,15 +10,15 @@ namespace {
 
 using namespace kavro;
 
-std::string construction_error(const OfdmConfig& cfg, const McsTable& table, std::size_t num_repeats = 4,
+std::string construction_error(const OfdmConfig& cfg, const fec::McsTable& table, std::size_t num_repeats = 4,
                                std::size_t repeat_len = 16) {
-    const auto link = FrameLink::create(cfg, table.entries(), num_repeats, repeat_len, nullptr);
+    const auto link = waveform::FrameLink::create(cfg, table.entries(), num_repeats, repeat_len, nullptr);
     return link ? std::string("built") : error_message(link.error());
 }
 
 TEST(FrameLink, ConstructionChecksInOrder) {
-    const McsTable ladder = McsTable::default_ladder();
-    EXPECT_EQ(construction_error(test::frame_link_config(1000.0f), McsTable{}), "McsTable must have at least one entry");
+    const fec::McsTable ladder = fec::McsTable::default_ladder();
+    EXPECT_EQ(construction_error(test::frame_link_config(1000.0f), fec::McsTable{}), "McsTable must have at least one entry");
     EXPECT_EQ(construction_error(test::frame_link_config(1000.0f), ladder),
               "OFDM frame assembly is baseband-only: got rf_hz = 1000 Hz. Modulate at rf_hz = 0.0 and upconvert "
               "the whole burst with one continuous Rotator.");
