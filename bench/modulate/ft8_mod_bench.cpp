@@ -23,7 +23,8 @@ std::vector<std::uint8_t> data_tones(std::size_t count, unsigned alphabet) {
 std::vector<unsigned> frame_tones(const kavro::codec::ToneFrame& frame, const std::vector<std::uint8_t>& data) {
     std::vector<unsigned> tones;
     std::size_t next = 0;
-    for (const std::uint8_t fixed : frame.layout) tones.push_back(fixed == kavro::codec::data_symbol ? data[next++] : fixed);
+    for (const std::uint8_t fixed : frame.layout)
+        tones.push_back(fixed == kavro::codec::data_symbol ? data[next++] : fixed);
     return tones;
 }
 

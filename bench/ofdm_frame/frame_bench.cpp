@@ -47,7 +47,9 @@ void add_noise(Samples& x, float es_n0_db, std::uint64_t seed) {
 struct Link : test::ReferenceLink {
     std::mt19937 rng{7};
 
-    waveform::FramePacket packet(std::uint32_t seq) { return waveform::FramePacket{test::random_bytes(kPayload, rng()), seq, 1, 0}; }
+    waveform::FramePacket packet(std::uint32_t seq) {
+        return waveform::FramePacket{test::random_bytes(kPayload, rng()), seq, 1, 0};
+    }
 
     // Back-to-back noisy frames.
     Samples stream(std::size_t frames) {

@@ -74,7 +74,8 @@ public:
         frame.chain_stats = decoded.outer_corrections;
         frame.outer_ok = decoded.outer_ok;
         if (diagnostics) {
-            const fec::PreDecodingRatios ratios = fec::pre_decoding_error_ratios(llrs, plan, settings_, 0, decoded, cache_);
+            const fec::PreDecodingRatios ratios =
+                fec::pre_decoding_error_ratios(llrs, plan, settings_, 0, decoded, cache_);
             frame.pre_fec_ber = ratios.channel;
             frame.pre_outer_ratio = ratios.outer;
         }

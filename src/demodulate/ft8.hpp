@@ -25,8 +25,7 @@ inline constexpr std::array<float, 8> ft8_tone_offsets_hz{0.0f, 6.25f, 12.5f, 18
 // frame.frame_samples() samples) into `tones`. `offsets_hz` has one entry per tone of the
 // alphabet (8 or 4). `level` picks the build of the correlations; every level decides alike.
 void decide_data_tones(const codec::ToneFrame& frame, std::span<const float> offsets_hz, float fs, float base_hz,
-                       std::span<const Complex> iq, std::span<std::uint8_t> tones,
-                       SimdLevel level = best_simd_level());
+                       std::span<const Complex> iq, std::span<std::uint8_t> tones, SimdLevel level = best_simd_level());
 
 // The demodulator of one mode: the Frame.data_tones data tones of the first Frame.frame_samples()
 // samples, at the tone frequencies base_hz + Offsets[t].
@@ -37,7 +36,8 @@ public:
 
     std::expected<std::vector<std::uint8_t>, codec::FtLengthError> demodulate(std::span<const Complex> iq) const {
         if (iq.size() < Frame.frame_samples())
-            return std::unexpected(codec::FtLengthError{M, codec::FtLengthError::Call::Demodulate, Frame.frame_samples(), iq.size()});
+            return std::unexpected(
+                codec::FtLengthError{M, codec::FtLengthError::Call::Demodulate, Frame.frame_samples(), iq.size()});
         std::vector<std::uint8_t> tones(Frame.data_tones);
         decide_data_tones(Frame, Offsets, fs_, base_hz_, iq, tones);
         return tones;

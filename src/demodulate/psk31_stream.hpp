@@ -22,7 +22,7 @@ namespace kavro {
 struct Psk31StreamError {
     enum class Kind : std::uint8_t { Mode, SampleRate } kind;
     std::string mode;        // the word as the caller passed it
-    waveform::Psk31RateError rate{};   // the refused sample rate
+    waveform::Psk31RateError rate{};  // the refused sample rate
 };
 
 std::string error_message(const Psk31StreamError& error);

@@ -29,8 +29,8 @@ void synthesize_symbol(Complex& p, Complex step, std::uint32_t& count, float gai
 }
 
 template <bool Shift>
-void synthesize(const codec::ToneFrame& frame, std::span<const std::uint8_t> data_tones, float fs, float base_hz, float gain,
-                PhasorNco& rf, Complex* out) {
+void synthesize(const codec::ToneFrame& frame, std::span<const std::uint8_t> data_tones, float fs, float base_hz,
+                float gain, PhasorNco& rf, Complex* out) {
     Complex p{1.0f, 0.0f};
     std::uint32_t count = 0;
     std::size_t next_data = 0;
@@ -46,8 +46,8 @@ void synthesize(const codec::ToneFrame& frame, std::span<const std::uint8_t> dat
 
 }  // namespace
 
-void synthesize_tone_frame(const codec::ToneFrame& frame, std::span<const std::uint8_t> data_tones, float fs, float base_hz,
-                           float rf_hz, float gain, std::span<Complex> out) {
+void synthesize_tone_frame(const codec::ToneFrame& frame, std::span<const std::uint8_t> data_tones, float fs,
+                           float base_hz, float rf_hz, float gain, std::span<Complex> out) {
     if (data_tones.size() != frame.data_tones || out.size() != frame.frame_samples() || frame.symbol_samples % 4 != 0)
         internal_fault("tone frame synthesis given the wrong lengths");
     PhasorNco rf(rf_hz, fs);

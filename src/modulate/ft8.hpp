@@ -19,8 +19,8 @@ namespace kavro {
 // them) into `out`. The tone oscillator is one phasor whose step changes at each symbol boundary
 // and which is divided by its magnitude after each sample whose count is a multiple of 1024; the
 // RF shift, applied when rf_hz is not exactly 0 (NaN shifts), is a fresh PhasorNco at rf_hz.
-void synthesize_tone_frame(const codec::ToneFrame& frame, std::span<const std::uint8_t> data_tones, float fs, float base_hz,
-                           float rf_hz, float gain, std::span<Complex> out);
+void synthesize_tone_frame(const codec::ToneFrame& frame, std::span<const std::uint8_t> data_tones, float fs,
+                           float base_hz, float rf_hz, float gain, std::span<Complex> out);
 
 // The modulator of one mode: one whole frame per call (Frame.frame_samples() samples carrying
 // Frame.data_tones tones), from fresh oscillators.
@@ -32,7 +32,8 @@ public:
 
     std::expected<std::vector<Complex>, codec::FtLengthError> modulate(std::span<const std::uint8_t> tones) const {
         if (tones.size() != Frame.data_tones)
-            return std::unexpected(codec::FtLengthError{M, codec::FtLengthError::Call::Modulate, Frame.data_tones, tones.size()});
+            return std::unexpected(
+                codec::FtLengthError{M, codec::FtLengthError::Call::Modulate, Frame.data_tones, tones.size()});
         std::vector<Complex> samples(Frame.frame_samples());
         synthesize_tone_frame(Frame, tones, fs_, base_hz_, rf_hz_, gain_, samples);
         return samples;

@@ -28,18 +28,21 @@ std::shared_ptr<fec::CodecCache> cache_of(const std::optional<SharedCodecCache>&
 // The modulator and the streaming receiver, which both know the preamble's shape.
 template <class T>
 std::expected<T, waveform::FrameLinkError> make_with_preamble(const OfdmConfig& cfg, const fec::McsTable& mcs_table,
-                                                    std::uint64_t num_repeats, std::uint64_t repeat_len,
-                                                    std::optional<SharedCodecCache> cache) {
+                                                              std::uint64_t num_repeats, std::uint64_t repeat_len,
+                                                              std::optional<SharedCodecCache> cache) {
     return T::create(cfg, mcs_table.entries(), num_repeats, repeat_len, cache_of(cache));
 }
 
-std::expected<OfdmFrameDemod, waveform::FrameLinkError> make_frame_demod(const OfdmConfig& cfg, const fec::McsTable& mcs_table,
-                                                               std::optional<SharedCodecCache> cache) {
+std::expected<OfdmFrameDemod, waveform::FrameLinkError> make_frame_demod(const OfdmConfig& cfg,
+                                                                         const fec::McsTable& mcs_table,
+                                                                         std::optional<SharedCodecCache> cache) {
     return OfdmFrameDemod::create(cfg, mcs_table.entries(), cache_of(cache));
 }
 
 // A successful attempt's packet.
-waveform::FramePacket packet_of(OfdmFrameStreamDemod::Attempt::value_type attempt) { return std::move(attempt).packet(); }
+waveform::FramePacket packet_of(OfdmFrameStreamDemod::Attempt::value_type attempt) {
+    return std::move(attempt).packet();
+}
 
 }  // namespace
 
@@ -67,10 +70,10 @@ struct Binding<waveform::FramePacket> {
         "A MAC-layer frame: metadata (sequence number, MCS index, flags) plus an\n"
         "opaque byte payload.";
     static constexpr auto constructor = &waveform::FramePacket::create;
-    static constexpr auto properties = property_table(
-        property<"payload", &waveform::FramePacket::payload_copy>(),
-        property<"sequence_num", &waveform::FramePacket::sequence_num>(), property<"mcs_index", &waveform::FramePacket::mcs_index>(),
-        property<"flags", &waveform::FramePacket::flags>());
+    static constexpr auto properties = property_table(property<"payload", &waveform::FramePacket::payload_copy>(),
+                                                      property<"sequence_num", &waveform::FramePacket::sequence_num>(),
+                                                      property<"mcs_index", &waveform::FramePacket::mcs_index>(),
+                                                      property<"flags", &waveform::FramePacket::flags>());
 };
 
 template <>

@@ -98,7 +98,8 @@ void record_candidate(std::vector<Psk31SyncResult>& results, std::size_t time_sy
     waveform::Psk31DemodState receiver(sps, fs, carrier, 1.0f);
     const std::size_t wanted = std::min(n_bits, (iq.size() - start) / sps);
     std::vector<float> soft(wanted + 2);
-    const std::size_t count = waveform::psk31_receive<waveform::Psk31Mode::Bpsk31>(receiver, iq.subspan(start), soft, best_simd_level());
+    const std::size_t count =
+        waveform::psk31_receive<waveform::Psk31Mode::Bpsk31>(receiver, iq.subspan(start), soft, best_simd_level());
     soft.resize(std::min(wanted, count));
     results.push_back({std::move(soft), time_sym, freq_bin, carrier, score});
 }

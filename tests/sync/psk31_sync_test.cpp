@@ -135,7 +135,8 @@ TEST(Psk31Sync, RefusesHugeWaterfallsAndNaN) {
     std::vector<kavro::Complex> iq(8000 * 8, kavro::Complex{1.0f, 0.0f});
     const auto too_big = kavro::psk31_sync(iq, 8000, 0, 4e7f, 8, 6.0f, 1024, 10);
     ASSERT_FALSE(too_big.has_value());
-    EXPECT_EQ(error_message(too_big.error()), "psk31_sync: waterfall of 250 x 1280001 cells is too large (max 268435456)");
+    EXPECT_EQ(error_message(too_big.error()),
+              "psk31_sync: waterfall of 250 x 1280001 cells is too large (max 268435456)");
     EXPECT_TRUE(kavro::psk31_sync(iq, 8000, 0, 1e30f, 8, 6.0f, 1024, 10)->empty());
     EXPECT_TRUE(kavro::psk31_sync(iq, 4e7f, 0, 100, 8, 6.0f, 1024, 10)->empty());
     for (std::size_t i = 0; i < iq.size(); i += 97) iq[i] = {kNaN, 0.0f};

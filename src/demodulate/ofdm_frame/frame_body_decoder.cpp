@@ -137,7 +137,8 @@ std::expected<RxFrame, BodyFailure> FrameBodyDecoder::decode_payload(const Heade
     const fec::ChainOutcome& outcome = chain_.outcome();
     if (!outcome_valid(outcome)) return fail(fec::RxError::PayloadCrcMismatch);
     if (pre_fec_diagnostics_) {
-        const fec::PreDecodingRatios ratios = fec::pre_decoding_error_ratios(llrs, stage.payload_plan, chain, seed, outcome, cache);
+        const fec::PreDecodingRatios ratios =
+            fec::pre_decoding_error_ratios(llrs, stage.payload_plan, chain, seed, outcome, cache);
         frame.pre_fec_channel_error_ratio = ratios.channel;
         frame.pre_fec_outer_error_ratio = ratios.outer;
     }
@@ -160,8 +161,9 @@ std::expected<RxFrame, BodyFailure> FrameBodyDecoder::decode(std::span<const Com
     return decode_payload(*stage, body, training_bins);
 }
 
-std::expected<OfdmFrameDemod, waveform::FrameLinkError> OfdmFrameDemod::create(const OfdmConfig& cfg, std::span<const fec::Mcs> entries,
-                                                                     std::shared_ptr<fec::CodecCache> cache) {
+std::expected<OfdmFrameDemod, waveform::FrameLinkError> OfdmFrameDemod::create(const OfdmConfig& cfg,
+                                                                               std::span<const fec::Mcs> entries,
+                                                                               std::shared_ptr<fec::CodecCache> cache) {
     auto link = waveform::FrameLink::create(cfg, entries, 0, 0, std::move(cache));
     if (!link) return std::unexpected(link.error());
     return OfdmFrameDemod(std::move(*link));

@@ -54,7 +54,9 @@ struct RxFrame {
     bool inner_converged = true;
     bool outer_ok = true;
 
-    waveform::FramePacket packet() && { return waveform::FramePacket{std::move(payload), sequence_num, mcs_index, flags}; }
+    waveform::FramePacket packet() && {
+        return waveform::FramePacket{std::move(payload), sequence_num, mcs_index, flags};
+    }
 };
 
 // What a decoded header tells about the rest of the frame.
@@ -111,8 +113,9 @@ private:
 // and without carrier offset. No synchronisation or channel estimation happens here.
 class OfdmFrameDemod {
 public:
-    static std::expected<OfdmFrameDemod, waveform::FrameLinkError> create(const OfdmConfig& cfg, std::span<const fec::Mcs> entries,
-                                                                std::shared_ptr<fec::CodecCache> cache);
+    static std::expected<OfdmFrameDemod, waveform::FrameLinkError> create(const OfdmConfig& cfg,
+                                                                          std::span<const fec::Mcs> entries,
+                                                                          std::shared_ptr<fec::CodecCache> cache);
 
     // Missing samples and any fault inside the attempt report "malformed frame header". One
     // caller at a time.

@@ -7,11 +7,9 @@
 
 namespace kavro {
 
-std::expected<OfdmFrameStreamDemod, waveform::FrameLinkError> OfdmFrameStreamDemod::create(const OfdmConfig& cfg,
-                                                                                   std::span<const fec::Mcs> entries,
-                                                                                   std::size_t num_repeats,
-                                                                                   std::size_t repeat_len,
-                                                                                   std::shared_ptr<fec::CodecCache> cache) {
+std::expected<OfdmFrameStreamDemod, waveform::FrameLinkError> OfdmFrameStreamDemod::create(
+    const OfdmConfig& cfg, std::span<const fec::Mcs> entries, std::size_t num_repeats, std::size_t repeat_len,
+    std::shared_ptr<fec::CodecCache> cache) {
     auto link = waveform::FrameLink::create(cfg, entries, num_repeats, repeat_len, std::move(cache));
     if (!link) return std::unexpected(link.error());
     const PreambleParams preamble{num_repeats, repeat_len, TrainingShape{cfg.n_fft(), cfg.cp_len()}};

@@ -47,10 +47,10 @@ public:
     static constexpr float sync_threshold = PreambleSearch::sync_threshold;
 
     static std::expected<OfdmFrameStreamDemod, waveform::FrameLinkError> create(const OfdmConfig& cfg,
-                                                                       std::span<const fec::Mcs> entries,
-                                                                       std::size_t num_repeats,
-                                                                       std::size_t repeat_len,
-                                                                       std::shared_ptr<fec::CodecCache> cache);
+                                                                                std::span<const fec::Mcs> entries,
+                                                                                std::size_t num_repeats,
+                                                                                std::size_t repeat_len,
+                                                                                std::shared_ptr<fec::CodecCache> cache);
 
     // Appends the samples and runs one pass.
     std::vector<Attempt> feed(std::span<const Complex> iq);

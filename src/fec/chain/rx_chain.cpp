@@ -34,8 +34,8 @@ void hard_decisions(std::span<const float> soft, std::vector<std::uint8_t>& bits
     for (std::size_t i = 0; i < soft.size(); ++i) bits[i] = soft[i] <= 0.0f ? 1 : 0;
 }
 
-void ldpc_decode(std::span<const float> soft, const Ldpc& code, LdpcDecodeRule rule,
-                 std::vector<std::uint8_t>& bits, bool& converged) {
+void ldpc_decode(std::span<const float> soft, const Ldpc& code, LdpcDecodeRule rule, std::vector<std::uint8_t>& bits,
+                 bool& converged) {
     const std::size_t n = code.n();
     const std::size_t k = code.k();
     const std::size_t words = soft.size() / n;
@@ -155,10 +155,8 @@ void ChainDecoder::inner_decode(std::span<const float> soft, const BlockPlan& pl
         case InnerFec::Kind::Ldpc:
             return ldpc_decode(soft, *cache.ldpc(settings.inner.code), settings.ldpc_rule, bits,
                                outcome_.inner_converged);
-        case InnerFec::Kind::ConvK5:
-            return conv_decode(soft, ConvKind::K5, settings.inner.rate, plan.outer_stage_bits);
-        case InnerFec::Kind::ConvK7:
-            return conv_decode(soft, ConvKind::K7, settings.inner.rate, plan.outer_stage_bits);
+        case InnerFec::Kind::ConvK5: return conv_decode(soft, ConvKind::K5, settings.inner.rate, plan.outer_stage_bits);
+        case InnerFec::Kind::ConvK7: return conv_decode(soft, ConvKind::K7, settings.inner.rate, plan.outer_stage_bits);
     }
     hard_decisions(soft, bits);
 }
@@ -195,8 +193,8 @@ bool ChainDecoder::outer_decode(const BlockPlan& plan, const ChainSettings& sett
 }
 
 std::expected<void, RxError> ChainDecoder::decode(std::span<const float> llrs, const BlockPlan& plan,
-                                                       const ChainSettings& settings, std::uint32_t per_frame_seed,
-                                                       CodecCache& cache) {
+                                                  const ChainSettings& settings, std::uint32_t per_frame_seed,
+                                                  CodecCache& cache) {
     outcome_.payload.clear();
     outcome_.crc_present = settings.crc != CrcKind::None;
     outcome_.outer_present = settings.outer.kind != OuterFec::Kind::None;
@@ -224,8 +222,8 @@ std::expected<void, RxError> ChainDecoder::decode(std::span<const float> llrs, c
 }
 
 std::expected<ChainOutcome, RxError> decode_chain(std::span<const float> llrs, const BlockPlan& plan,
-                                                       const ChainSettings& settings, std::uint32_t per_frame_seed,
-                                                       CodecCache& cache) {
+                                                  const ChainSettings& settings, std::uint32_t per_frame_seed,
+                                                  CodecCache& cache) {
     ChainDecoder decoder;
     if (const auto decoded = decoder.decode(llrs, plan, settings, per_frame_seed, cache); !decoded)
         return std::unexpected(decoded.error());

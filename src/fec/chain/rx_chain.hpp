@@ -54,8 +54,7 @@ class ChainDecoder {
 public:
     // The outcome of a successful decode stays readable through outcome() until the next decode.
     std::expected<void, RxError> decode(std::span<const float> llrs, const BlockPlan& plan,
-                                             const ChainSettings& settings, std::uint32_t per_frame_seed,
-                                             CodecCache& cache);
+                                        const ChainSettings& settings, std::uint32_t per_frame_seed, CodecCache& cache);
 
     const ChainOutcome& outcome() const& { return outcome_; }
     ChainOutcome outcome() && { return std::move(outcome_); }
@@ -65,11 +64,10 @@ private:
                                        const ChainSettings& settings, const std::optional<PnScrambler>& lfsr);
     void inner_decode(std::span<const float> soft, const BlockPlan& plan, const ChainSettings& settings,
                       CodecCache& cache);
-    void conv_decode(std::span<const float> soft, ConvKind kind, PunctureRate rate,
-                     std::size_t message_bits);
+    void conv_decode(std::span<const float> soft, ConvKind kind, PunctureRate rate, std::size_t message_bits);
     bool outer_decode(const BlockPlan& plan, const ChainSettings& settings, CodecCache& cache);
 
-    std::array<std::optional<ViterbiDecoder>, 2> viterbi_;  // by ConvKind, built at first use
+    std::array<std::optional<ViterbiDecoder>, 2> viterbi_;       // by ConvKind, built at first use
     std::vector<float> soft_;                                    // the soft values when a stage changes them
     std::vector<float> mother_;                                  // the depunctured rate-1/2 stream
     std::vector<std::uint8_t> outer_bits_;                       // the outer stage's bits
@@ -79,8 +77,8 @@ private:
 
 // One decode with a decoder of its own.
 std::expected<ChainOutcome, RxError> decode_chain(std::span<const float> llrs, const BlockPlan& plan,
-                                                       const ChainSettings& settings, std::uint32_t per_frame_seed,
-                                                       CodecCache& cache);
+                                                  const ChainSettings& settings, std::uint32_t per_frame_seed,
+                                                  CodecCache& cache);
 
 // How far a successful decode's inputs were from what it decoded, from a re-encoding of its
 // payload under the same settings and seed: `channel` is the share of the soft values' hard

@@ -20,9 +20,7 @@ std::size_t ceil_div(std::size_t a, std::size_t b) {
     return a / b + (a % b != 0);
 }
 
-ConvKind conv_kind(const InnerFec& inner) {
-    return inner.kind == InnerFec::Kind::ConvK5 ? ConvKind::K5 : ConvKind::K7;
-}
+ConvKind conv_kind(const InnerFec& inner) { return inner.kind == InnerFec::Kind::ConvK5 ? ConvKind::K5 : ConvKind::K7; }
 
 // Cuts `message` into blocks of k elements (the last zero-padded) and writes each block followed by
 // its parity into an n-element slot of the result.
@@ -41,8 +39,7 @@ std::vector<std::uint8_t> encode_blocks(std::span<const std::uint8_t> message, c
     return out;
 }
 
-std::vector<std::uint8_t> outer_encode(std::span<const std::uint8_t> framed, const OuterFec& outer,
-                                       CodecCache& cache) {
+std::vector<std::uint8_t> outer_encode(std::span<const std::uint8_t> framed, const OuterFec& outer, CodecCache& cache) {
     switch (outer.kind) {
         case OuterFec::Kind::None: break;
         case OuterFec::Kind::Bch: {
@@ -113,7 +110,6 @@ std::vector<std::uint8_t> interleave(const InterleaverKind& kind, std::vector<st
     if (kind.kind == InterleaverKind::Kind::None) return bits;
     return interleave_bits(kind, bits);
 }
-
 
 }  // namespace
 

@@ -12,9 +12,11 @@
 
 namespace kavro {
 
-std::expected<OfdmFrameMod, waveform::FrameLinkError> OfdmFrameMod::create(const OfdmConfig& cfg, std::span<const fec::Mcs> entries,
-                                                                 std::size_t num_repeats, std::size_t repeat_len,
-                                                                 std::shared_ptr<fec::CodecCache> cache) {
+std::expected<OfdmFrameMod, waveform::FrameLinkError> OfdmFrameMod::create(const OfdmConfig& cfg,
+                                                                           std::span<const fec::Mcs> entries,
+                                                                           std::size_t num_repeats,
+                                                                           std::size_t repeat_len,
+                                                                           std::shared_ptr<fec::CodecCache> cache) {
     auto link = waveform::FrameLink::create(cfg, entries, num_repeats, repeat_len, std::move(cache));
     if (!link) return std::unexpected(link.error());
     if (cfg.cp_len() > cfg.n_fft()) {
@@ -27,7 +29,8 @@ std::expected<OfdmFrameMod, waveform::FrameLinkError> OfdmFrameMod::create(const
     return OfdmFrameMod(std::move(*link), preamble);
 }
 
-OfdmFrameMod::OfdmFrameMod(waveform::FrameLink link, PreambleParams preamble) : link_(std::move(link)), preamble_(preamble) {
+OfdmFrameMod::OfdmFrameMod(waveform::FrameLink link, PreambleParams preamble)
+    : link_(std::move(link)), preamble_(preamble) {
     const OfdmConfig& cfg = link_.cfg;
     auto samples = generate_ofdm_preamble(cfg, preamble_);
     if (!samples) internal_fault("frame preamble: " + error_message(samples.error()));
@@ -53,8 +56,8 @@ void OfdmFrameMod::append_symbols(std::vector<Complex>& out, ConstellationOrder 
     out.insert(out.end(), samples.begin(), samples.end());
 }
 
-std::expected<std::vector<Complex>, waveform::FrameLinkError> OfdmFrameMod::modulate_frame(const waveform::FramePacket& frame,
-                                                                                std::uint32_t per_frame_seed) const {
+std::expected<std::vector<Complex>, waveform::FrameLinkError> OfdmFrameMod::modulate_frame(
+    const waveform::FramePacket& frame, std::uint32_t per_frame_seed) const {
     const OfdmConfig& cfg = link_.cfg;
     fec::CodecCache& cache = *link_.cache;
     if (frame.payload.size() > waveform::max_frame_payload_bytes) {
@@ -68,7 +71,8 @@ std::expected<std::vector<Complex>, waveform::FrameLinkError> OfdmFrameMod::modu
 
     std::vector<std::uint8_t> header_bits;
     if (cfg.header_format() == fec::HeaderFormat::Native)
-        header_bits = waveform::encode_header(waveform::FrameHeader::of(frame, per_frame_seed).serialize(), cfg.header_crc(), cache);
+        header_bits = waveform::encode_header(waveform::FrameHeader::of(frame, per_frame_seed).serialize(),
+                                              cfg.header_crc(), cache);
     const fec::EncodedStages payload =
         fec::encode_chain_stages(frame.payload, waveform::payload_chain_settings(cfg, entry), per_frame_seed, cache);
 

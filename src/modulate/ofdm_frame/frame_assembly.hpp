@@ -34,16 +34,17 @@ namespace kavro {
 class OfdmFrameMod {
 public:
     // As FrameLink::create, and a cyclic prefix no longer than the symbol.
-    static std::expected<OfdmFrameMod, waveform::FrameLinkError> create(const OfdmConfig& cfg, std::span<const fec::Mcs> entries,
-                                                              std::size_t num_repeats, std::size_t repeat_len,
-                                                              std::shared_ptr<fec::CodecCache> cache);
+    static std::expected<OfdmFrameMod, waveform::FrameLinkError> create(const OfdmConfig& cfg,
+                                                                        std::span<const fec::Mcs> entries,
+                                                                        std::size_t num_repeats, std::size_t repeat_len,
+                                                                        std::shared_ptr<fec::CodecCache> cache);
 
     // The whole frame. Refuses an mcs_index outside the table and a payload longer than
     // max_frame_payload_bytes; codes built on the way stay in the cache. Two calls with the same
     // packet and seed give the same samples. Not for concurrent calls on one object: the
     // modulators' transform buffers are reused.
     std::expected<std::vector<Complex>, waveform::FrameLinkError> modulate_frame(const waveform::FramePacket& frame,
-                                                                       std::uint32_t per_frame_seed) const;
+                                                                                 std::uint32_t per_frame_seed) const;
 
     const waveform::FrameLink& link() const { return link_; }
     const PreambleParams& preamble() const { return preamble_; }

@@ -20,7 +20,8 @@ using fec::RxError;
 
 constexpr std::size_t kPreamble = test::frame_preamble_span;
 
-Samples modulate(const OfdmConfig& cfg, const waveform::FramePacket& packet, const fec::McsTable& table = fec::McsTable::default_ladder()) {
+Samples modulate(const OfdmConfig& cfg, const waveform::FramePacket& packet,
+                 const fec::McsTable& table = fec::McsTable::default_ladder()) {
     return *OfdmFrameMod::create(cfg, table.entries(), 4, 16, nullptr)->modulate_frame(packet, 0);
 }
 
@@ -45,8 +46,8 @@ FrameBodyDecoder body_decoder(const OfdmConfig& cfg, const fec::McsTable& table 
 }
 
 std::expected<waveform::FramePacket, RxError> batch_decode(const OfdmConfig& cfg, const Samples& body,
-                                                 const fec::McsTable& table = fec::McsTable::default_ladder(),
-                                                 std::shared_ptr<fec::CodecCache> cache = nullptr) {
+                                                           const fec::McsTable& table = fec::McsTable::default_ladder(),
+                                                           std::shared_ptr<fec::CodecCache> cache = nullptr) {
     return OfdmFrameDemod::create(cfg, table.entries(), std::move(cache))->decode(body);
 }
 
@@ -158,8 +159,10 @@ TEST(FrameBodyDecoder, NoisyQamPayloadsDecodeInBatch) {
 // The batch path has no equaliser: QAM needs unit gain, BPSK and QPSK only need the sign.
 TEST(FrameBodyDecoder, BatchDecodingNeedsUnitGainForQam) {
     const OfdmConfig cfg = test::frame_link_config(0.0f, 3.0f);
-    EXPECT_TRUE(batch_decode(cfg, body_of(modulate(cfg, waveform::FramePacket{test::random_bytes(50, 1), 1, 1, 0}))).has_value());
-    const auto qam = batch_decode(cfg, body_of(modulate(cfg, waveform::FramePacket{test::random_bytes(50, 1), 1, 2, 0})));
+    EXPECT_TRUE(batch_decode(cfg, body_of(modulate(cfg, waveform::FramePacket{test::random_bytes(50, 1), 1, 1, 0})))
+                    .has_value());
+    const auto qam =
+        batch_decode(cfg, body_of(modulate(cfg, waveform::FramePacket{test::random_bytes(50, 1), 1, 2, 0})));
     ASSERT_FALSE(qam.has_value());
     EXPECT_EQ(qam.error(), RxError::PayloadCrcMismatch);
 }

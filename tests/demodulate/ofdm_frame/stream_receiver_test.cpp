@@ -72,7 +72,8 @@ TEST(StreamReceiver, FrameAfterAnyLeadComesBackAndLeavesOnlyWhatFollows) {
     const Link link;
     for (const std::size_t lead : {std::size_t{0}, std::size_t{1}, std::size_t{517}, std::size_t{3000}}) {
         Channel channel(static_cast<unsigned>(lead));
-        const waveform::FramePacket packet{test::random_bytes(100, channel.rng()()), static_cast<std::uint32_t>(lead), 1, 3};
+        const waveform::FramePacket packet{test::random_bytes(100, channel.rng()()), static_cast<std::uint32_t>(lead),
+                                           1, 3};
         channel.silence(lead);
         channel.append(link.frame(packet));
         channel.silence(50);
@@ -168,7 +169,8 @@ TEST(StreamReceiver, InternalFaultFailsOnlyItsAttempt) {
     Channel channel(7);
     for (std::uint32_t i = 0; i < 3; ++i) {
         channel.silence(100);
-        channel.append(link.frame(waveform::FramePacket{test::random_bytes(40, channel.rng()()), i, static_cast<std::uint8_t>(i == 1), 0}));
+        channel.append(link.frame(
+            waveform::FramePacket{test::random_bytes(40, channel.rng()()), i, static_cast<std::uint8_t>(i == 1), 0}));
     }
     EXPECT_THROW(link.cache->bch(20), InternalFault);
     EXPECT_EQ(describe(link.receiver().feed(channel.output(0.0f))),

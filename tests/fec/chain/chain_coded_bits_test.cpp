@@ -19,7 +19,8 @@ fec::EncodedStages encode(const Bytes& payload, const fec::OuterFec& outer, cons
 // 320 one bits fill the first 256-bit LDPC message and 64 bits of the second, whose other 192
 // bits are zero padding; the words are systematic, message first.
 TEST(ChainCodedBits, LdpcWordsCarryTheBitsThenZeroPadding) {
-    const fec::EncodedStages stages = encode(Bytes(40, 0xFF), fec::OuterFec::none(), fec::InnerFec::ldpc(fec::LdpcCode::N512R12));
+    const fec::EncodedStages stages =
+        encode(Bytes(40, 0xFF), fec::OuterFec::none(), fec::InnerFec::ldpc(fec::LdpcCode::N512R12));
     ASSERT_EQ(stages.coded.size(), 1024u);
     for (std::size_t i = 0; i < 256; ++i) ASSERT_EQ(stages.coded[i], 1) << i;
     for (std::size_t i = 0; i < 256; ++i) ASSERT_EQ(stages.coded[512 + i], i < 64 ? 1 : 0) << i;

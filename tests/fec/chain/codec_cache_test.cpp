@@ -119,10 +119,10 @@ TEST(CodecCache, ConcurrentUsersShareOneBuild) {
     // A chain run takes references only for its own duration.
     const std::vector<std::uint8_t> payload(40, 0x5A);
     fec::encode_chain_stages(payload,
-                        {.crc = fec::CrcKind::Crc32,
-                         .outer = fec::OuterFec::bch(12),
-                         .inner = fec::InnerFec::ldpc(fec::LdpcCode::N576R23)},
-                        0, *cache);
+                             {.crc = fec::CrcKind::Crc32,
+                              .outer = fec::OuterFec::bch(12),
+                              .inner = fec::InnerFec::ldpc(fec::LdpcCode::N576R23)},
+                             0, *cache);
     EXPECT_EQ(ldpc[0].use_count(), kThreads + 1);
     EXPECT_EQ(bch[0].use_count(), kThreads + 1);
 }

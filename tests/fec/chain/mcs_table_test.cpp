@@ -36,7 +36,8 @@ TEST(McsTable, StartsEmptyAndCountsOnlySuccessfulAdds) {
     EXPECT_FALSE(table.add("qpsk", "ldpc"));
     EXPECT_FALSE(table.add("qpsk", "ldpc", "n512r12", "bch", 0));
     EXPECT_EQ(table.len(), 2u);
-    EXPECT_EQ(table.entries()[1], (fec::Mcs{O::Qam64, InnerFec::ldpc(LdpcCode::N512R34), OuterFec::reed_solomon(204, 16)}));
+    EXPECT_EQ(table.entries()[1],
+              (fec::Mcs{O::Qam64, InnerFec::ldpc(LdpcCode::N512R34), OuterFec::reed_solomon(204, 16)}));
 }
 
 TEST(McsTable, DefaultLadder) {

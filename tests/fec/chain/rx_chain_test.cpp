@@ -60,14 +60,16 @@ fec::ChainSettings chain_settings(const Settings& s, LdpcDecodeRule rule = {}) {
     return {s.crc, s.outer, s.inner, s.outer_il, s.inner_il, s.scrambler, s.position, rule};
 }
 
-fec::BlockPlan plan_of(const Settings& s, fec::CodecCache& cache) { return fec::block_plan(s.payload_len, chain_settings(s), cache); }
+fec::BlockPlan plan_of(const Settings& s, fec::CodecCache& cache) {
+    return fec::block_plan(s.payload_len, chain_settings(s), cache);
+}
 
 fec::EncodedStages encode(const Settings& s, const Bytes& payload, fec::CodecCache& cache) {
     return fec::encode_chain_stages(payload, chain_settings(s), s.seed, cache);
 }
 
 std::expected<fec::ChainOutcome, RxError> decode(const Settings& s, std::span<const float> llrs, fec::CodecCache& cache,
-                                            LdpcDecodeRule rule = {}) {
+                                                 LdpcDecodeRule rule = {}) {
     return fec::decode_chain(llrs, plan_of(s, cache), chain_settings(s, rule), s.seed, cache);
 }
 

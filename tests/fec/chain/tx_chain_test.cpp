@@ -70,10 +70,10 @@ TEST_P(BlockPlanExamples, SizesOfEveryStage) {
     const PlanCase& c = GetParam();
     fec::CodecCache cache;
     const fec::ChainSettings chain{.crc = c.crc,
-                              .outer = c.outer,
-                              .inner = c.inner,
-                              .outer_interleaver = c.outer_interleaver,
-                              .inner_interleaver = c.inner_interleaver};
+                                   .outer = c.outer,
+                                   .inner = c.inner,
+                                   .outer_interleaver = c.outer_interleaver,
+                                   .inner_interleaver = c.inner_interleaver};
     const fec::BlockPlan plan = fec::block_plan(c.payload_len, chain, cache);
     EXPECT_EQ(plan, c.expected);
     const fec::EncodedStages stages = fec::encode_chain_stages(test::random_bytes(c.payload_len, 5), chain, 0, cache);
@@ -120,10 +120,10 @@ TEST(EncodeChainStages, ScramblerAfterInnerXorsTheKeystreamInCodedBitOrder) {
     const InnerFec inner = InnerFec::conv_k5(PunctureRate::R56);  // an odd coded length
     const InterleaverKind inner_il = InterleaverKind::block(5, 3);
     fec::ChainSettings chain{.crc = CrcKind::Crc16,
-                        .outer = OuterFec::bch(3),
-                        .inner = inner,
-                        .inner_interleaver = inner_il,
-                        .position = ScramblerPosition::AfterInner};
+                             .outer = OuterFec::bch(3),
+                             .inner = inner,
+                             .inner_interleaver = inner_il,
+                             .position = ScramblerPosition::AfterInner};
     const fec::EncodedStages plain = fec::encode_chain_stages(payload, chain, 0, cache);
     ASSERT_NE(plain.coded.size() % 8, 0u);
 
@@ -145,10 +145,10 @@ TEST(EncodeChainStages, ScramblerBeforeOuterWorksOnTheFramedBytes) {
     fec::CodecCache cache;
     const Bytes payload = test::random_bytes(40, 12);
     const ScramblerKind lfsr = ScramblerKind::lfsr(0x48, 7, ScramblerSeed::fixed(0x5D));
-    const fec::EncodedStages scrambled =
-        fec::encode_chain_stages(payload, {.crc = CrcKind::Crc32, .scrambler = lfsr, .position = ScramblerPosition::BeforeOuter}, 0, cache);
-    const fec::EncodedStages unscrambled =
-        fec::encode_chain_stages(payload, {.crc = CrcKind::Crc32, .position = ScramblerPosition::BeforeOuter}, 0, cache);
+    const fec::EncodedStages scrambled = fec::encode_chain_stages(
+        payload, {.crc = CrcKind::Crc32, .scrambler = lfsr, .position = ScramblerPosition::BeforeOuter}, 0, cache);
+    const fec::EncodedStages unscrambled = fec::encode_chain_stages(
+        payload, {.crc = CrcKind::Crc32, .position = ScramblerPosition::BeforeOuter}, 0, cache);
     Bytes expected = fec::bits_to_bytes(unscrambled.coded);
     const Bytes key = reference_lfsr_keystream(0x48, 7, 0x5D, expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) expected[i] ^= key[i];
@@ -156,11 +156,15 @@ TEST(EncodeChainStages, ScramblerBeforeOuterWorksOnTheFramedBytes) {
 
     // The DVB-T energy dispersal also acts on the bytes only, and not after the inner code.
     const fec::EncodedStages dvb = fec::encode_chain_stages(
-        payload, {.crc = CrcKind::Crc32, .scrambler = ScramblerKind::dvb_t(), .position = ScramblerPosition::BeforeOuter}, 0, cache);
+        payload,
+        {.crc = CrcKind::Crc32, .scrambler = ScramblerKind::dvb_t(), .position = ScramblerPosition::BeforeOuter}, 0,
+        cache);
     const Bytes dvb_bytes = fec::bits_to_bytes(dvb.coded);
     EXPECT_EQ(dvb_bytes[0] ^ fec::bits_to_bytes(unscrambled.coded)[0], 0x03);
     const fec::EncodedStages dvb_after = fec::encode_chain_stages(
-        payload, {.crc = CrcKind::Crc32, .scrambler = ScramblerKind::dvb_t(), .position = ScramblerPosition::AfterInner}, 0, cache);
+        payload,
+        {.crc = CrcKind::Crc32, .scrambler = ScramblerKind::dvb_t(), .position = ScramblerPosition::AfterInner}, 0,
+        cache);
     EXPECT_EQ(dvb_after.coded, unscrambled.coded);
 }
 
@@ -170,7 +174,8 @@ TEST(EncodeChainStages, ReedSolomonBlocksMatchLibfec) {
     fec::CodecCache cache;
     const Bytes payload = test::random_bytes(400, 13);  // 404 framed bytes: 3 words of RS(204, 188)
     const fec::EncodedStages stages = fec::encode_chain_stages(
-        payload, {.crc = CrcKind::Crc32, .outer = OuterFec::reed_solomon(204, 16), .position = ScramblerPosition::BeforeOuter},
+        payload,
+        {.crc = CrcKind::Crc32, .outer = OuterFec::reed_solomon(204, 16), .position = ScramblerPosition::BeforeOuter},
         0, cache);
     const Bytes coded = fec::bits_to_bytes(stages.coded);
     ASSERT_EQ(coded.size(), 3u * 204);
@@ -178,7 +183,8 @@ TEST(EncodeChainStages, ReedSolomonBlocksMatchLibfec) {
     Bytes framed = payload;
     framed.resize(3 * 188, 0);
     const Bytes with_crc = fec::bits_to_bytes(
-        fec::encode_chain_stages(payload, {.crc = CrcKind::Crc32, .position = ScramblerPosition::BeforeOuter}, 0, cache).coded);
+        fec::encode_chain_stages(payload, {.crc = CrcKind::Crc32, .position = ScramblerPosition::BeforeOuter}, 0, cache)
+            .coded);
     std::copy(with_crc.begin(), with_crc.end(), framed.begin());
 
     void* rs = init_rs_char(8, 0x11D, 0, 1, 16, 255 - 204);
@@ -196,18 +202,20 @@ TEST(EncodeChainStages, RefusedLfsrIsAnInternalFaultAtEitherPosition) {
     fec::CodecCache cache;
     for (const auto position : {ScramblerPosition::BeforeOuter, ScramblerPosition::AfterInner}) {
         try {
-            fec::encode_chain_stages(
-                {}, {.crc = CrcKind::None, .scrambler = ScramblerKind::lfsr(0x1FF, 1, ScramblerSeed::fixed(1)), .position = position},
-                0, cache);
+            fec::encode_chain_stages({},
+                                     {.crc = CrcKind::None,
+                                      .scrambler = ScramblerKind::lfsr(0x1FF, 1, ScramblerSeed::fixed(1)),
+                                      .position = position},
+                                     0, cache);
             ADD_FAILURE() << "no fault";
         } catch (const InternalFault& fault) {
             EXPECT_STREQ(fault.what(), "LFSR width must be in 2..=32");
         }
         EXPECT_THROW(fec::encode_chain_stages({},
-                                         {.crc = CrcKind::None,
-                                          .scrambler = ScramblerKind::lfsr(0x100, 8, ScramblerSeed::per_frame()),
-                                          .position = position},
-                                         0, cache),
+                                              {.crc = CrcKind::None,
+                                               .scrambler = ScramblerKind::lfsr(0x100, 8, ScramblerSeed::per_frame()),
+                                               .position = position},
+                                              0, cache),
                      InternalFault);
     }
 }

@@ -32,8 +32,8 @@ void append(Samples& out, const Samples& more) { out.insert(out.end(), more.begi
 
 // The frame built from its parts: preamble, header symbols and payload symbols, each from the
 // stage that makes it.
-Samples reference_frame(const OfdmConfig& cfg, const fec::Mcs& entry, const waveform::FramePacket& packet, std::uint32_t seed,
-                        fec::CodecCache& cache) {
+Samples reference_frame(const OfdmConfig& cfg, const fec::Mcs& entry, const waveform::FramePacket& packet,
+                        std::uint32_t seed, fec::CodecCache& cache) {
     Samples out = *generate_ofdm_preamble(cfg, PreambleParams{4, 16, TrainingShape{cfg.n_fft(), cfg.cp_len()}});
     if (cfg.header_format() == fec::HeaderFormat::Native) {
         const auto header = waveform::FrameHeader::of(packet, seed).serialize();
@@ -41,12 +41,12 @@ Samples reference_frame(const OfdmConfig& cfg, const fec::Mcs& entry, const wave
     }
     const fec::ChainSettings& configured = cfg.chain_settings();
     const fec::ChainSettings chain{.crc = configured.crc,
-                              .outer = entry.outer,
-                              .inner = entry.inner,
-                              .outer_interleaver = configured.outer_interleaver,
-                              .inner_interleaver = configured.inner_interleaver,
-                              .scrambler = configured.scrambler,
-                              .position = configured.position};
+                                   .outer = entry.outer,
+                                   .inner = entry.inner,
+                                   .outer_interleaver = configured.outer_interleaver,
+                                   .inner_interleaver = configured.inner_interleaver,
+                                   .scrambler = configured.scrambler,
+                                   .position = configured.position};
     const fec::EncodedStages coded = fec::encode_chain_stages(packet.payload, chain, seed, cache);
     append(out, modulate(cfg, entry.constellation, coded.coded));
     return out;
@@ -74,7 +74,8 @@ TEST(FrameAssembly, FrameIsPreambleHeaderAndPayloadSymbols) {
         EXPECT_EQ(frame, reference_frame(cfg, table.entries()[2], packet, 5, cache)) << format;
     }
     const Samples native = *make_mod(test::frame_link_config()).modulate_frame(waveform::FramePacket{{}, 0, 0, 0}, 0);
-    const Samples bare = *make_mod(*test::frame_link_config().with_header_format("none")).modulate_frame(waveform::FramePacket{}, 0);
+    const Samples bare =
+        *make_mod(*test::frame_link_config().with_header_format("none")).modulate_frame(waveform::FramePacket{}, 0);
     EXPECT_EQ(native.size() - bare.size(), 11u * 80u);  // ceil(512 / 50) header symbols
 
     // Written out for a bare QPSK entry without header or CRC: four 16-sample repeats, the training
@@ -161,10 +162,12 @@ TEST(FrameAssembly, ModulateRefusesIndicesOutsideTheTableAndOversizedPayloads) {
     EXPECT_EQ(error_message(outside.error()), "mcs_index must be in the MCS table");
 
     const OfdmFrameMod uncoded = make_mod(test::frame_link_config(), table);
-    const auto too_long = uncoded.modulate_frame(waveform::FramePacket{std::vector<std::uint8_t>(waveform::max_frame_payload_bytes + 1), 0, 4, 0}, 0);
+    const auto too_long = uncoded.modulate_frame(
+        waveform::FramePacket{std::vector<std::uint8_t>(waveform::max_frame_payload_bytes + 1), 0, 4, 0}, 0);
     ASSERT_FALSE(too_long.has_value());
     EXPECT_EQ(error_message(too_long.error()), "modulate_frame: payload of 1048577 bytes exceeds the limit of 1048576 bytes");
-    const auto longest = uncoded.modulate_frame(waveform::FramePacket{std::vector<std::uint8_t>(waveform::max_frame_payload_bytes), 0, 4, 0}, 0);
+    const auto longest = uncoded.modulate_frame(
+        waveform::FramePacket{std::vector<std::uint8_t>(waveform::max_frame_payload_bytes), 0, 4, 0}, 0);
     ASSERT_TRUE(longest.has_value());
     EXPECT_EQ(longest->size(), 64 + 80 * (1 + 11 + (8 * (waveform::max_frame_payload_bytes + 4) + 399) / 400));
 }

@@ -18,7 +18,8 @@ std::string construction_error(const OfdmConfig& cfg, const fec::McsTable& table
 
 TEST(FrameLink, ConstructionChecksInOrder) {
     const fec::McsTable ladder = fec::McsTable::default_ladder();
-    EXPECT_EQ(construction_error(test::frame_link_config(1000.0f), fec::McsTable{}), "McsTable must have at least one entry");
+    EXPECT_EQ(construction_error(test::frame_link_config(1000.0f), fec::McsTable{}),
+              "McsTable must have at least one entry");
     EXPECT_EQ(construction_error(test::frame_link_config(1000.0f), ladder),
               "OFDM frame assembly is baseband-only: got rf_hz = 1000 Hz. Modulate at rf_hz = 0.0 and upconvert "
               "the whole burst with one continuous Rotator.");
