@@ -1,5 +1,7 @@
 """From a recording to messages: every FT8 (or FT4) signal in one period of real audio.
 
+    python examples/ft8_recording.py period.wav [ft4]
+
 The audio is made one channel (a stereo pair's mean), its samples that are not numbers a gap of
 zeros, its power one and its rate 12000 Hz. `ft8_sync` (`ft4_sync`) finds candidates over the
 whole band and DT range, on the analytic signal behind enough zeros that a frame may start before
@@ -16,12 +18,14 @@ out that were strong enough to hide another, FT4 (whose search is cheap) over th
 import fractions
 import functools
 import itertools
+import sys
 
 import numpy as np
 import scipy.fft
 import scipy.signal
 
 import kavro_sdr
+from recording_input import mono, read_wav, sample_rate
 
 FS = 12000                 # Hz: the rate the FT8/FT4 frames are defined at
 BAND_HZ = (100.0, 3000.0)  # tone-0 frequencies searched
@@ -101,6 +105,8 @@ def decode_recording(audio, fs, mode="ft8"):
     `mode` "ft8" (15 s) or "ft4" (7.5 s): a list of dicts, each message once, in the order
     decoded, with "text", "freq_hz" (tone 0), "dt_s" (the start less the nominal 0.5 s into the
     period) and "snr_db" (in 2500 Hz)."""
+    if mode not in MODES:
+        raise ValueError(f"mode {mode!r}: expected one of {', '.join(map(repr, MODES))}")
     m = MODES[mode]
     ratio = rate_ratio(fs)
     x = scaled(mono(audio))
@@ -156,22 +162,7 @@ def candidates(band, iq, last_start, hiding):
 
 def rate_ratio(fs):
     """FS over the sample rate, rounded to whole hertz."""
-    rate = float(fs)
-    if not (np.isfinite(rate) and rate >= 1):
-        raise ValueError(f"fs: the sample rate must be a finite number of hertz, 1 or more, not {fs!r}")
-    return fractions.Fraction(FS, int(round(rate)))
-
-
-def mono(audio):
-    """One channel: a 2-D array holds its channels along its shorter side, (2, n) or (n, 2), and
-    they are averaged (a channel that is silent leaves the other's SNR as it was)."""
-    x = np.asarray(audio, np.float64)
-    if x.ndim == 2 and x.shape[0] != x.shape[1]:
-        x = x.mean(axis=int(np.argmin(x.shape)))
-    if x.ndim != 1:
-        raise ValueError(f"audio of shape {x.shape}: expected samples (n,), or channels and samples "
-                         "as (channels, n) or (n, channels) with fewer channels than samples")
-    return x
+    return fractions.Fraction(FS, int(round(sample_rate(fs))))
 
 
 def scaled(x):
@@ -397,12 +388,16 @@ def text(payload):
 
 
 if __name__ == "__main__":
-    rng = np.random.default_rng(1)
-    audio = rng.normal(0.0, 1.0, 15 * FS)
-    for call_de, freq, dt in [("K1ABC", 1000.0, 0.2), ("W9XYZ", 1012.5, 0.9), ("G4ABC", 2000.0, -1.1)]:
-        tones = kavro_sdr.Ft8Codec.encode(kavro_sdr.ft8_pack_standard("CQ", call_de, "FN31"))
-        frame = kavro_sdr.Ft8Mod(FS, freq, 0.0, 0.3).modulate(tones).real
-        start = int((DT_NOMINAL + dt) * FS)
-        audio[max(start, 0):start + frame.size] += frame[max(-start, 0):audio.size - start]
-    for message in decode_recording(audio, FS):
+    if len(sys.argv) > 1:
+        audio, fs = read_wav(sys.argv[1])
+        mode = sys.argv[2] if len(sys.argv) > 2 else "ft8"
+    else:
+        fs, mode = FS, "ft8"
+        audio = np.random.default_rng(1).normal(0.0, 1.0, 15 * FS)
+        for call_de, freq, dt in [("K1ABC", 1000.0, 0.2), ("W9XYZ", 1012.5, 0.9), ("G4ABC", 2000.0, -1.1)]:
+            tones = kavro_sdr.Ft8Codec.encode(kavro_sdr.ft8_pack_standard("CQ", call_de, "FN31"))
+            frame = kavro_sdr.Ft8Mod(FS, freq, 0.0, 0.3).modulate(tones).real
+            start = int((DT_NOMINAL + dt) * FS)
+            audio[max(start, 0):start + frame.size] += frame[max(-start, 0):audio.size - start]
+    for message in decode_recording(audio, fs, mode):
         print(message)

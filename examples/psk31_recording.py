@@ -20,10 +20,10 @@ from dataclasses import dataclass
 from fractions import Fraction
 
 import numpy as np
-from scipy.io import wavfile
 from scipy.signal import oaconvolve, resample_poly
 
 import kavro_sdr
+from recording_input import mono, read_wav, sample_rate
 
 BAUD = 31.25
 FS_SEARCH = 8000           # every recording is resampled to this rate for the carrier search
@@ -113,22 +113,6 @@ class Recording:
         self.spectrum[bins[bins >= 0]] -= taken[bins >= 0]
 
 
-def read_wav(path):
-    """The samples of a WAV file as float64, stereo mixed to mono, and its sample rate."""
-    fs, audio = wavfile.read(path)
-    return mono(audio), float(fs)
-
-
-def mono(audio):
-    """The samples as float64, stereo (two rows or two columns) mixed to the mean of its two."""
-    audio = np.asarray(audio, np.float64)
-    if audio.ndim == 2 and sum(size <= 2 for size in audio.shape) == 1:
-        audio = audio.mean(axis=int(audio.shape[1] <= 2))
-    if audio.ndim != 1:
-        raise ValueError(f"audio of shape {audio.shape}: expected mono (n,) or stereo as (2, n) or (n, 2), n > 2")
-    return audio
-
-
 def cleaned(audio):
     """The audio scaled to a typical level of 1, so that neither its squares nor the
     single-precision carrier search overflow or underflow, with NaN, infinite and outlying
@@ -141,9 +125,7 @@ def cleaned(audio):
 
 def at_search_rate(audio, fs):
     """The audio resampled from fs to FS_SEARCH."""
-    if not 1.0 <= float(fs) < np.inf:
-        raise ValueError(f"sample rate {fs!r}: expected a finite number of hertz, at least 1")
-    ratio = Fraction(FS_SEARCH) / Fraction(float(fs)).limit_denominator(1000)
+    ratio = Fraction(FS_SEARCH) / Fraction(sample_rate(fs)).limit_denominator(1000)
     return resample_poly(audio, ratio.numerator, ratio.denominator) if ratio != 1 else audio
 
 

@@ -11,7 +11,6 @@ run (CPU seconds per 15-s period, median):
 then single signals in noise: the share decoded against SNR and its 50% point.
 Arguments: periods per kind (default 10), periods of noise alone (default 500)."""
 
-import importlib.util
 import pathlib
 import resource
 import subprocess
@@ -28,9 +27,8 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tests" / "python" / "ft8"))
 import wsjtx  # noqa: E402
 
-SPEC = importlib.util.spec_from_file_location("ft8_recording", ROOT / "examples" / "ft8_recording.py")
-recipe = importlib.util.module_from_spec(SPEC)
-SPEC.loader.exec_module(recipe)
+sys.path.insert(0, str(ROOT / "examples"))
+import ft8_recording as recipe  # noqa: E402
 
 FS = 12000
 PERIOD = {"ft8": 15.0, "ft4": 7.5}

@@ -8,7 +8,6 @@ The sender's clock error stretches its baseband (np.interp on the 8 kHz baseband
 nothing above about 100 Hz) and moves its carrier by the same fraction. Each recording has 5 s
 of noise before and after the text; characters decoded there count as errors."""
 
-import importlib.util
 import pathlib
 import sys
 import time
@@ -23,9 +22,8 @@ from psk31_text import ENGLISH, clocked_audio, noisy  # noqa: E402
 
 import kavro_sdr  # noqa: E402
 
-EXAMPLE = importlib.util.spec_from_file_location("psk31_recipe", ROOT / "examples" / "psk31_recording.py")
-recipe = importlib.util.module_from_spec(EXAMPLE)
-EXAMPLE.loader.exec_module(recipe)
+sys.path.insert(0, str(ROOT / "examples"))
+import psk31_recording as recipe  # noqa: E402
 
 FS = 8000
 SEEDS = 6

@@ -2,7 +2,20 @@
 level for an SNR, chunked feeding, edit distance and the frame link's reference configuration.
 Import it as `import support` from any test under tests/python."""
 
+import importlib
+import pathlib
+import sys
+
 import numpy as np
+
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+
+
+def example(name):
+    """A recipe from examples/, imported as a script beside its shared module would import it."""
+    if str(EXAMPLES) not in sys.path:
+        sys.path.insert(0, str(EXAMPLES))
+    return importlib.import_module(name)
 
 
 def random_bits(rng, count):

@@ -6,7 +6,6 @@ from 12 kHz and from 44.1 kHz audio, and from bad audio too; a codeword that pas
 is not in the audio is refused. Then weak signals in the clear beside a busy band, and a crowded
 FT4 period of the library's frames."""
 
-import importlib.util
 import pathlib
 import subprocess
 import wave
@@ -16,11 +15,9 @@ import pytest
 import scipy.signal
 
 import kavro_sdr
+import support
 
-SPEC = importlib.util.spec_from_file_location(
-    "ft8_recording", pathlib.Path(__file__).resolve().parents[3] / "examples" / "ft8_recording.py")
-recipe = importlib.util.module_from_spec(SPEC)
-SPEC.loader.exec_module(recipe)
+recipe = support.example("ft8_recording")
 
 SIGNALS = [  # message, tone-0 frequency (Hz), DT (s), SNR (dB in 2500 Hz)
     ("CQ K1ABC FN42", 1500.0, 0.0, -4.0),
@@ -105,6 +102,12 @@ def test_bad_audio_is_decoded_or_refused_by_name(recording, case, bad, fs, error
             recipe.decode_recording(bad(recording), fs, "ft8")
     else:
         assert sorted(d["text"] for d in recipe.decode_recording(bad(recording), fs, "ft8")) == SENT
+
+
+@pytest.mark.parametrize("mode", ["FT8", "jt65"])
+def test_an_unknown_mode_is_refused_naming_the_modes(mode):
+    with pytest.raises(ValueError, match="'ft8', 'ft4'"):
+        recipe.decode_recording(np.zeros(1000), 12000, mode)
 
 
 def test_a_codeword_that_passes_the_crc_but_is_not_in_the_audio_is_refused(recording, monkeypatch):

@@ -2,8 +2,6 @@
 positive-frequency half of the real audio, which the recipe reads: Eb = half the mean power of the
 real samples times the samples per symbol, N0 = the variance of the real noise."""
 
-import importlib.util
-import pathlib
 
 import numpy as np
 import pytest
@@ -14,10 +12,7 @@ import kavro_sdr as k
 import support
 from psk31_text import ENGLISH, clocked_audio
 
-EXAMPLE = pathlib.Path(__file__).resolve().parents[3] / "examples" / "psk31_recording.py"
-spec = importlib.util.spec_from_file_location("psk31_recording", EXAMPLE)
-recording = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(recording)
+recording = support.example("psk31_recording")
 
 TEXT = ENGLISH[:500]
 decode = recording.decode_recording
@@ -155,7 +150,7 @@ def test_bad_audio_is_read_around(spoil):
 
 
 @pytest.mark.parametrize("shape, fs, message", [
-    ((2, 2), 8000, "shape"), ((3, 8000), 8000, "shape"), ((2, 2, 8000), 8000, "shape"),
+    ((2, 2), 8000, "shape"), ((2, 2, 8000), 8000, "shape"),
     ((8000,), 0, "sample rate"), ((8000,), -8000, "sample rate"), ((8000,), np.nan, "sample rate"),
     ((8000,), np.inf, "sample rate"),
 ])
