@@ -4,15 +4,16 @@ in hertz.
     python examples/psk31_recording.py recording.wav [qpsk]
 
 The audio (8, 11.025, 12, 44.1 or 48 kHz, mono or stereo, which is mixed to mono; NaN, infinite and
-outlying samples count as a gap) is resampled to 8 kHz, where `psk31_sync` finds the carriers on its
-31.25 Hz grid. Each signal is then mixed to a 1 kHz baseband, its carrier refined from the line
+outlying samples count as a gap) is rid of its DC and resampled to 8 kHz, where `psk31_sync` finds
+the carriers on its 31.25 Hz grid. Each signal is then mixed to a 1 kHz baseband, its carrier refined from the line
 that the squared signal (fourth power for QPSK31) holds and followed through the recording, and a
 squelch opened where its level stands clear of the noise beside it. The symbol timing is measured
 every few seconds and the baseband resampled onto a steady symbol grid, so one `Psk31Stream` reads
 the whole signal however far the sender's clock is off; characters are kept only where the
 squelch was open for every symbol they span. Signals are read strongest first; each strong one is
-rebuilt from its symbols and taken out of the recording, and the carrier search run again beside
-it, so a weak signal next to a strong one is read without the strong one's sidebands.
+rebuilt from its symbols, in its own mode whichever was asked for, and taken out of the recording,
+and the carrier search run again beside it, so a weak signal next to a strong one is read without
+the strong one's sidebands.
 """
 
 import sys
@@ -20,7 +21,7 @@ from dataclasses import dataclass
 from fractions import Fraction
 
 import numpy as np
-from scipy.signal import oaconvolve, resample_poly
+from scipy.signal import lfilter, oaconvolve, resample_poly
 
 import kavro_sdr
 from recording_input import mono, read_wav, sample_rate
@@ -43,10 +44,10 @@ CLEAR_DB = 10.0            # a signal this far above its noise is taken out of t
 SEARCH_AGAIN_HZ = 125.0    # how far either side of a signal taken out the carrier search is run again
 NEAR_HZ = 20.0             # how far from near_hz the carrier it picks may lie
 OUTLIER_LEVEL = 1e6        # samples this many times the recording's typical level count as a gap
+DC_CUTOFF_HZ = 5.0         # the DC-blocking high-pass filter's corner
 
 
-def qpsk(mode):
-    return mode.lower().startswith("q")
+POWER = {"bpsk": 2, "qpsk": 4}   # the power of a signal's samples that holds a line at its carrier
 
 
 def _code_lengths():
@@ -65,13 +66,16 @@ CODE_LENGTHS = _code_lengths()
 
 @dataclass
 class Heard:
-    """A signal found in the recording: its carrier, the carrier's drift away from it (radians
-    per baseband sample) and the squelch's verdict, level per symbol and noise level."""
+    """A signal found in the recording: its mode, its carrier, the carrier's drift away from it
+    (radians per baseband sample), the squelch's verdict, level per symbol and noise level, and
+    whether it stands CLEAR_DB above that noise."""
+    mode: str
     carrier_hz: float
     drift: np.ndarray
     open_syms: np.ndarray
     level: np.ndarray
     floor: float
+    strong: bool
 
     @property
     def strength(self):
@@ -113,14 +117,18 @@ class Recording:
         self.spectrum[bins[bins >= 0]] -= taken[bins >= 0]
 
 
-def cleaned(audio):
-    """The audio scaled to a typical level of 1, so that neither its squares nor the
-    single-precision carrier search overflow or underflow, with NaN, infinite and outlying
-    samples set to zero (a gap)."""
-    audio = np.where(np.isfinite(audio), audio, 0.0)
-    magnitude = np.abs(audio)
+def cleaned(audio, fs):
+    """The audio about its median, scaled to a typical level of 1 so that neither its squares nor
+    the single-precision carrier search overflow or underflow, with NaN, infinite and outlying
+    samples set to zero (a gap), and what is left of its DC taken out as a radio's audio path
+    does, by a high-pass filter that starts as if the first sample had always been there."""
+    finite = np.isfinite(audio)
+    centred = np.where(finite, audio - (np.median(audio[finite]) if finite.any() else 0.0), 0.0)
+    magnitude = np.abs(centred)
     typical = (np.percentile(magnitude, 99) if audio.size else 0.0) or magnitude.max(initial=1.0)
-    return np.where(magnitude <= OUTLIER_LEVEL * typical, audio / typical, 0.0)
+    kept = np.where(magnitude <= OUTLIER_LEVEL * typical, centred / typical, 0.0)
+    pole = np.exp(-2 * np.pi * DC_CUTOFF_HZ / sample_rate(fs))
+    return lfilter([1, -1], [1, -pole], kept, zi=[-kept[0]])[0] if kept.size else kept
 
 
 def at_search_rate(audio, fs):
@@ -152,13 +160,37 @@ def moving_mean(x, n):
 
 def refine_carrier(bb, power):
     """The offset in hertz of a carrier near 0 Hz in baseband `bb`, from the line that its squared
-    (BPSK) or fourth-power (QPSK) samples hold at power x the offset."""
+    (BPSK) or fourth-power (QPSK) samples hold at power x the offset. Reversals put lines BAUD apart
+    either side of that one, each weaker than it: where the line found has a stronger one BAUD from
+    it, the carrier lies there (the search's grid point was nearer a reversal line than the carrier)."""
     wide = lowpass(bb, 40.0, FS_BASEBAND) ** power
     n = 1 << (2 * wide.size - 1).bit_length()
     spectrum = np.abs(np.fft.fft(wide, n))
     freqs = np.fft.fftfreq(n, 1 / FS_BASEBAND)
-    near = np.abs(freqs) <= power * 24.0
-    return float(freqs[near][np.argmax(spectrum[near])]) / power
+
+    def peak(centre, reach):
+        near = np.flatnonzero(np.abs(freqs - centre) <= reach)
+        return near[np.argmax(spectrum[near])]
+
+    found = peak(0.0, power * 24.0)
+    found = max([found] + [peak(freqs[found] + side, 1.0) for side in (-BAUD, BAUD)], key=lambda i: spectrum[i])
+    return float(freqs[found]) / power
+
+
+def gated(bb, open_syms, power):
+    """bb within 40 Hz of 0 Hz, to the given power, where the squelch is open; zero elsewhere."""
+    return (lowpass(bb, 40.0, FS_BASEBAND)[:open_syms.size * SPS] * np.repeat(open_syms, SPS)) ** power
+
+
+def own_mode(bb, open_syms):
+    """The mode of a clear signal at 0 Hz in bb: QPSK31's squared samples hold a line at its
+    carrier only from its reversals, BPSK31's hold it throughout, as both its fourth powers do."""
+    def line_share(power):
+        samples = gated(bb, open_syms, power)
+        spectrum = np.abs(np.fft.fft(samples))
+        near = np.abs(np.fft.fftfreq(samples.size, 1 / FS_BASEBAND)) <= power * 24.0
+        return spectrum[near].max() / max(np.abs(samples).sum(), 1e-300)
+    return "qpsk" if line_share(2) < line_share(4) / 2 else "bpsk"
 
 
 def drift_phase(bb, power, open_syms):
@@ -166,12 +198,12 @@ def drift_phase(bb, power, open_syms):
     measured over every TRACK_WINDOW symbols where the squelch is open, followed from the window
     where it stands highest to either end, each within TRACK_STEP_HZ of the one before; the
     frequency is interpolated between windows."""
-    gated = (lowpass(bb, 40.0, FS_BASEBAND)[:open_syms.size * SPS] * np.repeat(open_syms, SPS)) ** power
+    samples = gated(bb, open_syms, power)
     n_windows = max(1, open_syms.size // TRACK_WINDOW)
     edges = np.linspace(0, open_syms.size, n_windows + 1).astype(int)
     counts = np.array([open_syms[a:b].sum() for a, b in zip(edges[:-1], edges[1:])])
     size = 1 << (4 * TRACK_WINDOW * SPS - 1).bit_length()
-    lines = [np.abs(np.fft.fft(gated[a * SPS:b * SPS], size)) ** 2 for a, b in zip(edges[:-1], edges[1:])]
+    lines = [np.abs(np.fft.fft(samples[a * SPS:b * SPS], size)) ** 2 for a, b in zip(edges[:-1], edges[1:])]
     freqs = np.fft.fftfreq(size, 1 / FS_BASEBAND) / power
     reach = np.abs(freqs) <= 24.0
     used = counts >= TRACK_WINDOW // 4
@@ -223,17 +255,24 @@ def trimmed(open_syms, level, floor):
     return trimmed_syms
 
 
-def hear(recording, coarse_hz, power, apart_from=()):
+def hear(recording, coarse_hz, mode, apart_from=()):
     """The signal near coarse_hz, or None where the squelch never opens or its carrier lies closer
-    than MIN_SPACING_HZ to one of apart_from."""
-    carrier = coarse_hz + refine_carrier(recording.baseband(coarse_hz), power)
+    than MIN_SPACING_HZ to one of apart_from. It is heard in `mode`, but in its own if it is strong
+    enough to be taken out of the recording (a weaker one's lines tell its mode less surely)."""
+    carrier = coarse_hz + refine_carrier(recording.baseband(coarse_hz), POWER[mode])
     if any(abs(carrier - c) < MIN_SPACING_HZ for c in apart_from):
         return None
     bb = recording.baseband(carrier)
     open_syms, level, floor = squelch(bb)
     if not open_syms.any():
         return None
-    return Heard(carrier, drift_phase(bb, power, open_syms), open_syms, level, floor)
+    strong = level[open_syms].mean() >= floor * 10 ** (CLEAR_DB / 10)
+    if strong and own_mode(bb, open_syms) != mode:
+        mode = own_mode(bb, open_syms)
+        carrier += refine_carrier(bb, POWER[mode])
+        bb = recording.baseband(carrier)
+        open_syms, level, floor = squelch(bb)
+    return Heard(mode, carrier, drift_phase(bb, POWER[mode], open_syms), open_syms, level, floor, strong)
 
 
 def symbol_starts(bb, open_syms):
@@ -272,7 +311,7 @@ def steady_grid(bb, heard):
     return grid.astype(np.complex64), at
 
 
-def read_text(grid, at, heard, mode):
+def read_text(grid, at, heard):
     """The characters `Psk31Stream` reads from the grid whose symbols the squelch held open
     from the end of the character before to the end of the character itself."""
     n_syms = grid.size // SPS
@@ -284,8 +323,8 @@ def read_text(grid, at, heard, mode):
     ends = heard.open_syms[read_from[:n_syms * SPS:SPS]] & heard.open_syms[read_from[SPS - 1::SPS][:n_syms]]
     opened = heard.open_syms[middle] & (ends | (heard.level[middle] < heard.floor * 10 ** (CLEAR_DB / 10)))
     closed_before = np.concatenate([[0], np.cumsum(~opened)])
-    delay = 32 if qpsk(mode) else 0   # the QPSK31 Viterbi decoder's decision delay
-    stream = kavro_sdr.Psk31Stream(mode, float(FS_BASEBAND), 0.0)
+    delay = 32 if heard.mode == "qpsk" else 0   # the QPSK31 Viterbi decoder's decision delay
+    stream = kavro_sdr.Psk31Stream(heard.mode, float(FS_BASEBAND), 0.0)
     text = []
     for k in range(n_syms + 1):
         chars = stream.feed(grid[k * SPS:(k + 1) * SPS]) if k < n_syms else stream.flush()
@@ -301,7 +340,7 @@ def symbol_values(grid, mode):
     """The sender's symbol values (1, j, -1 or -j, up to a common phase) from the demodulator's
     decision on each phase step: a kept or reversed phase (BPSK31), or the quarter turn nearest
     the measured step (QPSK31)."""
-    if qpsk(mode):
+    if mode == "qpsk":
         steps = np.asarray(kavro_sdr.Qpsk31Demod(float(FS_BASEBAND), 0.0, 1.0).process(grid)).reshape(-1, 2)
         quarters = np.round(np.arctan2(steps[:, 1], steps[:, 0]) / (np.pi / 2)).astype(int)
     else:
@@ -347,7 +386,7 @@ def rebuilt(bb, grid, at, open_syms, mode):
     fits best, since the demodulator decided that step against noise, and ends where it fits best."""
     values = symbol_values(grid, mode)
     position = np.interp(np.arange(bb.size), at, np.arange(at.size)) / SPS + TIMING_OFFSET
-    turns = [1, 1j, -1, -1j] if qpsk(mode) else [1, -1]
+    turns = [1, 1j, -1, -1j] if mode == "qpsk" else [1, -1]
     component, gain = np.zeros_like(bb), np.zeros_like(bb)
 
     def misfit(trial, first, end, around):
@@ -372,16 +411,14 @@ def rebuilt(bb, grid, at, open_syms, mode):
     return component
 
 
-def read_signal(recording, heard, mode):
-    """The text of a heard signal, and whether it was strong enough to be taken out of the
-    recording, as it then is."""
+def read_signal(recording, heard):
+    """The text of a heard signal in its mode; a strong one is then taken out of the recording."""
     bb = recording.baseband(heard.carrier_hz) * np.exp(-1j * heard.drift)
     grid, at = steady_grid(bb, heard)
-    text = read_text(grid, at, heard, mode)
-    strong = heard.strength >= heard.floor * 10 ** (CLEAR_DB / 10)
-    if strong:
-        recording.take_out(heard.carrier_hz, rebuilt(bb, grid, at, heard.open_syms, mode) * np.exp(1j * heard.drift))
-    return text, strong
+    text = read_text(grid, at, heard)
+    if heard.strong:
+        recording.take_out(heard.carrier_hz, rebuilt(bb, grid, at, heard.open_syms, heard.mode) * np.exp(1j * heard.drift))
+    return text
 
 
 def grid_carriers(iq, fs, low_hz, high_hz):
@@ -391,15 +428,13 @@ def grid_carriers(iq, fs, low_hz, high_hz):
     return {c["carrier_hz"] for c in found}
 
 
-def strongest_apart(recording, coarse, power, read):
+def strongest_apart(recording, coarse, mode, read):
     """The signals at the grid points `coarse`, each refined on its own, but the weaker of two
-    closer than MIN_SPACING_HZ, or closer than that to a carrier already read: a signal lights up
-    to three grid points, and its preamble's squared reversals hold lines 15.6 Hz either side of
-    its carrier. A grid point less than MIN_SPACING_HZ - BAUD / 2 from a carrier read is that
-    signal's."""
+    closer than MIN_SPACING_HZ, or closer than that to a carrier already read (a signal lights up
+    to three grid points); a grid point less than MIN_SPACING_HZ - BAUD / 2 from one is its."""
     carriers = [heard.carrier_hz for heard, _ in read]
     fresh = [f for f in sorted(coarse) if all(abs(f - c) >= MIN_SPACING_HZ - BAUD / 2 for c in carriers)]
-    heard = [hear(recording, f, power, carriers) for f in fresh]
+    heard = [hear(recording, f, mode, carriers) for f in fresh]
     kept = []
     for signal in sorted((h for h in heard if h is not None), key=lambda h: h.strength, reverse=True):
         if all(abs(signal.carrier_hz - c) >= MIN_SPACING_HZ for c in carriers):
@@ -409,29 +444,32 @@ def strongest_apart(recording, coarse, power, read):
 
 
 def decode_recording(audio, fs, mode="bpsk", low_hz=200.0, high_hz=3400.0, near_hz=None):
-    """Every PSK31 signal between low_hz and high_hz in real audio (mono, or stereo as two rows or
-    two columns) at sample rate fs, or with near_hz only the one whose carrier lies nearest it,
-    within NEAR_HZ: a list of {"carrier_hz": float, "text": str}, strongest first."""
+    """Every PSK31 signal of `mode` between low_hz and high_hz in real audio (mono, or stereo as
+    two rows or two columns) at sample rate fs, or with near_hz only the one whose carrier lies
+    nearest it, within NEAR_HZ: a list of {"carrier_hz": float, "text": str}, strongest first. A
+    strong signal of the other mode is read only to be taken out of the recording."""
     kavro_sdr.Psk31Stream(mode, float(FS_BASEBAND), 0.0)   # an unknown mode word fails here, at once
-    power = 4 if qpsk(mode) else 2
-    audio = at_search_rate(cleaned(mono(audio)), fs)
+    mode, top = mode.lower(), min(sample_rate(fs), FS_SEARCH) / 2
+    if not 0 <= low_hz < high_hz <= top:
+        raise ValueError(f"band {low_hz!r} to {high_hz!r} Hz: expected 0 <= low_hz < high_hz <= {top:g} Hz, "
+                         f"half the sample rate (at most {FS_SEARCH} Hz)")
+    audio = at_search_rate(cleaned(mono(audio), fs), fs)
     recording = Recording(audio)
     read, taken = [], []
     # The positive-frequency half of the real audio is searched, at half amplitude.
-    for heard in strongest_apart(recording, grid_carriers(audio, FS_SEARCH, low_hz, high_hz), power, []):
+    for heard in strongest_apart(recording, grid_carriers(audio, FS_SEARCH, low_hz, high_hz), mode, []):
         if taken:
-            heard = hear(recording, heard.carrier_hz, power)   # the recording has changed under it
+            heard = hear(recording, heard.carrier_hz, heard.mode)   # the recording has changed under it
         if heard is not None:
-            text, strong = read_signal(recording, heard, mode)
-            read.append((heard, text))
-            taken += [heard.carrier_hz] if strong else []
+            read.append((heard, read_signal(recording, heard)))
+            taken += [heard.carrier_hz] if heard.strong else []
     # What a strong signal hid beside it, searched for in its baseband now that it is gone.
     hidden = {c + f for c in taken for f in grid_carriers(recording.baseband(c), FS_BASEBAND, -SEARCH_AGAIN_HZ,
                                                           SEARCH_AGAIN_HZ) if low_hz <= c + f <= high_hz}
-    for heard in strongest_apart(recording, hidden, power, read):
-        read.append((heard, read_signal(recording, heard, mode)[0]))
+    for heard in strongest_apart(recording, hidden, mode, read):
+        read.append((heard, read_signal(recording, heard)))
     read.sort(key=lambda r: r[0].strength, reverse=True)
-    signals = [{"carrier_hz": heard.carrier_hz, "text": text} for heard, text in read if text]
+    signals = [{"carrier_hz": heard.carrier_hz, "text": text} for heard, text in read if text and heard.mode == mode]
     if near_hz is None:
         return signals
     nearest = sorted(signals, key=lambda s: abs(s["carrier_hz"] - near_hz))[:1]
