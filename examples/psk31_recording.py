@@ -5,15 +5,15 @@ in hertz.
 
 The audio (8, 11.025, 12, 44.1 or 48 kHz, mono or stereo, which is mixed to mono; NaN, infinite and
 outlying samples count as a gap) is rid of its DC and resampled to 8 kHz, where `psk31_sync` finds
-the carriers on its 31.25 Hz grid. Each signal is then mixed to a 1 kHz baseband, its carrier refined from the line
-that the squared signal (fourth power for QPSK31) holds and followed through the recording, and a
-squelch opened where its level stands clear of the noise beside it. The symbol timing is measured
-every few seconds and the baseband resampled onto a steady symbol grid, so one `Psk31Stream` reads
-the whole signal however far the sender's clock is off; characters are kept only where the
-squelch was open for every symbol they span. Signals are read strongest first; each strong one is
-rebuilt from its symbols, in its own mode whichever was asked for, and taken out of the recording,
-and the carrier search run again beside it, so a weak signal next to a strong one is read without
-the strong one's sidebands.
+the carriers on its 31.25 Hz grid. Each signal is mixed to a 1 kHz baseband, its carrier refined
+from the line that its squared samples (fourth power for QPSK31) hold and followed through the
+recording, and a squelch opened where its level stands clear of the noise beside it. The symbol
+timing is measured every few seconds and the baseband resampled onto a steady symbol grid, so one
+`Psk31Stream` reads the whole signal however far the sender's clock is off; a character is kept
+only where the squelch was open for all its symbols. Signals are read strongest first; a strong
+one is read in its own mode, whichever was asked for, rebuilt from its symbols and taken out of
+the recording, and the carrier search run again beside it, so a weak signal next to a strong one
+is read without the strong one's sidebands. Only signals of the mode asked for are returned.
 """
 
 import sys
@@ -21,7 +21,7 @@ from dataclasses import dataclass
 from fractions import Fraction
 
 import numpy as np
-from scipy.signal import lfilter, oaconvolve, resample_poly
+from scipy.signal import oaconvolve, resample_poly
 
 import kavro_sdr
 from recording_input import mono, read_wav, sample_rate
@@ -39,47 +39,45 @@ NEIGHBOUR_HZ = 80.0        # where the noise beside a signal is measured, either
 TIMING_OFFSET = 0.125      # where the demodulator starts in each symbol, in symbols
 DEMOD_CUTOFF_HZ = 16.0     # the demodulator's input filter: narrower than the signal, measured best
 MIN_SPACING_HZ = 35.0      # of two carriers closer than this, the weaker is taken for the other's
-CLEAR_DB = 10.0            # a signal this far above its noise is taken out of the recording once read,
-                           # and the squelch's edges follow its symbols' own levels
+CLEAR_DB = 10.0            # a signal this far above its noise is heard in its own mode, taken out of the
+                           # recording once read, and the squelch's edges follow its symbols' own levels
 SEARCH_AGAIN_HZ = 125.0    # how far either side of a signal taken out the carrier search is run again
 NEAR_HZ = 20.0             # how far from near_hz the carrier it picks may lie
 OUTLIER_LEVEL = 1e6        # samples this many times the recording's typical level count as a gap
-DC_CUTOFF_HZ = 5.0         # the DC-blocking high-pass filter's corner
 
 
 POWER = {"bpsk": 2, "qpsk": 4}   # the power of a signal's samples that holds a line at its carrier
 
 
-def _code_lengths():
-    """Bits of a character with the two zeros either side of it, per byte value: a character
-    counts only when the squelch was open from the end of the one before."""
-    lengths = np.zeros(256, int)
-    for byte in range(32, 127):
-        encoder = kavro_sdr.VaricodeEncoder()
-        encoder.push_byte(byte)
-        lengths[byte] = len(encoder.drain_bits()) + 4
-    return lengths
+def code_length(byte):
+    """Bits of a character with the two zeros either side of it: a character counts only when the
+    squelch was open from the end of the one before."""
+    encoder = kavro_sdr.VaricodeEncoder()
+    encoder.push_byte(byte)
+    return len(encoder.drain_bits()) + 4
 
 
-CODE_LENGTHS = _code_lengths()
+CODE_LENGTHS = np.array([code_length(byte) for byte in range(256)])
 
 
 @dataclass
 class Heard:
     """A signal found in the recording: its mode, its carrier, the carrier's drift away from it
-    (radians per baseband sample), the squelch's verdict, level per symbol and noise level, and
-    whether it stands CLEAR_DB above that noise."""
+    (radians per baseband sample) and the squelch's verdict, level per symbol and noise level."""
     mode: str
     carrier_hz: float
     drift: np.ndarray
     open_syms: np.ndarray
     level: np.ndarray
     floor: float
-    strong: bool
 
     @property
     def strength(self):
         return float(self.level[self.open_syms].mean())
+
+    @property
+    def strong(self):
+        return self.strength >= self.floor * 10 ** (CLEAR_DB / 10)
 
 
 class Recording:
@@ -101,8 +99,7 @@ class Recording:
         return bins, np.exp(-2j * np.pi * rest * np.arange(m) / FS_BASEBAND)
 
     def baseband(self, carrier_hz):
-        """FS_BASEBAND samples mixed down by carrier_hz (bins below 0 Hz are the conjugates of
-        those above)."""
+        """FS_BASEBAND samples mixed down by carrier_hz (bins below 0 Hz conjugate those above)."""
         bins, mix = self._window(carrier_hz)
         picked = self.spectrum[np.abs(bins)]
         picked[bins < 0] = np.conj(picked[bins < 0])
@@ -111,24 +108,19 @@ class Recording:
     def take_out(self, carrier_hz, component):
         """Subtracts a signal given as its baseband at carrier_hz."""
         bins, mix = self._window(carrier_hz)
-        padded = np.zeros(bins.size, complex)
-        padded[:component.size] = component
-        taken = np.fft.fft(padded / mix) * (self.n / bins.size)
+        taken = np.fft.fft(np.pad(component, (0, bins.size - component.size)) / mix) * (self.n / bins.size)
         self.spectrum[bins[bins >= 0]] -= taken[bins >= 0]
 
 
-def cleaned(audio, fs):
-    """The audio about its median, scaled to a typical level of 1 so that neither its squares nor
-    the single-precision carrier search overflow or underflow, with NaN, infinite and outlying
-    samples set to zero (a gap), and what is left of its DC taken out as a radio's audio path
-    does, by a high-pass filter that starts as if the first sample had always been there."""
+def cleaned(audio):
+    """The audio less its DC (its median: the recording's ends make no steps that reach the signals)
+    at a typical level of 1, so that neither its squares nor the single-precision carrier search
+    overflow or underflow; NaN, infinite and outlying samples are set to zero, a gap."""
     finite = np.isfinite(audio)
     centred = np.where(finite, audio - (np.median(audio[finite]) if finite.any() else 0.0), 0.0)
     magnitude = np.abs(centred)
     typical = (np.percentile(magnitude, 99) if audio.size else 0.0) or magnitude.max(initial=1.0)
-    kept = np.where(magnitude <= OUTLIER_LEVEL * typical, centred / typical, 0.0)
-    pole = np.exp(-2 * np.pi * DC_CUTOFF_HZ / sample_rate(fs))
-    return lfilter([1, -1], [1, -pole], kept, zi=[-kept[0]])[0] if kept.size else kept
+    return np.where(magnitude <= OUTLIER_LEVEL * typical, centred / typical, 0.0)
 
 
 def at_search_rate(audio, fs):
@@ -160,9 +152,8 @@ def moving_mean(x, n):
 
 def refine_carrier(bb, power):
     """The offset in hertz of a carrier near 0 Hz in baseband `bb`, from the line that its squared
-    (BPSK) or fourth-power (QPSK) samples hold at power x the offset. Reversals put lines BAUD apart
-    either side of that one, each weaker than it: where the line found has a stronger one BAUD from
-    it, the carrier lies there (the search's grid point was nearer a reversal line than the carrier)."""
+    (BPSK) or fourth-power (QPSK) samples hold at power x the offset. Reversals put weaker lines BAUD
+    either side of it: where one of those is found (bb mixed down nearer it), the carrier is BAUD on."""
     wide = lowpass(bb, 40.0, FS_BASEBAND) ** power
     n = 1 << (2 * wide.size - 1).bit_length()
     spectrum = np.abs(np.fft.fft(wide, n))
@@ -182,15 +173,18 @@ def gated(bb, open_syms, power):
     return (lowpass(bb, 40.0, FS_BASEBAND)[:open_syms.size * SPS] * np.repeat(open_syms, SPS)) ** power
 
 
-def own_mode(bb, open_syms):
-    """The mode of a clear signal at 0 Hz in bb: QPSK31's squared samples hold a line at its
-    carrier only from its reversals, BPSK31's hold it throughout, as both its fourth powers do."""
-    def line_share(power):
-        samples = gated(bb, open_syms, power)
-        spectrum = np.abs(np.fft.fft(samples))
-        near = np.abs(np.fft.fftfreq(samples.size, 1 / FS_BASEBAND)) <= power * 24.0
-        return spectrum[near].max() / max(np.abs(samples).sum(), 1e-300)
-    return "qpsk" if line_share(2) < line_share(4) / 2 else "bpsk"
+def line_share(samples, reach_hz):
+    """The share of the samples' summed magnitude that their strongest line near 0 Hz holds."""
+    near = np.abs(np.fft.fftfreq(samples.size, 1 / FS_BASEBAND)) <= reach_hz
+    return np.abs(np.fft.fft(samples))[near].max() / max(np.abs(samples).sum(), 1e-300)
+
+
+def own_mode(bb, open_syms, snr):
+    """The mode of a signal at 0 Hz in bb, snr (a power ratio r) above its noise: BPSK31's squared
+    line holds (r^2 + 4r + 2) / (r^2 + r) times the share its fourth-power line does; QPSK31's only
+    its reversals and steady carrier, a fraction of that (a half in 8 characters, a fifth in 60)."""
+    squared, fourth = (line_share(gated(bb, open_syms, power), power * 24.0) for power in (2, 4))
+    return "qpsk" if squared < 0.8 * (snr ** 2 + 4 * snr + 2) / (snr ** 2 + snr) * fourth else "bpsk"
 
 
 def drift_phase(bb, power, open_syms):
@@ -240,10 +234,9 @@ def squelch(bb):
 
 def trimmed(open_syms, level, floor):
     """open_syms with the end symbols of each run whose median stands CLEAR_DB above the noise
-    closed while their own level stands less than a quarter of the way from the noise to that
-    median (a reversal, the quietest symbol, is half way): the means either side of a symbol that
-    a strong signal fills by a sliver still stand above the noise, and the demodulator reads
-    noise there."""
+    closed while their level stands less than a quarter of the way from the noise to that median
+    (a reversal, the quietest symbol, is half way): the squelch's means still open a symbol that a
+    strong signal fills by a sliver, and the demodulator reads noise there."""
     edges = np.flatnonzero(np.diff(np.concatenate([[0], open_syms.astype(np.int8), [0]])))
     trimmed_syms = open_syms.copy()
     for start, end in zip(edges[::2], edges[1::2]):
@@ -255,10 +248,10 @@ def trimmed(open_syms, level, floor):
     return trimmed_syms
 
 
-def hear(recording, coarse_hz, mode, apart_from=()):
-    """The signal near coarse_hz, or None where the squelch never opens or its carrier lies closer
-    than MIN_SPACING_HZ to one of apart_from. It is heard in `mode`, but in its own if it is strong
-    enough to be taken out of the recording (a weaker one's lines tell its mode less surely)."""
+def hear(recording, coarse_hz, mode, apart_from=(), tell_mode=False):
+    """The signal near coarse_hz as one of `mode`, or None where the squelch never opens or its
+    carrier lies closer than MIN_SPACING_HZ to one of apart_from. With tell_mode, a strong one is
+    heard in the mode its lines give (lines beside a stronger signal not yet taken out mislead)."""
     carrier = coarse_hz + refine_carrier(recording.baseband(coarse_hz), POWER[mode])
     if any(abs(carrier - c) < MIN_SPACING_HZ for c in apart_from):
         return None
@@ -266,19 +259,15 @@ def hear(recording, coarse_hz, mode, apart_from=()):
     open_syms, level, floor = squelch(bb)
     if not open_syms.any():
         return None
-    strong = level[open_syms].mean() >= floor * 10 ** (CLEAR_DB / 10)
-    if strong and own_mode(bb, open_syms) != mode:
-        mode = own_mode(bb, open_syms)
-        carrier += refine_carrier(bb, POWER[mode])
-        bb = recording.baseband(carrier)
-        open_syms, level, floor = squelch(bb)
-    return Heard(mode, carrier, drift_phase(bb, POWER[mode], open_syms), open_syms, level, floor, strong)
+    heard = Heard(mode, carrier, drift_phase(bb, POWER[mode], open_syms), open_syms, level, floor)
+    if tell_mode and heard.strong and (own := own_mode(bb, open_syms, heard.strength / floor - 1)) != mode:
+        return hear(recording, carrier, own) or heard
+    return heard
 
 
 def symbol_starts(bb, open_syms):
-    """The time of a symbol start (seconds, unwrapped) at the middle of every timing window, from the
-    31.25 Hz component of the envelope, which peaks at the symbol starts; only symbols where the
-    squelch is open count."""
+    """The time of a symbol start (seconds, unwrapped) amid each timing window, from the 31.25 Hz
+    component of the envelope, which peaks at the symbol starts, over the symbols the squelch opens."""
     envelope = np.abs(lowpass(bb, 25.0, FS_BASEBAND)) ** 2
     envelope = envelope[:open_syms.size * SPS] * np.repeat(open_syms, SPS)
     tone = envelope * np.exp(-2j * np.pi * BAUD * np.arange(envelope.size) / FS_BASEBAND)
@@ -315,9 +304,8 @@ def read_text(grid, at, heard):
     """The characters `Psk31Stream` reads from the grid whose symbols the squelch held open
     from the end of the character before to the end of the character itself."""
     n_syms = grid.size // SPS
-    # A grid symbol is open where the recording's symbol at its middle is, and where that one
-    # stands CLEAR_DB above the noise, also those at its start and end: a signal that clear still
-    # opens the squelch on a symbol it fills by a sliver.
+    # A grid symbol is open where the recording's symbol amid it is, and where that one stands
+    # CLEAR_DB above the noise, also those at its ends (a symbol filled by a sliver opens the squelch).
     read_from = np.minimum(at.astype(int) // SPS, heard.open_syms.size - 1)
     middle = read_from[SPS // 2::SPS][:n_syms]
     ends = heard.open_syms[read_from[:n_syms * SPS:SPS]] & heard.open_syms[read_from[SPS - 1::SPS][:n_syms]]
@@ -338,8 +326,7 @@ def read_text(grid, at, heard):
 
 def symbol_values(grid, mode):
     """The sender's symbol values (1, j, -1 or -j, up to a common phase) from the demodulator's
-    decision on each phase step: a kept or reversed phase (BPSK31), or the quarter turn nearest
-    the measured step (QPSK31)."""
+    decisions: a kept or reversed phase (BPSK31), or the quarter turn nearest each step (QPSK31)."""
     if mode == "qpsk":
         steps = np.asarray(kavro_sdr.Qpsk31Demod(float(FS_BASEBAND), 0.0, 1.0).process(grid)).reshape(-1, 2)
         quarters = np.round(np.arctan2(steps[:, 1], steps[:, 0]) / (np.pi / 2)).astype(int)
@@ -349,9 +336,8 @@ def symbol_values(grid, mode):
 
 
 def symbol_runs(position, open_syms):
-    """Each open run of the squelch as (first symbol, symbol past the last): the whole positions
-    nearest its ends, as the sender starts and stops on symbol boundaries and the squelch trims a
-    symbol the signal fills less than a quarter of."""
+    """Each open run of the squelch as (first symbol, symbol past the last), at the whole positions
+    nearest its ends: the sender starts and stops on symbol boundaries."""
     edges = np.flatnonzero(np.diff(np.concatenate([[0], open_syms.astype(np.int8), [0]]))) * SPS
     whole = np.round(position[np.minimum(edges, position.size - 1)]).astype(int)
     return [(first, end) for first, end in zip(whole[::2], whole[1::2]) if 1 <= first < end]
@@ -379,21 +365,21 @@ def fitted_gain(bb, shape):
     return np.interp(t, centres, gains[used].real) + 1j * np.interp(t, centres, gains[used].imag)
 
 
-def rebuilt(bb, grid, at, open_syms, mode):
+def rebuilt(bb, grid, at, heard):
     """The signal in bb (carrier at 0 Hz) as its sender made it from the symbols decided on the
     grid, each run of them at the gain fitted to it. A run starts where it fits best within a
     symbol of where the squelch opens, from the value (a quarter or half turn from its first) that
     fits best, since the demodulator decided that step against noise, and ends where it fits best."""
-    values = symbol_values(grid, mode)
+    values = symbol_values(grid, heard.mode)
     position = np.interp(np.arange(bb.size), at, np.arange(at.size)) / SPS + TIMING_OFFSET
-    turns = [1, 1j, -1, -1j] if mode == "qpsk" else [1, -1]
+    turns = [1, 1j, -1, -1j] if heard.mode == "qpsk" else [1, -1]
     component, gain = np.zeros_like(bb), np.zeros_like(bb)
 
     def misfit(trial, first, end, around):
         near = np.flatnonzero(np.abs(position - around) < 2)
         return np.sum(np.abs(bb[near] - gain[near] * run_waveform(trial, position, first, end, near)) ** 2)
 
-    for first, end in symbol_runs(position, open_syms):
+    for first, end in symbol_runs(position, heard.open_syms):
         end = min(end, values.size)
         span = np.flatnonzero((position >= first - 2) & (position < end + 2))
         gain[span] = fitted_gain(bb[span], run_waveform(values, position, first, end, span))
@@ -417,7 +403,7 @@ def read_signal(recording, heard):
     grid, at = steady_grid(bb, heard)
     text = read_text(grid, at, heard)
     if heard.strong:
-        recording.take_out(heard.carrier_hz, rebuilt(bb, grid, at, heard.open_syms, heard.mode) * np.exp(1j * heard.drift))
+        recording.take_out(heard.carrier_hz, rebuilt(bb, grid, at, heard) * np.exp(1j * heard.drift))
     return text
 
 
@@ -451,23 +437,23 @@ def decode_recording(audio, fs, mode="bpsk", low_hz=200.0, high_hz=3400.0, near_
     kavro_sdr.Psk31Stream(mode, float(FS_BASEBAND), 0.0)   # an unknown mode word fails here, at once
     mode, top = mode.lower(), min(sample_rate(fs), FS_SEARCH) / 2
     if not 0 <= low_hz < high_hz <= top:
-        raise ValueError(f"band {low_hz!r} to {high_hz!r} Hz: expected 0 <= low_hz < high_hz <= {top:g} Hz, "
-                         f"half the sample rate (at most {FS_SEARCH} Hz)")
-    audio = at_search_rate(cleaned(mono(audio), fs), fs)
+        raise ValueError(f"band {low_hz!r} to {high_hz!r} Hz: expected 0 <= low_hz < high_hz <= {top:g} Hz")
+    audio = at_search_rate(cleaned(mono(audio)), fs)
     recording = Recording(audio)
     read, taken = [], []
     # The positive-frequency half of the real audio is searched, at half amplitude.
-    for heard in strongest_apart(recording, grid_carriers(audio, FS_SEARCH, low_hz, high_hz), mode, []):
-        if taken:
-            heard = hear(recording, heard.carrier_hz, heard.mode)   # the recording has changed under it
+    for found in strongest_apart(recording, grid_carriers(audio, FS_SEARCH, low_hz, high_hz), mode, []):
+        heard = hear(recording, found.carrier_hz, mode, tell_mode=True)   # the recording may have changed
         if heard is not None:
             read.append((heard, read_signal(recording, heard)))
             taken += [heard.carrier_hz] if heard.strong else []
     # What a strong signal hid beside it, searched for in its baseband now that it is gone.
     hidden = {c + f for c in taken for f in grid_carriers(recording.baseband(c), FS_BASEBAND, -SEARCH_AGAIN_HZ,
                                                           SEARCH_AGAIN_HZ) if low_hz <= c + f <= high_hz}
-    for heard in strongest_apart(recording, hidden, mode, read):
-        read.append((heard, read_signal(recording, heard)))
+    for found in strongest_apart(recording, hidden, mode, read):
+        heard = hear(recording, found.carrier_hz, mode, tell_mode=True)
+        if heard is not None:
+            read.append((heard, read_signal(recording, heard)))
     read.sort(key=lambda r: r[0].strength, reverse=True)
     signals = [{"carrier_hz": heard.carrier_hz, "text": text} for heard, text in read if text and heard.mode == mode]
     if near_hz is None:
