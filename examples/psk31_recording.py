@@ -11,9 +11,9 @@ recording, and a squelch opened where its level stands clear of the noise beside
 timing is measured every few seconds and the baseband resampled onto a steady symbol grid, so one
 `Psk31Stream` reads the whole signal however far the sender's clock is off; a character is kept
 only where the squelch was open for all its symbols. Signals are read strongest first; a strong
-one is read in its own mode, whichever was asked for, rebuilt from its symbols and taken out of
-the recording, and the carrier search run again beside it, so a weak signal next to a strong one
-is read without the strong one's sidebands. Only signals of the mode asked for are returned.
+one is read in its own mode (only those of the mode asked for are returned), rebuilt from its
+symbols and taken out of the recording, and the carrier search run again beside it, so a weak
+signal next to a strong one is read without the strong one's sidebands.
 """
 
 import sys
@@ -21,7 +21,7 @@ from dataclasses import dataclass
 from fractions import Fraction
 
 import numpy as np
-from scipy.signal import oaconvolve, resample_poly
+from scipy.signal import lfilter, oaconvolve, resample_poly
 
 import kavro_sdr
 from recording_input import mono, read_wav, sample_rate
@@ -44,6 +44,7 @@ CLEAR_DB = 10.0            # a signal this far above its noise is heard in its o
 SEARCH_AGAIN_HZ = 125.0    # how far either side of a signal taken out the carrier search is run again
 NEAR_HZ = 20.0             # how far from near_hz the carrier it picks may lie
 OUTLIER_LEVEL = 1e6        # samples this many times the recording's typical level count as a gap
+DC_BLOCK_HZ = 5.0          # the corner of the DC blocker, a first-order high-pass filter
 
 
 POWER = {"bpsk": 2, "qpsk": 4}   # the power of a signal's samples that holds a line at its carrier
@@ -112,15 +113,18 @@ class Recording:
         self.spectrum[bins[bins >= 0]] -= taken[bins >= 0]
 
 
-def cleaned(audio):
-    """The audio less its DC (its median: the recording's ends make no steps that reach the signals)
-    at a typical level of 1, so that neither its squares nor the single-precision carrier search
-    overflow or underflow; NaN, infinite and outlying samples are set to zero, a gap."""
+def cleaned(audio, fs):
+    """The audio about its median at a typical level of 1 (so that neither its squares nor the
+    carrier search overflow or underflow), NaN, infinite and outlying samples set to zero (a gap),
+    through a radio's DC blocker started as if the first sample had always been there: DC left at
+    the recording's ends would make steps whose spectrum reaches the signals."""
     finite = np.isfinite(audio)
     centred = np.where(finite, audio - (np.median(audio[finite]) if finite.any() else 0.0), 0.0)
     magnitude = np.abs(centred)
     typical = (np.percentile(magnitude, 99) if audio.size else 0.0) or magnitude.max(initial=1.0)
-    return np.where(magnitude <= OUTLIER_LEVEL * typical, centred / typical, 0.0)
+    kept = np.where(magnitude <= OUTLIER_LEVEL * typical, centred / typical, 0.0)
+    pole = np.exp(-2 * np.pi * DC_BLOCK_HZ / sample_rate(fs))
+    return lfilter([1, -1], [1, -pole], kept, zi=[-kept[0]])[0] if kept.size else kept
 
 
 def at_search_rate(audio, fs):
@@ -138,8 +142,7 @@ def lowpass(x, cutoff_hz, fs, taps=201):
 
 def symbol_means(x):
     """Mean of x over each whole symbol."""
-    n = x.size // SPS
-    return x[:n * SPS].reshape(n, SPS).mean(axis=1)
+    return x[:x.size - x.size % SPS].reshape(-1, SPS).mean(axis=1)
 
 
 def moving_mean(x, n):
@@ -275,8 +278,7 @@ def symbol_starts(bb, open_syms):
     edges = np.linspace(0, open_syms.size, n_windows + 1).astype(int)
     components = np.array([tone[a * SPS:b * SPS].sum() for a, b in zip(edges[:-1], edges[1:])])
     counts = np.array([open_syms[a:b].sum() for a, b in zip(edges[:-1], edges[1:])])
-    # Each estimate also takes its neighbours' windows: the start moves by 1/8 symbol in 40 s at
-    # 100 ppm, so the three windows agree while their sum holds three times the symbols.
+    # Each estimate sums three windows, which agree: at 100 ppm the start moves 1/8 symbol in 40 s.
     smoothed, counted = (np.pad(x, 1)[:-2] + x + np.pad(x, 1)[2:] for x in (components, counts))
     valid = counted >= TIMING_WINDOW // 2
     if not valid.any():
@@ -438,7 +440,7 @@ def decode_recording(audio, fs, mode="bpsk", low_hz=200.0, high_hz=3400.0, near_
     mode, top = mode.lower(), min(sample_rate(fs), FS_SEARCH) / 2
     if not 0 <= low_hz < high_hz <= top:
         raise ValueError(f"band {low_hz!r} to {high_hz!r} Hz: expected 0 <= low_hz < high_hz <= {top:g} Hz")
-    audio = at_search_rate(cleaned(mono(audio)), fs)
+    audio = at_search_rate(cleaned(mono(audio), fs), fs)
     recording = Recording(audio)
     read, taken = [], []
     # The positive-frequency half of the real audio is searched, at half amplitude.
@@ -463,13 +465,11 @@ def decode_recording(audio, fs, mode="bpsk", low_hz=200.0, high_hz=3400.0, near_
 
 
 if __name__ == "__main__":
+    mode = sys.argv[2] if len(sys.argv) > 2 else "bpsk"
     if len(sys.argv) > 1:
         audio, fs = read_wav(sys.argv[1])
-        mode = sys.argv[2] if len(sys.argv) > 2 else "bpsk"
     else:
-        fs, mode = 8000.0, "bpsk"
-        rng = np.random.default_rng(1)
-        audio = rng.normal(0, 0.05, 12 * 8000)
+        fs, audio = 8000.0, np.random.default_rng(1).normal(0, 0.05, 12 * 8000)
         for carrier, text, at in [(1234.0, b"CQ CQ de K1ABC K1ABC pse k", 4077), (1500.0, b"K1ABC de W9XYZ", 12000)]:
             sent = kavro_sdr.Bpsk31Mod(fs, carrier, 1.0).modulate_text(text).real
             audio[at:at + sent.size] += sent

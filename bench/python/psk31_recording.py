@@ -156,13 +156,18 @@ def other_mode_and_first_sample():
 
 
 def dc_offset():
-    """The 90 s text at Eb/N0 10 dB on a DC offset 30 and 100 times its amplitude."""
+    """The 90 s text at Eb/N0 10 dB on a DC offset 30 and 100 times its amplitude, steady or
+    wandering (100 x sin(2 pi 0.1 Hz t))."""
     text = ENGLISH[:480]
     print(f"\nThe 90 s text at Eb/N0 10 dB on a DC offset, CER (mean of {SEEDS} recordings)")
-    for offset in (0, 30, 100):
-        rates = [support.edit_distance((recipe.decode_recording(recording(text, 10, 0, seed) + offset, FS) or
-                                        [{"text": ""}])[0]["text"].encode(), text) / len(text) for seed in range(SEEDS)]
-        print(f"offset {offset:3d} x the amplitude: {100 * np.mean(rates):.2f}%")
+    wander = 100 * np.sin(2 * np.pi * 0.1 * np.arange(200 * FS) / FS)
+    for name, offset in [("none", 0), ("30 x the amplitude", 30), ("100 x", 100), ("100 x, wandering at 0.1 Hz", wander)]:
+        rates = []
+        for seed in range(SEEDS):
+            audio = recording(text, 10, 0, seed)
+            signals = recipe.decode_recording(audio + (offset if np.isscalar(offset) else offset[:audio.size]), FS)
+            rates.append(support.edit_distance(signals[0]["text"].encode() if signals else b"", text) / len(text))
+        print(f"{name:27s} {100 * np.mean(rates):.2f}%")
 
 
 def near_hz():
