@@ -85,10 +85,11 @@ def test_weak_signal_beside_a_strong_one():
 
 
 def test_near_hz_picks_the_carrier_nearest_it():
-    """The signal whose carrier lies within 20 Hz of near_hz and nearest it, with its text (not the
-    line that the preamble's reversals leave 15.6 Hz above the carrier)."""
-    sent = k.Bpsk31Mod(8000.0, 1234.0, 1.0).modulate_text(b"CQ CQ de K1ABC K1ABC pse k").real
-    audio = placed(160000, (sent, 5000)) + np.random.default_rng(0).normal(0, 0.05, 160000)
+    """The signal whose carrier lies within 20 Hz of near_hz and nearest it, with its text, in a
+    recording that starts on its preamble and holds no steady carrier after its text: not a line
+    that the preamble's reversals leave 15.6 Hz either side of the carrier (they leave none on it)."""
+    sent = k.Bpsk31Mod(8000.0, 1234.0, 1.0).modulate_text(b"CQ CQ de K1ABC K1ABC pse k ", 32, 0).real
+    audio = placed(160000, (sent, 0)) + np.random.default_rng(0).normal(0, 0.05, 160000)
     [signal] = decode(audio, 8000, near_hz=1234.0)
     assert signal["text"] == "CQ CQ de K1ABC K1ABC pse k" and signal["carrier_hz"] == pytest.approx(1234, abs=0.1)
     assert decode(audio, 8000, near_hz=1256.0) == []
@@ -106,13 +107,19 @@ def test_drifting_carrier():
     assert signal["text"].encode() == text
 
 
-def test_qpsk31():
-    """QPSK31 at Eb/N0 14 dB beside a signal 20 dB stronger 60 Hz below it: both texts whole."""
-    text, loud_text = ENGLISH[:60], ENGLISH[100:200]
+def test_qpsk31_beside_both_modes():
+    """QPSK31 at Eb/N0 14 dB 60 Hz above a QPSK31 signal 20 dB stronger, and BPSK31 at 14 dB 60 Hz
+    below it: in qpsk mode both QPSK31 texts whole; in bpsk mode the BPSK31 text whole, read
+    without the sidebands of the strong QPSK31 signal, which is taken out in its own mode and not
+    printed as BPSK31 garbage."""
+    text, loud_text, bpsk_text = ENGLISH[:60], ENGLISH[100:200], ENGLISH[300:360]
     weak = k.Qpsk31Mod(8000.0, 1060.0, 1.0).modulate_text(text).real
     strong = k.Qpsk31Mod(8000.0, 1000.0, 10.0).modulate_text(loud_text).real
-    audio = with_noise(placed(strong.size + 8000, (strong, 3000), (weak, 20000)), weak, 14, np.random.default_rng(0))
+    bpsk = clocked_audio(bpsk_text, 940.0, 0, 2.0)
+    audio = placed(strong.size + 8000, (strong, 3000), (weak, 20000), (bpsk, 11000))
+    audio = with_noise(audio, weak, 14, np.random.default_rng(0))
     assert [s["text"].encode() for s in decode(audio, 8000, "qpsk")] == [loud_text, text]
+    assert [s["text"].encode() for s in decode(audio, 8000, "bpsk")] == [bpsk_text]
 
 
 def test_a_signal_cut_mid_text_gives_no_character_after_the_cut():
@@ -140,7 +147,9 @@ def test_a_signal_cut_mid_text_gives_no_character_after_the_cut():
     lambda x: x * 1e-300,
     lambda x: np.stack([x, 0.5 * x]),                                  # stereo as rows
     lambda x: np.stack([x, 0.5 * x], axis=1),                          # and as columns
-], ids=["nan", "inf", "huge", "1e300", "1e-300", "stereo_rows", "stereo_columns"])
+    lambda x: x + 100,                                                  # a DC offset 100 x the signal
+    lambda x: x + 100 * np.sin(2 * np.pi * 0.1 * np.arange(x.size) / 8000),   # and one that wanders
+], ids=["nan", "inf", "huge", "1e300", "1e-300", "stereo_rows", "stereo_columns", "dc", "wandering_dc"])
 def test_bad_audio_is_read_around(spoil):
     text = ENGLISH[:80]
     sent = clocked_audio(text, 1234.5, 0)
@@ -149,11 +158,16 @@ def test_bad_audio_is_read_around(spoil):
     assert signal["text"].encode() == text
 
 
-@pytest.mark.parametrize("shape, fs, message", [
-    ((2, 2), 8000, "shape"), ((2, 2, 8000), 8000, "shape"),
-    ((8000,), 0, "sample rate"), ((8000,), -8000, "sample rate"), ((8000,), np.nan, "sample rate"),
-    ((8000,), np.inf, "sample rate"),
+@pytest.mark.parametrize("shape, fs, band, message", [
+    ((2, 2), 8000, {}, "shape"), ((2, 2, 8000), 8000, {}, "shape"),
+    ((8000,), 0, {}, "sample rate"), ((8000,), -8000, {}, "sample rate"), ((8000,), np.nan, {}, "sample rate"),
+    ((8000,), np.inf, {}, "sample rate"),
+    ((8000,), 8000, {"high_hz": 4100.0}, "band 200.0 to 4100.0 Hz"),          # beyond the Nyquist frequency
+    ((8000,), 6000, {"high_hz": 3400.0}, "band 200.0 to 3400.0 Hz.*3000 Hz"),
+    ((8000,), 48000, {"high_hz": 6000.0}, "band"),                             # the recipe reads 8 kHz
+    ((8000,), 8000, {"low_hz": 3000.0, "high_hz": 2000.0}, "band"), ((8000,), 8000, {"low_hz": -100.0}, "band"),
+    ((8000,), 8000, {"high_hz": np.nan}, "band"),
 ])
-def test_bad_input_is_refused(shape, fs, message):
+def test_bad_input_is_refused(shape, fs, band, message):
     with pytest.raises(ValueError, match=message):
-        decode(np.zeros(shape), fs)
+        decode(np.zeros(shape), fs, **band)
