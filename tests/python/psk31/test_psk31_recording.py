@@ -84,6 +84,22 @@ def test_weak_signal_beside_a_strong_one():
     assert decode(audio, 8000, near_hz=1010.0) == [signal]
 
 
+def test_only_a_clear_signal_is_taken_out_once_read():
+    """A signal at Eb/N0 14 dB, 13 dB above its noise in its 50 Hz, is read and taken out of the
+    recording, leaving less than -25 dB of its power behind; one at 8 dB, 7.5 dB above its noise,
+    is read and left as it was (its symbols are not sure enough to rebuild it from)."""
+    text = ENGLISH[:40]
+    sent = clocked_audio(text, 1500.0, 0, 1.0)
+    clean = placed(sent.size + 16000, (sent, 8000))
+    for eb_n0 in (14, 8):
+        audio = with_noise(clean, sent, eb_n0, np.random.default_rng(1))
+        kept = recording.Recording(audio)
+        assert recording.read_signal(kept, recording.hear(kept, 1500.0, "bpsk")).encode() == text
+        taken, true = recording.Recording(audio).spectrum - kept.spectrum, np.fft.rfft(clean, kept.n)
+        left_db = 10 * np.log10(np.sum(np.abs(true - taken) ** 2) / np.sum(np.abs(true) ** 2))
+        assert left_db < -25 if eb_n0 == 14 else not taken.any()
+
+
 def test_near_hz_picks_the_carrier_nearest_it():
     """The signal whose carrier lies within 20 Hz of near_hz and nearest it, with its text, in a
     recording that starts on its preamble and holds no steady carrier after its text: not a line
