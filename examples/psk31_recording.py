@@ -155,20 +155,13 @@ def moving_mean(x, n):
 
 def refine_carrier(bb, power):
     """The offset in hertz of a carrier near 0 Hz in baseband `bb`, from the line that its squared
-    (BPSK) or fourth-power (QPSK) samples hold at power x the offset. Reversals put weaker lines BAUD
-    either side of it: where one of those is found (bb mixed down nearer it), the carrier is BAUD on."""
+    (BPSK) or fourth-power (QPSK) samples hold at power x the offset."""
     wide = lowpass(bb, 40.0, FS_BASEBAND) ** power
     n = 1 << (2 * wide.size - 1).bit_length()
     spectrum = np.abs(np.fft.fft(wide, n))
     freqs = np.fft.fftfreq(n, 1 / FS_BASEBAND)
-
-    def peak(centre, reach):
-        near = np.flatnonzero(np.abs(freqs - centre) <= reach)
-        return near[np.argmax(spectrum[near])]
-
-    found = peak(0.0, power * 24.0)
-    found = max([found] + [peak(freqs[found] + side, 1.0) for side in (-BAUD, BAUD)], key=lambda i: spectrum[i])
-    return float(freqs[found]) / power
+    near = np.abs(freqs) <= power * 24.0
+    return float(freqs[near][np.argmax(spectrum[near])]) / power
 
 
 def gated(bb, open_syms, power):
@@ -445,7 +438,10 @@ def decode_recording(audio, fs, mode="bpsk", low_hz=200.0, high_hz=3400.0, near_
     read, taken = [], []
     # The positive-frequency half of the real audio is searched, at half amplitude.
     for found in strongest_apart(recording, grid_carriers(audio, FS_SEARCH, low_hz, high_hz), mode, []):
-        heard = hear(recording, found.carrier_hz, mode, tell_mode=True)   # the recording may have changed
+        # Heard again: the recording may have changed, and a signal's idle reversals hold lines 15.6 Hz
+        # either side of its carrier, none on it, which its grid point may lie nearer than the carrier;
+        # from there the carrier's own line, stronger, is within reach.
+        heard = hear(recording, found.carrier_hz, mode, tell_mode=True)
         if heard is not None:
             read.append((heard, read_signal(recording, heard)))
             taken += [heard.carrier_hz] if heard.strong else []
