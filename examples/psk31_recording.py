@@ -1,5 +1,4 @@
-"""From a recording to text: every BPSK31 (or QPSK31) signal in real audio, each with its carrier
-in hertz.
+"""From a recording to text: every BPSK31 (or QPSK31) signal in real audio, with its carrier in Hz.
 
     python examples/psk31_recording.py recording.wav [qpsk]
 
@@ -175,12 +174,16 @@ def line_share(samples, reach_hz):
     return np.abs(np.fft.fft(samples))[near].max() / max(np.abs(samples).sum(), 1e-300)
 
 
-def own_mode(bb, open_syms, snr):
+def own_mode(bb, open_syms, snr, mode):
     """The mode of a signal at 0 Hz in bb, snr (a power ratio r) above its noise: BPSK31's squared
-    line holds (r^2 + 4r + 2) / (r^2 + r) times the share its fourth-power line does; QPSK31's only
-    its reversals and steady carrier, a fraction of that (a half in 8 characters, a fifth in 60)."""
+    line holds (r^2 + 4r + 2) / (r^2 + r) times the share its fourth-power line does; QPSK31's a
+    fraction of that, from its reversals and steady carrier (a half in 8 characters, a fifth in 60).
+    `mode` where the fourth-power line holds half its share or less: other signals fill the band."""
     squared, fourth = (line_share(gated(bb, open_syms, power), power * 24.0) for power in (2, 4))
-    return "qpsk" if squared < 0.8 * (snr ** 2 + 4 * snr + 2) / (snr ** 2 + snr) * fourth else "bpsk"
+    as_bpsk = (snr ** 2 + 4 * snr + 2) / (snr ** 2 + snr)
+    if fourth * as_bpsk < 0.4:
+        return mode
+    return "qpsk" if squared < 0.8 * as_bpsk * fourth else "bpsk"
 
 
 def drift_phase(bb, power, open_syms):
@@ -256,7 +259,7 @@ def hear(recording, coarse_hz, mode, apart_from=(), tell_mode=False):
     if not open_syms.any():
         return None
     heard = Heard(mode, carrier, drift_phase(bb, POWER[mode], open_syms), open_syms, level, floor)
-    if tell_mode and heard.strong and (own := own_mode(bb, open_syms, heard.strength / floor - 1)) != mode:
+    if tell_mode and heard.strong and (own := own_mode(bb, open_syms, heard.strength / floor - 1, mode)) != mode:
         return hear(recording, carrier, own) or heard
     return heard
 
@@ -331,11 +334,11 @@ def symbol_values(grid, mode):
 
 
 def symbol_runs(position, open_syms):
-    """Each open run of the squelch as (first symbol, symbol past the last), at the whole positions
-    nearest its ends: the sender starts and stops on symbol boundaries."""
+    """Each open run of the squelch as (first symbol, symbol past the last) at the whole positions
+    nearest its ends, where the sender starts and stops, from symbol 1 (after a first value) on."""
     edges = np.flatnonzero(np.diff(np.concatenate([[0], open_syms.astype(np.int8), [0]]))) * SPS
     whole = np.round(position[np.minimum(edges, position.size - 1)]).astype(int)
-    return [(first, end) for first, end in zip(whole[::2], whole[1::2]) if 1 <= first < end]
+    return [(max(first, 1), end) for first, end in zip(whole[::2], whole[1::2]) if max(first, 1) < end]
 
 
 def run_waveform(values, position, first, end, samples):
@@ -438,9 +441,8 @@ def decode_recording(audio, fs, mode="bpsk", low_hz=200.0, high_hz=3400.0, near_
     read, taken = [], []
     # The positive-frequency half of the real audio is searched, at half amplitude.
     for found in strongest_apart(recording, grid_carriers(audio, FS_SEARCH, low_hz, high_hz), mode, []):
-        # Heard again: the recording may have changed, and a signal's idle reversals hold lines 15.6 Hz
-        # either side of its carrier, none on it, which its grid point may lie nearer than the carrier;
-        # from there the carrier's own line, stronger, is within reach.
+        # Heard again: the recording may have changed, and a grid point nearer a line that reversals put
+        # 15.6 Hz from the carrier refines onto that line, from which the carrier's own is within reach.
         heard = hear(recording, found.carrier_hz, mode, tell_mode=True)
         if heard is not None:
             read.append((heard, read_signal(recording, heard)))
