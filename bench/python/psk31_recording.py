@@ -3,7 +3,8 @@ character error rate against Eb/N0 for a 90 s BPSK31 text, with the sender's clo
 100 ppm fast and slow, beside `Psk31Stream` alone on the noisy complex baseband with exact timing;
 then a 6-minute text at Eb/N0 14 dB with the clock 100 ppm off either way, also with the symbol
 timing measured once for the whole recording instead of every 4 s; a weak signal beside one 20 dB
-stronger; near_hz; and a carrier drifting 5 Hz a minute.
+stronger, of either mode, also from the recording's first sample; a DC offset; near_hz; and a carrier
+drifting 5 Hz a minute.
 The sender's clock error stretches its baseband (np.interp on the 8 kHz baseband, which holds
 nothing above about 100 Hz) and moves its carrier by the same fraction. Each recording has 5 s
 of noise before and after the text; characters decoded there count as errors."""
@@ -79,17 +80,23 @@ def matched(decoded, text):
     return int(ends[end]), len(decoded) - (end - start)
 
 
-def beside_a_strong_one(spacing_hz, eb_n0_db, throughout, seed):
-    """A 24 s text at a random carrier and Eb/N0 with a signal 20 dB stronger spacing_hz above or
-    below it: from 1 s after the recording starts to its end (throughout), or for 12 s amid the
-    text. Returns the audio, the weak carrier and its text."""
+def beside_a_strong_one(spacing_hz, eb_n0_db, throughout, seed, strong_mode="bpsk", weak_first=False):
+    """A 24 s text at a random carrier and Eb/N0 with a signal (BPSK31 or QPSK31) 20 dB stronger
+    spacing_hz above or below it: from 1 s after the recording starts to its end (throughout), or
+    for 12 s amid the text. The text starts 4 s into the recording, or on its first sample
+    (weak_first). Returns the audio, the weak carrier and its text."""
     rng = np.random.default_rng(seed)
     text, carrier = ENGLISH[:120], float(rng.uniform(800, 2000))
     weak = clocked_audio(text, carrier, 0, float(rng.uniform(0, 2 * np.pi)))
     strong_hz = carrier + spacing_hz * rng.choice([-1, 1])
-    strong = 10 * clocked_audio(ENGLISH[300:360 + 240 * throughout], strong_hz, 0, float(rng.uniform(0, 2 * np.pi)))
+    strong_text, strong_phase = ENGLISH[300:360 + 240 * throughout], float(rng.uniform(0, 2 * np.pi))
+    if strong_mode == "qpsk":
+        strong = 10 * np.real(kavro_sdr.Qpsk31Mod(float(FS), strong_hz, 1.0).modulate_text(strong_text)
+                              * np.exp(1j * strong_phase))
+    else:
+        strong = 10 * clocked_audio(strong_text, strong_hz, 0, strong_phase)
     audio = np.zeros(weak.size + 8 * FS)
-    lead = 4 * FS + int(rng.integers(0, FS // 31))
+    lead = 0 if weak_first else 4 * FS + int(rng.integers(0, FS // 31))
     audio[lead:lead + weak.size] += weak
     at = int(rng.integers(0, FS)) if throughout else lead + int(rng.integers(FS, weak.size - strong.size - FS))
     audio[at:at + strong.size] += strong[:audio.size - at]
@@ -120,6 +127,76 @@ def strong_neighbour():
                 rate = f"{100 * np.mean(rates):5.2f}%" if rates else "     -"
                 cells.append(f"{found}/4    {rate}  {max(strays):3d}     {same}/4")
             print(f"{spacing:4d} Hz  {eb_n0:3d} dB     " + "       ".join(cells))
+
+
+def idle_first(seed, lead_s, neighbour):
+    """A BPSK31 text repeated for 26 s after 64 idle reversals, starting `lead_s` into the recording
+    and cut by its end 2 s later (no steady carrier after it), at a random carrier (800-2200 Hz)
+    and phase, Eb/N0 about 25 dB; with `neighbour`, a signal 20 dB stronger 50 Hz above or below it
+    for the whole recording. Returns the audio, the carrier and the text."""
+    rng = np.random.default_rng(seed)
+    text = b"de W9XYZ W9XYZ = tnx for call, rig is 100 w into a dipole, wx cloudy and cold here. btu K1ABC de W9XYZ kn "
+    carrier, phase = float(rng.uniform(800, 2200)), float(rng.uniform(0, 2 * np.pi))
+    sent = np.real(kavro_sdr.Bpsk31Mod(float(FS), carrier, 1.0).modulate_text(text * 3, 64, 0) * np.exp(1j * phase))
+    lead = int(lead_s * FS)
+    audio = np.zeros(lead + 28 * FS)
+    audio[lead:lead + 26 * FS] = sent[:26 * FS]
+    if neighbour:
+        strong = 10 * clocked_audio(ENGLISH * 2, carrier + 50 * rng.choice([-1, 1]), 0, float(rng.uniform(0, 2 * np.pi)))
+        audio += strong[:audio.size]
+    return audio + rng.normal(0, 0.02, audio.size), carrier, text
+
+
+def first_sample():
+    print("\nA transmission whose idle reversals start the recording (and 1 s into it), cut 26 s later: carrier")
+    print("within 1 Hz of the sender's, and beside a signal 20 dB stronger 50 Hz away, found within 1 Hz")
+    for lead_s in (0.0, 1.0):
+        right = sum(any(abs(s["carrier_hz"] - c) < 1 for s in recipe.decode_recording(a, FS))
+                    for a, c, _ in (idle_first(seed, lead_s, False) for seed in range(20)))
+        found = sum(any(abs(s["carrier_hz"] - c) < 1 for s in recipe.decode_recording(a, FS))
+                    for a, c, _ in (idle_first(seed, lead_s, True) for seed in range(8)))
+        print(f"starting {lead_s:.0f} s in: alone {right}/20, beside the stronger one {found}/8")
+
+
+def other_mode_and_first_sample():
+    print("\nThe weak 24 s BPSK31 text (Eb/N0 14 and 30 dB, 4 seeds each) read in bpsk mode beside a signal 20 dB")
+    print("stronger for all of it: found (carrier within 1 Hz, CER, most stray characters) and anything returned")
+    print("within 5 Hz of the strong one (its text printed in the wrong mode)")
+    cases = [("BPSK31 neighbour", "bpsk", False, (60, 70, 80)), ("QPSK31 neighbour", "qpsk", False, (60, 70, 80)),
+             ("weak text from the first sample", "bpsk", True, (40, 50, 60)),
+             ("the same, QPSK31 neighbour", "qpsk", True, (60, 70, 80))]
+    for name, strong_mode, weak_first, spacings in cases:
+        found, rates, strays, printed = 0, [], [0], 0
+        for spacing in spacings:
+            for eb_n0 in (14, 30):
+                for seed in range(4):
+                    audio, carrier, text = beside_a_strong_one(spacing, eb_n0, True, seed, strong_mode, weak_first)
+                    signals = recipe.decode_recording(audio, FS)
+                    weak = [s for s in signals if abs(s["carrier_hz"] - carrier) < 1]
+                    printed += any(abs(abs(s["carrier_hz"] - carrier) - spacing) < 5 for s in signals) * (strong_mode == "qpsk")
+                    if weak:
+                        found += 1
+                        errors, stray = matched(weak[0]["text"].encode(), text)
+                        rates.append(errors / len(text))
+                        strays.append(stray)
+        total = 8 * len(spacings)
+        print(f"{name:32s} spacing {spacings} Hz: found {found}/{total}, CER {100 * np.mean(rates or [1]):.2f}%, "
+              f"stray {max(strays)}, the QPSK31 neighbour printed {printed}/{total}")
+
+
+def dc_offset():
+    """The 90 s text at Eb/N0 10 dB on a DC offset 30 and 100 times its amplitude, steady or
+    wandering (100 x sin(2 pi 0.1 Hz t))."""
+    text = ENGLISH[:480]
+    print(f"\nThe 90 s text at Eb/N0 10 dB on a DC offset, CER (mean of {SEEDS} recordings)")
+    wander = 100 * np.sin(2 * np.pi * 0.1 * np.arange(200 * FS) / FS)
+    for name, offset in [("none", 0), ("30 x the amplitude", 30), ("100 x", 100), ("100 x, wandering at 0.1 Hz", wander)]:
+        rates = []
+        for seed in range(SEEDS):
+            audio = recording(text, 10, 0, seed)
+            signals = recipe.decode_recording(audio + (offset if np.isscalar(offset) else offset[:audio.size]), FS)
+            rates.append(support.edit_distance(signals[0]["text"].encode() if signals else b"", text) / len(text))
+        print(f"{name:27s} {100 * np.mean(rates):.2f}%")
 
 
 def near_hz():
@@ -177,6 +254,9 @@ def main():
         print(f"6-minute text, Eb/N0 14 dB, {ppm:+d} ppm: CER {100 * rate:.2f}% ({count} signal decoded in "
               f"{seconds:.1f} s); timed once for the whole recording: {100 * once:.2f}%")
     strong_neighbour()
+    first_sample()
+    other_mode_and_first_sample()
+    dc_offset()
     near_hz()
     drift()
 

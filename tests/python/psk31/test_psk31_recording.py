@@ -71,24 +71,41 @@ def test_long_recording_with_clock_error(tmp_path, ppm, fs, channels):
 
 
 def test_weak_signal_beside_a_strong_one():
-    """A signal at Eb/N0 30 dB with one 20 dB stronger 50 Hz below it for a stretch of its text:
-    its text comes out whole with at most two stray characters, from the whole band and from
-    near_hz."""
+    """A signal at Eb/N0 30 dB with one 20 dB stronger 50 Hz below it from the recording's first
+    sample into its text: its text comes out whole with at most two stray characters, from the
+    whole band and from near_hz."""
     rng = np.random.default_rng(1)
     text = ENGLISH[:120]
     weak, strong = clocked_audio(text, 1000.0, 0), 10 * clocked_audio(ENGLISH[300:360], 950.0, 0, 1.0)
-    audio = placed(weak.size + 16000, (weak, 8000), (strong, 16000 + int(rng.integers(0, weak.size - strong.size))))
+    audio = placed(weak.size + 16000, (weak, 8000), (strong, 0))
     audio = with_noise(audio, weak, 30, rng)
     [signal] = [s for s in decode(audio, 8000) if abs(s["carrier_hz"] - 1000) < 1]
     assert text in signal["text"].encode() and len(signal["text"]) <= len(text) + 2
     assert decode(audio, 8000, near_hz=1010.0) == [signal]
 
 
+def test_only_a_clear_signal_is_taken_out_once_read():
+    """A signal at Eb/N0 14 dB, 13 dB above its noise in its 50 Hz, is read and taken out of the
+    recording, leaving less than -25 dB of its power behind; one at 8 dB, 7.5 dB above its noise,
+    is read and left as it was (its symbols are not sure enough to rebuild it from)."""
+    text = ENGLISH[:40]
+    sent = clocked_audio(text, 1500.0, 0, 1.0)
+    clean = placed(sent.size + 16000, (sent, 8000))
+    for eb_n0 in (14, 8):
+        audio = with_noise(clean, sent, eb_n0, np.random.default_rng(1))
+        kept = recording.Recording(audio)
+        assert recording.read_signal(kept, recording.hear(kept, 1500.0, "bpsk")).encode() == text
+        taken, true = recording.Recording(audio).spectrum - kept.spectrum, np.fft.rfft(clean, kept.n)
+        left_db = 10 * np.log10(np.sum(np.abs(true - taken) ** 2) / np.sum(np.abs(true) ** 2))
+        assert left_db < -25 if eb_n0 == 14 else not taken.any()
+
+
 def test_near_hz_picks_the_carrier_nearest_it():
-    """The signal whose carrier lies within 20 Hz of near_hz and nearest it, with its text (not the
-    line that the preamble's reversals leave 15.6 Hz above the carrier)."""
-    sent = k.Bpsk31Mod(8000.0, 1234.0, 1.0).modulate_text(b"CQ CQ de K1ABC K1ABC pse k").real
-    audio = placed(160000, (sent, 5000)) + np.random.default_rng(0).normal(0, 0.05, 160000)
+    """The signal whose carrier lies within 20 Hz of near_hz and nearest it, with its text, in a
+    recording that starts on its preamble and holds no steady carrier after its text: not a line
+    that the preamble's reversals leave 15.6 Hz either side of the carrier (they leave none on it)."""
+    sent = k.Bpsk31Mod(8000.0, 1234.0, 1.0).modulate_text(b"CQ CQ de K1ABC K1ABC pse k ", 32, 0).real
+    audio = placed(160000, (sent, 0)) + np.random.default_rng(0).normal(0, 0.05, 160000)
     [signal] = decode(audio, 8000, near_hz=1234.0)
     assert signal["text"] == "CQ CQ de K1ABC K1ABC pse k" and signal["carrier_hz"] == pytest.approx(1234, abs=0.1)
     assert decode(audio, 8000, near_hz=1256.0) == []
@@ -106,13 +123,19 @@ def test_drifting_carrier():
     assert signal["text"].encode() == text
 
 
-def test_qpsk31():
-    """QPSK31 at Eb/N0 14 dB beside a signal 20 dB stronger 60 Hz below it: both texts whole."""
-    text, loud_text = ENGLISH[:60], ENGLISH[100:200]
+def test_qpsk31_beside_both_modes():
+    """QPSK31 at Eb/N0 14 dB 60 Hz above a QPSK31 signal 20 dB stronger, and BPSK31 at 14 dB 60 Hz
+    below it: in qpsk mode both QPSK31 texts whole; in bpsk mode the BPSK31 text whole, read
+    without the sidebands of the strong QPSK31 signal, which is taken out in its own mode and not
+    printed as BPSK31 garbage."""
+    text, loud_text, bpsk_text = ENGLISH[:60], ENGLISH[100:200], ENGLISH[300:360]
     weak = k.Qpsk31Mod(8000.0, 1060.0, 1.0).modulate_text(text).real
     strong = k.Qpsk31Mod(8000.0, 1000.0, 10.0).modulate_text(loud_text).real
-    audio = with_noise(placed(strong.size + 8000, (strong, 3000), (weak, 20000)), weak, 14, np.random.default_rng(0))
+    bpsk = clocked_audio(bpsk_text, 940.0, 0, 2.0)
+    audio = placed(strong.size + 8000, (strong, 3000), (weak, 20000), (bpsk, 11000))
+    audio = with_noise(audio, weak, 14, np.random.default_rng(0))
     assert [s["text"].encode() for s in decode(audio, 8000, "qpsk")] == [loud_text, text]
+    assert [s["text"].encode() for s in decode(audio, 8000, "bpsk")] == [bpsk_text]
 
 
 def test_a_signal_cut_mid_text_gives_no_character_after_the_cut():
@@ -140,7 +163,9 @@ def test_a_signal_cut_mid_text_gives_no_character_after_the_cut():
     lambda x: x * 1e-300,
     lambda x: np.stack([x, 0.5 * x]),                                  # stereo as rows
     lambda x: np.stack([x, 0.5 * x], axis=1),                          # and as columns
-], ids=["nan", "inf", "huge", "1e300", "1e-300", "stereo_rows", "stereo_columns"])
+    lambda x: np.where(np.abs(np.arange(x.size) - 40000) < 100, np.nan, x + 100),   # a DC offset, a gap in it
+    lambda x: x + 100 * np.cos(2 * np.pi * 0.1 * np.arange(x.size) / 8000),   # one that wanders
+], ids=["nan", "inf", "huge", "1e300", "1e-300", "stereo_rows", "stereo_columns", "dc", "wandering_dc"])
 def test_bad_audio_is_read_around(spoil):
     text = ENGLISH[:80]
     sent = clocked_audio(text, 1234.5, 0)
@@ -149,11 +174,16 @@ def test_bad_audio_is_read_around(spoil):
     assert signal["text"].encode() == text
 
 
-@pytest.mark.parametrize("shape, fs, message", [
-    ((2, 2), 8000, "shape"), ((2, 2, 8000), 8000, "shape"),
-    ((8000,), 0, "sample rate"), ((8000,), -8000, "sample rate"), ((8000,), np.nan, "sample rate"),
-    ((8000,), np.inf, "sample rate"),
+@pytest.mark.parametrize("shape, fs, band, message", [
+    ((2, 2), 8000, {}, "shape"), ((2, 2, 8000), 8000, {}, "shape"),
+    ((8000,), 0, {}, "sample rate"), ((8000,), -8000, {}, "sample rate"), ((8000,), np.nan, {}, "sample rate"),
+    ((8000,), np.inf, {}, "sample rate"),
+    ((8000,), 8000, {"high_hz": 4100.0}, "band 200.0 to 4100.0 Hz"),          # beyond the Nyquist frequency
+    ((8000,), 6000, {"high_hz": 3400.0}, "band 200.0 to 3400.0 Hz.*3000 Hz"),
+    ((8000,), 48000, {"high_hz": 6000.0}, "band"),                             # the recipe reads 8 kHz
+    ((8000,), 8000, {"low_hz": 3000.0, "high_hz": 2000.0}, "band"), ((8000,), 8000, {"low_hz": -100.0}, "band"),
+    ((8000,), 8000, {"high_hz": np.nan}, "band"),
 ])
-def test_bad_input_is_refused(shape, fs, message):
+def test_bad_input_is_refused(shape, fs, band, message):
     with pytest.raises(ValueError, match=message):
-        decode(np.zeros(shape), fs)
+        decode(np.zeros(shape), fs, **band)
