@@ -6,7 +6,9 @@
 //   - BM_BatchDecode: OfdmFrameDemod.decode on one frame body;
 //   - BM_StreamBackToBack: back-to-back frames fed in chunks of 16384 (items = samples);
 //   - BM_StreamLongRun: a 200-frame stream; counters compare the time of its last 10% of chunks
-//     with its first 10% (the receiver must not slow down as the stream goes on);
+//     with its first 10% (the receiver must not slow down as the stream goes on) and count the
+//     page faults of a pass (its buffers must keep their size, not grow with the stream or go
+//     back to the system and come again frame after frame);
 //   - BM_StreamIdleNoise: 10 s of noise at 1 Msample/s in 10000-sample chunks;
 //   - BM_KavroTx/BM_LiquidTx and BM_KavroRx/BM_LiquidRx: frames per second beside liquid-dsp's
 //     OFDM flexible framing (64 subcarriers, 16-sample prefix, QPSK, Golay (24,12) inside
@@ -14,6 +16,7 @@
 //     liquid's convolutional and Reed-Solomon codes need a libfec build it does not have here.
 
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cmath>
@@ -115,15 +118,26 @@ void BM_StreamBackToBack(benchmark::State& state) {
 }
 BENCHMARK(BM_StreamBackToBack)->Unit(benchmark::kMillisecond);
 
+// Minor and major page faults of the process so far.
+long page_faults() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt + usage.ru_majflt;
+}
+
 void BM_StreamLongRun(benchmark::State& state) {
     Link link;
     const Samples x = link.stream(200);
     double first = 0.0, last = 0.0;
     std::size_t decoded = 0;
+    long faults = 0;
     for (auto _ : state) {
         OfdmFrameStreamDemod rx = link.receiver();
         std::vector<double> times;
+        times.reserve(x.size() / 16384 + 1);
+        const long faults_before = page_faults();
         decoded += feed_chunks(rx, x, 16384, &times);
+        faults += page_faults() - faults_before;
         const std::size_t tenth = times.size() / 10;
         for (std::size_t i = 0; i < tenth; ++i) {
             first += times[i];
@@ -133,6 +147,7 @@ void BM_StreamLongRun(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * x.size()));
     state.counters["frames_per_pass"] = static_cast<double>(decoded) / static_cast<double>(state.iterations());
     state.counters["last_over_first"] = last / first;
+    state.counters["page_faults_per_pass"] = static_cast<double>(faults) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_StreamLongRun)->Unit(benchmark::kMillisecond)->Iterations(3);
 

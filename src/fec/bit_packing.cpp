@@ -34,8 +34,9 @@ constexpr std::array<std::array<std::uint8_t, 8>, 256> make_unpack_table() {
 
 constexpr auto unpack_table = make_unpack_table();
 
-// Packs all of `bits` into out (8 * out.size() >= bits.size()); missing bits are zero.
-void pack_into(std::span<const std::uint8_t> bits, std::span<std::uint8_t> out) {
+}  // namespace
+
+void pack_bits_into(std::span<const std::uint8_t> bits, std::span<std::uint8_t> out) {
     const std::size_t whole = bits.size() / 8;
     for (std::size_t k = 0; k < whole; ++k) out[k] = gather_msb_first(load_le64(bits.data() + 8 * k));
     const std::size_t rest = bits.size() - 8 * whole;
@@ -46,14 +47,12 @@ void pack_into(std::span<const std::uint8_t> bits, std::span<std::uint8_t> out) 
     }
 }
 
-}  // namespace
-
 std::vector<std::uint8_t> bits_to_bytes(std::span<const std::uint8_t> bits) {
     if (bits.size() % 8 != 0) {
         internal_fault("bit count must be a whole number of bytes: " + std::to_string(bits.size()));
     }
     std::vector<std::uint8_t> out(bits.size() / 8);
-    pack_into(bits, out);
+    pack_bits_into(bits, out);
     return out;
 }
 
@@ -67,7 +66,7 @@ std::vector<std::uint8_t> bytes_to_bits(std::span<const std::uint8_t> bytes) {
 
 std::vector<std::uint8_t> pack_bits_padded(std::span<const std::uint8_t> bits) {
     std::vector<std::uint8_t> out((bits.size() + 7) / 8);
-    pack_into(bits, out);
+    pack_bits_into(bits, out);
     return out;
 }
 

@@ -19,4 +19,8 @@ std::vector<std::uint8_t> bytes_to_bits(std::span<const std::uint8_t> bytes);
 // Packs any bit count; the last byte is padded with zero bits.
 std::vector<std::uint8_t> pack_bits_padded(std::span<const std::uint8_t> bits);
 
+// Packs all of `bits` into the first (bits.size() + 7) / 8 bytes of `out`, which must hold them;
+// the last byte is padded with zero bits. For callers that keep their byte buffer.
+void pack_bits_into(std::span<const std::uint8_t> bits, std::span<std::uint8_t> out);
+
 }  // namespace kavro::fec

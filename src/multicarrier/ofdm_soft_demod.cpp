@@ -1,7 +1,7 @@
 #include "multicarrier/ofdm_soft_demod.hpp"
 
+#include <algorithm>
 #include <cmath>
-#include <vector>
 
 namespace kavro {
 
@@ -98,16 +98,22 @@ std::optional<float> evm_db(ConstellationOrder constellation, std::span<const Co
     const std::size_t k = bits_per_cell(constellation);
     if (bits.size() / k < cells.size()) return std::nullopt;
 
-    std::vector<Complex> reference(cells.size());
-    map_cells(constellation, bits, reference);
-
+    // The reference points are mapped a block of cells at a time into a buffer on the stack: a
+    // frame's worth of them would be allocated and freed on every decoded frame.
+    constexpr std::size_t block = 256;
+    std::array<Complex, block> reference;
     double error = 0.0;
     double power = 0.0;
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-        const float dr = cells[i].re - reference[i].re;
-        const float di = cells[i].im - reference[i].im;
-        error += static_cast<double>(dr * dr + di * di);
-        power += static_cast<double>(reference[i].re * reference[i].re + reference[i].im * reference[i].im);
+    for (std::size_t first = 0; first < cells.size(); first += block) {
+        const std::size_t count = std::min(block, cells.size() - first);
+        map_cells(constellation, bits.subspan(first * k), std::span(reference).first(count));
+        for (std::size_t i = 0; i < count; ++i) {
+            const Complex cell = cells[first + i];
+            const float dr = cell.re - reference[i].re;
+            const float di = cell.im - reference[i].im;
+            error += static_cast<double>(dr * dr + di * di);
+            power += static_cast<double>(reference[i].re * reference[i].re + reference[i].im * reference[i].im);
+        }
     }
     if (power <= 0.0) return std::nullopt;
     return static_cast<float>(10.0 * std::log10(error / power));

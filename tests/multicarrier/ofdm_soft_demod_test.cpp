@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "support/test_support.hpp"
+
 namespace kavro {
 namespace {
 
@@ -102,10 +104,13 @@ TEST(EvmDb, ReferenceAndDegenerateCases) {
     EXPECT_EQ(evm_db(ConstellationOrder::Qam16, points, bits, 1), -std::numeric_limits<float>::infinity());
     EXPECT_EQ(evm_db(ConstellationOrder::Qam16, std::vector<Complex>(2), bits, 1), 0.0f);
 
-    // Half-amplitude cells: error power a quarter of the reference, -6.02 dB.
-    std::vector<Complex> half = points;
+    // Half-amplitude cells: error power a quarter of the reference, -6.02 dB, over more cells than
+    // the reference points are mapped at a time.
+    const std::vector<std::uint8_t> many_bits = test::random_bits(4 * 601, 5);
+    std::vector<Complex> half(601);
+    map_cells(ConstellationOrder::Qam16, many_bits, half);
     for (Complex& c : half) c = c * 0.5f;
-    EXPECT_NEAR(*evm_db(ConstellationOrder::Qam16, half, bits, 1), -6.0206f, 1e-3f);
+    EXPECT_NEAR(*evm_db(ConstellationOrder::Qam16, half, many_bits, 1), -6.0206f, 1e-3f);
 
     const std::vector<Complex> bpsk(48, {1, 0});
     EXPECT_FALSE(evm_db(ConstellationOrder::Bpsk, bpsk, std::vector<std::uint8_t>(47), 1).has_value());

@@ -68,7 +68,7 @@ FrameAttempt FrameAttemptDecoder::open(std::uint64_t start, const OffsetRecord& 
     const std::int32_t bins = whole_bin_offset(samples, cfo_hz, scale);
     const float coarse_hz = cfo_hz + (fs_ / static_cast<float>(n_fft_)) * static_cast<float>(bins);
     const float total_hz = refine_offset(samples, record, coarse_hz, scale);
-    return FrameAttempt{start, PhasorNco(-static_cast<double>(total_hz), static_cast<double>(fs_)), scale, {},
+    return FrameAttempt{start, PhasorNco(-static_cast<double>(total_hz), static_cast<double>(fs_)), scale,
                         std::nullopt};
 }
 
@@ -162,6 +162,16 @@ void FrameAttemptDecoder::derotate_to(FrameAttempt& attempt, std::vector<Complex
     for (std::uint64_t i = 0; i < count - from; ++i) out[i] = (in[i] * attempt.nco.next()) * scale;
 }
 
+// The training symbol's FFT window, moved back into its prefix by the receive back-off. The bins
+// are transformed again for the payload rather than kept with the attempt: one transform costs
+// less than a buffer per attempt, and another attempt may use the transform in between.
+std::span<const Complex> FrameAttemptDecoder::training_bins(std::span<const Complex> derotated) {
+    const std::uint64_t window = preamble_len_ + cp_len_ - equalized_window_backoff(link().cfg);
+    std::copy_n(derotated.begin() + static_cast<std::ptrdiff_t>(window), n_fft_, fft_.input().begin());
+    fft_.execute();
+    return fft_.output();
+}
+
 std::optional<fec::RxError> FrameAttemptDecoder::advance_header(FrameAttempt& attempt, std::vector<Complex>& derotated,
                                                                 std::span<const Complex> samples) {
     const OfdmConfig& cfg = link().cfg;
@@ -170,17 +180,9 @@ std::optional<fec::RxError> FrameAttemptDecoder::advance_header(FrameAttempt& at
     if (samples.size() < needed) return std::nullopt;
     try {
         derotate_to(attempt, derotated, needed, samples);
-
-        // The training symbol's FFT window, moved back into its prefix by the receive back-off.
-        const std::uint64_t backoff = equalized_window_backoff(cfg);
-        const std::uint64_t window = preamble_len_ + cp_len_ - backoff;
-        std::copy_n(derotated.begin() + static_cast<std::ptrdiff_t>(window), n_fft_, fft_.input().begin());
-        fft_.execute();
-        attempt.training_bins.assign(fft_.output().begin(), fft_.output().end());
-
         ++headers_decoded_;
         const std::span<const Complex> body = std::span<const Complex>(derotated).subspan(span_);
-        auto stage = body_.decode_header(body, attempt.training_bins);
+        auto stage = body_.decode_header(body, training_bins(derotated));
         if (!stage) return rx_error(stage.error());
         attempt.stage = std::move(*stage);
         return std::nullopt;
@@ -195,7 +197,7 @@ FrameAttemptDecoder::Outcome FrameAttemptDecoder::decode_payload(FrameAttempt& a
     try {
         derotate_to(attempt, derotated, span_ + attempt.stage->body_samples, samples);
         const std::span<const Complex> body = std::span<const Complex>(derotated).subspan(span_);
-        auto frame = body_.decode_payload(*attempt.stage, body, attempt.training_bins);
+        auto frame = body_.decode_payload(*attempt.stage, body, training_bins(derotated));
         if (!frame) return std::unexpected(rx_error(frame.error()));
         return std::move(*frame);
     } catch (const InternalFault&) {

@@ -32,12 +32,11 @@
 namespace kavro {
 
 // An attempt in progress: where its preamble starts in the stream, the oscillator that removes its
-// offset, its scale, its training bins and, once decoded, its header.
+// offset, its scale and, once decoded, its header.
 struct FrameAttempt {
     std::uint64_t start = 0;
     PhasorNco nco;
     float scale = 1.0f;
-    std::vector<Complex> training_bins;
     std::optional<HeaderStage> stage;
 };
 
@@ -74,6 +73,8 @@ private:
                         float scale) const;
     void derotate_to(FrameAttempt& attempt, std::vector<Complex>& derotated, std::uint64_t count,
                      std::span<const Complex> samples);
+    // The training symbol's bins from the derotated samples, valid until the next transform.
+    std::span<const Complex> training_bins(std::span<const Complex> derotated);
 
     FrameBodyDecoder body_;
     PreambleParams preamble_;

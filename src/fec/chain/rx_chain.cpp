@@ -161,6 +161,13 @@ void ChainDecoder::inner_decode(std::span<const float> soft, const BlockPlan& pl
     hard_decisions(soft, bits);
 }
 
+// The bits packed into bytes_, the last byte zero-padded; bytes_ keeps its capacity from frame to
+// frame.
+void ChainDecoder::pack_bytes(std::span<const std::uint8_t> bits) {
+    bytes_.resize((bits.size() + 7) / 8);
+    pack_bits_into(bits, bytes_);
+}
+
 // The framed bytes into bytes_ from the inner decisions; false when too few remain.
 bool ChainDecoder::outer_decode(const BlockPlan& plan, const ChainSettings& settings, CodecCache& cache) {
     const std::span<const std::uint8_t> inner_bits = outcome_.inner_bits_decoded;
@@ -180,11 +187,11 @@ bool ChainDecoder::outer_decode(const BlockPlan& plan, const ChainSettings& sett
         if (outer.kind == OuterFec::Kind::Bch) decode_outer_words(outer_bits_, *cache.bch(outer.t), outcome_);
         if (outer.kind != OuterFec::Kind::ReedSolomon) {
             if (outer_bits_.size() / 8 < plan.framed_bytes) return false;
-            bytes_ = bits_to_bytes(std::span<const std::uint8_t>(outer_bits_).first(8 * plan.framed_bytes));
+            pack_bytes(std::span<const std::uint8_t>(outer_bits_).first(8 * plan.framed_bytes));
             return true;
         }
         // A bit count cut short of a whole byte is packed with its last byte zero-padded.
-        bytes_ = pack_bits_padded(outer_bits_);
+        pack_bytes(outer_bits_);
     }
     decode_outer_words(bytes_, *cache.rs(outer.n, outer.n_parity), outcome_);
     if (bytes_.size() < plan.framed_bytes) return false;

@@ -66,6 +66,7 @@ private:
                       CodecCache& cache);
     void conv_decode(std::span<const float> soft, ConvKind kind, PunctureRate rate, std::size_t message_bits);
     bool outer_decode(const BlockPlan& plan, const ChainSettings& settings, CodecCache& cache);
+    void pack_bytes(std::span<const std::uint8_t> bits);
 
     std::array<std::optional<ViterbiDecoder>, 2> viterbi_;       // by ConvKind, built at first use
     std::vector<float> soft_;                                    // the soft values when a stage changes them
