@@ -278,8 +278,8 @@ TEST(Viterbi, WeakSoftValuesStillDecide) {
         const Bits coded = kavro::fec::conv_encode(message, ConvKind::K7, PunctureRate::R12);
         std::vector<float> llr(coded.size());
         for (std::size_t i = 0; i < coded.size(); ++i) {
-            const bool weak = i >= 2 * stretch.weak_from && i < 2 * (stretch.weak_from + 1000);
-            llr[i] = static_cast<float>((weak ? stretch.scale : 1.0) * 2.0 * ((coded[i] ? -1.0 : 1.0) + noise(rng)) / sigma2);
+            const double scale = i >= 2 * stretch.weak_from && i < 2 * (stretch.weak_from + 1000) ? stretch.scale : 1.0;
+            llr[i] = static_cast<float>(scale * 2.0 * ((coded[i] ? -1.0 : 1.0) + noise(rng)) / sigma2);
         }
         for (const auto level : kavro::simd_levels) {
             if (!kavro::simd_level_available(level)) continue;
