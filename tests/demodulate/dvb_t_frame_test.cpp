@@ -24,7 +24,7 @@ DvbTFrameParams params(const char* guard, const char* constellation, const char*
     return *DvbTFrameParams::create(guard, constellation, rate, frame, cell);
 }
 
-Samples shifted_bins(Samples iq, int bins) {
+Samples shifted_bins(Samples iq, double bins) {
     for (std::size_t n = 0; n < iq.size(); ++n) {
         const double ph = 2.0 * M_PI * bins * double(n) / 2048.0;
         iq[n] = iq[n] * Complex{float(std::cos(ph)), float(std::sin(ph))};
@@ -34,7 +34,7 @@ Samples shifted_bins(Samples iq, int bins) {
 
 TEST(DvbTFrameDemod, ReportsTimingAndTheWholeCarrierSearch) {
     const auto p = params("1/8", "qpsk", "1/2", 1, 9);
-    const auto payload = kavro::test::random_bytes(500, 1);
+    const auto payload = kavro::test::random_bytes(500, 2);
     const auto frame = DvbTFrameMod(p).modulate(payload);
     Samples iq(37, Complex{});
     iq.insert(iq.end(), frame.iq.begin(), frame.iq.end());
@@ -65,6 +65,13 @@ TEST(DvbTFrameDemod, ReportsTimingAndTheWholeCarrierSearch) {
     EXPECT_EQ(three->integer_cfo_bins, 3);
     EXPECT_NEAR(*three->cfo_hz, 3 * 586.51025f, 0.5f);
     EXPECT_FALSE(DvbTFrameDemod(p).decode(shifted_bins(iq, 3), frame.n_symbols, payload.size()));
+    // The prefixes measure 0.49 of 7.49 carriers; the search must run with that removed, or the
+    // pilots straddle two carriers and the data cells tip the choice.
+    const auto between = searched.decode(shifted_bins(iq, 7.49), frame.n_symbols, payload.size());
+    ASSERT_TRUE(between);
+    EXPECT_EQ(between->payload, payload);
+    EXPECT_EQ(between->integer_cfo_bins, 7);
+    EXPECT_NEAR(*between->cfo_hz, 7.49f * 586.51025f, 5.0f);
 }
 
 TEST(DvbTFrameDemod, OversizedCountsFailWithoutTouchingMemory) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -41,6 +42,14 @@ void rotate(std::span<Complex> samples, float angle) {
     for (Complex& s : samples) s = s * turn;
 }
 
+// A carrier offset of `bins` FFT bins from the first sample on.
+void shift_frequency(std::span<Complex> samples, double bins) {
+    for (std::size_t n = 0; n < samples.size(); ++n) {
+        const double angle = 2.0 * M_PI * bins * static_cast<double>(n) / 64.0;
+        samples[n] = samples[n] * Complex{static_cast<float>(std::cos(angle)), static_cast<float>(std::sin(angle))};
+    }
+}
+
 FrameBodyDecoder body_decoder(const OfdmConfig& cfg, const fec::McsTable& table = fec::McsTable::default_ladder()) {
     return FrameBodyDecoder(*waveform::FrameLink::create(cfg, table.entries(), 0, 0, nullptr));
 }
@@ -51,13 +60,15 @@ std::expected<waveform::FramePacket, RxError> batch_decode(const OfdmConfig& cfg
     return OfdmFrameDemod::create(cfg, table.entries(), std::move(cache))->decode(body);
 }
 
+// Without an equaliser the windows start right after each prefix whatever the back-off.
 TEST(FrameBodyDecoder, BatchRoundTripsEveryLadderEntry) {
-    const OfdmConfig cfg = test::frame_link_config();
-    for (std::uint8_t entry = 0; entry < 4; ++entry) {
-        const waveform::FramePacket packet{test::random_bytes(100, entry), 0xFFFFFFFF, entry, 0x81};
-        const auto decoded = batch_decode(cfg, body_of(modulate(cfg, packet)));
-        ASSERT_TRUE(decoded.has_value()) << int(entry);
-        EXPECT_EQ(*decoded, packet);
+    for (const OfdmConfig& cfg : {test::frame_link_config(), test::frame_link_rx_config()}) {
+        for (std::uint8_t entry = 0; entry < 4; ++entry) {
+            const waveform::FramePacket packet{test::random_bytes(100, entry), 0xFFFFFFFF, entry, 0x81};
+            const auto decoded = batch_decode(cfg, body_of(modulate(cfg, packet)));
+            ASSERT_TRUE(decoded.has_value()) << int(entry) << " backoff " << cfg.rx_window_backoff();
+            EXPECT_EQ(*decoded, packet);
+        }
     }
 }
 
@@ -133,6 +144,66 @@ TEST(FrameBodyDecoder, HeaderClaimingMoreThanTheLimitIsMalformed) {
     }
 }
 
+// A residual carrier offset turns every symbol after the training symbol one more step (0.39 rad at
+// 0.05 bin); 64-QAM decides right only when the payload's tracking starts where the header's line
+// puts the first payload symbol.
+TEST(FrameBodyDecoder, PayloadTrackingContinuesTheHeaderPhaseLine) {
+    const OfdmConfig cfg = test::frame_link_rx_config();
+    const waveform::FramePacket packet{test::random_bytes(300, 6), 6, 3, 0};
+    const Samples frame = modulate(cfg, packet);
+    const Samples training = training_bins_of(frame, 4);
+    Samples body = body_of(frame);
+    shift_frequency(body, 0.05);
+    const auto decoded = body_decoder(cfg).decode(body, std::span<const Complex>(training));
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(RxFrame(*decoded).packet(), packet);
+}
+
+// On a 4-point transform (2 data carriers, so 256 header symbols) an undisturbed header measures
+// σ² = 0 exactly; the floor keeps the scaled 16-QAM soft values finite, so that payload symbols lost
+// on the way stay erasures, not NaN.
+TEST(FrameBodyDecoder, ErrorFreeHeaderKeepsQamSoftValuesFinite) {
+    const std::vector<std::int32_t> data{-1, 1};
+    const OfdmConfig cfg = *OfdmConfig::create(4, 1, data, std::span<const std::int32_t>{},
+                                               std::span<const Complex>{}, 1e6f, 0.0f, 1.0f, "qpsk", std::nullopt);
+    const fec::McsTable table = fec::McsTable::default_ladder();
+    const waveform::FramePacket packet{test::random_bytes(20, 7), 7, 2, 0};
+    const Samples frame = *OfdmFrameMod::create(cfg, table.entries(), 2, 4, nullptr)->modulate_frame(packet, 0);
+    constexpr std::size_t symbol = 4 + 1, header_symbols = 512 / 2;
+    Samples body(frame.begin() + 2 * 4 + symbol, frame.end());
+    std::fill_n(body.begin() + (header_symbols + 10) * symbol, 4 * symbol, Complex{});
+    const auto decoded = batch_decode(cfg, body, table);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(*decoded, packet);
+}
+
+// The pre-decoding ratios compare the coded bits alone (not the last symbol's fill), a soft value
+// of 0 deciding 1, with what the transmitter sent under the frame's own scrambler seed.
+TEST(FrameBodyDecoder, PreDecodingErrorRatiosCountTheSentCodedBits) {
+    const OfdmConfig cfg = *test::frame_link_config().with_scrambler(0x6000, 15, 1, true);
+    const fec::McsTable table = fec::McsTable::default_ladder();
+    const std::uint32_t seed = 0x2B5;
+    const waveform::FramePacket packet{test::random_bytes(100, 8), 8, 1, 0};
+    Samples body = body_of(*OfdmFrameMod::create(cfg, table.entries(), 4, 16, nullptr)->modulate_frame(packet, seed));
+    test::add_noise(body, test::per_carrier_noise_variance(6.0, 64), 8);
+    std::fill_n(body.begin() + (11 + 1) * 80, 80, Complex{});  // the second payload symbol: soft values all 0
+    FrameBodyDecoder decoder = body_decoder(cfg, table);
+    decoder.set_pre_fec_diagnostics(true);
+    const auto decoded = decoder.decode(body, std::nullopt);
+    ASSERT_TRUE(decoded.has_value());
+
+    fec::CodecCache cache;
+    const auto settings = waveform::payload_chain_settings(cfg, table.entries()[1]);
+    const std::vector<std::uint8_t> sent = fec::encode_chain_stages(packet.payload, settings, seed, cache).coded;
+    const std::span<const std::uint8_t> decided = decoder.payload_bits();
+    ASSERT_GT(decided.size(), sent.size());
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < sent.size(); ++i) differing += decided[i] != sent[i];
+    ASSERT_GT(differing, 60u);  // the lost symbol's half and the noise's
+    EXPECT_FLOAT_EQ(*decoded->pre_fec_channel_error_ratio, float(differing) / float(sent.size()));
+    EXPECT_EQ(decoded->pre_fec_outer_error_ratio, 0.0f);
+}
+
 // A fault inside an attempt (here a poisoned BCH list) fails that frame only.
 TEST(FrameBodyDecoder, InternalFaultBecomesMalformedHeader) {
     const OfdmConfig cfg = test::frame_link_config();
@@ -156,8 +227,9 @@ TEST(FrameBodyDecoder, NoisyQamPayloadsDecodeInBatch) {
     }
 }
 
-// The batch path has no equaliser: QAM needs unit gain, BPSK and QPSK only need the sign.
-TEST(FrameBodyDecoder, BatchDecodingNeedsUnitGainForQam) {
+// The batch path has no equaliser and no phase tracking: QAM needs unit gain and a steady phase,
+// BPSK and QPSK only need the sign.
+TEST(FrameBodyDecoder, BatchDecodingNeedsUnitGainAndSteadyPhaseForQam) {
     const OfdmConfig cfg = test::frame_link_config(0.0f, 3.0f);
     EXPECT_TRUE(batch_decode(cfg, body_of(modulate(cfg, waveform::FramePacket{test::random_bytes(50, 1), 1, 1, 0})))
                     .has_value());
@@ -165,6 +237,12 @@ TEST(FrameBodyDecoder, BatchDecodingNeedsUnitGainForQam) {
         batch_decode(cfg, body_of(modulate(cfg, waveform::FramePacket{test::random_bytes(50, 1), 1, 2, 0})));
     ASSERT_FALSE(qam.has_value());
     EXPECT_EQ(qam.error(), RxError::PayloadCrcMismatch);
+
+    // 0.002 bin turns the last of the frame's 39 symbols by 0.6 rad, far past what 64-QAM allows.
+    const OfdmConfig unit = test::frame_link_config();
+    Samples drifting = body_of(modulate(unit, waveform::FramePacket{test::random_bytes(300, 2), 1, 3, 0}));
+    shift_frequency(drifting, 0.002);
+    EXPECT_EQ(batch_decode(unit, drifting).error(), RxError::PayloadCrcMismatch);
 }
 
 // A two-path channel whose echo nearly cancels the direct path around one frequency leaves the
