@@ -3,7 +3,7 @@
     python examples/ft8_recording.py period.wav [ft4]
 
 The audio is made one channel (a stereo pair's mean), its samples that are not numbers a gap of
-zeros, its power one and its rate 12000 Hz. `ft8_sync` (`ft4_sync`) finds candidates over the
+zeros, clicks blanked, its level one (as an AGC would) and its rate 12000 Hz. `ft8_sync` (`ft4_sync`) finds candidates over the
 whole band and DT range, on the analytic signal behind enough zeros that a frame may start before
 the recording. A candidate whose soft values from the search do not decode is measured finely on
 its Costas arrays and decoded from soft values of our own: with the signal's phase followed along
@@ -13,7 +13,9 @@ it was found, agrees with the audio: the 14-bit CRC lets a wrong codeword throug
 and several sets of soft values give it several chances. Each message is made again with
 `Ft8Codec.encode` and `Ft8Mod`, fitted in amplitude and phase two symbols at a time and subtracted
 from the recording, and the search runs again: FT8 for Costas patterns around the signals taken
-out that were strong enough to hide another, FT4 (whose search is cheap) over the whole band."""
+out that were strong enough to hide another, FT4 (whose search is cheap) over the whole band.
+Last, each message is checked once more at the place reported, on the audio as received less
+the other messages: what a subtraction left behind cannot pass for a message."""
 
 import fractions
 import functools
@@ -22,6 +24,7 @@ import sys
 
 import numpy as np
 import scipy.fft
+import scipy.ndimage
 import scipy.signal
 
 import kavro_sdr
@@ -33,6 +36,10 @@ DT_NOMINAL = 0.5           # s: a frame sent on time starts this far into the pe
 FEW = 5                    # candidates searched around each signal taken out
 HIDING_DB = -16.0          # dB in 2500 Hz: nothing decodable hides under a weaker signal
 LLR_SCALE = 4.0            # root mean square of the soft values handed to the decoder
+LEVEL_BLOCK_S = 0.04       # s: the blocks over which the audio's level is measured
+AGC_BLOCKS = 13            # blocks whose median level the audio is divided by
+CLICK_LEVELS = 8.0         # a sample this many times the level around it is a click...
+CLICK_MARGIN_S = 0.001     # s: ...blanked with the samples this close, where its ringing lies
 
 
 class Mode:
@@ -109,7 +116,7 @@ def decode_recording(audio, fs, mode="ft8"):
         raise ValueError(f"mode {mode!r}: expected one of {', '.join(map(repr, MODES))}")
     m = MODES[mode]
     ratio = rate_ratio(fs)
-    x = scaled(mono(audio))
+    x = scaled(mono(audio), fs)
     if x is None:
         return []
     if ratio != 1:
@@ -118,7 +125,7 @@ def decode_recording(audio, fs, mode="ft8"):
     iq = np.zeros(lead + x.size, np.complex128)
     iq[lead:] = scipy.signal.hilbert(x)
     last_start = int(np.ceil((lead + (DT_NOMINAL + m.dt_max) * FS) / m.sps))  # in symbols
-    found, decoded, hiding = set(), [], None
+    found, decoded, hiding = set(), [], None  # decoded: (payload, start, freq, power, signal taken out)
     for _ in range(m.passes):
         band, new = Band(iq, m), []
         for llr, start, freq in candidates(band, iq, last_start, hiding):
@@ -131,15 +138,31 @@ def decode_recording(audio, fs, mode="ft8"):
         n0, hiding = noise_density(iq[lead:], m.sps), []
         for payload, start, freq in new:
             frame = m.mod(FS, freq, 0.0, 1.0).modulate(m.codec.encode(payload))
-            power = subtract(iq, lead, frame, int(round(start)), m.sps)
-            decoded.append((payload, freq, (start - lead) / FS - DT_NOMINAL, power))
+            power, removed = subtract(iq, lead, frame, int(round(start)), m.sps)
+            decoded.append((payload, start, freq, power, removed))
             if power > n0 * 2500 * 10 ** (HIDING_DB / 10):
                 hiding.append(freq)
         if not new or not (hiding or m.whole_band):
             break
-    return [{"text": text(payload), "freq_hz": round(float(freq), 1), "dt_s": round(float(dt), 2) + 0.0,
+    return [{"text": text(payload), "freq_hz": round(float(freq), 1),
+             "dt_s": round(float((start - lead) / FS - DT_NOMINAL), 2) + 0.0,
              "snr_db": round(float(10 * np.log10(max(power / (n0 * 2500), 1e-4))), 1)}
-            for payload, freq, dt, power in decoded]
+            for payload, start, freq, power, removed in decoded
+            if received_agreement(iq, removed, payload, start, freq, m) >= m.min_agreement]
+
+
+def received_agreement(iq, removed, payload, start, freq, m):
+    """The agreement of a decoded frame with the audio as received less every other signal taken
+    out, measured exactly at the start and frequency reported: the check that no earlier choice
+    of place or subtraction can sway."""
+    at, signal = removed
+    first = max(int(round(start)), 0)  # a frame's samples before the lead of zeros are zeros too
+    audio = np.zeros(m.length * m.sps, complex)
+    audio[:iq.size - first] = iq[first:first + audio.size]
+    audio[at - first:at - first + signal.size] += signal[:audio.size - (at - first)]
+    audio *= np.exp(-2j * np.pi * freq * (first + np.arange(audio.size)) / FS)
+    values = scipy.fft.fft(audio.reshape(m.length, m.sps), axis=1)[:, :m.tones]  # bins a spacing apart
+    return agreement(values, m.frame(m.codec.encode(payload)), m)
 
 
 def candidates(band, iq, last_start, hiding):
@@ -165,15 +188,37 @@ def rate_ratio(fs):
     return fractions.Fraction(FS, int(round(sample_rate(fs))))
 
 
-def scaled(x):
-    """The samples brought to unit power, whatever the recording's scale, with samples that are not
-    numbers (NaN, inf) made a gap of zeros; None for silence."""
+def scaled(x, fs):
+    """The samples as a receiver's audio path leaves them: samples that are not numbers (NaN, inf)
+    a gap of zeros, a DC offset removed, clicks blanked, and the level brought to one, slowly, as
+    an AGC does, so that neither the recording's scale nor a step in its level matters; None for
+    silence."""
     x = np.where(np.isfinite(x), x, 0.0)
-    peak = np.max(np.abs(x), initial=0.0)
-    if peak == 0.0:
+    x = x - np.median(x)
+    block = max(int(round(LEVEL_BLOCK_S * fs)), 1)
+    own = block_levels(x, block)
+    if not np.any(np.isfinite(own)):
         return None
-    x = x / peak  # first, so that squares neither overflow nor underflow
-    return x / np.sqrt(np.mean(x * x))
+    # Neither a click nor a crash two blocks long moves the median of five blocks' levels, which
+    # follows a step in level; its largest over neighbouring blocks lets a strong signal start.
+    steady = scipy.ndimage.maximum_filter1d(scipy.ndimage.median_filter(own, 5, mode="nearest"), 3)
+    loud = np.abs(x) > CLICK_LEVELS * np.repeat(steady, block)[:x.size]
+    x[scipy.ndimage.maximum_filter1d(loud, 2 * int(np.ceil(CLICK_MARGIN_S * fs)) + 1)] = 0.0
+    gain = 1.0 / scipy.ndimage.median_filter(own, AGC_BLOCKS, mode="nearest")  # 0 in a long gap
+    return x * np.interp(np.arange(x.size), block * (np.arange(own.size) + 0.5), gain)
+
+
+def block_levels(x, block):
+    """The level (the standard deviation, for Gaussian noise) of each run of `block` samples,
+    from the median of their magnitudes, which clicks however large do not move. Samples of zero
+    (gaps) do not count; a block of none has an infinite level."""
+    count = -(-x.size // block)
+    magnitude = np.full(count * block, np.inf)
+    magnitude[:x.size] = np.abs(x)
+    magnitude[magnitude == 0.0] = np.inf
+    rows = np.sort(magnitude.reshape(count, block), axis=1)
+    middle = np.maximum((np.sum(np.isfinite(rows), axis=1) - 1) // 2, 0)
+    return rows[np.arange(count), middle] / 0.6745  # the median of |x| is 0.6745 standard deviations
 
 
 class Band:
@@ -354,24 +399,28 @@ def peak_offset(left, mid, right, triangle=False):
 
 def subtract(iq, lead, ref, start, sps):
     """Takes the frame `ref` starting at `start` out of the recorded part of `iq`, with an
-    amplitude and phase fitted over about two symbols at a time; returns its mean power."""
+    amplitude and phase fitted over about two symbols at a time; returns its mean power and
+    (first sample, samples) of what was taken out."""
     a, b = max(start, lead), min(start + ref.size, iq.size)
     block = sps // 32
     count = (b - a) // block
     if count < 1:
-        return 0.0
+        return 0.0, (a, np.zeros(0, complex))
     r = ref[a - start:b - start]
     z = (iq[a:b] * np.conj(r))[:count * block].reshape(count, block).mean(axis=1)
     window = np.bartlett(65)[1:-1]  # a triangle two symbols wide
     c = np.convolve(z, window)[31:31 + count] / np.convolve(np.ones(count), window)[31:31 + count]
-    iq[a:b] -= np.concatenate([np.repeat(c, block), np.full(b - a - count * block, c[-1])]) * r
-    return float(np.abs(np.mean(z)) ** 2)
+    signal = np.concatenate([np.repeat(c, block), np.full(b - a - count * block, c[-1])]) * r
+    iq[a:b] -= signal
+    return float(np.abs(np.mean(z)) ** 2), (a, signal)
 
 
 def noise_density(iq, sps):
-    """Noise power per hertz: the median over the band of the mean power in each tone bin."""
+    """Noise power per hertz: the median over the band of each tone bin's median power over time
+    (which the few symbols a click or a signal touches do not move), over the median's share ln 2
+    of the mean for noise."""
     rows = iq[:iq.size // sps * sps].reshape(-1, sps)
-    power = np.mean(np.abs(scipy.fft.fft(rows, axis=1)) ** 2, axis=0)
+    power = np.median(np.abs(scipy.fft.fft(rows, axis=1)) ** 2, axis=0) / np.log(2)
     freqs = scipy.fft.fftfreq(sps, 1 / FS)
     return float(np.median(power[(freqs >= BAND_HZ[0]) & (freqs <= BAND_HZ[1])])) / (sps * FS)
 
