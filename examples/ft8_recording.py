@@ -3,19 +3,19 @@
     python examples/ft8_recording.py period.wav [ft4]
 
 The audio is made one channel (a stereo pair's mean), its samples that are not numbers a gap of
-zeros, clicks blanked, its level one (as an AGC would) and its rate 12000 Hz. `ft8_sync` (`ft4_sync`) finds candidates over the
-whole band and DT range, on the analytic signal behind enough zeros that a frame may start before
-the recording. A candidate whose soft values from the search do not decode is measured finely on
-its Costas arrays and decoded from soft values of our own: with the signal's phase followed along
-the frame (coherent), then over groups of three (FT4: four) neighbouring symbols added coherently,
-then symbol by symbol. A decoded message stands only if its frame, made again and measured where
-it was found, agrees with the audio: the 14-bit CRC lets a wrong codeword through now and then,
-and several sets of soft values give it several chances. Each message is made again with
-`Ft8Codec.encode` and `Ft8Mod`, fitted in amplitude and phase two symbols at a time and subtracted
-from the recording, and the search runs again: FT8 for Costas patterns around the signals taken
-out that were strong enough to hide another, FT4 (whose search is cheap) over the whole band.
-Last, each message is checked once more at the place reported, on the audio as received less
-the other messages: what a subtraction left behind cannot pass for a message."""
+zeros, its clicks blanked, its level one (as an AGC would) and its rate 12000 Hz. `ft8_sync`
+(`ft4_sync`) finds candidates over the whole band and DT range, on the analytic signal behind
+enough zeros that a frame may start before the recording. A candidate whose soft values from the
+search do not decode is measured finely on its Costas arrays and decoded from soft values of our
+own: with the signal's phase followed along the frame (coherent), then over groups of three (FT4:
+four) neighbouring symbols added coherently, then symbol by symbol. A decoded message stands only
+if its frame, made again and measured where it was found, agrees with the audio: the 14-bit CRC
+lets a wrong codeword through now and then, and several sets of soft values give it several
+chances. Each message is made again with `Ft8Codec.encode` and `Ft8Mod`, fitted in amplitude and
+phase two symbols at a time and subtracted from the recording, and the search runs again: FT8 for
+Costas patterns around the signals taken out that were strong enough to hide another, FT4 (whose
+search is cheap) over the whole band. Last, each message is checked again at the place reported,
+on the audio less the other messages."""
 
 import fractions
 import functools
@@ -37,7 +37,7 @@ FEW = 5                    # candidates searched around each signal taken out
 HIDING_DB = -16.0          # dB in 2500 Hz: nothing decodable hides under a weaker signal
 LLR_SCALE = 4.0            # root mean square of the soft values handed to the decoder
 LEVEL_BLOCK_S = 0.04       # s: the blocks over which the audio's level is measured
-AGC_BLOCKS = 13            # blocks whose median level the audio is divided by
+LEVEL_BLOCKS = 13          # blocks whose median level the audio is divided by, and clicks measured against
 CLICK_LEVELS = 8.0         # a sample this many times the level around it is a click...
 CLICK_MARGIN_S = 0.001     # s: ...blanked with the samples this close, where its ringing lies
 
@@ -125,7 +125,7 @@ def decode_recording(audio, fs, mode="ft8"):
     iq = np.zeros(lead + x.size, np.complex128)
     iq[lead:] = scipy.signal.hilbert(x)
     last_start = int(np.ceil((lead + (DT_NOMINAL + m.dt_max) * FS) / m.sps))  # in symbols
-    found, decoded, hiding = set(), [], None  # decoded: (payload, start, freq, power, signal taken out)
+    found, decoded, hiding = set(), [], None  # decoded: (payload, start, freq, fit, signal taken out)
     for _ in range(m.passes):
         band, new = Band(iq, m), []
         for llr, start, freq in candidates(band, iq, last_start, hiding):
@@ -135,26 +135,26 @@ def decode_recording(audio, fs, mode="ft8"):
             if got is not None and got[0] not in found and got[0] != bytes(10):
                 found.add(got[0])
                 new.append(got)
-        n0, hiding = noise_density(iq[lead:], m.sps), []
+        noise, hiding = noise_density(iq[lead:], m.sps), []
         for payload, start, freq in new:
             frame = m.mod(FS, freq, 0.0, 1.0).modulate(m.codec.encode(payload))
-            power, removed = subtract(iq, lead, frame, int(round(start)), m.sps)
-            decoded.append((payload, start, freq, power, removed))
-            if power > n0 * 2500 * 10 ** (HIDING_DB / 10):
+            fit, removed = subtract(iq, lead, frame, int(round(start)), m.sps)
+            decoded.append((payload, start, freq, fit, removed))
+            if snr_db(fit, removed[0] - lead, noise, m.sps) > HIDING_DB:
                 hiding.append(freq)
         if not new or not (hiding or m.whole_band):
             break
+    noise = noise_density(iq[lead:], m.sps)  # with every signal found taken out
     return [{"text": text(payload), "freq_hz": round(float(freq), 1),
              "dt_s": round(float((start - lead) / FS - DT_NOMINAL), 2) + 0.0,
-             "snr_db": round(float(10 * np.log10(max(power / (n0 * 2500), 1e-4))), 1)}
-            for payload, start, freq, power, removed in decoded
+             "snr_db": round(snr_db(fit, removed[0] - lead, noise, m.sps), 1)}
+            for payload, start, freq, fit, removed in decoded
             if received_agreement(iq, removed, payload, start, freq, m) >= m.min_agreement]
 
 
 def received_agreement(iq, removed, payload, start, freq, m):
     """The agreement of a decoded frame with the audio as received less every other signal taken
-    out, measured exactly at the start and frequency reported: the check that no earlier choice
-    of place or subtraction can sway."""
+    out, measured exactly at the start and frequency reported, whatever was measured before."""
     at, signal = removed
     first = max(int(round(start)), 0)  # a frame's samples before the lead of zeros are zeros too
     audio = np.zeros(m.length * m.sps, complex)
@@ -189,23 +189,20 @@ def rate_ratio(fs):
 
 
 def scaled(x, fs):
-    """The samples as a receiver's audio path leaves them: samples that are not numbers (NaN, inf)
-    a gap of zeros, a DC offset removed, clicks blanked, and the level brought to one, slowly, as
-    an AGC does, so that neither the recording's scale nor a step in its level matters; None for
-    silence."""
+    """The samples as a receiver's audio path leaves them: samples that are not numbers a gap of
+    zeros, DC removed, clicks blanked and the level brought to one slowly, as an AGC does, so that
+    neither the recording's scale nor a step in its level matters; None for silence."""
     x = np.where(np.isfinite(x), x, 0.0)
     x = x - np.median(x)
     block = max(int(round(LEVEL_BLOCK_S * fs)), 1)
     own = block_levels(x, block)
     if not np.any(np.isfinite(own)):
         return None
-    # Neither a click nor a crash two blocks long moves the median of five blocks' levels, which
-    # follows a step in level; its largest over neighbouring blocks lets a strong signal start.
-    steady = scipy.ndimage.maximum_filter1d(scipy.ndimage.median_filter(own, 5, mode="nearest"), 3)
+    # The median over the window follows a step in level, not a click or a shorter burst of static.
+    steady = scipy.ndimage.median_filter(own, LEVEL_BLOCKS, mode="nearest")
     loud = np.abs(x) > CLICK_LEVELS * np.repeat(steady, block)[:x.size]
     x[scipy.ndimage.maximum_filter1d(loud, 2 * int(np.ceil(CLICK_MARGIN_S * fs)) + 1)] = 0.0
-    gain = 1.0 / scipy.ndimage.median_filter(own, AGC_BLOCKS, mode="nearest")  # 0 in a long gap
-    return x * np.interp(np.arange(x.size), block * (np.arange(own.size) + 0.5), gain)
+    return x * np.interp(np.arange(x.size), block * (np.arange(own.size) + 0.5), 1.0 / steady)  # 0 in long gaps
 
 
 def block_levels(x, block):
@@ -214,8 +211,7 @@ def block_levels(x, block):
     (gaps) do not count; a block of none has an infinite level."""
     count = -(-x.size // block)
     magnitude = np.full(count * block, np.inf)
-    magnitude[:x.size] = np.abs(x)
-    magnitude[magnitude == 0.0] = np.inf
+    magnitude[:x.size] = np.where(x == 0.0, np.inf, np.abs(x))
     rows = np.sort(magnitude.reshape(count, block), axis=1)
     middle = np.maximum((np.sum(np.isfinite(rows), axis=1) - 1) // 2, 0)
     return rows[np.arange(count), middle] / 0.6745  # the median of |x| is 0.6745 standard deviations
@@ -398,31 +394,38 @@ def peak_offset(left, mid, right, triangle=False):
 
 
 def subtract(iq, lead, ref, start, sps):
-    """Takes the frame `ref` starting at `start` out of the recorded part of `iq`, with an
-    amplitude and phase fitted over about two symbols at a time; returns its mean power and
-    (first sample, samples) of what was taken out."""
+    """Takes the frame `ref` starting at `start` out of the recorded part of `iq`, with an amplitude
+    and phase fitted over about two symbols at a time; returns the frame's correlation with the
+    audio in each 32nd of a symbol (none: a zero) and (first sample, samples) of what was taken out."""
     a, b = max(start, lead), min(start + ref.size, iq.size)
     block = sps // 32
     count = (b - a) // block
     if count < 1:
-        return 0.0, (a, np.zeros(0, complex))
+        return np.zeros(1, complex), (a, np.zeros(0, complex))
     r = ref[a - start:b - start]
     z = (iq[a:b] * np.conj(r))[:count * block].reshape(count, block).mean(axis=1)
     window = np.bartlett(65)[1:-1]  # a triangle two symbols wide
     c = np.convolve(z, window)[31:31 + count] / np.convolve(np.ones(count), window)[31:31 + count]
     signal = np.concatenate([np.repeat(c, block), np.full(b - a - count * block, c[-1])]) * r
     iq[a:b] -= signal
-    return float(np.abs(np.mean(z)) ** 2), (a, signal)
+    return z, (a, signal)
 
 
 def noise_density(iq, sps):
-    """Noise power per hertz: the median over the band of each tone bin's median power over time
-    (which the few symbols a click or a signal touches do not move), over the median's share ln 2
-    of the mean for noise."""
+    """Noise power per hertz in each run of `sps` samples: the median of its tone bins' power over
+    the band, which a few signals do not move, over ln 2 (the median's share of the mean)."""
     rows = iq[:iq.size // sps * sps].reshape(-1, sps)
-    power = np.median(np.abs(scipy.fft.fft(rows, axis=1)) ** 2, axis=0) / np.log(2)
     freqs = scipy.fft.fftfreq(sps, 1 / FS)
-    return float(np.median(power[(freqs >= BAND_HZ[0]) & (freqs <= BAND_HZ[1])])) / (sps * FS)
+    power = np.abs(scipy.fft.fft(rows, axis=1)[:, (freqs >= BAND_HZ[0]) & (freqs <= BAND_HZ[1])]) ** 2
+    return np.median(power, axis=1) / np.log(2) / (sps * FS)
+
+
+def snr_db(fit, first, noise, sps):
+    """SNR in 2500 Hz from a frame's correlations with the audio (a 32nd of a symbol each, from sample
+    `first`), each over the noise amplitude of its time: neither a level step nor the AGC sways it."""
+    rows = np.minimum((first + np.arange(fit.size) * (sps // 32)) // sps, noise.size - 1)
+    amplitude = np.mean(fit / np.sqrt(np.maximum(noise[rows], 1e-30)))
+    return float(10 * np.log10(max(np.abs(amplitude) ** 2 / 2500, 1e-4)))
 
 
 def text(payload):

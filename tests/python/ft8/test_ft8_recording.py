@@ -178,3 +178,64 @@ def test_a_crowded_ft4_period(ft4_recording):
     for message, freq, dt, snr in FT4_SIGNALS:
         (d,) = [d for d in decoded if d["text"] == message]
         assert abs(d["freq_hz"] - freq) <= 1.0 and abs(d["dt_s"] - dt) <= 0.02, message
+
+
+def clicks(size):
+    def click(audio):
+        out = audio.copy()
+        out[[audio.size // 5, audio.size // 2, 4 * audio.size // 5]] += [size, -size, size]
+        return out
+    return click
+
+
+def static(seconds, size):
+    def crash(audio):
+        out = audio.copy()
+        out[audio.size // 2:audio.size // 2 + int(seconds * 12000)] += np.random.default_rng(4).normal(
+            0.0, size, int(seconds * 12000))
+        return out
+    return crash
+
+
+def full_scale_click_in_16_bits(audio):
+    out = np.round(8.0 * audio)
+    out[out.size // 2] = 32767
+    return out.astype(np.int16)
+
+
+IMPAIRMENTS = [  # case, audio from the click-free recording of unit noise
+    ("three clicks 1e3 x the noise", clicks(1e3)),
+    ("three clicks 1e6 x the noise", clicks(1e6)),
+    ("50 ms of static 1e3 x the noise", static(0.05, 1e3)),
+    ("200 ms of static 300 x the noise", static(0.2, 300)),
+    ("a full-scale click in 16-bit audio", full_scale_click_in_16_bits),
+    ("level x10 halfway, DC 100 x the noise", lambda a: np.where(np.arange(a.size) < a.size // 2, 1, 10) * a + 100),
+]
+
+
+@pytest.fixture(scope="module")
+def click_free():
+    """Per mode: the recording (two library frames at -5 and -20 dB in FT8, -3 and -13 in FT4, and
+    a +30 dB one that starts later), the messages' SNRs and what the recipe reads in it."""
+    cases = {}
+    for mode, size, snrs in [("ft8", 180000, (-5.0, -20.0, 30.0)), ("ft4", 90000, (-3.0, -13.0, 30.0))]:
+        rng = np.random.default_rng(3)
+        audio = rng.normal(0.0, 1.0, size)
+        messages = ["CQ K1ABC FN42", "K1ABC W9XYZ EN37", "CQ DL1ABC JO62"]
+        for message, freq, dt, snr in zip(messages, [1500, 900, 2200], [0.0, 0.0, 0.6], snrs):
+            add(audio, library_frame(mode, message, freq, rng), dt, snr)
+        decoded = {d["text"]: d["snr_db"] for d in recipe.decode_recording(audio, 12000, mode)}
+        cases[mode] = audio, dict(zip(messages, snrs)), decoded
+    return cases
+
+
+@pytest.mark.parametrize("mode", ["ft8", "ft4"])
+@pytest.mark.parametrize("case, impair", IMPAIRMENTS, ids=[c[0] for c in IMPAIRMENTS])
+def test_clicks_a_dc_offset_and_a_level_step_cost_only_the_symbols_they_touch(click_free, mode, case, impair):
+    audio, sent, clean = click_free[mode]
+    assert clean.keys() == sent.keys()
+    assert all(abs(clean[message] - snr) <= 1.5 for message, snr in sent.items()), clean
+    got = {d["text"]: d["snr_db"] for d in recipe.decode_recording(impair(audio), 12000, mode)}
+    assert got.keys() == clean.keys()
+    for message, snr in clean.items():
+        assert abs(got[message] - snr) <= 1.0, message
