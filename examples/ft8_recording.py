@@ -91,7 +91,7 @@ class Mode:
 
 
 FT8_COSTAS = [3, 1, 4, 0, 6, 5, 2]
-# min_agreement: a wrong codeword's data tones are strongest in about 1/8 (FT4: 1/4) of their symbols,
+# min_agreement: a wrong codeword's data tones are strongest in about 1/8 (FT4: 1/4) of their symbols
 # (FT4: up to 0.47 over a signal that shares its CQ), a true decode's in 0.43 (FT4: 0.54) or more.
 MODES = {
     "ft8": Mode(kavro_sdr.ft8_sync, kavro_sdr.Ft8Codec, kavro_sdr.Ft8Mod, 1920, 6.25, 79,
@@ -125,7 +125,7 @@ def decode_recording(audio, fs, mode="ft8"):
     iq = np.zeros(lead + x.size, np.complex128)
     iq[lead:] = scipy.signal.hilbert(x)
     last_start = int(np.ceil((lead + (DT_NOMINAL + m.dt_max) * FS) / m.sps))  # in symbols
-    found, decoded, hiding = set(), [], None  # decoded: (payload, start, freq, fit, signal taken out)
+    found, decoded, hiding = set(), [], None  # decoded: (payload, start, freq, fit, (at, amplitudes))
     for _ in range(m.passes):
         band, new = Band(iq, m), []
         for llr, start, freq in candidates(band, iq, last_start, hiding):

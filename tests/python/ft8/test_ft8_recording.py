@@ -3,8 +3,9 @@
 half a tone spacing higher, a frame that starts 1.5 s before the recording, and one too weak for
 the search's own soft values. Every message must come back once, at its frequency, DT and SNR,
 from 12 kHz and from 44.1 kHz audio, and from bad audio too; a codeword that passes the CRC but
-is not in the audio is refused. Then weak signals in the clear beside a busy band, and a crowded
-FT4 period of the library's frames."""
+is not in the audio is refused (FT8 and FT4). Then weak signals in the clear beside a busy band, a
+crowded FT4 period of the library's frames, and clicks, static, a DC offset and a level step,
+which must leave the messages and SNRs of the clean recording."""
 
 import pathlib
 import subprocess
