@@ -3,17 +3,19 @@
     python examples/ft8_recording.py period.wav [ft4]
 
 The audio is made one channel (a stereo pair's mean), its samples that are not numbers a gap of
-zeros, its power one and its rate 12000 Hz. `ft8_sync` (`ft4_sync`) finds candidates over the
-whole band and DT range, on the analytic signal behind enough zeros that a frame may start before
-the recording. A candidate whose soft values from the search do not decode is measured finely on
-its Costas arrays and decoded from soft values of our own: with the signal's phase followed along
-the frame (coherent), then over groups of three (FT4: four) neighbouring symbols added coherently,
-then symbol by symbol. A decoded message stands only if its frame, made again and measured where
-it was found, agrees with the audio: the 14-bit CRC lets a wrong codeword through now and then,
-and several sets of soft values give it several chances. Each message is made again with
-`Ft8Codec.encode` and `Ft8Mod`, fitted in amplitude and phase two symbols at a time and subtracted
-from the recording, and the search runs again: FT8 for Costas patterns around the signals taken
-out that were strong enough to hide another, FT4 (whose search is cheap) over the whole band."""
+zeros, its clicks blanked, its level one (as an AGC would) and its rate 12000 Hz. `ft8_sync`
+(`ft4_sync`) finds candidates over the whole band and DT range, on the analytic signal behind
+enough zeros that a frame may start before the recording. A candidate whose soft values from the
+search do not decode is measured finely on its Costas arrays and decoded from soft values of our
+own: with the signal's phase followed along the frame (coherent), then over groups of three (FT4:
+four) neighbouring symbols added coherently, then symbol by symbol. A decoded message stands only
+if its frame, made again and measured where it was found, agrees with the audio: the 14-bit CRC
+lets a wrong codeword through now and then, and several sets of soft values give it several
+chances. Each message is made again with `Ft8Codec.encode` and `Ft8Mod`, fitted in amplitude and
+phase two symbols at a time and subtracted from the recording, and the search runs again: FT8 for
+Costas patterns around the signals taken out that were strong enough to hide another, FT4 (whose
+search is cheap) over the whole band. Last, each message is checked again at the place reported,
+on the audio less the other messages."""
 
 import fractions
 import functools
@@ -22,6 +24,7 @@ import sys
 
 import numpy as np
 import scipy.fft
+import scipy.ndimage
 import scipy.signal
 
 import kavro_sdr
@@ -33,6 +36,10 @@ DT_NOMINAL = 0.5           # s: a frame sent on time starts this far into the pe
 FEW = 5                    # candidates searched around each signal taken out
 HIDING_DB = -16.0          # dB in 2500 Hz: nothing decodable hides under a weaker signal
 LLR_SCALE = 4.0            # root mean square of the soft values handed to the decoder
+LEVEL_BLOCK_S = 0.04       # s: the blocks over which the audio's level is measured
+LEVEL_BLOCKS = 13          # blocks whose median level the audio is divided by, and clicks measured against
+CLICK_LEVELS = 8.0         # a sample this many times the level around it is a click...
+CLICK_MARGIN_S = 0.001     # s: ...blanked with the samples this close, where its ringing lies
 
 
 class Mode:
@@ -84,8 +91,8 @@ class Mode:
 
 
 FT8_COSTAS = [3, 1, 4, 0, 6, 5, 2]
-# min_agreement: a wrong codeword's data tones are strongest in about 1/8 (FT4: 1/4) of their
-# symbols, a true decode's in at least 0.43 (FT4: 0.54) even among crowded, weak signals.
+# min_agreement: a wrong codeword's data tones are strongest in about 1/8 (FT4: 1/4) of their symbols
+# (FT4: up to 0.47 over a signal that shares its CQ), a true decode's in 0.43 (FT4: 0.54) or more.
 MODES = {
     "ft8": Mode(kavro_sdr.ft8_sync, kavro_sdr.Ft8Codec, kavro_sdr.Ft8Mod, 1920, 6.25, 79,
                 [0, 1, 3, 2, 5, 6, 4, 7], [(0, FT8_COSTAS), (36, FT8_COSTAS), (72, FT8_COSTAS)],
@@ -96,7 +103,7 @@ MODES = {
                 [(1, [0, 1, 3, 2]), (34, [1, 0, 2, 3]), (67, [2, 3, 1, 0]), (100, [3, 2, 0, 1])],
                 [np.arange(5, 34), np.arange(38, 67), np.arange(71, 100)],
                 group=4, dt_max=1.5, passes=4, candidates=250, whole_band=True, min_screen=0, min_sync=5,
-                min_agreement=0.45),
+                min_agreement=0.5),
 }
 
 
@@ -108,8 +115,8 @@ def decode_recording(audio, fs, mode="ft8"):
     if mode not in MODES:
         raise ValueError(f"mode {mode!r}: expected one of {', '.join(map(repr, MODES))}")
     m = MODES[mode]
-    ratio = rate_ratio(fs)
-    x = scaled(mono(audio))
+    ratio = fractions.Fraction(FS, int(round(sample_rate(fs))))  # to whole hertz
+    x = scaled(mono(audio), fs)
     if x is None:
         return []
     if ratio != 1:
@@ -118,7 +125,7 @@ def decode_recording(audio, fs, mode="ft8"):
     iq = np.zeros(lead + x.size, np.complex128)
     iq[lead:] = scipy.signal.hilbert(x)
     last_start = int(np.ceil((lead + (DT_NOMINAL + m.dt_max) * FS) / m.sps))  # in symbols
-    found, decoded, hiding = set(), [], None
+    found, decoded, hiding = set(), [], None  # decoded: (payload, start, freq, fit, (at, amplitudes))
     for _ in range(m.passes):
         band, new = Band(iq, m), []
         for llr, start, freq in candidates(band, iq, last_start, hiding):
@@ -128,18 +135,36 @@ def decode_recording(audio, fs, mode="ft8"):
             if got is not None and got[0] not in found and got[0] != bytes(10):
                 found.add(got[0])
                 new.append(got)
-        n0, hiding = noise_density(iq[lead:], m.sps), []
+        noise, hiding = noise_density(iq[lead:], m.sps), []
         for payload, start, freq in new:
             frame = m.mod(FS, freq, 0.0, 1.0).modulate(m.codec.encode(payload))
-            power = subtract(iq, lead, frame, int(round(start)), m.sps)
-            decoded.append((payload, freq, (start - lead) / FS - DT_NOMINAL, power))
-            if power > n0 * 2500 * 10 ** (HIDING_DB / 10):
+            fit, removed = subtract(iq, lead, frame, int(round(start)), m.sps)
+            decoded.append((payload, start, freq, fit, removed))
+            if snr_db(fit, removed[0] - lead, noise, m.sps) > HIDING_DB:
                 hiding.append(freq)
         if not new or not (hiding or m.whole_band):
             break
-    return [{"text": text(payload), "freq_hz": round(float(freq), 1), "dt_s": round(float(dt), 2) + 0.0,
-             "snr_db": round(float(10 * np.log10(max(power / (n0 * 2500), 1e-4))), 1)}
-            for payload, freq, dt, power in decoded]
+    noise = noise_density(iq[lead:], m.sps)  # with every signal found taken out
+    return [{"text": text(payload), "freq_hz": round(float(freq), 1),
+             "dt_s": round(float((start - lead) / FS - DT_NOMINAL), 2) + 0.0,
+             "snr_db": round(snr_db(fit, removed[0] - lead, noise, m.sps), 1)}
+            for payload, start, freq, fit, removed in decoded
+            if received_agreement(iq, payload, start, freq, m, *removed) >= m.min_agreement]
+
+
+def received_agreement(iq, payload, start, freq, m, at, fitted):
+    """The agreement of a frame taken out from sample `at` with amplitudes `fitted` with the audio
+    as received less every other signal taken out, exactly at the start and frequency reported."""
+    start = int(round(start))  # as the frame was taken out
+    first, frame = max(start, 0), m.mod(FS, freq, 0.0, 1.0).modulate(m.codec.encode(payload))
+    audio = np.zeros(m.length * m.sps, complex)  # a frame's samples before the lead of zeros are zeros too
+    audio[:iq.size - first] = iq[first:first + audio.size]
+    size = min(start + frame.size, iq.size) - at
+    audio[at - first:at - first + size] += held(fitted, size, m.sps // 32) * frame[at - start:at - start + size]
+    # Each symbol mixed down by tone 0 (its phase aside) and summed in fours, which pass the tones alike.
+    mix = np.exp(-2j * np.pi * freq * np.arange(m.sps) / FS).reshape(-1, 4)
+    values = scipy.fft.fft(np.einsum("sjk,jk->sj", audio.reshape(m.length, -1, 4), mix), axis=1)[:, :m.tones]
+    return agreement(values, m.frame(m.codec.encode(payload)), m)
 
 
 def candidates(band, iq, last_start, hiding):
@@ -160,20 +185,32 @@ def candidates(band, iq, last_start, hiding):
     return found
 
 
-def rate_ratio(fs):
-    """FS over the sample rate, rounded to whole hertz."""
-    return fractions.Fraction(FS, int(round(sample_rate(fs))))
-
-
-def scaled(x):
-    """The samples brought to unit power, whatever the recording's scale, with samples that are not
-    numbers (NaN, inf) made a gap of zeros; None for silence."""
+def scaled(x, fs):
+    """The samples as a receiver's audio path leaves them: samples that are not numbers a gap of
+    zeros, DC removed, clicks blanked and the level brought to one slowly, as an AGC does, so that
+    neither the recording's scale nor a step in its level matters; None for silence."""
     x = np.where(np.isfinite(x), x, 0.0)
-    peak = np.max(np.abs(x), initial=0.0)
-    if peak == 0.0:
+    x = x - np.median(x)
+    block = max(int(round(LEVEL_BLOCK_S * fs)), 1)
+    own = block_levels(x, block)
+    if not np.any(np.isfinite(own)):
         return None
-    x = x / peak  # first, so that squares neither overflow nor underflow
-    return x / np.sqrt(np.mean(x * x))
+    # The median over the window follows a step in level, not a click or a shorter burst of static.
+    steady = scipy.ndimage.median_filter(own, LEVEL_BLOCKS, mode="nearest")
+    loud = np.abs(x) > CLICK_LEVELS * np.repeat(steady, block)[:x.size]
+    x[scipy.ndimage.maximum_filter1d(loud, 2 * int(np.ceil(CLICK_MARGIN_S * fs)) + 1)] = 0.0
+    return x * np.interp(np.arange(x.size), block * (np.arange(own.size) + 0.5), 1.0 / steady)  # 0 in long gaps
+
+
+def block_levels(x, block):
+    """The level (the standard deviation, for Gaussian noise) of each run of `block` samples,
+    from the median of their magnitudes, which clicks however large do not move. Samples of zero
+    (gaps) do not count; a block of none has an infinite level."""
+    count = -(-x.size // block)
+    magnitude = np.full(count * block, np.inf)
+    magnitude[:x.size] = np.where(x == 0.0, np.inf, np.abs(x))
+    rows = np.sort(magnitude.reshape(count, block), axis=1)  # the median of |x| is 0.6745 standard deviations:
+    return rows[np.arange(count), np.maximum((np.isfinite(rows).sum(axis=1) - 1) // 2, 0)] / 0.6745
 
 
 class Band:
@@ -353,27 +390,42 @@ def peak_offset(left, mid, right, triangle=False):
 
 
 def subtract(iq, lead, ref, start, sps):
-    """Takes the frame `ref` starting at `start` out of the recorded part of `iq`, with an
-    amplitude and phase fitted over about two symbols at a time; returns its mean power."""
+    """Takes the frame `ref` starting at `start` out of the recorded part of `iq`, with an amplitude
+    and phase fitted over about two symbols at a time; returns the frame's correlation with the
+    audio in each 32nd of a symbol and (first sample, amplitudes fitted to each 32nd from there)."""
     a, b = max(start, lead), min(start + ref.size, iq.size)
     block = sps // 32
     count = (b - a) // block
     if count < 1:
-        return 0.0
+        return np.zeros(1, complex), (a, np.zeros(1, complex))
     r = ref[a - start:b - start]
     z = (iq[a:b] * np.conj(r))[:count * block].reshape(count, block).mean(axis=1)
     window = np.bartlett(65)[1:-1]  # a triangle two symbols wide
     c = np.convolve(z, window)[31:31 + count] / np.convolve(np.ones(count), window)[31:31 + count]
-    iq[a:b] -= np.concatenate([np.repeat(c, block), np.full(b - a - count * block, c[-1])]) * r
-    return float(np.abs(np.mean(z)) ** 2)
+    iq[a:b] -= held(c, b - a, block) * r
+    return z, (a, c)
+
+
+def held(values, size, block):
+    """`size` samples of values each held over `block` samples, the last over the rest."""
+    return np.repeat(values, np.append(np.full(values.size - 1, block), size - (values.size - 1) * block))
 
 
 def noise_density(iq, sps):
-    """Noise power per hertz: the median over the band of the mean power in each tone bin."""
+    """Noise power per hertz in each run of `sps` samples: the median of its tone bins' power over
+    the band, which a few signals do not move, over ln 2 (the median's share of the mean)."""
     rows = iq[:iq.size // sps * sps].reshape(-1, sps)
-    power = np.mean(np.abs(scipy.fft.fft(rows, axis=1)) ** 2, axis=0)
     freqs = scipy.fft.fftfreq(sps, 1 / FS)
-    return float(np.median(power[(freqs >= BAND_HZ[0]) & (freqs <= BAND_HZ[1])])) / (sps * FS)
+    power = np.abs(scipy.fft.fft(rows, axis=1)[:, (freqs >= BAND_HZ[0]) & (freqs <= BAND_HZ[1])]) ** 2
+    return np.median(power, axis=1) / np.log(2) / (sps * FS)
+
+
+def snr_db(fit, first, noise, sps):
+    """SNR in 2500 Hz from a frame's correlations with the audio (a 32nd of a symbol each, from sample
+    `first`), each over the noise amplitude of its time: neither a level step nor the AGC sways it."""
+    rows = np.minimum((first + np.arange(fit.size) * (sps // 32)) // sps, noise.size - 1)
+    power = np.abs(np.mean(fit / np.sqrt(np.maximum(noise[rows], 1e-30)))) ** 2
+    return float(10 * np.log10(max(power / 2500, 1e-4)))
 
 
 def text(payload):

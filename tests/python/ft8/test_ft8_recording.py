@@ -3,8 +3,9 @@
 half a tone spacing higher, a frame that starts 1.5 s before the recording, and one too weak for
 the search's own soft values. Every message must come back once, at its frequency, DT and SNR,
 from 12 kHz and from 44.1 kHz audio, and from bad audio too; a codeword that passes the CRC but
-is not in the audio is refused. Then weak signals in the clear beside a busy band, and a crowded
-FT4 period of the library's frames."""
+is not in the audio is refused (FT8 and FT4). Then weak signals in the clear beside a busy band, a
+crowded FT4 period of the library's frames, and clicks, static, a DC offset and a level step,
+which must leave the messages and SNRs of the clean recording."""
 
 import pathlib
 import subprocess
@@ -110,10 +111,12 @@ def test_an_unknown_mode_is_refused_naming_the_modes(mode):
         recipe.decode_recording(np.zeros(1000), 12000, mode)
 
 
-def test_a_codeword_that_passes_the_crc_but_is_not_in_the_audio_is_refused(recording, monkeypatch):
+@pytest.mark.parametrize("mode", ["ft8", "ft4"])
+def test_a_codeword_that_passes_the_crc_but_is_not_in_the_audio_is_refused(recording, ft4_recording, mode,
+                                                                           monkeypatch):
     # A CRC of 14 bits lets about one wrong codeword in 16000 through; here every candidate that
     # does not decode gets one.
-    codec = recipe.MODES["ft8"].codec
+    codec = recipe.MODES[mode].codec
     forged = kavro_sdr.ft8_pack_standard("CQ", "N0FAK", "EM10")
 
     class Forger:
@@ -123,9 +126,10 @@ def test_a_codeword_that_passes_the_crc_but_is_not_in_the_audio_is_refused(recor
         def decode_soft(llr):
             return codec.decode_soft(llr) or forged
 
-    monkeypatch.setattr(recipe.MODES["ft8"], "codec", Forger)
-    decoded = {d["text"] for d in recipe.decode_recording(recording, 12000, "ft8")}
-    assert decoded <= set(SENT) and "CQ K1ABC FN42" in decoded
+    monkeypatch.setattr(recipe.MODES[mode], "codec", Forger)
+    audio, sent = (recording, SENT) if mode == "ft8" else (ft4_recording, [s[0] for s in FT4_SIGNALS])
+    decoded = {d["text"] for d in recipe.decode_recording(audio, 12000, mode)}
+    assert decoded <= set(sent) and "CQ K1ABC FN42" in decoded
 
 
 def test_weak_signals_in_the_clear_beside_a_busy_band(tmp_path):
@@ -156,16 +160,83 @@ FT4_SIGNALS = [  # message, tone-0 frequency (Hz), DT (s), SNR (dB in 2500 Hz)
     ("JA1XYZ VK2ABC QF56", 2030.0, -0.2, -5.0),
     ("VK2ABC JA1XYZ RR73", 2500.0, 0.7, -8.0),
     ("CQ PY2ABC GG66", 2700.0, -0.6, -15.5),
+    ("CQ K1BCD FN42", 2070.0, -0.2, -16.0),  # found only by searching the whole band again
 ]
 
 
-def test_a_crowded_ft4_period():
+@pytest.fixture(scope="module")
+def ft4_recording():
     rng = np.random.default_rng(9)
     audio = rng.normal(0.0, 1.0, 90000)
     for message, freq, dt, snr in FT4_SIGNALS:
         add(audio, library_frame("ft4", message, freq, rng), dt, snr)
-    decoded = recipe.decode_recording(audio, 12000, "ft4")
+    return audio
+
+
+def test_a_crowded_ft4_period(ft4_recording):
+    decoded = recipe.decode_recording(ft4_recording, 12000, "ft4")
     assert sorted(d["text"] for d in decoded) == sorted(s[0] for s in FT4_SIGNALS)
     for message, freq, dt, snr in FT4_SIGNALS:
         (d,) = [d for d in decoded if d["text"] == message]
         assert abs(d["freq_hz"] - freq) <= 1.0 and abs(d["dt_s"] - dt) <= 0.02, message
+
+
+def clicks(size):
+    def click(audio):
+        out = audio.copy()
+        out[[audio.size // 5, audio.size // 2, 4 * audio.size // 5]] += [size, -size, size]
+        return out
+    return click
+
+
+def static(seconds, size):
+    def crash(audio):
+        out = audio.copy()
+        out[audio.size // 2:audio.size // 2 + int(seconds * 12000)] += np.random.default_rng(4).normal(
+            0.0, size, int(seconds * 12000))
+        return out
+    return crash
+
+
+def full_scale_click_in_16_bits(audio):
+    out = np.round(8.0 * audio)
+    out[out.size // 2] = 32767
+    return out.astype(np.int16)
+
+
+IMPAIRMENTS = [  # case, audio from the click-free recording of unit noise
+    ("three clicks 1e3 x the noise", clicks(1e3)),
+    ("three clicks 1e6 x the noise", clicks(1e6)),
+    ("50 ms of static 1e3 x the noise", static(0.05, 1e3)),
+    ("200 ms of static 300 x the noise", static(0.2, 300)),
+    ("a full-scale click in 16-bit audio", full_scale_click_in_16_bits),
+    ("level x10 halfway, DC 100 x the noise", lambda a: np.where(np.arange(a.size) < a.size // 2, 1, 10) * a + 100),
+]
+
+
+@pytest.fixture(scope="module")
+def click_free():
+    """Per mode: the recording (two library frames at -5 and -20 dB in FT8, -3 and -13 in FT4, and
+    a +30 dB one that starts later), the messages' SNRs and what the recipe reads in it."""
+    cases = {}
+    for mode, size, snrs in [("ft8", 180000, (-5.0, -20.0, 30.0)), ("ft4", 90000, (-3.0, -13.0, 30.0))]:
+        rng = np.random.default_rng(3)
+        audio = rng.normal(0.0, 1.0, size)
+        messages = ["CQ K1ABC FN42", "K1ABC W9XYZ EN37", "CQ DL1ABC JO62"]
+        for message, freq, dt, snr in zip(messages, [1500, 900, 2200], [0.0, 0.0, 0.6], snrs):
+            add(audio, library_frame(mode, message, freq, rng), dt, snr)
+        decoded = {d["text"]: d["snr_db"] for d in recipe.decode_recording(audio, 12000, mode)}
+        cases[mode] = audio, dict(zip(messages, snrs)), decoded
+    return cases
+
+
+@pytest.mark.parametrize("mode", ["ft8", "ft4"])
+@pytest.mark.parametrize("case, impair", IMPAIRMENTS, ids=[c[0] for c in IMPAIRMENTS])
+def test_clicks_a_dc_offset_and_a_level_step_cost_only_the_symbols_they_touch(click_free, mode, case, impair):
+    audio, sent, clean = click_free[mode]
+    assert clean.keys() == sent.keys()
+    assert all(abs(clean[message] - snr) <= 1.5 for message, snr in sent.items()), clean
+    got = {d["text"]: d["snr_db"] for d in recipe.decode_recording(impair(audio), 12000, mode)}
+    assert got.keys() == clean.keys()
+    for message, snr in clean.items():
+        assert abs(got[message] - snr) <= 1.0, message
