@@ -22,9 +22,18 @@ constexpr double probe_threshold = 0.2;
 constexpr double probe_lowest = 0x1p-100;
 constexpr double probe_highest = 0x1p120;
 
-// How much weaker the last segments of an offset may be than its first ones (a preamble fading
-// over its length, or noise on a weak one) before its score drops.
-constexpr float lead_allowance = 2.0f;
+// Offsets scoring below this neither start a frame nor hold up the search past a failed one, so
+// only those above it are checked for a preamble's start and training symbol.
+constexpr float checked_floor = 0.25f;
+// A preamble starts and ends sharply: the segment before it correlates with its first segment,
+// and its last segment with the R samples after it (coherence |T|²/(E_a·E_b) of the pair), less
+// than half as well as its segments correlate with each other. A tone, or any signal of period R,
+// correlates with itself at every lag: inside it, and where it starts or ends, one of the two fails.
+constexpr double sharpness = 0.5;
+// The training symbol's cyclic prefix correlates with its copy N samples on: an offset whose
+// prefix coherence falls below this holds no frame. Noise passes it rarely, so that short
+// preambles in noise start few attempts, while a preamble at any SNR a header decodes at passes.
+constexpr double prefix_floor = 0.25;
 
 // Samples whose largest component lies within [2^-40, 2^40], or is zero, are summed in single
 // precision: their products stay normal and their sums finite. The magnitude bits of a finite
@@ -57,8 +66,6 @@ bool copy_samples(const Complex* in, std::size_t samples, float* re, float* im) 
     return most > narrow_highest || least < narrow_lowest - 1u;
 }
 
-float lead_share(float energy, float lead_energy) { return std::min(lead_allowance * energy / lead_energy, 1.0f); }
-
 // |P|²/E² from the single-precision ratio, formed in double when E² leaves the normal range, or NaN
 // without segment energy (ofdm_sync's metric, not capped at 1).
 float uncapped_metric(float p_re, float p_im, float energy, float ratio) {
@@ -70,13 +77,11 @@ float uncapped_metric(float p_re, float p_im, float energy, float ratio) {
 }
 
 OffsetRecord wide_record(double p_re, double p_im, double energy, double lead_energy) {
-    if (!(energy > 0.0)) return {0.0f, 0.0f, 0.0f, NAN, NAN, 0};
-    const double metric = (p_re * p_re + p_im * p_im) / (energy * energy);
-    const double score = metric * std::min(lead_allowance * energy / lead_energy, 1.0);
+    if (!(energy > 0.0)) return {0.0f, 0.0f, 0.0f, NAN, 0};
+    const double coherence = (p_re * p_re + p_im * p_im) / (energy * lead_energy);
     const int exponent = std::ilogb(std::max({energy, std::abs(p_re), std::abs(p_im)}));
     return {static_cast<float>(std::ldexp(p_re, -exponent)), static_cast<float>(std::ldexp(p_im, -exponent)),
-            static_cast<float>(std::ldexp(energy, -exponent)), static_cast<float>(score),
-            static_cast<float>(metric * energy / lead_energy), exponent};
+            static_cast<float>(std::ldexp(energy, -exponent)), static_cast<float>(coherence), exponent};
 }
 
 // Whether the metric at some grid point j in [0, offsets) comes near a preamble's, from the segment
@@ -105,12 +110,17 @@ bool grid_comes_near(const float* t_re, const float* t_im, const float* t_energy
 PreambleScan::PreambleScan(const PreambleParams& preamble)
     : r_(preamble.repeat_len),
       pairs_(preamble.num_repeats - 1),
+      preamble_len_(preamble.num_repeats * preamble.repeat_len),
+      n_fft_(preamble.training ? preamble.training->n_fft : 0),
+      cp_len_(preamble.training ? preamble.training->cp_len : 0),
       stride_(preamble.repeat_len % 2 == 0 && preamble.repeat_len >= 4 ? preamble.repeat_len / 2 : 1) {}
 
-void PreambleScan::scan(const Complex* in, std::size_t count, std::span<OffsetRecord> out) {
+void PreambleScan::scan(const Complex* in, std::size_t before, std::size_t count, std::span<OffsetRecord> out) {
     const std::size_t r = r_;
-    // Segment sums from x = -R on, over R zeros and the block's samples: the totals at index j are
-    // those of offset j - R, whose energy is that of the segments leading offset j.
+    // Segment sums from x = -R on, over the R samples before the block (zeros where the stream has
+    // none) and the block's samples: the totals at index j are those of offset j - R, whose energy
+    // is that of the segments leading offset j, and the sum at index j pairs the segment before
+    // offset j with its first one.
     const std::size_t sums = count + pairs_ * r;
     const std::size_t held = sums + 2 * r - 1;
     const std::size_t totals = count + r;
@@ -124,18 +134,69 @@ void PreambleScan::scan(const Complex* in, std::size_t count, std::span<OffsetRe
     float* p_im = p_re + totals;
     float* energy = p_im + totals;
     float* ratio = energy + totals;
-    std::fill_n(re, r, 0.0f);
-    std::fill_n(im, r, 0.0f);
-    const bool wide = copy_samples(in, held - r, re + r, im + r);
+    std::fill_n(re, r - before, 0.0f);
+    std::fill_n(im, r - before, 0.0f);
+    const bool wide = copy_samples(in - before, held - (r - before), re + (r - before), im + (r - before));
     segment_sums(re, im, r, sums, t_re, t_im, t_energy);
     pair_totals(t_re, t_im, t_energy, r, pairs_, totals, p_re, p_im, energy, ratio);
     for (std::size_t j = 0; j < count; ++j) {
         const std::size_t k = j + r;
         const float metric = uncapped_metric(p_re[k], p_im[k], energy[k], ratio[k]);
-        out[j] = {p_re[k], p_im[k], energy[k], metric * lead_share(energy[k], energy[j]),
-                  metric * (energy[k] / energy[j]), 0};
+        out[j] = {p_re[k], p_im[k], energy[k], metric * (energy[k] / energy[j]), 0};
     }
     if (wide) rescan_wide(re, im, count, out);
+    drop_unsharp_edges(in, re, im, t_re, t_im, t_energy, count, out);
+    drop_without_training_prefix(in, count, out);
+}
+
+void PreambleScan::drop_unsharp_edges(const Complex* in, const float* re, const float* im, const float* t_re,
+                                      const float* t_im, const float* t_energy, std::size_t count,
+                                      std::span<OffsetRecord> out) {
+    const std::size_t r = r_;
+    // The last segment against the R samples after it, and their energy.
+    edge_work_.resize(3 * count);
+    float* after_re = edge_work_.data();
+    float* after_im = after_re + count;
+    float* after_energy = after_im + count;
+    grid_lag_sums(in + pairs_ * r, r, 1, r, count, after_re, after_im, after_energy);
+    for (std::size_t j = 0; j < count; ++j) {
+        const double score = out[j].score;
+        if (!(score >= checked_floor)) continue;
+        // The energy of the segment before offset j: that of the later segment of the sum at j - R.
+        double before = 0.0;
+        if (j >= r) {
+            before = t_energy[j - r];
+        } else {
+            for (std::size_t n = j; n < j + r; ++n) before += double{re[n]} * re[n] + double{im[n]} * im[n];
+        }
+        const double lead_cross = double{t_re[j]} * t_re[j] + double{t_im[j]} * t_im[j];
+        const double last_energy = t_energy[j + pairs_ * r];
+        const double tail_cross = double{after_re[j]} * after_re[j] + double{after_im[j]} * after_im[j];
+        if (lead_cross > sharpness * score * before * t_energy[j] ||
+            tail_cross > sharpness * score * last_energy * after_energy[j])
+            out[j].score = 0.0f;
+    }
+}
+
+void PreambleScan::drop_without_training_prefix(const Complex* in, std::size_t count, std::span<OffsetRecord> out) {
+    if (cp_len_ == 0) return;
+    prefix_work_.resize(6 * count);
+    float* lag_re = prefix_work_.data();
+    float* lag_im = lag_re + count;
+    float* copy_energy = lag_im + count;
+    float* prefix_energy = copy_energy + count;
+    float* unused_im = prefix_energy + count;
+    float* unused_energy = unused_im + count;
+    // The training symbol's prefix against its copy N samples on, and the prefix's own energy (its
+    // sums at lag 0).
+    const Complex* prefix = in + preamble_len_;
+    grid_lag_sums(prefix, n_fft_, 1, cp_len_, count, lag_re, lag_im, copy_energy);
+    grid_lag_sums(prefix, 0, 1, cp_len_, count, prefix_energy, unused_im, unused_energy);
+    for (std::size_t j = 0; j < count; ++j) {
+        if (!(out[j].score >= checked_floor)) continue;
+        const double cross = double{lag_re[j]} * lag_re[j] + double{lag_im[j]} * lag_im[j];
+        if (cross < prefix_floor * double{prefix_energy[j]} * copy_energy[j]) out[j].score = 0.0f;
+    }
 }
 
 void PreambleScan::rescan_wide(const float* re, const float* im, std::size_t count, std::span<OffsetRecord> out) {

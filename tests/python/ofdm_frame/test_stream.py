@@ -44,10 +44,10 @@ def frames(results):
 def test_new_receiver_and_short_input(link):
     rx = link.receiver()
     assert rx.buffered == 0 and rx.feed(np.zeros(0, np.complex64)) == [] and rx.flush() == []
-    assert rx.feed(np.ones(300, np.complex64)) == [] and rx.buffered == 300  # below one attempt's need
+    assert rx.feed(np.ones(200, np.complex64)) == [] and rx.buffered == 200  # below one attempt's need
     with pytest.raises(TypeError, match="^The given array is not contiguous or is misaligned.$"):
         rx.feed(np.zeros(10, np.complex64)[::2])
-    assert rx.buffered == 300
+    assert rx.buffered == 200
     rx.clear()
     assert rx.buffered == 0 and rx.flush() == []
 

@@ -171,3 +171,36 @@ def test_forged_headers_cost_memory_in_proportion_to_the_stream(link, rng):
         peak = max(peak, rx.buffered)
     assert outcomes(results) == ["payload CRC mismatch"] * 10 + [1, 2, 3]
     assert peak <= 2 * forged.size + 500
+
+
+def test_noise_and_a_steady_tone_start_no_attempt():
+    """Noise repeats itself over a short preamble now and then, and a tone repeats everywhere; neither
+    is a frame, so neither may be reported as a failed one."""
+    cfg, ladder = small_config(), kavro_sdr.McsTable.default_ladder()
+    n = support.complex_noise(np.random.default_rng(2), 500_000, 1.0)
+    tone = (n + 3 * np.exp(2j * np.pi * 0.2 * np.arange(n.size))).astype(np.complex64)
+    for repeats, length, x in ((2, 16, n), (3, 8, n), (4, 16, tone)):
+        rx = kavro_sdr.OfdmFrameStreamDemod(cfg, ladder, repeats, length)
+        assert rx.feed_with_errors(x) == [] and rx.flush() == [], (repeats, length)
+
+
+def test_tone_ending_before_a_frame_costs_it_nothing(link, rng):
+    payload = support.random_bytes(rng, 100)
+    for gap in (0, 10):
+        x = np.concatenate([np.zeros(3000, np.complex64), link.frame(payload, 1, 0), np.zeros(2000, np.complex64)])
+        x[3000 - gap - 1000:3000 - gap] = 0.3 * np.exp(2j * np.pi * 0.11 * np.arange(1000))
+        rx = link.receiver()
+        results = rx.feed_with_errors(x)
+        assert outcomes(results) == [1] and bytes(results[0][0].payload) == bytes(payload), gap
+        assert rx.flush() == []
+
+
+def test_frame_cut_by_more_than_a_third_keeps_the_next(link):
+    """The first frame, one byte and mostly filler, decodes from its first 1,180 samples; the next
+    starts inside its announced body and must come back, in every chunking."""
+    frames = [link.frame(np.arange(n, dtype=np.uint8), seq, 0) for seq, n in ((0, 1), (1, 20), (2, 20))]
+    x = np.concatenate([frames[0][:1180], frames[1], frames[2], np.zeros(300, np.complex64)])
+    for plan in ("whole", 997, 100):
+        rx = link.receiver()
+        results = sum(support.feed_in_chunks(rx.feed_with_errors, x, support.chunk_sizes(x.size, plan)), [])
+        assert outcomes(results) + [f.sequence_num for f in rx.flush()] == [0, 1, 2], plan
