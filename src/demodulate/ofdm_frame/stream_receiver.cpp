@@ -1,11 +1,20 @@
 #include "demodulate/ofdm_frame/stream_receiver.hpp"
 
-#include <limits>
+#include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "core/internal_fault.hpp"
 
 namespace kavro {
+
+namespace {
+
+// The samples before a frame on which a steady tone is measured; they are kept in the buffer
+// whatever has been consumed, so that the measurement depends on the stream alone.
+constexpr std::uint64_t tone_window = 256;
+
+}  // namespace
 
 std::expected<OfdmFrameStreamDemod, waveform::FrameLinkError> OfdmFrameStreamDemod::create(
     const OfdmConfig& cfg, std::span<const fec::Mcs> entries, std::size_t num_repeats, std::size_t repeat_len,
@@ -22,7 +31,7 @@ OfdmFrameStreamDemod::OfdmFrameStreamDemod(waveform::FrameLink link, PreamblePar
       search_(decoder_.link().cfg, preamble_),
       span_(search_.span()),
       opening_(span_ + decoder_.link().cfg.n_fft() + decoder_.link().cfg.cp_len()),
-      samples_(preamble_.repeat_len) {}
+      samples_(std::max<std::size_t>(preamble_.repeat_len, tone_window)) {}
 
 std::vector<OfdmFrameStreamDemod::Outcome> OfdmFrameStreamDemod::feed(std::span<const Complex> iq) {
     samples_.append(iq);
@@ -40,6 +49,8 @@ void OfdmFrameStreamDemod::clear() {
     inner_failures_.clear();
     frame_derotated_.clear();
     inner_derotated_.clear();
+    tone_.reset();
+    toneless_.clear();
 }
 
 std::vector<OfdmFrameStreamDemod::Outcome> OfdmFrameStreamDemod::pass(bool end_of_stream) {
@@ -68,9 +79,11 @@ bool OfdmFrameStreamDemod::search(bool end_of_stream, std::vector<Outcome>& resu
 
 bool OfdmFrameStreamDemod::read_header(std::vector<Outcome>& results) {
     const std::optional<fec::RxError> failure =
-        decoder_.advance_header(*frame_, frame_derotated_, samples_.from(frame_->start));
+        decoder_.advance_header(*frame_, frame_derotated_, frame_samples(frame_->start));
     if (failure) {
-        finish_frame(std::unexpected(*failure), results);
+        // A header that fails beside a steady tone is read again with the tone removed (the tone
+        // may have ended before the frame, so it is not removed first).
+        if (!retry_without_tone(frame_->start)) finish_frame(std::unexpected(*failure), results);
         return true;
     }
     if (!frame_->stage) return false;  // the header's symbols are still arriving
@@ -84,7 +97,7 @@ bool OfdmFrameStreamDemod::wait_for_body(bool end_of_stream, std::vector<Outcome
     // the body has arrived in the same call.
     if (read_inner(std::min(samples_.end(), end), results)) return true;
     if (samples_.end() >= end) {
-        finish_frame(decoder_.decode_payload(*frame_, frame_derotated_, samples_.from(frame_->start)), results);
+        finish_frame(decoder_.decode_payload(*frame_, frame_derotated_, frame_samples(frame_->start)), results);
         return true;
     }
     if (end_of_stream) {
@@ -126,6 +139,9 @@ void OfdmFrameStreamDemod::open_frame(std::uint64_t start, std::vector<Outcome>&
     try {
         frame_ = open_attempt(start);
         frame_derotated_.clear();
+        const std::uint64_t measured = std::min(start, tone_window);
+        tone_ = measure_steady_tone(samples_.from(start - measured).first(measured), start - measured);
+        tone_removed_ = false;
     } catch (const InternalFault&) {
         // A fault inside one attempt fails that frame only; the stream goes on.
         frame_.reset();
@@ -150,6 +166,7 @@ void OfdmFrameStreamDemod::finish_frame(Outcome outcome, std::vector<Outcome>& r
         search_.pass_peak(start);
     }
     frame_.reset();
+    tone_.reset();
     if (reported) results.push_back(std::move(outcome));
     if (!decoded) {
         for (const fec::RxError error : inner_failures_) results.push_back(std::unexpected(error));
@@ -171,6 +188,7 @@ void OfdmFrameStreamDemod::give_up_for_inner(std::vector<Outcome>& results) {
 }
 
 void OfdmFrameStreamDemod::promote_inner() {
+    tone_.reset();
     frame_ = std::move(inner_);
     inner_.reset();
     std::swap(frame_derotated_, inner_derotated_);
@@ -189,6 +207,42 @@ std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream, st
 
 FrameAttempt OfdmFrameStreamDemod::open_attempt(std::uint64_t start) {
     return decoder_.open(start, search_.record_at(start), samples_.from(start));
+}
+
+bool OfdmFrameStreamDemod::retry_without_tone(std::uint64_t start) {
+    if (!tone_ || tone_removed_) return false;
+    tone_removed_ = true;
+    toneless_.clear();
+    frame_derotated_.clear();
+    const std::span<const Complex> samples = frame_samples(start);
+    try {
+        frame_ = decoder_.open(start, segment_record(samples), samples);
+    } catch (const InternalFault&) {
+        return false;
+    }
+    return true;
+}
+
+std::span<const Complex> OfdmFrameStreamDemod::frame_samples(std::uint64_t start) {
+    if (!tone_ || !tone_removed_) return samples_.from(start);
+    const std::uint64_t next = start + toneless_.size();
+    tone_->remove(next, samples_.from(next), toneless_);
+    return toneless_;
+}
+
+OffsetRecord OfdmFrameStreamDemod::segment_record(std::span<const Complex> samples) const {
+    const std::size_t r = preamble_.repeat_len;
+    double p_re = 0.0, p_im = 0.0, energy = 0.0;
+    for (std::size_t n = 0; n + r < preamble_.num_repeats * r; ++n) {
+        const Complex a = samples[n], b = samples[n + r];
+        p_re += double{a.re} * b.re + double{a.im} * b.im;
+        p_im += double{a.re} * b.im - double{a.im} * b.re;
+        energy += double{b.re} * b.re + double{b.im} * b.im;
+    }
+    // Held scaled by a power of two, as the search holds them.
+    const int exponent = energy > 0.0 ? std::ilogb(std::max({energy, std::abs(p_re), std::abs(p_im)})) : 0;
+    return {static_cast<float>(std::ldexp(p_re, -exponent)), static_cast<float>(std::ldexp(p_im, -exponent)),
+            static_cast<float>(std::ldexp(energy, -exponent)), NAN, exponent};
 }
 
 void OfdmFrameStreamDemod::consume_to(std::uint64_t position) {

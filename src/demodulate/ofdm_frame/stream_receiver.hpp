@@ -14,6 +14,7 @@
 #include "demodulate/ofdm_frame/frame_body_decoder.hpp"
 #include "demodulate/ofdm_frame/frame_overlap.hpp"
 #include "demodulate/ofdm_frame/preamble_search.hpp"
+#include "demodulate/ofdm_frame/steady_tone.hpp"
 #include "demodulate/ofdm_frame/stream_samples.hpp"
 #include "fec/rx_error.hpp"
 #include "sync/ofdm_sync.hpp"
@@ -40,7 +41,8 @@
 //   before its end, the payload is decoded; at the end of the stream (flush) the frame is given
 //   up. A decoded frame is reported and its body searched again for the next frame; an inner
 //   frame that is waiting becomes the frame in hand.
-// A fault inside one frame's attempt fails that frame only. While no preamble is in sight the
+// A frame whose header fails beside a steady tone measured on the samples just before it is read
+// again with the tone removed. A fault inside one frame's attempt fails that frame only. While no preamble is in sight the
 // buffer keeps only the samples a future preamble could start in, so idle input costs bounded
 // memory and time proportional to its length.
 
@@ -114,6 +116,13 @@ private:
     // needs go unless a frame is in hand.
     std::optional<std::uint64_t> choose(bool end_of_stream, std::uint64_t horizon);
     FrameAttempt open_attempt(std::uint64_t start);
+    // Opens the frame in hand at `start` again with the steady tone measured before it removed;
+    // false when there is none or it was removed already.
+    bool retry_without_tone(std::uint64_t start);
+    // The frame in hand's samples from `start`, without the steady tone measured before it.
+    std::span<const Complex> frame_samples(std::uint64_t start);
+    // P and E of the repeated segments at the start of `samples`, as the search forms them.
+    OffsetRecord segment_record(std::span<const Complex> samples) const;
     // The samples before `position` are consumed (a frame in hand keeps its own).
     void consume_to(std::uint64_t position);
 
@@ -134,6 +143,11 @@ private:
     std::vector<fec::RxError> inner_failures_;
     std::vector<Complex> frame_derotated_;
     std::vector<Complex> inner_derotated_;
+    // A steady tone measured before the frame in hand, whether it was removed, and the frame's
+    // samples without it.
+    std::optional<SteadyTone> tone_;
+    bool tone_removed_ = false;
+    std::vector<Complex> toneless_;
 };
 
 }  // namespace kavro

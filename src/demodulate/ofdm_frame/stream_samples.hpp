@@ -33,7 +33,7 @@ public:
 
     // A sample from base() - min(base(), look_back) on.
     const Complex& at(std::uint64_t position) const { return samples_[head_ + (position - stored_from_)]; }
-    // The samples from `position` (at least base()) to the end.
+    // The samples from `position` (at least base() - min(base(), look_back)) to the end.
     std::span<const Complex> from(std::uint64_t position) const {
         return std::span<const Complex>(samples_).subspan(head_ + static_cast<std::size_t>(position - stored_from_));
     }

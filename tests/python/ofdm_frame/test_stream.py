@@ -77,9 +77,14 @@ def test_feed_with_errors_reports_failed_attempts(link, rng):
     bad[300:500] *= -1  # inside the header
     good = support.random_bytes(rng, 60)
     x = with_offset(np.concatenate([np.zeros(100), bad, np.zeros(100), link.frame(good, 2)]), 0.0)
-    results = link.receiver().feed_with_errors(x)
+    rx = link.receiver()
+    results = rx.feed_with_errors(x)
     assert [(None if f is None else f.sequence_num, e) for f, e in results] == [(None, "header CRC mismatch"), (2, None)]
     assert frames(link.receiver().feed(x)) == [(2, bytes(good))]
+    # Cleared, the receiver forgets the decoded frame and reports the same as a new one.
+    rx.clear()
+    assert [(None if f is None else f.sequence_num, e) for f, e in rx.feed_with_errors(x)] == [
+        (None if f is None else f.sequence_num, e) for f, e in results]
 
 
 def test_idle_noise_keeps_the_buffer_bounded(link, rng):
