@@ -84,6 +84,24 @@ OffsetRecord wide_record(double p_re, double p_im, double energy, double lead_en
             static_cast<float>(std::ldexp(energy, -exponent)), static_cast<float>(coherence), exponent};
 }
 
+// |Σ conj(a[n])·b[n]|² over len samples and the energies of a and b, in double.
+struct LagSums {
+    double cross = 0.0, first_energy = 0.0, second_energy = 0.0;
+};
+
+LagSums lag_sums(const Complex* a, const Complex* b, std::size_t len) {
+    double re = 0.0, im = 0.0;
+    LagSums sums;
+    for (std::size_t n = 0; n < len; ++n) {
+        re += double{a[n].re} * b[n].re + double{a[n].im} * b[n].im;
+        im += double{a[n].re} * b[n].im - double{a[n].im} * b[n].re;
+        sums.first_energy += double{a[n].re} * a[n].re + double{a[n].im} * a[n].im;
+        sums.second_energy += double{b[n].re} * b[n].re + double{b[n].im} * b[n].im;
+    }
+    sums.cross = re * re + im * im;
+    return sums;
+}
+
 // Whether the metric at some grid point j in [0, offsets) comes near a preamble's, from the segment
 // sums at the grid points (`step` of them per segment).
 bool grid_comes_near(const float* t_re, const float* t_im, const float* t_energy, std::size_t offsets,
@@ -145,24 +163,18 @@ void PreambleScan::scan(const Complex* in, std::size_t before, std::size_t count
         out[j] = {p_re[k], p_im[k], energy[k], metric * (energy[k] / energy[j]), 0};
     }
     if (wide) rescan_wide(re, im, count, out);
-    drop_unsharp_edges(in, re, im, t_re, t_im, t_energy, count, out);
-    drop_without_training_prefix(in, count, out);
+    drop_unframed(in, re, im, t_re, t_im, t_energy, count, out);
 }
 
-void PreambleScan::drop_unsharp_edges(const Complex* in, const float* re, const float* im, const float* t_re,
-                                      const float* t_im, const float* t_energy, std::size_t count,
-                                      std::span<OffsetRecord> out) {
+void PreambleScan::drop_unframed(const Complex* in, const float* re, const float* im, const float* t_re,
+                                 const float* t_im, const float* t_energy, std::size_t count,
+                                 std::span<OffsetRecord> out) const {
     const std::size_t r = r_;
-    // The last segment against the R samples after it, and their energy.
-    edge_work_.resize(3 * count);
-    float* after_re = edge_work_.data();
-    float* after_im = after_re + count;
-    float* after_energy = after_im + count;
-    grid_lag_sums(in + pairs_ * r, r, 1, r, count, after_re, after_im, after_energy);
     for (std::size_t j = 0; j < count; ++j) {
         const double score = out[j].score;
         if (!(score >= checked_floor)) continue;
-        // The energy of the segment before offset j: that of the later segment of the sum at j - R.
+        // The cheapest check first: the segment before offset j against its first segment comes
+        // from the sum at j, its energy from the later segment of the sum at j - R.
         double before = 0.0;
         if (j >= r) {
             before = t_energy[j - r];
@@ -170,32 +182,18 @@ void PreambleScan::drop_unsharp_edges(const Complex* in, const float* re, const 
             for (std::size_t n = j; n < j + r; ++n) before += double{re[n]} * re[n] + double{im[n]} * im[n];
         }
         const double lead_cross = double{t_re[j]} * t_re[j] + double{t_im[j]} * t_im[j];
-        const double last_energy = t_energy[j + pairs_ * r];
-        const double tail_cross = double{after_re[j]} * after_re[j] + double{after_im[j]} * after_im[j];
-        if (lead_cross > sharpness * score * before * t_energy[j] ||
-            tail_cross > sharpness * score * last_energy * after_energy[j])
-            out[j].score = 0.0f;
-    }
-}
-
-void PreambleScan::drop_without_training_prefix(const Complex* in, std::size_t count, std::span<OffsetRecord> out) {
-    if (cp_len_ == 0) return;
-    prefix_work_.resize(6 * count);
-    float* lag_re = prefix_work_.data();
-    float* lag_im = lag_re + count;
-    float* copy_energy = lag_im + count;
-    float* prefix_energy = copy_energy + count;
-    float* unused_im = prefix_energy + count;
-    float* unused_energy = unused_im + count;
-    // The training symbol's prefix against its copy N samples on, and the prefix's own energy (its
-    // sums at lag 0).
-    const Complex* prefix = in + preamble_len_;
-    grid_lag_sums(prefix, n_fft_, 1, cp_len_, count, lag_re, lag_im, copy_energy);
-    grid_lag_sums(prefix, 0, 1, cp_len_, count, prefix_energy, unused_im, unused_energy);
-    for (std::size_t j = 0; j < count; ++j) {
-        if (!(out[j].score >= checked_floor)) continue;
-        const double cross = double{lag_re[j]} * lag_re[j] + double{lag_im[j]} * lag_im[j];
-        if (cross < prefix_floor * double{prefix_energy[j]} * copy_energy[j]) out[j].score = 0.0f;
+        bool framed = !(lead_cross > sharpness * score * before * t_energy[j]);
+        if (framed) {
+            const Complex* last = in + j + pairs_ * r;
+            const LagSums tail = lag_sums(last, last + r, r);
+            framed = !(tail.cross > sharpness * score * tail.first_energy * tail.second_energy);
+        }
+        if (framed && cp_len_ > 0) {
+            const Complex* prefix = in + j + preamble_len_;
+            const LagSums training = lag_sums(prefix, prefix + n_fft_, cp_len_);
+            framed = !(training.cross < prefix_floor * training.first_energy * training.second_energy);
+        }
+        if (!framed) out[j].score = 0.0f;
     }
 }
 

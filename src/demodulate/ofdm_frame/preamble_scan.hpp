@@ -48,14 +48,11 @@ public:
     bool may_hold_preamble(const Complex* in, std::size_t count);
 
 private:
-    // Zeroes the score of offsets whose segment before correlates with their first one, or whose
-    // last segment with the samples after it; re/im hold the R samples before the block, then the
-    // block's samples, t_* the sums from x = -R on.
-    void drop_unsharp_edges(const Complex* in, const float* re, const float* im, const float* t_re, const float* t_im,
-                            const float* t_energy, std::size_t count, std::span<OffsetRecord> out);
-    // Zeroes the score of offsets whose training symbol's prefix does not match its copy (none
-    // without a training symbol or prefix).
-    void drop_without_training_prefix(const Complex* in, std::size_t count, std::span<OffsetRecord> out);
+    // Zeroes the score of offsets scoring at least a quarter that do not start and end sharply or
+    // lack a training prefix (checked in that order, the cheapest first); re/im hold the R samples
+    // before the block, then the block's samples, t_* the sums from x = -R on.
+    void drop_unframed(const Complex* in, const float* re, const float* im, const float* t_re, const float* t_im,
+                       const float* t_energy, std::size_t count, std::span<OffsetRecord> out) const;
     // Re-forms in double the records of the offsets whose samples leave the single-precision
     // range; re/im hold R zeros, then the block's samples.
     void rescan_wide(const float* re, const float* im, std::size_t count, std::span<OffsetRecord> out);
@@ -66,7 +63,7 @@ private:
     std::size_t pairs_;   // M - 1
     std::size_t preamble_len_, n_fft_, cp_len_;  // M·R, N, C
     std::size_t stride_;  // the probe's offset step
-    std::vector<float> scan_work_, probe_work_, edge_work_, prefix_work_;
+    std::vector<float> scan_work_, probe_work_;
     std::vector<double> wide_work_;
 };
 

@@ -190,9 +190,9 @@ def test_noise_and_a_steady_tone_start_no_attempt():
 
 def test_tone_ending_before_a_frame_costs_it_nothing(link, rng):
     payload = support.random_bytes(rng, 100)
-    for gap in (0, 10):
+    for gap, level, cycles in ((0, 0.3, 0.11), (10, 0.3, 0.11), (10, 3.0, 0.2)):
         x = np.concatenate([np.zeros(3000, np.complex64), link.frame(payload, 1, 0), np.zeros(2000, np.complex64)])
-        x[3000 - gap - 1000:3000 - gap] = 0.3 * np.exp(2j * np.pi * 0.11 * np.arange(1000))
+        x[3000 - gap - 1000:3000 - gap] = level * np.exp(2j * np.pi * cycles * np.arange(1000))
         rx = link.receiver()
         results = rx.feed_with_errors(x)
         assert outcomes(results) == [1] and bytes(results[0][0].payload) == bytes(payload), gap
