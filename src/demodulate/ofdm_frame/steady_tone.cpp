@@ -9,7 +9,7 @@ namespace {
 constexpr std::size_t fewest_samples = 64;
 // The lags the frequency is refined over: each resolves the last one's error (below π/lag).
 constexpr std::size_t refining_lags[] = {8, 32};
-constexpr double tone_share = 0.5;
+constexpr double tone_share = 0.75;
 
 std::complex<double> sample(const Complex& x) { return {x.re, x.im}; }
 
