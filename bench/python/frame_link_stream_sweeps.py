@@ -13,6 +13,8 @@ seeds. Every count printed is a count of frames lost or of failures reported whe
   batch count less one in ten).
 - cut frames: a frame of 1 to 300 bytes at any ladder entry keeping 34 to 60% of its samples (cut by
   40 to 66%), then two complete frames; both must come back, whole and in 997-sample chunks.
+- frames received against per-carrier Es/N0 near the decoding threshold (the detection score must
+  cost no sensitivity).
 - noise alone (2e6 samples) at 2x16, 3x8 and 4x16 preambles, N = 64, 256 and 512: failures reported.
 - noise with a steady tone (2e7 samples, 4x16): failures reported, and CPU time against noise alone.
 
@@ -149,6 +151,24 @@ def noise_failures(n_fft, repeats, length, samples):
     return failures
 
 
+def decoded_curve(repeats, length, trials):
+    """Frames received from single 50-byte frames at ladder entry 0, per per-carrier Es/N0."""
+    link = Link(64, repeats, length)
+    row = []
+    for es_n0_db in (1.0, 1.5, 2.0, 2.5, 3.0, 4.0):
+        rng = np.random.default_rng(int(es_n0_db * 10) + repeats)
+        rx, got = link.receiver(), 0
+        for seq in range(trials):
+            f = link.frame(seq, 50, 0, rng).astype(np.complex128)
+            x = np.concatenate([np.zeros(int(rng.integers(0, 300))), f, np.zeros(200)])
+            x = x + support.complex_noise(rng, x.size, support.per_carrier_noise_variance(es_n0_db, 64))
+            x = (x * np.exp(2j * np.pi * 0.37 / 64 * np.arange(x.size) + 1j * rng.uniform(0, 6.3))).astype(np.complex64)
+            rx.clear()
+            got += any(p.sequence_num == seq for p in rx.feed(x) + rx.flush())
+        row.append(f"{es_n0_db} dB: {got}")
+    return ", ".join(row)
+
+
 def cpu_seconds(x, link):
     rx = link.receiver()
     start = time.process_time()
@@ -172,6 +192,9 @@ def main():
     for n_fft, repeats, length in ((64, 2, 16), (64, 3, 8), (64, 4, 16), (256, 2, 16), (512, 2, 16)):
         failures = noise_failures(n_fft, repeats, length, 2_000_000)
         print(f"Noise 2e6 samples, N={n_fft} {repeats}x{length}: {failures} failures reported")
+    for repeats, length in ((4, 16), (2, 16)):
+        trials = 50 if args.quick else 200
+        print(f"Frames received of {trials}, {repeats}x{length}: {decoded_curve(repeats, length, trials)}")
     total = 2_000_000 if args.quick else 20_000_000
     rng = np.random.default_rng(3)
     n = (rng.standard_normal(2 * total).view(np.complex128) / np.sqrt(2)).astype(np.complex64)
