@@ -26,10 +26,12 @@ constexpr double probe_highest = 0x1p120;
 // only those above it are checked for a preamble's start and training symbol.
 constexpr float checked_floor = 0.25f;
 // A preamble starts and ends sharply: the segment before it correlates with its first segment,
-// and its last segment with the R samples after it (coherence |T|²/(E_a·E_b) of the pair), less
-// than half as well as its segments correlate with each other. A tone, or any signal of period R,
+// and its last segment with the R samples after it (coherence |T|²/(E_a·E_b) of the pair), at most
+// 0.35 times as well as its segments correlate with each other. A tone, or any signal of period R,
 // correlates with itself at every lag: inside it, and where it starts or ends, one of the two fails.
-constexpr double sharpness = 0.5;
+// Beside a tone in noise, where every pair correlates a little, this bound (rather than a half)
+// keeps the offsets that noise lifts to the threshold from starting attempts.
+constexpr double sharpness = 0.35;
 // The training symbol's cyclic prefix correlates with its copy N samples on: an offset whose
 // prefix coherence falls below this holds no frame. Noise passes it rarely, so that short
 // preambles in noise start few attempts, while a preamble at any SNR a header decodes at passes.

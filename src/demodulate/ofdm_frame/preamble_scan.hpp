@@ -20,7 +20,7 @@
 // not repeat, so that strong samples followed by weak ones (the end of a burst or of a frame) do
 // not score. The score is set to 0 where what surrounds a preamble is missing: where the segment
 // before the offset correlates with its first segment, or its last segment with the R samples after
-// it, more than half as well as the segments correlate with each other (a tone or any signal of
+// it, more than 0.35 times as well as the segments correlate with each other (a tone or any signal of
 // period R matches itself at every lag, so it scores everywhere but starts and ends nowhere), and
 // where the training symbol's cyclic prefix does not correlate with its copy (noise that happens to
 // repeat over a short preamble rarely does both).
