@@ -23,14 +23,17 @@ constexpr double probe_lowest = 0x1p-100;
 constexpr double probe_highest = 0x1p120;
 
 // Offsets scoring below this neither start a frame nor hold up the search past a failed one, so
-// only those above it are checked for a preamble's start and training symbol.
+// only those above it are checked for a preamble's start and training symbol (the others count
+// as framed, which does not matter for them).
 constexpr float checked_floor = 0.25f;
-// A preamble starts and ends sharply: the segment before it correlates with its first segment,
-// and its last segment with the R samples after it (coherence |T|²/(E_a·E_b) of the pair), at most
-// 0.35 times as well as its segments correlate with each other. A tone, or any signal of period R,
-// correlates with itself at every lag: inside it, and where it starts or ends, one of the two fails.
-// Beside a tone in noise, where every pair correlates a little, this bound (rather than a half)
-// keeps the offsets that noise lifts to the threshold from starting attempts.
+// A preamble starts and ends sharply: its repetition does not run on past its segments. It runs on
+// into the segment before when that pair correlates (coherence |T|²/(E_a·E_b)) better than the
+// offset's own segments do, or when it and the pair before it both correlate more than 0.35 times
+// as well; likewise into the segments after. A tone, or any signal of period R, repeats everywhere:
+// inside it, and where it starts or ends, one side runs on. Beside a tone in noise, where every
+// pair correlates a little, the low bound keeps the offsets that noise lifts to the threshold from
+// starting attempts; asking two pairs for it keeps a frame whose first segment happens to match
+// the data before it.
 constexpr double sharpness = 0.35;
 // The training symbol's cyclic prefix correlates with its copy N samples on: an offset whose
 // prefix coherence falls below this holds no frame. Noise passes it rarely, so that short
@@ -104,6 +107,12 @@ LagSums lag_sums(const Complex* a, const Complex* b, std::size_t len) {
     return sums;
 }
 
+double square(float re, float im) { return double{re} * re + double{im} * im; }
+
+// Whether a pair of segments correlates (coherence |T|²/(E_a·E_b)) more than `bound`; sums that
+// left double precision do not.
+bool repeats(const LagSums& pair, double bound) { return pair.cross > bound * pair.first_energy * pair.second_energy; }
+
 // Whether the metric at some grid point j in [0, offsets) comes near a preamble's, from the segment
 // sums at the grid points (`step` of them per segment).
 bool grid_comes_near(const float* t_re, const float* t_im, const float* t_energy, std::size_t offsets,
@@ -133,6 +142,7 @@ PreambleScan::PreambleScan(const PreambleParams& preamble)
       preamble_len_(preamble.num_repeats * preamble.repeat_len),
       n_fft_(preamble.training ? preamble.training->n_fft : 0),
       cp_len_(preamble.training ? preamble.training->cp_len : 0),
+      after_pair_fits_(n_fft_ + cp_len_ >= 2 * r_),
       stride_(preamble.repeat_len % 2 == 0 && preamble.repeat_len >= 4 ? preamble.repeat_len / 2 : 1) {}
 
 void PreambleScan::scan(const Complex* in, std::size_t before, std::size_t count, std::span<OffsetRecord> out) {
@@ -154,9 +164,10 @@ void PreambleScan::scan(const Complex* in, std::size_t before, std::size_t count
     float* p_im = p_re + totals;
     float* energy = p_im + totals;
     float* ratio = energy + totals;
-    std::fill_n(re, r - before, 0.0f);
-    std::fill_n(im, r - before, 0.0f);
-    const bool wide = copy_samples(in - before, held - (r - before), re + (r - before), im + (r - before));
+    const std::size_t near = std::min(before, r);
+    std::fill_n(re, r - near, 0.0f);
+    std::fill_n(im, r - near, 0.0f);
+    const bool wide = copy_samples(in - near, held - (r - near), re + (r - near), im + (r - near));
     segment_sums(re, im, r, sums, t_re, t_im, t_energy);
     pair_totals(t_re, t_im, t_energy, r, pairs_, totals, p_re, p_im, energy, ratio);
     for (std::size_t j = 0; j < count; ++j) {
@@ -165,37 +176,49 @@ void PreambleScan::scan(const Complex* in, std::size_t before, std::size_t count
         out[j] = {p_re[k], p_im[k], energy[k], metric * (energy[k] / energy[j]), 0};
     }
     if (wide) rescan_wide(re, im, count, out);
-    drop_unframed(in, re, im, t_re, t_im, t_energy, count, out);
+    drop_unframed(in, before, re, im, t_re, t_im, t_energy, count, out);
 }
 
-void PreambleScan::drop_unframed(const Complex* in, const float* re, const float* im, const float* t_re,
-                                 const float* t_im, const float* t_energy, std::size_t count,
+void PreambleScan::drop_unframed(const Complex* in, std::size_t history, const float* re, const float* im,
+                                 const float* t_re, const float* t_im, const float* t_energy, std::size_t count,
                                  std::span<OffsetRecord> out) const {
     const std::size_t r = r_;
     for (std::size_t j = 0; j < count; ++j) {
         const double score = out[j].score;
         if (!(score >= checked_floor)) continue;
-        // The cheapest check first: the segment before offset j against its first segment comes
-        // from the sum at j, its energy from the later segment of the sum at j - R.
-        double before = 0.0;
+        const double bound = sharpness * score;
+        // The cheapest check first, from the segment sums: the segment before offset j against its
+        // first one is the sum at j, the segment before it against that one the sum at j - R.
+        double before_energy = 0.0;
         if (j >= r) {
-            before = t_energy[j - r];
+            before_energy = t_energy[j - r];
         } else {
-            for (std::size_t n = j; n < j + r; ++n) before += double{re[n]} * re[n] + double{im[n]} * im[n];
+            for (std::size_t n = j; n < j + r; ++n) before_energy += double{re[n]} * re[n] + double{im[n]} * im[n];
         }
-        const double lead_cross = double{t_re[j]} * t_re[j] + double{t_im[j]} * t_im[j];
-        bool framed = !(lead_cross > sharpness * score * before * t_energy[j]);
-        if (framed) {
+        const LagSums into{square(t_re[j], t_im[j]), before_energy, t_energy[j]};
+        bool repeats_into = repeats(into, score);
+        if (!repeats_into && repeats(into, bound)) {
+            if (j >= 2 * r) {
+                repeats_into = repeats({square(t_re[j - r], t_im[j - r]), t_energy[j - 2 * r], before_energy}, bound);
+            } else {
+                // Near the stream's start the segment two before may be missing: then it does not repeat.
+                repeats_into = j + history >= 2 * r && repeats(lag_sums(in + j - 2 * r, in + j - r, r), bound);
+            }
+        }
+        bool repeats_on = false;
+        if (!repeats_into) {
             const Complex* last = in + j + pairs_ * r;
-            const LagSums tail = lag_sums(last, last + r, r);
-            framed = !(tail.cross > sharpness * score * tail.first_energy * tail.second_energy);
+            const LagSums on = lag_sums(last, last + r, r);
+            repeats_on = repeats(on, score) ||
+                         (repeats(on, bound) && (!after_pair_fits_ || repeats(lag_sums(last + r, last + 2 * r, r), bound)));
         }
+        bool framed = !repeats_into && !repeats_on;
         if (framed && cp_len_ > 0) {
             const Complex* prefix = in + j + preamble_len_;
             const LagSums training = lag_sums(prefix, prefix + n_fft_, cp_len_);
             framed = !(training.cross < prefix_floor * training.first_energy * training.second_energy);
         }
-        if (!framed) out[j].score = 0.0f;
+        out[j].framed = framed;
     }
 }
 

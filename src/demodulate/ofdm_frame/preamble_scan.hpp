@@ -18,10 +18,10 @@
 // segments 1 .. M-1 and E_lead that of the segments 0 .. M-2 that lead them, its score is the
 // coherence |P|²/(E·E_lead), at most 1 (Cauchy–Schwarz) and about 1/((M-1)·R) for samples that do
 // not repeat, so that strong samples followed by weak ones (the end of a burst or of a frame) do
-// not score. The score is set to 0 where what surrounds a preamble is missing: where the segment
-// before the offset correlates with its first segment, or its last segment with the R samples after
-// it, more than 0.35 times as well as the segments correlate with each other (a tone or any signal of
-// period R matches itself at every lag, so it scores everywhere but starts and ends nowhere), and
+// not score. An offset is marked as not framed where what surrounds a preamble is missing: where the repetition
+// runs on into the two segments before the offset or the two after its segments (a tone or any
+// signal of period R matches itself at every lag, so it scores everywhere but starts and ends
+// nowhere), and
 // where the training symbol's cyclic prefix does not correlate with its copy (noise that happens to
 // repeat over a short preamble rarely does both).
 //
@@ -39,7 +39,7 @@ public:
     explicit PreambleScan(const PreambleParams& preamble);
 
     // Fills the records of the `count` offsets from `in`, whose samples run at least count + W - 1
-    // on and `before` (at most R) samples back; samples further back count as zero.
+    // on and `before` (at most 2R) samples back; samples further back count as zero.
     void scan(const Complex* in, std::size_t before, std::size_t count, std::span<OffsetRecord> out);
 
     // Whether some offset of the block may start a preamble: false only when the metric at every
@@ -48,11 +48,13 @@ public:
     bool may_hold_preamble(const Complex* in, std::size_t count);
 
 private:
-    // Zeroes the score of offsets scoring at least a quarter that do not start and end sharply or
-    // lack a training prefix (checked in that order, the cheapest first); re/im hold the R samples
-    // before the block, then the block's samples, t_* the sums from x = -R on.
-    void drop_unframed(const Complex* in, const float* re, const float* im, const float* t_re, const float* t_im,
-                       const float* t_energy, std::size_t count, std::span<OffsetRecord> out) const;
+    // Marks as not framed the offsets scoring at least a quarter whose repetition runs on past
+    // their segments or that lack a training prefix (checked in that order, the cheapest first); `in`
+    // has `history` samples before it, re/im hold the R samples before the block, then the
+    // block's samples, t_* the sums from x = -R on.
+    void drop_unframed(const Complex* in, std::size_t history, const float* re, const float* im, const float* t_re,
+                       const float* t_im, const float* t_energy, std::size_t count,
+                       std::span<OffsetRecord> out) const;
     // Re-forms in double the records of the offsets whose samples leave the single-precision
     // range; re/im hold R zeros, then the block's samples.
     void rescan_wide(const float* re, const float* im, std::size_t count, std::span<OffsetRecord> out);
@@ -62,6 +64,7 @@ private:
     std::size_t r_;       // R
     std::size_t pairs_;   // M - 1
     std::size_t preamble_len_, n_fft_, cp_len_;  // M·R, N, C
+    bool after_pair_fits_;  // the two segments after the preamble lie within its span W
     std::size_t stride_;  // the probe's offset step
     std::vector<float> scan_work_, probe_work_;
     std::vector<double> wide_work_;

@@ -11,6 +11,10 @@ namespace {
 // not climb from below it back to the threshold.
 constexpr float peak_floor = PreambleSearch::sync_threshold / 2;
 
+bool starts_frame(const OffsetRecord& record) {
+    return record.framed && record.score >= PreambleSearch::sync_threshold;
+}
+
 }  // namespace
 
 bool preamble_searchable(float fs, const PreambleParams& preamble) {
@@ -52,10 +56,10 @@ std::optional<std::uint64_t> PreambleSearch::first_candidate(const StreamSamples
     if (records_.end() < search_from_) records_.restart_at(search_from_);
     for (;;) {
         for (; search_from_ < records_.end(); ++search_from_) {
-            const float score = records_.at(search_from_).score;
-            if (passing_peak_ && score >= peak_floor) continue;
+            const OffsetRecord& record = records_.at(search_from_);
+            if (passing_peak_ && record.score >= peak_floor) continue;
             passing_peak_ = false;
-            if (score >= sync_threshold) {
+            if (starts_frame(record)) {
                 // The choice needs every offset within one span of the first scored.
                 scan_to(samples, std::min(limit, search_from_ + span_));
                 return search_from_;
@@ -70,7 +74,7 @@ std::uint64_t PreambleSearch::best_within_span(std::uint64_t first) const {
     std::uint64_t best = first;
     const std::uint64_t last = std::min(first + span_, records_.end());
     for (std::uint64_t d = first + 1; d < last; ++d) {
-        if (records_.at(d).score > records_.at(best).score) best = d;
+        if (starts_frame(records_.at(d)) && records_.at(d).score > records_.at(best).score) best = d;
     }
     return best;
 }
@@ -93,7 +97,7 @@ void PreambleSearch::scan_to(const StreamSamples& samples, std::uint64_t end) {
             }
             continue;
         }
-        const auto before = static_cast<std::size_t>(std::min(first, repeat_len_));
+        const auto before = static_cast<std::size_t>(std::min(first, 2 * repeat_len_));
         scan_.scan(in, before, count, records_.extend(count, OffsetRecord{}));
     }
 }

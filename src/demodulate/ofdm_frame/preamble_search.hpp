@@ -17,8 +17,9 @@
 // samples it correlates (see PreambleScan) and chooses where the next frame starts. All positions
 // are stream positions.
 //
-// A choice is the earliest offset scoring at least 0.5, then, among the offsets within one
-// preamble span W of it, the one of highest score (the earlier of equals); it
+// A choice is the earliest framed offset (see OffsetRecord) scoring at least 0.5, then, among the
+// framed offsets within one preamble span W of it, the one of highest score (the earlier of
+// equals); it
 // waits until every offset within W of the first has been scored, so every decision depends on the
 // stream alone. When the attempt at a choice fails, the search goes on past the peak the choice
 // belonged to rather than past its span, so that a frame right after a false preamble (a burst that
@@ -74,7 +75,7 @@ private:
 
     std::uint64_t span_;   // W
     std::uint64_t reach_;  // N + C
-    std::uint64_t repeat_len_;  // R: the samples before an offset that its score reads
+    std::uint64_t repeat_len_;  // R: an offset's score reads two segments before it
     // Offsets scanned per block: each block forms its own segment sums (the (M - 1)·R sums it
     // shares with the next block are formed again, which costs little and keeps no state).
     std::uint64_t scan_block_;

@@ -31,7 +31,7 @@ OfdmFrameStreamDemod::OfdmFrameStreamDemod(waveform::FrameLink link, PreamblePar
       search_(decoder_.link().cfg, preamble_),
       span_(search_.span()),
       opening_(span_ + decoder_.link().cfg.n_fft() + decoder_.link().cfg.cp_len()),
-      samples_(std::max<std::size_t>(preamble_.repeat_len, tone_window)) {}
+      samples_(std::max<std::size_t>(2 * preamble_.repeat_len, tone_window)) {}
 
 std::vector<OfdmFrameStreamDemod::Outcome> OfdmFrameStreamDemod::feed(std::span<const Complex> iq) {
     samples_.append(iq);

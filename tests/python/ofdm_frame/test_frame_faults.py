@@ -44,27 +44,29 @@ def test_mcs_index_one_past_the_receiver_table_is_a_malformed_header(rng):
 
 
 def stream_scores(x, r=16, m=4, n_fft=64, cp=16):
-    """The stream receiver's score of each start offset d >= r: the coherence |P|²/(E·E_lead) of its
-    m segments (E the energy of segments 1 .. m-1, E_lead that of 0 .. m-2), or 0 where the segment
-    before d correlates with its first one, or its last with the r samples after it, more than 0.35
-    times as well, or where the training symbol's prefix correlates with its copy n_fft on with a
-    coherence below 1/4."""
+    """The stream receiver's score of each start offset d >= 2r: the coherence |P|²/(E·E_lead) of
+    its m segments (E the energy of segments 1 .. m-1, E_lead that of 0 .. m-2), or 0 where the
+    segment pair just before d (or from its last segment on) correlates better, or that pair and the
+    one before (after) it both more than 0.35 times as well, or where the training symbol's prefix
+    correlates with its copy n_fft on with a coherence below 1/4."""
     x = x.astype(np.complex128)
     lagged = np.concatenate([[0], np.cumsum(np.conj(x[:-r]) * x[r:])])
     power = np.concatenate([[0], np.cumsum(np.abs(x) ** 2)])
     prefix = np.concatenate([[0], np.cumsum(np.conj(x[:-n_fft]) * x[n_fft:])])
-    d = np.arange(r, x.size - m * r - n_fft - cp + 1)
+    d = np.arange(2 * r, x.size - m * r - n_fft - cp + 1)
 
-    def pair(a, b, lag, sums):  # coherence of the len-long stretches from a and a + lag
+    def pair(a, b, lag, sums):  # coherence of the stretches from a to b and from a + lag to b + lag
         return np.abs(sums[b] - sums[a]) ** 2 / ((power[b] - power[a]) * (power[b + lag] - power[a + lag]))
 
     p = lagged[d + (m - 1) * r] - lagged[d]
     energy, lead = power[d + m * r] - power[d + r], power[d + (m - 1) * r] - power[d]
     coherence = np.abs(p) ** 2 / (energy * lead)
+    bound = 0.35 * coherence
     before, after = pair(d - r, d, r, lagged), pair(d + (m - 1) * r, d + m * r, r, lagged)
+    into = (before > coherence) | ((before > bound) & (pair(d - 2 * r, d - r, r, lagged) > bound))
+    on = (after > coherence) | ((after > bound) & (pair(d + m * r, d + (m + 1) * r, r, lagged) > bound))
     training = pair(d + m * r, d + m * r + cp, n_fft, prefix)
-    unframed = (before > 0.35 * coherence) | (after > 0.35 * coherence) | (training < 0.25)
-    return np.where(unframed, 0.0, coherence)
+    return np.where(into | on | (training < 0.25), 0.0, coherence)
 
 
 @pytest.mark.parametrize("snr_db, lowest, highest, attempted", [(4.9, 0.46, 0.48, False), (5.6, 0.51, 0.53, True)])
