@@ -18,7 +18,7 @@ namespace kavro {
 struct OffsetRecord {
     float p_re, p_im, energy, score;
     int exponent;
-    bool framed = true;
+    bool framed;
 
     double true_energy() const { return std::ldexp(static_cast<double>(energy), exponent); }
 };

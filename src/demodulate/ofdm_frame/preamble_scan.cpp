@@ -82,11 +82,11 @@ float uncapped_metric(float p_re, float p_im, float energy, float ratio) {
 }
 
 OffsetRecord wide_record(double p_re, double p_im, double energy, double lead_energy) {
-    if (!(energy > 0.0)) return {0.0f, 0.0f, 0.0f, NAN, 0};
+    if (!(energy > 0.0)) return {0.0f, 0.0f, 0.0f, NAN, 0, true};
     const double coherence = (p_re * p_re + p_im * p_im) / (energy * lead_energy);
     const int exponent = std::ilogb(std::max({energy, std::abs(p_re), std::abs(p_im)}));
     return {static_cast<float>(std::ldexp(p_re, -exponent)), static_cast<float>(std::ldexp(p_im, -exponent)),
-            static_cast<float>(std::ldexp(energy, -exponent)), static_cast<float>(coherence), exponent};
+            static_cast<float>(std::ldexp(energy, -exponent)), static_cast<float>(coherence), exponent, true};
 }
 
 // |Σ conj(a[n])·b[n]|² over len samples and the energies of a and b, in double.
@@ -173,7 +173,7 @@ void PreambleScan::scan(const Complex* in, std::size_t before, std::size_t count
     for (std::size_t j = 0; j < count; ++j) {
         const std::size_t k = j + r;
         const float metric = uncapped_metric(p_re[k], p_im[k], energy[k], ratio[k]);
-        out[j] = {p_re[k], p_im[k], energy[k], metric * (energy[k] / energy[j]), 0};
+        out[j] = {p_re[k], p_im[k], energy[k], metric * (energy[k] / energy[j]), 0, true};
     }
     if (wide) rescan_wide(re, im, count, out);
     drop_unframed(in, before, re, im, t_re, t_im, t_energy, count, out);

@@ -93,7 +93,7 @@ void PreambleSearch::scan_to(const StreamSamples& samples, std::uint64_t end) {
                 search_from_ = first + count;
                 passing_peak_ = false;
             } else {
-                records_.extend(count, OffsetRecord{0.0f, 0.0f, 0.0f, NAN, 0});
+                records_.extend(count, OffsetRecord{0.0f, 0.0f, 0.0f, NAN, 0, true});
             }
             continue;
         }

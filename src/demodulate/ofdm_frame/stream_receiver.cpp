@@ -242,7 +242,7 @@ OffsetRecord OfdmFrameStreamDemod::segment_record(std::span<const Complex> sampl
     // Held scaled by a power of two, as the search holds them.
     const int exponent = energy > 0.0 ? std::ilogb(std::max({energy, std::abs(p_re), std::abs(p_im)})) : 0;
     return {static_cast<float>(std::ldexp(p_re, -exponent)), static_cast<float>(std::ldexp(p_im, -exponent)),
-            static_cast<float>(std::ldexp(energy, -exponent)), NAN, exponent};
+            static_cast<float>(std::ldexp(energy, -exponent)), NAN, exponent, true};
 }
 
 void OfdmFrameStreamDemod::consume_to(std::uint64_t position) {
