@@ -39,9 +39,9 @@ std::expected<OfdmFrameDemod, waveform::FrameLinkError> make_frame_demod(const O
     return OfdmFrameDemod::create(cfg, mcs_table.entries(), cache_of(cache));
 }
 
-// A successful attempt's packet.
-waveform::FramePacket packet_of(OfdmFrameStreamDemod::Attempt::value_type attempt) {
-    return std::move(attempt).packet();
+// A decoded frame's packet.
+waveform::FramePacket packet_of(OfdmFrameStreamDemod::Outcome::value_type frame) {
+    return std::move(frame).packet();
 }
 
 }  // namespace

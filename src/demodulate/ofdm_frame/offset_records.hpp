@@ -11,12 +11,14 @@
 namespace kavro {
 
 // What the search found at one start offset: P and E as ofdm_sync forms them, the offset's score
-// and its coherence (see PreambleScan), both NaN for an offset without candidate (no segment
-// energy). P and E are held scaled by a power of two: their true values are 2^exponent times those
+// (see PreambleScan), NaN for an offset without candidate (no segment energy), and whether what
+// surrounds its segments is what surrounds a preamble (framed). A choice takes only framed offsets
+// scoring at least the threshold; a failed choice's peak is passed on the score alone. P and E are held scaled by a power of two: their true values are 2^exponent times those
 // held.
 struct OffsetRecord {
-    float p_re, p_im, energy, score, coherence;
+    float p_re, p_im, energy, score;
     int exponent;
+    bool framed;
 
     double true_energy() const { return std::ldexp(static_cast<double>(energy), exponent); }
 };

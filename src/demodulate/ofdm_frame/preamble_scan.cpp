@@ -22,9 +22,23 @@ constexpr double probe_threshold = 0.2;
 constexpr double probe_lowest = 0x1p-100;
 constexpr double probe_highest = 0x1p120;
 
-// How much weaker the last segments of an offset may be than its first ones (a preamble fading
-// over its length, or noise on a weak one) before its score drops.
-constexpr float lead_allowance = 2.0f;
+// Offsets scoring below this neither start a frame nor hold up the search past a failed one, so
+// only those above it are checked for a preamble's start and training symbol (the others count
+// as framed, which does not matter for them).
+constexpr float checked_floor = 0.25f;
+// A preamble starts and ends sharply: its repetition does not run on past its segments. It runs on
+// into the segment before when that pair correlates (coherence |T|²/(E_a·E_b)) better than the
+// offset's own segments do, or when it and the pair before it both correlate more than 0.35 times
+// as well; likewise into the segments after. A tone, or any signal of period R, repeats everywhere:
+// inside it, and where it starts or ends, one side runs on. Beside a tone in noise, where every
+// pair correlates a little, the low bound keeps the offsets that noise lifts to the threshold from
+// starting attempts; asking two pairs for it keeps a frame whose first segment happens to match
+// the data before it.
+constexpr double sharpness = 0.35;
+// The training symbol's cyclic prefix correlates with its copy N samples on: an offset whose
+// prefix coherence falls below this holds no frame. Noise passes it rarely, so that short
+// preambles in noise start few attempts, while a preamble at any SNR a header decodes at passes.
+constexpr double prefix_floor = 0.25;
 
 // Samples whose largest component lies within [2^-40, 2^40], or is zero, are summed in single
 // precision: their products stay normal and their sums finite. The magnitude bits of a finite
@@ -57,8 +71,6 @@ bool copy_samples(const Complex* in, std::size_t samples, float* re, float* im) 
     return most > narrow_highest || least < narrow_lowest - 1u;
 }
 
-float lead_share(float energy, float lead_energy) { return std::min(lead_allowance * energy / lead_energy, 1.0f); }
-
 // |P|²/E² from the single-precision ratio, formed in double when E² leaves the normal range, or NaN
 // without segment energy (ofdm_sync's metric, not capped at 1).
 float uncapped_metric(float p_re, float p_im, float energy, float ratio) {
@@ -70,14 +82,36 @@ float uncapped_metric(float p_re, float p_im, float energy, float ratio) {
 }
 
 OffsetRecord wide_record(double p_re, double p_im, double energy, double lead_energy) {
-    if (!(energy > 0.0)) return {0.0f, 0.0f, 0.0f, NAN, NAN, 0};
-    const double metric = (p_re * p_re + p_im * p_im) / (energy * energy);
-    const double score = metric * std::min(lead_allowance * energy / lead_energy, 1.0);
+    if (!(energy > 0.0)) return {0.0f, 0.0f, 0.0f, NAN, 0, true};
+    const double coherence = (p_re * p_re + p_im * p_im) / (energy * lead_energy);
     const int exponent = std::ilogb(std::max({energy, std::abs(p_re), std::abs(p_im)}));
     return {static_cast<float>(std::ldexp(p_re, -exponent)), static_cast<float>(std::ldexp(p_im, -exponent)),
-            static_cast<float>(std::ldexp(energy, -exponent)), static_cast<float>(score),
-            static_cast<float>(metric * energy / lead_energy), exponent};
+            static_cast<float>(std::ldexp(energy, -exponent)), static_cast<float>(coherence), exponent, true};
 }
+
+// |Σ conj(a[n])·b[n]|² over len samples and the energies of a and b, in double.
+struct LagSums {
+    double cross = 0.0, first_energy = 0.0, second_energy = 0.0;
+};
+
+LagSums lag_sums(const Complex* a, const Complex* b, std::size_t len) {
+    double re = 0.0, im = 0.0;
+    LagSums sums;
+    for (std::size_t n = 0; n < len; ++n) {
+        re += double{a[n].re} * b[n].re + double{a[n].im} * b[n].im;
+        im += double{a[n].re} * b[n].im - double{a[n].im} * b[n].re;
+        sums.first_energy += double{a[n].re} * a[n].re + double{a[n].im} * a[n].im;
+        sums.second_energy += double{b[n].re} * b[n].re + double{b[n].im} * b[n].im;
+    }
+    sums.cross = re * re + im * im;
+    return sums;
+}
+
+double square(float re, float im) { return double{re} * re + double{im} * im; }
+
+// Whether a pair of segments correlates (coherence |T|²/(E_a·E_b)) more than `bound`; sums that
+// left double precision do not.
+bool repeats(const LagSums& pair, double bound) { return pair.cross > bound * pair.first_energy * pair.second_energy; }
 
 // Whether the metric at some grid point j in [0, offsets) comes near a preamble's, from the segment
 // sums at the grid points (`step` of them per segment).
@@ -105,12 +139,18 @@ bool grid_comes_near(const float* t_re, const float* t_im, const float* t_energy
 PreambleScan::PreambleScan(const PreambleParams& preamble)
     : r_(preamble.repeat_len),
       pairs_(preamble.num_repeats - 1),
+      preamble_len_(preamble.num_repeats * preamble.repeat_len),
+      n_fft_(preamble.training ? preamble.training->n_fft : 0),
+      cp_len_(preamble.training ? preamble.training->cp_len : 0),
+      after_pair_fits_(n_fft_ + cp_len_ >= 2 * r_),
       stride_(preamble.repeat_len % 2 == 0 && preamble.repeat_len >= 4 ? preamble.repeat_len / 2 : 1) {}
 
-void PreambleScan::scan(const Complex* in, std::size_t count, std::span<OffsetRecord> out) {
+void PreambleScan::scan(const Complex* in, std::size_t before, std::size_t count, std::span<OffsetRecord> out) {
     const std::size_t r = r_;
-    // Segment sums from x = -R on, over R zeros and the block's samples: the totals at index j are
-    // those of offset j - R, whose energy is that of the segments leading offset j.
+    // Segment sums from x = -R on, over the R samples before the block (zeros where the stream has
+    // none) and the block's samples: the totals at index j are those of offset j - R, whose energy
+    // is that of the segments leading offset j, and the sum at index j pairs the segment before
+    // offset j with its first one.
     const std::size_t sums = count + pairs_ * r;
     const std::size_t held = sums + 2 * r - 1;
     const std::size_t totals = count + r;
@@ -124,18 +164,62 @@ void PreambleScan::scan(const Complex* in, std::size_t count, std::span<OffsetRe
     float* p_im = p_re + totals;
     float* energy = p_im + totals;
     float* ratio = energy + totals;
-    std::fill_n(re, r, 0.0f);
-    std::fill_n(im, r, 0.0f);
-    const bool wide = copy_samples(in, held - r, re + r, im + r);
+    const std::size_t near = std::min(before, r);
+    std::fill_n(re, r - near, 0.0f);
+    std::fill_n(im, r - near, 0.0f);
+    const bool wide = copy_samples(in - near, held - (r - near), re + (r - near), im + (r - near));
     segment_sums(re, im, r, sums, t_re, t_im, t_energy);
     pair_totals(t_re, t_im, t_energy, r, pairs_, totals, p_re, p_im, energy, ratio);
     for (std::size_t j = 0; j < count; ++j) {
         const std::size_t k = j + r;
         const float metric = uncapped_metric(p_re[k], p_im[k], energy[k], ratio[k]);
-        out[j] = {p_re[k], p_im[k], energy[k], metric * lead_share(energy[k], energy[j]),
-                  metric * (energy[k] / energy[j]), 0};
+        out[j] = {p_re[k], p_im[k], energy[k], metric * (energy[k] / energy[j]), 0, true};
     }
     if (wide) rescan_wide(re, im, count, out);
+    drop_unframed(in, before, re, im, t_re, t_im, t_energy, count, out);
+}
+
+void PreambleScan::drop_unframed(const Complex* in, std::size_t history, const float* re, const float* im,
+                                 const float* t_re, const float* t_im, const float* t_energy, std::size_t count,
+                                 std::span<OffsetRecord> out) const {
+    const std::size_t r = r_;
+    for (std::size_t j = 0; j < count; ++j) {
+        const double score = out[j].score;
+        if (!(score >= checked_floor)) continue;
+        const double bound = sharpness * score;
+        // The cheapest check first, from the segment sums: the segment before offset j against its
+        // first one is the sum at j, the segment before it against that one the sum at j - R.
+        double before_energy = 0.0;
+        if (j >= r) {
+            before_energy = t_energy[j - r];
+        } else {
+            for (std::size_t n = j; n < j + r; ++n) before_energy += double{re[n]} * re[n] + double{im[n]} * im[n];
+        }
+        const LagSums into{square(t_re[j], t_im[j]), before_energy, t_energy[j]};
+        bool repeats_into = repeats(into, score);
+        if (!repeats_into && repeats(into, bound)) {
+            if (j >= 2 * r) {
+                repeats_into = repeats({square(t_re[j - r], t_im[j - r]), t_energy[j - 2 * r], before_energy}, bound);
+            } else {
+                // Near the stream's start the segment two before may be missing: then it does not repeat.
+                repeats_into = j + history >= 2 * r && repeats(lag_sums(in + j - 2 * r, in + j - r, r), bound);
+            }
+        }
+        bool repeats_on = false;
+        if (!repeats_into) {
+            const Complex* last = in + j + pairs_ * r;
+            const LagSums on = lag_sums(last, last + r, r);
+            repeats_on = repeats(on, score) ||
+                         (repeats(on, bound) && (!after_pair_fits_ || repeats(lag_sums(last + r, last + 2 * r, r), bound)));
+        }
+        bool framed = !repeats_into && !repeats_on;
+        if (framed && cp_len_ > 0) {
+            const Complex* prefix = in + j + preamble_len_;
+            const LagSums training = lag_sums(prefix, prefix + n_fft_, cp_len_);
+            framed = !(training.cross < prefix_floor * training.first_energy * training.second_energy);
+        }
+        out[j].framed = framed;
+    }
 }
 
 void PreambleScan::rescan_wide(const float* re, const float* im, std::size_t count, std::span<OffsetRecord> out) {

@@ -11,6 +11,10 @@ namespace {
 // not climb from below it back to the threshold.
 constexpr float peak_floor = PreambleSearch::sync_threshold / 2;
 
+bool starts_frame(const OffsetRecord& record) {
+    return record.framed && record.score >= PreambleSearch::sync_threshold;
+}
+
 }  // namespace
 
 bool preamble_searchable(float fs, const PreambleParams& preamble) {
@@ -20,18 +24,20 @@ bool preamble_searchable(float fs, const PreambleParams& preamble) {
 PreambleSearch::PreambleSearch(const OfdmConfig& cfg, const PreambleParams& preamble)
     : span_(std::uint64_t{preamble.num_repeats} * preamble.repeat_len + cfg.n_fft() + cfg.cp_len()),
       reach_(std::uint64_t{cfg.n_fft()} + cfg.cp_len()),
+      repeat_len_(preamble.repeat_len),
       scan_block_(std::max<std::uint64_t>(512, 4 * (std::uint64_t{preamble.num_repeats} * preamble.repeat_len))),
       searchable_(preamble_searchable(cfg.fs(), preamble)),
       scan_(preamble) {}
 
-PreambleSearch::Choice PreambleSearch::choose(const StreamSamples& samples, bool end_of_stream) {
-    const std::uint64_t end = samples.end();
+PreambleSearch::Choice PreambleSearch::choose(const StreamSamples& samples, bool end_of_stream,
+                                              std::uint64_t horizon) {
+    const std::uint64_t end = std::min(samples.end(), horizon);
     // A preamble can start no earlier than this and still leave room for one more symbol.
     const std::uint64_t tail = end - std::min<std::uint64_t>(end, span_ + reach_ - 1);
     std::optional<std::uint64_t> first;
     if (searchable_) {
         search_from_ = std::max(search_from_, samples.base());
-        first = first_candidate(samples);
+        first = first_candidate(samples, end);
     }
     if (!first) {
         const std::uint64_t searched = searchable_ ? search_from_ : end;
@@ -43,19 +49,17 @@ PreambleSearch::Choice PreambleSearch::choose(const StreamSamples& samples, bool
     return {best_within_span(*first), samples.base()};
 }
 
-std::optional<std::uint64_t> PreambleSearch::first_candidate(const StreamSamples& samples) {
+std::optional<std::uint64_t> PreambleSearch::first_candidate(const StreamSamples& samples, std::uint64_t end) {
     // Offset d can be examined once its preamble span has arrived. Offsets are scanned a block at a
-    // time and only as far as a choice needs: the body of a frame chosen ahead of them is consumed
-    // before they are reached, and is never searched.
-    const std::uint64_t end = samples.end();
+    // time and only as far as a choice needs.
     const std::uint64_t limit = end >= span_ ? end - span_ + 1 : 0;
     if (records_.end() < search_from_) records_.restart_at(search_from_);
     for (;;) {
         for (; search_from_ < records_.end(); ++search_from_) {
-            const float score = records_.at(search_from_).score;
-            if (passing_peak_ && score >= peak_floor) continue;
+            const OffsetRecord& record = records_.at(search_from_);
+            if (passing_peak_ && record.score >= peak_floor) continue;
             passing_peak_ = false;
-            if (score >= sync_threshold) {
+            if (starts_frame(record)) {
                 // The choice needs every offset within one span of the first scored.
                 scan_to(samples, std::min(limit, search_from_ + span_));
                 return search_from_;
@@ -70,8 +74,7 @@ std::uint64_t PreambleSearch::best_within_span(std::uint64_t first) const {
     std::uint64_t best = first;
     const std::uint64_t last = std::min(first + span_, records_.end());
     for (std::uint64_t d = first + 1; d < last; ++d) {
-        const OffsetRecord& record = records_.at(d);
-        if (record.score >= sync_threshold && record.coherence > records_.at(best).coherence) best = d;
+        if (starts_frame(records_.at(d)) && records_.at(d).score > records_.at(best).score) best = d;
     }
     return best;
 }
@@ -90,11 +93,12 @@ void PreambleSearch::scan_to(const StreamSamples& samples, std::uint64_t end) {
                 search_from_ = first + count;
                 passing_peak_ = false;
             } else {
-                records_.extend(count, OffsetRecord{0.0f, 0.0f, 0.0f, NAN, NAN, 0});
+                records_.extend(count, OffsetRecord{0.0f, 0.0f, 0.0f, NAN, 0, true});
             }
             continue;
         }
-        scan_.scan(in, count, records_.extend(count, OffsetRecord{}));
+        const auto before = static_cast<std::size_t>(std::min(first, 2 * repeat_len_));
+        scan_.scan(in, before, count, records_.extend(count, OffsetRecord{}));
     }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 
 #include "demodulate/ofdm_frame/offset_records.hpp"
@@ -16,8 +17,9 @@
 // samples it correlates (see PreambleScan) and chooses where the next frame starts. All positions
 // are stream positions.
 //
-// A choice is the earliest offset scoring at least 0.5, then, among the offsets within one
-// preamble span W of it that score so, the one of highest coherence (the earlier of equals); it
+// A choice is the earliest framed offset (see OffsetRecord) scoring at least 0.5, then, among the
+// framed offsets within one preamble span W of it, the one of highest score (the earlier of
+// equals); it
 // waits until every offset within W of the first has been scored, so every decision depends on the
 // stream alone. When the attempt at a choice fails, the search goes on past the peak the choice
 // belonged to rather than past its span, so that a frame right after a false preamble (a burst that
@@ -42,9 +44,11 @@ public:
         // there.
         std::uint64_t keep_from;
     };
-    // Searches on as far as a choice needs. At the end of the stream the choice is made among the
-    // offsets scored so far.
-    Choice choose(const StreamSamples& samples, bool end_of_stream);
+    // Searches on as far as a choice needs, on the samples before `horizon` (those after it count
+    // as not yet arrived). At the end of the stream the choice is made among the offsets scored so
+    // far.
+    Choice choose(const StreamSamples& samples, bool end_of_stream,
+                  std::uint64_t horizon = std::numeric_limits<std::uint64_t>::max());
 
     // The record of an offset the last choice returned.
     const OffsetRecord& record_at(std::uint64_t d) const { return records_.at(d); }
@@ -65,12 +69,13 @@ public:
     std::uint64_t offsets_searched() const { return offsets_searched_; }
 
 private:
-    std::optional<std::uint64_t> first_candidate(const StreamSamples& samples);
+    std::optional<std::uint64_t> first_candidate(const StreamSamples& samples, std::uint64_t end);
     std::uint64_t best_within_span(std::uint64_t first) const;
     void scan_to(const StreamSamples& samples, std::uint64_t end);
 
     std::uint64_t span_;   // W
     std::uint64_t reach_;  // N + C
+    std::uint64_t repeat_len_;  // R: an offset's score reads two segments before it
     // Offsets scanned per block: each block forms its own segment sums (the (M - 1)·R sums it
     // shares with the next block are formed again, which costs little and keeps no state).
     std::uint64_t scan_block_;

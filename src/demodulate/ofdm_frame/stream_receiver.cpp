@@ -1,11 +1,20 @@
 #include "demodulate/ofdm_frame/stream_receiver.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "core/internal_fault.hpp"
 
 namespace kavro {
+
+namespace {
+
+// The samples before a frame on which a steady tone is measured; they are kept in the buffer
+// whatever has been consumed, so that the measurement depends on the stream alone.
+constexpr std::uint64_t tone_window = 256;
+
+}  // namespace
 
 std::expected<OfdmFrameStreamDemod, waveform::FrameLinkError> OfdmFrameStreamDemod::create(
     const OfdmConfig& cfg, std::span<const fec::Mcs> entries, std::size_t num_repeats, std::size_t repeat_len,
@@ -21,168 +30,178 @@ OfdmFrameStreamDemod::OfdmFrameStreamDemod(waveform::FrameLink link, PreamblePar
       decoder_(std::move(link), preamble_),
       search_(decoder_.link().cfg, preamble_),
       span_(search_.span()),
-      opening_(span_ + decoder_.link().cfg.n_fft() + decoder_.link().cfg.cp_len()) {}
+      opening_(span_ + decoder_.link().cfg.n_fft() + decoder_.link().cfg.cp_len()),
+      samples_(std::max<std::size_t>(2 * preamble_.repeat_len, tone_window)) {}
 
-std::vector<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::feed(std::span<const Complex> iq) {
+std::vector<OfdmFrameStreamDemod::Outcome> OfdmFrameStreamDemod::feed(std::span<const Complex> iq) {
     samples_.append(iq);
     return pass(false);
 }
 
-std::vector<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::flush() { return pass(true); }
+std::vector<OfdmFrameStreamDemod::Outcome> OfdmFrameStreamDemod::flush() { return pass(true); }
 
 void OfdmFrameStreamDemod::clear() {
     samples_.clear();
     search_.clear();
-    attempt_.reset();
-    probe_.reset();
-    deferred_.clear();
-    derotated_.clear();
-    probe_derotated_.clear();
-    set_aside_end_ = 0;
+    overlap_.clear();
+    frame_.reset();
+    inner_.reset();
+    inner_failures_.clear();
+    frame_derotated_.clear();
+    inner_derotated_.clear();
+    tone_.reset();
+    toneless_.clear();
 }
 
-std::vector<OfdmFrameStreamDemod::Attempt> OfdmFrameStreamDemod::pass(bool end_of_stream) {
-    std::vector<Attempt> results;
+std::vector<OfdmFrameStreamDemod::Outcome> OfdmFrameStreamDemod::pass(bool end_of_stream) {
+    std::vector<Outcome> results;
     for (;;) {
-        if (attempt_) {
-            if (!advance_attempt(end_of_stream, results)) break;
-            continue;
+        bool stepped = false;
+        if (!frame_) {
+            stepped = search(end_of_stream, results);
+        } else if (!frame_->stage) {
+            stepped = read_header(results);
+        } else {
+            stepped = wait_for_body(end_of_stream, results);
         }
-        if (samples_.size() < opening_) break;
-        const std::optional<std::uint64_t> start = choose(end_of_stream);
-        if (!start) break;
-        try {
-            attempt_ = open_attempt(*start);
-            derotated_.clear();
-        } catch (const InternalFault&) {
-            // A fault inside one attempt fails that frame only; the stream goes on.
-            attempt_.reset();
-            if (!set_aside(*start)) results.push_back(std::unexpected(fec::RxError::MalformedHeader));
-            fail_at(*start);
-        }
+        if (!stepped) break;
     }
     return results;
 }
 
-bool OfdmFrameStreamDemod::advance_attempt(bool end_of_stream, std::vector<Attempt>& results) {
-    FrameAttempt& attempt = *attempt_;
-    if (!attempt.stage) {
-        const std::optional<fec::RxError> failure =
-            decoder_.advance_header(attempt, derotated_, samples_.from(attempt.start));
-        if (failure) {
-            finish_attempt(std::unexpected(*failure), results);
-            return true;
-        }
-        if (!attempt.stage) return false;  // the header's symbols are still arriving
-        search_inside(attempt);
-    }
+bool OfdmFrameStreamDemod::search(bool end_of_stream, std::vector<Outcome>& results) {
+    if (samples_.size() < opening_) return false;
+    const std::optional<std::uint64_t> start = choose(end_of_stream, samples_.end());
+    if (!start) return false;
+    open_frame(*start, results);
+    return true;
+}
 
-    const std::uint64_t frame_end = attempt.start + span_ + attempt.stage->body_samples;
-    if (samples_.end() >= frame_end) {
-        finish_attempt(decoder_.decode_payload(attempt, derotated_, samples_.from(attempt.start)), results);
+bool OfdmFrameStreamDemod::read_header(std::vector<Outcome>& results) {
+    const std::optional<fec::RxError> failure =
+        decoder_.advance_header(*frame_, frame_derotated_, frame_samples(frame_->start));
+    if (failure) {
+        // A header that fails beside a steady tone is read again with the tone removed (the tone
+        // may have ended before the frame, so it is not removed first).
+        if (!retry_without_tone(frame_->start)) finish_frame(std::unexpected(*failure), results);
+        return true;
+    }
+    if (!frame_->stage) return false;  // the header's symbols are still arriving
+    start_waiting_for_body();
+    return true;
+}
+
+bool OfdmFrameStreamDemod::wait_for_body(bool end_of_stream, std::vector<Outcome>& results) {
+    const std::uint64_t end = body_end();
+    // Inner frames whose headers could decode before the body's end come first, whether or not
+    // the body has arrived in the same call.
+    if (read_inner(std::min(samples_.end(), end), results)) return true;
+    if (samples_.end() >= end) {
+        finish_frame(decoder_.decode_payload(*frame_, frame_derotated_, frame_samples(frame_->start)), results);
         return true;
     }
     if (end_of_stream) {
         // The stream ends inside the body: the frame is given up and what follows is searched.
-        finish_attempt(std::unexpected(fec::RxError::PayloadCrcMismatch), results);
+        finish_frame(std::unexpected(fec::RxError::PayloadCrcMismatch), results);
         return true;
     }
-    return probe(frame_end, results);
+    return false;
 }
 
-bool OfdmFrameStreamDemod::probe(std::uint64_t frame_end, std::vector<Attempt>& results) {
-    if (!probe_) {
-        const std::optional<std::uint64_t> start = choose(false);
+bool OfdmFrameStreamDemod::read_inner(std::uint64_t horizon, std::vector<Outcome>& results) {
+    if (!inner_) {
+        const std::optional<std::uint64_t> start = choose(false, horizon);
         if (!start) return false;
         try {
-            probe_ = open_attempt(*start);
-            probe_derotated_.clear();
+            inner_ = open_attempt(*start);
+            inner_derotated_.clear();
         } catch (const InternalFault&) {
-            probe_.reset();
-            deferred_.push_back(fec::RxError::MalformedHeader);
+            inner_failures_.push_back(fec::RxError::MalformedHeader);
             search_.pass_peak(*start);
             return true;
         }
     }
+    if (inner_->stage) return false;  // it waits for the frame in hand's outcome
     const std::optional<fec::RxError> failure =
-        decoder_.advance_header(*probe_, probe_derotated_, samples_.from(probe_->start));
+        decoder_.advance_header(*inner_, inner_derotated_, samples_between(inner_->start, horizon));
     if (failure) {
-        // Reported only if the pending frame fails: otherwise the candidate lay inside its body.
-        deferred_.push_back(*failure);
-        search_.pass_peak(probe_->start);
-        probe_.reset();
+        inner_failures_.push_back(*failure);
+        search_.pass_peak(inner_->start);
+        inner_.reset();
         return true;
     }
-    // A frame whose header decodes in the last third of the pending frame's announced body waits
-    // for that body: the pending frame may have been cut short and still decode.
-    if (!probe_->stage || probe_->start >= last_third(attempt_->start, frame_end)) return false;
-
-    // A frame whose header decodes earlier inside the pending frame's announced body: the pending
-    // frame was cut short or its header was false; give it up and receive the new one.
-    FrameAttempt next = std::move(*probe_);
-    probe_.reset();
-    const std::uint64_t start = next.start;
-    results.push_back(std::unexpected(fec::RxError::PayloadCrcMismatch));
-    for (const fec::RxError error : deferred_) results.push_back(std::unexpected(error));
-    deferred_.clear();
-    attempt_.reset();
-    consume_to(start);
-    attempt_ = std::move(next);
-    std::swap(derotated_, probe_derotated_);
-    search_inside(*attempt_);
+    if (!inner_->stage || !FrameOverlap::ends_wait(body_start(), body_end(), inner_->start)) return false;
+    give_up_for_inner(results);
     return true;
 }
 
-void OfdmFrameStreamDemod::finish_attempt(Attempt outcome, std::vector<Attempt>& results) {
-    const std::uint64_t start = attempt_->start;
+void OfdmFrameStreamDemod::open_frame(std::uint64_t start, std::vector<Outcome>& results) {
+    try {
+        frame_ = open_attempt(start);
+        frame_derotated_.clear();
+        const std::uint64_t measured = std::min(start, tone_window);
+        tone_ = measure_steady_tone(samples_.from(start - measured).first(measured), start - measured);
+        tone_removed_ = false;
+    } catch (const InternalFault&) {
+        // A fault inside one attempt fails that frame only; the stream goes on.
+        frame_.reset();
+        if (overlap_.reports_failure(start, false)) results.push_back(std::unexpected(fec::RxError::MalformedHeader));
+        search_.pass_peak(start);
+        consume_to(start + 1);
+    }
+}
+
+void OfdmFrameStreamDemod::start_waiting_for_body() {
+    search_.skip_to(body_start());
+    search_.probe_below(body_end());
+}
+
+void OfdmFrameStreamDemod::finish_frame(Outcome outcome, std::vector<Outcome>& results) {
+    const std::uint64_t start = frame_->start;
     const bool decoded = outcome.has_value();
-    // A candidate in the part set aside whose header fails is taken for part of the decoded frame.
-    const bool reported = decoded || attempt_->stage || !set_aside(start);
-    std::uint64_t resume = start + 1;
+    const bool reported = decoded || overlap_.reports_failure(start, frame_->stage.has_value());
     if (decoded) {
-        // A frame cut short can decode with the next frame starting inside it: its last third
-        // is searched again.
-        set_aside_end_ = start + span_ + outcome->consumed_samples;
-        resume = last_third(start, set_aside_end_);
+        overlap_.decoded(start + span_ + outcome->consumed_samples);
     } else {
         search_.pass_peak(start);
     }
-    attempt_.reset();
+    frame_.reset();
+    tone_.reset();
     if (reported) results.push_back(std::move(outcome));
     if (!decoded) {
-        for (const fec::RxError error : deferred_) results.push_back(std::unexpected(error));
+        for (const fec::RxError error : inner_failures_) results.push_back(std::unexpected(error));
     }
-    deferred_.clear();
-    // A candidate probed inside the body stays, unless it lay inside the decoded frame before the
-    // part set aside.
-    if (probe_ && probe_->start >= resume) {
-        attempt_ = std::move(probe_);
-        std::swap(derotated_, probe_derotated_);
-        if (attempt_->stage) search_inside(*attempt_);
-    }
-    probe_.reset();
-    // A decoded frame's samples go once the search has passed the part set aside, in one step
-    // with it: dropping them at once would move that part to the front of the buffer.
-    if (decoded) {
-        search_.consume_to(resume);
-    } else {
-        consume_to(resume);
-    }
+    inner_failures_.clear();
+    // The decoded frame's samples stay while the search passes through them; a failed one
+    // consumes its first sample only, so its body is searched again.
+    if (!decoded) consume_to(start + 1);
+    if (inner_) promote_inner();
 }
 
-void OfdmFrameStreamDemod::search_inside(const FrameAttempt& attempt) {
-    search_.skip_to(attempt.start + span_);
-    search_.probe_below(attempt.start + span_ + attempt.stage->body_samples);
+void OfdmFrameStreamDemod::give_up_for_inner(std::vector<Outcome>& results) {
+    results.push_back(std::unexpected(fec::RxError::PayloadCrcMismatch));
+    for (const fec::RxError error : inner_failures_) results.push_back(std::unexpected(error));
+    inner_failures_.clear();
+    frame_.reset();
+    consume_to(inner_->start);
+    promote_inner();
 }
 
-void OfdmFrameStreamDemod::fail_at(std::uint64_t start) {
-    search_.pass_peak(start);
-    consume_to(start + 1);
+void OfdmFrameStreamDemod::promote_inner() {
+    tone_.reset();
+    frame_ = std::move(inner_);
+    inner_.reset();
+    std::swap(frame_derotated_, inner_derotated_);
+    if (frame_->stage) start_waiting_for_body();
 }
 
-std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream) {
-    const PreambleSearch::Choice choice = search_.choose(samples_, end_of_stream);
-    if (!attempt_) samples_.drop_before(choice.keep_from);
+std::span<const Complex> OfdmFrameStreamDemod::samples_between(std::uint64_t position, std::uint64_t horizon) const {
+    return samples_.from(position).first(static_cast<std::size_t>(horizon - position));
+}
+
+std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream, std::uint64_t horizon) {
+    const PreambleSearch::Choice choice = search_.choose(samples_, end_of_stream, horizon);
+    if (!frame_) samples_.drop_before(choice.keep_from);
     return choice.start;
 }
 
@@ -190,9 +209,45 @@ FrameAttempt OfdmFrameStreamDemod::open_attempt(std::uint64_t start) {
     return decoder_.open(start, search_.record_at(start), samples_.from(start));
 }
 
+bool OfdmFrameStreamDemod::retry_without_tone(std::uint64_t start) {
+    if (!tone_ || tone_removed_) return false;
+    tone_removed_ = true;
+    toneless_.clear();
+    frame_derotated_.clear();
+    const std::span<const Complex> samples = frame_samples(start);
+    try {
+        frame_ = decoder_.open(start, segment_record(samples), samples);
+    } catch (const InternalFault&) {
+        return false;
+    }
+    return true;
+}
+
+std::span<const Complex> OfdmFrameStreamDemod::frame_samples(std::uint64_t start) {
+    if (!tone_ || !tone_removed_) return samples_.from(start);
+    const std::uint64_t next = start + toneless_.size();
+    tone_->remove(next, samples_.from(next), toneless_);
+    return toneless_;
+}
+
+OffsetRecord OfdmFrameStreamDemod::segment_record(std::span<const Complex> samples) const {
+    const std::size_t r = preamble_.repeat_len;
+    double p_re = 0.0, p_im = 0.0, energy = 0.0;
+    for (std::size_t n = 0; n + r < preamble_.num_repeats * r; ++n) {
+        const Complex a = samples[n], b = samples[n + r];
+        p_re += double{a.re} * b.re + double{a.im} * b.im;
+        p_im += double{a.re} * b.im - double{a.im} * b.re;
+        energy += double{b.re} * b.re + double{b.im} * b.im;
+    }
+    // Held scaled by a power of two, as the search holds them.
+    const int exponent = energy > 0.0 ? std::ilogb(std::max({energy, std::abs(p_re), std::abs(p_im)})) : 0;
+    return {static_cast<float>(std::ldexp(p_re, -exponent)), static_cast<float>(std::ldexp(p_im, -exponent)),
+            static_cast<float>(std::ldexp(energy, -exponent)), NAN, exponent, true};
+}
+
 void OfdmFrameStreamDemod::consume_to(std::uint64_t position) {
-    // A pending frame keeps its samples and those before it (they go with the frame).
-    if (!attempt_) samples_.drop_before(position);
+    // A frame in hand keeps its samples and those before it (they go with the frame).
+    if (!frame_) samples_.drop_before(position);
     search_.consume_to(position);
 }
 

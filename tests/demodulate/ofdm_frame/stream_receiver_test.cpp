@@ -49,7 +49,7 @@ private:
 using Link = test::ReferenceLink;
 
 // "ok <seq> <size>" for a frame, the error text otherwise.
-std::vector<std::string> describe(const std::vector<OfdmFrameStreamDemod::Attempt>& attempts) {
+std::vector<std::string> describe(const std::vector<OfdmFrameStreamDemod::Outcome>& attempts) {
     std::vector<std::string> out;
     for (const auto& a : attempts) {
         out.push_back(a ? "ok " + std::to_string(a->sequence_num) + " " + std::to_string(a->payload.size())
@@ -58,9 +58,9 @@ std::vector<std::string> describe(const std::vector<OfdmFrameStreamDemod::Attemp
     return out;
 }
 
-std::vector<OfdmFrameStreamDemod::Attempt> feed_stream(OfdmFrameStreamDemod rx, const Samples& x,
+std::vector<OfdmFrameStreamDemod::Outcome> feed_stream(OfdmFrameStreamDemod rx, const Samples& x,
                                                         const std::vector<std::size_t>& chunks) {
-    std::vector<OfdmFrameStreamDemod::Attempt> all;
+    std::vector<OfdmFrameStreamDemod::Outcome> all;
     test::feed_in_chunks(std::span(x), chunks, [&](std::span<const Complex> piece) {
         for (auto& a : rx.feed(piece)) all.push_back(std::move(a));
     });
@@ -238,7 +238,7 @@ TEST(StreamReceiver, ForgedHeadersCostWorkInProportionToTheStream) {
     x.resize(x.size() + 100);
 
     auto rx = link.receiver();
-    std::vector<OfdmFrameStreamDemod::Attempt> attempts;
+    std::vector<OfdmFrameStreamDemod::Outcome> attempts;
     std::size_t peak = 0;
     for (std::size_t at = 0; at < x.size(); at += 500) {
         for (auto& a : rx.feed(std::span(x).subspan(at, std::min<std::size_t>(500, x.size() - at))))

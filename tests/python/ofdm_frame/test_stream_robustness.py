@@ -113,17 +113,21 @@ def test_frame_cut_short_is_given_up_and_the_frames_after_it_return(link, plan):
 @pytest.mark.parametrize("entry", range(4))
 def test_frame_missing_its_tail_does_not_cost_the_next(link, entry):
     """A frame cut short (at a symbol boundary or inside a symbol, by up to a third of it) may still
-    decode, and the next frame then starts inside its announced body: that frame and the one after
-    it come back, in any chunking."""
+    decode, and the next frame then starts inside its announced body: the cut frame decodes or fails
+    its payload, and the two after it come back, in any chunking."""
+    decodes = {(0, 8), (0, 400), (1, 8), (1, 400), (2, 8), (3, 8)}
     rng = np.random.default_rng(40 + entry)
     payloads = [support.random_bytes(rng, 100) for _ in range(3)]
     frames = [link.frame(p, seq, entry) for seq, p in enumerate(payloads)]
     for cut in (8, 5 * 80, frames[0].size // 3):
         x = np.concatenate([frames[0][:-cut], frames[1], frames[2], np.zeros(300, np.complex64)])
+        expected = [(0, bytes(payloads[0])) if (entry, cut) in decodes else "payload CRC mismatch"]
+        expected += [(seq, bytes(payloads[seq])) for seq in (1, 2)]
         for plan in ("whole", 997, "random"):
             rx = link.receiver()
-            results = sum(support.feed_in_chunks(rx.feed, x, support.chunk_sizes(x.size, plan, rng)), []) + rx.flush()
-            assert packets(results)[-2:] == [(seq, bytes(payloads[seq])) for seq in (1, 2)], (cut, plan)
+            results = sum(support.feed_in_chunks(rx.feed_with_errors, x, support.chunk_sizes(x.size, plan, rng)), [])
+            results += [(f, None) for f in rx.flush()]
+            assert [(f.sequence_num, bytes(f.payload)) if f else e for f, e in results] == expected, (cut, plan)
 
 
 @pytest.mark.parametrize("level", [2.0, 1e15, 1e30])
@@ -171,3 +175,62 @@ def test_forged_headers_cost_memory_in_proportion_to_the_stream(link, rng):
         peak = max(peak, rx.buffered)
     assert outcomes(results) == ["payload CRC mismatch"] * 10 + [1, 2, 3]
     assert peak <= 2 * forged.size + 500
+
+
+def test_noise_and_a_steady_tone_start_no_attempt():
+    """Noise repeats itself over a short preamble now and then, and a tone repeats everywhere; neither
+    is a frame, so neither may be reported as a failed one."""
+    cfg, ladder = small_config(), kavro_sdr.McsTable.default_ladder()
+    n = support.complex_noise(np.random.default_rng(2), 500_000, 1.0)
+    tone = (n + 3 * np.exp(2j * np.pi * 0.2 * np.arange(n.size))).astype(np.complex64)
+    for repeats, length, x in ((2, 16, n), (3, 8, n), (4, 16, tone)):
+        rx = kavro_sdr.OfdmFrameStreamDemod(cfg, ladder, repeats, length)
+        assert rx.feed_with_errors(x) == [] and rx.flush() == [], (repeats, length)
+
+
+def test_tone_ending_before_a_frame_costs_it_nothing(link, rng):
+    payload = support.random_bytes(rng, 100)
+    for gap, level, cycles in ((0, 0.3, 0.11), (10, 0.3, 0.11), (10, 3.0, 0.2)):
+        x = np.concatenate([np.zeros(3000, np.complex64), link.frame(payload, 1, 0), np.zeros(2000, np.complex64)])
+        x[3000 - gap - 1000:3000 - gap] = level * np.exp(2j * np.pi * cycles * np.arange(1000))
+        rx = link.receiver()
+        results = rx.feed_with_errors(x)
+        assert outcomes(results) == [1] and bytes(results[0][0].payload) == bytes(payload), gap
+        assert rx.flush() == []
+
+
+@pytest.mark.parametrize("under_db", [10, 6])
+def test_steady_tone_under_frames_costs_at_most_one_in_ten(link, under_db):
+    """Against the batch decoder handed each frame's start: the stream may lose one frame in ten."""
+    r = np.random.default_rng(5)
+    batch = stream = 0
+    for i in range(10):
+        f = link.frame(r.integers(0, 256, 200).astype(np.uint8), i, i % 4)
+        a = np.sqrt(np.mean(np.abs(f) ** 2))
+        x = np.concatenate([np.zeros(500, np.complex64), f, np.zeros(500, np.complex64)])
+        x = (x + 10 ** (-under_db / 20) * a * np.exp(2j * np.pi * 0.2 * np.arange(x.size))
+             + 0.07 * a * (r.standard_normal(x.size) + 1j * r.standard_normal(x.size))).astype(np.complex64)
+        try:
+            batch += kavro_sdr.OfdmFrameDemod(link.cfg, link.ladder).decode(x[500 + 144:]) is not None
+        except ValueError:
+            pass
+        rx = link.receiver()
+        stream += len(rx.feed(x) + rx.flush())
+    assert stream >= batch - 1
+
+
+def test_frame_cut_by_more_than_a_third_keeps_the_next(link):
+    """The first frame, one byte and mostly filler, decodes from its first 1,180 samples (38% of it
+    is missing); the next starts inside its announced body and must come back, in every chunking,
+    each frame from the call that brings its last sample."""
+    frames = [link.frame(np.arange(n, dtype=np.uint8), seq, 0) for seq, n in ((0, 1), (1, 20), (2, 20))]
+    x = np.concatenate([frames[0][:1180], frames[1], frames[2], np.zeros(300, np.complex64)])
+    for plan in ("whole", 997, 100):
+        rx = link.receiver()
+        results = sum(support.feed_in_chunks(rx.feed_with_errors, x, support.chunk_sizes(x.size, plan)), [])
+        assert outcomes(results) + [f.sequence_num for f in rx.flush()] == [0, 1, 2], plan
+    rx = link.receiver()
+    calls = support.feed_in_chunks(rx.feed_with_errors, x, support.chunk_sizes(x.size, 500))
+    ends = (frames[0].size, 1180 + frames[1].size, 1180 + frames[1].size + frames[2].size)
+    assert [(i, outcome) for i, results in enumerate(calls) for outcome in outcomes(results)] == [
+        (end // 500, seq) for seq, end in enumerate(ends)]
