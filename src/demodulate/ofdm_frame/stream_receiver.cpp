@@ -201,7 +201,10 @@ std::span<const Complex> OfdmFrameStreamDemod::samples_between(std::uint64_t pos
 
 std::optional<std::uint64_t> OfdmFrameStreamDemod::choose(bool end_of_stream, std::uint64_t horizon) {
     const PreambleSearch::Choice choice = search_.choose(samples_, end_of_stream, horizon);
-    if (!frame_) samples_.drop_before(choice.keep_from);
+    // A decoded frame's samples go once the search has chosen a frame after it, so a stream of
+    // back-to-back frames holds no more than about one frame and what has arrived after it.
+    if (frame_) return choice.start;
+    samples_.drop_before(choice.start ? std::min(*choice.start, overlap_.decoded_end()) : choice.keep_from);
     return choice.start;
 }
 
