@@ -139,8 +139,7 @@ void OfdmFrameStreamDemod::open_frame(std::uint64_t start, std::vector<Outcome>&
     try {
         frame_ = open_attempt(start);
         frame_derotated_.clear();
-        const std::uint64_t measured = std::min(start, tone_window);
-        tone_ = measure_steady_tone(samples_.from(start - measured).first(measured), start - measured);
+        tone_.reset();
         tone_removed_ = false;
     } catch (const InternalFault&) {
         // A fault inside one attempt fails that frame only; the stream goes on.
@@ -188,7 +187,9 @@ void OfdmFrameStreamDemod::give_up_for_inner(std::vector<Outcome>& results) {
 }
 
 void OfdmFrameStreamDemod::promote_inner() {
+    // A frame found inside another is read as found: its header gets no second reading.
     tone_.reset();
+    tone_removed_ = true;
     frame_ = std::move(inner_);
     inner_.reset();
     std::swap(frame_derotated_, inner_derotated_);
@@ -213,8 +214,13 @@ FrameAttempt OfdmFrameStreamDemod::open_attempt(std::uint64_t start) {
 }
 
 bool OfdmFrameStreamDemod::retry_without_tone(std::uint64_t start) {
-    if (!tone_ || tone_removed_) return false;
+    if (tone_removed_) return false;
     tone_removed_ = true;
+    // Measured only now, on samples the frame in hand keeps in the buffer, so the outcome is the
+    // same whenever the header fails.
+    const std::uint64_t measured = std::min(start, tone_window);
+    tone_ = measure_steady_tone(samples_.from(start - measured).first(measured), start - measured);
+    if (!tone_) return false;
     toneless_.clear();
     frame_derotated_.clear();
     const std::span<const Complex> samples = frame_samples(start);
