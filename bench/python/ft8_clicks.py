@@ -12,14 +12,11 @@ import sys
 
 import numpy as np
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(ROOT / "examples"))
-import ft8_recording as recipe  # noqa: E402
-
-# The period makers of the recipe's main bench, whose file bears the recipe's name.
+# The recipe and the period makers, from the recipe's main bench, whose file bears its name.
 _spec = importlib.util.spec_from_file_location("ft8_recording_bench", pathlib.Path(__file__).with_name("ft8_recording.py"))
 bench = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(bench)
+recipe = bench.recipe
 
 
 def impairments(rng, size):
