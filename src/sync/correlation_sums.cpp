@@ -11,15 +11,15 @@ namespace {
 
 using L = Lanes<8>;
 
-[[gnu::always_inline]] inline void segment_sums_all(const float* re, const float* im, std::size_t r,
-                                                    std::size_t count, float* out_re, float* out_im,
-                                                    float* out_energy) {
+[[gnu::always_inline]] inline void lagged_sums_all(const float* re, const float* im, std::size_t lag,
+                                                   std::size_t len, std::size_t count, float* out_re, float* out_im,
+                                                   float* out_energy) {
     std::size_t x = 0;
     for (; x + L::count <= count; x += L::count) {
         L::Floats sr{}, si{}, se{};
-        for (std::size_t n = 0; n < r; ++n) {
+        for (std::size_t n = 0; n < len; ++n) {
             const L::Floats ar = L::load(re + x + n), ai = L::load(im + x + n);
-            const L::Floats br = L::load(re + x + r + n), bi = L::load(im + x + r + n);
+            const L::Floats br = L::load(re + x + lag + n), bi = L::load(im + x + lag + n);
             sr = sr + (ar * br + ai * bi);
             si = si + (ar * bi - ai * br);
             se = se + (br * br + bi * bi);
@@ -29,7 +29,7 @@ using L = Lanes<8>;
         L::store(out_energy + x, se);
     }
     for (; x < count; ++x) {
-        const SegmentSum s = segment_sum(re + x, im + x, r, r);
+        const SegmentSum s = segment_sum(re + x, im + x, lag, len);
         out_re[x] = s.re;
         out_im[x] = s.im;
         out_energy[x] = s.energy;
@@ -70,8 +70,13 @@ using L = Lanes<8>;
 
 void segment_sums(const float* re, const float* im, std::size_t r, std::size_t count, float* out_re, float* out_im,
                   float* out_energy, SimdLevel level) {
+    lagged_sums(re, im, r, r, count, out_re, out_im, out_energy, level);
+}
+
+void lagged_sums(const float* re, const float* im, std::size_t lag, std::size_t len, std::size_t count, float* out_re,
+                 float* out_im, float* out_energy, SimdLevel level) {
     with_simd_level(level, [&] [[gnu::always_inline]] {
-        segment_sums_all(re, im, r, count, out_re, out_im, out_energy);
+        lagged_sums_all(re, im, lag, len, count, out_re, out_im, out_energy);
     });
 }
 

@@ -41,6 +41,11 @@ inline SegmentSum segment_sum(const float* re, const float* im, std::size_t r, s
 void segment_sums(const float* re, const float* im, std::size_t r, std::size_t count, float* out_re, float* out_im,
                   float* out_energy, SimdLevel level = best_simd_level());
 
+// segment_sum's sums at lag `lag` over `len` samples for x in [0, count), over samples split into
+// re/im, which hold count + lag + len - 1 values (T(x) is the one with lag = len = R).
+void lagged_sums(const float* re, const float* im, std::size_t lag, std::size_t len, std::size_t count, float* out_re,
+                 float* out_im, float* out_energy, SimdLevel level = best_simd_level());
+
 // P, E and the single-precision ratio |P|² / E² for offsets [0, count), from segment sums held
 // from offset 0 on (count + (pairs - 1)·R of them).
 void pair_totals(const float* t_re, const float* t_im, const float* t_energy, std::size_t r, std::size_t pairs,

@@ -21,6 +21,7 @@
 #include "codec/psk31.hpp"
 #include "core/simd_level.hpp"
 #include "demodulate/am.hpp"
+#include "demodulate/ofdm_frame/preamble_scan.hpp"
 #include "demodulate/ft4.hpp"
 #include "demodulate/ft8.hpp"
 #include "demodulate/phase_step_detector.hpp"
@@ -285,12 +286,12 @@ Bits ldpc_codes_bits(SimdLevel level, std::size_t seed) {
     return out;
 }
 
-// Segment sums over 1 to 17 samples per segment, and totals over 1 to 4 pairs of them.
+// Sums at lags of 0 to 16 over 1 to 17 samples, and totals over 1 to 4 pairs of them.
 Bits correlation_sums_bits(SimdLevel level, std::size_t n) {
-    const std::size_t r = 1 + n % 17, pairs = 1 + n % 4;
-    const auto re = mixed_floats(n + 2 * r - 1, 28 + n), im = mixed_floats(n + 2 * r - 1, 29 + n);
+    const std::size_t r = 1 + n % 17, lag = n % 17 * (n % 3) / 2, pairs = 1 + n % 4;
+    const auto re = mixed_floats(n + lag + r - 1, 28 + n), im = mixed_floats(n + lag + r - 1, 29 + n);
     std::vector<float> sums(3 * n), totals(4 * n);
-    segment_sums(re.data(), im.data(), r, n, sums.data(), sums.data() + n, sums.data() + 2 * n, level);
+    lagged_sums(re.data(), im.data(), lag, r, n, sums.data(), sums.data() + n, sums.data() + 2 * n, level);
     const std::size_t held = n + (pairs - 1) * r;
     const auto t = mixed_floats(3 * held, 30 + n);
     pair_totals(t.data(), t.data() + held, t.data() + 2 * held, r, pairs, n, totals.data(), totals.data() + n,
@@ -325,6 +326,28 @@ Bits grid_lag_sums_bits(SimdLevel level, std::size_t n) {
     std::vector<float> sums(3 * n);
     grid_lag_sums(s.data(), r, step, len, n, sums.data(), sums.data() + n, sums.data() + 2 * n, level);
     return bits_of(std::span<const float>(sums));
+}
+
+// Records and probe reach of n + 1 offsets (4x16 segments, a 64/16 training symbol): on samples
+// that hold a run of one repeated segment, in range (so the single-precision checks run on it),
+// and on the same with special values.
+Bits preamble_scan_bits(SimdLevel level, std::size_t n) {
+    const std::size_t count = n + 1, before = 32, held = before + count + 4 * 16 + 64 + 16 - 1;
+    PreambleScan scan(PreambleParams{4, 16, TrainingShape{64, 16}}, level);
+    Bits out;
+    for (const std::size_t clean : {held, before + count / 2}) {
+        auto x = mixed_complex(held, 40 + n, clean);
+        for (std::size_t k = 16; k < 64; ++k) x[before + count / 2 + k] = x[before + count / 2 + k % 16];
+        std::vector<OffsetRecord> records(count);
+        scan.scan(x.data() + before, before, count, records);
+        for (const OffsetRecord& r : records) {
+            append(out, bits_of(std::span<const float>({r.p_re, r.p_im, r.energy, r.score})));
+            out.insert(out.end(), {static_cast<std::uint32_t>(r.exponent), r.framed});
+        }
+        const PreambleScan::Reach reach = scan.preamble_reach(x.data() + before, before, count);
+        out.insert(out.end(), {static_cast<std::uint32_t>(reach.begin), static_cast<std::uint32_t>(reach.end)});
+    }
+    return out;
 }
 
 // Every order, with some cells on a level (and 0, among the specials, halfway between two).
@@ -378,6 +401,7 @@ const KernelCase kKernels[] = {
     {"correlation_sums", correlation_sums_bits},
     {"gi_window_sums", gi_window_sums_bits},
     {"grid_lag_sums", grid_lag_sums_bits},
+    {"preamble_scan", preamble_scan_bits},
     {"carrier_offset_removal", carrier_offset_bits},
     {"dvb_t_soft_llr", dvb_t_soft_llr_bits},
     {"viterbi", viterbi_bits},

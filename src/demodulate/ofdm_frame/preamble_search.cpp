@@ -55,19 +55,29 @@ std::optional<std::uint64_t> PreambleSearch::first_candidate(const StreamSamples
     const std::uint64_t limit = end >= span_ ? end - span_ + 1 : 0;
     if (records_.end() < search_from_) records_.restart_at(search_from_);
     for (;;) {
-        for (; search_from_ < records_.end(); ++search_from_) {
-            const OffsetRecord& record = records_.at(search_from_);
-            if (passing_peak_ && record.score >= peak_floor) continue;
-            passing_peak_ = false;
-            if (starts_frame(record)) {
-                // The choice needs every offset within one span of the first scored.
-                scan_to(samples, std::min(limit, search_from_ + span_));
-                return search_from_;
-            }
+        if (walk_to_start()) {
+            // The choice needs every offset within one span of the first scored.
+            scan_to(samples, std::min(limit, search_from_ + span_));
+            return search_from_;
         }
         if (records_.end() >= limit) return std::nullopt;
-        scan_to(samples, std::min(limit, records_.end() + scan_block_));
+        scan_next(samples, limit);
     }
+}
+
+bool PreambleSearch::walk_to_start() {
+    const std::uint64_t scored = records_.end();
+    std::uint64_t d = search_from_;
+    bool passing = passing_peak_;
+    for (; d < scored; ++d) {
+        const OffsetRecord& record = records_.at(d);
+        if (passing && record.score >= peak_floor) continue;
+        passing = false;
+        if (starts_frame(record)) break;
+    }
+    search_from_ = d;
+    passing_peak_ = passing;
+    return d < scored;
 }
 
 std::uint64_t PreambleSearch::best_within_span(std::uint64_t first) const {
@@ -80,25 +90,38 @@ std::uint64_t PreambleSearch::best_within_span(std::uint64_t first) const {
 }
 
 void PreambleSearch::scan_to(const StreamSamples& samples, std::uint64_t end) {
-    while (records_.end() < end) {
-        const std::uint64_t first = records_.end();
-        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(scan_block_, end - first));
-        offsets_searched_ += count;
-        const Complex* in = &samples.at(first);
-        if (first < probe_end_ && !scan_.may_hold_preamble(in, count)) {
-            // No offset of the block comes near a preamble: its records hold no candidate, and
-            // when no candidate before it waits for them they are not kept at all.
-            if (search_from_ == first) {
-                records_.restart_at(first + count);
-                search_from_ = first + count;
-                passing_peak_ = false;
-            } else {
-                records_.extend(count, OffsetRecord{0.0f, 0.0f, 0.0f, NAN, 0, true});
-            }
-            continue;
-        }
-        const auto before = static_cast<std::size_t>(std::min(first, 2 * repeat_len_));
-        scan_.scan(in, before, count, records_.extend(count, OffsetRecord{}));
+    while (records_.end() < end) scan_next(samples, end);
+}
+
+void PreambleSearch::scan_next(const StreamSamples& samples, std::uint64_t end) {
+    const std::uint64_t first = records_.end();
+    if (first < unreached_end_) {
+        pass_unreached(first, static_cast<std::size_t>(std::min(end, unreached_end_) - first));
+        return;
+    }
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(scan_block_, end - first));
+    offsets_searched_ += count;
+    PreambleScan::Reach reach{0, count};
+    if (first < probe_end_) reach = scan_.preamble_reach(&samples.at(first), looked_back(first), count);
+    pass_unreached(first, reach.begin);
+    if (reach.end > reach.begin) {
+        const std::uint64_t from = first + reach.begin;
+        const std::size_t scanned = reach.end - reach.begin;
+        scan_.scan(&samples.at(from), looked_back(from), scanned, records_.extend(scanned, OffsetRecord{}));
+    }
+    // The offsets after the reach are passed once the search has walked the scanned ones.
+    unreached_end_ = first + count;
+}
+
+void PreambleSearch::pass_unreached(std::uint64_t first, std::size_t count) {
+    if (count == 0) return;
+    // No candidate waits for the records: they are not kept at all.
+    if (search_from_ == first) {
+        records_.restart_at(first + count);
+        search_from_ = first + count;
+        passing_peak_ = false;
+    } else {
+        records_.extend(count, OffsetRecord{0.0f, 0.0f, 0.0f, NAN, 0, true});
     }
 }
 
@@ -126,7 +149,7 @@ void PreambleSearch::consume_to(std::uint64_t position) {
 
 void PreambleSearch::clear() {
     records_.restart_at(0);
-    search_from_ = probe_end_ = 0;
+    search_from_ = probe_end_ = unreached_end_ = 0;
     passing_peak_ = false;
 }
 

@@ -23,8 +23,8 @@
 // waits until every offset within W of the first has been scored, so every decision depends on the
 // stream alone. When the attempt at a choice fails, the search goes on past the peak the choice
 // belonged to rather than past its span, so that a frame right after a false preamble (a burst that
-// repeats itself) is still found. Blocks of offsets inside a frame's announced body are scanned in
-// full only where the scan's quick probe comes near a preamble.
+// repeats itself) is still found. Inside a frame's announced body a block of offsets is scanned
+// only as far as the scan's quick probe reaches (where it comes near a preamble).
 
 namespace kavro {
 
@@ -34,7 +34,7 @@ bool preamble_searchable(float fs, const PreambleParams& preamble);
 
 class PreambleSearch {
 public:
-    static constexpr float sync_threshold = 0.5f;
+    static constexpr float sync_threshold = PreambleScan::sync_threshold;
 
     PreambleSearch(const OfdmConfig& cfg, const PreambleParams& preamble);
 
@@ -70,8 +70,20 @@ public:
 
 private:
     std::optional<std::uint64_t> first_candidate(const StreamSamples& samples, std::uint64_t end);
+    // Walks the scored offsets from search_from_ on, passing a failed choice's peak, and stops at
+    // the first that starts a frame: false when none does.
+    bool walk_to_start();
     std::uint64_t best_within_span(std::uint64_t first) const;
     void scan_to(const StreamSamples& samples, std::uint64_t end);
+    // Scores the next block of offsets before `end`, or passes the rest of the last block beyond
+    // the probe's reach.
+    void scan_next(const StreamSamples& samples, std::uint64_t end);
+    // Offsets [first, first + count) out of the probe's reach: they hold no candidate.
+    void pass_unreached(std::uint64_t first, std::size_t count);
+    // The samples a scan from `position` may read before it.
+    std::size_t looked_back(std::uint64_t position) const {
+        return static_cast<std::size_t>(std::min(position, 2 * repeat_len_));
+    }
 
     std::uint64_t span_;   // W
     std::uint64_t reach_;  // N + C
@@ -89,6 +101,7 @@ private:
     std::uint64_t search_from_ = 0;
     bool passing_peak_ = false;
     std::uint64_t probe_end_ = 0;
+    std::uint64_t unreached_end_ = 0;  // offsets from records_.end() up to this lie beyond the probe's reach
     std::uint64_t offsets_searched_ = 0;
 };
 
