@@ -13,8 +13,8 @@ seeds. Every count printed is a count of frames lost or of failures reported whe
   batch count less one in ten).
 - cut frames: a frame of 1 to 300 bytes at any ladder entry keeping 34 to 60% of its samples (cut by
   40 to 66%), then two complete frames; both must come back, whole and in 997-sample chunks.
-- frames received against per-carrier Es/N0 near the decoding threshold (the detection score must
-  cost no sensitivity).
+- frames received against per-carrier Es/N0 near the decoding threshold, alone and back to back
+  (the detection score, and the probe in a frame's body, must cost no sensitivity).
 - noise alone (2e6 samples) at 2x16, 3x8 and 4x16 preambles, N = 64, 256 and 512: failures reported.
 - noise with a steady tone (2e7 samples, 4x16): failures reported, and CPU time against noise alone.
 
@@ -169,6 +169,22 @@ def decoded_curve(repeats, length, trials):
     return ", ".join(row)
 
 
+def back_to_back_curve(repeats, length, frames):
+    """Frames received from 50-byte frames at ladder entry 0 sent back to back (each found inside
+    the body the one before it announced), per per-carrier Es/N0."""
+    link = Link(64, repeats, length)
+    row = []
+    for es_n0_db in (2.0, 2.5, 3.0, 4.0):
+        rng = np.random.default_rng(int(es_n0_db * 10) + repeats)
+        sent = [link.frame(seq, 50, 0, rng).astype(np.complex128) for seq in range(frames)]
+        x = np.concatenate([np.zeros(500)] + sent + [np.zeros(500)])
+        x = x + support.complex_noise(rng, x.size, support.per_carrier_noise_variance(es_n0_db, 64))
+        x = (x * np.exp(2j * np.pi * 0.37 / 64 * np.arange(x.size))).astype(np.complex64)
+        rx = link.receiver()
+        row.append(f"{es_n0_db} dB: {len({p.sequence_num for p in rx.feed(x) + rx.flush()})}")
+    return ", ".join(row)
+
+
 def cpu_seconds(x, link):
     rx = link.receiver()
     start = time.process_time()
@@ -195,6 +211,8 @@ def main():
     for repeats, length in ((4, 16), (2, 16)):
         trials = 50 if args.quick else 200
         print(f"Frames received of {trials}, {repeats}x{length}: {decoded_curve(repeats, length, trials)}")
+        frames = 25 if args.quick else 100
+        print(f"Frames received back to back of {frames}, {repeats}x{length}: {back_to_back_curve(repeats, length, frames)}")
     total = 2_000_000 if args.quick else 20_000_000
     rng = np.random.default_rng(3)
     n = (rng.standard_normal(2 * total).view(np.complex128) / np.sqrt(2)).astype(np.complex64)
