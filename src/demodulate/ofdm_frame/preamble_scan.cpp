@@ -252,8 +252,9 @@ inline bool PreambleScan::repeats_into(const Block& block, std::size_t j, double
     if (j >= 2 * r && !block.wide) return repeats(block.pair(j - r), bound);
     if (j >= r) return repeats(block.pair_in_double(j - r), bound);
     // Near the stream's start the segment two before may be missing: then it does not repeat.
+    if (j + block.history < 2 * r) return false;
     const Complex* two_before = block.in + j - 2 * r;
-    return j + block.history >= 2 * r && repeats(lag_sums([&](std::size_t k) { return two_before[k]; }, r, r), bound);
+    return repeats(lag_sums([&](std::size_t k) { return two_before[k]; }, r, r), bound);
 }
 
 inline bool PreambleScan::runs_on(const Block& block, std::size_t j, double score) const {
